@@ -1,0 +1,25 @@
+// The error type that every subsystem raises: an exception that carries its message text.
+// Messages are UTF-8; 8-bit user text is converted before it is embedded.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace veskor {
+
+class Error : public std::runtime_error {
+ public:
+  explicit Error(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A text that a whole-number or number cell, or the key, cannot take.
+class ConversionError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Replaces the first "%s" or "%d" of a message template by `value`.
+std::string Substitute(std::string_view message_template, std::string_view value);
+
+}  // namespace veskor
