@@ -19,7 +19,7 @@ std::string_view ShortString(const uint8_t (&field)[256]) {
 void SetShortString(uint8_t (&field)[256], std::string_view text) {
   const size_t length = std::min(text.size(), kMaxShortString);
   field[0] = static_cast<uint8_t>(length);
-  std::memcpy(field + 1, text.data(), length);
+  if (length > 0) std::memcpy(field + 1, text.data(), length);
 }
 
 TPreset NewPreset() {

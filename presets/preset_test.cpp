@@ -96,12 +96,5 @@ TEST(Preset, NameToEditorConvertsTheNameBytes) {
   EXPECT_EQ(PresetNameToEditor(preset), u"");
 }
 
-TEST(Preset, LengthsKeepTheLowEightBits) {
-  EXPECT_EQ(LengthFromEditor(7), 7);
-  EXPECT_EQ(LengthFromEditor(255), 255);
-  EXPECT_EQ(LengthFromEditor(256), 0);
-  EXPECT_EQ(LengthFromEditor(300), 44);
-}
-
 }  // namespace
 }  // namespace veskor
