@@ -1,0 +1,108 @@
+// Standard error for people, standard output or log files for the lines.
+#include "cli/cli_host.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "text/cp1251.h"
+
+namespace veskor {
+namespace {
+
+// The lines of every row on standard output, in task order, each ended by CR LF as in a log.
+class StdoutSink : public LogSink {
+ public:
+  void WriteLine(std::string_view line) override {
+    buffer_.append(line);
+    buffer_.append("\r\n");
+    if (buffer_.size() >= (1u << 20)) Flush();
+  }
+  void Close() override { Flush(); }
+  ~StdoutSink() override {
+    try {
+      Flush();
+    } catch (...) {
+    }
+  }
+
+ private:
+  void Flush() {
+    WriteAll(STDOUT_FILENO, buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+  std::string buffer_;
+};
+
+}  // namespace
+
+CliHost::CliHost(const TaskTable& table, std::string input, std::string format, bool to_stdout)
+    : table_(table),
+      input_(std::move(input)),
+      format_(std::move(format)),
+      to_stdout_(to_stdout),
+      bar_(::isatty(STDERR_FILENO) == 1) {}
+
+CliHost::~CliHost() { ClearBar(); }
+
+void CliHost::ShowMessage(const std::string& text) {
+  ClearBar();
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void CliHost::CellChanged(int column, int row) {
+  if (column == NxProgressColumn) bar_row_ = row;
+}
+
+void CliHost::ProcessEvents() {
+  if (!bar_ || bar_row_ < 0 || bar_row_ >= table_.RowCount()) return;
+  const int percent = static_cast<int>(table_.Progress(bar_row_));
+  constexpr int kWidth = 40;
+  const int filled = percent * kWidth / 100;
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(kWidth - filled), '.');
+  std::fprintf(stderr, "\r%s [%s] %3d%%", Utf16ToUtf8(table_.Text(NxAlgoColumn, bar_row_)).c_str(),
+               bar.c_str(), percent);
+  std::fflush(stderr);
+  bar_shown_ = true;
+}
+
+void CliHost::ClearBar() {
+  if (!bar_shown_) return;
+  std::fprintf(stderr, "\r%*s\r", 60, "");
+  bar_shown_ = false;
+}
+
+std::unique_ptr<LogSink> CliHost::CreateLog(const std::string& path) {
+  if (to_stdout_) return std::make_unique<StdoutSink>();
+  return RunHost::CreateLog(path);
+}
+
+void CliHost::RowFinished(const RowOutcome& outcome) {
+  ClearBar();
+  const std::u16string& key = table_.Text(NxKeyColumn, outcome.row);
+  const char* state = "";
+  switch (outcome.kind) {
+    case RowOutcome::Kind::kDone:
+      break;
+    case RowOutcome::Kind::kStopped:
+      state = " (stopped)";
+      break;
+    case RowOutcome::Kind::kInputFailed:
+      state = " (input not read)";
+      break;
+    case RowOutcome::Kind::kSkipped:
+      state = " (skipped)";
+      break;
+  }
+  if (outcome.kind != RowOutcome::Kind::kDone) all_completed_ = false;
+  std::fprintf(stderr, "%s key %s preset \"%s\": %lld lines%s -> %s\n",
+               Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row)).c_str(),
+               key.empty() ? "all" : Utf16ToUtf8(key).c_str(),
+               Utf16ToUtf8(table_.Text(NxPresetColumn, outcome.row)).c_str(),
+               static_cast<long long>(outcome.found), state,
+               to_stdout_ ? "standard output"
+                          : (outcome.log_path.empty() ? "no log" : outcome.log_path.c_str()));
+}
+
+}  // namespace veskor

@@ -1,0 +1,117 @@
+// Command-line parsing for veskor-scan.
+#include "cli/options.h"
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "text/cp1251.h"
+#include "text/integer_syntax.h"
+
+namespace veskor {
+
+const char* const kUsage =
+    "usage: veskor-scan [--dir DIR] [--format TEXT | --format-file PATH] [--stdout] [--list] FILE\n"
+    "       veskor-scan --algo NAME [--key TEXT]\n"
+    "                   (--preset NAME | --alphabet TEXT | --alphabet-file PATH)\n"
+    "                   [--min N] [--max N] [--regexp TEXT | --regexp-file PATH]\n"
+    "                   [--format TEXT | --format-file PATH] [--dir DIR] [--stdout] FILE\n"
+    "\n"
+    "Without --algo, runs the checked tasks of DIR/grid.cfg with the presets of DIR/presets.dat\n"
+    "and the format of DIR/config.ini (DIR: the folder of veskor-scan). With --algo, runs one\n"
+    "task: every key from 1 to 255 unless --key is given. Logs are written beside FILE as\n"
+    "FILE_ALGO.log, or to standard output with --stdout. --list prints the table's rows.\n"
+    "N is a whole number from 0 to 255 (--min defaults to 7, --max to 0, no upper limit).\n";
+
+namespace {
+
+std::string ReadWholeFile(const std::string& option, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw UsageError(option + ": cannot read " + path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int ParseLength(const std::string& option, const std::string& text) {
+  const auto value = ParseInteger(text);
+  if (!value || *value < 0 || *value > 255) {
+    throw UsageError(option + ": '" + text + "' is not a whole number from 0 to 255");
+  }
+  return *value;
+}
+
+std::string RecordField(const std::string& option, std::string bytes) {
+  if (bytes.size() > 255) throw UsageError(option + ": at most 255 bytes");
+  return bytes;
+}
+
+}  // namespace
+
+CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
+  CliOptions options;
+  const std::map<std::string, bool> takes_value = {
+      {"--help", false},  {"--list", false},       {"--stdout", false},       {"--dir", true},
+      {"--format", true}, {"--format-file", true}, {"--algo", true},          {"--key", true},
+      {"--preset", true}, {"--alphabet", true},    {"--alphabet-file", true}, {"--min", true},
+      {"--max", true},    {"--regexp", true},      {"--regexp-file", true},
+  };
+  std::vector<std::string> positional;
+  bool options_end = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    std::string argument = arguments[i];
+    if (options_end || argument.size() < 2 || argument.compare(0, 2, "--") != 0) {
+      positional.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      options_end = true;
+      continue;
+    }
+    std::string value;
+    bool has_inline_value = false;
+    if (const size_t eq = argument.find('='); eq != std::string::npos) {
+      value = argument.substr(eq + 1);
+      argument.resize(eq);
+      has_inline_value = true;
+    }
+    const auto found = takes_value.find(argument);
+    if (found == takes_value.end()) throw UsageError("unknown option " + argument);
+    if (found->second && !has_inline_value) {
+      if (i + 1 >= arguments.size()) throw UsageError(argument + " needs a value");
+      value = arguments[++i];
+    } else if (!found->second && has_inline_value) {
+      throw UsageError(argument + " takes no value");
+    }
+    const std::string& name = found->first;
+    if (name == "--help") options.help = true;
+    if (name == "--list") options.list = true;
+    if (name == "--stdout") options.to_stdout = true;
+    if (name == "--dir") options.dir = value;
+    if (name == "--format") options.format = Utf8ToCp1251(value);
+    if (name == "--format-file") options.format = ReadWholeFile(name, value);
+    if (name == "--algo") options.algorithm = Utf8ToCp1251(value);
+    if (name == "--key") options.key = Utf8ToCp1251(value), options.key_shown = value;
+    if (name == "--preset") options.preset = Utf8ToCp1251(value);
+    if (name == "--alphabet") options.alphabet = RecordField(name, Utf8ToCp1251(value));
+    if (name == "--alphabet-file") options.alphabet = RecordField(name, ReadWholeFile(name, value));
+    if (name == "--min") options.min_length = ParseLength(name, value);
+    if (name == "--max") options.max_length = ParseLength(name, value);
+    if (name == "--regexp") options.regexp = RecordField(name, Utf8ToCp1251(value));
+    if (name == "--regexp-file") options.regexp = RecordField(name, ReadWholeFile(name, value));
+  }
+  if (options.help) return options;
+  if (positional.size() > 1) throw UsageError("only one FILE may be given");
+  if (!positional.empty()) options.file = positional[0];
+  if (!options.file && !(options.list && !options.algorithm)) throw UsageError("FILE is missing");
+  if (options.algorithm) {
+    if (options.list) throw UsageError("--list lists the table; it takes no --algo");
+    if (options.preset && (options.alphabet || options.regexp)) {
+      throw UsageError("--preset cannot be combined with --alphabet or --regexp");
+    }
+    if (!options.preset && !options.alphabet) throw UsageError("--alphabet or --preset is missing");
+  } else if (options.key || options.preset || options.alphabet || options.regexp) {
+    throw UsageError("--key, --preset, --alphabet and --regexp need --algo");
+  }
+  return options;
+}
+
+}  // namespace veskor

@@ -1,0 +1,42 @@
+// The runner's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "text/error.h"
+
+namespace veskor {
+
+// A command line that cannot be run; the runner prints the message and the usage, exit 2.
+class UsageError : public Error {
+ public:
+  using Error::Error;
+};
+
+struct CliOptions {
+  bool help = false;
+  bool list = false;
+  bool to_stdout = false;
+  std::optional<std::string> dir;
+  std::optional<std::string> format;  // 8-bit
+  // Single-task mode when set.
+  std::optional<std::string> algorithm;  // 8-bit
+  std::optional<std::string> key;        // 8-bit
+  std::optional<std::string> key_shown;  // as typed, UTF-8, for messages
+  std::optional<std::string> preset;     // 8-bit name
+  std::optional<std::string> alphabet;   // 8-bit
+  std::optional<std::string> regexp;     // 8-bit
+  int min_length = 7;
+  int max_length = 0;
+  std::optional<std::string> file;  // file-system bytes
+};
+
+// Parses argv (without the program name). TEXT arguments are UTF-8 and converted to
+// Windows-1251; the -file options read bytes unconverted. Raises UsageError.
+CliOptions ParseCommandLine(const std::vector<std::string>& arguments);
+
+extern const char* const kUsage;
+
+}  // namespace veskor

@@ -1,0 +1,63 @@
+// The runner's command line: what it accepts, converts and refuses.
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+namespace veskor {
+namespace {
+
+TEST(CommandLine, SingleTaskOptions) {
+  const CliOptions o =
+      ParseCommandLine({"--algo", "XOR8", "--key=$41", "--alphabet", "\xD0\xB0\xD0\xB1", "--min",
+                        "3", "--max=200", "--format", "%s", "--stdout", "file.bin"});
+  EXPECT_EQ(o.algorithm, "XOR8");
+  EXPECT_EQ(o.key, "$41");
+  EXPECT_EQ(o.alphabet, "\xE0\xE1");  // UTF-8 "аб" taken to Windows-1251
+  EXPECT_EQ(o.min_length, 3);
+  EXPECT_EQ(o.max_length, 200);
+  EXPECT_EQ(o.format, "%s");
+  EXPECT_TRUE(o.to_stdout);
+  EXPECT_EQ(o.file, "file.bin");
+}
+
+TEST(CommandLine, DefaultsAndFileOptionsKeepBytes) {
+  const std::string path = ::testing::TempDir() + "alphabet.bin";
+  std::ofstream(path, std::ios::binary) << std::string("\x01\xFF\r\n", 4);
+  const CliOptions o = ParseCommandLine({"--algo", "NONE", "--alphabet-file", path, "--", "-x"});
+  EXPECT_EQ(o.alphabet, std::string("\x01\xFF\r\n", 4));
+  EXPECT_EQ(o.min_length, 7);
+  EXPECT_EQ(o.max_length, 0);
+  EXPECT_FALSE(o.key.has_value());
+  EXPECT_EQ(o.file, "-x");
+  std::remove(path.c_str());
+}
+
+TEST(CommandLine, Refused) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--algo", "XOR8", "--alphabet", "1"},                       // no FILE
+      {"--algo", "XOR8", "f"},                                     // no alphabet
+      {"--bogus", "f"},                                            // unknown option
+      {"--algo", "XOR8", "--alphabet", "1", "--min", "256", "f"},  // out of range
+      {"--algo", "XOR8", "--alphabet", "1", "--max", "-1", "f"},
+      {"--algo", "XOR8", "--alphabet", "1", "--min", "x", "f"},
+      {"--algo", "XOR8", "--alphabet", std::string(256, 'a'), "f"},
+      {"--algo", "XOR8", "--alphabet", "1", "a", "b"},  // two files
+      {"--algo"},                                       // value missing
+      {"--stdout=yes", "f"},
+      {"--key", "1", "f"},  // --key without --algo
+  };
+  for (const auto& args : cases) {
+    EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];
+  }
+}
+
+TEST(CommandLine, HelpAndListNeedNoFile) {
+  EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+  EXPECT_TRUE(ParseCommandLine({"--list"}).list);
+}
+
+}  // namespace
+}  // namespace veskor

@@ -1,0 +1,37 @@
+// The decoders: XOR, addition and subtraction modulo 256, and the identity.
+#include "engine/algorithms.h"
+
+namespace veskor {
+namespace {
+
+uint8_t DecodeXor(uint8_t b, uint8_t k) { return b ^ k; }
+uint8_t DecodeAdd(uint8_t b, uint8_t k) { return static_cast<uint8_t>(b + k); }
+uint8_t DecodeSub(uint8_t b, uint8_t k) { return static_cast<uint8_t>(b - k); }
+uint8_t DecodeNone(uint8_t b, uint8_t) { return b; }
+
+}  // namespace
+
+std::array<TAlgorithm, 4> Algorithms;
+
+void FillAlgorithms() {
+  Algorithms = {
+      {{"XOR8", DecodeXor}, {"ADD8", DecodeAdd}, {"SUB8", DecodeSub}, {"NONE", DecodeNone}}};
+}
+
+bool FindAlgorithm(std::string_view name, TAlgorithm& slot) {
+  for (const TAlgorithm& entry : Algorithms) {
+    if (entry.Decode != nullptr && entry.Name == name) {
+      slot = entry;
+      return true;
+    }
+  }
+  return false;
+}
+
+DecodeTable MakeDecodeTable(DecodeFunction decode, uint8_t key) {
+  DecodeTable table;
+  for (int b = 0; b < 256; ++b) table[b] = decode(static_cast<uint8_t>(b), key);
+  return table;
+}
+
+}  // namespace veskor

@@ -1,0 +1,31 @@
+// The four one-byte decoders and the fixed table that names them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace veskor {
+
+using DecodeFunction = uint8_t (*)(uint8_t stored, uint8_t key);
+
+struct TAlgorithm {
+  std::string Name;  // at most 255 bytes
+  DecodeFunction Decode = nullptr;
+};
+
+// XOR8, ADD8, SUB8, NONE, in this order, once FillAlgorithms has run.
+extern std::array<TAlgorithm, 4> Algorithms;
+
+void FillAlgorithms();
+
+// Copies the first entry whose name equals `name` byte for byte into `slot` and returns true;
+// leaves `slot` untouched and returns false when none does ("LOCAL" has no decoder).
+bool FindAlgorithm(std::string_view name, TAlgorithm& slot);
+
+// The decoded value of every stored byte under one key.
+using DecodeTable = std::array<uint8_t, 256>;
+DecodeTable MakeDecodeTable(DecodeFunction decode, uint8_t key);
+
+}  // namespace veskor

@@ -1,0 +1,61 @@
+// The analysis run behind "Analyze": every checked task row, in table order, scanned over the
+// input file into its own log, with the row's cells written as it goes.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/log_file.h"
+#include "presets/preset_list.h"
+#include "tasks/task_table.h"
+
+namespace veskor {
+
+// The run's own messages, shown through the host; the run goes on with the next row.
+inline constexpr const char* kCannotOpenMessage = "Невозможно открыть файл!";
+inline constexpr const char* kCannotMapMessage = "Невозможно спроецировать файл!";
+inline constexpr const char* kCannotReadMessage = "Невозможно прочесть файл!";
+inline constexpr const char* kNoDecoderMessage =
+    "The algorithm \"%s\" has no decoder: the task was skipped";
+inline constexpr const char* kNoPresetMessage = "No preset is named \"%s\": the task was skipped";
+
+// How a visited row ended, for hosts that summarise a run.
+struct RowOutcome {
+  enum class Kind { kDone, kStopped, kInputFailed, kSkipped };
+  int row = 0;
+  Kind kind = Kind::kDone;
+  int64_t found = 0;
+  std::string log_path;  // empty when the row made no log
+};
+
+// What the run needs of the window or the runner.
+class RunHost {
+ public:
+  virtual ~RunHost() = default;
+  // The input path as 8-bit (file-system) bytes, read anew at the start of every row.
+  virtual std::string InputPath() = 0;
+  // One of the run's messages (UTF-8); returns when the user has closed it.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // Processes pending events: repaints, "Stop", a close request, a drop.
+  virtual void ProcessEvents() = 0;
+  // The current report format as 8-bit text.
+  virtual std::string FormatText() = 0;
+  // Idle (true) or running (false) form of the controls.
+  virtual void SetRunControls(bool enabled) {}
+  // The log of a row; by default the file at `path`.
+  virtual std::unique_ptr<LogSink> CreateLog(const std::string& path) {
+    return std::make_unique<LogFile>(path);
+  }
+  virtual void RowFinished(const RowOutcome& outcome) {}
+};
+
+// A whole run: resets the results, switches the controls to running, runs every checked row,
+// and switches the controls back. An error that ends the run (a bad key, a format that does not
+// fit, an invalid expression, a log that cannot be written) still closes the log, releases the
+// input, clears StopRequested and restores the controls before it passes to the caller.
+void RunAnalysis(TaskTable& table, const PresetList& presets, RunHost& host);
+
+// The log path for an input and an algorithm: the input path, "_", the name, ".log".
+std::string LogPathFor(const std::string& input_path, const std::string& algorithm);
+
+}  // namespace veskor

@@ -1,0 +1,62 @@
+// errno values mapped onto the I/O error codes and their messages.
+#include "engine/io_error.h"
+
+#include <cerrno>
+
+namespace veskor {
+
+IoError::IoError(int code) : Error(IoErrorMessage(code)), code_(code) {}
+
+int IoCodeFromErrno(int error_number) {
+  switch (error_number) {
+    case ENOENT:
+      return 2;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return 3;
+    case EMFILE:
+    case ENFILE:
+      return 4;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ELOOP:
+      return 5;
+    case ENOSPC:
+    case EDQUOT:
+      return 101;
+    default:
+      return error_number;
+  }
+}
+
+IoError IoErrorFromErrno(int error_number) {
+  const int code = IoCodeFromErrno(error_number);
+  if (code == error_number) {
+    return IoError(code, Substitute("I/O error %d", std::to_string(error_number)));
+  }
+  return IoError(code);
+}
+
+std::string IoErrorMessage(int code) {
+  switch (code) {
+    case 2:
+      return "File not found";
+    case 3:
+      return "Invalid filename";
+    case 4:
+      return "Too many open files";
+    case 5:
+      return "File access denied";
+    case 100:
+      return "Read beyond end of file";
+    case 101:
+      return "Disk full";
+    case 106:
+      return "Invalid numeric input";
+    default:
+      return Substitute("I/O error %d", std::to_string(code));
+  }
+}
+
+}  // namespace veskor

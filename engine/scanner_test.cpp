@@ -1,0 +1,302 @@
+// The production scanner against the reference on generated inputs, and the scanner's rules.
+#include "engine/scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "engine/reference_scanner.h"
+
+namespace veskor {
+namespace {
+
+struct Line {
+  int32_t key, width;
+  int64_t position;
+  std::string text;
+  bool operator==(const Line&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Line& l) {
+  return out << l.key << "|" << l.width << "|" << l.position << "|" << l.text;
+}
+
+// Records what a pass reports; can stop the pass or fail a service on cue.
+class Recorder : public ScanServices {
+ public:
+  std::vector<Line> lines;
+  std::vector<int> progress;
+  std::vector<std::string> expressions_asked;
+  int events = 0;
+  std::function<void()> on_events;
+  std::function<bool(std::string_view)> matcher = [](std::string_view) { return true; };
+
+  bool MatchesExpression(std::string_view expression, std::string_view text) override {
+    expressions_asked.emplace_back(text);
+    return matcher(text);
+  }
+  void Report(int32_t key, int32_t width, int64_t position, std::string_view text) override {
+    lines.push_back({key, width, position, std::string(text)});
+  }
+  void SetProgress(int percent) override { progress.push_back(percent); }
+  void ProcessEvents() override {
+    ++events;
+    if (on_events) on_events();
+  }
+};
+
+struct Outcome {
+  std::vector<Line> lines;
+  std::vector<int> progress;
+  int64_t found;
+};
+
+using PassFunction = std::function<void(const TAlgorithm&, const TSearchFields&, TScanContext&)>;
+
+Outcome RunPass(const PassFunction& pass, const std::string& data, int algorithm_index, uint8_t key,
+                const TSearchFields& fields, bool single_key = true, Recorder* recorder = nullptr) {
+  FillAlgorithms();
+  Recorder local;
+  Recorder& services = recorder ? *recorder : local;
+  TScanContext context;
+  context.Data = reinterpret_cast<const uint8_t*>(data.data());
+  context.Size = data.size();
+  context.Key = key;
+  context.Width = DecimalWidth(data.size());
+  context.SingleKey = single_key;
+  context.Services = &services;
+  pass(Algorithms[algorithm_index], fields, context);
+  return {services.lines, services.progress, context.Found};
+}
+
+void Reference(const TAlgorithm& a, const TSearchFields& f, TScanContext& c) {
+  ScanPassReference(a, f, c);
+}
+void Production(const TAlgorithm& a, const TSearchFields& f, TScanContext& c) { ScanPass(a, f, c); }
+PassFunction Batched(uint64_t batch) {
+  return [batch](const TAlgorithm& a, const TSearchFields& f, TScanContext& c) {
+    ScanPassWithBatch(a, f, c, batch);
+  };
+}
+
+TSearchFields Fields(std::string alphabet, int min, int max = 0) {
+  TSearchFields f;
+  f.Alphabet = std::move(alphabet);
+  f.MinLength = static_cast<uint8_t>(min);
+  f.MaxLength = static_cast<uint8_t>(max);
+  return f;
+}
+
+TEST(Scanner, WorkedExample) {
+  for (const PassFunction& pass : {PassFunction(Reference), PassFunction(Production)}) {
+    Outcome o = RunPass(pass, "ab1234567cd89", 3, 0, Fields("1234567890", 7));
+    ASSERT_EQ(o.lines.size(), 1u);
+    EXPECT_EQ(o.lines[0], (Line{0, 2, 2, "1234567"}));
+    EXPECT_EQ(o.found, 1);
+    EXPECT_EQ(o.progress.back(), 100);
+  }
+}
+
+// Rules that both scanners must keep, on small hand-made inputs (NONE, key 0).
+TEST(Scanner, LengthAndAlphabetRules) {
+  struct Case {
+    const char* name;
+    std::string data, alphabet;
+    int min, max;
+    std::vector<std::pair<int64_t, std::string>> expected;
+  } cases[] = {
+      {"six is too short for seven", "x123456x", "0123456789", 7, 0, {}},
+      {"seven is enough", "x1234567x", "0123456789", 7, 0, {{1, "1234567"}}},
+      {"min 0 behaves like 1", "a1b22", "0123456789", 0, 0, {{1, "1"}, {3, "22"}}},
+      {"max 10 refuses 11 whole", "x12345678901x", "0123456789", 1, 10, {}},
+      {"max 10 accepts 10", "x1234567890x", "0123456789", 1, 10, {{1, "1234567890"}}},
+      {"max 0 has no limit", std::string(300, '7'), "7", 1, 0, {{0, std::string(300, '7')}}},
+      {"min above max accepts nothing", "x1234567x", "0123456789", 8, 7, {}},
+      {"empty alphabet", "1234567", "", 1, 0, {}},
+      {"one separator byte", "111a222", "12", 3, 0, {{0, "111"}, {4, "222"}}},
+      {"run at the start", "1234567zz", "1234567", 7, 0, {{0, "1234567"}}},
+      {"run at the end of the file", "zz1234567", "1234567", 7, 0, {{2, "1234567"}}},
+      {"whole file one run", "1234567", "1234567", 7, 0, {{0, "1234567"}}},
+      {"case matters", "abcABC", "abc", 1, 0, {{0, "abc"}}},
+      {"line break bytes", "a\r\nb", "ab\r\n", 1, 0, {{0, "a\r\nb"}}},
+      {"bytes above 127 and zero",
+       std::string("\xE0\x00\xFF\xFF", 4),
+       std::string("\xFF\x00", 2),
+       1,
+       0,
+       {{1, std::string("\x00\xFF\xFF", 3)}}},
+  };
+  for (const auto& c : cases) {
+    for (const PassFunction& pass : {PassFunction(Reference), PassFunction(Production)}) {
+      Outcome o = RunPass(pass, c.data, 3, 0, Fields(c.alphabet, c.min, c.max));
+      std::vector<std::pair<int64_t, std::string>> got;
+      for (const Line& l : o.lines) got.emplace_back(l.position, l.text);
+      EXPECT_EQ(got, c.expected) << c.name;
+      EXPECT_EQ(o.found, static_cast<int64_t>(c.expected.size())) << c.name;
+      EXPECT_EQ(o.progress.back(), 100) << c.name;
+    }
+  }
+}
+
+TEST(Scanner, ExpressionIsAskedOnlyAfterBothLengthTests) {
+  for (const PassFunction& pass : {PassFunction(Reference), PassFunction(Production)}) {
+    Recorder recorder;
+    recorder.matcher = [](std::string_view text) { return text.find('5') != text.npos; };
+    TSearchFields fields = Fields("0123456789", 3, 5);
+    fields.RegExp = "5";
+    RunPass(pass, "12 123 123456 345 999", 3, 0, fields, true, &recorder);
+    EXPECT_EQ(recorder.expressions_asked, (std::vector<std::string>{"123", "345", "999"}));
+    ASSERT_EQ(recorder.lines.size(), 1u);
+    EXPECT_EQ(recorder.lines[0].text, "345");
+  }
+}
+
+TEST(Scanner, ServiceErrorsEndThePassAndAreNotCounted) {
+  class Failing : public Recorder {
+    void Report(int32_t, int32_t, int64_t, std::string_view) override { throw Error("full"); }
+  };
+  for (const PassFunction& pass : {PassFunction(Reference), PassFunction(Production)}) {
+    Failing services;
+    TScanContext context;
+    const std::string data = "1234567 7654321";
+    context.Data = reinterpret_cast<const uint8_t*>(data.data());
+    context.Size = data.size();
+    context.Services = &services;
+    FillAlgorithms();
+    EXPECT_THROW(pass(Algorithms[3], Fields("1234567", 7), context), Error);
+    EXPECT_EQ(context.Found, 0);
+  }
+}
+
+// Plain text made of runs whose lengths sit around the interesting limits, then encoded with
+// the inverse of the algorithm so that it decodes back under the key.
+std::string Generate(std::mt19937& rng, size_t size, const std::string& alphabet, int min, int max,
+                     int algorithm_index, uint8_t key) {
+  std::array<bool, 256> member{};
+  for (char c : alphabet) member[static_cast<uint8_t>(c)] = true;
+  std::vector<uint8_t> members, others;
+  for (int b = 0; b < 256; ++b) (member[b] ? members : others).push_back(static_cast<uint8_t>(b));
+  const int lengths[] = {1, min - 1, min, min + 1, max, max + 1, 2 * min + 5, 200};
+  std::string plain;
+  while (plain.size() < size) {
+    int length = lengths[rng() % 8];
+    if (length < 1) length = 1;
+    if (!members.empty()) {
+      for (int i = 0; i < length; ++i)
+        plain.push_back(static_cast<char>(members[rng() % members.size()]));
+    }
+    const int gap = 1 + static_cast<int>(rng() % 3);
+    if (!others.empty()) {
+      for (int i = 0; i < gap; ++i)
+        plain.push_back(static_cast<char>(others[rng() % others.size()]));
+    }
+  }
+  plain.resize(size);
+  FillAlgorithms();
+  uint8_t inverse[256];
+  for (int b = 0; b < 256; ++b)
+    inverse[Algorithms[algorithm_index].Decode(uint8_t(b), key)] = uint8_t(b);
+  for (char& c : plain) c = static_cast<char>(inverse[static_cast<uint8_t>(c)]);
+  return plain;
+}
+
+std::string RandomAlphabet(std::mt19937& rng, int size) {
+  std::vector<int> all(256);
+  for (int i = 0; i < 256; ++i) all[i] = i;
+  std::shuffle(all.begin(), all.end(), rng);
+  std::string alphabet;
+  for (int i = 0; i < size; ++i) alphabet.push_back(static_cast<char>(all[i]));
+  return alphabet;
+}
+
+TEST(Scanner, ProductionAgreesWithReferenceOnGeneratedInputs) {
+  std::mt19937 rng(12345);
+  const int alphabet_sizes[] = {0, 1, 2, 10, 95, 255, 256};
+  const uint64_t batches[] = {1, 2, 3, 7, 64, 1000, uint64_t{1} << 20};
+  for (int round = 0; round < 400; ++round) {
+    const int algorithm = round % 4;
+    const uint8_t key = round % 5 == 0 ? 0 : round % 7 == 0 ? 255 : static_cast<uint8_t>(rng());
+    const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 7]);
+    const int min = static_cast<int>(rng() % 10);
+    const int max = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % 20);
+    const size_t size = 1 + rng() % (round % 10 == 0 ? 5000 : 300);
+    const std::string data = Generate(rng, size, alphabet, std::max(min, 1), max, algorithm, key);
+    const bool single = round % 3 != 0;
+    const TSearchFields fields = Fields(alphabet, min, max);
+    const Outcome expected = RunPass(Reference, data, algorithm, key, fields, single);
+    for (uint64_t batch : batches) {
+      const Outcome got = RunPass(Batched(batch), data, algorithm, key, fields, single);
+      ASSERT_EQ(got.lines, expected.lines) << "round " << round << " batch " << batch;
+      ASSERT_EQ(got.found, expected.found);
+      // Progress rises through values the reference wrote and ends with the pass's own 100
+      // (which may repeat a 100 that the last byte's rounding already gave).
+      ASSERT_FALSE(got.progress.empty());
+      EXPECT_EQ(got.progress.back(), 100);
+      for (size_t i = 1; i + 1 < got.progress.size(); ++i) {
+        EXPECT_LT(got.progress[i - 1], got.progress[i]);
+      }
+      for (int p : got.progress) {
+        EXPECT_NE(std::find(expected.progress.begin(), expected.progress.end(), p),
+                  expected.progress.end());
+      }
+    }
+  }
+}
+
+TEST(Scanner, ManyRunsInOneBatch) {
+  // More accepted runs than one batch collects before judging them.
+  std::string data;
+  for (int i = 0; i < 5000; ++i) data += "ab ";
+  const Outcome expected = RunPass(Reference, data, 3, 0, Fields("ab", 2));
+  const Outcome got = RunPass(Production, data, 3, 0, Fields("ab", 2));
+  EXPECT_EQ(got.found, 5000);
+  EXPECT_EQ(got.lines, expected.lines);
+}
+
+TEST(Scanner, ReferenceProgressRisesByRoundingAndReachesOneHundred) {
+  Outcome o = RunPass(Reference, std::string(8, 'x'), 3, 0, Fields("y", 1));
+  // position * 100 / 8 rounded half to even: 0, 12.5->12, 25, 37.5->38, 50, 62.5->62, 75, 87.5->88
+  EXPECT_EQ(o.progress, (std::vector<int>{12, 25, 38, 50, 62, 75, 88, 100}));
+  EXPECT_EQ(ProgressAt(1, 200), 0);  // 0.5 goes to the even neighbour
+  EXPECT_EQ(ProgressAt(3, 200), 2);  // 1.5 too
+}
+
+TEST(Scanner, StopDropsTheOpenRunAndLeavesTheProgress) {
+  // Stop while the run 1234567 at offset 2 is still open.
+  for (const PassFunction& pass : {PassFunction(Reference), Batched(1)}) {
+    Recorder recorder;
+    recorder.on_events = [&] {
+      if (recorder.events == 5) StopRequested = true;
+    };
+    const std::string data = "ab1234567cd";
+    Outcome o = RunPass(pass, data, 3, 0, Fields("1234567", 7), true, &recorder);
+    StopRequested = false;
+    EXPECT_TRUE(o.lines.empty());
+    EXPECT_TRUE(o.progress.empty() || o.progress.back() != 100);
+  }
+}
+
+TEST(Scanner, StopLeavesAFileOrderPrefix) {
+  std::mt19937 rng(7);
+  const std::string data = Generate(rng, 20000, "0123456789", 3, 0, 0, 0x5A);
+  const Outcome full = RunPass(Reference, data, 0, 0x5A, Fields("0123456789", 3));
+  for (int stop_at : {1, 10, 100, 1000}) {
+    Recorder recorder;
+    recorder.on_events = [&] {
+      if (recorder.events == stop_at) StopRequested = true;
+    };
+    Outcome o = RunPass(Batched(16), data, 0, 0x5A, Fields("0123456789", 3), true, &recorder);
+    StopRequested = false;
+    ASSERT_LT(o.lines.size(), full.lines.size()) << stop_at;
+    EXPECT_TRUE(o.progress.empty() || o.progress.back() != 100);
+    EXPECT_TRUE(std::equal(o.lines.begin(), o.lines.end(), full.lines.begin()));
+    EXPECT_EQ(o.found, static_cast<int64_t>(o.lines.size()));
+  }
+}
+
+}  // namespace
+}  // namespace veskor
