@@ -1,0 +1,60 @@
+// The log line format language: literal 8-bit text with '%' directives that format a list of
+// arguments, the report's four arguments (key, width, position, string) and the format's preview.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "text/error.h"
+
+namespace veskor {
+
+// Failure messages; "%s" becomes the failing directive from its '%' through its conversion letter,
+// cut to kQuotedDirectiveBytes bytes and converted to UTF-8.
+inline constexpr std::string_view kNoArgumentMessage = "No argument for format '%s'";
+inline constexpr std::string_view kInvalidFormatMessage =
+    "Format '%s' invalid or incompatible with argument";
+inline constexpr size_t kQuotedDirectiveBytes = 31;
+
+// What the preview shows instead of a line when the format fails.
+inline constexpr std::string_view kIncorrectFormatPreview = "{ incorrect format }";
+
+// The format a fresh installation starts with: key, position padded to the file size's digits,
+// string.
+inline constexpr std::string_view kDefaultReportFormat = "%3d | %*d | %s";
+
+// The widest field a directive may ask for; a wider one fails with kInvalidFormatMessage rather
+// than exhausting memory. Field texts longer than this (a long string) are not limited.
+inline constexpr int32_t kMaxFieldWidth = 16'777'216;
+
+class ReportFormatError : public Error {
+ public:
+  using Error::Error;
+};
+
+// One argument of the formatter: a 32-bit or a 64-bit signed integer, or an 8-bit string that may
+// hold any byte. The string is viewed, not copied; it must outlive the call.
+using FormatValue = std::variant<int32_t, int64_t, std::string_view>;
+
+// The line that `format` makes of `arguments`, or a ReportFormatError. Numbers in a directive
+// (index, width, precision) saturate at 2147483647; a '*' that reads a negative value counts as 0.
+std::string FormatText(std::string_view format, std::span<const FormatValue> arguments);
+
+// Appends the line made of the report's arguments (key and width as 32-bit integers, position as a
+// 64-bit integer, text as a string) to `out`. On a ReportFormatError `out` is left as it was.
+void AppendReportLine(std::string& out, std::string_view format, int32_t key, int32_t width,
+                      int64_t position, std::string_view text);
+
+// The line AppendReportLine would append, on its own.
+std::string FormatReportLine(std::string_view format, int32_t key, int32_t width, int64_t position,
+                             std::string_view text);
+
+// The format applied to the preview's sample arguments (122, 6, 15409 as a 32-bit integer,
+// "examplestr"); std::nullopt when formatting fails in any way.
+std::optional<std::string> FormatPreview(std::string_view format);
+
+}  // namespace veskor
