@@ -16,7 +16,6 @@
 namespace veskor {
 namespace {
 
-constexpr const char* kDefaultFormat = "%3d | %*d | %s";
 constexpr const char* kCommandLinePreset = "command line";
 
 void OnInterrupt(int) { StopRequested.store(true); }
@@ -60,7 +59,8 @@ int Main(const std::vector<std::string>& arguments) {
     return 2;
   }
   std::signal(SIGINT, OnInterrupt);
-  CliHost host(table, *options.file, options.format.value_or(kDefaultFormat), options.to_stdout);
+  CliHost host(table, *options.file, options.format.value_or(std::string(kDefaultReportFormat)),
+               options.to_stdout);
   table.SetObserver(&host);
   try {
     RunAnalysis(table, presets, host);
