@@ -328,6 +328,24 @@ TEST_F(RunTest, LargeFileWidthAndPositions) {
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 | 5368709112 | 1234567\r\n");
 }
 
+TEST_F(RunTest, FileThatShrinksWhileScannedEndsTheRowWithTheReadMessage) {
+  // A string at the start, then 8 MiB of bytes outside the alphabet: once the first line is
+  // written the file is cut to one page, so the next batch reads past its new end.
+  std::string data = "1234567.";
+  data.resize(8u << 20, '.');
+  WriteFile(input_, data);
+  AddRow("NONE", "0");
+  AddRow("XOR8", "0");
+  host_.on_line = [&](std::string_view) { ::truncate(input_.c_str(), 4096); };
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{kCannotReadMessage}));
+  EXPECT_EQ(Image(0), 0);
+  EXPECT_EQ(Result(0), "?");
+  EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |       0 | 1234567\r\n");  // found lines stay
+  EXPECT_EQ(Image(1), 1);  // the run goes on with the next row, over the shorter file
+  EXPECT_EQ(Result(1), "1");
+}
+
 TEST(IoErrors, MessagesByCode) {
   EXPECT_EQ(IoErrorMessage(IoCodeFromErrno(ENOENT)), "File not found");
   EXPECT_EQ(IoErrorMessage(IoCodeFromErrno(ENOTDIR)), "Invalid filename");
