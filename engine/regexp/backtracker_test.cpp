@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/regexp/parser.h"
 #include "engine/regexp/regexp_error.h"
 
 namespace veskor::regexp {
@@ -383,6 +384,57 @@ TEST(Backtracker, RowsOnHandBuiltTrees) {
   CheckRows(BackReferenceRows());
   CheckRows(AssertionRows());
   CheckRows(RepetitionRows());
+}
+
+// The same rows with the tree the parser builds from each pattern.
+TEST(Backtracker, RowsThroughTheParser) {
+  for (const auto& rows : {BackReferenceRows(), AssertionRows(), RepetitionRows()}) {
+    for (const Row& row : rows) {
+      if (row.parser_refuses) {
+        EXPECT_THROW(Parse(row.pattern), ERegExp) << row.pattern;
+        continue;
+      }
+      EXPECT_EQ(Matches(Parse(row.pattern), row.text), row.expected)
+          << row.pattern << " on '" << row.text << "'";
+    }
+  }
+}
+
+// `levels` nested "(...){1,2}" (or "(...)+?" when lazy) around `atom`.
+std::string NestedLoops(int levels, const std::string& atom, bool lazy = false) {
+  std::string pattern = std::string(levels, '(') + atom;
+  for (int i = 0; i < levels; ++i) pattern += lazy ? ")+?" : "){1,2}";
+  return pattern;
+}
+
+TEST(Backtracker, ParsedLoopNesting) {
+  std::string nested_plus = "a";
+  for (int i = 0; i < 11; ++i) nested_plus = "(" + nested_plus + "a)+";  // at least 12 a's
+  struct Case {
+    std::string pattern;
+    std::string text;
+    bool raises;
+    bool expected;
+  } cases[] = {
+      {NestedLoops(10, "a"), "xa", false, true},
+      {NestedLoops(11, "a"), "xa", true, false},
+      {NestedLoops(11, "a", true), "a", true, false},
+      {"b|" + NestedLoops(11, "a"), "b", false, true},
+      {"b|" + NestedLoops(11, "a"), "cb", true, false},
+      {"x" + NestedLoops(11, "a"), "abc", false, false},
+      {"(a|b)*" + NestedLoops(11, "a"), "", true, false},
+      // Greedy '+' of a group is no loop of this kind, however deep.
+      {nested_plus, std::string(12, 'a'), false, true},
+      {nested_plus, std::string(11, 'a'), false, false},
+  };
+  for (const Case& c : cases) {
+    Backtracker backtracker(Parse(c.pattern));
+    if (c.raises) {
+      EXPECT_THROW(backtracker.Search(c.text, nullptr), ERegExp) << c.pattern;
+    } else {
+      EXPECT_EQ(backtracker.Search(c.text, nullptr), c.expected) << c.pattern;
+    }
+  }
 }
 
 TEST(Backtracker, LoopNestingLimit) {
