@@ -32,5 +32,16 @@ check "usage error" 2 $?
 "$scan" --help >/dev/null
 check "help" 0 $?
 
+printf 'tel 5551234 and 1234567 and 5559999x' > "$dir/r.bin"
+out=$("$scan" --algo NONE --key 0 --alphabet 0123456789 --regexp '^555\d+$' --stdout \
+  --format '%2:d' "$dir/r.bin" 2>/dev/null | tr -d '\r' | paste -sd,)
+check "--regexp filters" "4,28" "$out"
+printf '^1234' > "$dir/re.txt"
+out=$("$scan" --algo NONE --key 0 --alphabet 0123456789 --regexp-file "$dir/re.txt" --stdout \
+  --format '%2:d' "$dir/r.bin" 2>/dev/null | tr -d '\r')
+check "--regexp-file" "16" "$out"
+"$scan" --algo NONE --key 0 --alphabet 0123456789 --regexp 'a(b' "$dir/r.bin" 2>"$dir/err"
+check "invalid expression" "1 RegExp(comp): ParseReg Unmatched () (pos 3)" "$? $(tail -1 "$dir/err")"
+
 if [ $fail -eq 0 ]; then echo "runner tests passed"; fi
 exit $fail

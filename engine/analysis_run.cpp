@@ -5,6 +5,7 @@
 
 #include "engine/algorithms.h"
 #include "engine/mapped_input.h"
+#include "engine/regexp/regexp.h"
 #include "engine/scanner.h"
 #include "presets/preset.h"
 #include "report/report_format.h"
@@ -20,8 +21,16 @@ class RowServices : public ScanServices {
   RowServices(TaskTable& table, int row, RunHost& host, LogSink& log, std::string format)
       : table_(table), row_(row), host_(host), log_(log), format_(std::move(format)) {}
 
+  // The expression is compiled at the first candidate that reaches it, so an invalid one
+  // raises its error then and never in a scan where no candidate passes the length tests, and
+  // it serves every pass of the row.
   bool MatchesExpression(std::string_view expression, std::string_view text) override {
-    throw Error("Regular expressions are not available in this build");
+    if (!expression_ || expression_text_ != expression) {
+      expression_.reset();
+      expression_ = std::make_unique<CompiledRegExp>(expression);
+      expression_text_ = expression;
+    }
+    return expression_->Matches(text, &StopRequested);
   }
 
   void Report(int32_t key, int32_t width, int64_t position, std::string_view text) override {
@@ -42,6 +51,8 @@ class RowServices : public ScanServices {
   // One format serves the row: the Options page is disabled while a run lasts.
   std::string format_;
   std::string line_;
+  std::unique_ptr<CompiledRegExp> expression_;
+  std::string expression_text_;
 };
 
 TSearchFields SearchFieldsOf(const TPreset& preset) {

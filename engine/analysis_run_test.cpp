@@ -12,6 +12,7 @@
 
 #include "engine/algorithms.h"
 #include "engine/io_error.h"
+#include "engine/regexp/regexp_error.h"
 #include "engine/scan_context.h"
 #include "presets/preset.h"
 #include "text/cp1251.h"
@@ -289,6 +290,38 @@ TEST_F(RunTest, FormatErrorEndsTheRunAtTheFirstAcceptedString) {
   WriteFile(input_, "1234567");
   EXPECT_THROW(RunAnalysis(table_, presets_, host_), Error);
   EXPECT_EQ(Result(0), "?");
+  EXPECT_EQ(host_.controls.back(), true);
+}
+
+TEST_F(RunTest, ExpressionFiltersAndAnInvalidOneFailsOnlyAtTheFirstCandidate) {
+  TPreset filtered = NewPreset();
+  SetShortString(filtered.Name, "Phones");
+  SetShortString(filtered.RegExp, "^555\\d{4}$");
+  presets_.Append(filtered);
+  TPreset broken = NewPreset();
+  SetShortString(broken.Name, "Broken");
+  SetShortString(broken.RegExp, "a(b");
+  presets_.Append(broken);
+  WriteFile(input_, "5551234 5559 1234567 5550000x");
+  AddRow("NONE", "0", "Phones");
+  AddRow("XOR8", "0", "Broken");
+  table_.SetChecked(1, false);
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |  0 | 5551234\r\n  0 | 21 | 5550000\r\n");
+  EXPECT_EQ(Result(0), "2");
+  // No candidate of seven digits under key $40: the broken expression is never compiled.
+  table_.SetChecked(0, false);
+  table_.SetChecked(1, true);
+  table_.SetText(NxKeyColumn, 1, u"$40");
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(Result(1), "0");
+  table_.SetText(NxKeyColumn, 1, u"0");
+  try {
+    RunAnalysis(table_, presets_, host_);
+    FAIL() << "no error";
+  } catch (const ERegExp& e) {
+    EXPECT_STREQ(e.what(), "RegExp(comp): ParseReg Unmatched () (pos 3)");
+  }
   EXPECT_EQ(host_.controls.back(), true);
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/regexp/parser.h"
 #include "engine/regexp/regexp_error.h"
 
 namespace veskor::regexp {
@@ -697,6 +698,64 @@ TEST(PikeVmTest, AgreesWithTheReferenceOnGeneratedTrees) {
   // Both answers must be well represented for the comparison to mean anything.
   EXPECT_GT(matched, checked / 10);
   EXPECT_LT(matched, checked * 9 / 10);
+}
+
+// Patterns through the parser, as the filter hands them over.
+TEST(PikeVmTest, ParsedPatterns) {
+  struct Case {
+    const char* pattern;
+    std::string text;
+    bool expected;
+  };
+  const std::string many_a(100000, 'a');
+  const std::vector<Case> cases = {
+      {"abc", "xxabcxx", true},
+      {"^abc$", "abc", true},
+      {"^abc$", "abcd", false},
+      {"abc$", "abc\n", false},
+      {"(?m)abc$", "abc\n", true},
+      {"a.c", "a\rc", true},
+      {"(?-s)a.c", "a\rc", false},
+      {"ABC", "abc", false},
+      {"(?i)ABC", "abc", true},
+      {"((?i)a)B", "Ab", false},
+      {"\\w+", "\xE0\xFF\xC0", false},
+      {"[\\xE0-\\xFF]", "\xB8", true},
+      {"(?-r)[\\xE0-\\xFF]", "\xB8", false},
+      {"a{,5}", "xa{,5}", true},
+      {"a{,5}", "aaaaa", false},
+      {"\\x41", "A", true},
+      {"\\x{041}", "A", true},
+      {"^\\d{7,}$", "1234567", true},
+      {"^\\d{7,}$", "123456", false},
+      {"(?i)pass", "myPASSword", true},
+      {"[A-Z][a-z]+", "HELLO World", true},
+      {"[A-Z][a-z]+", "HELLO", false},
+      {"\\d{3}-\\d{4}", "call 555-1234 now", true},
+      {"\\d{3}-\\d{4}", "call 55-1234 now", false},
+      {"(?m)^$", "a\r\n\r\nb", true},
+      {"(?m)^$", "a\r\nb", false},
+      {"\\bcat\\b", "a cat.", true},
+      {"\\bcat\\b", "concat", false},
+      {"a+?b", "aaab", true},
+      {"(?-g)^a{2,3}b$", "aaab", true},
+      {"(?-g)^a{2,3}b$", "aaaab", false},
+      {"^(a|b)*?c$", "ababc", true},
+      {"(a+)+b", many_a, false},
+      {"(a|aa)*c", many_a, false},
+      {"(a|aa)*c", many_a + "c", true},
+      {"^(\\w+\\s?)*$", many_a + "!", false},
+  };
+  for (const Case& c : cases) {
+    const SyntaxTree tree = Parse(c.pattern);
+    ASSERT_TRUE(PikeVm::Supports(tree)) << c.pattern;
+    EXPECT_EQ(PikeVm(tree).Search(c.text), c.expected) << c.pattern;
+  }
+  EXPECT_FALSE(PikeVm::Supports(Parse("(a)\\1")));
+  EXPECT_TRUE(PikeVm::Supports(Parse("((((((((((a){2}){2}){2}){2}){2}){2}){2}){2}){2}){2}")));
+  EXPECT_FALSE(PikeVm::Supports(Parse("(((((((((((a){2}){2}){2}){2}){2}){2}){2}){2}){2}){2}){2}")));
+  EXPECT_FALSE(PikeVm::Supports(Parse("(ab){99999999}")));
+  EXPECT_TRUE(PikeVm::Supports(Parse("[ab]{99999999}")));
 }
 
 }  // namespace
