@@ -11,7 +11,7 @@
 #include <iterator>
 
 #include "engine/algorithms.h"
-#include "engine/io_error.h"
+#include "files/io_error.h"
 #include "engine/regexp/regexp_error.h"
 #include "engine/scan_context.h"
 #include "presets/preset.h"

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "engine/io_error.h"
+#include "files/io_error.h"
 
 namespace veskor {
 namespace {

@@ -1,5 +1,5 @@
 // errno values mapped onto the I/O error codes and their messages.
-#include "engine/io_error.h"
+#include "files/io_error.h"
 
 #include <cerrno>
 

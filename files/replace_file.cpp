@@ -1,0 +1,148 @@
+// open/flock/read and mkstemp/write/fsync/rename.
+#include "files/replace_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace veskor {
+namespace {
+
+struct InjectedFailure {
+  bool armed = false;
+  int error_number = 0;
+  size_t bytes_before = 0;
+};
+InjectedFailure injected;
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool LockWithRetry(int fd) {
+  using namespace std::chrono_literals;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+  errno = EWOULDBLOCK;
+  return false;
+}
+
+// Writes everything, or fails with errno set.
+bool WriteEverything(int fd, std::string_view bytes) {
+  size_t written_total = 0;
+  if (injected.armed) {
+    injected.armed = false;
+    const size_t first = std::min(bytes.size(), injected.bytes_before);
+    if (!WriteEverything(fd, bytes.substr(0, first))) return false;
+    errno = injected.error_number;
+    return false;
+  }
+  while (written_total < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written_total, bytes.size() - written_total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    written_total += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+std::string SystemErrorText(int error_number) {
+  std::string text = std::strerror(error_number);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '.' || text.back() == '\t')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+FileOperationError::FileOperationError(Stage stage, int error_number)
+    : Error(SystemErrorText(error_number)), stage_(stage), error_number_(error_number) {}
+
+std::string ReadWholeFile(const std::string& path, bool exclusive) {
+  Descriptor file;
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (file.fd < 0) throw FileOperationError(FileOperationError::Stage::kOpen, errno);
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0)
+    throw FileOperationError(FileOperationError::Stage::kOpen, errno);
+  if (!S_ISREG(info.st_mode)) throw FileOperationError(FileOperationError::Stage::kOpen, EINVAL);
+  if (exclusive && !LockWithRetry(file.fd)) {
+    throw FileOperationError(FileOperationError::Stage::kOpen, errno);
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileOperationError(FileOperationError::Stage::kRead, errno);
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+void ReplaceFile(const std::string& path, std::string_view bytes) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string temporary = folder + "." + name + ".XXXXXX";
+  // A file made read-only keeps its contents, although renaming over it would succeed.
+  if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+    throw FileOperationError(FileOperationError::Stage::kCreate, errno);
+  }
+  Descriptor file;
+  file.fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (file.fd < 0) throw FileOperationError(FileOperationError::Stage::kCreate, errno);
+  // Keep the permissions of the file being replaced; a new one gets the usual 0666 less umask.
+  mode_t mode = 0;
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0) {
+    mode = old.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  auto fail = [&](FileOperationError::Stage stage) {
+    const int error_number = errno;
+    ::unlink(temporary.c_str());
+    throw FileOperationError(stage, error_number);
+  };
+  if (::fchmod(file.fd, mode) != 0) fail(FileOperationError::Stage::kCreate);
+  if (!WriteEverything(file.fd, bytes)) fail(FileOperationError::Stage::kWrite);
+  if (::fsync(file.fd) != 0) fail(FileOperationError::Stage::kWrite);
+  const int fd = file.fd;
+  file.fd = -1;
+  if (::close(fd) != 0) fail(FileOperationError::Stage::kWrite);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) fail(FileOperationError::Stage::kCreate);
+}
+
+namespace testing {
+void FailNextWrite(int error_number, size_t bytes_before) {
+  injected = {true, error_number, bytes_before};
+}
+}  // namespace testing
+
+}  // namespace veskor

@@ -1,0 +1,51 @@
+// Program files on disk: the existence test, reading a whole file under an advisory lock, and
+// saving by atomic replacement, so that a crash, a full disk or a failed write leaves the old
+// file whole.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "text/error.h"
+
+namespace veskor {
+
+// The entry exists and is not a directory.
+bool FileExists(const std::string& path);
+
+// The operating system's text for an errno value, without trailing blanks and periods.
+std::string SystemErrorText(int error_number);
+
+// A failed open, read, create or write, with the stage and the errno; each file turns it into
+// its own message.
+class FileOperationError : public Error {
+ public:
+  enum class Stage { kOpen, kRead, kCreate, kWrite };
+  FileOperationError(Stage stage, int error_number);
+  Stage stage() const { return stage_; }
+  int error_number() const { return error_number_; }
+
+ private:
+  Stage stage_;
+  int error_number_;
+};
+
+// Reads the whole file. With `exclusive`, an advisory lock (flock) keeps another instance of
+// the program from saving it meanwhile: Linux files have no sharing modes, and only programs
+// that ask for the lock respect it. A lock held elsewhere for more than about a second fails
+// the open with EWOULDBLOCK. Raises FileOperationError (kOpen or kRead).
+std::string ReadWholeFile(const std::string& path, bool exclusive);
+
+// Replaces the file at `path` by `bytes`: a temporary file in the same folder is written,
+// flushed to disk and renamed over the old one, keeping the old file's permissions. On any
+// failure the old file stays as it was and the temporary file is removed. Raises
+// FileOperationError (kCreate when the temporary file cannot be made, kWrite otherwise).
+void ReplaceFile(const std::string& path, std::string_view bytes);
+
+namespace testing {
+// Makes the next write of ReplaceFile fail with `error_number` after `bytes_before` bytes, to
+// test what a full disk does to each file.
+void FailNextWrite(int error_number, size_t bytes_before = 0);
+}  // namespace testing
+
+}  // namespace veskor
