@@ -1,6 +1,7 @@
 // veskor-scan: the analysis of the window's "Analyze" button, from the command line.
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,10 +9,15 @@
 #include "cli/options.h"
 #include "engine/algorithms.h"
 #include "engine/scan_context.h"
+#include "files/replace_file.h"
 #include "presets/preset.h"
+#include "presets/preset_file.h"
 #include "presets/preset_list.h"
 #include "report/report_format.h"
+#include "settings/settings_file.h"
+#include "tasks/table_file.h"
 #include "tasks/task_table.h"
+#include "text/cp1251.h"
 
 namespace veskor {
 namespace {
@@ -20,11 +26,40 @@ constexpr const char* kCommandLinePreset = "command line";
 
 void OnInterrupt(int) { StopRequested.store(true); }
 
+// The folder of the running executable, ending with "/".
+std::string ExeDir() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return "./";
+  return exe.parent_path().string() + "/";
+}
+
+// The program files read as the window's start-up reads them, and never written.
+void LoadTable(const std::string& dir, TaskTable& table, const PresetList& presets) {
+  table.AddDefaultTasks(presets.PresetName(0));
+  const std::string grid = dir + kTableFileName;
+  if (FileExists(grid)) {
+    table.ClearTasks();
+    LoadTableText(table, grid, u',');
+    table.SelectTask(0);
+  }
+}
+
+// One line per row, the eight cells quoted as in the table file, UTF-8, ended by LF.
+void ListRows(const TaskTable& table) {
+  for (int row = 0; row < table.RowCount(); ++row) {
+    std::printf("%s\n", Utf16ToUtf8(TableLine(table, row, u',')).c_str());
+  }
+}
+
 // One row and one preset from --algo, --key and the preset options.
 void SingleTask(const CliOptions& options, TaskTable& table, PresetList& presets) {
   std::string preset_name = kCommandLinePreset;
   if (options.preset) {
-    throw UsageError("--preset needs the presets file, which this runner does not read yet");
+    // The first preset of that name in the presets file; the run says so when there is none.
+    table.AddTaskRow(true, -1, *options.algorithm, *options.preset, options.key.value_or(""), 0,
+                     "0", -1);
+    return;
   }
   TPreset preset = NewPreset();
   SetShortString(preset.Name, preset_name);
@@ -51,16 +86,26 @@ int Main(const std::vector<std::string>& arguments) {
   FillAlgorithms();
   TaskTable table;
   PresetList presets;
+  const std::string dir = options.dir ? *options.dir + "/" : ExeDir();
+  std::string format;
   try {
-    if (!options.algorithm) throw UsageError("--algo is missing");
-    SingleTask(options, table, presets);
-  } catch (const UsageError& e) {
-    std::fprintf(stderr, "veskor-scan: %s\n%s", e.what(), kUsage);
-    return 2;
+    if (!options.algorithm || options.preset) LoadPresets(presets, dir + kPresetFileName);
+    if (options.algorithm) {
+      SingleTask(options, table, presets);
+    } else {
+      LoadTable(dir, table, presets);
+    }
+    format = options.format ? *options.format : LoadSettings(dir + std::string(kSettingsFileName));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  if (options.list) {
+    ListRows(table);
+    return 0;
   }
   std::signal(SIGINT, OnInterrupt);
-  CliHost host(table, *options.file, options.format.value_or(std::string(kDefaultReportFormat)),
-               options.to_stdout);
+  CliHost host(table, *options.file, format, options.to_stdout);
   table.SetObserver(&host);
   try {
     RunAnalysis(table, presets, host);

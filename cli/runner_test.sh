@@ -43,5 +43,29 @@ check "--regexp-file" "16" "$out"
 "$scan" --algo NONE --key 0 --alphabet 0123456789 --regexp 'a(b' "$dir/r.bin" 2>"$dir/err"
 check "invalid expression" "1 RegExp(comp): ParseReg Unmatched () (pos 3)" "$? $(tail -1 "$dir/err")"
 
+# Table mode: the three program files read from --dir, never written.
+cfg="$dir/cfg"
+mkdir "$cfg"
+{ printf '\x06Digits'; head -c 249 /dev/zero; printf '\x0a0123456789'; head -c 245 /dev/zero
+  head -c 256 /dev/zero; printf '\x07\x00'; } > "$cfg/presets.dat"
+printf 'True,-1,NONE,Digits,0,0,0,-1\r\nFalse,-1,XOR8,Digits,,0,0,-1\r\n"a,b",-1,ADD8,Digits,1,0,0,-1\r\n' \
+  > "$cfg/grid.cfg"
+printf '[Config]\r\nFormatStr=%%d:%%2:d:%%s\r\n' > "$cfg/config.ini"
+sums=$(cd "$cfg" && md5sum presets.dat grid.cfg config.ini)
+"$scan" --dir "$cfg" "$dir/ex.bin" 2>/dev/null
+check "table mode" 0 $?
+check "table mode log" "0:2:1234567" "$(tr -d '\r' < "$dir/ex.bin_NONE.log")"
+[ -e "$dir/ex.bin_XOR8.log" ] && { echo "FAIL: an unchecked row ran"; fail=1; }
+check "list" "True,-1,NONE,Digits,0,0,0,-1|False,-1,XOR8,Digits,,0,0,-1|False,-1,ADD8,Digits,1,0,0,-1" \
+  "$("$scan" --dir "$cfg" --list | paste -sd'|')"
+"$scan" --dir "$cfg" --algo NONE --key 0 --preset Digits --stdout "$dir/ex.bin" > "$dir/out" 2>/dev/null
+check "--preset" "0:2:1234567" "$(tr -d '\r' < "$dir/out")"
+check "program files untouched" "$sums" "$(cd "$cfg" && md5sum presets.dat grid.cfg config.ini)"
+printf 'True,-1,NONE,Digits,0,0,0,-1,extra\r\n' > "$cfg/grid.cfg"
+"$scan" --dir "$cfg" "$dir/ex.bin" 2>"$dir/err"
+check "broken grid.cfg" "1 Cell out of bounds (8, 0)" "$? $(cat "$dir/err")"
+rm "$cfg/grid.cfg" "$cfg/config.ini"
+check "default rows" 4 "$("$scan" --dir "$cfg" --list | grep -c Digits)"
+
 if [ $fail -eq 0 ]; then echo "runner tests passed"; fi
 exit $fail

@@ -11,9 +11,9 @@
 #include <iterator>
 
 #include "engine/algorithms.h"
-#include "files/io_error.h"
 #include "engine/regexp/regexp_error.h"
 #include "engine/scan_context.h"
+#include "files/io_error.h"
 #include "presets/preset.h"
 #include "text/cp1251.h"
 
@@ -391,6 +391,8 @@ TEST(IoErrors, MessagesByCode) {
   EXPECT_STREQ(IoErrorFromErrno(EIO).what(), "I/O error 5");  // EIO is 5, yet no access error
   EXPECT_STREQ(IoErrorFromErrno(EACCES).what(), "File access denied");
   EXPECT_STREQ(IoErrorFromErrno(ENOSPC).what(), "Disk full");
+  EXPECT_STREQ(IoErrorFromErrno(ENOENT).what(), "File not found");  // errno 2, code 2
+  EXPECT_STREQ(IoErrorFromErrno(EINTR).what(), "I/O error 4");      // not "Too many open files"
 }
 
 }  // namespace

@@ -31,11 +31,23 @@ int IoCodeFromErrno(int error_number) {
 }
 
 IoError IoErrorFromErrno(int error_number) {
-  const int code = IoCodeFromErrno(error_number);
-  if (code == error_number) {
-    return IoError(code, Substitute("I/O error %d", std::to_string(error_number)));
+  switch (error_number) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EMFILE:
+    case ENFILE:
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ELOOP:
+    case ENOSPC:
+    case EDQUOT:
+      return IoError(IoCodeFromErrno(error_number));
+    default:
+      // Its own number, even where that number is also a code of the table (EIO is 5).
+      return IoError(error_number, Substitute("I/O error %d", std::to_string(error_number)));
   }
-  return IoError(code);
 }
 
 std::string IoErrorMessage(int code) {

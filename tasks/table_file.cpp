@@ -97,10 +97,6 @@ class FieldParser {
   int column_ = -1;
 };
 
-// The I/O error of a failed open, read or write: the message of its code ("File not found",
-// "Disk full", ...), or "I/O error n" for an errno the codes do not name.
-IoError IoErrorFor(int error_number) { return IoError(IoCodeFromErrno(error_number)); }
-
 void ReadRows(TaskTable& table, std::string_view bytes, char16_t separator) {
   FieldParser parser(table, separator);
   for (char16_t c : DecodeTableText(bytes)) parser.Feed(c);
@@ -128,19 +124,22 @@ std::u16string QuoteField(std::u16string_view text, char16_t separator) {
   return field;
 }
 
+std::u16string TableLine(const TaskTable& table, int row, char16_t separator) {
+  std::u16string line;
+  for (int column = 0; column < TaskTable::ColumnCount(); ++column) {
+    if (column > 0) line += separator;
+    line += QuoteField(table.CellText(column, row), separator);
+  }
+  return line;
+}
+
 std::string TableTextBytes(const TaskTable& table, char16_t separator) {
   std::string bytes;
   AppendUnit(bytes, u'\uFEFF');
   for (int row = 0; row < table.RowCount(); ++row) {
-    for (int column = 0; column < TaskTable::ColumnCount(); ++column) {
-      for (char16_t c : QuoteField(table.CellText(column, row), separator)) AppendUnit(bytes, c);
-      if (column + 1 < TaskTable::ColumnCount()) {
-        AppendUnit(bytes, separator);
-      } else {
-        AppendUnit(bytes, kCr);
-        AppendUnit(bytes, kLf);
-      }
-    }
+    for (char16_t c : TableLine(table, row, separator)) AppendUnit(bytes, c);
+    AppendUnit(bytes, kCr);
+    AppendUnit(bytes, kLf);
   }
   return bytes;
 }
@@ -150,7 +149,7 @@ void SaveTableText(const TaskTable& table, const std::string& path, char16_t sep
   try {
     ReplaceFile(path, bytes);
   } catch (const FileOperationError& e) {
-    throw IoErrorFor(e.error_number());
+    throw IoErrorFromErrno(e.error_number());
   }
 }
 
@@ -162,7 +161,7 @@ void LoadTableText(TaskTable& table, const std::string& path, char16_t separator
     // No lock: the table file is not opened exclusively.
     bytes = ReadWholeFile(path, /*exclusive=*/false);
   } catch (const FileOperationError& e) {
-    throw IoErrorFor(e.error_number());
+    throw IoErrorFromErrno(e.error_number());
   }
   ReadRows(table, bytes, separator);
 }

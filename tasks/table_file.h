@@ -17,6 +17,12 @@ std::u16string QuoteField(std::u16string_view text, char16_t separator);
 // text forms, quoted, joined by the separator and followed by CR LF; UTF-16, low byte first.
 std::string TableTextBytes(const TaskTable& table, char16_t separator);
 
+// One row as a line of the file, without its line end: the eight cells' text forms, quoted,
+// joined by the separator.
+std::u16string TableLine(const TaskTable& table, int row, char16_t separator);
+
+inline constexpr const char* kTableFileName = "grid.cfg";
+
 // Writes TableTextBytes to `path` (file-system bytes) by atomic replacement. A failure raises
 // the IoError for its errno ("Disk full", "File access denied", ...) and leaves an existing file
 // as it was.
