@@ -102,9 +102,10 @@ int main(int argc, char** argv) {
   const int64_t found_all = context.Found;
 
   const double gib = static_cast<double>(size) / (1 << 30);
-  std::printf("scan_bench: %zu MiB of random bytes, 40 digit strings under XOR8 key 0x5A,\n"
-              "alphabet 0123456789, MinLength 7, default format (checksum %llu)\n\n",
-              mib, static_cast<unsigned long long>(sum & 0xFF));
+  std::printf(
+      "scan_bench: %zu MiB of random bytes, 40 digit strings under XOR8 key 0x5A,\n"
+      "alphabet 0123456789, MinLength 7, default format (checksum %llu)\n\n",
+      mib, static_cast<unsigned long long>(sum & 0xFF));
   std::printf("%-32s %10s %10s %12s\n", "measure", "seconds", "GiB/s", "ratio");
   std::printf("%-32s %10.3f %10.2f %12s\n", "plain read pass (64-bit sums)", read_pass,
               gib / read_pass, "1.00 (base)");

@@ -155,12 +155,10 @@ class Run {
         ScanPass(algorithm, fields, context);
       } else {
         context.SingleKey = false;
-        for (int key = 1; key <= 255; ++key) {
-          context.Key = static_cast<uint8_t>(key);
-          ScanPass(algorithm, fields, context);
+        ScanAllKeys(algorithm, fields, context, [&](int key) {
           table_.SetWholeNumber(NxProgressColumn, row, (key * 100 + 127) / 255);
-          if (StopRequested.load()) break;
-        }
+          return !StopRequested.load();
+        });
         if (!StopRequested.load()) table_.SetWholeNumber(NxProgressColumn, row, 100);
       }
     } catch (const InputReadError&) {

@@ -18,8 +18,10 @@ void InstallHandler();
 }  // namespace fault_guard_detail
 
 // Runs `body` and returns true, or returns false when a read of a mapping inside it faulted.
-// `body` must leave no object with a non-trivial destructor alive on its own frames, allocate
-// nothing and throw nothing: a fault abandons those frames without unwinding them.
+// `body` must keep no object with a non-trivial destructor on its own frames and throw nothing:
+// a fault abandons those frames without unwinding them. Objects outside may be changed (a
+// vector appended to), since a fault happens only at a read of the mapping, never halfway
+// through such a change.
 template <class Body>
 bool ReadMapped(Body&& body) {
   namespace d = fault_guard_detail;

@@ -1,12 +1,17 @@
-// Run finding by probing: a run of at least m members must cover the last byte of every window
-// of m bytes it starts in, so a window whose last byte is no member is skipped whole.
+// The production scanner: batches of run finding (engine/run_finder) between looks at the stop
+// flag and the clock, the judging of runs, and the search of all keys in few passes.
 #include "engine/scanner.h"
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/fault_guard.h"
+#include "engine/run_finder.h"
 
 namespace veskor {
 namespace {
@@ -19,112 +24,228 @@ constexpr uint64_t kDefaultBatchBytes = uint64_t{1} << 20;
 constexpr size_t kBatchRuns = 1024;
 constexpr auto kEventInterval = 20ms;
 
-using MemberTable = std::array<uint8_t, 256>;
+// Which decoders turn a pair of stored bytes into two alphabet bytes under a common key is
+// known from the pair alone for the three keyed ciphers: XOR8 keeps b ^ b', ADD8 and SUB8 keep
+// b' - b. That lets one pass find every place where some key could have a run.
+enum class KeyFamily { kXor, kAdd, kSub, kNone, kOther };
 
-struct RunState {
-  uint64_t pos = 0;  // next byte to examine
-  bool in_run = false;
-  uint64_t run_start = 0;
-};
-
-struct Span {
-  uint64_t start, end;
-};
-
-// Advances through data[state.pos, limit) and stores the runs of at least `m` members that end
-// before `limit`. Stops at `limit` or when `capacity` runs are stored. Touches nothing but PODs
-// so that it can run inside ReadMapped.
-size_t FindRuns(const uint8_t* data, const uint8_t* member, uint64_t m, uint64_t limit,
-                RunState& state, Span* out, size_t capacity) {
-  size_t n = 0;
-  uint64_t pos = state.pos;
-  bool in_run = state.in_run;
-  uint64_t run_start = state.run_start;
-  while (pos < limit) {
-    if (in_run) {
-      while (pos < limit && member[data[pos]]) ++pos;
-      if (pos == limit) break;
-      if (pos - run_start >= m) out[n++] = {run_start, pos};
-      in_run = false;
-      ++pos;  // the byte that ended the run belongs to no run
-      if (n == capacity) break;
-      continue;
-    }
-    // Outside a run, the byte before pos is no member (or pos is 0).
-    while (pos + m - 1 < limit && !member[data[pos + m - 1]]) pos += m;
-    if (pos + m - 1 < limit) {
-      const uint64_t probe = pos + m - 1;
-      uint64_t start = probe;
-      while (start > pos && member[data[start - 1]]) --start;
-      in_run = true;
-      run_start = start;
-      pos = probe + 1;
-    } else {
-      while (pos < limit && !member[data[pos]]) ++pos;
-      if (pos < limit) {
-        in_run = true;
-        run_start = pos++;
-      }
+KeyFamily FamilyOf(DecodeFunction decode) {
+  bool is_xor = true, is_add = true, is_sub = true, is_none = true;
+  for (int k = 0; k < 256; ++k) {
+    for (int b = 0; b < 256; ++b) {
+      const uint8_t d = decode(static_cast<uint8_t>(b), static_cast<uint8_t>(k));
+      is_xor = is_xor && d == (b ^ k);
+      is_add = is_add && d == static_cast<uint8_t>(b + k);
+      is_sub = is_sub && d == static_cast<uint8_t>(b - k);
+      is_none = is_none && d == b;
     }
   }
-  state = {pos, in_run, run_start};
-  return n;
+  if (is_none) return KeyFamily::kNone;
+  if (is_xor) return KeyFamily::kXor;
+  if (is_add) return KeyFamily::kAdd;
+  if (is_sub) return KeyFamily::kSub;
+  return KeyFamily::kOther;
 }
+
+// At most this many regions or strings (16 bytes each) are kept for the search of all keys;
+// beyond it the search falls back to one pass per key, so memory stays bounded.
+constexpr size_t kDefaultMaxRegions = size_t{1} << 20;
 
 class Pass {
  public:
   Pass(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
-       uint64_t batch_bytes, std::chrono::nanoseconds event_interval)
-      : fields_(fields),
+       uint64_t batch_bytes, std::chrono::nanoseconds event_interval,
+       size_t max_regions = kDefaultMaxRegions)
+      : algorithm_(algorithm),
+        fields_(fields),
         context_(context),
         batch_bytes_(std::max<uint64_t>(1, batch_bytes)),
-        event_interval_(event_interval) {
-    decode_ = MakeDecodeTable(algorithm.Decode, context.Key);
-    std::array<bool, 256> in_alphabet{};
-    for (char c : fields.Alphabet) in_alphabet[static_cast<uint8_t>(c)] = true;
-    for (int b = 0; b < 256; ++b) member_[b] = in_alphabet[decode_[b]];
+        event_interval_(event_interval),
+        max_regions_(max_regions) {
+    for (char c : fields.Alphabet) in_alphabet_[static_cast<uint8_t>(c)] = true;
     min_run_ = std::max<uint64_t>(1, fields.MinLength);
+    SetKey(context.Key);
   }
 
+  // One pass over the whole file with context.Key.
   void Run() {
-    const uint64_t size = context_.Size;
+    if (!ScanRange(0, context_.Size)) return;
+    context_.Services->SetProgress(100);
+  }
+
+  // Every key from 1 to 255 in key order, as that many passes would give them.
+  void RunAllKeys(const std::function<bool(int)>& after_key) {
+    SetKey(1);
+    const KeyFamily family = FamilyOf(algorithm_.Decode);
+    if (family == KeyFamily::kNone) return RunAllKeysUnkeyed(after_key);
+    std::vector<Span> regions;
+    if (min_run_ >= 2 && family != KeyFamily::kOther && FindAllRegions(family, regions)) {
+      for (int key = 1; key <= 255; ++key) {
+        SetKey(static_cast<uint8_t>(key));
+        for (const Span& region : regions) {
+          if (!ScanRange(region.start, region.end)) return;
+        }
+        if (!after_key(key)) return;
+      }
+      return;
+    }
+    for (int key = 1; key <= 255; ++key) {
+      SetKey(static_cast<uint8_t>(key));
+      if (!ScanRange(0, context_.Size)) return;
+      if (!after_key(key)) return;
+    }
+  }
+
+ private:
+  void SetKey(uint8_t key) {
+    context_.Key = key;
+    decode_ = MakeDecodeTable(algorithm_.Decode, key);
+    identity_ = true;
+    for (int b = 0; b < 256; ++b) identity_ = identity_ && decode_[b] == b;
+    std::array<bool, 256> member{};
+    for (int b = 0; b < 256; ++b) member[b] = in_alphabet_[decode_[b]];
+    members_.emplace(member);
+  }
+
+  // Scans [begin, end) as if the bytes just outside it were no members. Returns false when a
+  // stop ended it (the open run is dropped).
+  bool ScanRange(uint64_t begin, uint64_t end) {
     RunState state;
+    state.pos = begin;
     std::array<Span, kBatchRuns> spans;
-    while (state.pos < size) {
-      if (StopRequested.load(std::memory_order_relaxed)) return;  // the open run is dropped
-      const uint64_t limit = std::min(size, state.pos + batch_bytes_);
+    while (state.pos < end) {
+      if (StopRequested.load(std::memory_order_relaxed)) return false;
+      const uint64_t limit = std::min(end, state.pos + batch_bytes_);
       size_t found = 0;
       const bool read = ReadMapped([&] {
-        found = FindRuns(context_.Data, member_.data(), min_run_, limit, state, spans.data(),
-                         spans.size());
+        found = FindByteRuns(context_.Data, *members_, min_run_, limit, state, spans.data(),
+                             spans.size());
       });
       if (!read) throw InputReadError();
       for (size_t i = 0; i < found; ++i) Judge(spans[i]);
       PaceEvents(state.pos);
     }
-    if (StopRequested.load(std::memory_order_relaxed)) return;
-    // A run still open at the end of the file is judged like any other.
-    if (state.in_run && size - state.run_start >= min_run_) Judge({state.run_start, size});
-    context_.Services->SetProgress(100);
+    if (StopRequested.load(std::memory_order_relaxed)) return false;
+    // A run still open at the end (of the file, or of a region) is judged like any other.
+    if (state.in_run && end - state.run_start >= min_run_) Judge({state.run_start, end});
+    return true;
   }
 
- private:
+  // The stretches where adjacent stored bytes could both decode into the alphabet under one key:
+  // every pair (i, i + 1) inside has its value (b ^ b' for XOR8, b' - b for ADD8 and SUB8) among
+  // the values of two alphabet bytes, and the stretch has at least m bytes. A run of m or more
+  // members under any key lies inside one such stretch, and the bytes just outside a stretch
+  // end every run that touches it. Returns false when there are more than max_regions_.
+  bool FindAllRegions(KeyFamily family, std::vector<Span>& regions) {
+    std::array<bool, 256> pair_ok{};
+    for (int a = 0; a < 256; ++a) {
+      if (!in_alphabet_[a]) continue;
+      for (int b = 0; b < 256; ++b) {
+        if (!in_alphabet_[b]) continue;
+        pair_ok[family == KeyFamily::kXor ? a ^ b : static_cast<uint8_t>(b - a)] = true;
+      }
+    }
+    const ByteClass pairs(pair_ok);
+    const PairValue value = family == KeyFamily::kXor ? PairValue::kXor : PairValue::kDifference;
+    const uint64_t positions = context_.Size - 1;  // pair i joins bytes i and i + 1
+    RunState state;
+    std::array<Span, kBatchRuns> spans;
+    auto add = [&](Span pair_run) {
+      if (regions.size() == max_regions_) return false;
+      regions.push_back({pair_run.start, pair_run.end + 1});
+      return true;
+    };
+    while (state.pos < positions) {
+      if (StopRequested.load(std::memory_order_relaxed)) return true;  // the key loop stops
+      const uint64_t limit = std::min(positions, state.pos + batch_bytes_);
+      size_t found = 0;
+      const bool read = ReadMapped([&] {
+        found = FindPairRuns(context_.Data, pairs, value, min_run_ - 1, limit, state, spans.data(),
+                             spans.size());
+      });
+      if (!read) throw InputReadError();
+      for (size_t i = 0; i < found; ++i) {
+        if (!add(spans[i])) return false;
+      }
+      PaceEvents(state.pos);
+    }
+    if (state.in_run && positions - state.run_start >= min_run_ - 1) {
+      return add({state.run_start, positions});
+    }
+    return true;
+  }
+
+  // NONE decodes the same under every key: one scan finds the strings, and every key reports
+  // them again with its own number. The strings are kept as spans while they fit.
+  void RunAllKeysUnkeyed(const std::function<bool(int)>& after_key) {
+    collected_.clear();
+    collecting_ = true;
+    const bool complete = ScanRange(0, context_.Size);
+    collecting_ = false;
+    if (!complete) return;
+    if (overflow_) {
+      overflow_ = false;
+      collected_.clear();
+      collected_.shrink_to_fit();
+      if (!after_key(1)) return;
+      for (int key = 2; key <= 255; ++key) {
+        SetKey(static_cast<uint8_t>(key));
+        if (!ScanRange(0, context_.Size)) return;
+        if (!after_key(key)) return;
+      }
+      return;
+    }
+    if (!after_key(1)) return;
+    for (int key = 2; key <= 255; ++key) {
+      context_.Key = static_cast<uint8_t>(key);
+      for (const Span& span : collected_) {
+        if (StopRequested.load(std::memory_order_relaxed)) return;
+        Report(span);
+        PaceEvents(span.end);
+      }
+      if (!after_key(key)) return;
+    }
+  }
+
   void Judge(const Span& span) {
     const uint64_t length = span.end - span.start;
     if (fields_.MaxLength != 0 && length > fields_.MaxLength) return;
-    text_.resize(length);
-    char* out = text_.data();
-    const uint8_t* in = context_.Data + span.start;
-    const bool read = ReadMapped([&] {
-      for (uint64_t i = 0; i < length; ++i) out[i] = static_cast<char>(decode_[in[i]]);
-    });
-    if (!read) throw InputReadError();
+    Decode(span);
     if (!fields_.RegExp.empty() && !context_.Services->MatchesExpression(fields_.RegExp, text_)) {
       return;
     }
     context_.Services->Report(context_.Key, context_.Width, static_cast<int64_t>(span.start),
                               text_);
     ++context_.Found;
+    if (collecting_) {
+      if (collected_.size() < max_regions_) {
+        collected_.push_back(span);
+      } else {
+        overflow_ = true;
+      }
+    }
+  }
+
+  void Report(const Span& span) {
+    Decode(span);
+    context_.Services->Report(context_.Key, context_.Width, static_cast<int64_t>(span.start),
+                              text_);
+    ++context_.Found;
+  }
+
+  void Decode(const Span& span) {
+    const uint64_t length = span.end - span.start;
+    text_.resize(length);
+    char* out = text_.data();
+    const uint8_t* in = context_.Data + span.start;
+    const bool read = ReadMapped([&] {
+      if (identity_) {
+        std::memcpy(out, in, length);
+      } else {
+        for (uint64_t i = 0; i < length; ++i) out[i] = static_cast<char>(decode_[in[i]]);
+      }
+    });
+    if (!read) throw InputReadError();
   }
 
   // `pos` bytes have been examined: show progress and let the window in every 20 ms or so.
@@ -143,15 +264,22 @@ class Pass {
     context_.LastEvents = std::chrono::steady_clock::now();
   }
 
+  const TAlgorithm& algorithm_;
   const TSearchFields& fields_;
   TScanContext& context_;
   const uint64_t batch_bytes_;
   const std::chrono::nanoseconds event_interval_;
+  const size_t max_regions_;
+  std::array<bool, 256> in_alphabet_{};
   DecodeTable decode_;
-  MemberTable member_;
+  bool identity_ = false;  // NONE, or key 0: the text is the stored bytes
+  std::optional<ByteClass> members_;
   uint64_t min_run_;
   int last_progress_ = 0;
   std::string text_;
+  bool collecting_ = false;
+  bool overflow_ = false;
+  std::vector<Span> collected_;
 };
 
 }  // namespace
@@ -164,6 +292,18 @@ void ScanPassWithBatch(const TAlgorithm& algorithm, const TSearchFields& fields,
                        TScanContext& context, uint64_t batch_bytes,
                        std::chrono::nanoseconds event_interval) {
   Pass(algorithm, fields, context, batch_bytes, event_interval).Run();
+}
+
+void ScanAllKeys(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
+                 const std::function<bool(int)>& after_key) {
+  Pass(algorithm, fields, context, kDefaultBatchBytes, kEventInterval).RunAllKeys(after_key);
+}
+
+void ScanAllKeysWithBatch(const TAlgorithm& algorithm, const TSearchFields& fields,
+                          TScanContext& context, const std::function<bool(int)>& after_key,
+                          uint64_t batch_bytes, std::chrono::nanoseconds event_interval,
+                          size_t max_regions) {
+  Pass(algorithm, fields, context, batch_bytes, event_interval, max_regions).RunAllKeys(after_key);
 }
 
 }  // namespace veskor

@@ -2,6 +2,8 @@
 // found by skipping through the mapped bytes instead of judging each byte on its own.
 #pragma once
 
+#include <functional>
+
 #include "engine/algorithms.h"
 #include "engine/scan_context.h"
 #include "text/error.h"
@@ -27,5 +29,20 @@ void ScanPass(const TAlgorithm& algorithm, const TSearchFields& fields, TScanCon
 void ScanPassWithBatch(const TAlgorithm& algorithm, const TSearchFields& fields,
                        TScanContext& context, uint64_t batch_bytes,
                        std::chrono::nanoseconds event_interval = std::chrono::nanoseconds(0));
+
+// Every key from 1 to 255, in key order: the same Report calls, in the same order, as 255
+// ScanPass calls with those keys, found in fewer passes (one pass finds where some key could
+// have a run; NONE is scanned once). After each key, `after_key(key)` runs (the row's
+// progress) and the search goes on only while it returns true. A stop ends the search after a
+// file-order prefix of the current key's lines.
+void ScanAllKeys(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
+                 const std::function<bool(int)>& after_key);
+
+// ScanAllKeys with a chosen batch size, event interval and limit on the regions or strings it
+// keeps (past it, one pass per key), for tests.
+void ScanAllKeysWithBatch(const TAlgorithm& algorithm, const TSearchFields& fields,
+                          TScanContext& context, const std::function<bool(int)>& after_key,
+                          uint64_t batch_bytes, std::chrono::nanoseconds event_interval,
+                          size_t max_regions);
 
 }  // namespace veskor

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/reference_scanner.h"
+#include "engine/run_finder.h"
 
 namespace veskor {
 namespace {
@@ -213,38 +214,50 @@ std::string RandomAlphabet(std::mt19937& rng, int size) {
   return alphabet;
 }
 
+// Runs the body with the AVX2 run finder (where the processor has it) and with the portable one.
+void WithBothRunFinders(const std::function<void()>& body) {
+  const bool vector = VectorRunFinderEnabled();
+  for (bool enabled : {true, false}) {
+    EnableVectorRunFinder(enabled);
+    body();
+  }
+  EnableVectorRunFinder(vector);
+}
+
 TEST(Scanner, ProductionAgreesWithReferenceOnGeneratedInputs) {
-  std::mt19937 rng(12345);
-  const int alphabet_sizes[] = {0, 1, 2, 10, 95, 255, 256};
-  const uint64_t batches[] = {1, 2, 3, 7, 64, 1000, uint64_t{1} << 20};
-  for (int round = 0; round < 400; ++round) {
-    const int algorithm = round % 4;
-    const uint8_t key = round % 5 == 0 ? 0 : round % 7 == 0 ? 255 : static_cast<uint8_t>(rng());
-    const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 7]);
-    const int min = static_cast<int>(rng() % 10);
-    const int max = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % 20);
-    const size_t size = 1 + rng() % (round % 10 == 0 ? 5000 : 300);
-    const std::string data = Generate(rng, size, alphabet, std::max(min, 1), max, algorithm, key);
-    const bool single = round % 3 != 0;
-    const TSearchFields fields = Fields(alphabet, min, max);
-    const Outcome expected = RunPass(Reference, data, algorithm, key, fields, single);
-    for (uint64_t batch : batches) {
-      const Outcome got = RunPass(Batched(batch), data, algorithm, key, fields, single);
-      ASSERT_EQ(got.lines, expected.lines) << "round " << round << " batch " << batch;
-      ASSERT_EQ(got.found, expected.found);
-      // Progress rises through values the reference wrote and ends with the pass's own 100
-      // (which may repeat a 100 that the last byte's rounding already gave).
-      ASSERT_FALSE(got.progress.empty());
-      EXPECT_EQ(got.progress.back(), 100);
-      for (size_t i = 1; i + 1 < got.progress.size(); ++i) {
-        EXPECT_LT(got.progress[i - 1], got.progress[i]);
-      }
-      for (int p : got.progress) {
-        EXPECT_NE(std::find(expected.progress.begin(), expected.progress.end(), p),
-                  expected.progress.end());
+  WithBothRunFinders([] {
+    std::mt19937 rng(12345);
+    const int alphabet_sizes[] = {0, 1, 2, 10, 95, 255, 256};
+    const uint64_t batches[] = {1, 2, 3, 7, 64, 1000, uint64_t{1} << 20};
+    for (int round = 0; round < 400; ++round) {
+      const int algorithm = round % 4;
+      const uint8_t key = round % 5 == 0 ? 0 : round % 7 == 0 ? 255 : static_cast<uint8_t>(rng());
+      const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 7]);
+      const int min = static_cast<int>(rng() % 10);
+      const int max = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % 20);
+      const size_t size = 1 + rng() % (round % 10 == 0 ? 5000 : 300);
+      const std::string data = Generate(rng, size, alphabet, std::max(min, 1), max, algorithm, key);
+      const bool single = round % 3 != 0;
+      const TSearchFields fields = Fields(alphabet, min, max);
+      const Outcome expected = RunPass(Reference, data, algorithm, key, fields, single);
+      for (uint64_t batch : batches) {
+        const Outcome got = RunPass(Batched(batch), data, algorithm, key, fields, single);
+        ASSERT_EQ(got.lines, expected.lines) << "round " << round << " batch " << batch;
+        ASSERT_EQ(got.found, expected.found);
+        // Progress rises through values the reference wrote and ends with the pass's own 100
+        // (which may repeat a 100 that the last byte's rounding already gave).
+        ASSERT_FALSE(got.progress.empty());
+        EXPECT_EQ(got.progress.back(), 100);
+        for (size_t i = 1; i + 1 < got.progress.size(); ++i) {
+          EXPECT_LT(got.progress[i - 1], got.progress[i]);
+        }
+        for (int p : got.progress) {
+          EXPECT_NE(std::find(expected.progress.begin(), expected.progress.end(), p),
+                    expected.progress.end());
+        }
       }
     }
-  }
+  });
 }
 
 TEST(Scanner, ManyRunsInOneBatch) {
@@ -295,6 +308,92 @@ TEST(Scanner, StopLeavesAFileOrderPrefix) {
     EXPECT_TRUE(o.progress.empty() || o.progress.back() != 100);
     EXPECT_TRUE(std::equal(o.lines.begin(), o.lines.end(), full.lines.begin()));
     EXPECT_EQ(o.found, static_cast<int64_t>(o.lines.size()));
+  }
+}
+
+// 255 reference passes, as the run made them before it searched all keys at once.
+Outcome ReferenceAllKeys(const std::string& data, int algorithm_index,
+                         const TSearchFields& fields) {
+  Outcome all{{}, {}, 0};
+  for (int key = 1; key <= 255; ++key) {
+    Outcome o = RunPass(Reference, data, algorithm_index, static_cast<uint8_t>(key), fields, false);
+    all.lines.insert(all.lines.end(), o.lines.begin(), o.lines.end());
+    all.found += o.found;
+  }
+  return all;
+}
+
+Outcome AllKeys(const std::string& data, int algorithm_index, const TSearchFields& fields,
+                uint64_t batch, size_t max_regions, std::vector<int>* keys_done = nullptr,
+                Recorder* recorder = nullptr) {
+  FillAlgorithms();
+  Recorder local;
+  Recorder& services = recorder ? *recorder : local;
+  TScanContext context;
+  context.Data = reinterpret_cast<const uint8_t*>(data.data());
+  context.Size = data.size();
+  context.Width = DecimalWidth(data.size());
+  context.SingleKey = false;
+  context.Services = &services;
+  ScanAllKeysWithBatch(
+      Algorithms[algorithm_index], fields, context,
+      [&](int key) {
+        if (keys_done) keys_done->push_back(key);
+        return !StopRequested.load();
+      },
+      batch, std::chrono::nanoseconds(0), max_regions);
+  return {services.lines, services.progress, context.Found};
+}
+
+TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
+  WithBothRunFinders([] {
+    std::mt19937 rng(99);
+    const int alphabet_sizes[] = {0, 1, 3, 10, 40, 95, 255, 256};
+    for (int round = 0; round < 48; ++round) {
+      const int algorithm = round % 4;
+      const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 8]);
+      const int min = static_cast<int>(rng() % 9);
+      const int max = rng() % 3 == 0 ? static_cast<int>(rng() % 12) : 0;
+      // Strings hidden under a random key, so that some key finds runs longer than min.
+      const uint8_t hidden_key = static_cast<uint8_t>(1 + rng() % 255);
+      const std::string data =
+          Generate(rng, 1 + rng() % 600, alphabet, std::max(min, 1), max, algorithm, hidden_key);
+      const TSearchFields fields = Fields(alphabet, min, max);
+      const Outcome expected = ReferenceAllKeys(data, algorithm, fields);
+      for (uint64_t batch : {uint64_t{1}, uint64_t{5}, uint64_t{1} << 20}) {
+        for (size_t max_regions : {size_t{0}, size_t{2}, size_t{1} << 20}) {
+          std::vector<int> keys;
+          const Outcome got = AllKeys(data, algorithm, fields, batch, max_regions, &keys);
+          ASSERT_EQ(got.lines, expected.lines)
+              << "round " << round << " batch " << batch << " regions " << max_regions;
+          ASSERT_EQ(got.found, expected.found);
+          ASSERT_EQ(keys.size(), 255u);
+          EXPECT_EQ(keys.front(), 1);
+          EXPECT_EQ(keys.back(), 255);
+        }
+      }
+    }
+  });
+}
+
+TEST(Scanner, StoppedAllKeysSearchLeavesWholeKeysThenAFileOrderPrefix) {
+  std::mt19937 rng(5);
+  for (int algorithm = 0; algorithm < 4; ++algorithm) {
+    const std::string data = Generate(rng, 3000, "0123456789", 3, 0, algorithm, 77);
+    const TSearchFields fields = Fields("0123456789", 3);
+    const Outcome full = ReferenceAllKeys(data, algorithm, fields);
+    for (int stop_at : {1, 40, 400}) {
+      Recorder recorder;
+      recorder.on_events = [&] {
+        if (recorder.events == stop_at) StopRequested = true;
+      };
+      const Outcome got = AllKeys(data, algorithm, fields, 64, size_t{1} << 20, nullptr, &recorder);
+      StopRequested = false;
+      ASSERT_LT(got.lines.size(), full.lines.size()) << "algorithm " << algorithm;
+      EXPECT_TRUE(std::equal(got.lines.begin(), got.lines.end(), full.lines.begin()))
+          << "algorithm " << algorithm << " stop " << stop_at;
+      EXPECT_EQ(got.found, static_cast<int64_t>(got.lines.size()));
+    }
   }
 }
 

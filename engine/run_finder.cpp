@@ -1,0 +1,222 @@
+// Run finding. The portable loop probes: a run of at least m members must cover the last
+// position of every window of m positions it starts in, so a window whose last position is no
+// member is skipped whole. The AVX2 loop classifies 64 positions into a bit mask and walks the
+// mask's transitions.
+#include "engine/run_finder.h"
+
+#include <immintrin.h>
+
+namespace veskor {
+namespace {
+
+bool vector_enabled = __builtin_cpu_supports("avx2");
+
+struct ByteTest {
+  const uint8_t* data;
+  const uint8_t* member;
+  bool operator()(uint64_t i) const { return member[data[i]] != 0; }
+};
+
+struct PairTest {
+  const uint8_t* data;
+  const uint8_t* member;
+  PairValue value;
+  bool operator()(uint64_t i) const {
+    const uint8_t a = data[i], b = data[i + 1];
+    return member[value == PairValue::kXor ? a ^ b : static_cast<uint8_t>(b - a)] != 0;
+  }
+};
+
+template <class Test>
+size_t ProbeRuns(const Test& is, uint64_t m, uint64_t limit, RunState& state, Span* out,
+                 size_t capacity, size_t n) {
+  uint64_t pos = state.pos;
+  bool in_run = state.in_run;
+  uint64_t run_start = state.run_start;
+  while (pos < limit && n < capacity) {
+    if (in_run) {
+      while (pos < limit && is(pos)) ++pos;
+      if (pos == limit) break;
+      if (pos - run_start >= m) out[n++] = {run_start, pos};
+      in_run = false;
+      ++pos;  // the position that ended the run belongs to no run
+      continue;
+    }
+    // Outside a run, the position before pos is no member (or pos is where the search began).
+    while (pos + m - 1 < limit && !is(pos + m - 1)) pos += m;
+    if (pos + m - 1 < limit) {
+      const uint64_t probe = pos + m - 1;
+      uint64_t start = probe;
+      while (start > pos && is(start - 1)) --start;
+      in_run = true;
+      run_start = start;
+      pos = probe + 1;
+    } else {
+      while (pos < limit && !is(pos)) ++pos;
+      if (pos < limit) {
+        in_run = true;
+        run_start = pos++;
+      }
+    }
+  }
+  state = {pos, in_run, run_start};
+  return n;
+}
+
+__attribute__((target("avx2"))) inline __m256i Classify(__m256i bytes, __m256i low_tables0,
+                                                        __m256i low_tables1) {
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128,
+                                        1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+  const __m256i low = _mm256_and_si256(bytes, nibble);
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble);
+  // The high nibble's bit among the members of the low nibble's column; the byte's top bit
+  // picks the table of high nibbles 8 to 15.
+  const __m256i column = _mm256_blendv_epi8(_mm256_shuffle_epi8(low_tables0, low),
+                                            _mm256_shuffle_epi8(low_tables1, low), bytes);
+  const __m256i bit = _mm256_shuffle_epi8(bits, high);
+  return _mm256_cmpeq_epi8(_mm256_and_si256(column, bit), _mm256_setzero_si256());
+}
+
+struct ByteMask {
+  const uint8_t* data;
+  bool pairs;
+  PairValue value;
+  // Bit j: position i + j is a member.
+  __attribute__((target("avx2"))) uint64_t operator()(uint64_t i, __m256i t0, __m256i t1) const {
+    const uint8_t* p = data + i;
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    if (pairs) {
+      const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+      const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 33));
+      if (value == PairValue::kXor) {
+        a = _mm256_xor_si256(a, a1);
+        b = _mm256_xor_si256(b, b1);
+      } else {
+        a = _mm256_sub_epi8(a1, a);
+        b = _mm256_sub_epi8(b1, b);
+      }
+    }
+    const uint32_t lo = static_cast<uint32_t>(_mm256_movemask_epi8(Classify(a, t0, t1)));
+    const uint32_t hi = static_cast<uint32_t>(_mm256_movemask_epi8(Classify(b, t0, t1)));
+    return ~(static_cast<uint64_t>(hi) << 32 | lo);
+  }
+};
+
+// Bit j of the result: positions j to j + k - 1 are all members, where bits holds positions 0 to
+// 63 and next positions 64 to 127; k is a power of two up to 32.
+__attribute__((target("avx2"))) inline uint64_t WindowStarts(uint64_t bits, uint64_t next,
+                                                             uint64_t k) {
+  unsigned __int128 w = (static_cast<unsigned __int128>(next) << 64) | bits;
+  for (uint64_t shift = 1; shift < k; shift <<= 1) w &= w >> shift;
+  return static_cast<uint64_t>(w);
+}
+
+// 64 positions at a time while the next 128 (plus one for pairs) bytes lie before the limit;
+// the probing loop finishes the rest. A run can reach m members only when k members follow its
+// start (k the largest power of two up to min(m, 32)), so other starts are passed over; a short
+// run passed over at a block's end may be taken up as a start in the next block, cut, and so
+// is too short all the same.
+template <class Test>
+__attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Test& is,
+                                                  const ByteClass& members, uint64_t m,
+                                                  uint64_t limit, RunState& state, Span* out,
+                                                  size_t capacity) {
+  const __m256i t0 = _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables())));
+  const __m256i t1 = _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables() + 16)));
+  uint64_t k = 1;
+  while (k * 2 <= m && k * 2 <= 32) k *= 2;
+  size_t n = 0;
+  uint64_t pos = state.pos;
+  bool in_run = state.in_run;
+  uint64_t run_start = state.run_start;
+  if (pos + 128 <= limit && n < capacity) {
+    uint64_t bits = mask(pos, t0, t1);
+    while (pos + 128 <= limit) {
+      const uint64_t next = mask(pos + 64, t0, t1);
+      uint64_t rest = bits;  // the block's member bits not yet accounted for
+      if (in_run) {
+        const uint64_t zeros = ~bits;
+        if (zeros == 0) {
+          pos += 64;
+          bits = next;
+          continue;
+        }
+        const unsigned end = static_cast<unsigned>(__builtin_ctzll(zeros));
+        in_run = false;
+        if (pos + end - run_start >= m) {
+          out[n++] = {run_start, pos + end};
+          if (n == capacity) {
+            state = {pos + end + 1, false, 0};
+            return n;
+          }
+        }
+        rest = end == 63 ? 0 : bits & (~uint64_t{0} << (end + 1));
+      }
+      // Only the starts from which k members follow can begin a run of m or more.
+      uint64_t starts = rest & ~(rest << 1) & WindowStarts(bits, next, k);
+      while (starts != 0) {
+        const unsigned start = static_cast<unsigned>(__builtin_ctzll(starts));
+        starts &= starts - 1;
+        const uint64_t zeros = ~bits & (~uint64_t{0} << start);
+        if (zeros == 0) {  // the run goes on into the next block
+          in_run = true;
+          run_start = pos + start;
+          break;
+        }
+        const unsigned end = static_cast<unsigned>(__builtin_ctzll(zeros));
+        if (end - start >= m) {
+          out[n++] = {pos + start, pos + end};
+          if (n == capacity) {
+            state = {pos + end + 1, false, 0};
+            return n;
+          }
+        }
+      }
+      pos += 64;
+      bits = next;
+    }
+  }
+  state = {pos, in_run, run_start};
+  return ProbeRuns(is, m, limit, state, out, capacity, n);
+}
+
+}  // namespace
+
+ByteClass::ByteClass(const std::array<bool, 256>& members) {
+  for (int b = 0; b < 256; ++b) {
+    member_[b] = members[b] ? 1 : 0;
+    if (members[b])
+      low_[(b & 15) + (b >= 128 ? 16 : 0)] |= static_cast<uint8_t>(1 << ((b >> 4) & 7));
+  }
+}
+
+size_t FindByteRuns(const uint8_t* data, const ByteClass& members, uint64_t m, uint64_t limit,
+                    RunState& state, Span* out, size_t capacity) {
+  const ByteTest is{data, members.table()};
+  if (vector_enabled) {
+    return VectorRuns(ByteMask{data, false, PairValue::kXor}, is, members, m, limit, state, out,
+                      capacity);
+  }
+  return ProbeRuns(is, m, limit, state, out, capacity, 0);
+}
+
+size_t FindPairRuns(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t m,
+                    uint64_t limit, RunState& state, Span* out, size_t capacity) {
+  const PairTest is{data, members.table(), value};
+  if (vector_enabled) {
+    // The mask of 64 pairs at pos reads the bytes up to pos + 64, which is at most limit.
+    return VectorRuns(ByteMask{data, true, value}, is, members, m, limit, state, out, capacity);
+  }
+  return ProbeRuns(is, m, limit, state, out, capacity, 0);
+}
+
+bool VectorRunFinderEnabled() { return vector_enabled; }
+void EnableVectorRunFinder(bool enabled) {
+  vector_enabled = enabled && __builtin_cpu_supports("avx2");
+}
+
+}  // namespace veskor

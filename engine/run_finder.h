@@ -1,0 +1,53 @@
+// The scanner's hot loop: finding the runs of at least m consecutive members of a byte set,
+// 64 bytes at a time with AVX2 where the processor has it, by probing otherwise. The same
+// loop finds runs of byte pairs whose difference lies in a set, for the search of all keys.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace veskor {
+
+struct RunState {
+  uint64_t pos = 0;  // next position to examine
+  bool in_run = false;
+  uint64_t run_start = 0;
+};
+
+struct Span {
+  uint64_t start, end;
+};
+
+// A set of byte values with the tables that test 32 bytes at once.
+class ByteClass {
+ public:
+  explicit ByteClass(const std::array<bool, 256>& members);
+  bool Has(uint8_t b) const { return member_[b] != 0; }
+  const uint8_t* table() const { return member_.data(); }
+  const uint8_t* low_nibble_tables() const { return low_; }
+
+ private:
+  std::array<uint8_t, 256> member_{};
+  // For each low nibble: which high nibbles 0-7 (first 16 bytes) and 8-15 (next 16) are members.
+  alignas(32) uint8_t low_[32]{};
+};
+
+// How a position i stands for the pair of stored bytes i and i + 1.
+enum class PairValue { kXor, kDifference };  // b[i] ^ b[i+1], or b[i+1] - b[i]
+
+// Advances through positions [state.pos, limit) and stores the runs of at least `m` members
+// that end before `limit`; stops there or when `capacity` runs are stored. A run is ended by
+// the first position that is no member. Touches nothing but PODs, so it can run inside
+// ReadMapped. With pairs, position i reads data[i] and data[i + 1]: keep limit below the
+// data's size.
+size_t FindByteRuns(const uint8_t* data, const ByteClass& members, uint64_t m, uint64_t limit,
+                    RunState& state, Span* out, size_t capacity);
+size_t FindPairRuns(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t m,
+                    uint64_t limit, RunState& state, Span* out, size_t capacity);
+
+// Whether the AVX2 loop is used; tests can turn it off to check the portable loop.
+bool VectorRunFinderEnabled();
+void EnableVectorRunFinder(bool enabled);
+
+}  // namespace veskor
