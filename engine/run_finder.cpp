@@ -104,21 +104,25 @@ struct ByteMask {
   }
 };
 
-// Bit j of the result: positions j to j + k - 1 are all members, where bits holds positions 0 to
-// 63 and next positions 64 to 127; k is a power of two up to 32.
-__attribute__((target("avx2"))) inline uint64_t WindowStarts(uint64_t bits, uint64_t next,
-                                                             uint64_t k) {
-  unsigned __int128 w = (static_cast<unsigned __int128>(next) << 64) | bits;
-  for (uint64_t shift = 1; shift < k; shift <<= 1) w &= w >> shift;
-  return static_cast<uint64_t>(w);
+// Bit j of the result: positions j to j + 2^kShifts - 1 are all members, where bits holds
+// positions 0 to 63 and next positions 64 to 127 (at most 32 positions are looked ahead).
+template <int kShifts>
+inline uint64_t WindowStarts(uint64_t bits, uint64_t next) {
+  uint64_t lo = bits, hi = next;
+  for (int t = 0, shift = 1; t < kShifts; ++t, shift <<= 1) {
+    lo &= (lo >> shift) | (hi << (64 - shift));
+    hi &= hi >> shift;
+  }
+  return lo;
 }
 
 // 64 positions at a time while the next 128 (plus one for pairs) bytes lie before the limit;
 // the probing loop finishes the rest. A run can reach m members only when k members follow its
-// start (k the largest power of two up to min(m, 32)), so other starts are passed over; a short
+// start (k = 2^kShifts, the largest power of two up to min(m, 32)), so other starts are passed
+// over; a short
 // run passed over at a block's end may be taken up as a start in the next block, cut, and so
 // is too short all the same.
-template <class Test>
+template <int kShifts, class Test>
 __attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Test& is,
                                                   const ByteClass& members, uint64_t m,
                                                   uint64_t limit, RunState& state, Span* out,
@@ -127,8 +131,6 @@ __attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Te
       _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables())));
   const __m256i t1 = _mm256_broadcastsi128_si256(
       _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables() + 16)));
-  uint64_t k = 1;
-  while (k * 2 <= m && k * 2 <= 32) k *= 2;
   size_t n = 0;
   uint64_t pos = state.pos;
   bool in_run = state.in_run;
@@ -157,7 +159,7 @@ __attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Te
         rest = end == 63 ? 0 : bits & (~uint64_t{0} << (end + 1));
       }
       // Only the starts from which k members follow can begin a run of m or more.
-      uint64_t starts = rest & ~(rest << 1) & WindowStarts(bits, next, k);
+      uint64_t starts = rest & ~(rest << 1) & WindowStarts<kShifts>(bits, next);
       while (starts != 0) {
         const unsigned start = static_cast<unsigned>(__builtin_ctzll(starts));
         starts &= starts - 1;
@@ -184,6 +186,18 @@ __attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Te
   return ProbeRuns(is, m, limit, state, out, capacity, n);
 }
 
+// VectorRuns with the window length for m fixed at compile time.
+template <class Test>
+size_t VectorRunsFor(const ByteMask& mask, const Test& is, const ByteClass& members, uint64_t m,
+                     uint64_t limit, RunState& state, Span* out, size_t capacity) {
+  if (m >= 32) return VectorRuns<5>(mask, is, members, m, limit, state, out, capacity);
+  if (m >= 16) return VectorRuns<4>(mask, is, members, m, limit, state, out, capacity);
+  if (m >= 8) return VectorRuns<3>(mask, is, members, m, limit, state, out, capacity);
+  if (m >= 4) return VectorRuns<2>(mask, is, members, m, limit, state, out, capacity);
+  if (m >= 2) return VectorRuns<1>(mask, is, members, m, limit, state, out, capacity);
+  return VectorRuns<0>(mask, is, members, m, limit, state, out, capacity);
+}
+
 }  // namespace
 
 ByteClass::ByteClass(const std::array<bool, 256>& members) {
@@ -198,8 +212,8 @@ size_t FindByteRuns(const uint8_t* data, const ByteClass& members, uint64_t m, u
                     RunState& state, Span* out, size_t capacity) {
   const ByteTest is{data, members.table()};
   if (vector_enabled) {
-    return VectorRuns(ByteMask{data, false, PairValue::kXor}, is, members, m, limit, state, out,
-                      capacity);
+    return VectorRunsFor(ByteMask{data, false, PairValue::kXor}, is, members, m, limit, state, out,
+                         capacity);
   }
   return ProbeRuns(is, m, limit, state, out, capacity, 0);
 }
@@ -209,7 +223,7 @@ size_t FindPairRuns(const uint8_t* data, const ByteClass& members, PairValue val
   const PairTest is{data, members.table(), value};
   if (vector_enabled) {
     // The mask of 64 pairs at pos reads the bytes up to pos + 64, which is at most limit.
-    return VectorRuns(ByteMask{data, true, value}, is, members, m, limit, state, out, capacity);
+    return VectorRunsFor(ByteMask{data, true, value}, is, members, m, limit, state, out, capacity);
   }
   return ProbeRuns(is, m, limit, state, out, capacity, 0);
 }

@@ -260,6 +260,31 @@ TEST(Scanner, ProductionAgreesWithReferenceOnGeneratedInputs) {
   });
 }
 
+TEST(Scanner, RunsAcrossTheVectorBlocks) {
+  // Files of sizes around the 64-byte blocks, with runs that start and end next to the block
+  // edges, dense and sparse, under both run finders.
+  WithBothRunFinders([] {
+    std::mt19937 rng(64);
+    const size_t sizes[] = {1, 63, 64, 65, 127, 128, 129, 130, 191, 192, 193, 255, 256, 257, 1000};
+    for (size_t size : sizes) {
+      for (int density : {2, 50, 95, 99}) {
+        for (int min : {1, 2, 7, 33, 64}) {
+          std::string data(size, 'x');
+          for (char& c : data) c = static_cast<int>(rng() % 100) < density ? 'a' : 'x';
+          for (size_t edge = 63; edge < size; edge += 64) data[edge] = 'a';  // members at edges
+          const TSearchFields fields = Fields("a", min);
+          const Outcome expected = RunPass(Reference, data, 3, 0, fields);
+          for (uint64_t batch : {uint64_t{128}, uint64_t{200}, uint64_t{1} << 20}) {
+            const Outcome got = RunPass(Batched(batch), data, 3, 0, fields);
+            ASSERT_EQ(got.lines, expected.lines)
+                << "size " << size << " density " << density << " min " << min;
+          }
+        }
+      }
+    }
+  });
+}
+
 TEST(Scanner, ManyRunsInOneBatch) {
   // More accepted runs than one batch collects before judging them.
   std::string data;
