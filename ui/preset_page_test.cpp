@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QtTest>
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "presets/preset.h"
