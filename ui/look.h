@@ -1,0 +1,20 @@
+// The window's look: the Qt style, the light palette and the one font every control uses, plus
+// the application's name and icon.
+#pragma once
+
+class QApplication;
+
+namespace veskor {
+
+// The one font of all controls; its pixel size matches the 11-pixel design font at 96 dpi.
+inline constexpr const char* kLookFontFamily = "DejaVu Sans";
+inline constexpr int kLookFontPixelSize = 11;
+// The application icon's resource; it is set only when the resource is compiled in.
+inline constexpr const char* kApplicationIconResource = ":/icons/app.svg";
+
+// Switches `app` to the Fusion style with a light palette (button-face window background, white
+// edits, a blue highlight), sets the font, the application and display name "Veskor" and the
+// window icon. Call once, before the first window is created.
+void ApplyLook(QApplication& app);
+
+}  // namespace veskor
