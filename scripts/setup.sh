@@ -5,7 +5,7 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-  xvfb xauth x11-utils fonts-dejavu-core
+  xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev binutils
 )
 missing=()
