@@ -1,0 +1,52 @@
+// The program's three files (presets.dat, grid.cfg, config.ini) as start-up reads them and
+// shut-down writes them, shared by the window and the runner.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "presets/preset_list.h"
+#include "tasks/task_table.h"
+
+namespace veskor {
+
+class ProgramFiles {
+ public:
+  // The files live in `exe_dir` (ending with "/") when that folder is writable; otherwise (the
+  // program installed system-wide) in $XDG_CONFIG_HOME/veskor/, else ~/.config/veskor/, which
+  // is created when missing. `read_only` keeps the runner from choosing by writability: it
+  // reads from `exe_dir` and never writes.
+  explicit ProgramFiles(const std::string& exe_dir, bool read_only = false);
+
+  // The folder of the three files, ending with "/".
+  const std::string& dir() const { return dir_; }
+
+  // Start-up, in this order. Each step raises its file's error; a file that failed to load is
+  // remembered and is not overwritten at shut-down, so what could not be read is not lost.
+  void LoadPresets(PresetList& presets);
+  // The four default rows with the first preset's name, replaced by grid.cfg's rows when the
+  // file exists (row 0 selected).
+  void LoadTable(TaskTable& table, const PresetList& presets);
+  // The saved format, or the default; never fails.
+  std::string LoadFormat() const;
+
+  // Shut-down: saves the format, clears the run results, saves the table and the presets, and
+  // clears the presets. Every save is attempted even when an earlier one fails; the messages
+  // of the failures are returned (empty when all went well). Files that failed to load are
+  // left as they are.
+  std::vector<std::string> SaveAll(const std::string& format, TaskTable& table,
+                                   PresetList& presets);
+
+  bool presets_failed() const { return presets_failed_; }
+  bool table_failed() const { return table_failed_; }
+
+ private:
+  std::string dir_;
+  bool presets_failed_ = false;
+  bool table_failed_ = false;
+};
+
+// The folder of the running executable, ending with "/" (from /proc/self/exe).
+std::string ExecutableDir();
+
+}  // namespace veskor
