@@ -1,20 +1,17 @@
 // veskor-scan: the analysis of the window's "Analyze" button, from the command line.
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli/cli_host.h"
 #include "cli/options.h"
 #include "engine/algorithms.h"
+#include "engine/program_files.h"
 #include "engine/scan_context.h"
-#include "files/replace_file.h"
 #include "presets/preset.h"
-#include "presets/preset_file.h"
 #include "presets/preset_list.h"
 #include "report/report_format.h"
-#include "settings/settings_file.h"
 #include "tasks/table_file.h"
 #include "tasks/task_table.h"
 #include "text/cp1251.h"
@@ -25,25 +22,6 @@ namespace {
 constexpr const char* kCommandLinePreset = "command line";
 
 void OnInterrupt(int) { StopRequested.store(true); }
-
-// The folder of the running executable, ending with "/".
-std::string ExeDir() {
-  std::error_code error;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return "./";
-  return exe.parent_path().string() + "/";
-}
-
-// The program files read as the window's start-up reads them, and never written.
-void LoadTable(const std::string& dir, TaskTable& table, const PresetList& presets) {
-  table.AddDefaultTasks(presets.PresetName(0));
-  const std::string grid = dir + kTableFileName;
-  if (FileExists(grid)) {
-    table.ClearTasks();
-    LoadTableText(table, grid, u',');
-    table.SelectTask(0);
-  }
-}
 
 // One line per row, the eight cells quoted as in the table file, UTF-8, ended by LF.
 void ListRows(const TaskTable& table) {
@@ -86,16 +64,17 @@ int Main(const std::vector<std::string>& arguments) {
   FillAlgorithms();
   TaskTable table;
   PresetList presets;
-  const std::string dir = options.dir ? *options.dir + "/" : ExeDir();
+  // The files are read as the window's start-up reads them, and never written.
+  ProgramFiles files(options.dir ? *options.dir : ExecutableDir(), /*read_only=*/true);
   std::string format;
   try {
-    if (!options.algorithm || options.preset) LoadPresets(presets, dir + kPresetFileName);
+    if (!options.algorithm || options.preset) files.LoadPresets(presets);
     if (options.algorithm) {
       SingleTask(options, table, presets);
     } else {
-      LoadTable(dir, table, presets);
+      files.LoadTable(table, presets);
     }
-    format = options.format ? *options.format : LoadSettings(dir + std::string(kSettingsFileName));
+    format = options.format ? *options.format : files.LoadFormat();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
