@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/regexp/assertions.h"
 #include "engine/regexp/regexp_error.h"
 #include "text/cp1251.h"
 
@@ -139,16 +140,6 @@ struct ScratchTrimmer {
   }
 };
 
-constexpr std::array<bool, 256> MakeWordTable() {
-  std::array<bool, 256> t{};
-  for (int b = '0'; b <= '9'; ++b) t[b] = true;
-  for (int b = 'a'; b <= 'z'; ++b) t[b] = true;
-  for (int b = 'A'; b <= 'Z'; ++b) t[b] = true;
-  t['_'] = true;
-  return t;
-}
-constexpr std::array<bool, 256> kWordByte = MakeWordTable();
-
 const std::array<uint8_t, 256>& OtherCaseTable() {
   static const std::array<uint8_t, 256> table = [] {
     std::array<uint8_t, 256> t{};
@@ -156,30 +147,6 @@ const std::array<uint8_t, 256>& OtherCaseTable() {
     return t;
   }();
   return table;
-}
-
-bool AssertionHolds(AssertionKind kind, const uint8_t* text, int64_t size, int64_t pos) {
-  switch (kind) {
-    case AssertionKind::kTextStart:
-      return pos == 0;
-    case AssertionKind::kTextEnd:
-      return pos == size;
-    case AssertionKind::kLineStart:
-      if (pos == 0) return true;
-      if (text[pos - 1] == '\n') return true;
-      return text[pos - 1] == '\r' && (pos == size || text[pos] != '\n');
-    case AssertionKind::kLineEnd:
-      if (pos == size) return true;
-      if (text[pos] == '\r') return true;
-      return text[pos] == '\n' && (pos == 0 || text[pos - 1] != '\r');
-    case AssertionKind::kWordBoundary:
-    case AssertionKind::kNotWordBoundary: {
-      bool before = pos > 0 && kWordByte[text[pos - 1]];
-      bool after = pos < size && kWordByte[text[pos]];
-      return (before != after) == (kind == AssertionKind::kWordBoundary);
-    }
-  }
-  return false;
 }
 
 // What a node can begin with: the bytes a non-empty match of it can start with, and whether it

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/regexp/assertions.h"
 #include "engine/regexp/regexp_error.h"
 
 namespace veskor::regexp {
@@ -86,11 +87,6 @@ std::vector<uint64_t> ComputeSizes(const SyntaxTree& tree) {
     sizes[index] = std::min(size, kTooBig);
   }
   return sizes;
-}
-
-bool IsWordByte(unsigned char byte) {
-  return (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
-         (byte >= 'A' && byte <= 'Z') || byte == '_';
 }
 
 }  // namespace
@@ -348,29 +344,6 @@ void PikeVm::Analyse() {
   use_first_bytes_ = !anchored_ && !can_match_empty && count < 256;
 }
 
-bool PikeVm::Test(AssertionKind kind, std::string_view text, size_t pos) const {
-  const size_t size = text.size();
-  switch (kind) {
-    case AssertionKind::kTextStart:
-      return pos == 0;
-    case AssertionKind::kTextEnd:
-      return pos == size;
-    case AssertionKind::kLineStart:
-      if (pos == 0 || text[pos - 1] == '\n') return true;
-      return text[pos - 1] == '\r' && (pos == size || text[pos] != '\n');
-    case AssertionKind::kLineEnd:
-      if (pos == size || text[pos] == '\r') return true;
-      return text[pos] == '\n' && (pos == 0 || text[pos - 1] != '\r');
-    case AssertionKind::kWordBoundary:
-    case AssertionKind::kNotWordBoundary: {
-      const bool before = pos > 0 && IsWordByte(static_cast<unsigned char>(text[pos - 1]));
-      const bool after = pos < size && IsWordByte(static_cast<unsigned char>(text[pos]));
-      return (before != after) == (kind == AssertionKind::kWordBoundary);
-    }
-  }
-  return false;
-}
-
 bool PikeVm::AddClosure(uint32_t pc, std::string_view text, size_t pos, Scratch& scratch,
                         std::vector<uint32_t>& list) const {
   std::vector<uint32_t>& stack = scratch.stack;
@@ -409,7 +382,9 @@ bool PikeVm::AddClosure(uint32_t pc, std::string_view text, size_t pos, Scratch&
         if (scratch.Mark(pc)) stack.push_back(in.x);
         break;
       case Op::kAssert:
-        if (scratch.Mark(pc) && Test(static_cast<AssertionKind>(in.arg), text, pos)) {
+        if (scratch.Mark(pc) &&
+            AssertionHolds(static_cast<AssertionKind>(in.arg),
+                           reinterpret_cast<const uint8_t*>(text.data()), text.size(), pos)) {
           stack.push_back(pc + 1);
         }
         break;

@@ -70,7 +70,6 @@ class PikeVm {
   // true when one of them is the match.
   bool AddClosure(uint32_t pc, std::string_view text, size_t pos, Scratch& scratch,
                   std::vector<uint32_t>& list) const;
-  bool Test(AssertionKind kind, std::string_view text, size_t pos) const;
   void Analyse();
 
   std::vector<Instruction> program_;
