@@ -1,4 +1,5 @@
-// The window program: sets up the look, shows the main window and runs the event loop.
+// The window program: sets up the look, shows the main window, runs the event loop, then runs
+// the window's shut-down sequence, which saves the program files.
 #include <QApplication>
 
 #include "ui/look.h"
@@ -10,5 +11,6 @@ int main(int argc, char** argv) {
   veskor::TfrmMain window;
   window.show();
   app.exec();
+  window.FormDestroy();
   return 0;
 }

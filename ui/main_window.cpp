@@ -1,10 +1,18 @@
-// The main window's frame: path line, tab control with its three pages, status bar, and the
-// format preview of the Options page.
+// The main window: its frame (path line, tab control with its three pages, status bar, the
+// format preview), start-up and shut-down, the input path, drops, the run and the log links.
 #include "ui/main_window.h"
 
+#include <QApplication>
+#include <QByteArray>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDropEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
 #include <QRect>
 #include <QScreen>
 #include <QShowEvent>
@@ -13,13 +21,21 @@
 #include <QStylePainter>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QToolButton>
+#include <QUrl>
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/algorithms.h"
+#include "engine/analysis_run.h"
+#include "engine/program_files.h"
+#include "engine/scan_context.h"
+#include "files/replace_file.h"
 #include "report/report_format.h"
+#include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/preset_page.h"
 #include "ui/qt_text.h"
@@ -89,9 +105,36 @@ void MakeGrey(QLabel* label) {
   label->setPalette(palette);
 }
 
+// A drag or drop that carries at least one local file's name.
+bool CarriesLocalFiles(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return false;
+  const QList<QUrl> urls = data->urls();
+  return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+std::string FileSystemBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
 }  // namespace
 
-TfrmMain::TfrmMain(QWidget* parent)
+// The window's side of a run: the path and format as they are now, the run's messages in
+// plain boxes, the event processing in which "Stop", a close request and drops arrive.
+class TfrmMain::WindowRunHost : public RunHost {
+ public:
+  explicit WindowRunHost(TfrmMain& window) : window_(window) {}
+
+  std::string InputPath() override { return FileSystemBytes(window_.edPath_->text()); }
+  void ShowMessage(const std::string& text) override {
+    ShowMessageBox(&window_, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  void ProcessEvents() override { QCoreApplication::processEvents(); }
+  std::string FormatText() override { return To1251(window_.edFormat_->text()); }
+  void SetRunControls(bool enabled) override { window_.SetRunControls(enabled); }
+
+ private:
+  TfrmMain& window_;
+};
+
+TfrmMain::TfrmMain(QWidget* parent, const QString& exe_dir)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint) {
@@ -106,11 +149,171 @@ TfrmMain::TfrmMain(QWidget* parent)
 
   setTabOrder(edPath_, tcMain_);
   tcMain_->setCurrentIndex(kTabPreset);
+
+  btnAnalyze_ = task_page_->analyze_button();
+  btnAnalyze_->setProperty(kTagProperty, 0);
+  connect(edPath_, &QLineEdit::textChanged, this, [this] { edPathChange(); });
+  connect(edPathButton_, &QToolButton::clicked, this, [this] { edPathSubEditButton0Click(); });
+  connect(btnAnalyze_, &QPushButton::clicked, this, [this] { btnAnalyzeClick(); });
+  connect(task_page_, &TaskPage::CellClicked, this,
+          [this](int column, int row) { TaskGridCellClick(column, row); });
+
+  FormCreate(exe_dir);
 }
 
 TfrmMain::~TfrmMain() {
+  qApp->removeEventFilter(this);
   // The pages refer to the models; they must go before the members do.
   delete tcMain_;
+}
+
+void TfrmMain::FormCreate(const QString& exe_dir) {
+  Guarded(this, [&] {
+    const QString dir = exe_dir.isEmpty() ? QCoreApplication::applicationDirPath() : exe_dir;
+    exe_dir_ = FileSystemBytes(dir);
+    if (exe_dir_.empty() || exe_dir_.back() != '/') exe_dir_.push_back('/');
+  });
+  Guarded(this, [&] { files_ = std::make_unique<ProgramFiles>(exe_dir_); });
+  // The list's change notice fills the Presets page and the Preset column's choices.
+  Guarded(this, [&] {
+    if (files_) files_->LoadPresets(presets_);
+  });
+  Guarded(this, [] { FillAlgorithms(); });
+  Guarded(this, [&] {
+    if (files_) {
+      files_->LoadTable(tasks_, presets_);
+    } else {
+      tasks_.AddDefaultTasks(presets_.PresetName(0));
+    }
+  });
+  Guarded(this, [&] {
+    edFormat_->setText(From1251(files_ ? files_->LoadFormat() : std::string(kDefaultReportFormat)));
+  });
+  Guarded(this, [&] { edFormatChange(); });
+  Guarded(this, [&] {
+    setAcceptDrops(true);
+    qApp->installEventFilter(this);
+  });
+}
+
+void TfrmMain::FormDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  if (!files_) return;
+  std::vector<std::string> failures;
+  Guarded(this, [&] { failures = files_->SaveAll(To1251(edFormat_->text()), tasks_, presets_); });
+  if (failures.empty()) return;
+  // Each message is finished as the box finishes a single one.
+  QStringList lines;
+  for (const std::string& failure : failures) {
+    lines << ErrorBoxText(
+        QString::fromUtf8(failure.data(), static_cast<qsizetype>(failure.size())));
+  }
+  ShowErrorBox(this, lines.join(QChar('\n')));
+}
+
+std::string TfrmMain::files_dir() const { return files_ ? files_->dir() : std::string(); }
+
+bool TfrmMain::running() const { return btnAnalyze_->property(kTagProperty).toInt() == 1; }
+
+void TfrmMain::edPathChange() {
+  btnAnalyze_->setEnabled(running() || FileExists(FileSystemBytes(edPath_->text())));
+}
+
+void TfrmMain::edPathSubEditButton0Click() {
+  Guarded(this, [&] {
+    const QString path = ChooseExistingFile(this);
+    if (!path.isEmpty()) edPath_->setText(path);
+  });
+}
+
+void TfrmMain::btnAnalyzeClick() {
+  if (running()) {
+    StopRequested.store(true);
+    return;
+  }
+  WindowRunHost host(*this);
+  Guarded(this, [&] { RunAnalysis(tasks_, presets_, host); });
+  // The run restores the controls also when an error ends it; this only makes sure of it.
+  if (running()) SetRunControls(true);
+  if (close_pending_) {
+    close_pending_ = false;
+    close();
+  }
+}
+
+void TfrmMain::SetRunControls(bool enabled) {
+  edPath_->setEnabled(enabled);
+  for (const char* name : {"btnAddTask", "btnDelTask", "btnReset"}) {
+    if (auto* button = task_page_->findChild<QPushButton*>(name)) button->setEnabled(enabled);
+  }
+  QTableView* grid = task_page_->grid();
+  if (enabled) {
+    grid->setEnabled(true);
+    grid->setFocus();
+  } else {
+    grid->setFocus();
+    grid->setEnabled(false);
+  }
+  tcMain_->setTabEnabled(kTabOptions, enabled);
+  tcMain_->setTabEnabled(kTabPreset, enabled);
+  btnAnalyze_->setProperty(kTagProperty, enabled ? 0 : 1);
+  btnAnalyze_->setText(enabled ? kAnalyzeCaption : kStopCaption);
+  // "Stop" stays enabled while the run lasts; afterwards the path decides again.
+  edPathChange();
+}
+
+void TfrmMain::TaskGridCellClick(int column, int row) {
+  Guarded(this, [&] {
+    if (column != NxGotoColumn || row < 0 || row >= tasks_.RowCount()) return;
+    const std::string& log = tasks_.LogPath(row);
+    if (log.empty() || !FileExists(log)) return;
+    OpenWithDesktop(QFile::decodeName(QByteArray::fromStdString(log)));
+  });
+}
+
+void TfrmMain::TakeDroppedFiles(const QDropEvent& drop) {
+  const QMimeData* data = drop.mimeData();
+  if (data == nullptr) return;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) continue;
+    const QString name = url.toLocalFile();
+    // The same name again changes no text, but its existence is tested anew all the same.
+    if (edPath_->text() == name) {
+      edPathChange();
+    } else {
+      edPath_->setText(name);
+    }
+  }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  StopRequested.store(true);
+  if (running()) {
+    // The run sees the flag at its next events, ends the row as stopped and returns; the
+    // window closes then, from btnAnalyzeClick.
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+    return QWidget::eventFilter(watched, event);
+  }
+  if (!watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != this) return false;
+  // QDragEnterEvent and QDragMoveEvent derive from QDropEvent.
+  auto* drop = static_cast<QDropEvent*>(event);
+  if (!CarriesLocalFiles(drop->mimeData())) return false;
+  if (type == QEvent::Drop) {
+    Beep();
+    TakeDroppedFiles(*drop);
+  }
+  drop->acceptProposedAction();
+  return true;
 }
 
 void TfrmMain::BuildPathLine() {

@@ -1,14 +1,21 @@
 // TfrmMain: the program's one window, with the path line, the Tasks, Options and Presets pages
-// and the status bar. It owns the task table and the preset list that its pages show.
+// and the status bar. It owns the task table and the preset list that its pages show, loads and
+// saves the program files, takes the input path and drives the analysis run.
 #pragma once
 
+#include <QString>
 #include <QWidget>
+#include <memory>
+#include <string>
 
 #include "presets/preset_list.h"
 #include "tasks/task_table.h"
 
+class QCloseEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QShowEvent;
 class QStatusBar;
 class QTabWidget;
@@ -17,6 +24,7 @@ class QToolButton;
 namespace veskor {
 
 class PresetPage;
+class ProgramFiles;
 class TaskPage;
 
 // The tab indexes of tcMain, left to right.
@@ -31,25 +39,70 @@ inline constexpr int kMainWindowHeight = 401;
 inline constexpr const char* kVersionCaption = "Version: 1.1";
 inline constexpr const char* kCreditCaption = "Finds text hidden by one-byte ciphers";
 
+// The captions of btnAnalyze and its `Tag` property: idle 0, running 1.
+inline constexpr const char* kAnalyzeCaption = "Analyze";
+inline constexpr const char* kStopCaption = "Stop";
+inline constexpr const char* kTagProperty = "Tag";
+
 class TfrmMain : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TfrmMain(QWidget* parent = nullptr);
+  // Builds the window and runs the start-up sequence: the program files' folder, the presets,
+  // the algorithm table, the task table, the saved format and its preview, then drops. Each
+  // step that fails shows the error box and the later steps still run. `exe_dir` is the folder
+  // of the program files (file-system path); empty means the executable's own folder.
+  explicit TfrmMain(QWidget* parent = nullptr, const QString& exe_dir = QString());
+  // Does not save: FormDestroy does, once the event loop has ended.
   ~TfrmMain() override;
 
   TaskTable& tasks() { return tasks_; }
   PresetList& presets() { return presets_; }
+  // ExeDir as file-system bytes, ending with "/".
+  const std::string& exe_dir() const { return exe_dir_; }
+  // The folder the program files are read from and written to (ExeDir, or the user's
+  // configuration folder when ExeDir cannot be written); empty when it could not be set up.
+  std::string files_dir() const;
 
   // Shows the text of edFormat applied to the preview's sample values in edExample, or
   // "{ incorrect format }" when the format fails. Runs on every change of edFormat's text.
   void edFormatChange();
 
+  // The shut-down sequence: saves the format, clears the run results, saves the table and the
+  // presets (every save is attempted) and shows one error box naming each failure, one per
+  // line. Runs once; later calls do nothing.
+  void FormDestroy();
+
+  // The existence test: btnAnalyze is enabled exactly when the path names an existing file
+  // that is not a folder. While a run lasts the button ("Stop") stays enabled.
+  void edPathChange();
+  // The browse button: a confirmed file's path becomes the text of edPath.
+  void edPathSubEditButton0Click();
+  // Idle: runs the checked tasks over the file of edPath. Running: only requests the stop.
+  void btnAnalyzeClick();
+  // Switches the controls between the idle (true) and the running (false) form.
+  void SetRunControls(bool enabled);
+  // A click on a task cell: the link column opens the row's log when the file exists.
+  void TaskGridCellClick(int column, int row);
+  // Puts each dropped name in turn into edPath (the existence test runs for each).
+  void TakeDroppedFiles(const QDropEvent& drop);
+
+  // True from the start of a run until its controls have returned to idle (Tag 1).
+  bool running() const;
+
  protected:
   // Centres the window on its screen the first time it is shown.
   void showEvent(QShowEvent* event) override;
+  // The close request: sets StopRequested; during a run the close waits until the run returns.
+  void closeEvent(QCloseEvent* event) override;
+  // DropFilesHook: takes the drags and drops of local files meant for any widget of this
+  // window, so that no edit inserts the names itself; every other event passes.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  class WindowRunHost;
+
+  void FormCreate(const QString& exe_dir);
   void BuildPathLine();
   void BuildPages();
   QWidget* BuildOptionsPage();
@@ -60,6 +113,10 @@ class TfrmMain : public QWidget {
   // the destructor's body, before the models.
   TaskTable tasks_;
   PresetList presets_;
+  std::string exe_dir_;
+  std::unique_ptr<ProgramFiles> files_;
+  bool close_pending_ = false;
+  bool destroyed_ = false;
 
   QLabel* lbFilename_ = nullptr;
   QLineEdit* edPath_ = nullptr;
@@ -71,6 +128,7 @@ class TfrmMain : public QWidget {
   QLineEdit* edFormat_ = nullptr;
   QLineEdit* edExample_ = nullptr;
   QStatusBar* status_bar_ = nullptr;
+  QPushButton* btnAnalyze_ = nullptr;
   bool centred_ = false;
 };
 

@@ -12,9 +12,11 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
+#include "report/report_format.h"
 #include "ui/error_box.h"
 #include "ui/look.h"
 #include "ui/qt_text.h"
@@ -84,6 +86,7 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private:
+  std::unique_ptr<QTemporaryDir> exe_dir_;
   std::unique_ptr<TfrmMain> window_;
   QStringList boxes_;
 
@@ -102,7 +105,9 @@ class MainWindowTest : public QObject {
   void cleanupTestCase() { veskor::SetMessageBoxSeamForTesting(nullptr); }
 
   void init() {
-    window_ = std::make_unique<TfrmMain>();
+    // The program files come from an empty folder of the test's own.
+    exe_dir_ = std::make_unique<QTemporaryDir>();
+    window_ = std::make_unique<TfrmMain>(nullptr, exe_dir_->path());
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }
@@ -179,12 +184,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(tabs->widget(veskor::kTabOptions)->objectName(), QString("OptionsSheet"));
     QCOMPARE(Find<QLineEdit>("edPath")->text(), QString());
     QVERIFY(!Find<QAbstractButton>("btnAnalyze")->isEnabled());
-    QCOMPARE(window_->tasks().RowCount(), 0);
-    QCOMPARE(Find<QAbstractItemView>("TaskGrid")->model()->rowCount(), 0);
+    // Start-up in an empty folder leaves the four default tasks.
+    QCOMPARE(window_->tasks().RowCount(), 4);
+    QCOMPARE(Find<QAbstractItemView>("TaskGrid")->model()->rowCount(), 4);
     QCOMPARE(window_->presets().Count(), 0);
     QCOMPARE(Find<QAbstractItemView>("lbPresets")->model()->rowCount(), 0);
     QCOMPARE(Find<QLineEdit>("edFormat")->text(), QString("%3d | %*d | %s"));
-    QCOMPARE(Find<QLineEdit>("edExample")->text(), QString());
+    QCOMPARE(Find<QLineEdit>("edExample")->text(),
+             veskor::From1251(*veskor::FormatPreview(veskor::kDefaultReportFormat)));
     QVERIFY(Find<QLineEdit>("edExample")->isReadOnly());
     QCOMPARE(Find<QLineEdit>("spinMin")->text(), QString("7"));
     QCOMPARE(Find<QLineEdit>("spinMax")->text(), QString("0"));
@@ -291,8 +298,8 @@ class MainWindowTest : public QObject {
 
     Find<QTabWidget>("tcMain")->setCurrentIndex(veskor::kTabTask);
     QTest::mouseClick(Find<QAbstractButton>("btnAddTask"), Qt::LeftButton);
-    QCOMPARE(window_->tasks().RowCount(), 1);
-    QCOMPARE(veskor::FromU16(window_->tasks().Text(veskor::NxPresetColumn, 0)), expected[0]);
+    QCOMPARE(window_->tasks().RowCount(), 5);
+    QCOMPARE(veskor::FromU16(window_->tasks().Text(veskor::NxPresetColumn, 4)), expected[0]);
   }
 
   void TabOrderRunsFromThePathIntoThePages() {

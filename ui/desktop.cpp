@@ -1,0 +1,61 @@
+// The open-file dialog, the beep and the desktop opener, each behind its test seam.
+#include "ui/desktop.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QStringList>
+#include <QUrl>
+
+namespace veskor {
+namespace {
+
+std::function<QString(QWidget*)>& ChooseSeam() {
+  static std::function<QString(QWidget*)> seam;
+  return seam;
+}
+
+std::function<void()>& BeepSeam() {
+  static std::function<void()> seam;
+  return seam;
+}
+
+std::function<void(const QString&)>& OpenSeam() {
+  static std::function<void(const QString&)> seam;
+  return seam;
+}
+
+}  // namespace
+
+QString ChooseExistingFile(QWidget* parent) {
+  if (ChooseSeam()) return ChooseSeam()(parent);
+  // Title and starting folder are the dialog's own defaults.
+  QFileDialog dialog(parent);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilter(kOpenFileFilter);
+  dialog.setSizeGripEnabled(true);
+  if (dialog.exec() != QDialog::Accepted) return QString();
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+void Beep() {
+  if (BeepSeam()) return BeepSeam()();
+  QApplication::beep();
+}
+
+void OpenWithDesktop(const QString& path) {
+  if (OpenSeam()) return OpenSeam()(path);
+  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void SetChooseFileSeamForTesting(std::function<QString(QWidget*)> seam) {
+  ChooseSeam() = std::move(seam);
+}
+void SetBeepSeamForTesting(std::function<void()> seam) { BeepSeam() = std::move(seam); }
+void SetOpenSeamForTesting(std::function<void(const QString&)> seam) {
+  OpenSeam() = std::move(seam);
+}
+
+}  // namespace veskor

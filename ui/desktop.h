@@ -1,0 +1,31 @@
+// The window's ties to the desktop: the open-file dialog, the default beep and opening a file
+// with its associated application. Tests replace each by a recorder.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace veskor {
+
+// The filter of the open-file dialog: it matches every file.
+inline constexpr const char* kOpenFileFilter = "All files (*)";
+
+// Shows the open-file dialog for one existing file; the chosen file's full path, or an empty
+// text when the dialog was cancelled.
+QString ChooseExistingFile(QWidget* parent);
+
+// Plays the desktop's default sound without waiting.
+void Beep();
+
+// Opens the file with the application associated with its type; the outcome is not examined.
+void OpenWithDesktop(const QString& path);
+
+// Test seams: while a seam is set, it runs instead of the desktop's own operation. An empty
+// function restores the operation.
+void SetChooseFileSeamForTesting(std::function<QString(QWidget*)> seam);
+void SetBeepSeamForTesting(std::function<void()> seam);
+void SetOpenSeamForTesting(std::function<void(const QString&)> seam);
+
+}  // namespace veskor
