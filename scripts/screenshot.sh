@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts build/veskor on a virtual 800 x 600 screen at 96 dpi and saves the whole screen as a PNG
 # (first argument, default build/screenshot.png). Needs xvfb-run, xwininfo and imagemagick.
+# With --after-run OUT it saves the window after a run instead (made by the GUI test).
 set -euo pipefail
 
 # Inside the virtual display (the script calls itself there with --inside): start the window,
@@ -28,6 +29,19 @@ capture() {
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
+
+# --after-run OUT: the window after a run over a small file, as the GUI test leaves it.
+if [ "${1:-}" = "--after-run" ]; then
+  cd "$(dirname "$0")/.."
+  out="${2:-build/screenshot_after_run.png}"
+  shots=$(mktemp -d)
+  VESKOR_SCREENSHOT_DIR="$shots" QT_QPA_PLATFORM=offscreen \
+    build/tests/ui_window_test AScreenshotAfterARunOnRequest > /dev/null
+  cp "$shots/frmMain_after_run.png" "$out"
+  rm -rf "$shots"
+  echo "$out"
+  exit
+fi
 
 if [ "${1:-}" = "--inside" ]; then
   capture "$2" "$3"
