@@ -14,6 +14,7 @@
 #include "engine/regexp/regexp_error.h"
 #include "engine/scan_context.h"
 #include "files/io_error.h"
+#include "files/replace_file.h"
 #include "presets/preset.h"
 #include "text/cp1251.h"
 
@@ -175,6 +176,8 @@ TEST_F(RunTest, InputThatCannotBeOpenedOrMapped) {
       {"zero bytes", [](const std::string& p) { WriteFile(p, ""); }, kCannotMapMessage},
       {"a directory", [](const std::string& p) { fs::create_directory(p); }, kCannotOpenMessage},
       {"a FIFO", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, kCannotOpenMessage},
+      {"a device", [](const std::string& p) { fs::create_symlink("/dev/zero", p); },
+       kCannotOpenMessage},
   };
   for (const auto& c : cases) {
     fs::remove_all(input_);
@@ -377,6 +380,44 @@ TEST_F(RunTest, FileThatShrinksWhileScannedEndsTheRowWithTheReadMessage) {
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |       0 | 1234567\r\n");  // found lines stay
   EXPECT_EQ(Image(1), 1);  // the run goes on with the next row, over the shorter file
   EXPECT_EQ(Result(1), "1");
+}
+
+TEST_F(RunTest, ARunOfAGibibyteOfAlphabetBytesIsOneString) {
+  // A sparse file reads as zero bytes: with the alphabet "\0" the whole file is one run.
+  const uint64_t size = uint64_t{1} << 30;
+  {
+    std::ofstream out(input_, std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(size - 1));
+    out.put('\0');
+  }
+  TPreset zeros = NewPreset();
+  SetShortString(zeros.Name, "Zeros");
+  SetShortString(zeros.Alphabet, std::string(1, '\0'));
+  zeros.MinLength = 1;
+  presets_.Append(zeros);
+  host_.format = "%2:d %3:.4s";
+  AddRow("NONE", "0", "Zeros");
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(ReadFile(input_ + "_NONE.log"), std::string("0 \0\0\0\0\r\n", 8));
+  EXPECT_EQ(Result(0), "1");
+}
+
+TEST_F(RunTest, AFullDiskWhileTheLogIsWrittenEndsTheRunWithItsMessage) {
+  WriteFile(input_, "1234567 7654321");
+  AddRow("NONE", "0");
+  AddRow("XOR8", "0");
+  testing::FailNextWrite(ENOSPC, 5);
+  try {
+    RunAnalysis(table_, presets_, host_);
+    FAIL() << "no error";
+  } catch (const IoError& e) {
+    EXPECT_STREQ(e.what(), "Disk full");
+  }
+  EXPECT_EQ(host_.controls.back(), true);
+  EXPECT_FALSE(fs::exists(input_ + "_XOR8.log"));  // the run ended there
+  // The next run, with room on the disk again, writes the whole log.
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |  0 | 1234567\r\n  0 |  8 | 7654321\r\n");
 }
 
 TEST(IoErrors, MessagesByCode) {

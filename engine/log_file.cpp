@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "files/io_error.h"
+#include "files/replace_file.h"
 
 namespace veskor {
 namespace {
@@ -16,15 +17,7 @@ constexpr size_t kBufferBytes = size_t{1} << 20;
 }  // namespace
 
 void WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw IoErrorFromErrno(errno);
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
+  if (!WriteFully(fd, std::string_view(data, size))) throw IoErrorFromErrno(errno);
 }
 
 LogFile::LogFile(const std::string& path) {

@@ -39,13 +39,14 @@ bool LockWithRetry(int fd) {
   return false;
 }
 
-// Writes everything, or fails with errno set.
-bool WriteEverything(int fd, std::string_view bytes) {
+}  // namespace
+
+bool WriteFully(int fd, std::string_view bytes) {
   size_t written_total = 0;
   if (injected.armed) {
     injected.armed = false;
     const size_t first = std::min(bytes.size(), injected.bytes_before);
-    if (!WriteEverything(fd, bytes.substr(0, first))) return false;
+    if (!WriteFully(fd, bytes.substr(0, first))) return false;
     errno = injected.error_number;
     return false;
   }
@@ -59,8 +60,6 @@ bool WriteEverything(int fd, std::string_view bytes) {
   }
   return true;
 }
-
-}  // namespace
 
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -131,7 +130,7 @@ void ReplaceFile(const std::string& path, std::string_view bytes) {
     throw FileOperationError(stage, error_number);
   };
   if (::fchmod(file.fd, mode) != 0) fail(FileOperationError::Stage::kCreate);
-  if (!WriteEverything(file.fd, bytes)) fail(FileOperationError::Stage::kWrite);
+  if (!WriteFully(file.fd, bytes)) fail(FileOperationError::Stage::kWrite);
   if (::fsync(file.fd) != 0) fail(FileOperationError::Stage::kWrite);
   const int fd = file.fd;
   file.fd = -1;

@@ -42,9 +42,13 @@ std::string ReadWholeFile(const std::string& path, bool exclusive);
 // FileOperationError (kCreate when the temporary file cannot be made, kWrite otherwise).
 void ReplaceFile(const std::string& path, std::string_view bytes);
 
+// Writes every byte to fd, retrying after interruptions; false with errno set on failure.
+// Every file the program writes goes through here, so a test can make it fail like a full disk.
+bool WriteFully(int fd, std::string_view bytes);
+
 namespace testing {
-// Makes the next write of ReplaceFile fail with `error_number` after `bytes_before` bytes, to
-// test what a full disk does to each file.
+// Makes the next WriteFully fail with `error_number` after `bytes_before` bytes, to test what
+// a full disk does to each file and to a log.
 void FailNextWrite(int error_number, size_t bytes_before = 0);
 }  // namespace testing
 
