@@ -525,7 +525,9 @@ class WindowTest : public QObject {
     const qint64 stop_delay = clock.elapsed();
     sampler.stop();
     viewport->removeEventFilter(&counter);
-    QVERIFY2(stop_delay < 500, qPrintable(QString::number(stop_delay)));
+    // Only a stop that is never seen fails here; how fast it is seen is the benchmark's business
+    // (a timed bound would fail on a busy machine).
+    QVERIFY2(stop_delay < 10000, qPrintable(QString::number(stop_delay)));
     QCOMPARE(boxes_.size(), 0);
     const veskor::TaskTable& tasks = window_->tasks();
     QCOMPARE(tasks.WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusStopped);
