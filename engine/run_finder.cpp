@@ -9,7 +9,12 @@
 namespace veskor {
 namespace {
 
-bool vector_enabled = __builtin_cpu_supports("avx2");
+bool HasAvx2() {
+  __builtin_cpu_init();  // this runs during static initialisation, maybe before libgcc's own
+  return __builtin_cpu_supports("avx2");
+}
+
+bool vector_enabled = HasAvx2();
 
 struct ByteTest {
   const uint8_t* data;
@@ -230,7 +235,7 @@ size_t FindPairRuns(const uint8_t* data, const ByteClass& members, PairValue val
 
 bool VectorRunFinderEnabled() { return vector_enabled; }
 void EnableVectorRunFinder(bool enabled) {
-  vector_enabled = enabled && __builtin_cpu_supports("avx2");
+  vector_enabled = enabled && HasAvx2();
 }
 
 }  // namespace veskor
