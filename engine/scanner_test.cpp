@@ -56,6 +56,16 @@ struct Outcome {
   int64_t found;
 };
 
+// A context over the bytes of `data`, reporting to `services`.
+TScanContext ContextFor(const std::string& data, ScanServices& services) {
+  TScanContext context;
+  context.Data = reinterpret_cast<const uint8_t*>(data.data());
+  context.Size = data.size();
+  context.Width = DecimalWidth(data.size());
+  context.Services = &services;
+  return context;
+}
+
 using PassFunction = std::function<void(const TAlgorithm&, const TSearchFields&, TScanContext&)>;
 
 Outcome RunPass(const PassFunction& pass, const std::string& data, int algorithm_index, uint8_t key,
@@ -63,13 +73,9 @@ Outcome RunPass(const PassFunction& pass, const std::string& data, int algorithm
   FillAlgorithms();
   Recorder local;
   Recorder& services = recorder ? *recorder : local;
-  TScanContext context;
-  context.Data = reinterpret_cast<const uint8_t*>(data.data());
-  context.Size = data.size();
+  TScanContext context = ContextFor(data, services);
   context.Key = key;
-  context.Width = DecimalWidth(data.size());
   context.SingleKey = single_key;
-  context.Services = &services;
   pass(Algorithms[algorithm_index], fields, context);
   return {services.lines, services.progress, context.Found};
 }
@@ -354,12 +360,8 @@ Outcome AllKeys(const std::string& data, int algorithm_index, const TSearchField
   FillAlgorithms();
   Recorder local;
   Recorder& services = recorder ? *recorder : local;
-  TScanContext context;
-  context.Data = reinterpret_cast<const uint8_t*>(data.data());
-  context.Size = data.size();
-  context.Width = DecimalWidth(data.size());
+  TScanContext context = ContextFor(data, services);
   context.SingleKey = false;
-  context.Services = &services;
   ScanAllKeysWithBatch(
       Algorithms[algorithm_index], fields, context,
       [&](int key) {
