@@ -1,5 +1,7 @@
-// The log line formatter: one left-to-right pass over the format that appends straight into the
-// caller's line, so a report line costs no allocation beyond the line's own growth.
+// The log line formatter. A format is read once into a program of literal pieces and fields
+// (which argument, which conversion, where the width and precision come from); a line is then
+// made by walking the program, appending straight into the caller's line or streaming into a
+// sink, so a report line costs no parsing and no allocation beyond the line's own growth.
 #include "report/report_format.h"
 
 #include <algorithm>
@@ -27,136 +29,305 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The directive's settings once its conversion letter has been reached.
-struct Directive {
-  bool left = false;
-  int32_t width = 0;
-  bool has_precision = false;
-  int32_t precision = 0;
-  char letter = 0;
+enum class Kind : uint8_t { kInt32, kInt64, kString };
+
+Kind KindOf(const FormatValue& value) {
+  if (std::holds_alternative<int32_t>(value)) return Kind::kInt32;
+  if (std::holds_alternative<int64_t>(value)) return Kind::kInt64;
+  return Kind::kString;
+}
+
+// A width or precision: a number written in the format, or the value of a 32-bit argument read
+// by '*' (negative values count as 0).
+struct Number {
+  int32_t value = 0;
+  int argument = -1;  // >= 0: read this argument
 };
 
-class LineFormatter {
- public:
-  LineFormatter(std::string& out, std::string_view format, std::span<const FormatValue> arguments)
-      : out_(out), format_(format), arguments_(arguments) {}
+struct Op {
+  enum class Type : uint8_t { kLiteral, kField, kFailure };
+  Type type = Type::kLiteral;
+  // kLiteral: the bytes; kField and kFailure: the directive, for messages.
+  std::string_view text;
+  // kField
+  int argument = 0;
+  char letter = 0;  // 'd', 'u', 'x' or 's'
+  bool left = false;
+  Number width;
+  bool has_precision = false;
+  Number precision;
+  // kFailure
+  std::string_view message;
+};
 
-  void Run() {
+}  // namespace
+
+struct ReportFormat::Program {
+  std::string format;  // the ops view into it
+  std::vector<Op> ops;
+  bool dynamic = false;  // an index read by '*': the ops are read anew for every line
+};
+
+namespace {
+
+// Reads a format into ops for arguments of the given kinds. What does not depend on the
+// arguments' values is decided here: a directive without an argument or of the wrong kind
+// becomes a failure op, and reading stops there. An index part read by '*' from a 32-bit
+// argument depends on that argument's value: with `values` empty reading stops and the format is
+// marked dynamic; with values, the index is taken from them.
+class Compiler {
+ public:
+  Compiler(std::string_view format, const std::vector<Kind>& kinds,
+           std::span<const FormatValue> values, std::vector<Op>& ops)
+      : format_(format), kinds_(kinds), values_(values), ops_(ops) {}
+
+  // False when the format is dynamic and no values were given.
+  bool Run() {
     const size_t size = format_.size();
     while (pos_ < size) {
       const size_t percent = format_.find('%', pos_);
       if (percent == std::string_view::npos) {
-        out_.append(format_.substr(pos_));
-        return;
+        Literal(format_.substr(pos_));
+        return true;
       }
-      out_.append(format_.substr(pos_, percent - pos_));
+      Literal(format_.substr(pos_, percent - pos_));
       pos_ = percent + 1;
-      if (pos_ == size) return;  // a lone '%' at the end adds nothing
+      if (pos_ == size) return true;  // a lone '%' at the end adds nothing
       if (format_[pos_] == '%') {
-        out_.push_back('%');
+        Literal(format_.substr(pos_, 1));
         ++pos_;
         continue;
       }
-      Directive directive;
-      if (!ReadDirective(directive)) return;  // cut short by the end: the line is complete
-      Convert(directive, format_.substr(percent, pos_ - percent));
+      Op op;
+      op.type = Op::Type::kField;
+      if (!ReadDirective(op)) return !dynamic_;  // cut short by the end: the line is complete
+      op.text = format_.substr(percent, pos_ - percent);
+      if (!Convert(op)) return true;
     }
+    return true;
   }
 
  private:
   bool AtEnd() const { return pos_ == format_.size(); }
 
+  void Literal(std::string_view bytes) {
+    if (bytes.empty()) return;
+    // Adjacent pieces of the format (text, then the '%' of a "%%") become one.
+    if (!ops_.empty() && ops_.back().type == Op::Type::kLiteral &&
+        ops_.back().text.data() + ops_.back().text.size() == bytes.data()) {
+      ops_.back().text =
+          std::string_view(ops_.back().text.data(), ops_.back().text.size() + bytes.size());
+      return;
+    }
+    Op op;
+    op.text = bytes;
+    ops_.push_back(op);
+  }
+
   // A '*' (the current argument when it is a 32-bit integer, else 0) or a possibly empty run of
   // digits. A '*' past the last argument is 0 and takes nothing.
-  int32_t ReadNumber() {
+  Number ReadNumber() {
+    Number number;
     if (format_[pos_] == '*') {
       ++pos_;
-      if (index_ >= arguments_.size()) return 0;
-      const int32_t* value = std::get_if<int32_t>(&arguments_[index_++]);
-      return value != nullptr ? std::max(*value, 0) : 0;
+      if (index_ >= kinds_.size()) return number;
+      const size_t argument = index_++;
+      if (kinds_[argument] == Kind::kInt32) number.argument = static_cast<int>(argument);
+      return number;
     }
     int64_t value = 0;
     for (; !AtEnd() && IsDigit(format_[pos_]); ++pos_) {
       value = std::min<int64_t>(value * 10 + (format_[pos_] - '0'), kNumberLimit);
     }
-    return static_cast<int32_t>(value);
+    number.value = static_cast<int32_t>(value);
+    return number;
   }
 
   // Reads from the byte after the '%' through the conversion letter; false when the format ends
-  // first.
-  bool ReadDirective(Directive& directive) {
+  // first or the index needs values that were not given.
+  bool ReadDirective(Op& op) {
     for (;;) {
-      directive.left = false;  // a '-' before an index part is forgotten
+      op.left = false;  // a '-' before an index part is forgotten
       if (AtEnd()) return false;
       if (format_[pos_] == '-') {
-        directive.left = true;
+        op.left = true;
         ++pos_;
         if (AtEnd()) return false;
       }
-      const int32_t number = ReadNumber();
+      const Number number = ReadNumber();
       if (AtEnd()) return false;
       if (format_[pos_] != ':') {
-        directive.width = number;
+        op.width = number;
         break;
       }
-      index_ = static_cast<size_t>(number);
+      if (number.argument < 0) {
+        index_ = static_cast<size_t>(number.value);
+      } else if (values_.empty()) {
+        dynamic_ = true;
+        return false;
+      } else {
+        index_ = static_cast<size_t>(std::max(std::get<int32_t>(values_[number.argument]), 0));
+      }
       ++pos_;
     }
     if (format_[pos_] == '.') {
       ++pos_;
       if (AtEnd()) return false;
-      directive.has_precision = true;
-      directive.precision = ReadNumber();
+      op.has_precision = true;
+      op.precision = ReadNumber();
       if (AtEnd()) return false;
     }
-    directive.letter = format_[pos_++];
+    op.letter = format_[pos_++];
     return true;
   }
 
-  void Convert(const Directive& directive, std::string_view text) {
-    if (index_ >= arguments_.size()) Fail(kNoArgumentMessage, text);
-    const FormatValue& argument = arguments_[index_++];
-    const char letter = AsciiLower(directive.letter);
+  // Adds the field, or a failure op; false when reading stops.
+  bool Convert(Op& op) {
+    if (index_ >= kinds_.size()) return Failure(op, kNoArgumentMessage);
+    op.argument = static_cast<int>(index_++);
+    const char letter = AsciiLower(op.letter);
     const bool integer_letter = letter == 'd' || letter == 'u' || letter == 'x';
-    const auto* string = std::get_if<std::string_view>(&argument);
-    if (!(integer_letter && string == nullptr) && !(letter == 's' && string != nullptr)) {
-      Fail(kInvalidFormatMessage, text);
+    const bool is_string = kinds_[op.argument] == Kind::kString;
+    if (!(integer_letter && !is_string) && !(letter == 's' && is_string)) {
+      return Failure(op, kInvalidFormatMessage);
     }
-    if (directive.width > kMaxFieldWidth) Fail(kInvalidFormatMessage, text);
+    op.letter = letter;
+    ops_.push_back(op);
+    return true;
+  }
+
+  bool Failure(Op& op, std::string_view message) {
+    op.type = Op::Type::kFailure;
+    op.message = message;
+    ops_.push_back(op);
+    return false;
+  }
+
+  const std::string_view format_;
+  const std::vector<Kind>& kinds_;
+  const std::span<const FormatValue> values_;
+  std::vector<Op>& ops_;
+  size_t pos_ = 0;
+  size_t index_ = 0;  // the current argument index, 0 at the start of every line
+  bool dynamic_ = false;
+};
+
+// Where a line goes while the ops are walked: appended to a string, streamed to a sink, or only
+// measured. `Text` writes the first `count` bytes of a string argument.
+struct StringOutput {
+  std::string& out;
+  void Bytes(std::string_view bytes) { out.append(bytes); }
+  void Fill(size_t count, char c) { out.append(count, c); }
+  void Text(std::string_view text, uint64_t count) { out.append(text.substr(0, count)); }
+};
+
+struct MeasureOutput {
+  void Bytes(std::string_view) {}
+  void Fill(size_t, char) {}
+  void Text(std::string_view, uint64_t) {}
+};
+
+struct SinkOutput {
+  ByteSink& sink;
+  const LongText& long_text;
+  void Bytes(std::string_view bytes) { sink.Write(bytes); }
+  void Fill(size_t count, char c) {
+    std::array<char, 64> run;
+    run.fill(c);
+    while (count > 0) {
+      const size_t n = std::min(count, run.size());
+      sink.Write(std::string_view(run.data(), n));
+      count -= n;
+    }
+  }
+  void Text(std::string_view, uint64_t count) { long_text.WriteTo(count, sink); }
+};
+
+// The values of one line: the arguments, and for a long text its length in place of its bytes.
+struct LineValues {
+  std::span<const FormatValue> arguments;
+  const LongText* long_text = nullptr;  // the string argument's bytes come from here
+
+  uint64_t TextSize(int argument) const {
+    if (long_text != nullptr) return long_text->size();
+    return std::get<std::string_view>(arguments[argument]).size();
+  }
+};
+
+int32_t Resolve(const Number& number, const LineValues& values) {
+  if (number.argument < 0) return number.value;
+  return std::max(std::get<int32_t>(values.arguments[number.argument]), 0);
+}
+
+// Walks the ops for one line. Throws ReportFormatError at the first failure; what was written
+// before it stays written (callers take it back or measure first).
+template <class Output>
+class Evaluator {
+ public:
+  Evaluator(Output& output, const LineValues& values) : output_(output), values_(values) {}
+
+  void Run(const std::vector<Op>& ops) {
+    for (const Op& op : ops) {
+      switch (op.type) {
+        case Op::Type::kLiteral:
+          fixed_bytes_ += op.text.size();
+          output_.Bytes(op.text);
+          break;
+        case Op::Type::kFailure:
+          Fail(op.message, op.text);
+        case Op::Type::kField:
+          Field(op);
+          break;
+      }
+    }
+  }
+
+ private:
+  void Field(const Op& op) {
+    const int32_t width = Resolve(op.width, values_);
+    if (width > kMaxFieldWidth) Fail(kInvalidFormatMessage, op.text);
+    const int32_t precision = op.has_precision ? Resolve(op.precision, values_) : 0;
     // A line that outgrows memory is this directive's failure, not the program's.
     try {
-      if (string != nullptr) {
-        AppendString(directive, *string);
+      if (op.letter == 's') {
+        String(op, width, precision);
       } else {
-        AppendInteger(directive, letter, argument);
+        Integer(op, width, precision);
       }
     } catch (const std::bad_alloc&) {
-      Fail(kInvalidFormatMessage, text);
+      Fail(kInvalidFormatMessage, op.text);
     } catch (const std::length_error&) {
-      Fail(kInvalidFormatMessage, text);
+      Fail(kInvalidFormatMessage, op.text);
     }
   }
 
-  void AppendString(const Directive& directive, std::string_view string) {
-    if (directive.has_precision) {
-      string = string.substr(0, static_cast<size_t>(directive.precision));
-    }
-    AppendField(directive, {}, 0, string);
+  void String(const Op& op, int32_t width, int32_t precision) {
+    uint64_t length = values_.TextSize(op.argument);
+    if (op.has_precision) length = std::min<uint64_t>(length, static_cast<uint64_t>(precision));
+    const uint64_t fill = static_cast<uint64_t>(width) > length ? width - length : 0;
+    Reserve(op, fill);
+    if (!op.left) output_.Fill(fill, ' ');
+    const std::string_view text = values_.long_text != nullptr
+                                      ? std::string_view()
+                                      : std::get<std::string_view>(values_.arguments[op.argument]);
+    output_.Text(text, length);
+    if (op.left) output_.Fill(fill, ' ');
   }
 
-  void AppendInteger(const Directive& directive, char letter, const FormatValue& argument) {
+  void Integer(const Op& op, int32_t width, int32_t precision) {
+    const FormatValue& argument = values_.arguments[op.argument];
     const bool is_int32 = std::holds_alternative<int32_t>(argument);
     const int64_t value = is_int32 ? std::get<int32_t>(argument) : std::get<int64_t>(argument);
     bool negative = false;
     uint64_t magnitude;
-    if (letter == 'd') {
+    if (op.letter == 'd') {
       negative = value < 0;
       magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     } else {
       // u and x read the value's bit pattern at the argument's own width.
       magnitude = is_int32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
     }
-    const unsigned base = letter == 'x' ? 16 : 10;
+    const unsigned base = op.letter == 'x' ? 16 : 10;
     std::array<char, 20> digits;  // 2^64 has 20 decimal digits
     size_t start = digits.size();
     do {
@@ -167,57 +338,117 @@ class LineFormatter {
 
     const int32_t limit = is_int32 ? kInt32PrecisionLimit : kInt64PrecisionLimit;
     size_t zeros = 0;
-    if (directive.has_precision && directive.precision <= limit &&
-        static_cast<size_t>(directive.precision) > digit_text.size()) {
-      zeros = static_cast<size_t>(directive.precision) - digit_text.size();
+    if (op.has_precision && precision <= limit &&
+        static_cast<size_t>(precision) > digit_text.size()) {
+      zeros = static_cast<size_t>(precision) - digit_text.size();
     }
-    AppendField(directive, negative ? "-" : "", zeros, digit_text);
+    const size_t length = (negative ? 1 : 0) + zeros + digit_text.size();
+    const size_t fill = static_cast<size_t>(width) > length ? width - length : 0;
+    Reserve(op, fill + length);
+    if (!op.left) output_.Fill(fill, ' ');
+    if (negative) output_.Bytes("-");
+    output_.Fill(zeros, '0');
+    output_.Bytes(digit_text);
+    if (op.left) output_.Fill(fill, ' ');
   }
 
-  // The field text is the sign, then `zeros` zeros, then `body`; spaces fill it out to the width.
-  void AppendField(const Directive& directive, std::string_view sign, size_t zeros,
-                   std::string_view body) {
-    const size_t length = sign.size() + zeros + body.size();
-    const size_t width = static_cast<size_t>(directive.width);
-    const size_t fill = width > length ? width - length : 0;
-    if (!directive.left) out_.append(fill, ' ');
-    out_.append(sign);
-    out_.append(zeros, '0');
-    out_.append(body);
-    if (directive.left) out_.append(fill, ' ');
+  // Counts bytes that are not a string's own toward the line's limit.
+  void Reserve(const Op& op, uint64_t bytes) {
+    fixed_bytes_ += bytes;
+    if (fixed_bytes_ > kMaxLineBytes) Fail(kInvalidFormatMessage, op.text);
   }
 
-  std::string& out_;
-  const std::string_view format_;
-  const std::span<const FormatValue> arguments_;
-  size_t pos_ = 0;
-  size_t index_ = 0;  // the current argument index, 0 at the start of every line
+  Output& output_;
+  const LineValues& values_;
+  uint64_t fixed_bytes_ = 0;
 };
 
-// Appends the line to `out`, or leaves `out` as it was and throws.
-void AppendFormatted(std::string& out, std::string_view format,
-                     std::span<const FormatValue> arguments) {
+// The ops of a format for arguments of these kinds; `dynamic` is set when an index part read by
+// '*' makes them depend on the values of each line.
+std::vector<Op> Compile(std::string_view format, const std::vector<Kind>& kinds,
+                        std::span<const FormatValue> values, bool& dynamic) {
+  std::vector<Op> ops;
+  dynamic = !Compiler(format, kinds, values, ops).Run();
+  return ops;
+}
+
+std::vector<Kind> KindsOf(std::span<const FormatValue> arguments) {
+  std::vector<Kind> kinds;
+  for (const FormatValue& value : arguments) kinds.push_back(KindOf(value));
+  return kinds;
+}
+
+// Appends the line of `ops` (or, for a dynamic format, of the format read with these values) to
+// `out`, or leaves `out` as it was and throws.
+void AppendLine(std::string& out, std::string_view format, const std::vector<Kind>& kinds,
+                const std::vector<Op>* ops, std::span<const FormatValue> arguments) {
+  std::vector<Op> own;
+  if (ops == nullptr) {
+    bool dynamic = false;
+    own = Compile(format, kinds, arguments, dynamic);
+    ops = &own;
+  }
   const size_t original_size = out.size();
+  StringOutput output{out};
+  const LineValues values{arguments};
   try {
-    LineFormatter(out, format, arguments).Run();
+    Evaluator<StringOutput>(output, values).Run(*ops);
   } catch (...) {
     out.resize(original_size);
     throw;
   }
 }
 
+const std::vector<Kind>& ReportKinds() {
+  static const std::vector<Kind> kinds = {Kind::kInt32, Kind::kInt32, Kind::kInt64, Kind::kString};
+  return kinds;
+}
+
 }  // namespace
 
 std::string FormatText(std::string_view format, std::span<const FormatValue> arguments) {
   std::string line;
-  AppendFormatted(line, format, arguments);
+  AppendLine(line, format, KindsOf(arguments), nullptr, arguments);
   return line;
+}
+
+ReportFormat::ReportFormat(std::string_view format) : program_(std::make_unique<Program>()) {
+  program_->format = std::string(format);
+  bool dynamic = false;
+  program_->ops = Compile(program_->format, ReportKinds(), {}, dynamic);
+  program_->dynamic = dynamic;
+}
+
+ReportFormat::~ReportFormat() = default;
+ReportFormat::ReportFormat(ReportFormat&&) noexcept = default;
+ReportFormat& ReportFormat::operator=(ReportFormat&&) noexcept = default;
+
+void ReportFormat::Append(std::string& out, int32_t key, int32_t width, int64_t position,
+                          std::string_view text) const {
+  const std::array<FormatValue, 4> arguments = {key, width, position, text};
+  AppendLine(out, program_->format, ReportKinds(), program_->dynamic ? nullptr : &program_->ops,
+             arguments);
+}
+
+void ReportFormat::Write(ByteSink& sink, int32_t key, int32_t width, int64_t position,
+                         const LongText& text) const {
+  const std::array<FormatValue, 4> arguments = {key, width, position, std::string_view()};
+  bool dynamic = false;
+  const std::vector<Op> own = program_->dynamic
+                                  ? Compile(program_->format, ReportKinds(), arguments, dynamic)
+                                  : std::vector<Op>();
+  const std::vector<Op>& ops = program_->dynamic ? own : program_->ops;
+  const LineValues values{arguments, &text};
+  MeasureOutput measure;
+  Evaluator<MeasureOutput>(measure, values).Run(ops);  // any failure is raised here
+  SinkOutput output{sink, text};
+  Evaluator<SinkOutput>(output, values).Run(ops);
 }
 
 void AppendReportLine(std::string& out, std::string_view format, int32_t key, int32_t width,
                       int64_t position, std::string_view text) {
   const std::array<FormatValue, 4> arguments = {key, width, position, text};
-  AppendFormatted(out, format, arguments);
+  AppendLine(out, format, ReportKinds(), nullptr, arguments);
 }
 
 std::string FormatReportLine(std::string_view format, int32_t key, int32_t width, int64_t position,

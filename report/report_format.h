@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "text/error.h"
 
@@ -31,6 +33,11 @@ inline constexpr std::string_view kDefaultReportFormat = "%3d | %*d | %s";
 // than exhausting memory. Field texts longer than this (a long string) are not limited.
 inline constexpr int32_t kMaxFieldWidth = 16'777'216;
 
+// What one line may hold besides the bytes of its string arguments: literal text, numbers and
+// the spaces that fill fields out. The directive that passes it fails with kInvalidFormatMessage,
+// so that fifty wide fields cannot make a line of a gigabyte for every string.
+inline constexpr uint64_t kMaxLineBytes = 2 * static_cast<uint64_t>(kMaxFieldWidth);
+
 class ReportFormatError : public Error {
  public:
   using Error::Error;
@@ -43,6 +50,48 @@ using FormatValue = std::variant<int32_t, int64_t, std::string_view>;
 // The line that `format` makes of `arguments`, or a ReportFormatError. Numbers in a directive
 // (index, width, precision) saturate at 2147483647; a '*' that reads a negative value counts as 0.
 std::string FormatText(std::string_view format, std::span<const FormatValue> arguments);
+
+// Where a streamed line goes, piece by piece.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void Write(std::string_view bytes) = 0;
+};
+
+// The string of a report line when it is too long to be held whole (a run of a gigabyte): its
+// length, and its bytes produced in order, in pieces of bounded size.
+class LongText {
+ public:
+  virtual ~LongText() = default;
+  virtual uint64_t size() const = 0;
+  // Writes the text's first `count` bytes (count <= size()) to `sink`.
+  virtual void WriteTo(uint64_t count, ByteSink& sink) const = 0;
+};
+
+// A format read once and then applied to the report's arguments of many lines: key and width
+// as 32-bit integers, position as a 64-bit integer, text as a string. Its lines and failures
+// are exactly those of FormatText with these four arguments; a failure is raised when a line
+// is made, never when the format is read.
+class ReportFormat {
+ public:
+  explicit ReportFormat(std::string_view format);
+  ~ReportFormat();
+  ReportFormat(ReportFormat&&) noexcept;
+  ReportFormat& operator=(ReportFormat&&) noexcept;
+
+  // Appends the line to `out`; on a ReportFormatError `out` is left as it was.
+  void Append(std::string& out, int32_t key, int32_t width, int64_t position,
+              std::string_view text) const;
+  // Writes the line to `sink` with the text streamed from `text`. A failure is raised before
+  // anything is written.
+  void Write(ByteSink& sink, int32_t key, int32_t width, int64_t position,
+             const LongText& text) const;
+
+  struct Program;
+
+ private:
+  std::unique_ptr<Program> program_;
+};
 
 // Appends the line made of the report's arguments (key and width as 32-bit integers, position as a
 // 64-bit integer, text as a string) to `out`. On a ReportFormatError `out` is left as it was.

@@ -274,5 +274,82 @@ TEST(ReportFormat, AppendReportLineAppendsOrLeavesTheLineAlone) {
   EXPECT_EQ(FormatReportLine("%2:d", 0, 0, INT64_MAX, ""), "9223372036854775807");
 }
 
+// A long text produced in pieces of three bytes, as a run's text streams from the file.
+class PieceText : public LongText {
+ public:
+  explicit PieceText(std::string text) : text_(std::move(text)) {}
+  uint64_t size() const override { return text_.size(); }
+  void WriteTo(uint64_t count, ByteSink& sink) const override {
+    for (uint64_t at = 0; at < count; at += 3) {
+      sink.Write(std::string_view(text_).substr(at, std::min<uint64_t>(3, count - at)));
+    }
+  }
+
+ private:
+  std::string text_;
+};
+
+struct StringSink : ByteSink {
+  std::string bytes;
+  void Write(std::string_view piece) override { bytes.append(piece); }
+};
+
+TEST(ReportFormat, ReadOnceGivesTheLinesAndFailuresOfEveryLine) {
+  // Formats whose index is read by '*' from the key depend on each line's key.
+  const char* formats[] = {"%3d | %*d | %s",
+                           "%-6.3s|%2:.12x|%1:*d",
+                           "%3:10.2s%0:-5u%%",
+                           "%*:d|",
+                           "%*:s|",
+                           "%1:*:*.*d|%s",
+                           "%5:d",
+                           "%s",
+                           "ab%1:d%3:.2"};
+  for (const char* format : formats) {
+    const ReportFormat compiled(format);
+    for (int32_t key : {0, 1, 2, 3, 4, 200}) {
+      std::string expected, got = "kept", streamed_error, expected_error;
+      try {
+        expected = FormatReportLine(format, key, 7, -12345, "some text");
+      } catch (const ReportFormatError& e) {
+        expected_error = e.what();
+      }
+      StringSink sink;
+      try {
+        got.clear();
+        compiled.Append(got, key, 7, -12345, "some text");
+        compiled.Write(sink, key, 7, -12345, PieceText("some text"));
+      } catch (const ReportFormatError& e) {
+        streamed_error = e.what();
+      }
+      EXPECT_EQ(streamed_error, expected_error) << format << " key " << key;
+      EXPECT_EQ(got, expected) << format << " key " << key;
+      EXPECT_EQ(sink.bytes, expected) << format << " key " << key;  // nothing written on failure
+    }
+  }
+}
+
+TEST(ReportFormat, ALineMayHoldAtMostTheLimitBesidesItsText) {
+  std::string fifty;
+  for (int i = 0; i < 50; ++i) fifty += "%0:16777216d";
+  try {
+    FormatReportLine(fifty, 1, 1, 0, "x");
+    FAIL() << "no error";
+  } catch (const ReportFormatError& e) {
+    EXPECT_EQ(e.what(), Invalid("%0:16777216d"));
+  }
+  // Two widest fields fit; the string's own bytes never count.
+  EXPECT_EQ(FormatReportLine("%0:16777216d%0:16777216d", 1, 1, 0, "x").size(),
+            2 * static_cast<size_t>(kMaxFieldWidth));
+  StringSink sink;
+  ReportFormat("%3:16777216s%3:16777216s").Write(sink, 1, 1, 0, PieceText(std::string(40, 'a')));
+  EXPECT_EQ(sink.bytes.size(), 2 * static_cast<size_t>(kMaxFieldWidth));
+  // With a one-byte text the padding passes the limit at the number; nothing is written.
+  sink.bytes.clear();
+  EXPECT_THROW(ReportFormat("%3:16777216s%3:16777216s%0:9d").Write(sink, 1, 1, 0, PieceText("a")),
+               ReportFormatError);
+  EXPECT_EQ(sink.bytes, "");
+}
+
 }  // namespace
 }  // namespace veskor
