@@ -36,13 +36,13 @@ namespace {
 // Formats every line with the given format and writes it to a log, as the run does.
 class LogServices : public ScanServices {
  public:
-  LogServices(const std::string& path, std::string format)
-      : log_(path), format_(std::move(format)) {}
+  LogServices(const std::string& path, std::string_view format) : log_(path), format_(format) {}
   bool MatchesExpression(std::string_view, std::string_view) override { return true; }
   void Report(int32_t key, int32_t width, int64_t position, std::string_view text) override {
     line_.clear();
-    AppendReportLine(line_, format_, key, width, position, text);
-    log_.WriteLine(line_);
+    format_.Append(line_, key, width, position, text);
+    line_.append("\r\n");
+    log_.Write(line_);
   }
   void SetProgress(int) override {}
   void ProcessEvents() override {}
@@ -50,7 +50,7 @@ class LogServices : public ScanServices {
 
  private:
   LogFile log_;
-  std::string format_;
+  ReportFormat format_;
   std::string line_;
 };
 

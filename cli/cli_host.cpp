@@ -13,9 +13,8 @@ namespace {
 // The lines of every row on standard output, in task order, each ended by CR LF as in a log.
 class StdoutSink : public LogSink {
  public:
-  void WriteLine(std::string_view line) override {
-    buffer_.append(line);
-    buffer_.append("\r\n");
+  void Write(std::string_view bytes) override {
+    buffer_.append(bytes);
     if (buffer_.size() >= (1u << 20)) Flush();
   }
   void Close() override { Flush(); }

@@ -18,8 +18,8 @@ namespace {
 // The run's side of the scanner: the log, the progress cell and the host's events.
 class RowServices : public ScanServices {
  public:
-  RowServices(TaskTable& table, int row, RunHost& host, LogSink& log, std::string format)
-      : table_(table), row_(row), host_(host), log_(log), format_(std::move(format)) {}
+  RowServices(TaskTable& table, int row, RunHost& host, LogSink& log, std::string_view format)
+      : table_(table), row_(row), host_(host), log_(log), format_(format) {}
 
   // The expression is compiled at the first candidate that reaches it, so an invalid one
   // raises its error then and never in a scan where no candidate passes the length tests, and
@@ -35,8 +35,14 @@ class RowServices : public ScanServices {
 
   void Report(int32_t key, int32_t width, int64_t position, std::string_view text) override {
     line_.clear();
-    AppendReportLine(line_, format_, key, width, position, text);
-    log_.WriteLine(line_);
+    format_.Append(line_, key, width, position, text);
+    line_.append("\r\n");
+    log_.Write(line_);
+  }
+
+  void ReportLong(int32_t key, int32_t width, int64_t position, const LongText& text) override {
+    format_.Write(log_, key, width, position, text);
+    log_.Write("\r\n");
   }
 
   void SetProgress(int percent) override { table_.SetWholeNumber(NxProgressColumn, row_, percent); }
@@ -49,7 +55,7 @@ class RowServices : public ScanServices {
   RunHost& host_;
   LogSink& log_;
   // One format serves the row: the Options page is disabled while a run lasts.
-  std::string format_;
+  ReportFormat format_;
   std::string line_;
   std::unique_ptr<CompiledRegExp> expression_;
   std::string expression_text_;

@@ -53,9 +53,9 @@ class TestHost : public RunHost {
     class Spy : public LogSink {
      public:
       Spy(const std::string& path, TestHost& host) : file_(path), host_(host) {}
-      void WriteLine(std::string_view line) override {
-        file_.WriteLine(line);
-        host_.on_line(line);
+      void Write(std::string_view bytes) override {
+        file_.Write(bytes);
+        host_.on_line(bytes);
       }
       void Close() override { file_.Close(); }
 
@@ -152,6 +152,7 @@ TEST_F(RunTest, KeyTextsAndTheirKeys) {
 
 TEST_F(RunTest, InvalidKeyEndsTheRunAfterTheInputIsMapped) {
   WriteFile(input_, "1234567");
+  WriteFile(input_ + "_XOR8.log", "earlier\r\n");
   AddRow("XOR8", "65 ");
   AddRow("NONE", "0");
   try {
@@ -160,7 +161,9 @@ TEST_F(RunTest, InvalidKeyEndsTheRunAfterTheInputIsMapped) {
   } catch (const ConversionError& e) {
     EXPECT_STREQ(e.what(), "'65 ' is not a valid integer value");
   }
-  EXPECT_TRUE(fs::exists(input_ + "_XOR8.log"));
+  // The row's earlier log stays whole, and its temporary file is gone.
+  EXPECT_EQ(ReadFile(input_ + "_XOR8.log"), "earlier\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
   EXPECT_FALSE(fs::exists(input_ + "_NONE.log"));  // no further row is visited
   EXPECT_EQ(Result(0), "?");
   EXPECT_EQ(host_.controls, (std::vector<bool>{false, true}));  // back to idle
@@ -331,23 +334,52 @@ TEST_F(RunTest, ExpressionFiltersAndAnInvalidOneFailsOnlyAtTheFirstCandidate) {
 TEST_F(RunTest, LogErrors) {
   WriteFile(input_, "1234567");
   AddRow("NONE", "0");
-  // A symbolic link in the log's place is refused and its target left alone.
+  const std::string log = input_ + "_NONE.log";
   const fs::path target = dir_ / "target.txt";
   WriteFile(target, "keep");
-  fs::create_symlink(target, input_ + "_NONE.log");
-  try {
-    RunAnalysis(table_, presets_, host_);
-    FAIL() << "no error";
-  } catch (const IoError& e) {
-    EXPECT_STREQ(e.what(), "File access denied");
+  // Only a regular file at the log's name is replaced: a symbolic link (its target is left
+  // alone), a FIFO (which would block the run for ever) and a folder are refused.
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { fs::create_symlink(target, log); }, "File access denied"},
+      {[&] { ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0); }, "File access denied"},
+      {[&] { fs::create_directory(log); }, "I/O error 21"},
+  };
+  for (const auto& [make, message] : cases) {
+    make();
+    try {
+      RunAnalysis(table_, presets_, host_);
+      ADD_FAILURE() << "no error: " << message;
+    } catch (const IoError& e) {
+      EXPECT_EQ(e.what(), message);
+    }
+    EXPECT_EQ(ReadFile(target), "keep");
+    fs::remove(log);
   }
-  EXPECT_EQ(ReadFile(target), "keep");
-  fs::remove(input_ + "_NONE.log");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
   if (::geteuid() != 0) {  // root writes anywhere
     fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_THROW(RunAnalysis(table_, presets_, host_), IoError);
     fs::permissions(dir_, fs::perms::owner_all);
   }
+}
+
+TEST_F(RunTest, ALogNameThatIsAHardLinkLeavesTheOtherFileWhole) {
+  // Backups made of hard links share a file between names: the log takes the name's place and
+  // the other name keeps its bytes, even when it is the input itself.
+  WriteFile(input_, "xxxx1234567890yyyy");
+  AddRow("NONE", "0");
+  const std::string log = input_ + "_NONE.log";
+  const fs::path precious = dir_ / "precious.txt";
+  WriteFile(precious, "PRECIOUS\n");
+  fs::create_hard_link(precious, log);
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(ReadFile(precious), "PRECIOUS\n");
+  EXPECT_EQ(ReadFile(log), "  0 |  4 | 1234567890\r\n");
+  fs::remove(log);
+  fs::create_hard_link(input_, log);
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(ReadFile(input_), "xxxx1234567890yyyy");
+  EXPECT_EQ(ReadFile(log), "  0 |  4 | 1234567890\r\n");
 }
 
 TEST_F(RunTest, LargeFileWidthAndPositions) {

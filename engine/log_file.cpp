@@ -1,9 +1,11 @@
-// The log file on disk.
+// The log file on disk: a temporary file in the log's folder, renamed into place at the row's end.
 #include "engine/log_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "files/io_error.h"
@@ -13,6 +15,8 @@ namespace veskor {
 namespace {
 
 constexpr size_t kBufferBytes = size_t{1} << 20;
+// The longest file name the temporary name may have (NAME_MAX is 255 on Linux file systems).
+constexpr size_t kMaxNameBytes = 255;
 
 }  // namespace
 
@@ -20,58 +24,76 @@ void WriteAll(int fd, const char* data, size_t size) {
   if (!WriteFully(fd, std::string_view(data, size))) throw IoErrorFromErrno(errno);
 }
 
-LogFile::LogFile(const std::string& path) {
-  // O_NOFOLLOW: a log is never written through a symbolic link, whose target could be any file.
-  fd_ =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+LogFile::LogFile(const std::string& path) : path_(path) {
+  // Only a regular file at the log's name is replaced: a symbolic link's target could be any
+  // file, and a FIFO or device is no log.
+  struct stat old {};
+  const bool exists = ::lstat(path.c_str(), &old) == 0;
+  if (exists && S_ISDIR(old.st_mode)) throw IoErrorFromErrno(EISDIR);
+  if (exists && !S_ISREG(old.st_mode)) throw IoErrorFromErrno(EACCES);
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // ".", the name, ".XXXXXX": cut the name so that the temporary name stays a valid one.
+  name.resize(std::min(name.size(), kMaxNameBytes - 8));
+  temporary_ = folder + "." + name + ".XXXXXX";
+  fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
   if (fd_ < 0) throw IoErrorFromErrno(errno);
+  // The log keeps the permissions of the one it replaces; a new one gets 0666 less the umask.
+  if (::fchmod(fd_, exists ? (old.st_mode & 07777) : DefaultFileMode()) != 0) {
+    const int error_number = errno;
+    Discard();
+    throw IoErrorFromErrno(error_number);
+  }
   buffer_.reserve(kBufferBytes);
 }
 
-LogFile::~LogFile() {
-  if (fd_ >= 0) {
-    try {
-      Flush();
-    } catch (...) {
-      // An error has already ended the run; this one would only hide it.
-    }
-    ::close(fd_);
-  }
+LogFile::~LogFile() { Discard(); }
+
+void LogFile::Discard() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(temporary_.c_str());
 }
 
-void LogFile::WriteLine(std::string_view line) {
-  if (buffer_.size() + line.size() + 2 > kBufferBytes) {
+void LogFile::Write(std::string_view bytes) {
+  if (buffer_.size() + bytes.size() > kBufferBytes) {
     Flush();
-    if (line.size() + 2 > kBufferBytes) {
-      WriteAll(fd_, line.data(), line.size());
-      WriteAll(fd_, "\r\n", 2);
+    if (bytes.size() > kBufferBytes) {
+      WriteAll(fd_, bytes.data(), bytes.size());
       return;
     }
   }
-  buffer_.append(line);
-  buffer_.append("\r\n");
+  buffer_.append(bytes);
 }
 
 void LogFile::Flush() {
   if (buffer_.empty()) return;
-  std::string pending;
-  pending.swap(buffer_);
-  buffer_.reserve(kBufferBytes);
-  WriteAll(fd_, pending.data(), pending.size());
+  WriteAll(fd_, buffer_.data(), buffer_.size());
+  buffer_.clear();
 }
 
 void LogFile::Close() {
   if (fd_ < 0) return;
-  const int fd = fd_;
   try {
     Flush();
   } catch (...) {
-    fd_ = -1;
-    ::close(fd);
+    Discard();
     throw;
   }
+  const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) throw IoErrorFromErrno(errno);
+  if (::close(fd) != 0 && errno != EINTR) {
+    const int error_number = errno;
+    ::unlink(temporary_.c_str());
+    throw IoErrorFromErrno(error_number);
+  }
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    const int error_number = errno;
+    ::unlink(temporary_.c_str());
+    throw IoErrorFromErrno(error_number);
+  }
 }
 
 }  // namespace veskor

@@ -1,36 +1,51 @@
-// A task's log: created or truncated, never through a symbolic link, written through a large
-// buffer (the bytes on disk are the same as with a small one), every line ended by CR LF.
+// A task's log: written under a temporary name in its folder and put in place when its row
+// ends, never through a symbolic link, through a large buffer (the bytes on disk are the same
+// as with a small one).
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "report/report_format.h"
+
 namespace veskor {
 
-// Where the run writes a row's lines; the runner's --stdout supplies its own.
-class LogSink {
+// Where the run writes a row's lines (each followed by CR LF); the runner's --stdout supplies
+// its own.
+class LogSink : public ByteSink {
  public:
-  virtual ~LogSink() = default;
-  // Appends the line and CR LF. May raise IoError.
-  virtual void WriteLine(std::string_view line) = 0;
-  // Writes out what is buffered and ends the log. May raise IoError.
+  // Appends bytes. May raise IoError.
+  void Write(std::string_view bytes) override = 0;
+  // The row has ended (done, stopped, or its input could not be read): writes out what is
+  // buffered and ends the log. May raise IoError. A sink destroyed without Close was ended by
+  // an error.
   virtual void Close() = 0;
 };
 
+// The log file of one row. Its lines go to a new file beside the log's name (".NAME.XXXXXX",
+// created exclusively, so it never follows a link and never blocks on a FIFO), which Close
+// renames over the name: another hard link to the old log, even the input file itself, keeps its
+// bytes, and a run that an error ends leaves the earlier log whole (the temporary file is
+// removed).
 class LogFile : public LogSink {
  public:
-  // Creates the file, or truncates it when it exists; raises IoError on failure.
+  // Refuses a symbolic link or any other entry that is not a regular file at `path` ("File access
+  // denied"; a folder gives its own I/O error) and creates the temporary file; raises IoError.
   explicit LogFile(const std::string& path);
-  ~LogFile() override;  // closes quietly when Close was not called (an error ended the run)
+  ~LogFile() override;  // removes the temporary file when Close was not called
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  void WriteLine(std::string_view line) override;
+  void Write(std::string_view bytes) override;
+  // Writes out the buffer and renames the file over the log's name.
   void Close() override;
 
  private:
   void Flush();
+  void Discard();
 
+  std::string path_;
+  std::string temporary_;
   int fd_ = -1;
   std::string buffer_;
 };

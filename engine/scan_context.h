@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "report/report_format.h"
+
 namespace veskor {
 
 // Set by "Stop", by closing the window and by SIGINT in the runner; cleared only by the run
@@ -29,6 +31,9 @@ class ScanServices {
   virtual bool MatchesExpression(std::string_view expression, std::string_view text) = 0;
   // Writes one line for an accepted string; may raise a format or I/O error.
   virtual void Report(int32_t key, int32_t width, int64_t position, std::string_view text) = 0;
+  // The same for a string too long to be held whole, whose text streams from the file. By
+  // default the text is gathered and reported as one string.
+  virtual void ReportLong(int32_t key, int32_t width, int64_t position, const LongText& text);
   virtual void SetProgress(int percent) = 0;
   // Lets the window process its pending events (where "Stop" and a close request are seen).
   virtual void ProcessEvents() = 0;

@@ -23,6 +23,37 @@ constexpr uint64_t kDefaultBatchBytes = uint64_t{1} << 20;
 // Runs collected in one batch before they are judged.
 constexpr size_t kBatchRuns = 1024;
 constexpr auto kEventInterval = 20ms;
+// Strings up to this length are decoded whole; a longer one streams from the file into its line
+// in pieces of this size, so memory does not grow with a string's length.
+constexpr uint64_t kHeldTextBytes = uint64_t{64} << 10;
+
+// The text of a long string, decoded from the mapping piece by piece as its line is written.
+class MappedText : public LongText {
+ public:
+  MappedText(const uint8_t* data, uint64_t length, const DecodeTable* decode)
+      : data_(data), length_(length), decode_(decode) {}
+  uint64_t size() const override { return length_; }
+  void WriteTo(uint64_t count, ByteSink& sink) const override {
+    std::string piece(static_cast<size_t>(std::min(count, kHeldTextBytes)), '\0');
+    for (uint64_t at = 0; at < count; at += piece.size()) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), count - at));
+      char* out = piece.data();
+      const uint8_t* in = data_ + at;
+      const bool read = ReadMapped([&] {
+        for (size_t i = 0; i < n; ++i) {
+          out[i] = static_cast<char>(decode_ != nullptr ? (*decode_)[in[i]] : in[i]);
+        }
+      });
+      if (!read) throw InputReadError();
+      sink.Write(std::string_view(out, n));
+    }
+  }
+
+ private:
+  const uint8_t* data_;
+  uint64_t length_;
+  const DecodeTable* decode_;  // null: the text is the stored bytes
+};
 
 // Which decoders turn a pair of stored bytes into two alphabet bytes under a common key is
 // known from the pair alone for the three keyed ciphers: XOR8 keeps b ^ b', ADD8 and SUB8 keep
@@ -210,13 +241,17 @@ class Pass {
   void Judge(const Span& span) {
     const uint64_t length = span.end - span.start;
     if (fields_.MaxLength != 0 && length > fields_.MaxLength) return;
-    Decode(span);
-    if (!fields_.RegExp.empty() && !context_.Services->MatchesExpression(fields_.RegExp, text_)) {
-      return;
+    if (fields_.RegExp.empty() && length > kHeldTextBytes) {
+      ReportLong(span);
+    } else {
+      Decode(span);
+      if (!fields_.RegExp.empty() && !context_.Services->MatchesExpression(fields_.RegExp, text_)) {
+        return;
+      }
+      context_.Services->Report(context_.Key, context_.Width, static_cast<int64_t>(span.start),
+                                text_);
+      ++context_.Found;
     }
-    context_.Services->Report(context_.Key, context_.Width, static_cast<int64_t>(span.start),
-                              text_);
-    ++context_.Found;
     if (collecting_) {
       if (collected_.size() < max_regions_) {
         collected_.push_back(span);
@@ -226,7 +261,16 @@ class Pass {
     }
   }
 
+  void ReportLong(const Span& span) {
+    const MappedText text(context_.Data + span.start, span.end - span.start,
+                          identity_ ? nullptr : &decode_);
+    context_.Services->ReportLong(context_.Key, context_.Width, static_cast<int64_t>(span.start),
+                                  text);
+    ++context_.Found;
+  }
+
   void Report(const Span& span) {
+    if (span.end - span.start > kHeldTextBytes) return ReportLong(span);
     Decode(span);
     context_.Services->Report(context_.Key, context_.Width, static_cast<int64_t>(span.start),
                               text_);

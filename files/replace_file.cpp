@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -120,9 +121,7 @@ void ReplaceFile(const std::string& path, std::string_view bytes) {
   if (::stat(path.c_str(), &old) == 0) {
     mode = old.st_mode & 07777;
   } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+    mode = DefaultFileMode();
   }
   auto fail = [&](FileOperationError::Stage stage) {
     const int error_number = errno;
@@ -136,6 +135,24 @@ void ReplaceFile(const std::string& path, std::string_view bytes) {
   file.fd = -1;
   if (::close(fd) != 0) fail(FileOperationError::Stage::kWrite);
   if (::rename(temporary.c_str(), path.c_str()) != 0) fail(FileOperationError::Stage::kCreate);
+}
+
+mode_t DefaultFileMode() {
+  // The kernel reports the umask in /proc/self/status; setting it to read it back would change
+  // it for a moment under every other thread.
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(0666 & ~mask);
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
 }
 
 namespace testing {

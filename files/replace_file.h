@@ -3,6 +3,8 @@
 // file whole.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -41,6 +43,9 @@ std::string ReadWholeFile(const std::string& path, bool exclusive);
 // failure the old file stays as it was and the temporary file is removed. Raises
 // FileOperationError (kCreate when the temporary file cannot be made, kWrite otherwise).
 void ReplaceFile(const std::string& path, std::string_view bytes);
+
+// The permissions of a new file: 0666 less the process's umask.
+mode_t DefaultFileMode();
 
 // Writes every byte to fd, retrying after interruptions; false with errno set on failure.
 // Every file the program writes goes through here, so a test can make it fail like a full disk.

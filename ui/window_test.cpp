@@ -578,6 +578,7 @@ class WindowTest : public QObject {
     WriteSession(Dir(), {MakePreset("Letters", LettersAlphabet(), 4)},
                  {{true, "XOR8", "Letters", "zz"}, {true, "ADD8", "Letters", "1"}});
     WriteBytes(InDir("input.bin"), "abcdefgh");
+    WriteBytes(InDir("input.bin_XOR8.log"), "earlier");
     TfrmMain& window = StartWindow();
     Find<QTabWidget>("tcMain")->setCurrentIndex(veskor::kTabTask);
     edPath()->setText(InDir("input.bin"));
@@ -587,7 +588,7 @@ class WindowTest : public QObject {
     VerifyIdle();
     QVERIFY(btnAnalyze()->isEnabled());
     QVERIFY(!veskor::StopRequested.load());
-    QVERIFY(QFile::exists(InDir("input.bin_XOR8.log")));
+    QCOMPARE(ReadBytes(InDir("input.bin_XOR8.log")), QByteArray("earlier"));  // left whole
     QVERIFY(!HoldsOpen(InDir("input.bin_XOR8.log")));
     QVERIFY(!HoldsOpen(InDir("input.bin")));
     QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, 1), veskor::kStatusNone);
