@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "cli/terminal_text.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -44,9 +45,15 @@ CliHost::CliHost(const TaskTable& table, std::string input, std::string format, 
 
 CliHost::~CliHost() { ClearBar(); }
 
-void CliHost::ShowMessage(const std::string& text) {
+void CliHost::PrintLine(const std::string& line) {
   ClearBar();
-  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void CliHost::ShowMessage(const std::string& text) { PrintLine(EscapeForTerminal(text)); }
+
+void CliHost::ShowInputMessage(const std::string& text, const std::string& input) {
+  PrintLine(MessageAbout(input, text));
 }
 
 void CliHost::CellChanged(int column, int row) {
@@ -60,7 +67,8 @@ void CliHost::ProcessEvents() {
   const int filled = percent * kWidth / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kWidth - filled), '.');
-  std::fprintf(stderr, "\r%s [%s] %3d%%", Utf16ToUtf8(table_.Text(NxAlgoColumn, bar_row_)).c_str(),
+  std::fprintf(stderr, "\r%s [%s] %3d%%",
+               EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, bar_row_))).c_str(),
                bar.c_str(), percent);
   std::fflush(stderr);
   bar_shown_ = true;
@@ -95,13 +103,13 @@ void CliHost::RowFinished(const RowOutcome& outcome) {
       break;
   }
   if (outcome.kind != RowOutcome::Kind::kDone) all_completed_ = false;
+  const std::string log =
+      to_stdout_ ? "standard output" : (outcome.log_path.empty() ? "no log" : outcome.log_path);
   std::fprintf(stderr, "%s key %s preset \"%s\": %lld lines%s -> %s\n",
-               Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row)).c_str(),
-               key.empty() ? "all" : Utf16ToUtf8(key).c_str(),
-               Utf16ToUtf8(table_.Text(NxPresetColumn, outcome.row)).c_str(),
-               static_cast<long long>(outcome.found), state,
-               to_stdout_ ? "standard output"
-                          : (outcome.log_path.empty() ? "no log" : outcome.log_path.c_str()));
+               EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row))).c_str(),
+               key.empty() ? "all" : EscapeForTerminal(Utf16ToUtf8(key)).c_str(),
+               EscapeForTerminal(Utf16ToUtf8(table_.Text(NxPresetColumn, outcome.row))).c_str(),
+               static_cast<long long>(outcome.found), state, EscapeForTerminal(log).c_str());
 }
 
 }  // namespace veskor

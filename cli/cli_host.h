@@ -16,12 +16,16 @@ class CliHost : public RunHost, public TaskTableObserver {
 
   std::string InputPath() override { return input_; }
   void ShowMessage(const std::string& text) override;
+  void ShowInputMessage(const std::string& text, const std::string& input) override;
   void ProcessEvents() override;
   std::string FormatText() override { return format_; }
   std::unique_ptr<LogSink> CreateLog(const std::string& path) override;
   void RowFinished(const RowOutcome& outcome) override;
 
   void CellChanged(int column, int row) override;
+
+  // Prints a line that is already fit for the terminal on standard error, below any progress bar.
+  void PrintLine(const std::string& line);
 
   // True when every visited row ran to its end.
   bool AllCompleted() const { return all_completed_; }

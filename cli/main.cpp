@@ -1,11 +1,13 @@
 // veskor-scan: the analysis of the window's "Analyze" button, from the command line.
 #include <csignal>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "cli/cli_host.h"
 #include "cli/options.h"
+#include "cli/terminal_text.h"
 #include "engine/algorithms.h"
 #include "engine/program_files.h"
 #include "engine/scan_context.h"
@@ -49,12 +51,20 @@ void SingleTask(const CliOptions& options, TaskTable& table, PresetList& presets
   table.AddTaskRow(true, -1, *options.algorithm, preset_name, options.key.value_or(""), 0, "0", -1);
 }
 
+// An error's message for standard error, after the file it concerns when there is one.
+std::string ErrorText(const std::exception& e) {
+  if (const auto* error = dynamic_cast<const Error*>(&e)) {
+    return MessageAbout(error->file(), error->what());
+  }
+  return EscapeForTerminal(e.what());
+}
+
 int Main(const std::vector<std::string>& arguments) {
   CliOptions options;
   try {
     options = ParseCommandLine(arguments);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "veskor-scan: %s\n%s", e.what(), kUsage);
+    std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(), kUsage);
     return 2;
   }
   if (options.help) {
@@ -76,7 +86,7 @@ int Main(const std::vector<std::string>& arguments) {
     }
     format = options.format ? *options.format : files.LoadFormat();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
     return 1;
   }
   if (options.list) {
@@ -88,8 +98,10 @@ int Main(const std::vector<std::string>& arguments) {
   table.SetObserver(&host);
   try {
     RunAnalysis(table, presets, host);
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& e) {
-    host.ShowMessage(e.what());
+    host.PrintLine(ErrorText(e));
     return 1;
   }
   return host.AllCompleted() ? 0 : 1;
@@ -99,5 +111,11 @@ int Main(const std::vector<std::string>& arguments) {
 }  // namespace veskor
 
 int main(int argc, char** argv) {
-  return veskor::Main(std::vector<std::string>(argv + 1, argv + argc));
+  try {
+    return veskor::Main(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::bad_alloc&) {
+    // Whatever ran out of memory, the run ends with a message instead of an abort.
+    std::fputs("veskor-scan: out of memory\n", stderr);
+    return 1;
+  }
 }

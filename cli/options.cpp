@@ -25,10 +25,19 @@ const char* const kUsage =
 
 namespace {
 
-std::string ReadWholeFile(const std::string& option, const std::string& path) {
+// The file's bytes, of which at most `limit` are taken: one more is read, so that a longer file
+// (/dev/zero among them) is refused without being read whole.
+std::string ReadLimitedFile(const std::string& option, const std::string& path, size_t limit) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw UsageError(option + ": cannot read " + path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string bytes(limit + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) throw UsageError(option + ": cannot read " + path);
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  if (bytes.size() > limit) {
+    throw UsageError(option + ": at most " + std::to_string(limit) + " bytes");
+  }
+  return bytes;
 }
 
 int ParseLength(const std::string& option, const std::string& text) {
@@ -39,8 +48,13 @@ int ParseLength(const std::string& option, const std::string& text) {
   return *value;
 }
 
+// A preset record holds at most 255 bytes of alphabet or expression.
+constexpr size_t kRecordFieldBytes = 255;
+// The settings file keeps at most this much of a format.
+constexpr size_t kFormatBytes = 2047;
+
 std::string RecordField(const std::string& option, std::string bytes) {
-  if (bytes.size() > 255) throw UsageError(option + ": at most 255 bytes");
+  if (bytes.size() > kRecordFieldBytes) throw UsageError(option + ": at most 255 bytes");
   return bytes;
 }
 
@@ -87,16 +101,18 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     if (name == "--stdout") options.to_stdout = true;
     if (name == "--dir") options.dir = value;
     if (name == "--format") options.format = Utf8ToCp1251(value);
-    if (name == "--format-file") options.format = ReadWholeFile(name, value);
+    if (name == "--format-file") options.format = ReadLimitedFile(name, value, kFormatBytes);
     if (name == "--algo") options.algorithm = Utf8ToCp1251(value);
     if (name == "--key") options.key = Utf8ToCp1251(value), options.key_shown = value;
     if (name == "--preset") options.preset = Utf8ToCp1251(value);
     if (name == "--alphabet") options.alphabet = RecordField(name, Utf8ToCp1251(value));
-    if (name == "--alphabet-file") options.alphabet = RecordField(name, ReadWholeFile(name, value));
+    if (name == "--alphabet-file") {
+      options.alphabet = ReadLimitedFile(name, value, kRecordFieldBytes);
+    }
     if (name == "--min") options.min_length = ParseLength(name, value);
     if (name == "--max") options.max_length = ParseLength(name, value);
     if (name == "--regexp") options.regexp = RecordField(name, Utf8ToCp1251(value));
-    if (name == "--regexp-file") options.regexp = RecordField(name, ReadWholeFile(name, value));
+    if (name == "--regexp-file") options.regexp = ReadLimitedFile(name, value, kRecordFieldBytes);
   }
   if (options.help) return options;
   if (positional.size() > 1) throw UsageError("only one FILE may be given");

@@ -67,5 +67,18 @@ check "broken grid.cfg" "1 Cell out of bounds (8, 0)" "$? $(cat "$dir/err")"
 rm "$cfg/grid.cfg" "$cfg/config.ini"
 check "default rows" 4 "$("$scan" --dir "$cfg" --list | grep -c Digits)"
 
+# Messages name the file they concern, with control bytes shown as escapes.
+mkdir "$dir/ex.bin_ADD8.log"
+"$scan" --algo ADD8 --key 0 --alphabet 1 "$dir/ex.bin" 2>"$dir/err"
+check "log that is a folder" "1 $dir/ex.bin_ADD8.log: I/O error 21" "$? $(cat "$dir/err")"
+"$scan" --algo NONE --key 0 --alphabet 1 "$dir/miss"$'\n'"ing.bin" 2>"$dir/err"
+check "input message names the file" "1 $dir/miss\ning.bin: Невозможно открыть файл!" \
+  "$? $(head -1 "$dir/err")"
+# A -file option reads no more than it may take: /dev/zero is refused at once.
+for option in --alphabet-file --regexp-file; do
+  "$scan" --algo NONE $option /dev/zero --alphabet 1 "$dir/ex.bin" 2>"$dir/err"
+  check "$option /dev/zero" "2 veskor-scan: $option: at most 255 bytes" "$? $(head -1 "$dir/err")"
+done
+
 if [ $fail -eq 0 ]; then echo "runner tests passed"; fi
 exit $fail

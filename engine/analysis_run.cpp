@@ -137,11 +137,11 @@ class Run {
       case MappedInput::Result::kOk:
         break;
       case MappedInput::Result::kCannotOpen:
-        return InputFailed(kCannotOpenMessage, outcome);
+        return InputFailed(kCannotOpenMessage, input, outcome);
       case MappedInput::Result::kCannotMap:
-        return InputFailed(kCannotMapMessage, outcome);
+        return InputFailed(kCannotMapMessage, input, outcome);
       case MappedInput::Result::kCannotView:
-        return InputFailed(kCannotReadMessage, outcome);
+        return InputFailed(kCannotReadMessage, input, outcome);
     }
     RowServices services(table_, row, host_, log, host_.FormatText());
     TScanContext context;
@@ -170,7 +170,7 @@ class Run {
     } catch (const InputReadError&) {
       // The file shrank under the mapping: the lines found so far stay in the log.
       outcome.found = context.Found;
-      return InputFailed(kCannotReadMessage, outcome);
+      return InputFailed(kCannotReadMessage, input, outcome);
     }
     table_.SetWholeNumber(NxImageColumn, row, 1);
     table_.SetText(NxResultColumn, row, Cp1251ToUtf16(std::to_string(context.Found)));
@@ -179,9 +179,9 @@ class Run {
     outcome.kind = StopRequested.load() ? RowOutcome::Kind::kStopped : RowOutcome::Kind::kDone;
   }
 
-  void InputFailed(const char* message, RowOutcome& outcome) {
+  void InputFailed(const char* message, const std::string& input, RowOutcome& outcome) {
     outcome.kind = RowOutcome::Kind::kInputFailed;
-    host_.ShowMessage(message);
+    host_.ShowInputMessage(message, input);
   }
 
   TaskTable& table_;

@@ -36,6 +36,10 @@ class RunHost {
   virtual std::string InputPath() = 0;
   // One of the run's messages (UTF-8); returns when the user has closed it.
   virtual void ShowMessage(const std::string& text) = 0;
+  // A message about the input file at `input` (file-system bytes); by default the message alone.
+  virtual void ShowInputMessage(const std::string& text, const std::string& input) {
+    ShowMessage(text);
+  }
   // Processes pending events: repaints, "Stop", a close request, a drop.
   virtual void ProcessEvents() = 0;
   // The current report format as 8-bit text.

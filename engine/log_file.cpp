@@ -24,13 +24,20 @@ void WriteAll(int fd, const char* data, size_t size) {
   if (!WriteFully(fd, std::string_view(data, size))) throw IoErrorFromErrno(errno);
 }
 
+// The I/O error of a failed call on the log, naming the log.
+[[noreturn]] void LogFile::Fail(int error_number) const {
+  IoError error = IoErrorFromErrno(error_number);
+  error.set_file(path_);
+  throw error;
+}
+
 LogFile::LogFile(const std::string& path) : path_(path) {
   // Only a regular file at the log's name is replaced: a symbolic link's target could be any
   // file, and a FIFO or device is no log.
   struct stat old {};
   const bool exists = ::lstat(path.c_str(), &old) == 0;
-  if (exists && S_ISDIR(old.st_mode)) throw IoErrorFromErrno(EISDIR);
-  if (exists && !S_ISREG(old.st_mode)) throw IoErrorFromErrno(EACCES);
+  if (exists && S_ISDIR(old.st_mode)) Fail(EISDIR);
+  if (exists && !S_ISREG(old.st_mode)) Fail(EACCES);
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -38,12 +45,12 @@ LogFile::LogFile(const std::string& path) : path_(path) {
   name.resize(std::min(name.size(), kMaxNameBytes - 8));
   temporary_ = folder + "." + name + ".XXXXXX";
   fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
-  if (fd_ < 0) throw IoErrorFromErrno(errno);
+  if (fd_ < 0) Fail(errno);
   // The log keeps the permissions of the one it replaces; a new one gets 0666 less the umask.
   if (::fchmod(fd_, exists ? (old.st_mode & 07777) : DefaultFileMode()) != 0) {
     const int error_number = errno;
     Discard();
-    throw IoErrorFromErrno(error_number);
+    Fail(error_number);
   }
   buffer_.reserve(kBufferBytes);
 }
@@ -61,7 +68,7 @@ void LogFile::Write(std::string_view bytes) {
   if (buffer_.size() + bytes.size() > kBufferBytes) {
     Flush();
     if (bytes.size() > kBufferBytes) {
-      WriteAll(fd_, bytes.data(), bytes.size());
+      if (!WriteFully(fd_, bytes)) Fail(errno);
       return;
     }
   }
@@ -70,7 +77,7 @@ void LogFile::Write(std::string_view bytes) {
 
 void LogFile::Flush() {
   if (buffer_.empty()) return;
-  WriteAll(fd_, buffer_.data(), buffer_.size());
+  if (!WriteFully(fd_, buffer_)) Fail(errno);
   buffer_.clear();
 }
 
@@ -87,12 +94,12 @@ void LogFile::Close() {
   if (::close(fd) != 0 && errno != EINTR) {
     const int error_number = errno;
     ::unlink(temporary_.c_str());
-    throw IoErrorFromErrno(error_number);
+    Fail(error_number);
   }
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
     const int error_number = errno;
     ::unlink(temporary_.c_str());
-    throw IoErrorFromErrno(error_number);
+    Fail(error_number);
   }
 }
 

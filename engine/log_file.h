@@ -43,6 +43,7 @@ class LogFile : public LogSink {
  private:
   void Flush();
   void Discard();
+  [[noreturn]] void Fail(int error_number) const;
 
   std::string path_;
   std::string temporary_;

@@ -11,6 +11,13 @@ namespace veskor {
 class Error : public std::runtime_error {
  public:
   explicit Error(const std::string& message) : std::runtime_error(message) {}
+  // The file the error concerns, when there is one (file-system bytes), so that a caller can
+  // name it beside the message; empty otherwise.
+  const std::string& file() const { return file_; }
+  void set_file(std::string file) { file_ = std::move(file); }
+
+ private:
+  std::string file_;
 };
 
 // A text that a whole-number or number cell, or the key, cannot take.

@@ -1,0 +1,19 @@
+// Text the runner prints for people: names and messages with their control bytes made visible,
+// so that a file name holding a newline or an escape sequence cannot rewrite the terminal.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace veskor {
+
+// UTF-8 text with tab, CR, LF and backslash written as \t, \r, \n and \\, every other control
+// character (below 32, 127, and U+0080 to U+009F) and every byte that is not part of valid UTF-8
+// as \xHH, one per byte.
+std::string EscapeForTerminal(std::string_view text);
+
+// "FILE: message" with FILE escaped, or the message alone when `file` is empty; the message is
+// escaped too.
+std::string MessageAbout(std::string_view file, std::string_view message);
+
+}  // namespace veskor
