@@ -434,6 +434,22 @@ TEST_F(RunTest, ARunOfAGibibyteOfAlphabetBytesIsOneString) {
   EXPECT_EQ(Result(0), "1");
 }
 
+TEST_F(RunTest, ALongStringStreamsIntoItsLineInPieces) {
+  // 8 MiB of one letter under XOR8 key 1: the line is written in pieces, never held whole.
+  WriteFile(input_, std::string(8u << 20, 'a' ^ 1));
+  TPreset letter = NewPreset();
+  SetShortString(letter.Name, "Letter");
+  SetShortString(letter.Alphabet, "a");
+  presets_.Append(letter);
+  host_.format = "%3:s|%3:.3s";
+  size_t largest = 0;
+  host_.on_line = [&](std::string_view bytes) { largest = std::max(largest, bytes.size()); };
+  AddRow("XOR8", "1", "Letter");
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(ReadFile(input_ + "_XOR8.log"), std::string(8u << 20, 'a') + "|aaa\r\n");
+  EXPECT_LE(largest, size_t{64} << 10);
+}
+
 TEST_F(RunTest, AFullDiskWhileTheLogIsWrittenEndsTheRunWithItsMessage) {
   WriteFile(input_, "1234567 7654321");
   AddRow("NONE", "0");
