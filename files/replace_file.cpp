@@ -1,11 +1,15 @@
-// open/flock/read and mkstemp/write/fsync/rename.
+// open/flock/read, mkstemp/write/fsync/rename, the links a save follows and the temporary
+// files a killed save leaves.
 #include "files/replace_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +32,33 @@ struct Descriptor {
     if (fd >= 0) ::close(fd);
   }
 };
+
+// Linux follows at most 40 links in one path.
+constexpr int kMaxLinkHops = 40;
+
+// A path's folder (ending with "/", or empty for a bare name) and its last component.
+struct SplitName {
+  std::string folder;
+  std::string name;
+};
+SplitName SplitPath(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {"", path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// The mkstemp template of a save's temporary file: ".NAME.XXXXXX" beside the file.
+std::string TemporaryTemplate(const std::string& path) {
+  const SplitName split = SplitPath(path);
+  return split.folder + "." + split.name + ".XXXXXX";
+}
+
+// The six characters that mkstemp puts in place of XXXXXX are letters and digits.
+bool IsTemporarySuffix(std::string_view suffix) {
+  return suffix.size() == 6 && std::all_of(suffix.begin(), suffix.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+         });
+}
 
 bool LockWithRetry(int fd) {
   using namespace std::chrono_literals;
@@ -103,11 +134,28 @@ std::string ReadWholeFile(const std::string& path, bool exclusive) {
   return bytes;
 }
 
-void ReplaceFile(const std::string& path, std::string_view bytes) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temporary = folder + "." + name + ".XXXXXX";
+std::string SaveTarget(const std::string& path) {
+  std::string target = path;
+  for (int hops = 0;; ++hops) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
+    if (hops == kMaxLinkHops) throw FileOperationError(FileOperationError::Stage::kCreate, ELOOP);
+    char link[PATH_MAX];
+    const ssize_t length = ::readlink(target.c_str(), link, sizeof link);
+    if (length < 0) throw FileOperationError(FileOperationError::Stage::kCreate, errno);
+    if (static_cast<size_t>(length) == sizeof link) {
+      throw FileOperationError(FileOperationError::Stage::kCreate, ENAMETOOLONG);
+    }
+    // A relative link names its target from the link's own folder.
+    const std::string named(link, static_cast<size_t>(length));
+    target = named.front() == '/' ? named : SplitPath(target).folder + named;
+  }
+}
+
+void ReplaceFile(const std::string& link_or_path, std::string_view bytes) {
+  // A symbolic link stays; the file it leads to is the one replaced, beside itself.
+  const std::string path = SaveTarget(link_or_path);
+  std::string temporary = TemporaryTemplate(path);
   // A file made read-only keeps its contents, although renaming over it would succeed.
   if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
     throw FileOperationError(FileOperationError::Stage::kCreate, errno);
@@ -135,6 +183,33 @@ void ReplaceFile(const std::string& path, std::string_view bytes) {
   file.fd = -1;
   if (::close(fd) != 0) fail(FileOperationError::Stage::kWrite);
   if (::rename(temporary.c_str(), path.c_str()) != 0) fail(FileOperationError::Stage::kCreate);
+}
+
+int RemoveStaleTemporaries(const std::string& path) {
+  std::string target;
+  try {
+    target = SaveTarget(path);
+  } catch (const FileOperationError&) {
+    return 0;  // a loop of links: no save of it can have begun
+  }
+  const SplitName split = SplitPath(target);
+  const std::string prefix = "." + split.name + ".";
+  DIR* folder = ::opendir(split.folder.empty() ? "." : split.folder.c_str());
+  if (folder == nullptr) return 0;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix) || !IsTemporarySuffix(name.substr(prefix.size()))) continue;
+    const std::string stale = split.folder + std::string(name);
+    struct stat info {};
+    // mkstemp makes regular files; a link or folder of that name is someone else's.
+    if (::lstat(stale.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        ::unlink(stale.c_str()) == 0) {
+      ++removed;
+    }
+  }
+  ::closedir(folder);
+  return removed;
 }
 
 mode_t DefaultFileMode() {

@@ -40,9 +40,21 @@ std::string ReadWholeFile(const std::string& path, bool exclusive);
 
 // Replaces the file at `path` by `bytes`: a temporary file in the same folder is written,
 // flushed to disk and renamed over the old one, keeping the old file's permissions. On any
-// failure the old file stays as it was and the temporary file is removed. Raises
-// FileOperationError (kCreate when the temporary file cannot be made, kWrite otherwise).
+// failure the old file stays as it was and the temporary file is removed. A symbolic link is
+// kept: the file it leads to is replaced, with the temporary file beside that one; a dangling
+// link gets the file it names (its folder must exist). Raises FileOperationError (kCreate when
+// the temporary file cannot be made or the links loop, kWrite otherwise).
 void ReplaceFile(const std::string& path, std::string_view bytes);
+
+// The file that ReplaceFile(path) replaces: `path`, or the end of its chain of symbolic links
+// (which need not exist). FileOperationError (kCreate, ELOOP) for a loop of links.
+std::string SaveTarget(const std::string& path);
+
+// Removes what saves of `path` left when the process was killed between the temporary file's
+// creation and its rename: the regular files beside SaveTarget(path) named as ReplaceFile names
+// its temporary files (".NAME." and six letters or digits). Only safe while no other process may
+// be saving the file. Returns how many were removed.
+int RemoveStaleTemporaries(const std::string& path);
 
 // The permissions of a new file: 0666 less the process's umask.
 mode_t DefaultFileMode();
