@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
+#include <vector>
 
 namespace veskor {
 namespace {
@@ -94,6 +96,99 @@ TEST_F(ReplaceFileTest, ReadingAndTheExistenceTest) {
     EXPECT_EQ(e.stage(), FileOperationError::Stage::kOpen);
     EXPECT_STREQ(e.what(), "No such file or directory");
   }
+}
+
+TEST_F(ReplaceFileTest, ASaveThroughASymbolicLinkReplacesItsTargetAndKeepsTheLink) {
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directory(elsewhere);
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // link path, what it names
+    std::string target;                                      // relative to dir_
+    bool target_exists;
+  };
+  const Case cases[] = {
+      {"relative, same folder", {{"presets.dat", "real.dat"}}, "real.dat", true},
+      {"absolute, other folder",
+       {{"presets.dat", (elsewhere / "presets.dat").string()}},
+       "elsewhere/presets.dat",
+       true},
+      {"relative, other folder", {{"presets.dat", "elsewhere/p"}}, "elsewhere/p", true},
+      {"a chain of two", {{"presets.dat", "hop"}, {"hop", "elsewhere/end"}}, "elsewhere/end", true},
+      {"dangling", {{"presets.dat", "elsewhere/new.dat"}}, "elsewhere/new.dat", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [link, named] : c.links) fs::create_symlink(named, dir_ / link);
+    const fs::path target = dir_ / c.target;
+    if (c.target_exists) {
+      std::ofstream(target) << "old";
+      fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    }
+    EXPECT_EQ(SaveTarget(path_), target.string());
+    ReplaceFile(path_, "new");
+    EXPECT_EQ(Read(), "new");
+    for (const auto& [link, named] : c.links) {
+      ASSERT_TRUE(fs::is_symlink(dir_ / link));
+      EXPECT_EQ(fs::read_symlink(dir_ / link).string(), named);
+    }
+    if (c.target_exists) {
+      EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+                fs::perms::owner_read | fs::perms::owner_write);
+    }
+    // Nothing but the links, the targets and the other folder: no temporary file anywhere.
+    EXPECT_EQ(Entries(), c.links.size() + 1 + (c.target.find('/') == std::string::npos));
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}),
+              c.target.find('/') == std::string::npos ? 0 : 1);
+    for (const auto& [link, named] : c.links) fs::remove(dir_ / link);
+    fs::remove(target);
+  }
+}
+
+TEST_F(ReplaceFileTest, ALoopOfLinksRefusesTheSave) {
+  fs::create_symlink("other", path_);
+  fs::create_symlink("presets.dat", dir_ / "other");
+  try {
+    ReplaceFile(path_, "new");
+    FAIL() << "no error";
+  } catch (const FileOperationError& e) {
+    EXPECT_EQ(e.stage(), FileOperationError::Stage::kCreate);
+    EXPECT_EQ(e.error_number(), ELOOP);
+  }
+  EXPECT_EQ(RemoveStaleTemporaries(path_), 0);
+}
+
+TEST_F(ReplaceFileTest, StaleTemporariesOfAKilledSaveAreRemovedAndNothingElse) {
+  struct Entry {
+    std::string name;
+    bool stale;
+  };
+  const Entry entries[] = {
+      {".presets.dat.Ab3xZ9", true},   {".presets.dat.000000", true},
+      {"presets.dat", false},          {".presets.dat.Ab3xZ", false},
+      {".presets.dat.Ab3xZ99", false}, {".presets.dat.Ab3-Z9", false},
+      {".presets.dat.XXXXX~", false},  {".grid.cfg.Ab3xZ9", false},
+      {"presets.dat.Ab3xZ9", false},   {".presets.dat.Ab3xZ9.log", false},
+  };
+  for (const Entry& entry : entries) std::ofstream(dir_ / entry.name) << "x";
+  fs::create_directory(dir_ / ".presets.dat.dirAAA");               // a folder: not ours
+  fs::create_symlink("presets.dat", dir_ / ".presets.dat.lnkAAA");  // a link: not ours
+  EXPECT_EQ(RemoveStaleTemporaries(path_), 2);
+  for (const Entry& entry : entries) {
+    EXPECT_EQ(fs::exists(dir_ / entry.name), !entry.stale) << entry.name;
+  }
+  EXPECT_TRUE(fs::is_directory(dir_ / ".presets.dat.dirAAA"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / ".presets.dat.lnkAAA"));
+}
+
+TEST_F(ReplaceFileTest, TheStaleTemporariesOfALinkedFileLieBesideItsTarget) {
+  fs::create_directory(dir_ / "elsewhere");
+  fs::create_symlink("elsewhere/real.dat", path_);
+  std::ofstream(dir_ / "elsewhere" / ".real.dat.Qw12er") << "x";
+  std::ofstream(dir_ / ".presets.dat.Qw12er") << "x";  // no save of the link makes this one
+  EXPECT_EQ(RemoveStaleTemporaries(path_), 1);
+  EXPECT_FALSE(fs::exists(dir_ / "elsewhere" / ".real.dat.Qw12er"));
+  EXPECT_TRUE(fs::exists(dir_ / ".presets.dat.Qw12er"));
 }
 
 TEST(SystemErrorText, DropsTrailingBlanksAndPeriods) {
