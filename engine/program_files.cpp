@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "files/replace_file.h"
 #include "presets/preset_file.h"
@@ -21,7 +22,7 @@ std::string WithSlash(std::string dir) {
 }
 
 // The user's configuration folder for the program: $XDG_CONFIG_HOME/veskor/, else
-// ~/.config/veskor/; created when missing.
+// ~/.config/veskor/; empty when neither variable names one.
 std::string UserConfigDir() {
   std::string base;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
@@ -31,10 +32,21 @@ std::string UserConfigDir() {
   } else {
     return "";
   }
-  const std::string dir = WithSlash(base) + "veskor/";
-  std::error_code error;
-  std::filesystem::create_directories(dir, error);
-  return dir;
+  return WithSlash(base) + "veskor/";
+}
+
+// The three files' names, in the order shut-down saves them.
+std::vector<std::string> FileNames() {
+  return {std::string(kSettingsFileName), kTableFileName, kPresetFileName};
+}
+
+// Any entry of one of the three names, a dangling link included: the folder is in use.
+bool HoldsAnyFile(const std::string& dir) {
+  for (const std::string& name : FileNames()) {
+    struct stat info {};
+    if (::lstat((dir + name).c_str(), &info) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -46,13 +58,30 @@ std::string ExecutableDir() {
   return WithSlash(exe.parent_path().string());
 }
 
-ProgramFiles::ProgramFiles(const std::string& exe_dir, bool read_only) {
-  dir_ = WithSlash(exe_dir);
+std::string ProgramFilesDir(const std::string& exe_dir, bool create) {
+  const std::string dir = WithSlash(exe_dir);
+  if (HoldsAnyFile(dir) || ::access(dir.c_str(), W_OK) == 0) return dir;
   // A system-wide installation cannot keep the user's files beside the executable.
-  if (!read_only && ::access(dir_.c_str(), W_OK) != 0) {
-    const std::string user = UserConfigDir();
-    if (!user.empty()) dir_ = user;
+  const std::string user = UserConfigDir();
+  if (user.empty()) return dir;
+  if (create) {
+    std::error_code error;
+    std::filesystem::create_directories(user, error);
   }
+  return user;
+}
+
+ProgramFiles::ProgramFiles(const std::string& exe_dir, bool read_only)
+    : dir_(ProgramFilesDir(exe_dir, /*create=*/!read_only)) {}
+
+bool ProgramFiles::TakeFolder() {
+  const FolderLock::Outcome outcome = lock_.TryTake(dir_);
+  if (outcome == FolderLock::Outcome::kHeldElsewhere) return false;
+  // Unclaimed, another instance might be in the middle of a save: its files stay.
+  if (outcome == FolderLock::Outcome::kTaken) {
+    for (const std::string& name : FileNames()) RemoveStaleTemporaries(dir_ + name);
+  }
+  return true;
 }
 
 void ProgramFiles::LoadPresets(PresetList& presets) {

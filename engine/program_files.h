@@ -5,18 +5,31 @@
 #include <string>
 #include <vector>
 
+#include "files/folder_lock.h"
 #include "presets/preset_list.h"
 #include "tasks/task_table.h"
 
 namespace veskor {
 
+// The folder of the program files for an executable in `exe_dir`: `exe_dir` itself (ending
+// with "/") when it holds any of the three files (even one that cannot be written: its save
+// reports the failure) or can be written; otherwise, as after a system-wide installation,
+// $XDG_CONFIG_HOME/veskor/, else ~/.config/veskor/, made when missing if `create` is set. The
+// window and the runner both choose by this, so that they read the same files.
+std::string ProgramFilesDir(const std::string& exe_dir, bool create);
+
 class ProgramFiles {
  public:
-  // The files live in `exe_dir` (ending with "/") when that folder is writable; otherwise (the
-  // program installed system-wide) in $XDG_CONFIG_HOME/veskor/, else ~/.config/veskor/, which
-  // is created when missing. `read_only` keeps the runner from choosing by writability: it
-  // reads from `exe_dir` and never writes.
+  // The files of ProgramFilesDir(exe_dir). `read_only` (the runner) creates nothing there and
+  // never writes.
   explicit ProgramFiles(const std::string& exe_dir, bool read_only = false);
+
+  // Claims the folder for this object's life, so that no second window saves over this one's
+  // files: takes the folder's lock, then removes the temporary files that a killed save of the
+  // three files left (no other instance can be writing them now). False, with nothing
+  // removed, when another instance holds the folder. A folder where no lock can be made at all
+  // is used unclaimed, and its temporary files are left alone.
+  bool TakeFolder();
 
   // The folder of the three files, ending with "/".
   const std::string& dir() const { return dir_; }
@@ -44,6 +57,7 @@ class ProgramFiles {
   std::string dir_;
   bool presets_failed_ = false;
   bool table_failed_ = false;
+  FolderLock lock_;
 };
 
 // The folder of the running executable, ending with "/" (from /proc/self/exe).

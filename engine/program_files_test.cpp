@@ -1,5 +1,5 @@
 // The program files as start-up reads and shut-down writes them: the first start, a session's
-// round trip, failed loads kept, every save attempted, the user's folder as a fallback.
+// round trip, failed loads kept, every save attempted, the folder's choice and its claim.
 #include "engine/program_files.h"
 
 #include <fcntl.h>
@@ -12,8 +12,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "files/ordinary_user.h"
 #include "presets/preset.h"
 #include "settings/settings_file.h"
+#include "tasks/table_file.h"
 #include "text/cp1251.h"
 #include "text/error.h"
 
@@ -30,7 +32,10 @@ class ProgramFilesTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    fs::permissions(dir_, fs::perms::owner_all);
+    fs::remove_all(dir_);
+  }
   std::string Read(const std::string& name) {
     std::ifstream in(dir_ + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -125,22 +130,107 @@ TEST_F(ProgramFilesTest, EverySaveIsAttemptedAndEachFailureNamed) {
   EXPECT_EQ(Read("grid.cfg").size(), 188u);  // the table is saved all the same
 }
 
-TEST_F(ProgramFilesTest, AFolderThatCannotBeWrittenSendsTheFilesToTheUsersConfigFolder) {
-  const char* saved = std::getenv("XDG_CONFIG_HOME");
-  const std::string previous = saved ? saved : "";
+// The window and the runner choose the same folder: beside the executable when it holds any of
+// the files or can be written, else the user's folder (which only the window makes).
+TEST_F(ProgramFilesTest, AReadOnlyFolderThatHoldsTheFilesIsUsedByTheWindowAndTheRunnerAlike) {
+  const std::string user = dir_ + "config/veskor/";
+  const std::string exe = dir_ + "bin/";
+  struct Case {
+    const char* name;
+    bool writable;
+    const char* holds;  // a file (or "link": a dangling link as presets.dat) put there, if any
+    bool beside;        // the files stay beside the executable
+  };
+  const Case cases[] = {
+      {"writable, empty", true, nullptr, true},
+      {"read-only, empty", false, nullptr, false},
+      {"read-only, with grid.cfg", false, "grid.cfg", true},
+      {"read-only, with config.ini", false, "config.ini", true},
+      {"read-only, with a dangling link", false, "link", true},
+  };
+  const char* saved_xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string previous_xdg = saved_xdg ? saved_xdg : "";
+  fs::create_directories(dir_ + "config");
+  fs::permissions(dir_ + "config", fs::perms::all);  // the ordinary user makes veskor/ there
   ::setenv("XDG_CONFIG_HOME", (dir_ + "config").c_str(), 1);
-  ProgramFiles installed("/nonexistent/veskor/bin/");
-  EXPECT_EQ(installed.dir(), dir_ + "config/veskor/");
-  EXPECT_TRUE(fs::is_directory(dir_ + "config/veskor"));
-  ProgramFiles runner("/nonexistent/veskor/bin/", /*read_only=*/true);
-  EXPECT_EQ(runner.dir(), "/nonexistent/veskor/bin/");
-  ProgramFiles beside(dir_);
-  EXPECT_EQ(beside.dir(), dir_);
-  if (saved) {
-    ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(exe);
+    fs::remove_all(user);
+    fs::create_directories(exe);
+    if (c.holds && std::string(c.holds) == "link") {
+      fs::create_symlink("missing.dat", exe + "presets.dat");
+    } else if (c.holds) {
+      Write("bin/" + std::string(c.holds), "");
+    }
+    // Readable by everyone; writable by everyone, or by no one but root.
+    fs::permissions(exe, c.writable
+                             ? fs::perms::all
+                             : fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
+                                                  fs::perms::others_write));
+    testing::AsOrdinaryUser([&] {
+      const std::string expected = c.beside ? exe : user;
+      ProgramFiles runner(exe, /*read_only=*/true);
+      EXPECT_EQ(runner.dir(), expected);
+      EXPECT_FALSE(fs::exists(user));  // the runner makes nothing
+      ProgramFiles window(exe);
+      EXPECT_EQ(window.dir(), expected);
+      EXPECT_EQ(fs::is_directory(user), !c.beside);
+    });
+  }
+  fs::permissions(exe, fs::perms::owner_all);
+  ProgramFiles missing(dir_ + "missing/", /*read_only=*/true);
+  EXPECT_EQ(missing.dir(), user);
+  if (saved_xdg) {
+    ::setenv("XDG_CONFIG_HOME", previous_xdg.c_str(), 1);
   } else {
     ::unsetenv("XDG_CONFIG_HOME");
   }
+}
+
+TEST_F(ProgramFilesTest, AReadOnlyFolderReportsEveryFailedSaveAndKeepsItsFiles) {
+  const std::string table = "True,-1,NONE,Digits,0,0,0,-1\r\n";
+  Write("grid.cfg", table);
+  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read |
+                            fs::perms::others_exec);
+  testing::AsOrdinaryUser([&] {
+    ProgramFiles files(dir_);
+    ASSERT_EQ(files.dir(), dir_);
+    EXPECT_TRUE(files.TakeFolder());  // no lock file can be made: the folder itself is locked
+    files.LoadPresets(presets_);
+    files.LoadTable(table_, presets_);
+    EXPECT_EQ(Utf16ToUtf8(TableLine(table_, 0, u',')), "True,-1,NONE,Digits,0,0,0,-1");
+    const std::vector<std::string> failures = files.SaveAll("%s", table_, presets_);
+    ASSERT_EQ(failures.size(), 3u);
+    EXPECT_EQ(failures[0], "Unable to write to " + dir_ + "config.ini");
+    EXPECT_EQ(failures[1], "File access denied");
+    EXPECT_NE(failures[2].find("presets.dat"), std::string::npos) << failures[2];
+  });
+  fs::permissions(dir_, fs::perms::owner_all);
+  EXPECT_EQ(Read("grid.cfg"), table);
+}
+
+// A second instance in the folder is refused and leaves alone what the first may be writing;
+// the first removes what a killed save left.
+TEST_F(ProgramFilesTest, StaleTemporariesAreRemovedOnlyByTheInstanceThatTakesTheFolder) {
+  const char* stale[] = {".config.ini.a1B2c3", ".grid.cfg.ZZZZZZ", ".presets.dat.000aaa"};
+  Write(".grid.cfg.keep", "not ours");
+  {
+    ProgramFiles holder(dir_);
+    ASSERT_TRUE(holder.TakeFolder());
+    // The holder's saves in progress.
+    for (const char* name : stale) Write(name, std::string(100, 's'));
+    ProgramFiles second(dir_);
+    EXPECT_FALSE(second.TakeFolder());
+    for (const char* name : stale) EXPECT_TRUE(fs::exists(dir_ + name)) << name;
+  }
+  // The holder was killed in the middle of its saves; the next start cleans up.
+  ProgramFiles files(dir_);
+  EXPECT_TRUE(files.TakeFolder());
+  for (const char* name : stale) EXPECT_FALSE(fs::exists(dir_ + name)) << name;
+  EXPECT_TRUE(fs::exists(dir_ + ".grid.cfg.keep"));
+  EXPECT_TRUE(fs::exists(dir_ + ".veskor.lock"));
 }
 
 }  // namespace
