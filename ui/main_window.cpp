@@ -35,6 +35,7 @@
 #include "engine/scan_context.h"
 #include "files/replace_file.h"
 #include "report/report_format.h"
+#include "text/error.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/preset_page.h"
@@ -174,6 +175,17 @@ void TfrmMain::FormCreate(const QString& exe_dir) {
     if (exe_dir_.empty() || exe_dir_.back() != '/') exe_dir_.push_back('/');
   });
   Guarded(this, [&] { files_ = std::make_unique<ProgramFiles>(exe_dir_); });
+  if (files_ && !files_->TakeFolder()) {
+    // That window saves its presets, table and format at its end: whatever this one saved
+    // would be overwritten, or would overwrite that window's.
+    std::string dir = files_->dir();
+    if (dir.size() > 1) dir.pop_back();
+    files_.reset();
+    refused_ = true;
+    const std::string text = Substitute(kAlreadyRunningMessage, dir);
+    ShowMessageBox(nullptr, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    return;
+  }
   // The list's change notice fills the Presets page and the Preset column's choices.
   Guarded(this, [&] {
     if (files_) files_->LoadPresets(presets_);

@@ -44,14 +44,20 @@ inline constexpr const char* kAnalyzeCaption = "Analyze";
 inline constexpr const char* kStopCaption = "Stop";
 inline constexpr const char* kTagProperty = "Tag";
 
+// The box of a second window on a program folder that a window already uses ("%s": the folder).
+inline constexpr const char* kAlreadyRunningMessage =
+    "Veskor is already running with the files in %s.";
+
 class TfrmMain : public QWidget {
   Q_OBJECT
 
  public:
-  // Builds the window and runs the start-up sequence: the program files' folder, the presets,
-  // the algorithm table, the task table, the saved format and its preview, then drops. Each
-  // step that fails shows the error box and the later steps still run. `exe_dir` is the folder
-  // of the program files (file-system path); empty means the executable's own folder.
+  // Builds the window and runs the start-up sequence: the program files' folder, which it
+  // claims for its life, the presets, the algorithm table, the task table, the saved format and
+  // its preview, then drops. Each step that fails shows the error box and the later steps still
+  // run. `exe_dir` is the folder of the program files (file-system path); empty means the
+  // executable's own folder. When another window holds the folder, the sequence stops after
+  // the box kAlreadyRunningMessage: nothing is loaded, and refused() tells the caller.
   explicit TfrmMain(QWidget* parent = nullptr, const QString& exe_dir = QString());
   // Does not save: FormDestroy does, once the event loop has ended.
   ~TfrmMain() override;
@@ -72,6 +78,10 @@ class TfrmMain : public QWidget {
   // presets (every save is attempted) and shows one error box naming each failure, one per
   // line. Runs once; later calls do nothing.
   void FormDestroy();
+
+  // Another window holds the program folder: this one loaded nothing, will save nothing and is
+  // not to be shown.
+  bool refused() const { return refused_; }
 
   // The existence test: btnAnalyze is enabled exactly when the path names an existing file
   // that is not a folder. While a run lasts the button ("Stop") stays enabled.
@@ -117,6 +127,7 @@ class TfrmMain : public QWidget {
   std::unique_ptr<ProgramFiles> files_;
   bool close_pending_ = false;
   bool destroyed_ = false;
+  bool refused_ = false;
 
   QLabel* lbFilename_ = nullptr;
   QLineEdit* edPath_ = nullptr;

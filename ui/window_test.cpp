@@ -346,6 +346,33 @@ class WindowTest : public QObject {
     QCOMPARE(ReadBytes(InDir("grid.cfg")).size(), 188);
   }
 
+  void ASecondWindowInTheSameFolderIsRefusedAndSavesNothing() {
+    // The first window's save in progress, and three presets that it keeps.
+    TfrmMain& first = StartWindow();
+    WriteBytes(InDir(".grid.cfg.Ab12Cd"), "being written");
+    for (int i = 0; i < 3; ++i) first.presets().AddPreset();
+    {
+      TfrmMain second(nullptr, Dir());
+      QVERIFY(second.refused());
+      QCOMPARE(MessageTexts(),
+               QStringList{QString("Veskor is already running with the files in %1.").arg(Dir())});
+      QCOMPARE(second.files_dir(), std::string());
+      second.presets().AddPreset();
+      second.FormDestroy();
+    }
+    QVERIFY(QFile::exists(InDir(".grid.cfg.Ab12Cd")));
+    QVERIFY(!QFile::exists(InDir("presets.dat")));
+    first.FormDestroy();
+    QCOMPARE(ReadBytes(InDir("presets.dat")).size(), qsizetype{3 * sizeof(veskor::TPreset)});
+    // The folder is free once the first window is gone; what its killed save left goes.
+    window_.reset();
+    TfrmMain& third = StartWindow();
+    QVERIFY(!third.refused());
+    QCOMPARE(third.presets().Count(), 3);
+    QVERIFY(!QFile::exists(InDir(".grid.cfg.Ab12Cd")));
+    QCOMPARE(ErrorTexts(), QStringList());
+  }
+
   void ThePathEnablesAnalyzeExactlyWhenItNamesAFile_data() {
     QTest::addColumn<QString>("create");  // a file made in the folder, if any
     QTest::addColumn<QString>("typed");   // relative to the folder
