@@ -130,6 +130,27 @@ TEST_F(ProgramFilesTest, EverySaveIsAttemptedAndEachFailureNamed) {
   EXPECT_EQ(Read("grid.cfg").size(), 188u);  // the table is saved all the same
 }
 
+TEST_F(ProgramFilesTest, ProgramFilesThatAreLinksStayLinksAndTheirTargetsAreSaved) {
+  fs::create_directories(dir_ + "kept");
+  for (const char* name : {"presets.dat", "grid.cfg", "config.ini"}) {
+    fs::create_symlink(std::string("kept/") + name, dir_ + name);
+  }
+  Write("kept/config.ini", "[Config]\r\nFormatStr=%s\r\n");
+  ProgramFiles files(dir_);
+  ASSERT_TRUE(files.TakeFolder());
+  files.LoadPresets(presets_);
+  files.LoadTable(table_, presets_);
+  EXPECT_EQ(files.LoadFormat(), "%s");
+  presets_.AddPreset();
+  EXPECT_TRUE(files.SaveAll("%d", table_, presets_).empty());
+  for (const char* name : {"presets.dat", "grid.cfg", "config.ini"}) {
+    EXPECT_TRUE(fs::is_symlink(dir_ + name)) << name;
+  }
+  EXPECT_EQ(Read("kept/config.ini"), "[Config]\r\nFormatStr=%d\r\n");
+  EXPECT_EQ(Read("kept/presets.dat").size(), sizeof(TPreset));  // a dangling link's file
+  EXPECT_EQ(Read("kept/grid.cfg").size(), 188u);
+}
+
 // The window and the runner choose the same folder: beside the executable when it holds any of
 // the files or can be written, else the user's folder (which only the window makes).
 TEST_F(ProgramFilesTest, AReadOnlyFolderThatHoldsTheFilesIsUsedByTheWindowAndTheRunnerAlike) {
