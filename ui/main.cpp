@@ -4,11 +4,16 @@
 
 #include "ui/look.h"
 #include "ui/main_window.h"
+#include "ui/session_end.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   veskor::ApplyLook(app);
   veskor::TfrmMain window;
+  // Another window uses the folder's files; it has been said so, and this one leaves.
+  if (window.refused()) return 1;
+  // From here a signal or the session's end closes the window, and the saves below run.
+  veskor::SessionEnd session_end(window);
   window.show();
   app.exec();
   window.FormDestroy();

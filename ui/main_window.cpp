@@ -25,6 +25,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -224,6 +225,22 @@ void TfrmMain::FormDestroy() {
   ShowErrorBox(this, lines.join(QChar('\n')));
 }
 
+void TfrmMain::SaveAtExit() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  if (!files_) return;
+  // The views must not hear of the changes: what they would draw on is gone.
+  tasks_.SetObserver(nullptr);
+  presets_.SetChangeHandler(nullptr);
+  try {
+    for (const std::string& failure : files_->SaveAll(format_, tasks_, presets_)) {
+      std::fprintf(stderr, "veskor: %s\n", failure.c_str());
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "veskor: %s\n", e.what());
+  }
+}
+
 std::string TfrmMain::files_dir() const { return files_ ? files_->dir() : std::string(); }
 
 bool TfrmMain::running() const { return btnAnalyze_->property(kTagProperty).toInt() == 1; }
@@ -410,7 +427,8 @@ void TfrmMain::BuildStatusBar() {
 }
 
 void TfrmMain::edFormatChange() {
-  const std::optional<std::string> line = FormatPreview(To1251(edFormat_->text()));
+  format_ = To1251(edFormat_->text());
+  const std::optional<std::string> line = FormatPreview(format_);
   edExample_->setText(line ? From1251(*line) : From1251(kIncorrectFormatPreview));
 }
 

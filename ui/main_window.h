@@ -78,6 +78,10 @@ class TfrmMain : public QWidget {
   // presets (every save is attempted) and shows one error box naming each failure, one per
   // line. Runs once; later calls do nothing.
   void FormDestroy();
+  // The same saves, once, when the process ends by exit() with the window still open (Qt ends
+  // it so when the display connection is lost): no widget is touched and no box is shown;
+  // failures go to standard error.
+  void SaveAtExit();
 
   // Another window holds the program folder: this one loaded nothing, will save nothing and is
   // not to be shown.
@@ -128,6 +132,8 @@ class TfrmMain : public QWidget {
   bool close_pending_ = false;
   bool destroyed_ = false;
   bool refused_ = false;
+  // edFormat's text as 8-bit text, kept on every change for SaveAtExit.
+  std::string format_;
 
   QLabel* lbFilename_ = nullptr;
   QLineEdit* edPath_ = nullptr;
