@@ -74,7 +74,8 @@ int Main(const std::vector<std::string>& arguments) {
   FillAlgorithms();
   TaskTable table;
   PresetList presets;
-  // The files are read as the window's start-up reads them, and never written.
+  // The files are read from the folder the window would use, as its start-up reads them, and
+  // never written.
   ProgramFiles files(options.dir ? *options.dir : ExecutableDir(), /*read_only=*/true);
   std::string format;
   try {
