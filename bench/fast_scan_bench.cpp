@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/algorithms.h"
+#include "engine/line_maker.h"
 #include "engine/log_file.h"
 #include "engine/mapped_input.h"
 #include "engine/scanner.h"
@@ -33,25 +34,17 @@
 namespace veskor {
 namespace {
 
-// Formats every line with the given format and writes it to a log, as the run does.
+// Writes every line to a log, as the run does.
 class LogServices : public ScanServices {
  public:
-  LogServices(const std::string& path, std::string_view format) : log_(path), format_(format) {}
-  bool MatchesExpression(std::string_view, std::string_view) override { return true; }
-  void Report(int32_t key, int32_t width, int64_t position, std::string_view text) override {
-    line_.clear();
-    format_.Append(line_, key, width, position, text);
-    line_.append("\r\n");
-    log_.Write(line_);
-  }
+  explicit LogServices(const std::string& path) : log_(path) {}
+  void Write(std::string_view bytes) override { log_.Write(bytes); }
   void SetProgress(int) override {}
   void ProcessEvents() override {}
   void Close() { log_.Close(); }
 
  private:
   LogFile log_;
-  ReportFormat format_;
-  std::string line_;
 };
 
 // The best of five timings: the machines are shared and noisy, and the minimum is the figure
@@ -73,21 +66,25 @@ struct Scan {
 };
 
 Scan RunScan(const MappedInput& input, const TAlgorithm& algorithm, const TSearchFields& fields,
-             int key, const std::string& log, const std::string& format) {
+             int key, const std::string& log, const std::string& format, ScanOptions options = {}) {
   int64_t found = 0;
+  if (options.workers == 0) options.workers = DefaultWorkerCount();
+  const RowLineMaker lines(fields.RegExp, format);
   const double seconds = Seconds([&] {
-    LogServices services(log, format);
+    LogServices services(log);
     TScanContext context;
     context.Data = input.data();
     context.Size = input.size();
     context.Width = DecimalWidth(input.size());
     context.Services = &services;
+    context.Lines = &lines;
     if (key >= 0) {
       context.Key = static_cast<uint8_t>(key);
-      ScanPass(algorithm, fields, context);
+      ScanPass(algorithm, fields, context, options);
     } else {
       context.SingleKey = false;
-      ScanAllKeys(algorithm, fields, context, [](int) { return true; });
+      ScanAllKeys(
+          algorithm, fields, context, [](int) { return true; }, options);
     }
     services.Close();
     found = context.Found;

@@ -14,8 +14,10 @@ uint8_t DecodeNone(uint8_t b, uint8_t) { return b; }
 std::array<TAlgorithm, 4> Algorithms;
 
 void FillAlgorithms() {
-  Algorithms = {
-      {{"XOR8", DecodeXor}, {"ADD8", DecodeAdd}, {"SUB8", DecodeSub}, {"NONE", DecodeNone}}};
+  Algorithms = {{{"XOR8", DecodeXor, CipherFamily::kXor},
+                 {"ADD8", DecodeAdd, CipherFamily::kAdd},
+                 {"SUB8", DecodeSub, CipherFamily::kSub},
+                 {"NONE", DecodeNone, CipherFamily::kNone}}};
 }
 
 bool FindAlgorithm(std::string_view name, TAlgorithm& slot) {

@@ -10,9 +10,14 @@ namespace veskor {
 
 using DecodeFunction = uint8_t (*)(uint8_t stored, uint8_t key);
 
+// How a cipher's key acts on a byte, which the searches of all keys build on: XOR8 keeps b ^ b'
+// of two stored bytes under every key, ADD8 and SUB8 keep b' - b, NONE ignores the key.
+enum class CipherFamily { kXor, kAdd, kSub, kNone };
+
 struct TAlgorithm {
   std::string Name;  // at most 255 bytes
   DecodeFunction Decode = nullptr;
+  CipherFamily Family = CipherFamily::kNone;
 };
 
 // XOR8, ADD8, SUB8, NONE, in this order, once FillAlgorithms has run.

@@ -4,8 +4,8 @@
 #include <set>
 
 #include "engine/algorithms.h"
+#include "engine/line_maker.h"
 #include "engine/mapped_input.h"
-#include "engine/regexp/regexp.h"
 #include "engine/scanner.h"
 #include "presets/preset.h"
 #include "report/report_format.h"
@@ -18,35 +18,11 @@ namespace {
 // The run's side of the scanner: the log, the progress cell and the host's events.
 class RowServices : public ScanServices {
  public:
-  RowServices(TaskTable& table, int row, RunHost& host, LogSink& log, std::string_view format)
-      : table_(table), row_(row), host_(host), log_(log), format_(format) {}
+  RowServices(TaskTable& table, int row, RunHost& host, LogSink& log)
+      : table_(table), row_(row), host_(host), log_(log) {}
 
-  // The expression is compiled at the first candidate that reaches it, so an invalid one
-  // raises its error then and never in a scan where no candidate passes the length tests, and
-  // it serves every pass of the row.
-  bool MatchesExpression(std::string_view expression, std::string_view text) override {
-    if (!expression_ || expression_text_ != expression) {
-      expression_.reset();
-      expression_ = std::make_unique<CompiledRegExp>(expression);
-      expression_text_ = expression;
-    }
-    return expression_->Matches(text, &StopRequested);
-  }
-
-  void Report(int32_t key, int32_t width, int64_t position, std::string_view text) override {
-    line_.clear();
-    format_.Append(line_, key, width, position, text);
-    line_.append("\r\n");
-    log_.Write(line_);
-  }
-
-  void ReportLong(int32_t key, int32_t width, int64_t position, const LongText& text) override {
-    format_.Write(log_, key, width, position, text);
-    log_.Write("\r\n");
-  }
-
+  void Write(std::string_view bytes) override { log_.Write(bytes); }
   void SetProgress(int percent) override { table_.SetWholeNumber(NxProgressColumn, row_, percent); }
-
   void ProcessEvents() override { host_.ProcessEvents(); }
 
  private:
@@ -54,11 +30,6 @@ class RowServices : public ScanServices {
   int row_;
   RunHost& host_;
   LogSink& log_;
-  // One format serves the row: the Options page is disabled while a run lasts.
-  ReportFormat format_;
-  std::string line_;
-  std::unique_ptr<CompiledRegExp> expression_;
-  std::string expression_text_;
 };
 
 TSearchFields SearchFieldsOf(const TPreset& preset) {
@@ -143,7 +114,13 @@ class Run {
       case MappedInput::Result::kCannotView:
         return InputFailed(kCannotReadMessage, input, outcome);
     }
-    RowServices services(table_, row, host_, log, host_.FormatText());
+    RowServices services(table_, row, host_, log);
+    // One format serves the row (the Options page is disabled while a run lasts), and the
+    // expression is compiled once for every pass; its error is raised at the first string that
+    // passes the length tests, never before.
+    const RowLineMaker lines(fields.RegExp, host_.FormatText());
+    ScanOptions options;
+    options.workers = host_.ScanWorkers();
     TScanContext context;
     context.Data = mapped.data();
     context.Size = mapped.size();
@@ -151,6 +128,7 @@ class Run {
     context.Row = row;
     context.Found = 0;
     context.Services = &services;
+    context.Lines = &lines;
     context.LastEvents = std::chrono::steady_clock::now();
     const std::u16string& key_text = table_.Text(NxKeyColumn, row);
     try {
@@ -158,13 +136,16 @@ class Run {
         context.SingleKey = true;
         context.Key =
             static_cast<uint8_t>(StrToInt(Utf16ToCp1251(key_text), Utf16ToUtf8(key_text)) & 0xFF);
-        ScanPass(algorithm, fields, context);
+        ScanPass(algorithm, fields, context, options);
       } else {
         context.SingleKey = false;
-        ScanAllKeys(algorithm, fields, context, [&](int key) {
-          table_.SetWholeNumber(NxProgressColumn, row, (key * 100 + 127) / 255);
-          return !StopRequested.load();
-        });
+        ScanAllKeys(
+            algorithm, fields, context,
+            [&](int key) {
+              table_.SetWholeNumber(NxProgressColumn, row, (key * 100 + 127) / 255);
+              return !StopRequested.load();
+            },
+            options);
         if (!StopRequested.load()) table_.SetWholeNumber(NxProgressColumn, row, 100);
       }
     } catch (const InputReadError&) {

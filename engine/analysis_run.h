@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/log_file.h"
+#include "engine/worker_pool.h"
 #include "presets/preset_list.h"
 #include "tasks/task_table.h"
 
@@ -51,6 +52,8 @@ class RunHost {
     return std::make_unique<LogFile>(path);
   }
   virtual void RowFinished(const RowOutcome& outcome) {}
+  // The threads a row's search may use; by default every core the process may run on.
+  virtual int ScanWorkers() { return DefaultWorkerCount(); }
 };
 
 // A whole run: resets the results, switches the controls to running, runs every checked row,

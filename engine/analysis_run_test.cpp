@@ -259,8 +259,11 @@ TEST_F(RunTest, StopDuringTheTenthPassOfAnAllKeysRow) {
   AddRow("NONE", "");
   AddRow("XOR8", "0");
   int lines_of_key_ten = 0;
-  host_.on_line = [&](std::string_view line) {
-    if (line.substr(0, 4) == " 10 " && ++lines_of_key_ten == 3) StopRequested = true;
+  // The log is written in chunks of whole lines; the stop comes once key 10 has three.
+  host_.on_line = [&](std::string_view bytes) {
+    for (size_t at = 0; at < bytes.size(); at = bytes.find("\r\n", at) + 2) {
+      if (bytes.substr(at, 4) == " 10 " && ++lines_of_key_ten == 3) StopRequested = true;
+    }
   };
   RunAnalysis(table_, presets_, host_);
   EXPECT_FALSE(StopRequested.load());  // the run clears what it honoured
@@ -447,7 +450,7 @@ TEST_F(RunTest, ALongStringStreamsIntoItsLineInPieces) {
   AddRow("XOR8", "1", "Letter");
   RunAnalysis(table_, presets_, host_);
   EXPECT_EQ(ReadFile(input_ + "_XOR8.log"), std::string(8u << 20, 'a') + "|aaa\r\n");
-  EXPECT_LE(largest, size_t{64} << 10);
+  EXPECT_LE(largest, size_t{1} << 20);
 }
 
 TEST_F(RunTest, AFullDiskWhileTheLogIsWrittenEndsTheRunWithItsMessage) {

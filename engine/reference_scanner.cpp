@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "engine/line_maker.h"
+
 namespace veskor {
 namespace {
 
@@ -18,10 +20,11 @@ void Judge(const TSearchFields& fields, TScanContext& context, const std::string
   const uint64_t length = current.size();
   if (length < fields.MinLength) return;
   if (fields.MaxLength != 0 && length > fields.MaxLength) return;
-  if (!fields.RegExp.empty() && !context.Services->MatchesExpression(fields.RegExp, current)) {
-    return;
-  }
-  context.Services->Report(context.Key, context.Width, static_cast<int64_t>(end - length), current);
+  if (!fields.RegExp.empty() && !context.Lines->Matches(current, StopRequested, [] {})) return;
+  std::string line;
+  context.Lines->AppendLine(line, context.Key, context.Width, static_cast<int64_t>(end - length),
+                            current);
+  context.Services->Write(line);
   ++context.Found;
 }
 

@@ -233,9 +233,52 @@ size_t FindPairRuns(const uint8_t* data, const ByteClass& members, PairValue val
   return ProbeRuns(is, m, limit, state, out, capacity, 0);
 }
 
-bool VectorRunFinderEnabled() { return vector_enabled; }
-void EnableVectorRunFinder(bool enabled) {
-  vector_enabled = enabled && HasAvx2();
+namespace {
+
+template <class Test>
+__attribute__((target("avx2"))) uint64_t VectorRunEnd(const ByteMask& mask, const Test& is,
+                                                      const ByteClass& members, uint64_t pos,
+                                                      uint64_t limit) {
+  const __m256i t0 = _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables())));
+  const __m256i t1 = _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables() + 16)));
+  // The mask of 64 positions at pos reads up to pos + 64 (pairs), which is at most limit.
+  while (pos + 64 < limit) {
+    const uint64_t zeros = ~mask(pos, t0, t1);
+    if (zeros != 0) return pos + static_cast<unsigned>(__builtin_ctzll(zeros));
+    pos += 64;
+  }
+  while (pos < limit && is(pos)) ++pos;
+  return pos;
 }
+
+template <class Test>
+uint64_t RunEndOf(const ByteMask& mask, const Test& is, const ByteClass& members, uint64_t pos,
+                  uint64_t limit) {
+  // Most runs are short: a few steps one by one before the vector loop is worth it.
+  for (int i = 0; i < 16; ++i, ++pos) {
+    if (pos >= limit || !is(pos)) return pos;
+  }
+  if (vector_enabled) return VectorRunEnd(mask, is, members, pos, limit);
+  while (pos < limit && is(pos)) ++pos;
+  return pos;
+}
+
+}  // namespace
+
+uint64_t RunEnd(const uint8_t* data, const ByteClass& members, uint64_t pos, uint64_t limit) {
+  return RunEndOf(ByteMask{data, false, PairValue::kXor}, ByteTest{data, members.table()}, members,
+                  pos, limit);
+}
+
+uint64_t PairRunEnd(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t pos,
+                    uint64_t limit) {
+  return RunEndOf(ByteMask{data, true, value}, PairTest{data, members.table(), value}, members, pos,
+                  limit);
+}
+
+bool VectorRunFinderEnabled() { return vector_enabled; }
+void EnableVectorRunFinder(bool enabled) { vector_enabled = enabled && HasAvx2(); }
 
 }  // namespace veskor

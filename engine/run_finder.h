@@ -46,6 +46,13 @@ size_t FindByteRuns(const uint8_t* data, const ByteClass& members, uint64_t m, u
 size_t FindPairRuns(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t m,
                     uint64_t limit, RunState& state, Span* out, size_t capacity);
 
+// The end of the run of members that goes on at `pos`: the first position from `pos` on that is
+// no member, or `limit`. Touches nothing but PODs.
+uint64_t RunEnd(const uint8_t* data, const ByteClass& members, uint64_t pos, uint64_t limit);
+// The same for pairs (position i reads data[i] and data[i + 1]: keep limit below the size).
+uint64_t PairRunEnd(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t pos,
+                    uint64_t limit);
+
 // Whether the AVX2 loop is used; tests can turn it off to check the portable loop.
 bool VectorRunFinderEnabled();
 void EnableVectorRunFinder(bool enabled);

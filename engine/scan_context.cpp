@@ -8,15 +8,6 @@ namespace veskor {
 
 std::atomic<bool> StopRequested{false};
 
-void ScanServices::ReportLong(int32_t key, int32_t width, int64_t position, const LongText& text) {
-  struct Gather : ByteSink {
-    std::string bytes;
-    void Write(std::string_view piece) override { bytes.append(piece); }
-  } gather;
-  text.WriteTo(text.size(), gather);
-  Report(key, width, position, gather.bytes);
-}
-
 int32_t DecimalWidth(uint64_t size) {
   int32_t digits = 1;
   while (size >= 10) size /= 10, ++digits;

@@ -1,5 +1,5 @@
 // What the run hands the string scanner for one task row: the file's bytes, the key, the
-// width, the counters, and the run's four services.
+// width, the counters, the lines' expression and format, and the run's services.
 #pragma once
 
 #include <atomic>
@@ -24,16 +24,16 @@ struct TSearchFields {
   uint8_t MaxLength = 0;  // 0: no upper limit
 };
 
+class LineMaker;
+
+// The run's side of a search, called on the run's own thread only (workers never do): the log,
+// the progress cell and the window's events.
 class ScanServices {
  public:
   virtual ~ScanServices() = default;
-  // Does the expression match somewhere in the text? May raise the filter's error.
-  virtual bool MatchesExpression(std::string_view expression, std::string_view text) = 0;
-  // Writes one line for an accepted string; may raise a format or I/O error.
-  virtual void Report(int32_t key, int32_t width, int64_t position, std::string_view text) = 0;
-  // The same for a string too long to be held whole, whose text streams from the file. By
-  // default the text is gathered and reported as one string.
-  virtual void ReportLong(int32_t key, int32_t width, int64_t position, const LongText& text);
+  // Appends bytes of whole lines (and, for a line too long to hold, its pieces) to the row's
+  // log, in order; may raise an I/O error.
+  virtual void Write(std::string_view bytes) = 0;
   virtual void SetProgress(int percent) = 0;
   // Lets the window process its pending events (where "Stop" and a close request are seen).
   virtual void ProcessEvents() = 0;
@@ -48,6 +48,7 @@ struct TScanContext {
   int32_t Row = 0;
   int64_t Found = 0;  // lines written so far for the row; the pass adds to it
   ScanServices* Services = nullptr;
+  const LineMaker* Lines = nullptr;  // the expression test and the line of an accepted string
   // When events were last processed; kept across the passes of a row so that events are
   // processed about every 20 ms of scanning, however short each pass is.
   std::chrono::steady_clock::time_point LastEvents{};

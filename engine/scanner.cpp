@@ -1,353 +1,284 @@
-// The production scanner: batches of run finding (engine/run_finder) between looks at the stop
-// flag and the clock, the judging of runs, and the search of all keys in few passes.
+// The searches put together: one key in blocks of the file, all keys by the sparse screening, the
+// dense key sets or one pass per key, and NONE scanned once and written under every key. Every
+// search ends in jobs whose lines the pool writes in order.
 #include "engine/scanner.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
-#include <functional>
-#include <optional>
-#include <string>
+#include <atomic>
+#include <exception>
 #include <vector>
 
-#include "engine/fault_guard.h"
-#include "engine/run_finder.h"
+#include "engine/dense_search.h"
+#include "engine/line_maker.h"
+#include "engine/sparse_search.h"
+#include "engine/worker_pool.h"
 
 namespace veskor {
 namespace {
 
-using namespace std::chrono_literals;
+// Judged runs between two checkpoints of a job that works through a list of runs.
+constexpr size_t kRunsPerCheckpoint = 4096;
+// Above this many pair values the regions of the sparse screening cover too much of a file for
+// it to pay; measured with bench/fast_scan_bench (the crossover of the two screenings).
+constexpr int kSparsePairValues = 48;
 
-// Bytes scanned in one batch between two looks at the stop flag and the clock.
-constexpr uint64_t kDefaultBatchBytes = uint64_t{1} << 20;
-// Runs collected in one batch before they are judged.
-constexpr size_t kBatchRuns = 1024;
-constexpr auto kEventInterval = 20ms;
-// Strings up to this length are decoded whole; a longer one streams from the file into its line
-// in pieces of this size, so memory does not grow with a string's length.
-constexpr uint64_t kHeldTextBytes = uint64_t{64} << 10;
-
-// The text of a long string, decoded from the mapping piece by piece as its line is written.
-class MappedText : public LongText {
+class Search {
  public:
-  MappedText(const uint8_t* data, uint64_t length, const DecodeTable* decode)
-      : data_(data), length_(length), decode_(decode) {}
-  uint64_t size() const override { return length_; }
-  void WriteTo(uint64_t count, ByteSink& sink) const override {
-    std::string piece(static_cast<size_t>(std::min(count, kHeldTextBytes)), '\0');
-    for (uint64_t at = 0; at < count; at += piece.size()) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), count - at));
-      char* out = piece.data();
-      const uint8_t* in = data_ + at;
-      const bool read = ReadMapped([&] {
-        for (size_t i = 0; i < n; ++i) {
-          out[i] = static_cast<char>(decode_ != nullptr ? (*decode_)[in[i]] : in[i]);
-        }
-      });
-      if (!read) throw InputReadError();
-      sink.Write(std::string_view(out, n));
+  Search(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
+         const ScanOptions& options)
+      : context_(context),
+        options_(options),
+        input_(context.Data, context.Size, context.Width, algorithm, fields, *context.Lines,
+               options.batch_bytes),
+        pool_(options.workers, *context.Services, options.event_interval, context.LastEvents) {}
+
+  // The lines written count for the row, also when an error ends the search.
+  ~Search() { context_.Found += pool_.lines_written(); }
+
+  void OneKey() {
+    const KeyView key(input_, context_.Key);
+    const uint64_t block = std::max<uint64_t>(1, options_.segment_bytes);
+    const size_t blocks = static_cast<size_t>((input_.size + block - 1) / block);
+    int last_progress = 0;
+    const bool completed = pool_.RunOrdered(
+        blocks,
+        [&](size_t i, JobOutput& out) {
+          RunJudge judge(input_, key, out);
+          ScanKeyRange(input_, key, i * block, std::min(input_.size, (i + 1) * block), false, out,
+                       [&](const Span& span) { judge.Judge(span); });
+        },
+        [&](size_t i) {
+          if (context_.SingleKey) {
+            // The progress of the block's last byte, as a byte-by-byte pass would show it there.
+            const int p = ProgressAt(std::min(input_.size, (i + 1) * block) - 1, input_.size);
+            if (p > last_progress) {
+              context_.Services->SetProgress(p);
+              last_progress = p;
+            }
+          }
+          return true;
+        });
+    if (completed) context_.Services->SetProgress(100);
+  }
+
+  void AllKeys(const std::function<bool(int)>& after_key, ScanOptions::Search search) {
+    if (input_.algorithm->Family == CipherFamily::kNone) return Unkeyed(after_key);
+    std::vector<int> all(255);
+    for (int key = 1; key <= 255; ++key) all[key - 1] = key;
+    switch (search) {
+      case ScanOptions::Search::kSparse:
+        return Sparse(all, after_key);
+      case ScanOptions::Search::kDense:
+        return Dense(after_key);
+      default:
+        EachKey(all, after_key);
     }
   }
 
  private:
-  const uint8_t* data_;
-  uint64_t length_;
-  const DecodeTable* decode_;  // null: the text is the stored bytes
-};
-
-// Which decoders turn a pair of stored bytes into two alphabet bytes under a common key is
-// known from the pair alone for the three keyed ciphers: XOR8 keeps b ^ b', ADD8 and SUB8 keep
-// b' - b. That lets one pass find every place where some key could have a run.
-enum class KeyFamily { kXor, kAdd, kSub, kNone, kOther };
-
-KeyFamily FamilyOf(DecodeFunction decode) {
-  bool is_xor = true, is_add = true, is_sub = true, is_none = true;
-  for (int k = 0; k < 256; ++k) {
-    for (int b = 0; b < 256; ++b) {
-      const uint8_t d = decode(static_cast<uint8_t>(b), static_cast<uint8_t>(k));
-      is_xor = is_xor && d == (b ^ k);
-      is_add = is_add && d == static_cast<uint8_t>(b + k);
-      is_sub = is_sub && d == static_cast<uint8_t>(b - k);
-      is_none = is_none && d == b;
-    }
-  }
-  if (is_none) return KeyFamily::kNone;
-  if (is_xor) return KeyFamily::kXor;
-  if (is_add) return KeyFamily::kAdd;
-  if (is_sub) return KeyFamily::kSub;
-  return KeyFamily::kOther;
-}
-
-// At most this many regions or strings (16 bytes each) are kept for the search of all keys;
-// beyond it the search falls back to one pass per key, so memory stays bounded.
-constexpr size_t kDefaultMaxRegions = size_t{1} << 20;
-
-class Pass {
- public:
-  Pass(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
-       uint64_t batch_bytes, std::chrono::nanoseconds event_interval,
-       size_t max_regions = kDefaultMaxRegions)
-      : algorithm_(algorithm),
-        fields_(fields),
-        context_(context),
-        batch_bytes_(std::max<uint64_t>(1, batch_bytes)),
-        event_interval_(event_interval),
-        max_regions_(max_regions) {
-    for (char c : fields.Alphabet) in_alphabet_[static_cast<uint8_t>(c)] = true;
-    min_run_ = std::max<uint64_t>(1, fields.MinLength);
-    SetKey(context.Key);
+  // The one fallback: a whole pass over the file for each key, the keys on the workers.
+  bool EachKey(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
+    return pool_.RunOrdered(
+        keys.size(),
+        [&](size_t i, JobOutput& out) {
+          const KeyView key(input_, static_cast<uint8_t>(keys[i]));
+          RunJudge judge(input_, key, out);
+          ScanKeyRange(input_, key, 0, input_.size, false, out,
+                       [&](const Span& span) { judge.Judge(span); });
+        },
+        [&](size_t i) { return after_key(keys[i]); });
   }
 
-  // One pass over the whole file with context.Key.
-  void Run() {
-    if (!ScanRange(0, context_.Size)) return;
-    context_.Services->SetProgress(100);
-  }
-
-  // Every key from 1 to 255 in key order, as that many passes would give them.
-  void RunAllKeys(const std::function<bool(int)>& after_key) {
-    SetKey(1);
-    const KeyFamily family = FamilyOf(algorithm_.Decode);
-    if (family == KeyFamily::kNone) return RunAllKeysUnkeyed(after_key);
+  void Sparse(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
     std::vector<Span> regions;
-    if (min_run_ >= 2 && family != KeyFamily::kOther && FindAllRegions(family, regions)) {
-      for (int key = 1; key <= 255; ++key) {
-        SetKey(static_cast<uint8_t>(key));
-        for (const Span& region : regions) {
-          if (!ScanRange(region.start, region.end)) return;
-        }
-        if (!after_key(key)) return;
-      }
-      return;
-    }
-    for (int key = 1; key <= 255; ++key) {
-      SetKey(static_cast<uint8_t>(key));
-      if (!ScanRange(0, context_.Size)) return;
-      if (!after_key(key)) return;
-    }
-  }
-
- private:
-  void SetKey(uint8_t key) {
-    context_.Key = key;
-    decode_ = MakeDecodeTable(algorithm_.Decode, key);
-    identity_ = true;
-    for (int b = 0; b < 256; ++b) identity_ = identity_ && decode_[b] == b;
-    std::array<bool, 256> member{};
-    for (int b = 0; b < 256; ++b) member[b] = in_alphabet_[decode_[b]];
-    members_.emplace(member);
-  }
-
-  // Scans [begin, end) as if the bytes just outside it were no members. Returns false when a
-  // stop ended it (the open run is dropped).
-  bool ScanRange(uint64_t begin, uint64_t end) {
-    RunState state;
-    state.pos = begin;
-    std::array<Span, kBatchRuns> spans;
-    while (state.pos < end) {
-      if (StopRequested.load(std::memory_order_relaxed)) return false;
-      const uint64_t limit = std::min(end, state.pos + batch_bytes_);
-      size_t found = 0;
-      const bool read = ReadMapped([&] {
-        found = FindByteRuns(context_.Data, *members_, min_run_, limit, state, spans.data(),
-                             spans.size());
-      });
-      if (!read) throw InputReadError();
-      for (size_t i = 0; i < found; ++i) Judge(spans[i]);
-      PaceEvents(state.pos);
-    }
-    if (StopRequested.load(std::memory_order_relaxed)) return false;
-    // A run still open at the end (of the file, or of a region) is judged like any other.
-    if (state.in_run && end - state.run_start >= min_run_) Judge({state.run_start, end});
-    return true;
-  }
-
-  // The stretches where adjacent stored bytes could both decode into the alphabet under one key:
-  // every pair (i, i + 1) inside has its value (b ^ b' for XOR8, b' - b for ADD8 and SUB8) among
-  // the values of two alphabet bytes, and the stretch has at least m bytes. A run of m or more
-  // members under any key lies inside one such stretch, and the bytes just outside a stretch
-  // end every run that touches it. Returns false when there are more than max_regions_.
-  bool FindAllRegions(KeyFamily family, std::vector<Span>& regions) {
-    std::array<bool, 256> pair_ok{};
-    for (int a = 0; a < 256; ++a) {
-      if (!in_alphabet_[a]) continue;
-      for (int b = 0; b < 256; ++b) {
-        if (!in_alphabet_[b]) continue;
-        pair_ok[family == KeyFamily::kXor ? a ^ b : static_cast<uint8_t>(b - a)] = true;
-      }
-    }
-    const ByteClass pairs(pair_ok);
-    const PairValue value = family == KeyFamily::kXor ? PairValue::kXor : PairValue::kDifference;
-    const uint64_t positions = context_.Size - 1;  // pair i joins bytes i and i + 1
-    RunState state;
-    std::array<Span, kBatchRuns> spans;
-    auto add = [&](Span pair_run) {
-      if (regions.size() == max_regions_) return false;
-      regions.push_back({pair_run.start, pair_run.end + 1});
-      return true;
-    };
-    while (state.pos < positions) {
-      if (StopRequested.load(std::memory_order_relaxed)) return true;  // the key loop stops
-      const uint64_t limit = std::min(positions, state.pos + batch_bytes_);
-      size_t found = 0;
-      const bool read = ReadMapped([&] {
-        found = FindPairRuns(context_.Data, pairs, value, min_run_ - 1, limit, state, spans.data(),
-                             spans.size());
-      });
-      if (!read) throw InputReadError();
-      for (size_t i = 0; i < found; ++i) {
-        if (!add(spans[i])) return false;
-      }
-      PaceEvents(state.pos);
-    }
-    if (state.in_run && positions - state.run_start >= min_run_ - 1) {
-      return add({state.run_start, positions});
-    }
-    return true;
-  }
-
-  // NONE decodes the same under every key: one scan finds the strings, and every key reports
-  // them again with its own number. The strings are kept as spans while they fit.
-  void RunAllKeysUnkeyed(const std::function<bool(int)>& after_key) {
-    collected_.clear();
-    collecting_ = true;
-    const bool complete = ScanRange(0, context_.Size);
-    collecting_ = false;
-    if (!complete) return;
-    if (overflow_) {
-      overflow_ = false;
-      collected_.clear();
-      collected_.shrink_to_fit();
-      if (!after_key(1)) return;
-      for (int key = 2; key <= 255; ++key) {
-        SetKey(static_cast<uint8_t>(key));
-        if (!ScanRange(0, context_.Size)) return;
-        if (!after_key(key)) return;
-      }
-      return;
-    }
-    if (!after_key(1)) return;
-    for (int key = 2; key <= 255; ++key) {
-      context_.Key = static_cast<uint8_t>(key);
-      for (const Span& span : collected_) {
-        if (StopRequested.load(std::memory_order_relaxed)) return;
-        Report(span);
-        PaceEvents(span.end);
-      }
-      if (!after_key(key)) return;
-    }
-  }
-
-  void Judge(const Span& span) {
-    const uint64_t length = span.end - span.start;
-    if (fields_.MaxLength != 0 && length > fields_.MaxLength) return;
-    if (fields_.RegExp.empty() && length > kHeldTextBytes) {
-      ReportLong(span);
-    } else {
-      Decode(span);
-      if (!fields_.RegExp.empty() && !context_.Services->MatchesExpression(fields_.RegExp, text_)) {
+    switch (FindRegions(input_, input_.algorithm->Family, pool_, options_.max_regions,
+                        options_.segment_bytes, regions)) {
+      case SparseResult::kStopped:
         return;
-      }
-      context_.Services->Report(context_.Key, context_.Width, static_cast<int64_t>(span.start),
-                                text_);
-      ++context_.Found;
+      case SparseResult::kTooMany:
+        EachKey(keys, after_key);
+        return;
+      case SparseResult::kFound:
+        break;
     }
-    if (collecting_) {
-      if (collected_.size() < max_regions_) {
-        collected_.push_back(span);
-      } else {
-        overflow_ = true;
+    pool_.RunOrdered(
+        keys.size(),
+        [&](size_t i, JobOutput& out) {
+          const KeyView key(input_, static_cast<uint8_t>(keys[i]));
+          RunJudge judge(input_, key, out);
+          for (const Span& region : regions) {
+            if (!ScanKeyRange(input_, key, region.start, region.end, true, out,
+                              [&](const Span& span) { judge.Judge(span); })) {
+              return;
+            }
+          }
+        },
+        [&](size_t i) { return after_key(keys[i]); });
+  }
+
+  void Dense(const std::function<bool(int)>& after_key) {
+    DenseRuns runs;
+    std::array<uint64_t, 256> counts{};
+    switch (FindDenseRuns(input_, pool_, 1, 255, options_.max_runs, options_.segment_bytes, runs,
+                          counts)) {
+      case DenseResult::kStopped:
+        return;
+      case DenseResult::kFound:
+        DenseKeys(1, 255, runs, after_key);
+        return;
+      case DenseResult::kTooMany:
+        break;
+    }
+    // Too many runs to keep at once: the keys in groups whose runs fit, and a key with more runs
+    // than that alone on its own pass.
+    for (int first = 1; first <= 255;) {
+      int last = first;
+      if (counts[first] > options_.max_runs) {
+        std::vector<int> keys;
+        while (last <= 255 && counts[last] > options_.max_runs) keys.push_back(last++);
+        if (!EachKey(keys, after_key)) return;
+        first = last;
+        continue;
       }
+      uint64_t total = counts[first];
+      while (last < 255 && counts[last + 1] <= options_.max_runs &&
+             total + counts[last + 1] <= options_.max_runs) {
+        total += counts[++last];
+      }
+      DenseRuns group;
+      std::array<uint64_t, 256> group_counts{};
+      switch (FindDenseRuns(input_, pool_, first, last, options_.max_runs, options_.segment_bytes,
+                            group, group_counts)) {
+        case DenseResult::kStopped:
+          return;
+        case DenseResult::kTooMany: {
+          std::vector<int> keys;
+          for (int key = first; key <= last; ++key) keys.push_back(key);
+          if (!EachKey(keys, after_key)) return;
+          break;
+        }
+        case DenseResult::kFound:
+          if (!DenseKeys(first, last, group, after_key)) return;
+          break;
+      }
+      first = last + 1;
     }
   }
 
-  void ReportLong(const Span& span) {
-    const MappedText text(context_.Data + span.start, span.end - span.start,
-                          identity_ ? nullptr : &decode_);
-    context_.Services->ReportLong(context_.Key, context_.Width, static_cast<int64_t>(span.start),
-                                  text);
-    ++context_.Found;
+  // The lines of the keys first..last from their runs.
+  bool DenseKeys(int first, int last, const DenseRuns& runs,
+                 const std::function<bool(int)>& after_key) {
+    return pool_.RunOrdered(
+        static_cast<size_t>(last - first + 1),
+        [&](size_t i, JobOutput& out) {
+          const KeyView key(input_, static_cast<uint8_t>(first + static_cast<int>(i)));
+          RunJudge judge(input_, key, out);
+          size_t judged = 0;
+          bool go_on = true;
+          runs.ForEach(key.key(), [&](uint64_t start, uint64_t length) {
+            if (!go_on) return;
+            if (++judged % kRunsPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
+            uint64_t end = start + length;
+            if (length == DenseRuns::kLongRun) {
+              const ByteClass& members = key.members();
+              if (!ReadMapped([&] { end = RunEnd(input_.data, members, end, input_.size); })) {
+                throw InputReadError();
+              }
+            }
+            judge.Judge({start, end});
+          });
+        },
+        [&](size_t i) { return after_key(first + static_cast<int>(i)); });
   }
 
-  void Report(const Span& span) {
-    if (span.end - span.start > kHeldTextBytes) return ReportLong(span);
-    Decode(span);
-    context_.Services->Report(context_.Key, context_.Width, static_cast<int64_t>(span.start),
-                              text_);
-    ++context_.Found;
-  }
-
-  void Decode(const Span& span) {
-    const uint64_t length = span.end - span.start;
-    text_.resize(length);
-    char* out = text_.data();
-    const uint8_t* in = context_.Data + span.start;
-    const bool read = ReadMapped([&] {
-      if (identity_) {
-        std::memcpy(out, in, length);
-      } else {
-        for (uint64_t i = 0; i < length; ++i) out[i] = static_cast<char>(decode_[in[i]]);
+  // NONE decodes alike under every key: one scan finds the accepted strings, and every key writes
+  // them again with its own number. The strings are kept while they fit.
+  void Unkeyed(const std::function<bool(int)>& after_key) {
+    const KeyView key(input_, 1);
+    const uint64_t segment = std::max<uint64_t>(1, options_.segment_bytes);
+    const size_t segments = static_cast<size_t>((input_.size + segment - 1) / segment);
+    std::vector<std::vector<Span>> accepted(segments);
+    // An error while a segment is judged (a failing expression, a file that can no longer be
+    // read) comes after the strings before it, as a pass would meet it.
+    std::vector<std::exception_ptr> errors(segments);
+    std::atomic<size_t> kept{0};
+    std::atomic<bool> too_many{false};
+    const bool completed = pool_.RunAll(segments, [&](size_t s, JobOutput& out) {
+      RunJudge judge(input_, key, out);
+      try {
+        ScanKeyRange(input_, key, s * segment, std::min(input_.size, (s + 1) * segment), false, out,
+                     [&](const Span& span) {
+                       if (too_many.load(std::memory_order_relaxed) || !judge.Accepts(span)) {
+                         return;
+                       }
+                       if (kept.fetch_add(1, std::memory_order_relaxed) >= options_.max_regions) {
+                         too_many.store(true);
+                         return;
+                       }
+                       accepted[s].push_back(span);
+                     });
+      } catch (...) {
+        errors[s] = std::current_exception();
       }
     });
-    if (!read) throw InputReadError();
-  }
-
-  // `pos` bytes have been examined: show progress and let the window in every 20 ms or so.
-  void PaceEvents(uint64_t pos) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - context_.LastEvents < event_interval_) return;
-    if (context_.SingleKey) {
-      // The reference writes the progress of the last byte it examined, pos - 1.
-      const int p = ProgressAt(pos - 1, context_.Size);
-      if (p > last_progress_) {
-        context_.Services->SetProgress(p);
-        last_progress_ = p;
-      }
+    if (!completed) return;
+    std::vector<Span> spans;
+    std::exception_ptr error;
+    for (size_t s = 0; s < segments && !error; ++s) {
+      spans.insert(spans.end(), accepted[s].begin(), accepted[s].end());
+      error = errors[s];
     }
-    context_.Services->ProcessEvents();
-    context_.LastEvents = std::chrono::steady_clock::now();
+    if (too_many.load()) {
+      std::vector<int> all(255);
+      for (int k = 1; k <= 255; ++k) all[k - 1] = k;
+      EachKey(all, after_key);
+      return;
+    }
+    pool_.RunOrdered(
+        255,
+        [&](size_t i, JobOutput& out) {
+          const KeyView key_i(input_, static_cast<uint8_t>(i + 1));
+          RunJudge judge(input_, key_i, out);
+          for (size_t n = 0; n < spans.size(); ++n) {
+            if (n % kRunsPerCheckpoint == 0 && !out.Checkpoint()) return;
+            judge.Write(spans[n]);
+          }
+          if (error) std::rethrow_exception(error);
+        },
+        [&](size_t i) { return after_key(static_cast<int>(i) + 1); });
   }
 
-  const TAlgorithm& algorithm_;
-  const TSearchFields& fields_;
   TScanContext& context_;
-  const uint64_t batch_bytes_;
-  const std::chrono::nanoseconds event_interval_;
-  const size_t max_regions_;
-  std::array<bool, 256> in_alphabet_{};
-  DecodeTable decode_;
-  bool identity_ = false;  // NONE, or key 0: the text is the stored bytes
-  std::optional<ByteClass> members_;
-  uint64_t min_run_;
-  int last_progress_ = 0;
-  std::string text_;
-  bool collecting_ = false;
-  bool overflow_ = false;
-  std::vector<Span> collected_;
+  const ScanOptions& options_;
+  ScanInput input_;
+  WorkerPool pool_;
 };
 
 }  // namespace
 
-void ScanPass(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context) {
-  Pass(algorithm, fields, context, kDefaultBatchBytes, kEventInterval).Run();
+ScanOptions::Search ChooseSearch(const TAlgorithm& algorithm, const TSearchFields& fields) {
+  if (algorithm.Family == CipherFamily::kNone) return ScanOptions::Search::kEachKey;
+  if (fields.Alphabet.empty()) return ScanOptions::Search::kSparse;  // nothing to find
+  if (fields.MinLength < 2) return ScanOptions::Search::kDense;
+  return PairValueCount(AlphabetSet(fields.Alphabet), algorithm.Family) <= kSparsePairValues
+             ? ScanOptions::Search::kSparse
+             : ScanOptions::Search::kDense;
 }
 
-void ScanPassWithBatch(const TAlgorithm& algorithm, const TSearchFields& fields,
-                       TScanContext& context, uint64_t batch_bytes,
-                       std::chrono::nanoseconds event_interval) {
-  Pass(algorithm, fields, context, batch_bytes, event_interval).Run();
+void ScanPass(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
+              const ScanOptions& options) {
+  Search(algorithm, fields, context, options).OneKey();
 }
 
 void ScanAllKeys(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
-                 const std::function<bool(int)>& after_key) {
-  Pass(algorithm, fields, context, kDefaultBatchBytes, kEventInterval).RunAllKeys(after_key);
-}
-
-void ScanAllKeysWithBatch(const TAlgorithm& algorithm, const TSearchFields& fields,
-                          TScanContext& context, const std::function<bool(int)>& after_key,
-                          uint64_t batch_bytes, std::chrono::nanoseconds event_interval,
-                          size_t max_regions) {
-  Pass(algorithm, fields, context, batch_bytes, event_interval, max_regions).RunAllKeys(after_key);
+                 const std::function<bool(int)>& after_key, const ScanOptions& options) {
+  ScanOptions::Search search = options.search;
+  if (search == ScanOptions::Search::kAuto) search = ChooseSearch(algorithm, fields);
+  // The pair screening needs two bytes to a run.
+  if (search == ScanOptions::Search::kSparse && fields.MinLength < 2) {
+    search = ScanOptions::Search::kDense;
+  }
+  Search(algorithm, fields, context, options).AllKeys(after_key, search);
 }
 
 }  // namespace veskor

@@ -1,48 +1,51 @@
-// The production string scanner: the same lines, counts and stop behaviour as the reference,
-// found by skipping through the mapped bytes instead of judging each byte on its own.
+// The production string scanner: the same lines, counts and stop behaviour as the reference, for
+// one key or for every key, found on every core by the search that suits the alphabet.
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 #include "engine/algorithms.h"
+#include "engine/key_scan.h"
 #include "engine/scan_context.h"
-#include "text/error.h"
 
 namespace veskor {
 
-// Raised by ScanPass when the input's bytes can no longer be read (the file shrank under the
-// mapping). The run turns it into its "cannot read" message and goes on with the next row.
-class InputReadError : public Error {
- public:
-  InputReadError() : Error("The input file could not be read") {}
+// How a search goes about its work; the defaults serve the run, tests choose small sizes to put
+// runs across every boundary.
+struct ScanOptions {
+  // Threads that scan (1: the run's own thread does everything).
+  int workers = 1;
+  // Bytes scanned between two looks at the stop flag and the clock.
+  uint64_t batch_bytes = uint64_t{1} << 20;
+  // The stretch of the file one job takes (a block for one key, a segment of a screening).
+  uint64_t segment_bytes = uint64_t{4} << 20;
+  std::chrono::nanoseconds event_interval = std::chrono::milliseconds(20);
+  // The regions, strings or runs a search of all keys keeps (16 bytes each for regions and
+  // strings, 8 for runs); past them it takes the keys in groups, or one pass per key.
+  size_t max_regions = size_t{1} << 20;
+  size_t max_runs = size_t{8} << 20;
+  // Which search of all keys to use; kAuto chooses by the alphabet.
+  enum class Search { kAuto, kSparse, kDense, kEachKey };
+  Search search = Search::kAuto;
 };
 
-// One pass over context.Data with one key: a Report for every accepted run, in file order,
-// context.Found increased by their number, progress through SetProgress in single-key mode.
-// A stop (StopRequested) ends the pass at a byte boundary and drops the open run. Events are
-// processed about every 20 ms of scanning. Errors raised by a service pass through unchanged.
-void ScanPass(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context);
+// One pass over context.Data with context.Key: the line of every accepted run, in file order,
+// written through context.Services, context.Found increased by their number, progress through
+// SetProgress. A stop (StopRequested) ends the pass after a file-order prefix of its lines.
+// Errors of the expression, the format and the log pass through; InputReadError when the file
+// can no longer be read.
+void ScanPass(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
+              const ScanOptions& options = {});
 
-// ScanPass with a chosen batch size (bytes examined between two looks at the stop flag) and
-// event interval, so that tests can place runs across batch boundaries in small files and
-// process events after every batch.
-void ScanPassWithBatch(const TAlgorithm& algorithm, const TSearchFields& fields,
-                       TScanContext& context, uint64_t batch_bytes,
-                       std::chrono::nanoseconds event_interval = std::chrono::nanoseconds(0));
-
-// Every key from 1 to 255, in key order: the same Report calls, in the same order, as 255
-// ScanPass calls with those keys, found in fewer passes (one pass finds where some key could
-// have a run; NONE is scanned once). After each key, `after_key(key)` runs (the row's
-// progress) and the search goes on only while it returns true. A stop ends the search after a
-// file-order prefix of the current key's lines.
+// Every key from 1 to 255, in key order: the same lines, in the same order, as 255 ScanPass
+// calls with those keys. After each key, `after_key(key)` runs (the row's progress) and the search
+// goes on only while it returns true. A stop ends the search after whole keys and a file-order
+// prefix of the next key's lines.
 void ScanAllKeys(const TAlgorithm& algorithm, const TSearchFields& fields, TScanContext& context,
-                 const std::function<bool(int)>& after_key);
+                 const std::function<bool(int)>& after_key, const ScanOptions& options = {});
 
-// ScanAllKeys with a chosen batch size, event interval and limit on the regions or strings it
-// keeps (past it, one pass per key), for tests.
-void ScanAllKeysWithBatch(const TAlgorithm& algorithm, const TSearchFields& fields,
-                          TScanContext& context, const std::function<bool(int)>& after_key,
-                          uint64_t batch_bytes, std::chrono::nanoseconds event_interval,
-                          size_t max_regions);
+// The search of all keys that ScanAllKeys takes for this alphabet and cipher.
+ScanOptions::Search ChooseSearch(const TAlgorithm& algorithm, const TSearchFields& fields);
 
 }  // namespace veskor

@@ -1,47 +1,79 @@
-// The production scanner against the reference on generated inputs, and the scanner's rules.
+// The production scanner against the reference on generated inputs, for every search and every
+// number of workers, and the scanner's rules.
 #include "engine/scanner.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <mutex>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
+#include "engine/line_maker.h"
 #include "engine/reference_scanner.h"
 #include "engine/run_finder.h"
 
 namespace veskor {
 namespace {
 
-struct Line {
-  int32_t key, width;
-  int64_t position;
-  std::string text;
-  bool operator==(const Line&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Line& l) {
-  return out << l.key << "|" << l.width << "|" << l.position << "|" << l.text;
-}
-
-// Records what a pass reports; can stop the pass or fail a service on cue.
-class Recorder : public ScanServices {
+// Lines whose text is written in hex, so that a line never holds a line break of its own; the
+// texts the expression is asked about are recorded.
+class TestLines : public LineMaker {
  public:
-  std::vector<Line> lines;
-  std::vector<int> progress;
-  std::vector<std::string> expressions_asked;
-  int events = 0;
-  std::function<void()> on_events;
   std::function<bool(std::string_view)> matcher = [](std::string_view) { return true; };
+  mutable std::mutex mutex;
+  mutable std::vector<std::string> asked;
+  // Makes the line of this position fail, as a format that does not fit would.
+  int64_t fail_at = -1;
 
-  bool MatchesExpression(std::string_view expression, std::string_view text) override {
-    expressions_asked.emplace_back(text);
+  bool Matches(std::string_view text, const std::atomic<bool>&,
+               const std::function<void()>&) const override {
+    std::lock_guard lock(mutex);
+    asked.emplace_back(text);
     return matcher(text);
   }
-  void Report(int32_t key, int32_t width, int64_t position, std::string_view text) override {
-    lines.push_back({key, width, position, std::string(text)});
+  void AppendLine(std::string& out, int32_t key, int32_t width, int64_t position,
+                  std::string_view text) const override {
+    if (position == fail_at) throw Error("no line here");
+    out += std::to_string(key) + " " + std::to_string(width) + " " + std::to_string(position) +
+           " " + Hex(text) + "\r\n";
+  }
+  void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
+                 const LongText& text) const override {
+    struct HexSink : ByteSink {
+      ByteSink& out;
+      explicit HexSink(ByteSink& out) : out(out) {}
+      void Write(std::string_view piece) override { out.Write(Hex(piece)); }
+    } hex(out);
+    out.Write(std::to_string(key) + " " + std::to_string(width) + " " + std::to_string(position) +
+              " ");
+    text.WriteTo(text.size(), hex);
+    out.Write("\r\n");
+  }
+
+  static std::string Hex(std::string_view text) {
+    std::string hex;
+    for (char c : text) {
+      hex += "0123456789abcdef"[static_cast<uint8_t>(c) >> 4];
+      hex += "0123456789abcdef"[static_cast<uint8_t>(c) & 15];
+    }
+    return hex;
+  }
+};
+
+// Records what a search writes and shows; can stop it or fail the log on cue.
+class Recorder : public ScanServices {
+ public:
+  std::string bytes;
+  std::vector<int> progress;
+  int events = 0;
+  std::function<void()> on_events;
+  bool fail_writes = false;
+
+  void Write(std::string_view piece) override {
+    if (fail_writes) throw Error("full");
+    bytes.append(piece);
   }
   void SetProgress(int percent) override { progress.push_back(percent); }
   void ProcessEvents() override {
@@ -51,42 +83,68 @@ class Recorder : public ScanServices {
 };
 
 struct Outcome {
-  std::vector<Line> lines;
+  std::vector<std::string> lines;
   std::vector<int> progress;
   int64_t found;
 };
 
-// A context over the bytes of `data`, reporting to `services`.
-TScanContext ContextFor(const std::string& data, ScanServices& services) {
+std::vector<std::string> Lines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t end = bytes.find("\r\n", at);
+    lines.push_back(bytes.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+// The line of a run as TestLines makes it.
+std::string Line(int key, int width, int64_t position, std::string_view text) {
+  return std::to_string(key) + " " + std::to_string(width) + " " + std::to_string(position) + " " +
+         TestLines::Hex(text);
+}
+
+TScanContext ContextFor(const std::string& data, Recorder& services, const TestLines& lines) {
   TScanContext context;
   context.Data = reinterpret_cast<const uint8_t*>(data.data());
   context.Size = data.size();
   context.Width = DecimalWidth(data.size());
   context.Services = &services;
+  context.Lines = &lines;
   return context;
 }
 
 using PassFunction = std::function<void(const TAlgorithm&, const TSearchFields&, TScanContext&)>;
 
 Outcome RunPass(const PassFunction& pass, const std::string& data, int algorithm_index, uint8_t key,
-                const TSearchFields& fields, bool single_key = true, Recorder* recorder = nullptr) {
+                const TSearchFields& fields, bool single_key = true, Recorder* recorder = nullptr,
+                const TestLines* test_lines = nullptr) {
   FillAlgorithms();
   Recorder local;
   Recorder& services = recorder ? *recorder : local;
-  TScanContext context = ContextFor(data, services);
+  const TestLines default_lines;
+  TScanContext context = ContextFor(data, services, test_lines ? *test_lines : default_lines);
   context.Key = key;
   context.SingleKey = single_key;
   pass(Algorithms[algorithm_index], fields, context);
-  return {services.lines, services.progress, context.Found};
+  return {Lines(services.bytes), services.progress, context.Found};
 }
 
 void Reference(const TAlgorithm& a, const TSearchFields& f, TScanContext& c) {
   ScanPassReference(a, f, c);
 }
 void Production(const TAlgorithm& a, const TSearchFields& f, TScanContext& c) { ScanPass(a, f, c); }
-PassFunction Batched(uint64_t batch) {
-  return [batch](const TAlgorithm& a, const TSearchFields& f, TScanContext& c) {
-    ScanPassWithBatch(a, f, c, batch);
+ScanOptions Options(uint64_t batch, uint64_t segment, int workers) {
+  ScanOptions options;
+  options.batch_bytes = batch;
+  options.segment_bytes = segment;
+  options.workers = workers;
+  options.event_interval = std::chrono::nanoseconds(0);
+  return options;
+}
+PassFunction WithOptions(const ScanOptions& options) {
+  return [options](const TAlgorithm& a, const TSearchFields& f, TScanContext& c) {
+    ScanPass(a, f, c, options);
   };
 }
 
@@ -101,8 +159,7 @@ TSearchFields Fields(std::string alphabet, int min, int max = 0) {
 TEST(Scanner, WorkedExample) {
   for (const PassFunction& pass : {PassFunction(Reference), PassFunction(Production)}) {
     Outcome o = RunPass(pass, "ab1234567cd89", 3, 0, Fields("1234567890", 7));
-    ASSERT_EQ(o.lines.size(), 1u);
-    EXPECT_EQ(o.lines[0], (Line{0, 2, 2, "1234567"}));
+    EXPECT_EQ(o.lines, std::vector<std::string>{Line(0, 2, 2, "1234567")});
     EXPECT_EQ(o.found, 1);
     EXPECT_EQ(o.progress.back(), 100);
   }
@@ -138,11 +195,13 @@ TEST(Scanner, LengthAndAlphabetRules) {
        {{1, std::string("\x00\xFF\xFF", 3)}}},
   };
   for (const auto& c : cases) {
+    std::vector<std::string> expected;
+    for (const auto& [position, text] : c.expected) {
+      expected.push_back(Line(0, DecimalWidth(c.data.size()), position, text));
+    }
     for (const PassFunction& pass : {PassFunction(Reference), PassFunction(Production)}) {
       Outcome o = RunPass(pass, c.data, 3, 0, Fields(c.alphabet, c.min, c.max));
-      std::vector<std::pair<int64_t, std::string>> got;
-      for (const Line& l : o.lines) got.emplace_back(l.position, l.text);
-      EXPECT_EQ(got, c.expected) << c.name;
+      EXPECT_EQ(o.lines, expected) << c.name;
       EXPECT_EQ(o.found, static_cast<int64_t>(c.expected.size())) << c.name;
       EXPECT_EQ(o.progress.back(), 100) << c.name;
     }
@@ -151,31 +210,22 @@ TEST(Scanner, LengthAndAlphabetRules) {
 
 TEST(Scanner, ExpressionIsAskedOnlyAfterBothLengthTests) {
   for (const PassFunction& pass : {PassFunction(Reference), PassFunction(Production)}) {
-    Recorder recorder;
-    recorder.matcher = [](std::string_view text) { return text.find('5') != text.npos; };
+    TestLines lines;
+    lines.matcher = [](std::string_view text) { return text.find('5') != text.npos; };
     TSearchFields fields = Fields("0123456789", 3, 5);
     fields.RegExp = "5";
-    RunPass(pass, "12 123 123456 345 999", 3, 0, fields, true, &recorder);
-    EXPECT_EQ(recorder.expressions_asked, (std::vector<std::string>{"123", "345", "999"}));
-    ASSERT_EQ(recorder.lines.size(), 1u);
-    EXPECT_EQ(recorder.lines[0].text, "345");
+    const Outcome o = RunPass(pass, "12 123 123456 345 999", 3, 0, fields, true, nullptr, &lines);
+    EXPECT_EQ(lines.asked, (std::vector<std::string>{"123", "345", "999"}));
+    EXPECT_EQ(o.lines, std::vector<std::string>{Line(0, 2, 14, "345")});
   }
 }
 
 TEST(Scanner, ServiceErrorsEndThePassAndAreNotCounted) {
-  class Failing : public Recorder {
-    void Report(int32_t, int32_t, int64_t, std::string_view) override { throw Error("full"); }
-  };
   for (const PassFunction& pass : {PassFunction(Reference), PassFunction(Production)}) {
-    Failing services;
-    TScanContext context;
-    const std::string data = "1234567 7654321";
-    context.Data = reinterpret_cast<const uint8_t*>(data.data());
-    context.Size = data.size();
-    context.Services = &services;
-    FillAlgorithms();
-    EXPECT_THROW(pass(Algorithms[3], Fields("1234567", 7), context), Error);
-    EXPECT_EQ(context.Found, 0);
+    Recorder services;
+    services.fail_writes = true;
+    EXPECT_THROW(RunPass(pass, "1234567 7654321", 3, 0, Fields("1234567", 7), true, &services),
+                 Error);
   }
 }
 
@@ -230,12 +280,29 @@ void WithBothRunFinders(const std::function<void()>& body) {
   EnableVectorRunFinder(vector);
 }
 
+// Progress rises through values the reference wrote and ends with the pass's own 100 (which may
+// repeat a 100 that the last byte's rounding already gave).
+void ExpectProgressOfTheReference(const Outcome& got, const Outcome& expected) {
+  ASSERT_FALSE(got.progress.empty());
+  EXPECT_EQ(got.progress.back(), 100);
+  for (size_t i = 1; i + 1 < got.progress.size(); ++i) {
+    EXPECT_LT(got.progress[i - 1], got.progress[i]);
+  }
+  for (int p : got.progress) {
+    EXPECT_NE(std::find(expected.progress.begin(), expected.progress.end(), p),
+              expected.progress.end());
+  }
+}
+
 TEST(Scanner, ProductionAgreesWithReferenceOnGeneratedInputs) {
   WithBothRunFinders([] {
     std::mt19937 rng(12345);
     const int alphabet_sizes[] = {0, 1, 2, 10, 95, 255, 256};
-    const uint64_t batches[] = {1, 2, 3, 7, 64, 1000, uint64_t{1} << 20};
-    for (int round = 0; round < 400; ++round) {
+    // Batches and blocks of every size put runs across both kinds of boundary.
+    const ScanOptions options[] = {Options(1, 1, 1),       Options(3, 7, 2),
+                                   Options(64, 64, 8),     Options(7, 1000, 2),
+                                   Options(1 << 20, 5, 2), Options(1 << 20, 1 << 22, 1)};
+    for (int round = 0; round < 300; ++round) {
       const int algorithm = round % 4;
       const uint8_t key = round % 5 == 0 ? 0 : round % 7 == 0 ? 255 : static_cast<uint8_t>(rng());
       const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 7]);
@@ -246,21 +313,13 @@ TEST(Scanner, ProductionAgreesWithReferenceOnGeneratedInputs) {
       const bool single = round % 3 != 0;
       const TSearchFields fields = Fields(alphabet, min, max);
       const Outcome expected = RunPass(Reference, data, algorithm, key, fields, single);
-      for (uint64_t batch : batches) {
-        const Outcome got = RunPass(Batched(batch), data, algorithm, key, fields, single);
-        ASSERT_EQ(got.lines, expected.lines) << "round " << round << " batch " << batch;
+      for (const ScanOptions& option : options) {
+        const Outcome got = RunPass(WithOptions(option), data, algorithm, key, fields, single);
+        ASSERT_EQ(got.lines, expected.lines)
+            << "round " << round << " batch " << option.batch_bytes << " block "
+            << option.segment_bytes << " workers " << option.workers;
         ASSERT_EQ(got.found, expected.found);
-        // Progress rises through values the reference wrote and ends with the pass's own 100
-        // (which may repeat a 100 that the last byte's rounding already gave).
-        ASSERT_FALSE(got.progress.empty());
-        EXPECT_EQ(got.progress.back(), 100);
-        for (size_t i = 1; i + 1 < got.progress.size(); ++i) {
-          EXPECT_LT(got.progress[i - 1], got.progress[i]);
-        }
-        for (int p : got.progress) {
-          EXPECT_NE(std::find(expected.progress.begin(), expected.progress.end(), p),
-                    expected.progress.end());
-        }
+        ExpectProgressOfTheReference(got, expected);
       }
     }
   });
@@ -280,8 +339,9 @@ TEST(Scanner, RunsAcrossTheVectorBlocks) {
           for (size_t edge = 63; edge < size; edge += 64) data[edge] = 'a';  // members at edges
           const TSearchFields fields = Fields("a", min);
           const Outcome expected = RunPass(Reference, data, 3, 0, fields);
-          for (uint64_t batch : {uint64_t{128}, uint64_t{200}, uint64_t{1} << 20}) {
-            const Outcome got = RunPass(Batched(batch), data, 3, 0, fields);
+          for (const ScanOptions& option :
+               {Options(128, 1 << 20, 1), Options(200, 64, 2), Options(1 << 20, 1 << 20, 1)}) {
+            const Outcome got = RunPass(WithOptions(option), data, 3, 0, fields);
             ASSERT_EQ(got.lines, expected.lines)
                 << "size " << size << " density " << density << " min " << min;
           }
@@ -291,14 +351,18 @@ TEST(Scanner, RunsAcrossTheVectorBlocks) {
   });
 }
 
-TEST(Scanner, ManyRunsInOneBatch) {
-  // More accepted runs than one batch collects before judging them.
+TEST(Scanner, ManyLinesAcrossBatchesAndChunksAreAllCounted) {
+  // More accepted runs than one batch collects before judging them, and more lines than one
+  // chunk of a job holds (about 4 MiB of lines in 100,000 of them).
   std::string data;
-  for (int i = 0; i < 5000; ++i) data += "ab ";
+  for (int i = 0; i < 100000; ++i) data += "ab ";
   const Outcome expected = RunPass(Reference, data, 3, 0, Fields("ab", 2));
-  const Outcome got = RunPass(Production, data, 3, 0, Fields("ab", 2));
-  EXPECT_EQ(got.found, 5000);
-  EXPECT_EQ(got.lines, expected.lines);
+  for (int workers : {1, 2}) {
+    const Outcome got =
+        RunPass(WithOptions(Options(1 << 20, 1 << 17, workers)), data, 3, 0, Fields("ab", 2));
+    EXPECT_EQ(got.found, 100000);
+    EXPECT_EQ(got.lines, expected.lines);
+  }
 }
 
 TEST(Scanner, ReferenceProgressRisesByRoundingAndReachesOneHundred) {
@@ -311,7 +375,7 @@ TEST(Scanner, ReferenceProgressRisesByRoundingAndReachesOneHundred) {
 
 TEST(Scanner, StopDropsTheOpenRunAndLeavesTheProgress) {
   // Stop while the run 1234567 at offset 2 is still open.
-  for (const PassFunction& pass : {PassFunction(Reference), Batched(1)}) {
+  for (const PassFunction& pass : {PassFunction(Reference), WithOptions(Options(1, 1, 1))}) {
     Recorder recorder;
     recorder.on_events = [&] {
       if (recorder.events == 5) StopRequested = true;
@@ -328,17 +392,23 @@ TEST(Scanner, StopLeavesAFileOrderPrefix) {
   std::mt19937 rng(7);
   const std::string data = Generate(rng, 20000, "0123456789", 3, 0, 0, 0x5A);
   const Outcome full = RunPass(Reference, data, 0, 0x5A, Fields("0123456789", 3));
-  for (int stop_at : {1, 10, 100, 1000}) {
-    Recorder recorder;
-    recorder.on_events = [&] {
-      if (recorder.events == stop_at) StopRequested = true;
-    };
-    Outcome o = RunPass(Batched(16), data, 0, 0x5A, Fields("0123456789", 3), true, &recorder);
-    StopRequested = false;
-    ASSERT_LT(o.lines.size(), full.lines.size()) << stop_at;
-    EXPECT_TRUE(o.progress.empty() || o.progress.back() != 100);
-    EXPECT_TRUE(std::equal(o.lines.begin(), o.lines.end(), full.lines.begin()));
-    EXPECT_EQ(o.found, static_cast<int64_t>(o.lines.size()));
+  for (int workers : {1, 2}) {
+    for (int stop_at : {1, 10, 100, 1000}) {
+      Recorder recorder;
+      recorder.on_events = [&] {
+        if (recorder.events == stop_at) StopRequested = true;
+      };
+      Outcome o = RunPass(WithOptions(Options(16, 256, workers)), data, 0, 0x5A,
+                          Fields("0123456789", 3), true, &recorder);
+      StopRequested = false;
+      // Workers may finish before the writing thread has processed that many events.
+      if (workers == 1) {
+        ASSERT_LT(o.lines.size(), full.lines.size()) << stop_at;
+        EXPECT_TRUE(o.progress.empty() || o.progress.back() != 100);
+      }
+      EXPECT_TRUE(std::equal(o.lines.begin(), o.lines.end(), full.lines.begin()));
+      EXPECT_EQ(o.found, static_cast<int64_t>(o.lines.size()));
+    }
   }
 }
 
@@ -355,28 +425,49 @@ Outcome ReferenceAllKeys(const std::string& data, int algorithm_index,
 }
 
 Outcome AllKeys(const std::string& data, int algorithm_index, const TSearchFields& fields,
-                uint64_t batch, size_t max_regions, std::vector<int>* keys_done = nullptr,
-                Recorder* recorder = nullptr) {
+                const ScanOptions& options, std::vector<int>* keys_done = nullptr,
+                Recorder* recorder = nullptr, const TestLines* test_lines = nullptr) {
   FillAlgorithms();
   Recorder local;
   Recorder& services = recorder ? *recorder : local;
-  TScanContext context = ContextFor(data, services);
+  const TestLines default_lines;
+  TScanContext context = ContextFor(data, services, test_lines ? *test_lines : default_lines);
   context.SingleKey = false;
-  ScanAllKeysWithBatch(
+  ScanAllKeys(
       Algorithms[algorithm_index], fields, context,
       [&](int key) {
         if (keys_done) keys_done->push_back(key);
         return !StopRequested.load();
       },
-      batch, std::chrono::nanoseconds(0), max_regions);
-  return {services.lines, services.progress, context.Found};
+      options);
+  return {Lines(services.bytes), services.progress, context.Found};
+}
+
+// Every search of all keys, with limits that make each fall back or go in groups.
+std::vector<ScanOptions> AllKeysOptions() {
+  std::vector<ScanOptions> all;
+  for (auto search :
+       {ScanOptions::Search::kSparse, ScanOptions::Search::kDense, ScanOptions::Search::kEachKey}) {
+    for (size_t limit : {size_t{0}, size_t{2}, size_t{1} << 20}) {
+      for (int workers : {1, 2, 8}) {
+        ScanOptions options =
+            Options(workers == 2 ? 5 : 1 << 20, workers == 8 ? 33 : 1 << 20, workers);
+        options.search = search;
+        options.max_regions = limit;
+        options.max_runs = limit;
+        all.push_back(options);
+      }
+    }
+  }
+  return all;
 }
 
 TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
-  WithBothRunFinders([] {
+  const std::vector<ScanOptions> options = AllKeysOptions();
+  WithBothRunFinders([&] {
     std::mt19937 rng(99);
     const int alphabet_sizes[] = {0, 1, 3, 10, 40, 95, 255, 256};
-    for (int round = 0; round < 48; ++round) {
+    for (int round = 0; round < 32; ++round) {
       const int algorithm = round % 4;
       const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 8]);
       const int min = static_cast<int>(rng() % 9);
@@ -387,20 +478,64 @@ TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
           Generate(rng, 1 + rng() % 600, alphabet, std::max(min, 1), max, algorithm, hidden_key);
       const TSearchFields fields = Fields(alphabet, min, max);
       const Outcome expected = ReferenceAllKeys(data, algorithm, fields);
-      for (uint64_t batch : {uint64_t{1}, uint64_t{5}, uint64_t{1} << 20}) {
-        for (size_t max_regions : {size_t{0}, size_t{2}, size_t{1} << 20}) {
-          std::vector<int> keys;
-          const Outcome got = AllKeys(data, algorithm, fields, batch, max_regions, &keys);
-          ASSERT_EQ(got.lines, expected.lines)
-              << "round " << round << " batch " << batch << " regions " << max_regions;
-          ASSERT_EQ(got.found, expected.found);
-          ASSERT_EQ(keys.size(), 255u);
-          EXPECT_EQ(keys.front(), 1);
-          EXPECT_EQ(keys.back(), 255);
-        }
+      for (const ScanOptions& option : options) {
+        std::vector<int> keys;
+        const Outcome got = AllKeys(data, algorithm, fields, option, &keys);
+        ASSERT_EQ(got.lines, expected.lines)
+            << "round " << round << " search " << static_cast<int>(option.search) << " limit "
+            << option.max_runs << " workers " << option.workers;
+        ASSERT_EQ(got.found, expected.found);
+        ASSERT_EQ(keys.size(), 255u);
+        EXPECT_EQ(keys.front(), 1);
+        EXPECT_EQ(keys.back(), 255);
       }
     }
   });
+}
+
+TEST(Scanner, AllKeysFindAStringOfExactlyMinLengthAtTheFilesEnd) {
+  // The last MinLength bytes decode to members under one key only, and end the file.
+  for (int algorithm = 0; algorithm < 3; ++algorithm) {
+    for (int min : {1, 2, 7, 64}) {
+      std::mt19937 rng(static_cast<unsigned>(min));
+      std::string data = Generate(rng, 300, "xyz", 1, 0, algorithm, 200);
+      const std::string tail = Generate(rng, 1, "q", 1, 0, algorithm, 9) +
+                               Generate(rng, static_cast<size_t>(min), "abc", min, 0, algorithm, 9);
+      data += tail;
+      const TSearchFields fields = Fields("abc", min);
+      const Outcome expected = ReferenceAllKeys(data, algorithm, fields);
+      ASSERT_FALSE(expected.lines.empty());
+      for (const ScanOptions& option : AllKeysOptions()) {
+        ASSERT_EQ(AllKeys(data, algorithm, fields, option).lines, expected.lines)
+            << "algorithm " << algorithm << " min " << min << " search "
+            << static_cast<int>(option.search) << " workers " << option.workers;
+      }
+    }
+  }
+}
+
+TEST(Scanner, AnErrorComesAfterTheLinesBeforeIt) {
+  // The line at one position fails: the lines written are those of the keys before and of the
+  // failing key before it, whatever the search and the number of workers.
+  std::mt19937 rng(3);
+  const std::string data = Generate(rng, 4000, "0123456789", 3, 0, 0, 77);
+  const TSearchFields fields = Fields("0123456789", 3);
+  const Outcome full = ReferenceAllKeys(data, 0, fields);
+  const std::string& victim = full.lines[full.lines.size() / 2];
+  const int64_t position = std::stoll(victim.substr(victim.find(' ', victim.find(' ') + 1) + 1));
+  const auto first = std::find_if(full.lines.begin(), full.lines.end(), [&](const std::string& l) {
+    return l.find(" " + std::to_string(position) + " ") != std::string::npos;
+  });
+  const std::vector<std::string> before(full.lines.begin(), first);
+  TestLines lines;
+  lines.fail_at = position;
+  for (const ScanOptions& option : AllKeysOptions()) {
+    Recorder recorder;
+    EXPECT_THROW(AllKeys(data, 0, fields, option, nullptr, &recorder, &lines), Error);
+    EXPECT_EQ(Lines(recorder.bytes).size(), before.size())
+        << static_cast<int>(option.search) << " workers " << option.workers << " limit "
+        << option.max_runs;
+  }
 }
 
 TEST(Scanner, StoppedAllKeysSearchLeavesWholeKeysThenAFileOrderPrefix) {
@@ -409,17 +544,19 @@ TEST(Scanner, StoppedAllKeysSearchLeavesWholeKeysThenAFileOrderPrefix) {
     const std::string data = Generate(rng, 3000, "0123456789", 3, 0, algorithm, 77);
     const TSearchFields fields = Fields("0123456789", 3);
     const Outcome full = ReferenceAllKeys(data, algorithm, fields);
-    for (int stop_at : {1, 40, 400}) {
-      Recorder recorder;
-      recorder.on_events = [&] {
-        if (recorder.events == stop_at) StopRequested = true;
-      };
-      const Outcome got = AllKeys(data, algorithm, fields, 64, size_t{1} << 20, nullptr, &recorder);
-      StopRequested = false;
-      ASSERT_LT(got.lines.size(), full.lines.size()) << "algorithm " << algorithm;
-      EXPECT_TRUE(std::equal(got.lines.begin(), got.lines.end(), full.lines.begin()))
-          << "algorithm " << algorithm << " stop " << stop_at;
-      EXPECT_EQ(got.found, static_cast<int64_t>(got.lines.size()));
+    for (const ScanOptions& option : AllKeysOptions()) {
+      for (int stop_at : {1, 40, 400}) {
+        Recorder recorder;
+        recorder.on_events = [&] {
+          if (recorder.events == stop_at) StopRequested = true;
+        };
+        const Outcome got = AllKeys(data, algorithm, fields, option, nullptr, &recorder);
+        StopRequested = false;
+        ASSERT_LE(got.lines.size(), full.lines.size()) << "algorithm " << algorithm;
+        EXPECT_TRUE(std::equal(got.lines.begin(), got.lines.end(), full.lines.begin()))
+            << "algorithm " << algorithm << " stop " << stop_at;
+        EXPECT_EQ(got.found, static_cast<int64_t>(got.lines.size()));
+      }
     }
   }
 }

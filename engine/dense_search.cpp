@@ -1,0 +1,195 @@
+// Key sets per byte value, their AND over m positions by doubling, and the runs that begin where
+// the set of the byte before lacks the key.
+#include "engine/dense_search.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "engine/fault_guard.h"
+#include "engine/worker_pool.h"
+
+namespace veskor {
+namespace {
+
+// 256 keys, one bit each, as one AVX2 register where the processor has it.
+typedef uint64_t KeySet __attribute__((vector_size(32)));
+
+// Positions looked at as run starts per block: the block's sets (32 bytes each) stay in L2.
+constexpr uint64_t kBlockPositions = 4096;
+// Bytes looked at past the block's windows before a run's end is looked for in the file itself.
+constexpr uint64_t kTailBytes = 64;
+
+struct Screen {
+  std::array<KeySet, 256> sets;    // the keys (of the range) under which b is a member
+  std::vector<ByteClass> members;  // per key, for the end of long runs
+  uint64_t m = 1;
+};
+
+bool Has(const KeySet& set, int key) { return (set[key >> 6] >> (key & 63)) & 1; }
+
+bool Empty(const KeySet& set) { return (set[0] | set[1] | set[2] | set[3]) == 0; }
+
+// The sets of positions [0, n) of `bytes`, ANDed so that entry i holds the keys under which
+// bytes i .. i + m - 1 are all members (entries up to count - m are meaningful). One loop per
+// doubling step; each stays in the cache.
+__attribute__((target_clones("avx2", "default"))) void WindowSets(const KeySet* table,
+                                                                  const uint8_t* bytes,
+                                                                  size_t count, uint64_t m,
+                                                                  KeySet* window) {
+  for (size_t i = 0; i < count; ++i) window[i] = table[bytes[i]];
+  uint64_t covered = 1;
+  while (2 * covered <= m) {
+    const size_t last = count - covered;
+    for (size_t i = 0; i < last; ++i) window[i] &= window[i + covered];
+    covered *= 2;
+  }
+  if (covered < m) {
+    const uint64_t rest = m - covered;
+    for (size_t i = 0; i + rest < count; ++i) window[i] &= window[i + rest];
+  }
+}
+
+// The runs of one segment [begin, end) of the file: per key, the runs that begin there.
+class SegmentScreen {
+ public:
+  SegmentScreen(const ScanInput& input, const Screen& screen, bool keep)
+      : input_(input), screen_(screen), keep_(keep) {
+    window_.reset(new KeySet[kBlockPositions + 256]);
+  }
+
+  // False when a checkpoint said to stop.
+  bool Run(uint64_t begin, uint64_t end, JobOutput& out) {
+    for (uint64_t p = begin; p < end; p += kBlockPositions) {
+      if ((p - begin) % input_.batch_bytes < kBlockPositions && !out.Checkpoint()) return false;
+      Block(p, std::min(end, p + kBlockPositions), begin);
+    }
+    return true;
+  }
+
+  const std::array<uint64_t, 256>& counts() const { return counts_; }
+  std::vector<uint64_t>& events() { return events_; }
+
+ private:
+  // Positions [p, q) as run starts. The bytes from p - 1 up to the last window and a tail are
+  // copied out of the mapping first, so that a file that shrinks faults only there.
+  void Block(uint64_t p, uint64_t q, uint64_t segment_begin) {
+    const uint64_t m = screen_.m;
+    const uint64_t from = p == 0 ? 0 : p - 1;
+    const uint64_t to = std::min(input_.size, q + m - 1 + kTailBytes);
+    bytes_.resize(static_cast<size_t>(to - from));
+    uint8_t* copy = bytes_.data();
+    const uint8_t* source = input_.data + from;
+    const size_t length = bytes_.size();
+    if (!ReadMapped([&] { std::memcpy(copy, source, length); })) throw InputReadError();
+    const uint8_t* bytes = copy + (p - from);  // bytes[i] is position p + i
+    const uint64_t copied = to - p;            // bytes[0 .. copied) are there
+    // Windows that reach past the file's end have no keys.
+    const uint64_t windows_end = std::min(q, input_.size >= m ? input_.size - m + 1 : 0);
+    if (windows_end <= p) return;
+    const size_t starts = static_cast<size_t>(windows_end - p);
+    WindowSets(screen_.sets.data(), bytes, starts + m - 1, m, window_.get());
+    const KeySet none{0, 0, 0, 0};
+    for (size_t i = 0; i < starts; ++i) {
+      const KeySet& before = p + i == 0 ? none : screen_.sets[bytes[static_cast<ptrdiff_t>(i) - 1]];
+      const KeySet begins = window_[i] & ~before;
+      if (Empty(begins)) continue;
+      for (int lane = 0; lane < 4; ++lane) {
+        for (uint64_t keys = begins[lane]; keys != 0; keys &= keys - 1) {
+          const int key = lane * 64 + __builtin_ctzll(keys);
+          ++counts_[key];
+          if (!keep_) continue;
+          // The run's end: in the copied bytes, then in the file when it goes on past them.
+          uint64_t end = i + m;
+          while (end < copied && Has(screen_.sets[bytes[end]], key)) ++end;
+          uint64_t run_end = p + end;
+          if (end == copied && run_end < input_.size) {
+            const ByteClass& members = screen_.members[key];
+            if (!ReadMapped(
+                    [&] { run_end = RunEnd(input_.data, members, run_end, input_.size); })) {
+              throw InputReadError();
+            }
+          }
+          const uint64_t length = std::min<uint64_t>(run_end - (p + i), DenseRuns::kLongRun);
+          events_.push_back(static_cast<uint64_t>(key) << 56 | (p + i - segment_begin) << 32 |
+                            length);
+        }
+      }
+    }
+  }
+
+  const ScanInput& input_;
+  const Screen& screen_;
+  const bool keep_;
+  std::unique_ptr<KeySet[]> window_;
+  std::vector<uint8_t> bytes_;
+  std::array<uint64_t, 256> counts_{};
+  std::vector<uint64_t> events_;
+};
+
+}  // namespace
+
+DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_key, int last_key,
+                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
+                          std::array<uint64_t, 256>& counts) {
+  Screen screen;
+  screen.m = input.min_run;
+  const DecodeFunction decode = input.algorithm->Decode;
+  for (int b = 0; b < 256; ++b) {
+    KeySet set{0, 0, 0, 0};
+    for (int key = first_key; key <= last_key; ++key) {
+      if (input.in_alphabet[decode(static_cast<uint8_t>(b), static_cast<uint8_t>(key))]) {
+        set[key >> 6] |= uint64_t{1} << (key & 63);
+      }
+    }
+    screen.sets[b] = set;
+  }
+  screen.members.reserve(256);
+  for (int key = 0; key < 256; ++key) {
+    std::array<bool, 256> member{};
+    for (int b = 0; b < 256; ++b) member[b] = Has(screen.sets[b], key);
+    screen.members.emplace_back(member);
+  }
+  // A segment's starts fit 24 bits beside the key and the length.
+  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, uint64_t{1} << 24);
+  const size_t segments = static_cast<size_t>((input.size + segment_bytes - 1) / segment_bytes);
+  runs.segments.assign(segments, {});
+  std::vector<std::array<uint64_t, 256>> segment_counts(segments);
+  std::atomic<bool> keeping{true};
+  std::atomic<size_t> kept{0};
+  const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
+    const uint64_t begin = s * segment_bytes;
+    const uint64_t end = std::min(input.size, begin + segment_bytes);
+    SegmentScreen screen_segment(input, screen, keeping.load());
+    if (!screen_segment.Run(begin, end, out)) return;
+    segment_counts[s] = screen_segment.counts();
+    std::vector<uint64_t>& events = screen_segment.events();
+    if (!keeping.load() || kept.fetch_add(events.size()) + events.size() > max_runs) {
+      keeping.store(false);
+      return;
+    }
+    // The runs in file order, sorted by key (a counting sort keeps the order within a key).
+    DenseRuns::Segment& segment = runs.segments[s];
+    segment.begin = begin;
+    for (uint64_t event : events) ++segment.offsets[(event >> 56) + 1];
+    for (int key = 0; key < 256; ++key) segment.offsets[key + 1] += segment.offsets[key];
+    segment.runs.resize(events.size());
+    std::array<uint32_t, 256> next;
+    std::copy(segment.offsets.begin(), segment.offsets.end() - 1, next.begin());
+    for (uint64_t event : events)
+      segment.runs[next[event >> 56]++] = event & ((uint64_t{1} << 56) - 1);
+  });
+  if (!completed) return DenseResult::kStopped;
+  counts.fill(0);
+  for (const auto& c : segment_counts) {
+    for (int key = 0; key < 256; ++key) counts[key] += c[key];
+  }
+  if (!keeping.load()) {
+    runs.segments.clear();
+    return DenseResult::kTooMany;
+  }
+  return DenseResult::kFound;
+}
+
+}  // namespace veskor

@@ -1,0 +1,148 @@
+// The single-key scanner: the runs of one key's members in a stretch of the file, and the judging
+// of each run (its length, the row's expression) into its line. Every search of a row is built
+// from these two.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/algorithms.h"
+#include "engine/fault_guard.h"
+#include "engine/run_finder.h"
+#include "engine/scan_context.h"
+#include "engine/worker_pool.h"
+
+namespace veskor {
+
+class LineMaker;
+
+// Raised when the input's bytes can no longer be read (the file shrank under the mapping). The
+// run turns it into its "cannot read" message and goes on with the next row.
+class InputReadError : public Error {
+ public:
+  InputReadError() : Error("The input file could not be read") {}
+};
+
+// Strings up to this length are decoded whole; a longer one streams from the file into its line
+// in pieces of this size, so memory does not grow with a string's length.
+inline constexpr uint64_t kHeldTextBytes = uint64_t{64} << 10;
+
+// The byte values of an alphabet text (order and repetition do not matter).
+std::array<bool, 256> AlphabetSet(std::string_view alphabet);
+
+// What every search of one row shares; nothing in it changes while the search runs, so the
+// workers read it freely.
+struct ScanInput {
+  const uint8_t* data = nullptr;
+  uint64_t size = 0;
+  int32_t width = 0;
+  const TAlgorithm* algorithm = nullptr;
+  const TSearchFields* fields = nullptr;
+  const LineMaker* lines = nullptr;
+  uint64_t min_run = 1;  // MinLength, at least 1
+  std::array<bool, 256> in_alphabet{};
+  uint64_t batch_bytes = uint64_t{1} << 20;  // bytes scanned between two checkpoints
+
+  ScanInput(const uint8_t* data, uint64_t size, int32_t width, const TAlgorithm& algorithm,
+            const TSearchFields& fields, const LineMaker& lines, uint64_t batch_bytes);
+};
+
+// One key: its decode table and the stored bytes that decode into the alphabet under it.
+class KeyView {
+ public:
+  KeyView(const ScanInput& input, uint8_t key);
+  uint8_t key() const { return key_; }
+  const DecodeTable& decode() const { return decode_; }
+  bool identity() const { return identity_; }  // NONE, or key 0: the text is the stored bytes
+  const ByteClass& members() const { return members_; }
+
+ private:
+  uint8_t key_;
+  DecodeTable decode_;
+  bool identity_;
+  ByteClass members_;
+};
+
+// Judges the runs of one key: a run longer than MaxLength is dropped, the row's expression is
+// asked when it has one, and an accepted run becomes its line in `out`. Errors of the format, the
+// expression or the file's reading pass through.
+class RunJudge {
+ public:
+  RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out);
+  void operator()(const Span& span) { Judge(span); }
+  void Judge(const Span& span);
+  // Whether the run's text passes the expression (and MaxLength), without writing a line.
+  bool Accepts(const Span& span);
+  // The line of a run already accepted, under this key.
+  void Write(const Span& span);
+
+ private:
+  void Decode(const Span& span);
+
+  const ScanInput& input_;
+  const KeyView& key_;
+  JobOutput& out_;
+  std::string text_;
+  Span decoded_{0, 0};  // the run whose text text_ holds
+  std::string line_;
+};
+
+// The loop behind the scans of stretches, for any kind of position: `finder` has
+//   size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity)
+//   bool Has(uint64_t position) and uint64_t End(uint64_t position, uint64_t limit)
+// each touching nothing but the mapping and PODs (they run under the fault guard). Hands the
+// runs of at least m positions that start in [begin, end) to on_run, in order. A run open at
+// `end` goes on up to `positions` (the number of positions there are), unless `cut_at_end`: then
+// no run comes from before `begin` either.
+template <class Finder, class OnRun>
+bool RunsStartingIn(const Finder& finder, uint64_t m, uint64_t begin, uint64_t end,
+                    uint64_t positions, bool cut_at_end, uint64_t batch_bytes, JobOutput& out,
+                    OnRun&& on_run);
+
+// Scans positions [begin, end) for the runs of the key's members that start there, in file
+// order, and hands each run of MinLength or more to `on_run`. A run that began before `begin`
+// belongs to the stretch before and is skipped; one that reaches past `end` is followed to its
+// end, unless `cut_at_end` (a region whose outside bytes end every run: there `end` ends it).
+// Checkpoints after every batch; returns false when one said to stop.
+bool ScanKeyRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
+                  bool cut_at_end, JobOutput& out, const std::function<void(const Span&)>& on_run);
+
+template <class Finder, class OnRun>
+bool RunsStartingIn(const Finder& finder, uint64_t m, uint64_t begin, uint64_t end,
+                    uint64_t positions, bool cut_at_end, uint64_t batch_bytes, JobOutput& out,
+                    OnRun&& on_run) {
+  constexpr size_t kBatchRuns = 1024;
+  RunState state;
+  state.pos = begin;
+  if (begin > 0 && !cut_at_end) {
+    // A run that goes on across `begin` started before it: take it up as open, and skip it.
+    bool member = false;
+    if (!ReadMapped([&] { member = finder.Has(begin - 1); })) throw InputReadError();
+    if (member) state = {begin, true, begin - 1};
+  }
+  std::array<Span, kBatchRuns> spans;
+  while (state.pos < end) {
+    if (!out.Checkpoint()) return false;
+    const uint64_t limit = std::min(end, state.pos + batch_bytes);
+    size_t found = 0;
+    if (!ReadMapped([&] { found = finder.Find(limit, state, spans.data(), spans.size()); })) {
+      throw InputReadError();
+    }
+    for (size_t i = 0; i < found; ++i) {
+      if (spans[i].start >= begin) on_run(spans[i]);
+    }
+  }
+  if (!out.Checkpoint()) return false;
+  if (state.in_run && state.run_start >= begin) {
+    uint64_t run_end = end;
+    if (!cut_at_end && !ReadMapped([&] { run_end = finder.End(end, positions); })) {
+      throw InputReadError();
+    }
+    if (run_end - state.run_start >= m) on_run(Span{state.run_start, run_end});
+  }
+  return true;
+}
+
+}  // namespace veskor

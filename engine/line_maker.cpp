@@ -1,0 +1,38 @@
+// The run's expression test and line format.
+#include "engine/line_maker.h"
+
+#include "engine/regexp/regexp.h"
+
+namespace veskor {
+
+RowLineMaker::RowLineMaker(std::string_view expression, std::string_view format) : format_(format) {
+  if (expression.empty()) return;
+  try {
+    expression_ = std::make_unique<CompiledRegExp>(expression);
+  } catch (...) {
+    expression_error_ = std::current_exception();
+  }
+}
+
+RowLineMaker::~RowLineMaker() = default;
+
+bool RowLineMaker::Matches(std::string_view text, const std::atomic<bool>& stop,
+                           const std::function<void()>& pace) const {
+  if (expression_error_) std::rethrow_exception(expression_error_);
+  if (!expression_) return true;
+  return expression_->Matches(text, &stop);
+}
+
+void RowLineMaker::AppendLine(std::string& out, int32_t key, int32_t width, int64_t position,
+                              std::string_view text) const {
+  format_.Append(out, key, width, position, text);
+  out.append("\r\n");
+}
+
+void RowLineMaker::WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
+                             const LongText& text) const {
+  format_.Write(out, key, width, position, text);
+  out.Write("\r\n");
+}
+
+}  // namespace veskor
