@@ -54,8 +54,16 @@ __attribute__((target_clones("avx2", "default"))) void WindowSets(const KeySet* 
 // The runs of one segment [begin, end) of the file: per key, the runs that begin there.
 class SegmentScreen {
  public:
-  SegmentScreen(const ScanInput& input, const Screen& screen, bool keep)
-      : input_(input), screen_(screen), keep_(keep) {
+  // `kept` counts the runs that all segments keep, up to `max_runs`; past it `keeping` turns
+  // false and every segment only counts from then on.
+  SegmentScreen(const ScanInput& input, const Screen& screen, std::atomic<bool>& keeping,
+                std::atomic<size_t>& kept, size_t max_runs)
+      : input_(input),
+        screen_(screen),
+        keeping_(keeping),
+        kept_(kept),
+        max_runs_(max_runs),
+        keep_(keeping.load()) {
     window_.reset(new KeySet[kBlockPositions + 256]);
   }
 
@@ -63,10 +71,21 @@ class SegmentScreen {
   bool Run(uint64_t begin, uint64_t end, JobOutput& out) {
     for (uint64_t p = begin; p < end; p += kBlockPositions) {
       if ((p - begin) % input_.batch_bytes < kBlockPositions && !out.Checkpoint()) return false;
+      const size_t before = events_.size();
       Block(p, std::min(end, p + kBlockPositions), begin);
+      if (!keep_) continue;
+      const size_t added = events_.size() - before;
+      if (!keeping_.load(std::memory_order_relaxed) ||
+          kept_.fetch_add(added, std::memory_order_relaxed) + added > max_runs_) {
+        keeping_.store(false);
+        keep_ = false;
+        std::vector<uint64_t>().swap(events_);
+      }
     }
     return true;
   }
+
+  bool kept_all() const { return keep_; }
 
   const std::array<uint64_t, 256>& counts() const { return counts_; }
   std::vector<uint64_t>& events() { return events_; }
@@ -121,7 +140,10 @@ class SegmentScreen {
 
   const ScanInput& input_;
   const Screen& screen_;
-  const bool keep_;
+  std::atomic<bool>& keeping_;
+  std::atomic<size_t>& kept_;
+  const size_t max_runs_;
+  bool keep_;
   std::unique_ptr<KeySet[]> window_;
   std::vector<uint8_t> bytes_;
   std::array<uint64_t, 256> counts_{};
@@ -151,8 +173,9 @@ DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_ke
     for (int b = 0; b < 256; ++b) member[b] = Has(screen.sets[b], key);
     screen.members.emplace_back(member);
   }
-  // A segment's starts fit 24 bits beside the key and the length.
-  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, uint64_t{1} << 24);
+  // A segment's starts fit 24 bits beside the key and the length; a megabyte keeps the runs
+  // that wait for their sorting small.
+  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, uint64_t{1} << 20);
   const size_t segments = static_cast<size_t>((input.size + segment_bytes - 1) / segment_bytes);
   runs.segments.assign(segments, {});
   std::vector<std::array<uint64_t, 256>> segment_counts(segments);
@@ -161,14 +184,11 @@ DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_ke
   const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(input.size, begin + segment_bytes);
-    SegmentScreen screen_segment(input, screen, keeping.load());
+    SegmentScreen screen_segment(input, screen, keeping, kept, max_runs);
     if (!screen_segment.Run(begin, end, out)) return;
     segment_counts[s] = screen_segment.counts();
+    if (!screen_segment.kept_all() || !keeping.load()) return;
     std::vector<uint64_t>& events = screen_segment.events();
-    if (!keeping.load() || kept.fetch_add(events.size()) + events.size() > max_runs) {
-      keeping.store(false);
-      return;
-    }
     // The runs in file order, sorted by key (a counting sort keeps the order within a key).
     DenseRuns::Segment& segment = runs.segments[s];
     segment.begin = begin;

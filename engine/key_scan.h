@@ -6,7 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/algorithms.h"
 #include "engine/fault_guard.h"
@@ -66,27 +69,37 @@ class KeyView {
 };
 
 // Judges the runs of one key: a run longer than MaxLength is dropped, the row's expression is
-// asked when it has one, and an accepted run becomes its line in `out`. Errors of the format, the
-// expression or the file's reading pass through.
+// asked when it has one, and an accepted run becomes its line in `out`, at once or, for short
+// lines without an expression, in batches whose texts are read out of the file together. Errors
+// of the format, the expression or the file's reading pass through, after the lines before them.
 class RunJudge {
  public:
   RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out);
-  void operator()(const Span& span) { Judge(span); }
   void Judge(const Span& span);
-  // Whether the run's text passes the expression (and MaxLength), without writing a line.
+  // Whether the run passes MaxLength and the expression, without writing a line.
   bool Accepts(const Span& span);
-  // The line of a run already accepted, under this key.
+  // The line of a run already accepted, under this key (it may wait for Flush).
   void Write(const Span& span);
+  // Writes the lines that wait. A job calls it when its runs are done.
+  void Flush();
 
  private:
+  static constexpr size_t kQueuedRuns = 512;
+  char* TextBuffer(uint64_t length);
+  // Decodes the runs' texts back to back into `out`; false when the file faulted.
+  bool DecodeRuns(const Span* runs, size_t count, char* out) const;
   void Decode(const Span& span);
+  void WriteNow(const Span& span);
 
   const ScanInput& input_;
   const KeyView& key_;
   JobOutput& out_;
-  std::string text_;
+  std::unique_ptr<char[]> text_buffer_;
+  uint64_t text_capacity_ = 0;
+  std::string_view text_;
   Span decoded_{0, 0};  // the run whose text text_ holds
-  std::string line_;
+  std::vector<Span> queued_;
+  uint64_t queued_bytes_ = 0;
 };
 
 // The loop behind the scans of stretches, for any kind of position: `finder` has

@@ -23,10 +23,9 @@ bool RowLineMaker::Matches(std::string_view text, const std::atomic<bool>& stop,
   return expression_->Matches(text, &stop);
 }
 
-void RowLineMaker::AppendLine(std::string& out, int32_t key, int32_t width, int64_t position,
+void RowLineMaker::AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
                               std::string_view text) const {
-  format_.Append(out, key, width, position, text);
-  out.append("\r\n");
+  format_.Append(out, key, width, position, text, "\r\n");
 }
 
 void RowLineMaker::WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,

@@ -27,7 +27,7 @@ class LineMaker {
                        const std::function<void()>& pace) const = 0;
   // Appends the line of an accepted string and its CR LF. May raise ReportFormatError; `out` is
   // then as it was.
-  virtual void AppendLine(std::string& out, int32_t key, int32_t width, int64_t position,
+  virtual void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
                           std::string_view text) const = 0;
   // The same for a long text, streamed into `out`; a failure is raised before anything is
   // written.
@@ -44,7 +44,7 @@ class RowLineMaker : public LineMaker {
 
   bool Matches(std::string_view text, const std::atomic<bool>& stop,
                const std::function<void()>& pace) const override;
-  void AppendLine(std::string& out, int32_t key, int32_t width, int64_t position,
+  void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
                   std::string_view text) const override;
   void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                  const LongText& text) const override;

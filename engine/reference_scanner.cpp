@@ -21,10 +21,10 @@ void Judge(const TSearchFields& fields, TScanContext& context, const std::string
   if (length < fields.MinLength) return;
   if (fields.MaxLength != 0 && length > fields.MaxLength) return;
   if (!fields.RegExp.empty() && !context.Lines->Matches(current, StopRequested, [] {})) return;
-  std::string line;
+  LineBuffer line;
   context.Lines->AppendLine(line, context.Key, context.Width, static_cast<int64_t>(end - length),
                             current);
-  context.Services->Write(line);
+  context.Services->Write(line.view());
   ++context.Found;
 }
 

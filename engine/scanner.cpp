@@ -21,6 +21,8 @@ constexpr size_t kRunsPerCheckpoint = 4096;
 // Above this many pair values the regions of the sparse screening cover too much of a file for
 // it to pay; measured with bench/fast_scan_bench (the crossover of the two screenings).
 constexpr int kSparsePairValues = 48;
+// What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
+constexpr size_t kDensePassCost = 8;
 
 class Search {
  public:
@@ -43,9 +45,10 @@ class Search {
     const bool completed = pool_.RunOrdered(
         blocks,
         [&](size_t i, JobOutput& out) {
-          RunJudge judge(input_, key, out);
-          ScanKeyRange(input_, key, i * block, std::min(input_.size, (i + 1) * block), false, out,
-                       [&](const Span& span) { judge.Judge(span); });
+          Judged(key, out, [&](RunJudge& judge) {
+            ScanKeyRange(input_, key, i * block, std::min(input_.size, (i + 1) * block), false, out,
+                         [&](const Span& span) { judge.Judge(span); });
+          });
         },
         [&](size_t i) {
           if (context_.SingleKey) {
@@ -82,9 +85,10 @@ class Search {
         keys.size(),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
-          RunJudge judge(input_, key, out);
-          ScanKeyRange(input_, key, 0, input_.size, false, out,
-                       [&](const Span& span) { judge.Judge(span); });
+          Judged(key, out, [&](RunJudge& judge) {
+            ScanKeyRange(input_, key, 0, input_.size, false, out,
+                         [&](const Span& span) { judge.Judge(span); });
+          });
         },
         [&](size_t i) { return after_key(keys[i]); });
   }
@@ -105,13 +109,14 @@ class Search {
         keys.size(),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
-          RunJudge judge(input_, key, out);
-          for (const Span& region : regions) {
-            if (!ScanKeyRange(input_, key, region.start, region.end, true, out,
-                              [&](const Span& span) { judge.Judge(span); })) {
-              return;
+          Judged(key, out, [&](RunJudge& judge) {
+            for (const Span& region : regions) {
+              if (!ScanKeyRange(input_, key, region.start, region.end, true, out,
+                                [&](const Span& span) { judge.Judge(span); })) {
+                return;
+              }
             }
-          }
+          });
         },
         [&](size_t i) { return after_key(keys[i]); });
   }
@@ -129,39 +134,49 @@ class Search {
       case DenseResult::kTooMany:
         break;
     }
-    // Too many runs to keep at once: the keys in groups whose runs fit, and a key with more runs
-    // than that alone on its own pass.
+    // Too many runs to keep at once: the keys in groups whose runs fit, each group a pass of its
+    // own, and a key with more runs than that alone on a pass of the single-key scanner.
+    struct Group {
+      int first, last;
+      bool alone;
+    };
+    std::vector<Group> groups;
     for (int first = 1; first <= 255;) {
       int last = first;
-      if (counts[first] > options_.max_runs) {
-        std::vector<int> keys;
-        while (last <= 255 && counts[last] > options_.max_runs) keys.push_back(last++);
+      const bool alone = counts[first] > options_.max_runs;
+      if (!alone) {
+        uint64_t total = counts[first];
+        while (last < 255 && counts[last + 1] <= options_.max_runs &&
+               total + counts[last + 1] <= options_.max_runs) {
+          total += counts[++last];
+        }
+      }
+      groups.push_back({first, last, alone});
+      first = last + 1;
+    }
+    // A pass of the key sets costs about as much as kDensePassCost passes of the single-key
+    // scanner: past that many groups, one pass per key is cheaper.
+    if (groups.size() * kDensePassCost > 255) groups = {{1, 255, true}};
+    for (const Group& group : groups) {
+      std::vector<int> keys;
+      for (int key = group.first; key <= group.last; ++key) keys.push_back(key);
+      if (group.alone) {
         if (!EachKey(keys, after_key)) return;
-        first = last;
         continue;
       }
-      uint64_t total = counts[first];
-      while (last < 255 && counts[last + 1] <= options_.max_runs &&
-             total + counts[last + 1] <= options_.max_runs) {
-        total += counts[++last];
-      }
-      DenseRuns group;
+      DenseRuns group_runs;
       std::array<uint64_t, 256> group_counts{};
-      switch (FindDenseRuns(input_, pool_, first, last, options_.max_runs, options_.segment_bytes,
-                            group, group_counts)) {
+      switch (FindDenseRuns(input_, pool_, group.first, group.last, options_.max_runs,
+                            options_.segment_bytes, group_runs, group_counts)) {
         case DenseResult::kStopped:
           return;
-        case DenseResult::kTooMany: {
-          std::vector<int> keys;
-          for (int key = first; key <= last; ++key) keys.push_back(key);
+        case DenseResult::kTooMany:
           if (!EachKey(keys, after_key)) return;
           break;
-        }
         case DenseResult::kFound:
-          if (!DenseKeys(first, last, group, after_key)) return;
+          if (!DenseKeys(group.first, group.last, group_runs, after_key)) return;
           break;
       }
-      first = last + 1;
     }
   }
 
@@ -172,20 +187,21 @@ class Search {
         static_cast<size_t>(last - first + 1),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(first + static_cast<int>(i)));
-          RunJudge judge(input_, key, out);
-          size_t judged = 0;
-          bool go_on = true;
-          runs.ForEach(key.key(), [&](uint64_t start, uint64_t length) {
-            if (!go_on) return;
-            if (++judged % kRunsPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
-            uint64_t end = start + length;
-            if (length == DenseRuns::kLongRun) {
-              const ByteClass& members = key.members();
-              if (!ReadMapped([&] { end = RunEnd(input_.data, members, end, input_.size); })) {
-                throw InputReadError();
+          Judged(key, out, [&](RunJudge& judge) {
+            size_t judged = 0;
+            bool go_on = true;
+            runs.ForEach(key.key(), [&](uint64_t start, uint64_t length) {
+              if (!go_on) return;
+              if (++judged % kRunsPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
+              uint64_t end = start + length;
+              if (length == DenseRuns::kLongRun) {
+                const ByteClass& members = key.members();
+                if (!ReadMapped([&] { end = RunEnd(input_.data, members, end, input_.size); })) {
+                  throw InputReadError();
+                }
               }
-            }
-            judge.Judge({start, end});
+              judge.Judge({start, end});
+            });
           });
         },
         [&](size_t i) { return after_key(first + static_cast<int>(i)); });
@@ -238,14 +254,29 @@ class Search {
         255,
         [&](size_t i, JobOutput& out) {
           const KeyView key_i(input_, static_cast<uint8_t>(i + 1));
-          RunJudge judge(input_, key_i, out);
-          for (size_t n = 0; n < spans.size(); ++n) {
-            if (n % kRunsPerCheckpoint == 0 && !out.Checkpoint()) return;
-            judge.Write(spans[n]);
-          }
-          if (error) std::rethrow_exception(error);
+          Judged(key_i, out, [&](RunJudge& judge) {
+            for (size_t n = 0; n < spans.size(); ++n) {
+              if (n % kRunsPerCheckpoint == 0 && !out.Checkpoint()) return;
+              judge.Write(spans[n]);
+            }
+            if (error) std::rethrow_exception(error);
+          });
         },
         [&](size_t i) { return after_key(static_cast<int>(i) + 1); });
+  }
+
+  // Runs body(judge) over a job's runs and writes the lines that wait in the judge when it
+  // ends, also when an error ends it: the lines before the error are written.
+  template <class Body>
+  void Judged(const KeyView& key, JobOutput& out, Body&& body) {
+    RunJudge judge(input_, key, out);
+    try {
+      body(judge);
+    } catch (...) {
+      judge.Flush();
+      throw;
+    }
+    judge.Flush();
   }
 
   TScanContext& context_;

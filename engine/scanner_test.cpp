@@ -33,11 +33,11 @@ class TestLines : public LineMaker {
     asked.emplace_back(text);
     return matcher(text);
   }
-  void AppendLine(std::string& out, int32_t key, int32_t width, int64_t position,
+  void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
                   std::string_view text) const override {
     if (position == fail_at) throw Error("no line here");
-    out += std::to_string(key) + " " + std::to_string(width) + " " + std::to_string(position) +
-           " " + Hex(text) + "\r\n";
+    out.Append(std::to_string(key) + " " + std::to_string(width) + " " + std::to_string(position) +
+               " " + Hex(text) + "\r\n");
   }
   void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                  const LongText& text) const override {

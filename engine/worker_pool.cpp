@@ -24,7 +24,7 @@ constexpr size_t kChunkBytes = size_t{256} << 10;
 struct Cancelled {};
 
 struct Chunk {
-  std::string bytes;
+  LineBuffer bytes;
   int64_t lines = 0;
   bool ends_line = true;  // false: a long line goes on in the next chunk
 };
@@ -57,7 +57,7 @@ struct JobOutput::Shared {
 };
 
 void JobOutput::Write(std::string_view bytes) {
-  chunk_.append(bytes);
+  chunk_.Append(bytes);
   // A line longer than a chunk is handed on in pieces, so it is never held whole.
   if (chunk_.size() - line_end_ >= kChunkBytes) Publish(chunk_.size());
 }
@@ -90,18 +90,19 @@ void JobOutput::Publish(size_t end) {
   chunk.lines = chunk_lines_;
   chunk.ends_line = end == line_end_;
   if (end == chunk_.size()) {
-    chunk.bytes.swap(chunk_);
-    chunk_.reserve(std::min(chunk.bytes.capacity(), kChunkBytes + kChunkBytes / 2));
+    chunk.bytes = std::move(chunk_);
+    chunk_ = LineBuffer();
+    chunk_.Extend(std::min(chunk.bytes.capacity(), kChunkBytes + kChunkBytes / 2));
   } else {
-    chunk.bytes.assign(chunk_, 0, end);
-    chunk_.erase(0, end);
+    chunk.bytes.Append(chunk_.view().substr(0, end));
+    chunk_.EraseFront(end);
   }
   starts_mid_line_ = !chunk.ends_line;
   line_end_ = 0;
   chunk_lines_ = 0;
   if (chunk.bytes.empty()) return;
   if (shared_.inline_mode) {
-    shared_.services->Write(chunk.bytes);
+    shared_.services->Write(chunk.bytes.view());
     shared_.pool->AddLines(chunk.lines);
     return;
   }
@@ -176,7 +177,7 @@ bool WorkerPool::Run(size_t count, const std::function<void(size_t, JobOutput&)>
 bool WorkerPool::RunOnWorkers(JobOutput::Shared& shared, size_t count,
                               const std::function<void(size_t, JobOutput&)>& job,
                               const std::function<bool(size_t)>* after) {
-  shared.slots.resize(count);
+  shared.slots = std::vector<Slot>(count);
   const size_t threads = std::min<size_t>(static_cast<size_t>(workers_), count);
   // At most about 64 MiB of lines wait, whatever the number of workers.
   shared.window = 2 * threads;
@@ -276,7 +277,7 @@ bool WorkerPool::WriteInOrder(JobOutput::Shared& shared, size_t count,
     if (!chunks.empty()) shared.to_workers.notify_all();
     for (Chunk& chunk : chunks) {
       if (stopping && !mid_line) break;
-      services_.Write(chunk.bytes);
+      services_.Write(chunk.bytes.view());
       lines_written_ += chunk.lines;
       mid_line = !chunk.ends_line;
     }

@@ -33,6 +33,8 @@ class JobOutput : public ByteSink {
   }
   // The bytes written since the last line end, CR LF included, end a line.
   void EndLine();
+  // Where a line may be appended directly (then EndLine); what is there before must stay.
+  LineBuffer& Buffer() { return chunk_; }
   // Between two batches of a job's work: false when the job must end at once (a stop, or an
   // error elsewhere). On the calling thread this is where events are processed.
   bool Checkpoint();
@@ -54,7 +56,7 @@ class JobOutput : public ByteSink {
 
   Shared& shared_;
   size_t job_;
-  std::string chunk_;
+  LineBuffer chunk_;
   size_t line_end_ = 0;      // just past the chunk's last whole line
   int64_t chunk_lines_ = 0;  // whole lines in the chunk
   bool starts_mid_line_ = false;

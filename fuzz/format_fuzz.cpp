@@ -1,6 +1,6 @@
 // The report format: any format text gives a line or a ReportFormatError, with the run's and
-// the preview's arguments, a failure leaves the caller's line untouched, and a line streamed
-// from a long text is the line made in memory.
+// the preview's arguments, a failure leaves the caller's line untouched, and a format read once
+// makes the same line, in memory and streamed from a long text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,9 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (line != "kept") std::abort();
     failed = true;
   }
+  const veskor::ReportFormat compiled(format);
+  std::string appended = "kept";
+  try {
+    compiled.Append(appended, 255, 10, 4294967296LL, kText);
+    if (failed || appended != line) std::abort();
+  } catch (const veskor::ReportFormatError&) {
+    if (!failed || appended != "kept") std::abort();
+  }
   Sink sink;
   try {
-    veskor::ReportFormat(format).Write(sink, 255, 10, 4294967296LL, Text());
+    compiled.Write(sink, 255, 10, 4294967296LL, Text());
     if (failed || "kept" + sink.bytes != line) std::abort();
   } catch (const veskor::ReportFormatError&) {
     if (!failed || !sink.bytes.empty()) std::abort();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -66,6 +67,10 @@ struct ReportFormat::Program {
   std::string format;  // the ops view into it
   std::vector<Op> ops;
   bool dynamic = false;  // an index read by '*': the ops are read anew for every line
+  // Every line of the format is made by the direct path: no failure, fields of modest widths.
+  bool direct = false;
+  uint64_t fixed_bound = 0;  // the most a line holds besides its strings and '*' widths
+  int string_fields = 0;
 };
 
 namespace {
@@ -259,6 +264,57 @@ int32_t Resolve(const Number& number, const LineValues& values) {
   return std::max(std::get<int32_t>(values.arguments[number.argument]), 0);
 }
 
+// Writes the decimal digits of a value so that the last ends just before `end`: two digits per
+// division by a constant, which the compiler turns into a multiplication.
+void WriteDecimalBackwards(char* end, uint64_t value) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  while (value >= 100) {
+    const size_t pair = static_cast<size_t>(value % 100) * 2;
+    value /= 100;
+    *--end = kPairs[pair + 1];
+    *--end = kPairs[pair];
+  }
+  if (value >= 10) {
+    *--end = kPairs[value * 2 + 1];
+    *--end = kPairs[value * 2];
+  } else {
+    *--end = static_cast<char>('0' + value);
+  }
+}
+
+void WriteHexBackwards(char* end, uint64_t value) {
+  do {
+    *--end = "0123456789ABCDEF"[value & 15];
+    value >>= 4;
+  } while (value != 0);
+}
+
+size_t DecimalDigitCount(uint64_t value) {
+  size_t count = 1;
+  for (uint64_t limit = 10; count < 20 && value >= limit; limit *= 10) ++count;
+  return count;
+}
+
+size_t HexDigitCount(uint64_t value) {
+  return value == 0 ? 1 : static_cast<size_t>((64 - __builtin_clzll(value) + 3) / 4);
+}
+
+// The digits of a value at the end of `digits`.
+std::string_view DecimalDigits(uint64_t value, std::array<char, 20>& digits) {
+  const size_t count = DecimalDigitCount(value);
+  WriteDecimalBackwards(digits.data() + digits.size(), value);
+  return std::string_view(digits.data() + digits.size() - count, count);
+}
+
+std::string_view HexDigits(uint64_t value, std::array<char, 20>& digits) {
+  const size_t count = HexDigitCount(value);
+  WriteHexBackwards(digits.data() + digits.size(), value);
+  return std::string_view(digits.data() + digits.size() - count, count);
+}
+
 // Walks the ops for one line. Throws ReportFormatError at the first failure; what was written
 // before it stays written (callers take it back or measure first).
 template <class Output>
@@ -327,14 +383,9 @@ class Evaluator {
       // u and x read the value's bit pattern at the argument's own width.
       magnitude = is_int32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
     }
-    const unsigned base = op.letter == 'x' ? 16 : 10;
     std::array<char, 20> digits;  // 2^64 has 20 decimal digits
-    size_t start = digits.size();
-    do {
-      digits[--start] = "0123456789ABCDEF"[magnitude % base];
-      magnitude /= base;
-    } while (magnitude != 0);
-    const std::string_view digit_text(digits.data() + start, digits.size() - start);
+    const std::string_view digit_text =
+        op.letter == 'x' ? HexDigits(magnitude, digits) : DecimalDigits(magnitude, digits);
 
     const int32_t limit = is_int32 ? kInt32PrecisionLimit : kInt64PrecisionLimit;
     size_t zeros = 0;
@@ -399,6 +450,118 @@ void AppendLine(std::string& out, std::string_view format, const std::vector<Kin
   }
 }
 
+// Widths and precisions up to this are made by the direct path.
+constexpr int32_t kDirectWidth = 4096;
+
+// Copies a few bytes without a call: most pieces of a line (a literal, a number, a string) are
+// short. Two overlapping loads cover 4 to 32 bytes, inside the source.
+inline void CopyBytes(char* to, const char* from, size_t count) {
+  if (count >= 16 && count <= 32) {
+    uint64_t a, b, c, d;
+    std::memcpy(&a, from, 8);
+    std::memcpy(&b, from + 8, 8);
+    std::memcpy(&c, from + count - 16, 8);
+    std::memcpy(&d, from + count - 8, 8);
+    std::memcpy(to, &a, 8);
+    std::memcpy(to + 8, &b, 8);
+    std::memcpy(to + count - 16, &c, 8);
+    std::memcpy(to + count - 8, &d, 8);
+  } else if (count >= 8 && count < 16) {
+    uint64_t a, b;
+    std::memcpy(&a, from, 8);
+    std::memcpy(&b, from + count - 8, 8);
+    std::memcpy(to, &a, 8);
+    std::memcpy(to + count - 8, &b, 8);
+  } else if (count >= 4 && count < 8) {
+    uint32_t a, b;
+    std::memcpy(&a, from, 4);
+    std::memcpy(&b, from + count - 4, 4);
+    std::memcpy(to, &a, 4);
+    std::memcpy(to + count - 4, &b, 4);
+  } else if (count < 4) {
+    for (size_t i = 0; i < count; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, count);
+  }
+}
+
+// The most a line of a direct format takes, or 0 when a '*' width or precision passes
+// kDirectWidth (the Evaluator makes that line).
+uint64_t DirectBound(const ReportFormat::Program& program, const int32_t (&values)[2],
+                     uint64_t text_size) {
+  uint64_t star_widths = 0;
+  for (const Op& op : program.ops) {
+    if (op.type != Op::Type::kField) continue;
+    if (op.width.argument >= 0) {
+      const int32_t width = std::max(values[op.width.argument], 0);
+      if (width > kDirectWidth) return 0;
+      star_widths += static_cast<uint64_t>(width);
+    }
+    if (op.precision.argument >= 0 && values[op.precision.argument] > kDirectWidth) return 0;
+  }
+  return program.fixed_bound + star_widths + text_size * program.string_fields;
+}
+
+// The line of a format whose lines can be bounded, written at `p` (with room for DirectBound):
+// the same bytes as the Evaluator makes, without its checks for failures that the format cannot
+// have. Returns the end of the line.
+char* DirectWrite(const ReportFormat::Program& program, char* p, const int32_t (&values)[2],
+                  int64_t position, std::string_view text) {
+  auto resolve = [&](const Number& number) {
+    return number.argument < 0 ? number.value : std::max(values[number.argument], 0);
+  };
+  for (const Op& op : program.ops) {
+    if (op.type == Op::Type::kLiteral) {
+      CopyBytes(p, op.text.data(), op.text.size());
+      p += op.text.size();
+      continue;
+    }
+    const size_t field_width = static_cast<size_t>(resolve(op.width));
+    const int32_t precision = op.has_precision ? resolve(op.precision) : 0;
+    if (op.letter == 's') {
+      const std::string_view body =
+          op.has_precision ? text.substr(0, static_cast<size_t>(precision)) : text;
+      const size_t fill = field_width > body.size() ? field_width - body.size() : 0;
+      if (!op.left) p = std::fill_n(p, fill, ' ');
+      CopyBytes(p, body.data(), body.size());
+      p += body.size();
+      if (op.left) p = std::fill_n(p, fill, ' ');
+      continue;
+    }
+    const bool is_int64 = op.argument == 2;
+    const int64_t value = is_int64 ? position : values[op.argument];
+    bool negative = false;
+    uint64_t magnitude;
+    if (op.letter == 'd') {
+      negative = value < 0;
+      magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    } else {
+      magnitude = is_int64 ? static_cast<uint64_t>(value) : static_cast<uint32_t>(value);
+    }
+    const bool hex = op.letter == 'x';
+    const size_t digits = hex ? HexDigitCount(magnitude) : DecimalDigitCount(magnitude);
+    const int32_t limit = is_int64 ? kInt64PrecisionLimit : kInt32PrecisionLimit;
+    size_t zeros = 0;
+    if (op.has_precision && precision <= limit && static_cast<size_t>(precision) > digits) {
+      zeros = static_cast<size_t>(precision) - digits;
+    }
+    const size_t length = (negative ? 1 : 0) + zeros + digits;
+    const size_t fill = field_width > length ? field_width - length : 0;
+    if (!op.left) p = std::fill_n(p, fill, ' ');
+    if (negative) *p++ = '-';
+    p = std::fill_n(p, zeros, '0');
+    // The digits go straight to their place, last first.
+    p += digits;
+    if (hex) {
+      WriteHexBackwards(p, magnitude);
+    } else {
+      WriteDecimalBackwards(p, magnitude);
+    }
+    if (op.left) p = std::fill_n(p, fill, ' ');
+  }
+  return p;
+}
+
 const std::vector<Kind>& ReportKinds() {
   static const std::vector<Kind> kinds = {Kind::kInt32, Kind::kInt32, Kind::kInt64, Kind::kString};
   return kinds;
@@ -417,6 +580,27 @@ ReportFormat::ReportFormat(std::string_view format) : program_(std::make_unique<
   bool dynamic = false;
   program_->ops = Compile(program_->format, ReportKinds(), {}, dynamic);
   program_->dynamic = dynamic;
+  // The direct path takes formats whose every line it can bound before writing it.
+  bool direct = !dynamic;
+  uint64_t bound = 0;
+  for (const Op& op : program_->ops) {
+    if (op.type == Op::Type::kFailure) direct = false;
+    if (op.type == Op::Type::kLiteral) bound += op.text.size();
+    if (op.type != Op::Type::kField) continue;
+    if (op.width.value > kDirectWidth || op.precision.value > kDirectWidth) direct = false;
+    if (op.letter == 's') {
+      ++program_->string_fields;
+      bound += static_cast<uint64_t>(op.width.value);
+    } else {
+      // Sign, at most 32 zeros and 20 digits, or the width.
+      bound += std::max<uint64_t>(static_cast<uint64_t>(op.width.value), 53);
+    }
+  }
+  // A '*' width adds at most kDirectWidth to every field that has one.
+  uint64_t star_fields = 0;
+  for (const Op& op : program_->ops) star_fields += op.width.argument >= 0 ? 1 : 0;
+  program_->direct = direct && bound + star_fields * kDirectWidth <= kMaxLineBytes;
+  program_->fixed_bound = bound;
 }
 
 ReportFormat::~ReportFormat() = default;
@@ -425,9 +609,47 @@ ReportFormat& ReportFormat::operator=(ReportFormat&&) noexcept = default;
 
 void ReportFormat::Append(std::string& out, int32_t key, int32_t width, int64_t position,
                           std::string_view text) const {
+  LineBuffer line;
+  Append(line, key, width, position, text, {});
+  out.append(line.view());
+}
+
+void ReportFormat::Append(LineBuffer& out, int32_t key, int32_t width, int64_t position,
+                          std::string_view text, std::string_view line_end) const {
+  const int32_t values[2] = {key, width};
+  if (program_->direct) {
+    if (const uint64_t bound = DirectBound(*program_, values, text.size()); bound > 0) {
+      char* start = out.Extend(bound + line_end.size());
+      char* end = DirectWrite(*program_, start, values, position, text);
+      CopyBytes(end, line_end.data(), line_end.size());
+      out.Commit(static_cast<size_t>(end - start) + line_end.size());
+      return;
+    }
+  }
+  std::string line;
+  AppendSlowly(line, key, width, position, text);
+  line.append(line_end);
+  out.Append(line);
+}
+
+void ReportFormat::AppendSlowly(std::string& out, int32_t key, int32_t width, int64_t position,
+                                std::string_view text) const {
   const std::array<FormatValue, 4> arguments = {key, width, position, text};
   AppendLine(out, program_->format, ReportKinds(), program_->dynamic ? nullptr : &program_->ops,
              arguments);
+}
+
+void LineBuffer::Grow(size_t count) {
+  const size_t capacity = std::max(size_ + count, 2 * capacity_ + 64);
+  std::unique_ptr<char[]> data(new char[capacity]);
+  std::copy(data_.get(), data_.get() + size_, data.get());
+  data_ = std::move(data);
+  capacity_ = capacity;
+}
+
+void LineBuffer::EraseFront(size_t count) {
+  std::copy(data_.get() + count, data_.get() + size_, data_.get());
+  size_ -= count;
 }
 
 void ReportFormat::Write(ByteSink& sink, int32_t key, int32_t width, int64_t position,

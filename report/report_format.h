@@ -2,6 +2,7 @@
 // arguments, the report's four arguments (key, width, position, string) and the format's preview.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -51,6 +52,46 @@ using FormatValue = std::variant<int32_t, int64_t, std::string_view>;
 // (index, width, precision) saturate at 2147483647; a '*' that reads a negative value counts as 0.
 std::string FormatText(std::string_view format, std::span<const FormatValue> arguments);
 
+// A growable byte buffer whose growth leaves the new bytes unset, so that a line can be written
+// in place without first being filled with zeros (a run formats millions of lines).
+class LineBuffer {
+ public:
+  LineBuffer() = default;
+  LineBuffer(LineBuffer&&) noexcept = default;
+  LineBuffer& operator=(LineBuffer&&) noexcept = default;
+
+  // Room for `count` more bytes at the end; returns where they start. The size stays until
+  // Commit.
+  char* Extend(size_t count) {
+    if (capacity_ - size_ < count) Grow(count);
+    return data_.get() + size_;
+  }
+  // The first `count` bytes of the room are now part of the buffer.
+  void Commit(size_t count) { size_ += count; }
+  void Append(std::string_view bytes) {
+    std::copy(bytes.begin(), bytes.end(), Extend(bytes.size()));
+    size_ += bytes.size();
+  }
+  // Keeps the first `count` bytes.
+  void Truncate(size_t count) { size_ = count; }
+  void Clear() { size_ = 0; }
+  // Drops the first `count` bytes.
+  void EraseFront(size_t count);
+
+  const char* data() const { return data_.get(); }
+  size_t size() const { return size_; }
+  size_t capacity() const { return capacity_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return std::string_view(data_.get(), size_); }
+
+ private:
+  void Grow(size_t count);
+
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 // Where a streamed line goes, piece by piece.
 class ByteSink {
  public:
@@ -82,6 +123,9 @@ class ReportFormat {
   // Appends the line to `out`; on a ReportFormatError `out` is left as it was.
   void Append(std::string& out, int32_t key, int32_t width, int64_t position,
               std::string_view text) const;
+  // The same, followed by `line_end`, into a LineBuffer (the run's path for every line).
+  void Append(LineBuffer& out, int32_t key, int32_t width, int64_t position, std::string_view text,
+              std::string_view line_end) const;
   // Writes the line to `sink` with the text streamed from `text`. A failure is raised before
   // anything is written.
   void Write(ByteSink& sink, int32_t key, int32_t width, int64_t position,
@@ -90,6 +134,9 @@ class ReportFormat {
   struct Program;
 
  private:
+  void AppendSlowly(std::string& out, int32_t key, int32_t width, int64_t position,
+                    std::string_view text) const;
+
   std::unique_ptr<Program> program_;
 };
 
