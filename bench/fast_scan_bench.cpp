@@ -1,10 +1,12 @@
 // The scanner's figures in one run on one machine: a plain read pass over a mapped file, one
-// key, all 255 keys, and NONE with the printable alphabet against GNU strings, with a check
-// that both find the same strings at the same offsets.
+// key, all 255 keys with a sparse alphabet, all keys with the printable alphabet by the sparse
+// and the dense search (where they cross over), and NONE with the printable alphabet against
+// GNU strings, with a check that both find the same strings at the same offsets.
 //
 //   build/bench/fast_scan_bench [MiB] [FILE...]
 //     MiB: size of the generated random file (default 256); FILEs: real files for the
 //     strings check (default: a few binaries from /usr/bin).
+// bench/all_keys_vs_strings.sh measures the runner's search of all keys against GNU strings.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -29,10 +31,21 @@
 #include "engine/log_file.h"
 #include "engine/mapped_input.h"
 #include "engine/scanner.h"
+#include "engine/sparse_search.h"
+#include "engine/worker_pool.h"
 #include "report/report_format.h"
 
 namespace veskor {
 namespace {
+
+// Counts the bytes of the lines and drops them.
+class DropServices : public ScanServices {
+ public:
+  uint64_t bytes = 0;
+  void Write(std::string_view piece) override { bytes += piece.size(); }
+  void SetProgress(int) override {}
+  void ProcessEvents() override {}
+};
 
 // Writes every line to a log, as the run does.
 class LogServices : public ScanServices {
@@ -68,7 +81,7 @@ struct Scan {
 Scan RunScan(const MappedInput& input, const TAlgorithm& algorithm, const TSearchFields& fields,
              int key, const std::string& log, const std::string& format, ScanOptions options = {}) {
   int64_t found = 0;
-  if (options.workers == 0) options.workers = DefaultWorkerCount();
+  options.workers = DefaultWorkerCount();
   const RowLineMaker lines(fields.RegExp, format);
   const double seconds = Seconds([&] {
     LogServices services(log);
@@ -135,6 +148,58 @@ double AgainstStrings(const std::string& file, const std::string& work, bool pri
                 same ? "same strings" : "DIFFERENT STRINGS");
   }
   return same ? theirs / ours.seconds : -1;
+}
+
+// All keys over the file with the lines dropped; best of five timings.
+Scan AllKeysDropped(const MappedInput& input, const TSearchFields& fields,
+                    ScanOptions::Search search, int workers) {
+  ScanOptions options;
+  options.workers = workers > 0 ? workers : DefaultWorkerCount();
+  options.search = search;
+  const RowLineMaker lines(fields.RegExp, kDefaultReportFormat);
+  int64_t found = 0;
+  const double seconds = Seconds([&] {
+    DropServices services;
+    TScanContext context;
+    context.Data = input.data();
+    context.Size = input.size();
+    context.Width = DecimalWidth(input.size());
+    context.Services = &services;
+    context.Lines = &lines;
+    context.SingleKey = false;
+    ScanAllKeys(
+        Algorithms[0], fields, context, [](int) { return true; }, options);
+    found = context.Found;
+  });
+  return {seconds, found};
+}
+
+// Where the sparse screening stops paying: alphabets of growing size, both searches, XOR8,
+// MinLength 7, all cores, over the random file.
+void Crossover(const MappedInput& input) {
+  std::printf(
+      "\nAll keys, XOR8, MinLength 7, lines dropped: the sparse screening against the dense "
+      "key sets\n  %-26s %11s %10s %10s %12s\n",
+      "alphabet", "pair values", "sparse s", "dense s", "lines");
+  const std::pair<const char*, std::string> alphabets[] = {
+      {"digits", "0123456789"},
+      {"hex digits", "0123456789abcdef"},
+      {"0-9 a-v", "0123456789abcdefghijklmnopqrstuv"},
+      {"0-9 a-z", "0123456789abcdefghijklmnopqrstuvwxyz"},
+      {"0-9 a-z A-Z", "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"},
+      {"printable", PrintableAlphabet()},
+  };
+  for (const auto& [name, alphabet] : alphabets) {
+    TSearchFields fields;
+    fields.Alphabet = alphabet;
+    fields.MinLength = 7;
+    const Scan sparse = AllKeysDropped(input, fields, ScanOptions::Search::kSparse, 0);
+    const Scan dense = AllKeysDropped(input, fields, ScanOptions::Search::kDense, 0);
+    std::printf("  %-26s %11d %10.3f %10.3f %12lld%s\n", name,
+                PairValueCount(AlphabetSet(alphabet), CipherFamily::kXor), sparse.seconds,
+                dense.seconds, static_cast<long long>(dense.found),
+                sparse.found == dense.found ? "" : "  DIFFERENT COUNTS");
+  }
 }
 
 long PeakKilobytes() {
@@ -213,6 +278,16 @@ int main(int argc, char** argv) {
       "strings -a -n 7 -t d:\n");
   AgainstStrings(file, work, true);
   for (const std::string& real : real_files) AgainstStrings(real, work, true);
+  // The crossover on the first 32 MiB of the random file (or the whole, when smaller).
+  {
+    const std::string part = work + "/random32.bin";
+    const std::string cut = "head -c " + std::to_string(std::min<size_t>(mib, 32) << 20) + " '" +
+                            file + "' > '" + part + "'";
+    MappedInput part_input;
+    if (std::system(cut.c_str()) == 0 && part_input.Open(part) == MappedInput::Result::kOk) {
+      Crossover(part_input);
+    }
+  }
   std::string cleanup = "rm -rf '" + work + "'";
   return std::system(cleanup.c_str());
 }

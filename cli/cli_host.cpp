@@ -36,11 +36,13 @@ class StdoutSink : public LogSink {
 
 }  // namespace
 
-CliHost::CliHost(const TaskTable& table, std::string input, std::string format, bool to_stdout)
+CliHost::CliHost(const TaskTable& table, std::string input, std::string format, bool to_stdout,
+                 int jobs)
     : table_(table),
       input_(std::move(input)),
       format_(std::move(format)),
       to_stdout_(to_stdout),
+      jobs_(jobs),
       bar_(::isatty(STDERR_FILENO) == 1) {}
 
 CliHost::~CliHost() { ClearBar(); }

@@ -11,7 +11,7 @@ namespace veskor {
 
 class CliHost : public RunHost, public TaskTableObserver {
  public:
-  CliHost(const TaskTable& table, std::string input, std::string format, bool to_stdout);
+  CliHost(const TaskTable& table, std::string input, std::string format, bool to_stdout, int jobs);
   ~CliHost() override;
 
   std::string InputPath() override { return input_; }
@@ -20,6 +20,7 @@ class CliHost : public RunHost, public TaskTableObserver {
   void ProcessEvents() override;
   std::string FormatText() override { return format_; }
   std::unique_ptr<LogSink> CreateLog(const std::string& path) override;
+  int ScanWorkers() override { return jobs_ > 0 ? jobs_ : RunHost::ScanWorkers(); }
   void RowFinished(const RowOutcome& outcome) override;
 
   void CellChanged(int column, int row) override;
@@ -37,6 +38,7 @@ class CliHost : public RunHost, public TaskTableObserver {
   std::string input_;
   std::string format_;
   bool to_stdout_;
+  int jobs_;
   bool bar_ = false;  // standard error is a terminal
   bool bar_shown_ = false;
   int bar_row_ = -1;

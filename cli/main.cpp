@@ -95,7 +95,7 @@ int Main(const std::vector<std::string>& arguments) {
     return 0;
   }
   std::signal(SIGINT, OnInterrupt);
-  CliHost host(table, *options.file, format, options.to_stdout);
+  CliHost host(table, *options.file, format, options.to_stdout, options.jobs);
   table.SetObserver(&host);
   try {
     RunAnalysis(table, presets, host);

@@ -11,17 +11,21 @@
 namespace veskor {
 
 const char* const kUsage =
-    "usage: veskor-scan [--dir DIR] [--format TEXT | --format-file PATH] [--stdout] [--list] FILE\n"
+    "usage: veskor-scan [--dir DIR] [--format TEXT | --format-file PATH] [--stdout]\n"
+    "                   [--jobs N] [--list] FILE\n"
     "       veskor-scan --algo NAME [--key TEXT]\n"
     "                   (--preset NAME | --alphabet TEXT | --alphabet-file PATH)\n"
     "                   [--min N] [--max N] [--regexp TEXT | --regexp-file PATH]\n"
-    "                   [--format TEXT | --format-file PATH] [--dir DIR] [--stdout] FILE\n"
+    "                   [--format TEXT | --format-file PATH] [--dir DIR] [--stdout]\n"
+    "                   [--jobs N] FILE\n"
     "\n"
     "Without --algo, runs the checked tasks of DIR/grid.cfg with the presets of DIR/presets.dat\n"
     "and the format of DIR/config.ini (DIR: the folder of veskor-scan). With --algo, runs one\n"
     "task: every key from 1 to 255 unless --key is given. Logs are written beside FILE as\n"
     "FILE_ALGO.log, or to standard output with --stdout. --list prints the table's rows.\n"
-    "N is a whole number from 0 to 255 (--min defaults to 7, --max to 0, no upper limit).\n";
+    "N is a whole number from 0 to 255 (--min defaults to 7, --max to 0, no upper limit).\n"
+    "--jobs N: the threads the scan may use (default: every core; 1: this thread alone);\n"
+    "the lines and logs are the same for every N.\n";
 
 namespace {
 
@@ -48,6 +52,17 @@ int ParseLength(const std::string& option, const std::string& text) {
   return *value;
 }
 
+// The threads a scan may use: a whole number from 1 to kMaxJobs.
+constexpr int kMaxJobs = 1024;
+
+int ParseJobs(const std::string& option, const std::string& text) {
+  const auto value = ParseInteger(text);
+  if (!value || *value < 1 || *value > kMaxJobs) {
+    throw UsageError(option + ": '" + text + "' is not a whole number from 1 to 1024");
+  }
+  return *value;
+}
+
 // A preset record holds at most 255 bytes of alphabet or expression.
 constexpr size_t kRecordFieldBytes = 255;
 // The settings file keeps at most this much of a format.
@@ -66,7 +81,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       {"--help", false},  {"--list", false},       {"--stdout", false},       {"--dir", true},
       {"--format", true}, {"--format-file", true}, {"--algo", true},          {"--key", true},
       {"--preset", true}, {"--alphabet", true},    {"--alphabet-file", true}, {"--min", true},
-      {"--max", true},    {"--regexp", true},      {"--regexp-file", true},
+      {"--max", true},    {"--regexp", true},      {"--regexp-file", true},   {"--jobs", true},
   };
   std::vector<std::string> positional;
   bool options_end = false;
@@ -111,6 +126,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (name == "--min") options.min_length = ParseLength(name, value);
     if (name == "--max") options.max_length = ParseLength(name, value);
+    if (name == "--jobs") options.jobs = ParseJobs(name, value);
     if (name == "--regexp") options.regexp = RecordField(name, Utf8ToCp1251(value));
     if (name == "--regexp-file") options.regexp = ReadLimitedFile(name, value, kRecordFieldBytes);
   }

@@ -30,6 +30,7 @@ struct CliOptions {
   std::optional<std::string> regexp;     // 8-bit
   int min_length = 7;
   int max_length = 0;
+  int jobs = 0;                     // 0: every core the process may run on
   std::optional<std::string> file;  // file-system bytes
 };
 

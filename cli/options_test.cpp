@@ -21,6 +21,8 @@ TEST(CommandLine, SingleTaskOptions) {
   EXPECT_EQ(o.format, "%s");
   EXPECT_TRUE(o.to_stdout);
   EXPECT_EQ(o.file, "file.bin");
+  EXPECT_EQ(o.jobs, 0);  // every core
+  EXPECT_EQ(ParseCommandLine({"--jobs", "8", "f"}).jobs, 8);
 }
 
 TEST(CommandLine, DefaultsAndFileOptionsKeepBytes) {
@@ -48,6 +50,8 @@ TEST(CommandLine, Refused) {
       {"--algo"},                                       // value missing
       {"--stdout=yes", "f"},
       {"--key", "1", "f"},  // --key without --algo
+      {"--jobs", "0", "f"},
+      {"--jobs", "1025", "f"},
   };
   for (const auto& args : cases) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];

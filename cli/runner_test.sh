@@ -67,6 +67,15 @@ check "broken grid.cfg" "1 Cell out of bounds (8, 0)" "$? $(cat "$dir/err")"
 rm "$cfg/grid.cfg" "$cfg/config.ini"
 check "default rows" 4 "$("$scan" --dir "$cfg" --list | grep -c Digits)"
 
+# The lines are the same for every number of threads.
+head -c 300000 /dev/urandom > "$dir/rnd.bin"
+printf '\t' > "$dir/printable"; for i in $(seq 32 126); do printf "\\$(printf %o $i)" >> "$dir/printable"; done
+want=$("$scan" --algo XOR8 --alphabet-file "$dir/printable" --stdout --jobs 1 "$dir/rnd.bin" 2>/dev/null | md5sum)
+for jobs in 2 8; do
+  check "--jobs $jobs" "$want" \
+    "$("$scan" --algo XOR8 --alphabet-file "$dir/printable" --stdout --jobs $jobs "$dir/rnd.bin" 2>/dev/null | md5sum)"
+done
+
 # Messages name the file they concern, with control bytes shown as escapes.
 mkdir "$dir/ex.bin_ADD8.log"
 "$scan" --algo ADD8 --key 0 --alphabet 1 "$dir/ex.bin" 2>"$dir/err"

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The search of all keys with the printable alphabet against one GNU strings pass over the same
+# file, in one run: XOR8, every key, tab and 32..126, MinLength 7, lines to /dev/null, on 32 MiB
+# of concatenated /usr/bin binaries and on 32 MiB of random bytes. Each figure is the median of
+# three timings; the ratio is ours over strings.
+#
+#   bench/all_keys_vs_strings.sh [build/veskor-scan] [MiB]
+set -euo pipefail
+scan="${1:-build/veskor-scan}"
+mib="${2:-32}"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+printf '\t' > "$work/printable"
+for i in $(seq 32 126); do printf "\\$(printf %o "$i")" >> "$work/printable"; done
+# The binaries in name order, whole, until the size is reached.
+for f in /usr/bin/*; do
+  [ -f "$f" ] && [ ! -L "$f" ] && head -c 4 "$f" | grep -q ELF && cat "$f"
+done 2>/dev/null | head -c $((mib << 20)) > "$work/binaries.bin" || true
+head -c $((mib << 20)) /dev/urandom > "$work/random.bin"
+
+median() { sort -n | sed -n 2p; }
+seconds() {  # seconds COMMAND...: wall time of one run
+  local start end
+  start=$(date +%s.%N)
+  "$@" > /dev/null 2>&1
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }' 
+}
+
+printf '%-18s %10s %12s %12s %8s\n' file lines "ours (s)" "strings (s)" ratio
+for name in binaries random; do
+  file="$work/$name.bin"
+  ours=$(for _ in 1 2 3; do
+    seconds "$scan" --algo XOR8 --alphabet-file "$work/printable" --min 7 --stdout "$file"
+  done | median)
+  theirs=$(for _ in 1 2 3; do seconds strings -a -n 7 -t d "$file"; done | median)
+  lines=$("$scan" --algo XOR8 --alphabet-file "$work/printable" --min 7 --stdout "$file" \
+    2>/dev/null | wc -l)
+  printf '%-18s %10s %12.3f %12.3f %7.1fx\n' "$name ($mib MiB)" "$lines" "$ours" "$theirs" \
+    "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { print a / b }')"
+done
