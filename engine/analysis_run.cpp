@@ -23,13 +23,22 @@ class RowServices : public ScanServices {
 
   void Write(std::string_view bytes) override { log_.Write(bytes); }
   void SetProgress(int percent) override { table_.SetWholeNumber(NxProgressColumn, row_, percent); }
-  void ProcessEvents() override { host_.ProcessEvents(); }
+  void ProcessEvents() override {
+    host_.ShowRunProgress(row_, key_, lines_);
+    host_.ProcessEvents();
+  }
+  void LinesWritten(int64_t lines) override { lines_ = lines; }
+
+  // The key being searched, for the host's progress.
+  void SetKey(int key) { key_ = key; }
 
  private:
   TaskTable& table_;
   int row_;
   RunHost& host_;
   LogSink& log_;
+  int key_ = 0;
+  int64_t lines_ = 0;
 };
 
 TSearchFields SearchFieldsOf(const TPreset& preset) {
@@ -136,12 +145,15 @@ class Run {
         context.SingleKey = true;
         context.Key =
             static_cast<uint8_t>(StrToInt(Utf16ToCp1251(key_text), Utf16ToUtf8(key_text)) & 0xFF);
+        services.SetKey(context.Key);
         ScanPass(algorithm, fields, context, options);
       } else {
         context.SingleKey = false;
+        services.SetKey(1);
         ScanAllKeys(
             algorithm, fields, context,
             [&](int key) {
+              services.SetKey(std::min(key + 1, 255));
               table_.SetWholeNumber(NxProgressColumn, row, (key * 100 + 127) / 255);
               return !StopRequested.load();
             },

@@ -52,6 +52,9 @@ class RunHost {
     return std::make_unique<LogFile>(path);
   }
   virtual void RowFinished(const RowOutcome& outcome) {}
+  // While a row runs, about every 20 ms before events are processed: the key being searched
+  // (the row's key, or of all keys the one after the last finished) and the lines so far.
+  virtual void ShowRunProgress(int row, int key, int64_t lines) {}
   // The threads a row's search may use; by default every core the process may run on.
   virtual int ScanWorkers() { return DefaultWorkerCount(); }
 };

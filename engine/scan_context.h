@@ -37,6 +37,8 @@ class ScanServices {
   virtual void SetProgress(int percent) = 0;
   // Lets the window process its pending events (where "Stop" and a close request are seen).
   virtual void ProcessEvents() = 0;
+  // The lines the search has written so far, told just before events are processed.
+  virtual void LinesWritten(int64_t lines) {}
 };
 
 struct TScanContext {

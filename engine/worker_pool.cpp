@@ -134,6 +134,7 @@ WorkerPool::~WorkerPool() = default;
 void WorkerPool::PaceEvents() {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_events_ < event_interval_) return;
+  services_.LinesWritten(lines_written_);
   services_.ProcessEvents();
   last_events_ = std::chrono::steady_clock::now();
 }
