@@ -23,8 +23,13 @@ constexpr uint64_t kTailBytes = 64;
 
 struct Screen {
   std::array<KeySet, 256> sets;    // the keys (of the range) under which b is a member
+  std::array<uint64_t, 256> lane;  // the same, of the one lane that holds a range that fits
+  int lane_base = 0;               // the first key of that lane
   std::vector<ByteClass> members;  // per key, for the end of long runs
   uint64_t m = 1;
+
+  const KeySet* Table(const KeySet*) const { return sets.data(); }
+  const uint64_t* Table(const uint64_t*) const { return lane.data(); }
 };
 
 bool Has(const KeySet& set, int key) { return (set[key >> 6] >> (key & 63)) & 1; }
@@ -34,10 +39,9 @@ bool Empty(const KeySet& set) { return (set[0] | set[1] | set[2] | set[3]) == 0;
 // The sets of positions [0, n) of `bytes`, ANDed so that entry i holds the keys under which
 // bytes i .. i + m - 1 are all members (entries up to count - m are meaningful). One loop per
 // doubling step; each stays in the cache.
-__attribute__((target_clones("avx2", "default"))) void WindowSets(const KeySet* table,
-                                                                  const uint8_t* bytes,
-                                                                  size_t count, uint64_t m,
-                                                                  KeySet* window) {
+template <class Set>
+__attribute__((always_inline)) inline void WindowSetsOf(const Set* table, const uint8_t* bytes,
+                                                        size_t count, uint64_t m, Set* window) {
   for (size_t i = 0; i < count; ++i) window[i] = table[bytes[i]];
   uint64_t covered = 1;
   while (2 * covered <= m) {
@@ -51,7 +55,40 @@ __attribute__((target_clones("avx2", "default"))) void WindowSets(const KeySet* 
   }
 }
 
-// The runs of one segment [begin, end) of the file: per key, the runs that begin there.
+__attribute__((target_clones("avx2", "default"))) void WindowSets(const KeySet* table,
+                                                                  const uint8_t* bytes,
+                                                                  size_t count, uint64_t m,
+                                                                  KeySet* window) {
+  WindowSetsOf(table, bytes, count, m, window);
+}
+
+__attribute__((target_clones("avx2", "default"))) void WindowSets(const uint64_t* table,
+                                                                  const uint8_t* bytes,
+                                                                  size_t count, uint64_t m,
+                                                                  uint64_t* window) {
+  WindowSetsOf(table, bytes, count, m, window);
+}
+
+bool Empty(uint64_t set) { return set == 0; }
+
+// The keys of a set, one 64-bit lane at a time: all four lanes, or the one lane of a range of
+// keys that fits in it.
+template <class Set>
+struct Lanes;
+template <>
+struct Lanes<KeySet> {
+  static constexpr int kCount = 4;
+  static uint64_t Get(const KeySet& set, int lane) { return set[lane]; }
+};
+template <>
+struct Lanes<uint64_t> {
+  static constexpr int kCount = 1;
+  static uint64_t Get(uint64_t set, int) { return set; }
+};
+
+// The runs of one segment [begin, end) of the file: per key, the runs that begin there. `Set`
+// holds the keys of a position: all 256, or the 64 of one lane.
+template <class Set>
 class SegmentScreen {
  public:
   // `kept` counts the runs that all segments keep, up to `max_runs`; past it `keeping` turns
@@ -64,7 +101,7 @@ class SegmentScreen {
         kept_(kept),
         max_runs_(max_runs),
         keep_(keeping.load()) {
-    window_.reset(new KeySet[kBlockPositions + 256]);
+    window_.reset(new Set[kBlockPositions + 256]);
   }
 
   // False when a checkpoint said to stop.
@@ -108,15 +145,26 @@ class SegmentScreen {
     const uint64_t windows_end = std::min(q, input_.size >= m ? input_.size - m + 1 : 0);
     if (windows_end <= p) return;
     const size_t starts = static_cast<size_t>(windows_end - p);
-    WindowSets(screen_.sets.data(), bytes, starts + m - 1, m, window_.get());
-    const KeySet none{0, 0, 0, 0};
-    for (size_t i = 0; i < starts; ++i) {
-      const KeySet& before = p + i == 0 ? none : screen_.sets[bytes[static_cast<ptrdiff_t>(i) - 1]];
-      const KeySet begins = window_[i] & ~before;
-      if (Empty(begins)) continue;
-      for (int lane = 0; lane < 4; ++lane) {
-        for (uint64_t keys = begins[lane]; keys != 0; keys &= keys - 1) {
-          const int key = lane * 64 + __builtin_ctzll(keys);
+    const Set* table = screen_.Table(static_cast<const Set*>(nullptr));
+    Set* const window = window_.get();
+    WindowSets(table, bytes, starts + m - 1, m, window);
+    // At the file's start no member comes before.
+    const size_t first = p == 0 ? 1 : 0;
+    if (p == 0 && !Empty(window[0])) Begins(window[0], 0, 0, segment_begin, bytes, copied);
+    for (size_t i = first; i < starts; ++i) {
+      const Set begins = window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]];
+      if (!Empty(begins)) Begins(begins, p, i, segment_begin, bytes, copied);
+    }
+  }
+
+  // Runs of the keys in `begins` start at position p + i.
+  void Begins(const Set& begins, uint64_t p, size_t i, uint64_t segment_begin, const uint8_t* bytes,
+              uint64_t copied) {
+    const uint64_t m = screen_.m;
+    {
+      for (int lane = 0; lane < Lanes<Set>::kCount; ++lane) {
+        for (uint64_t keys = Lanes<Set>::Get(begins, lane); keys != 0; keys &= keys - 1) {
+          const int key = screen_.lane_base + lane * 64 + __builtin_ctzll(keys);
           ++counts_[key];
           if (!keep_) continue;
           // The run's end: in the copied bytes, then in the file when it goes on past them.
@@ -144,7 +192,7 @@ class SegmentScreen {
   std::atomic<size_t>& kept_;
   const size_t max_runs_;
   bool keep_;
-  std::unique_ptr<KeySet[]> window_;
+  std::unique_ptr<Set[]> window_;
   std::vector<uint8_t> bytes_;
   std::array<uint64_t, 256> counts_{};
   std::vector<uint64_t> events_;
@@ -167,6 +215,10 @@ DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_ke
     }
     screen.sets[b] = set;
   }
+  // A range of keys inside one lane is screened with 64-bit sets: a quarter of the work.
+  const bool one_lane = first_key / 64 == last_key / 64;
+  screen.lane_base = one_lane ? first_key / 64 * 64 : 0;
+  for (int b = 0; b < 256; ++b) screen.lane[b] = screen.sets[b][first_key / 64];
   screen.members.reserve(256);
   for (int key = 0; key < 256; ++key) {
     std::array<bool, 256> member{};
@@ -184,11 +236,20 @@ DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_ke
   const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(input.size, begin + segment_bytes);
-    SegmentScreen screen_segment(input, screen, keeping, kept, max_runs);
-    if (!screen_segment.Run(begin, end, out)) return;
-    segment_counts[s] = screen_segment.counts();
-    if (!screen_segment.kept_all() || !keeping.load()) return;
-    std::vector<uint64_t>& events = screen_segment.events();
+    std::vector<uint64_t> events;
+    if (one_lane) {
+      SegmentScreen<uint64_t> screen_segment(input, screen, keeping, kept, max_runs);
+      if (!screen_segment.Run(begin, end, out)) return;
+      segment_counts[s] = screen_segment.counts();
+      if (!screen_segment.kept_all() || !keeping.load()) return;
+      events.swap(screen_segment.events());
+    } else {
+      SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, max_runs);
+      if (!screen_segment.Run(begin, end, out)) return;
+      segment_counts[s] = screen_segment.counts();
+      if (!screen_segment.kept_all() || !keeping.load()) return;
+      events.swap(screen_segment.events());
+    }
     // The runs in file order, sorted by key (a counting sort keeps the order within a key).
     DenseRuns::Segment& segment = runs.segments[s];
     segment.begin = begin;

@@ -90,6 +90,9 @@ class RunJudge {
   bool DecodeRuns(const Span* runs, size_t count, char* out) const;
   void Decode(const Span& span);
   void WriteNow(const Span& span);
+  // The waiting lines written in place with their texts decoded into them; false when the
+  // format does not allow it or the file faulted (nothing is then written).
+  bool FlushInPlace();
 
   const ScanInput& input_;
   const KeyView& key_;

@@ -33,6 +33,9 @@ class LineMaker {
   // written.
   virtual void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                          const LongText& text) const = 0;
+  // The format whose lines (each followed by CR LF) may be written in place, their texts decoded
+  // straight into them; null when lines are made only by AppendLine.
+  virtual const ReportFormat* InPlaceFormat() const { return nullptr; }
 };
 
 // The run's lines: the expression compiled once, its compile error raised at the first string
@@ -48,6 +51,7 @@ class RowLineMaker : public LineMaker {
                   std::string_view text) const override;
   void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                  const LongText& text) const override;
+  const ReportFormat* InPlaceFormat() const override { return &format_; }
 
  private:
   std::unique_ptr<CompiledRegExp> expression_;

@@ -538,6 +538,47 @@ TEST(Scanner, AnErrorComesAfterTheLinesBeforeIt) {
   }
 }
 
+TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
+  // The run's own lines: texts decoded straight into lines of the report format, for every
+  // cipher (XOR by words, ADD8 and SUB8 by bytes that carry into none), against the reference,
+  // which makes every line whole.
+  std::mt19937 rng(17);
+  const char* formats[] = {"%3d | %*d | %s", "%3:s", "[%3:-12.5s|%2:x|%1:*d]", "%3:8s%3:s"};
+  for (int round = 0; round < 24; ++round) {
+    const int algorithm = round % 4;
+    const std::string alphabet = RandomAlphabet(rng, 40 + static_cast<int>(rng() % 150));
+    const TSearchFields fields = Fields(alphabet, 1 + static_cast<int>(rng() % 8));
+    const std::string data =
+        Generate(rng, 200 + rng() % 3000, alphabet, fields.MinLength, 0, algorithm, 0xC7);
+    const RowLineMaker lines("", formats[round % 4]);
+    FillAlgorithms();
+    auto run = [&](bool reference, int workers) {
+      Recorder services;
+      TScanContext context;
+      context.Data = reinterpret_cast<const uint8_t*>(data.data());
+      context.Size = data.size();
+      context.Width = DecimalWidth(data.size());
+      context.Services = &services;
+      context.Lines = &lines;
+      context.SingleKey = false;
+      if (reference) {
+        for (int key = 1; key <= 255; ++key) {
+          context.Key = static_cast<uint8_t>(key);
+          ScanPassReference(Algorithms[algorithm], fields, context);
+        }
+      } else {
+        ScanAllKeys(
+            Algorithms[algorithm], fields, context, [](int) { return true; },
+            Options(1 << 20, 1 << 20, workers));
+      }
+      return services.bytes;
+    };
+    const std::string expected = run(true, 1);
+    EXPECT_EQ(run(false, 1), expected) << "round " << round;
+    EXPECT_EQ(run(false, 2), expected) << "round " << round;
+  }
+}
+
 TEST(Scanner, StoppedAllKeysSearchLeavesWholeKeysThenAFileOrderPrefix) {
   std::mt19937 rng(5);
   for (int algorithm = 0; algorithm < 4; ++algorithm) {

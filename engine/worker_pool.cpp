@@ -62,9 +62,11 @@ void JobOutput::Write(std::string_view bytes) {
   if (chunk_.size() - line_end_ >= kChunkBytes) Publish(chunk_.size());
 }
 
-void JobOutput::EndLine() {
+void JobOutput::EndLine() { EndLines(1); }
+
+void JobOutput::EndLines(int64_t count) {
   line_end_ = chunk_.size();
-  ++chunk_lines_;
+  chunk_lines_ += count;
   // A chunk that continues a long line goes at once, so that the line's end is its end.
   if (chunk_.size() >= kChunkBytes || starts_mid_line_) Publish(chunk_.size());
 }

@@ -33,6 +33,8 @@ class JobOutput : public ByteSink {
   }
   // The bytes written since the last line end, CR LF included, end a line.
   void EndLine();
+  // `count` whole lines were appended to Buffer() since the last line end.
+  void EndLines(int64_t count);
   // Where a line may be appended directly (then EndLine); what is there before must stay.
   LineBuffer& Buffer() { return chunk_; }
   // Between two batches of a job's work: false when the job must end at once (a stop, or an

@@ -71,6 +71,7 @@ struct ReportFormat::Program {
   bool direct = false;
   uint64_t fixed_bound = 0;  // the most a line holds besides its strings and '*' widths
   int string_fields = 0;
+  bool has_star = false;  // a width or precision read from an argument
 };
 
 namespace {
@@ -489,6 +490,7 @@ inline void CopyBytes(char* to, const char* from, size_t count) {
 // kDirectWidth (the Evaluator makes that line).
 uint64_t DirectBound(const ReportFormat::Program& program, const int32_t (&values)[2],
                      uint64_t text_size) {
+  if (!program.has_star) return program.fixed_bound + text_size * program.string_fields;
   uint64_t star_widths = 0;
   for (const Op& op : program.ops) {
     if (op.type != Op::Type::kField) continue;
@@ -505,8 +507,22 @@ uint64_t DirectBound(const ReportFormat::Program& program, const int32_t (&value
 // The line of a format whose lines can be bounded, written at `p` (with room for DirectBound):
 // the same bytes as the Evaluator makes, without its checks for failures that the format cannot
 // have. Returns the end of the line.
+// The text of a string field: its bytes, or where they come from.
+struct FieldText {
+  uint64_t size;
+  std::string_view bytes;                  // when held
+  const ReportFormat::TextSource* source;  // else
+  void WriteTo(char* p, uint64_t count) const {
+    if (source != nullptr) {
+      source->Copy(p, count);
+    } else {
+      CopyBytes(p, bytes.data(), count);
+    }
+  }
+};
+
 char* DirectWrite(const ReportFormat::Program& program, char* p, const int32_t (&values)[2],
-                  int64_t position, std::string_view text) {
+                  int64_t position, const FieldText& text) {
   auto resolve = [&](const Number& number) {
     return number.argument < 0 ? number.value : std::max(values[number.argument], 0);
   };
@@ -519,12 +535,13 @@ char* DirectWrite(const ReportFormat::Program& program, char* p, const int32_t (
     const size_t field_width = static_cast<size_t>(resolve(op.width));
     const int32_t precision = op.has_precision ? resolve(op.precision) : 0;
     if (op.letter == 's') {
-      const std::string_view body =
-          op.has_precision ? text.substr(0, static_cast<size_t>(precision)) : text;
-      const size_t fill = field_width > body.size() ? field_width - body.size() : 0;
+      const size_t length = static_cast<size_t>(
+          op.has_precision ? std::min<uint64_t>(text.size, static_cast<uint64_t>(precision))
+                           : text.size);
+      const size_t fill = field_width > length ? field_width - length : 0;
       if (!op.left) p = std::fill_n(p, fill, ' ');
-      CopyBytes(p, body.data(), body.size());
-      p += body.size();
+      text.WriteTo(p, length);
+      p += length;
       if (op.left) p = std::fill_n(p, fill, ' ');
       continue;
     }
@@ -598,7 +615,10 @@ ReportFormat::ReportFormat(std::string_view format) : program_(std::make_unique<
   }
   // A '*' width adds at most kDirectWidth to every field that has one.
   uint64_t star_fields = 0;
-  for (const Op& op : program_->ops) star_fields += op.width.argument >= 0 ? 1 : 0;
+  for (const Op& op : program_->ops) {
+    star_fields += op.width.argument >= 0 ? 1 : 0;
+    program_->has_star = program_->has_star || op.width.argument >= 0 || op.precision.argument >= 0;
+  }
   program_->direct = direct && bound + star_fields * kDirectWidth <= kMaxLineBytes;
   program_->fixed_bound = bound;
 }
@@ -620,7 +640,7 @@ void ReportFormat::Append(LineBuffer& out, int32_t key, int32_t width, int64_t p
   if (program_->direct) {
     if (const uint64_t bound = DirectBound(*program_, values, text.size()); bound > 0) {
       char* start = out.Extend(bound + line_end.size());
-      char* end = DirectWrite(*program_, start, values, position, text);
+      char* end = DirectWrite(*program_, start, values, position, {text.size(), text, nullptr});
       CopyBytes(end, line_end.data(), line_end.size());
       out.Commit(static_cast<size_t>(end - start) + line_end.size());
       return;
@@ -630,6 +650,17 @@ void ReportFormat::Append(LineBuffer& out, int32_t key, int32_t width, int64_t p
   AppendSlowly(line, key, width, position, text);
   line.append(line_end);
   out.Append(line);
+}
+
+uint64_t ReportFormat::InPlaceBound(int32_t key, int32_t width, uint64_t text_size) const {
+  const int32_t values[2] = {key, width};
+  return program_->direct ? DirectBound(*program_, values, text_size) : 0;
+}
+
+char* ReportFormat::WriteInPlace(char* at, int32_t key, int32_t width, int64_t position,
+                                 uint64_t text_size, const TextSource& text) const {
+  const int32_t values[2] = {key, width};
+  return DirectWrite(*program_, at, values, position, {text_size, {}, &text});
 }
 
 void ReportFormat::AppendSlowly(std::string& out, int32_t key, int32_t width, int64_t position,

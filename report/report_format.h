@@ -126,6 +126,21 @@ class ReportFormat {
   // The same, followed by `line_end`, into a LineBuffer (the run's path for every line).
   void Append(LineBuffer& out, int32_t key, int32_t width, int64_t position, std::string_view text,
               std::string_view line_end) const;
+
+  // Where a line is written in place, its string's bytes come from here (decoded from a file).
+  class TextSource {
+   public:
+    virtual ~TextSource() = default;
+    // Writes the string's first `count` bytes at `to`.
+    virtual void Copy(char* to, uint64_t count) const = 0;
+  };
+  // The most bytes a line with a string of `text_size` bytes takes when written in place, or 0
+  // when this format's line cannot be: then Append makes it (and raises what it must).
+  uint64_t InPlaceBound(int32_t key, int32_t width, uint64_t text_size) const;
+  // Writes the line at `at`, which has room for InPlaceBound bytes; returns its end. Never fails,
+  // allocates nothing and touches nothing but `at` and what `text` reads.
+  char* WriteInPlace(char* at, int32_t key, int32_t width, int64_t position, uint64_t text_size,
+                     const TextSource& text) const;
   // Writes the line to `sink` with the text streamed from `text`. A failure is raised before
   // anything is written.
   void Write(ByteSink& sink, int32_t key, int32_t width, int64_t position,
