@@ -152,6 +152,13 @@ void RunJudge::Decode(const Span& span) {
   decoded_ = span;
 }
 
+std::string_view RunJudge::Text(const Span& span, uint64_t max_bytes) {
+  const Span shown{span.start, std::min(span.end, span.start + max_bytes)};
+  Decode(shown);
+  decoded_ = {0, 0};  // a cut text is no run's whole text
+  return text_;
+}
+
 bool RunJudge::Accepts(const Span& span) {
   const uint64_t length = span.end - span.start;
   const TSearchFields& fields = *input_.fields;

@@ -50,6 +50,9 @@ struct ScanInput {
 
   ScanInput(const uint8_t* data, uint64_t size, int32_t width, const TAlgorithm& algorithm,
             const TSearchFields& fields, const LineMaker& lines, uint64_t batch_bytes);
+
+  // A run's length in characters.
+  uint64_t Characters(const Span& span) const { return span.end - span.start; }
 };
 
 // One key: its decode table and the stored bytes that decode into the alphabet under it.
@@ -82,6 +85,8 @@ class RunJudge {
   void Write(const Span& span);
   // Writes the lines that wait. A job calls it when its runs are done.
   void Flush();
+  // The text of a run, at most its first `max_bytes` bytes; valid until the next call.
+  std::string_view Text(const Span& span, uint64_t max_bytes);
 
  private:
   static constexpr size_t kQueuedRuns = 512;

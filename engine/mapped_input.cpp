@@ -30,6 +30,7 @@ MappedInput::Result MappedInput::Open(const std::string& path) {
   ::madvise(view, static_cast<size_t>(size), MADV_SEQUENTIAL);
   data_ = static_cast<const uint8_t*>(view);
   size_ = size;
+  modified_ = static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
   return Result::kOk;
 }
 

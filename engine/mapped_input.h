@@ -20,11 +20,14 @@ class MappedInput {
   Result Open(const std::string& path);
   const uint8_t* data() const { return data_; }
   uint64_t size() const { return size_; }
+  // The file's last modification, in nanoseconds since the epoch.
+  int64_t modified() const { return modified_; }
 
  private:
   int fd_ = -1;
   const uint8_t* data_ = nullptr;
   uint64_t size_ = 0;
+  int64_t modified_ = 0;
 };
 
 }  // namespace veskor
