@@ -2,10 +2,14 @@
 // (a) whole files stored under a key, (b) short secrets hidden under a key in binaries and in
 // random bytes; both beside ranking by the number of strings. Also the text score's speed.
 //
-//   build/bench/rank_bench [cases per part] [seed] [--list]   (defaults 150 and 1)
+//   build/bench/rank_bench [cases (a)] [cases (b)] [seed] [--threads=N] [--list]
+//                                                      (defaults 200, 100, 1, 2 threads)
 //
-// --list prints every case whose key the score does not rank well enough.
+// --list prints every case whose key the score does not rank well enough. The seconds beside
+// each figure add up the cases' search times (the threads run cases side by side).
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +18,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/algorithms.h"
@@ -207,7 +212,12 @@ class SecretMaker {
           break;
         case 3: {
           secret = Capital(Pick(kWords));
-          while (secret.size() < 40) secret += " " + Pick(kSmallWords) + " " + Pick(kWords);
+          while (secret.size() < 40) {
+            secret += ' ';
+            secret += Pick(kSmallWords);
+            secret += ' ';
+            secret += Pick(kWords);
+          }
           secret += ".";
           break;
         }
@@ -261,29 +271,96 @@ class SecretMaker {
 
 struct Tally {
   int cases = 0, score_hits = 0, count_hits = 0;
-  void Add(bool score_hit, bool count_hit) {
+  double seconds = 0;
+  void Add(bool score_hit, bool count_hit, double case_seconds) {
     ++cases;
     score_hits += score_hit;
     count_hits += count_hit;
+    seconds += case_seconds;
   }
   void Print(const char* name) const {
     if (cases == 0) return;
-    std::printf("  %-30s %4d cases   score %6.1f%%   count %6.1f%%\n", name, cases,
-                100.0 * score_hits / cases, 100.0 * count_hits / cases);
+    std::printf("  %-30s %4d cases   score %6.1f%%   count %6.1f%%   %5.0f s\n", name, cases,
+                100.0 * score_hits / cases, 100.0 * count_hits / cases, seconds);
   }
 };
 
-void PrintCase(const char* what, const std::string& name, const TAlgorithm& algorithm, int key,
-               const Ranks& ranks) {
-  std::printf("    %s %s %s key %d: rank %d by score (%.1f), %d by count\n", what, name.c_str(),
-              algorithm.Name.c_str(), key, ranks.by_score, ranks.row[key].Score(), ranks.by_count);
+// A case whose key the score did not rank well enough: the key's best strings and the three
+// keys ranked first.
+std::string Describe(const std::string& name, const TAlgorithm& algorithm, int key,
+                     const Ranks& ranks, const std::string& secret) {
+  std::string out;
+  char line[512];
+  std::snprintf(line, sizeof(line), "    %s %s key %d: rank %d by score (%.1f), %d by count %s\n",
+                name.c_str(), algorithm.Name.c_str(), key, ranks.by_score, ranks.row[key].Score(),
+                ranks.by_count, secret.c_str());
+  out += line;
+  for (const BestString& best : ranks.row[key].Best()) {
+    std::snprintf(line, sizeof(line), "      its best %.1f \"%s\"\n", best.score,
+                  best.text.substr(0, 60).c_str());
+    out += line;
+  }
   const std::vector<int> ranking = ranks.row.Ranking();
   for (size_t i = 0; i < std::min<size_t>(3, ranking.size()); ++i) {
     const KeySummary& summary = ranks.row[ranking[i]];
-    std::string best = summary.Best().empty() ? "" : summary.Best()[0].text.substr(0, 60);
-    std::printf("      key %3d score %7.1f count %6llu best %.1f \"%s\"\n", ranking[i],
-                summary.Score(), static_cast<unsigned long long>(summary.Count()),
-                summary.Best().empty() ? 0.0 : summary.Best()[0].score, best.c_str());
+    const std::string best = summary.Best().empty() ? "" : summary.Best()[0].text.substr(0, 60);
+    std::snprintf(line, sizeof(line), "      key %3d score %7.1f count %6llu best %.1f \"%s\"\n",
+                  ranking[i], summary.Score(), static_cast<unsigned long long>(summary.Count()),
+                  summary.Best().empty() ? 0.0 : summary.Best()[0].score, best.c_str());
+    out += line;
+  }
+  return out;
+}
+
+// One case of either part, drawn before the search so that the threads share nothing.
+struct Case {
+  bool whole = true;           // (a); otherwise (b)
+  size_t group = 0;            // (a): the kind of file; (b): 0 in a binary, 1 in random bytes
+  std::filesystem::path path;  // empty for random bytes
+  size_t random_size = 0;
+  uint64_t data_seed = 0;
+  int algorithm = 0;
+  int key = 0;
+  std::string secret;
+  uint64_t where = 0;  // the secret's offset, modulo the room the host leaves
+  // Results.
+  bool score_hit = false, count_hit = false;
+  double seconds = 0;
+  uint64_t file_bytes = 0, scored_bytes = 0;
+  std::string listing;
+};
+
+void RunCase(Case& c, size_t max_bytes, bool list) {
+  const TAlgorithm& algorithm = Algorithms[c.algorithm];
+  std::string data;
+  if (!c.path.empty()) {
+    data = ReadFile(c.path, max_bytes);
+  } else {
+    std::mt19937_64 rng(c.data_seed);
+    data.resize(c.random_size);
+    for (size_t j = 0; j + 8 <= data.size(); j += 8) {
+      const uint64_t v = rng();
+      std::memcpy(&data[j], &v, 8);
+    }
+  }
+  if (c.whole) {
+    Encode(algorithm, static_cast<uint8_t>(c.key), data.data(), data.size());
+  } else {
+    std::string secret = c.secret;
+    Encode(algorithm, static_cast<uint8_t>(c.key), secret.data(), secret.size());
+    data.replace(c.where % (data.size() - secret.size()), secret.size(), secret);
+  }
+  c.file_bytes = data.size();
+  const auto start = std::chrono::steady_clock::now();
+  const Ranks ranks = RankKey(algorithm, data, c.key, c.scored_bytes);
+  c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const int top = c.whole ? 1 : 3;
+  c.score_hit = ranks.by_score >= 1 && ranks.by_score <= top;
+  c.count_hit = ranks.by_count >= 1 && ranks.by_count <= top;
+  if (list && !c.score_hit) {
+    const std::string name =
+        c.path.empty() ? "random " + std::to_string(data.size()) : c.path.string();
+    c.listing = Describe(name, algorithm, c.key, ranks, c.secret);
   }
 }
 
@@ -314,25 +391,29 @@ void MeasureSpeed(const Pools& pools) {
   }
   for (const auto& [name, strings] : {std::pair{"document lines", &lines},
                                       std::pair{"random 7..12 printable", &random_strings}}) {
+    // The fastest of five rounds: the machine is shared, and the slower rounds measure others.
     uint64_t bytes = 0;
-    double sum = 0;
+    double sum = 0, fastest = 1e30;
     TextScorer scorer;
-    const auto start = std::chrono::steady_clock::now();
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
+      bytes = 0;
+      sum = 0;
+      const auto start = std::chrono::steady_clock::now();
       for (std::string_view s : *strings) {
         scorer.Reset();
         scorer.Feed(s);
         sum += scorer.Score();
         bytes += s.size();
       }
+      fastest = std::min(fastest, std::chrono::duration<double, std::nano>(
+                                      std::chrono::steady_clock::now() - start)
+                                      .count());
     }
-    const double ns =
-        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "  %-24s %10llu bytes in %8zu strings: %.2f ns/byte (%.1f ns/string), mean "
         "score %.1f bits\n",
-        name, static_cast<unsigned long long>(bytes / 3), strings->size(), ns / bytes,
-        ns / (3.0 * strings->size()), sum / (3.0 * strings->size()));
+        name, static_cast<unsigned long long>(bytes), strings->size(), fastest / bytes,
+        fastest / strings->size(), sum / strings->size());
   }
 }
 
@@ -341,105 +422,120 @@ void MeasureSpeed(const Pools& pools) {
 
 int main(int argc, char** argv) {
   using namespace veskor;
-  int cases = 150;
+  int cases_a = 200, cases_b = 100;
   uint64_t seed = 1;
   bool list = false;
+  unsigned threads = 2;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--list") == 0) {
       list = true;
-    } else if (positional++ == 0) {
-      cases = std::atoi(argv[i]);
+    } else if (std::strncmp(argv[i], "--threads=", 10) == 0) {
+      threads = std::max(1, std::atoi(argv[i] + 10));
+    } else if (positional == 0) {
+      cases_a = std::atoi(argv[i]);
+      ++positional;
+    } else if (positional == 1) {
+      cases_b = std::atoi(argv[i]);
+      ++positional;
     } else {
       seed = std::strtoull(argv[i], nullptr, 10);
     }
   }
   FillAlgorithms();
-  constexpr size_t kMaxFile = 5u << 20;
+  // Whole files of up to 1 MiB; binaries of 256 KiB to 2 MiB hold secrets (the search of all
+  // keys takes one to two seconds per MiB of binary, so larger ones would make the bench slow).
+  constexpr size_t kMaxWhole = 1u << 20;
+  constexpr size_t kMinHost = 256u << 10, kMaxHost = 2u << 20;
   const auto start = std::chrono::steady_clock::now();
-  const Pools pools = FindFiles(kMaxFile);
+  const Pools pools = FindFiles(kMaxHost);
   std::printf(
-      "rank_bench: %d cases per part, seed %llu; files: %zu programs, %zu libraries, "
+      "rank_bench: %d + %d cases, seed %llu, %u threads; files: %zu programs, %zu libraries, "
       "%zu documents, %zu scripts\n",
-      cases, static_cast<unsigned long long>(seed), pools.programs.size(), pools.libraries.size(),
-      pools.documents.size(), pools.scripts.size());
+      cases_a, cases_b, static_cast<unsigned long long>(seed), threads, pools.programs.size(),
+      pools.libraries.size(), pools.documents.size(), pools.scripts.size());
   std::printf("printable preset (tab and 32..126), MinLength 7, keys 1..255\n\n");
-  std::mt19937_64 rng(seed);
-  uint64_t scored_bytes = 0, file_bytes = 0;
 
-  // (a) Whole files under a key: is the true key first?
-  const std::vector<std::pair<const char*, const std::vector<std::filesystem::path>*>> kinds = {
-      {"programs (/usr/bin)", &pools.programs},
-      {"libraries (/usr/lib)", &pools.libraries},
-      {"documents (/usr/share/doc)", &pools.documents},
-      {"scripts", &pools.scripts}};
-  Tally whole;
-  std::vector<Tally> whole_by_kind(kinds.size());
-  std::vector<Tally> whole_by_algorithm(3);
-  for (int i = 0; i < cases; ++i) {
-    const size_t kind = static_cast<size_t>(i) % kinds.size();
-    const auto& pool = *kinds[kind].second;
+  auto small = [&](const std::vector<std::filesystem::path>& pool) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& p : pool) {
+      if (std::filesystem::file_size(p) <= kMaxWhole) files.push_back(p);
+    }
+    return files;
+  };
+  const std::vector<std::pair<const char*, std::vector<std::filesystem::path>>> kinds = {
+      {"programs (/usr/bin)", small(pools.programs)},
+      {"libraries (/usr/lib)", small(pools.libraries)},
+      {"documents (/usr/share/doc)", small(pools.documents)},
+      {"scripts", small(pools.scripts)}};
+  std::vector<std::filesystem::path> hosts;
+  for (const auto* pool : {&pools.programs, &pools.libraries}) {
+    for (const auto& p : *pool) {
+      if (std::filesystem::file_size(p) >= kMinHost) hosts.push_back(p);
+    }
+  }
+
+  // Every case is drawn first, in order, from the seed.
+  std::mt19937_64 rng(seed);
+  std::vector<Case> cases;
+  for (int i = 0; i < cases_a; ++i) {
+    Case c;
+    c.group = static_cast<size_t>(i) % kinds.size();
+    const auto& pool = kinds[c.group].second;
     if (pool.empty()) continue;
-    const std::filesystem::path& path = pool[rng() % pool.size()];
-    std::string data = ReadFile(path, kMaxFile);
-    const TAlgorithm& algorithm = Algorithms[static_cast<size_t>(i / kinds.size()) % 3];
-    const int key = 1 + static_cast<int>(rng() % 255);
-    Encode(algorithm, static_cast<uint8_t>(key), data.data(), data.size());
-    file_bytes += data.size();
-    const Ranks ranks = RankKey(algorithm, data, key, scored_bytes);
-    const bool score_hit = ranks.by_score == 1, count_hit = ranks.by_count == 1;
-    whole.Add(score_hit, count_hit);
-    whole_by_kind[kind].Add(score_hit, count_hit);
-    whole_by_algorithm[static_cast<size_t>(i / kinds.size()) % 3].Add(score_hit, count_hit);
-    if (list && !score_hit) PrintCase("(a)", path.string(), algorithm, key, ranks);
+    c.path = pool[rng() % pool.size()];
+    c.algorithm = (i / static_cast<int>(kinds.size())) % 3;
+    c.key = 1 + static_cast<int>(rng() % 255);
+    cases.push_back(std::move(c));
+  }
+  SecretMaker secrets(rng);
+  for (int i = 0; i < cases_b; ++i) {
+    Case c;
+    c.whole = false;
+    c.group = i % 2 == 0 && !hosts.empty() ? 0 : 1;
+    if (c.group == 0) {
+      c.path = hosts[rng() % hosts.size()];
+    } else {
+      c.random_size = (1u << 20) + rng() % (4u << 20);
+      c.data_seed = rng();
+    }
+    c.algorithm = (i / 2) % 3;
+    c.key = 1 + static_cast<int>(rng() % 255);
+    c.secret = secrets.Make();
+    c.where = rng();
+    cases.push_back(std::move(c));
+  }
+
+  std::atomic<size_t> next{0};
+  std::vector<std::thread> workers;
+  for (unsigned t = 0; t < threads; ++t) {
+    workers.emplace_back([&] {
+      for (size_t i; (i = next++) < cases.size();) {
+        RunCase(cases[i], cases[i].whole ? kMaxWhole : kMaxHost, list);
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+
+  Tally whole, hidden;
+  std::vector<Tally> whole_by_kind(kinds.size()), whole_by_algorithm(3);
+  std::vector<Tally> hidden_by_host(2), hidden_by_algorithm(3);
+  uint64_t scored_bytes = 0, file_bytes = 0;
+  for (const Case& c : cases) {
+    scored_bytes += c.scored_bytes;
+    file_bytes += c.file_bytes;
+    const std::array<Tally*, 3> tallies =
+        c.whole ? std::array<Tally*, 3>{&whole, &whole_by_kind[c.group],
+                                        &whole_by_algorithm[c.algorithm]}
+                : std::array<Tally*, 3>{&hidden, &hidden_by_host[c.group],
+                                        &hidden_by_algorithm[c.algorithm]};
+    for (Tally* tally : tallies) tally->Add(c.score_hit, c.count_hit, c.seconds);
+    if (!c.listing.empty()) std::printf("%s", c.listing.c_str());
   }
   std::printf("(a) whole files under a random key: the true key ranks first\n");
   whole.Print("all");
   for (size_t k = 0; k < kinds.size(); ++k) whole_by_kind[k].Print(kinds[k].first);
   for (size_t a = 0; a < 3; ++a) whole_by_algorithm[a].Print(Algorithms[a].Name.c_str());
-
-  // (b) A secret under a key in a plain binary or in random bytes: is its key in the top three?
-  SecretMaker secrets(rng);
-  Tally hidden;
-  std::vector<Tally> hidden_by_host(2);
-  std::vector<Tally> hidden_by_algorithm(3);
-  std::vector<std::filesystem::path> hosts;
-  for (const auto& p : pools.programs) {
-    if (std::filesystem::file_size(p) >= (256u << 10)) hosts.push_back(p);
-  }
-  for (const auto& p : pools.libraries) {
-    if (std::filesystem::file_size(p) >= (256u << 10)) hosts.push_back(p);
-  }
-  for (int i = 0; i < cases; ++i) {
-    const bool in_binary = i % 2 == 0 && !hosts.empty();
-    std::string data, name;
-    if (in_binary) {
-      const std::filesystem::path& path = hosts[rng() % hosts.size()];
-      data = ReadFile(path, kMaxFile);
-      name = path.string();
-    } else {
-      data.resize((1u << 20) + rng() % (4u << 20));
-      for (size_t j = 0; j + 8 <= data.size(); j += 8) {
-        const uint64_t v = rng();
-        std::memcpy(&data[j], &v, 8);
-      }
-      name = "random " + std::to_string(data.size());
-    }
-    const TAlgorithm& algorithm = Algorithms[static_cast<size_t>(i / 2) % 3];
-    const int key = 1 + static_cast<int>(rng() % 255);
-    std::string secret = secrets.Make();
-    const size_t at = rng() % (data.size() - secret.size());
-    Encode(algorithm, static_cast<uint8_t>(key), secret.data(), secret.size());
-    data.replace(at, secret.size(), secret);
-    file_bytes += data.size();
-    const Ranks ranks = RankKey(algorithm, data, key, scored_bytes);
-    const bool score_hit = ranks.by_score >= 1 && ranks.by_score <= 3;
-    const bool count_hit = ranks.by_count >= 1 && ranks.by_count <= 3;
-    hidden.Add(score_hit, count_hit);
-    hidden_by_host[in_binary ? 0 : 1].Add(score_hit, count_hit);
-    hidden_by_algorithm[static_cast<size_t>(i / 2) % 3].Add(score_hit, count_hit);
-    if (list && !score_hit) PrintCase("(b)", name, algorithm, key, ranks);
-  }
   std::printf("\n(b) a 30..60 byte secret under a random key: its key ranks in the top three\n");
   hidden.Print("all");
   hidden_by_host[0].Print("in binaries (stored plain)");
@@ -450,7 +546,7 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("\n%.1f MiB searched, %.1f MiB of strings scored, %.0f s\n\n", file_bytes / 1048576.0,
               scored_bytes / 1048576.0, seconds);
-  std::printf("text score speed\n");
+  std::printf("text score speed (one thread)\n");
   MeasureSpeed(pools);
   return 0;
 }

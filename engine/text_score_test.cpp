@@ -1,10 +1,12 @@
-// The text score: pieces against the whole string, and which strings count as text or noise.
+// The text score: which strings count as text or noise, text inside noise, and pieces against
+// the whole string.
 #include "engine/text_score.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "engine/key_summary.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -36,14 +38,40 @@ TEST(TextScore, TextBeatsItsWrongKeyDecodings) {
   }
 }
 
-TEST(TextScore, NoiseScoresBelowZero) {
+// Noise never gains much: its best stretch stays far below what a key's summary counts.
+TEST(TextScore, NoiseGainsLittle) {
   const std::string noises[] = {
-      std::string(40, 'Z'),   "abababababababababababab", "[ZZZ\\ZZZ]ZZZ^ZZZ_ZZZ`ZZZ",
-      "xq#7Kz!pW@v$2Lm^9Rt&", std::string(24, '='),
+      std::string(40, 'Z'),
+      "abababababababababababab",
+      "[ZZZ\\ZZZ]ZZZ^ZZZ_ZZZ`ZZZ",
+      "xq#7Kz!pW@v$2Lm^9Rt&",
+      std::string(24, '='),
+      "1112131415161718191:2122232425262728292:3132333435363738393:",
+      "00030004000600070009000=000C00000000000000000000000<00000000",
   };
-  for (const std::string& noise : noises) EXPECT_LT(TextScore(noise), 0.0f) << noise;
-  // A long run of one byte keeps losing.
-  EXPECT_LT(TextScore(std::string(400, 'e')), TextScore(std::string(40, 'e')));
+  for (const std::string& noise : noises) {
+    EXPECT_LT(TextScore(noise), KeySummary::kThresholdBits) << noise;
+  }
+  // A long run keeps losing in total, while its best stretch stays where it was.
+  TextScorer run;
+  run.Feed(std::string(40, 'e'));
+  const float forty = run.TotalScore();
+  run.Feed(std::string(360, 'e'));
+  EXPECT_LT(run.TotalScore(), forty - 360 * TextScorer::kNoisePenaltyBits + 1);
+  EXPECT_EQ(run.Score(), TextScore(std::string(40, 'e')));
+}
+
+// Text inside a long run of padding decoded to one printable byte scores as the text alone,
+// and the best stretch finds it.
+TEST(TextScore, TextInsidePaddingStillShows) {
+  const std::string secret = "https://downloads.riverstone.example/tools/setup.exe";
+  const std::string padded = std::string(3000, 'a') + secret + std::string(500, 'a');
+  TextScorer scorer;
+  scorer.Feed(padded);
+  EXPECT_GT(scorer.Score(), TextScore(secret) - 8);
+  EXPECT_LT(scorer.TotalScore(), 0.0f);
+  EXPECT_NEAR(static_cast<double>(scorer.BestStart()), 3000.0, 3.0);
+  EXPECT_NEAR(static_cast<double>(scorer.BestLength()), static_cast<double>(secret.size()), 6.0);
 }
 
 // A string fed in pieces scores exactly as the whole string, whatever the cuts, also inside
