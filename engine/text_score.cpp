@@ -58,7 +58,12 @@ struct FrequencyLogs {
   }
 };
 
-const FrequencyLogs kFrequencyLogs;
+// Built on first use, so that a scorer used during another file's static initialisation finds
+// the tables ready; read-only afterwards.
+const FrequencyLogs& Logs() {
+  static const FrequencyLogs logs;
+  return logs;
+}
 
 }  // namespace
 
@@ -88,7 +93,7 @@ void TextScorer::Feed(std::string_view piece) {
   uint64_t history = history_;
   uint32_t digits = digits_;
   const uint64_t stamp = uint64_t{stamp_} << 32;
-  const FrequencyLogs& logs = kFrequencyLogs;
+  const FrequencyLogs& logs = Logs();
   for (char c : piece) {
     const uint8_t byte = static_cast<uint8_t>(c);
     const uint32_t entry = kModelTable[(state << 8) | kModelColumn[byte]];
