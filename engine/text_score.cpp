@@ -1,8 +1,9 @@
 // The text score: one lookup per byte in the generated model automaton, the string's own byte
-// frequencies as the second noise explanation, periodic runs, and the best stretch.
+// frequencies as the second noise explanation, progressions, and the best stretch.
 #include "engine/text_score.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -11,16 +12,12 @@ namespace {
 
 #include "text_model_table.inc"
 
-// Whether the last bytes (the latest in the low byte of `history`) repeat a period of one to
-// four bytes: the fourth byte of "ZZZZ", the sixth of "ababab", the eighth of "abcabcab" or
-// "abcdabcd". `length` counts the bytes in `history` that belong to the string.
-bool Periodic(uint64_t history, uint64_t length) {
-  const bool one = length >= 4 && ((history ^ (history >> 8)) & 0xFFFFFF) == 0;
-  const bool two = length >= 6 && ((history ^ (history >> 16)) & 0xFFFFFFFF) == 0;
-  const bool three = length >= 8 && ((history ^ (history >> 24)) & 0xFFFFFFFFFF) == 0;
-  const bool four = length >= 8 && ((history ^ (history >> 32)) & 0xFFFFFFFF) == 0;
-  return one | two | three | four;
-}
+// Lags of the progressions that count as noise, and how many bytes in a row must continue one
+// at its lag before a byte counts: with a step of 0 these are repeats ("ZZZZ", "ababab",
+// "abcabcab", "abcdabcd"), with other steps the tables of binaries under a wrong key
+// (" !\"#$%&'()*+", "egeheiejekel").
+constexpr int kLags = 4;
+constexpr std::array<uint32_t, kLags> kProgressionAfter = {2, 4, 5, 4};
 
 // Digits beyond this many in a row count as noise: numbers in text are short, while tables of
 // digits (such as the "00010203..." table of number formatting code) fill whole strings.
@@ -32,6 +29,10 @@ constexpr int32_t kNoisePenaltyUnits =
 // The frequency explanation gives a byte seen c times among the n before it the probability
 // (c + kPrior / 256) / (n + kPrior): at first close to uniform, later close to the frequency.
 constexpr double kPrior = 16.0;
+// The frequency explanation is weighed 1/4 against uniform bytes (2 bits): it has to explain a
+// byte clearly better before it counts, so that the letters of short text, which recur at
+// their usual frequencies, keep most of their evidence.
+constexpr int32_t kFrequencyWeightUnits = static_cast<int32_t>(2 * kModelUnitsPerBit);
 constexpr size_t kLogTable = 1024;
 
 // log2(x) in model units.
@@ -39,9 +40,26 @@ int32_t LogUnits(double x) {
   return static_cast<int32_t>(std::lround(std::log2(x) * kModelUnitsPerBit));
 }
 
+// log2(1 + i / 256) in model units, for the logarithms of large counts.
+struct MantissaLogs {
+  std::array<int32_t, 256> units;
+  MantissaLogs() {
+    for (int i = 0; i < 256; ++i) units[i] = LogUnits(1.0 + i / 256.0);
+  }
+};
+
+// log2(x) for x >= 1 from the float's exponent and the top eight bits of its mantissa, within
+// 1/100 bit: the counts of long strings need no more, and no call into the maths library.
+int32_t FastLogUnits(float x, const MantissaLogs& mantissa) {
+  const uint32_t bits = std::bit_cast<uint32_t>(x);
+  const int32_t exponent = static_cast<int32_t>(bits >> 23) - 127;
+  return exponent * static_cast<int32_t>(kModelUnitsPerBit) + mantissa.units[(bits >> 15) & 0xFF];
+}
+
 struct FrequencyLogs {
   std::array<int32_t, kLogTable> count;  // log2(c + kPrior / 256)
   std::array<int32_t, kLogTable> total;  // log2(n + kPrior) - 8, so that uniform is 0
+  MantissaLogs mantissa;
   FrequencyLogs() {
     for (size_t i = 0; i < kLogTable; ++i) {
       count[i] = LogUnits(static_cast<double>(i) + kPrior / 256);
@@ -51,9 +69,10 @@ struct FrequencyLogs {
   // The gain of the frequency explanation over a uniform byte, in model units.
   int32_t Gain(uint64_t c, uint64_t n) const {
     const int32_t log_c =
-        c < kLogTable ? count[c] : LogUnits(static_cast<double>(c) + kPrior / 256);
-    const int32_t log_n =
-        n < kLogTable ? total[n] : LogUnits(static_cast<double>(n) + kPrior) - LogUnits(256);
+        c < kLogTable ? count[c] : FastLogUnits(static_cast<float>(c) + kPrior / 256, mantissa);
+    const int32_t log_n = n < kLogTable ? total[n]
+                                        : FastLogUnits(static_cast<float>(n) + kPrior, mantissa) -
+                                              8 * static_cast<int32_t>(kModelUnitsPerBit);
     return log_c - log_n;
   }
 };
@@ -76,6 +95,7 @@ void TextScorer::Reset() {
   best_ = std::numeric_limits<int64_t>::min();
   best_start_ = best_end_ = 0;
   history_ = 0;
+  progressions_.fill(0);
   digits_ = 0;
   if (++stamp_ == 0) {  // the stamps wrapped around: every count is stale
     counts_.fill(0);
@@ -91,6 +111,7 @@ void TextScorer::Feed(std::string_view piece) {
   int64_t total = total_, run = run_, best = best_;
   uint64_t run_start = run_start_, best_start = best_start_, best_end = best_end_;
   uint64_t history = history_;
+  std::array<uint32_t, 4> progressions = progressions_;
   uint32_t digits = digits_;
   const uint64_t stamp = uint64_t{stamp_} << 32;
   const FrequencyLogs& logs = Logs();
@@ -102,16 +123,25 @@ void TextScorer::Feed(std::string_view piece) {
 
     // The frequency explanation can only beat a uniform byte for a byte seen before.
     const uint64_t stamped = counts_[byte];
-    const uint32_t count = (stamped & ~uint64_t{0xFFFFFFFF}) == stamp ? uint32_t(stamped) : 0;
+    const uint32_t count =
+        (stamped & ~uint64_t{0xFFFFFFFF}) == stamp ? static_cast<uint32_t>(stamped) : 0;
     counts_[byte] = stamp | (count + (count != UINT32_MAX));
-    if (count != 0) gain -= std::max(0, logs.Gain(count, length));
+    if (count != 0) gain -= std::max(0, logs.Gain(count, length) - kFrequencyWeightUnits);
 
+    // Does the byte continue, at some lag, a progression of bytes with a constant step?
+    bool progression = false;
+    for (int lag = 1; lag <= kLags; ++lag) {
+      const uint8_t back = static_cast<uint8_t>(history >> (8 * (lag - 1)));
+      const uint8_t back2 = static_cast<uint8_t>(history >> (8 * (2 * lag - 1)));
+      const bool step = length >= 2u * lag && static_cast<uint8_t>(byte + back2 - 2 * back) == 0;
+      uint32_t& run = progressions[lag - 1];
+      run = step ? run + 1 : 0;
+      progression |= run >= kProgressionAfter[lag - 1];
+    }
     history = (history << 8) | byte;
     ++length;
     digits = static_cast<unsigned>(byte - '0') < 10 ? digits + 1 : 0;
-    if (Periodic(history, length) || digits > kLongestNumber) {
-      gain = std::min(gain, -kNoisePenaltyUnits);
-    }
+    if (progression || digits > kLongestNumber) gain = std::min(gain, -kNoisePenaltyUnits);
 
     total += gain;
     if (run <= 0) {  // a stretch that starts here does better than one that includes the past
@@ -134,6 +164,7 @@ void TextScorer::Feed(std::string_view piece) {
   best_start_ = best_start;
   best_end_ = best_end;
   history_ = history;
+  progressions_ = progressions;
   digits_ = digits;
 }
 

@@ -14,8 +14,10 @@ namespace veskor {
 // probability of the byte under the text model, less the larger of two noise explanations:
 // uniform random bytes, and bytes drawn with the frequencies seen so far in the string (which
 // explains padding and tables of small numbers decoded under a wrong key: few byte values,
-// often repeated). A byte that continues a run of one repeated byte, or of a pattern of two to
-// four bytes repeated, and a digit after ten digits in a row add at most -kNoisePenaltyBits.
+// often repeated). A byte that continues a progression (bytes a constant step apart at a lag of
+// one to four: runs of one byte, patterns of two to four bytes repeated, counting tables such
+// as "abcdef" or "a1a2a3a4"), and a digit after ten digits in a row add at most
+// -kNoisePenaltyBits.
 //
 // Score() is the evidence of the string's best stretch (the consecutive bytes with the largest
 // sum), so that a secret that runs into padding decoded to printable bytes still shows. Real
@@ -49,7 +51,9 @@ class TextScorer {
   int64_t best_ = 0;        // evidence of the best stretch so far
   uint64_t best_start_ = 0, best_end_ = 0;
   uint64_t history_ = 0;  // the last eight bytes, the latest in the low byte
-  uint32_t digits_ = 0;   // digits in a row at the end
+  // Bytes in a row that continued a progression at lags 1 to 4.
+  std::array<uint32_t, 4> progressions_{};
+  uint32_t digits_ = 0;  // digits in a row at the end
   // How often each byte occurred in the string, in the low half of counts_[b], valid when the
   // high half equals stamp_; so Reset does not clear the table.
   uint32_t stamp_ = 0;

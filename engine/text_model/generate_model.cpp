@@ -3,9 +3,9 @@
 //
 //   generate_model OUTPUT WORDS TEXT...
 //
-// WORDS is the sectioned word list (words.txt); each TEXT is hand-written text. All inputs are
-// UTF-8 and are converted to Windows-1251. The program reads nothing else, and the same inputs
-// always give the same output.
+// WORDS is the sectioned word list (words.txt); each TEXT is hand-written text, whose lines
+// starting with "## " are notes about the file. All inputs are UTF-8 and are converted to
+// Windows-1251. The program reads nothing else, and the same inputs always give the same output.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -519,7 +519,7 @@ int main(int argc, char** argv) {
         std::istringstream lines(text);
         std::string line;
         while (std::getline(lines, line)) {
-          if (!line.empty()) corpus.push_back(line);
+          if (!line.empty() && !line.starts_with("## ")) corpus.push_back(line);
         }
       }
     }
