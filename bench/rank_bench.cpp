@@ -16,6 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -23,6 +25,7 @@
 
 #include "engine/algorithms.h"
 #include "engine/key_summary.h"
+#include "engine/line_maker.h"
 #include "engine/scanner.h"
 #include "engine/text_score.h"
 
@@ -31,24 +34,53 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Scores every reported string into the row's summary.
-class RankingServices : public ScanServices {
+// Scores every accepted string into the row's summary and makes no line; a long text is scored
+// in the pieces it arrives in.
+class ScoringLines : public LineMaker {
  public:
-  RowSummary row;
-  uint64_t scored_bytes = 0;
+  // Written under the lock by the search's workers; read once the search has ended.
+  mutable RowSummary row;
+  mutable uint64_t scored_bytes = 0;
 
-  bool MatchesExpression(std::string_view, std::string_view) override { return true; }
-  void Report(int32_t key, int32_t, int64_t position, std::string_view text) override {
-    scorer_.Reset();
-    scorer_.Feed(text);
-    row.Add(key, static_cast<uint64_t>(position), text.size(), text, scorer_.Score());
-    scored_bytes += text.size();
+  bool Matches(std::string_view, const std::atomic<bool>&,
+               const std::function<void()>&) const override {
+    return true;
   }
-  void SetProgress(int) override {}
-  void ProcessEvents() override {}
+  void AppendLine(LineBuffer&, int32_t key, int32_t, int64_t position,
+                  std::string_view text) const override {
+    Add(key, position, text.size(), text, TextScore(text));
+  }
+  void WriteLine(ByteSink&, int32_t key, int32_t, int64_t position,
+                 const LongText& text) const override {
+    struct Scoring : ByteSink {
+      TextScorer scorer;
+      std::string prefix;
+      void Write(std::string_view piece) override {
+        scorer.Feed(piece);
+        prefix.append(piece.substr(0, KeySummary::kTextBytes - prefix.size()));
+      }
+    } sink;
+    text.WriteTo(text.size(), sink);
+    Add(key, position, text.size(), sink.prefix, sink.scorer.Score());
+  }
 
  private:
-  TextScorer scorer_;
+  void Add(int32_t key, int64_t position, uint64_t length, std::string_view prefix,
+           float score) const {
+    std::lock_guard lock(mutex_);
+    row.Add(key, static_cast<uint64_t>(position), length, prefix, score);
+    scored_bytes += length;
+  }
+
+  mutable std::mutex mutex_;
+};
+
+// The search's other services: nothing to write, show or process.
+class QuietServices : public ScanServices {
+ public:
+  void Write(std::string_view) override {}
+  void SetProgress(int) override {}
+  void ProcessEvents() override {}
 };
 
 TSearchFields PrintableFields() {
@@ -78,30 +110,32 @@ struct Ranks {
 // Searches every key and ranks `key` by score and by number of strings.
 Ranks RankKey(const TAlgorithm& algorithm, const std::string& data, int key,
               uint64_t& scored_bytes) {
-  RankingServices services;
+  QuietServices services;
+  ScoringLines lines;
   TScanContext context;
   context.Data = reinterpret_cast<const uint8_t*>(data.data());
   context.Size = data.size();
   context.Width = DecimalWidth(data.size());
   context.SingleKey = false;
   context.Services = &services;
+  context.Lines = &lines;
   ScanAllKeys(algorithm, PrintableFields(), context, [](int) { return true; });
-  scored_bytes += services.scored_bytes;
+  scored_bytes += lines.scored_bytes;
   Ranks ranks;
-  const std::vector<int> ranking = services.row.Ranking();
+  const std::vector<int> ranking = lines.row.Ranking();
   const auto at = std::find(ranking.begin(), ranking.end(), key);
   ranks.by_score = at == ranking.end() ? 0 : static_cast<int>(at - ranking.begin()) + 1;
   std::vector<int> by_count = ranking;
   std::stable_sort(by_count.begin(), by_count.end(), [&](int a, int b) {
-    if (services.row[a].Count() != services.row[b].Count()) {
-      return services.row[a].Count() > services.row[b].Count();
+    if (lines.row[a].Count() != lines.row[b].Count()) {
+      return lines.row[a].Count() > lines.row[b].Count();
     }
     return a < b;
   });
   const auto at_count = std::find(by_count.begin(), by_count.end(), key);
   ranks.by_count =
       at_count == by_count.end() ? 0 : static_cast<int>(at_count - by_count.begin()) + 1;
-  ranks.row = std::move(services.row);
+  ranks.row = std::move(lines.row);
   return ranks;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/algorithms.h"
+#include "engine/line_maker.h"
 #include "engine/scanner.h"
 #include "engine/text_score.h"
 
@@ -97,14 +98,27 @@ TEST(RowSummary, RankingByScoreThenKey) {
   EXPECT_EQ(row[1].Count(), 2u);
 }
 
-// Scores every reported string into a row summary.
-class SummaryServices : public ScanServices {
+// Scores every accepted string into a row summary and makes no line.
+class SummaryLines : public LineMaker {
  public:
-  RowSummary row;
-  bool MatchesExpression(std::string_view, std::string_view) override { return true; }
-  void Report(int32_t key, int32_t, int64_t position, std::string_view text) override {
+  mutable RowSummary row;  // the search below runs on one thread
+
+  bool Matches(std::string_view, const std::atomic<bool>&,
+               const std::function<void()>&) const override {
+    return true;
+  }
+  void AppendLine(LineBuffer&, int32_t key, int32_t, int64_t position,
+                  std::string_view text) const override {
     row.Add(key, static_cast<uint64_t>(position), text.size(), text, TextScore(text));
   }
+  void WriteLine(ByteSink&, int32_t, int32_t, int64_t, const LongText&) const override {
+    FAIL() << "no string of the held-out text is long enough to arrive in pieces";
+  }
+};
+
+class QuietServices : public ScanServices {
+ public:
+  void Write(std::string_view) override {}
   void SetProgress(int) override {}
   void ProcessEvents() override {}
 };
@@ -132,15 +146,17 @@ TEST(RowSummary, TrueKeyRanksFirstOnHeldOutText) {
       for (int b = 0; b < 256; ++b) encode[decode[b]] = static_cast<uint8_t>(b);
       std::string stored = plain;
       for (char& c : stored) c = static_cast<char>(encode[static_cast<uint8_t>(c)]);
-      SummaryServices services;
+      QuietServices services;
+      SummaryLines lines;
       TScanContext context;
       context.Data = reinterpret_cast<const uint8_t*>(stored.data());
       context.Size = stored.size();
       context.Width = DecimalWidth(stored.size());
       context.SingleKey = false;
       context.Services = &services;
+      context.Lines = &lines;
       ScanAllKeys(Algorithms[algorithm], fields, context, [](int) { return true; });
-      const std::vector<int> ranking = services.row.Ranking();
+      const std::vector<int> ranking = lines.row.Ranking();
       ASSERT_FALSE(ranking.empty());
       EXPECT_EQ(ranking[0], key) << Algorithms[algorithm].Name;
     }
