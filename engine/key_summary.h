@@ -1,0 +1,90 @@
+// What the strings of an all-keys search say about each key: counts, lengths, the best strings
+// by text score, and the key's score, kept in parts that merge exactly in any order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veskor {
+
+struct BestString {
+  uint64_t position = 0;
+  uint64_t length = 0;
+  float score = 0;   // TextScore of the whole string
+  std::string text;  // its first KeySummary::kTextBytes bytes
+
+  bool operator==(const BestString&) const = default;
+};
+
+// The strings of one key. Everything it keeps is a sum, a maximum or a best-of list ordered by
+// score and then position, so summaries of the blocks of a file merged in any order equal the
+// summary of one pass over it.
+class KeySummary {
+ public:
+  // Best strings kept.
+  static constexpr size_t kBestCount = 8;
+  // Bytes of text kept for a best string.
+  static constexpr size_t kTextBytes = 200;
+  // A string adds to its key's score only by the evidence above this many bits: random
+  // printable bytes stay below it, short words and phrases rise just above it.
+  static constexpr double kThresholdBits = 24.0;
+
+  // One accepted string; `text_prefix` holds at least its first kTextBytes bytes (longer text is
+  // cut). Allocates only while the string enters the best list for the first few times.
+  void Add(uint64_t position, uint64_t length, std::string_view text_prefix, float score);
+  // Adds the strings of another part of the same key's file.
+  void Merge(const KeySummary& other);
+
+  uint64_t Count() const { return count_; }
+  uint64_t TotalLength() const { return total_length_; }
+  // The longest string's length and position (the first of equally long ones); 0 and 0 with no
+  // strings.
+  uint64_t Longest() const { return longest_; }
+  uint64_t LongestPosition() const { return longest_position_; }
+  // Strings whose score is above kThresholdBits.
+  uint64_t TextCount() const { return text_count_; }
+  // Best first; equal scores by position.
+  const std::vector<BestString>& Best() const { return best_; }
+
+  // How strongly the key hides text: the evidence above kThresholdBits of the best strings, the
+  // k-th best weighted 1/k^2, so one long real string lifts its key and a crowd of short junk
+  // strings does not. 0 when no string passes the threshold.
+  double Score() const;
+
+  bool operator==(const KeySummary&) const = default;
+
+ private:
+  // Orders the best list: higher score first, then lower position.
+  static bool Before(float score_a, uint64_t position_a, float score_b, uint64_t position_b);
+
+  uint64_t count_ = 0;
+  uint64_t total_length_ = 0;
+  uint64_t longest_ = 0;
+  uint64_t longest_position_ = 0;
+  uint64_t text_count_ = 0;
+  std::vector<BestString> best_;
+};
+
+// The summaries of the keys 0 to 255 of one task row.
+class RowSummary {
+ public:
+  KeySummary& operator[](int key) { return keys_[static_cast<uint8_t>(key)]; }
+  const KeySummary& operator[](int key) const { return keys_[static_cast<uint8_t>(key)]; }
+
+  void Add(int key, uint64_t position, uint64_t length, std::string_view text_prefix, float score) {
+    (*this)[key].Add(position, length, text_prefix, score);
+  }
+  // Merges key by key.
+  void Merge(const RowSummary& other);
+
+  // The keys with at least one string, highest score first, equal scores by key ascending.
+  std::vector<int> Ranking() const;
+
+ private:
+  std::array<KeySummary, 256> keys_;
+};
+
+}  // namespace veskor

@@ -1,0 +1,66 @@
+// How much a string looks like real text: a byte model of Windows-1251 text (English, code,
+// paths, URLs, Russian) scored against two explanations of noise, with repeats counted as noise.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace veskor {
+
+// Scores one string fed in pieces, in order; a string of any length is never held whole.
+//
+// Every byte gets the evidence, in bits, that it continues text rather than noise: the log
+// probability of the byte under the text model, less the larger of two noise explanations:
+// uniform random bytes, and bytes drawn with the frequencies seen so far in the string (which
+// explains padding and tables of small numbers decoded under a wrong key: few byte values,
+// often repeated). A byte that continues a progression (bytes a constant step apart at a lag of
+// one to four: runs of one byte, patterns of two to four bytes repeated, counting tables such
+// as "abcdef" or "a1a2a3a4"), and a digit after ten digits in a row add at most
+// -kNoisePenaltyBits.
+//
+// Score() is the evidence of the string's best stretch (the consecutive bytes with the largest
+// sum), so that a secret that runs into padding decoded to printable bytes still shows. Real
+// text gains about two to four bits per byte; noise rarely gains more than a few bits in all.
+// Holds no shared mutable state: one scorer per thread.
+class TextScorer {
+ public:
+  static constexpr float kNoisePenaltyBits = 2.0f;
+
+  TextScorer() { Reset(); }
+
+  // Starts a new string.
+  void Reset();
+  // The next bytes of the string.
+  void Feed(std::string_view piece);
+  // The evidence of the best stretch of the bytes fed since Reset, in bits; 0 with no bytes.
+  float Score() const;
+  // The evidence of all the bytes fed since Reset, in bits.
+  float TotalScore() const;
+  uint64_t Length() const { return length_; }
+  // Where the best stretch starts in the string, and its length.
+  uint64_t BestStart() const { return best_start_; }
+  uint64_t BestLength() const { return best_end_ - best_start_; }
+
+ private:
+  uint32_t state_ = 0;  // the model's state: the longest context it knows that ends here
+  uint64_t length_ = 0;
+  int64_t total_ = 0;       // evidence of all bytes, in model units
+  int64_t run_ = 0;         // evidence of the best stretch that ends at the last byte
+  uint64_t run_start_ = 0;  // where that stretch starts
+  int64_t best_ = 0;        // evidence of the best stretch so far
+  uint64_t best_start_ = 0, best_end_ = 0;
+  uint64_t history_ = 0;  // the last eight bytes, the latest in the low byte
+  // Bytes in a row that continued a progression at lags 1 to 4.
+  std::array<uint32_t, 4> progressions_{};
+  uint32_t digits_ = 0;  // digits in a row at the end
+  // How often each byte occurred in the string, in the low half of counts_[b], valid when the
+  // high half equals stamp_; so Reset does not clear the table.
+  uint32_t stamp_ = 0;
+  std::array<uint64_t, 256> counts_{};
+};
+
+// TextScorer::Score over one whole string.
+float TextScore(std::string_view text);
+
+}  // namespace veskor
