@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace veskor {
 namespace {
@@ -84,7 +85,56 @@ const FrequencyLogs& Logs() {
   return logs;
 }
 
+// The largest gain of byte b after byte c, over every state of the model that the byte c leads
+// into, and of the first byte of a string; built on first use from the model's transitions.
+struct BoundTable {
+  std::array<std::array<int16_t, 256>, 256> after;  // [c][b]
+  std::array<int16_t, 256> first;
+  BoundTable() {
+    // The bytes that lead into each state.
+    std::vector<std::array<uint64_t, 4>> into(kModelStates, std::array<uint64_t, 4>{});
+    for (uint32_t state = 0; state < static_cast<uint32_t>(kModelStates); ++state) {
+      for (int c = 0; c < 256; ++c) {
+        const uint32_t next = kModelTable[(state << 8) | kModelColumn[c]] >> 16;
+        into[next][c >> 6] |= uint64_t{1} << (c & 63);
+      }
+    }
+    for (auto& row : after) row.fill(std::numeric_limits<int16_t>::min());
+    for (uint32_t state = 0; state < static_cast<uint32_t>(kModelStates); ++state) {
+      std::array<int16_t, 256> gains;
+      for (int b = 0; b < 256; ++b) {
+        gains[b] = static_cast<int16_t>(kModelTable[(state << 8) | kModelColumn[b]] & 0xFFFF);
+      }
+      if (state == 0) first = gains;
+      for (int c = 0; c < 256; ++c) {
+        if (((into[state][c >> 6] >> (c & 63)) & 1) == 0) continue;
+        for (int b = 0; b < 256; ++b) after[c][b] = std::max(after[c][b], gains[b]);
+      }
+    }
+  }
+};
+
+const BoundTable& Bounds() {
+  static const BoundTable table;
+  return table;
+}
+
 }  // namespace
+
+float TextScoreBound(std::string_view text) {
+  if (text.empty()) return 0.0f;
+  const BoundTable& bounds = Bounds();
+  int64_t run = 0, best = std::numeric_limits<int64_t>::min();
+  uint8_t previous = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint8_t byte = static_cast<uint8_t>(text[i]);
+    const int32_t gain = i == 0 ? bounds.first[byte] : bounds.after[previous][byte];
+    run = std::max<int64_t>(run, 0) + gain;
+    best = std::max(best, run);
+    previous = byte;
+  }
+  return static_cast<float>(best) / kModelUnitsPerBit;
+}
 
 void TextScorer::Reset() {
   state_ = 0;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "engine/key_summary.h"
 #include "text/cp1251.h"
@@ -94,6 +96,26 @@ TEST(TextScore, PiecesScoreAsTheWhole) {
   EXPECT_EQ(scorer.Score(), 0.0f);
   scorer.Feed("ZZZ");  // no periodic run carried over from the previous string
   EXPECT_EQ(scorer.Score(), TextScore("ZZZ"));
+}
+
+TEST(TextScore, TheBoundIsNeverBelowTheScore) {
+  // Text, noise, repeats and random bytes of every length: a string the bound puts below a
+  // threshold can never score above it.
+  std::mt19937 rng(5);
+  std::vector<std::string> texts = {"x",
+                                    "The quick brown fox",
+                                    "C:\\Windows\\system32\\cmd.exe",
+                                    "ZZZZZZZZZZZZ",
+                                    "0123456789012345678",
+                                    "http://example.org/a?b=1"};
+  for (int i = 0; i < 20000; ++i) {
+    std::string text(1 + rng() % 60, ' ');
+    for (char& c : text) c = static_cast<char>(i % 3 == 0 ? rng() : 32 + rng() % 95);
+    texts.push_back(text);
+  }
+  for (const std::string& text : texts) {
+    ASSERT_GE(TextScoreBound(text), TextScore(text)) << text;
+  }
 }
 
 }  // namespace
