@@ -1,6 +1,7 @@
 // The row loop, the log naming, the single-key and all-keys passes and the cells' outcomes.
 #include "engine/analysis_run.h"
 
+#include <chrono>
 #include <set>
 
 #include "engine/algorithms.h"
@@ -23,14 +24,20 @@ class RowServices : public ScanServices {
 
   // The expression is compiled at the first candidate that reaches it, so an invalid one
   // raises its error then and never in a scan where no candidate passes the length tests, and
-  // it serves every pass of the row.
+  // it serves every pass of the row. A long search processes the host's events about every
+  // 20 ms, so that the window repaints and "Stop" or a close request sets StopRequested.
   bool MatchesExpression(std::string_view expression, std::string_view text) override {
     if (!expression_ || expression_text_ != expression) {
       expression_.reset();
       expression_ = std::make_unique<CompiledRegExp>(expression);
       expression_text_ = expression;
     }
-    return expression_->Matches(text, &StopRequested);
+    return expression_->Matches(text, &StopRequested, [this] {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last_events_ < std::chrono::milliseconds(20)) return;
+      last_events_ = now;
+      host_.ProcessEvents();
+    });
   }
 
   void Report(int32_t key, int32_t width, int64_t position, std::string_view text) override {
@@ -53,6 +60,7 @@ class RowServices : public ScanServices {
   std::string line_;
   std::unique_ptr<CompiledRegExp> expression_;
   std::string expression_text_;
+  std::chrono::steady_clock::time_point last_events_;
 };
 
 TSearchFields SearchFieldsOf(const TPreset& preset) {
