@@ -111,8 +111,8 @@ int main(int argc, char** argv) {
       {"(a+)+\\1b", "a{30}ca", std::string(30, 'a') + "ca"},
       {"(.*)(.*)(.*)\\1\\2\\3b", "a{800}", a800},
       {"(.*)(.*)(.*)\\1\\2\\3b", "a{800}b", a800 + "b"},
-      {"(.*)(.*)(.*)\\1\\2\\3b", "ba{800}", "b" + a800},
-      {"(.*)(.*)(.*)\\1\\2\\3b$", "ba{100}", "b" + std::string(100, 'a')},
+      {"(.*)(.*)(.*)\\1\\2\\3b", "ba{800}", std::string("b") + a800},
+      {"(.*)(.*)(.*)\\1\\2\\3b$", "ba{100}", std::string("b") + std::string(100, 'a')},
   };
   for (const Hard& h : hard) {
     const CompiledRegExp expression(h.pattern);
