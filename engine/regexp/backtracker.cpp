@@ -759,8 +759,8 @@ enum class Outcome { kNoMatch, kMatch, kStopped };
 
 // Counts the bytes of `set` from text[pos] on, at most `limit` of them, in pieces between
 // which the poller is counted. Returns -1 when stopped.
-int64_t CountBytes(const ByteTable& set, const uint8_t* text, int64_t pos, int64_t limit,
-                   Poller& poller) {
+inline int64_t CountBytes(const ByteTable& set, const uint8_t* text, int64_t pos, int64_t limit,
+                          Poller& poller) {
   int64_t n = 0;
   for (;;) {
     const int64_t from = n;
@@ -773,7 +773,15 @@ int64_t CountBytes(const ByteTable& set, const uint8_t* text, int64_t pos, int64
 
 // Does text[b, b + length) equal text[a, a + length), byte for byte or (caseless) each byte
 // or its other case? Compared in pieces between which the poller is counted; -1 when stopped.
-int SameText(const uint8_t* a, const uint8_t* b, int64_t length, bool caseless, Poller& poller) {
+inline int SameText(const uint8_t* a, const uint8_t* b, int64_t length, bool caseless,
+                    Poller& poller) {
+  if (length <= 16 && !caseless) {
+    // The usual capture: a few bytes, cheaper compared here than through a call.
+    for (int64_t i = 0; i < length; ++i) {
+      if (a[i] != b[i]) return 0;
+    }
+    return 1;
+  }
   const auto& other = OtherCaseTable();
   for (int64_t done = 0; done < length;) {
     const int64_t piece = std::min(length - done, kScanPiece);

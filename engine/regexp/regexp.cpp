@@ -25,7 +25,7 @@ bool CutAtZero(std::string_view& text, regexp::Poller& poller) {
       text = text.substr(0, static_cast<size_t>(static_cast<const char*>(zero) - text.data()));
       return true;
     }
-    if (poller.Tick(kZeroPiece >> 4)) return false;
+    if (poller.Tick(static_cast<int64_t>(piece) >> 4)) return false;
   }
   return true;
 }

@@ -17,30 +17,6 @@ const ByteSet& Narrowest(const std::vector<ByteSet>& sets) {
   });
 }
 
-// The position of the last byte of `set` in text, -1 when there is none, -2 when stopped.
-int64_t LastOf(const ByteSet& set, std::string_view text, Poller& poller) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const bool single = set.count() == 1;
-  int byte = 0;
-  if (single) {
-    while (!set[byte]) ++byte;
-  }
-  for (size_t end = text.size(); end > 0;) {
-    const size_t begin = end > kPiece ? end - kPiece : 0;
-    if (single) {
-      const void* hit = memrchr(bytes + begin, byte, end - begin);
-      if (hit != nullptr) return static_cast<const uint8_t*>(hit) - bytes;
-    } else {
-      for (size_t i = end; i > begin; --i) {
-        if (set[bytes[i - 1]]) return static_cast<int64_t>(i - 1);
-      }
-    }
-    end = begin;
-    if (poller.Tick(kPiece >> 4)) return -2;
-  }
-  return -1;
-}
-
 }  // namespace
 
 RequiredBytes::RequiredBytes(const SyntaxTree& tree) {
@@ -118,12 +94,38 @@ RequiredBytes::RequiredBytes(const SyntaxTree& tree) {
                    [](const ByteSet& a, const ByteSet& b) { return a.count() < b.count(); });
   if (sets.size() > kMaxSets) sets.resize(kMaxSets);
   sets_ = std::move(sets);
+  for (const ByteSet& set : sets_) {
+    Table table;
+    for (int b = 0; b < 256; ++b) {
+      if (set[b]) table.words[b >> 6] |= uint64_t{1} << (b & 63);
+      if (set[b] && set.count() == 1) table.single = b;
+    }
+    tables_.push_back(table);
+  }
+}
+
+int64_t RequiredBytes::LastOf(const Table& table, std::string_view text, Poller& poller) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  for (size_t end = text.size(); end > 0;) {
+    const size_t begin = end > kPiece ? end - kPiece : 0;
+    if (table.single >= 0) {
+      const void* hit = memrchr(bytes + begin, table.single, end - begin);
+      if (hit != nullptr) return static_cast<const uint8_t*>(hit) - bytes;
+    } else {
+      for (size_t i = end; i > begin; --i) {
+        if (table.Has(bytes[i - 1])) return static_cast<int64_t>(i - 1);
+      }
+    }
+    if (poller.Tick(static_cast<int64_t>(end - begin) >> 4)) return -2;
+    end = begin;
+  }
+  return -1;
 }
 
 int64_t RequiredBytes::LastStart(std::string_view text, Poller& poller) const {
   int64_t last = static_cast<int64_t>(text.size());
-  for (const ByteSet& set : sets_) {
-    const int64_t at = LastOf(set, text, poller);
+  for (const Table& table : tables_) {
+    const int64_t at = LastOf(table, text, poller);
     if (at < 0) return -1;
     last = std::min(last, at);
   }
