@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 
 #include "engine/regexp/backtracker.h"
 #include "engine/regexp/parser.h"
@@ -378,6 +379,36 @@ TEST(RegExp, HookRunsDuringALongSearchAndItsStopEndsIt) {
   int calls = 0;
   EXPECT_TRUE(CompiledRegExp(cases[0].pattern).Matches(cases[0].text, nullptr, [&] { ++calls; }));
   EXPECT_GT(calls, 3);
+}
+
+// One expression searched from two threads at once, and from a hook inside its own search:
+// each search has its own stacks and remembered states.
+TEST(RegExp, SearchesRunSideBySideAndNested) {
+  const CompiledRegExp expression("^(a|a)*\\1b$");
+  const std::string yes = std::string(3000, 'a') + "b";
+  const std::string no = std::string(3000, 'a') + "ba";
+  std::atomic<int> wrong{0};
+  auto work = [&] {
+    for (int i = 0; i < 20; ++i) {
+      if (!expression.Matches(yes) || expression.Matches(no)) ++wrong;
+    }
+  };
+  std::thread other(work);
+  work();
+  other.join();
+  EXPECT_EQ(wrong.load(), 0);
+
+  // The match is the last thing the search tries from its first start.
+  const CompiledRegExp thirds("(.*)(.*)(.*)\\1\\2\\3b");
+  // (A search whose state the inner ones spoil may never end: the stop bounds it.)
+  std::atomic<bool> stop{false};
+  int nested = 0;
+  EXPECT_TRUE(thirds.Matches("b" + std::string(120, 'a'), &stop, [&] {
+    if (++nested == 20000) stop = true;
+    if (!thirds.Matches("abcabcb") || !expression.Matches("aaaab")) ++wrong;
+  }));
+  EXPECT_GT(nested, 0);
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
