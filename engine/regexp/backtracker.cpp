@@ -600,6 +600,7 @@ class MemoTable {
   };
 
   bool Lookup(const JoinPoint& join, int32_t index, int64_t pos, const int64_t* regs);
+  static void EndWindow(JoinStats& stats);
   bool Insert(const uint32_t* key, size_t length);
   void Grow();
 
@@ -659,7 +660,8 @@ void MemoTable::Finish() {
   count_ = 0;
 }
 
-bool MemoTable::Seen(const JoinPoint& join, int32_t index, int64_t pos, const int64_t* regs) {
+inline bool MemoTable::Seen(const JoinPoint& join, int32_t index, int64_t pos,
+                            const int64_t* regs) {
   if (join.bit_row >= 0 && bits_ != nullptr) {
     const uint64_t bit =
         static_cast<uint64_t>(join.bit_row) * row_length_ + static_cast<uint64_t>(pos);
@@ -676,17 +678,18 @@ bool MemoTable::Seen(const JoinPoint& join, int32_t index, int64_t pos, const in
   }
   const bool seen = Lookup(join, index, pos, regs);
   stats.hits += seen;
-  if (++stats.lookups == kWindow) {
-    if (stats.hits < kFewHits) {
-      stats.last_pause =
-          std::min(kMaxPause, stats.last_pause == 0 ? kWindow : 2 * stats.last_pause);
-      stats.pause = stats.last_pause;
-    } else {
-      stats.last_pause = 0;
-    }
-    stats.lookups = stats.hits = 0;
-  }
+  if (++stats.lookups == kWindow) EndWindow(stats);
   return seen;
+}
+
+void MemoTable::EndWindow(JoinStats& stats) {
+  if (stats.hits < kFewHits) {
+    stats.last_pause = std::min(kMaxPause, stats.last_pause == 0 ? kWindow : 2 * stats.last_pause);
+    stats.pause = stats.last_pause;
+  } else {
+    stats.last_pause = 0;
+  }
+  stats.lookups = stats.hits = 0;
 }
 
 bool MemoTable::Lookup(const JoinPoint& join, int32_t index, int64_t pos, const int64_t* regs) {
@@ -717,6 +720,11 @@ bool MemoTable::Insert(const uint32_t* key, size_t length) {
   if (count_ >= Backtracker::kMaxMemoEntries ||
       keys_.size() + length > Backtracker::kMaxMemoKeyWords) {
     return false;  // full: the state is searched again whenever it is met
+  }
+  if (keys_.size() + length > keys_.capacity()) {
+    // Grown by hand, so that the keys never take more than their cap.
+    keys_.reserve(std::min<size_t>(std::max<size_t>(2 * keys_.capacity(), 4096),
+                                   Backtracker::kMaxMemoKeyWords));
   }
   slots_[i] = (tag << 32) | (keys_.size() + 1);
   keys_.insert(keys_.end(), key, key + length);
