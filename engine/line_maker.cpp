@@ -20,7 +20,10 @@ bool RowLineMaker::Matches(std::string_view text, const std::atomic<bool>& stop,
                            const std::function<void()>& pace) const {
   if (expression_error_) std::rethrow_exception(expression_error_);
   if (!expression_) return true;
-  return expression_->Matches(text, &stop);
+  // The hook runs every few thousand steps of a long search: on the window's thread it lets the
+  // events in, so that "Stop" and a close request are seen during any expression.
+  return pace ? expression_->Matches(text, &stop, SearchHook(pace))
+              : expression_->Matches(text, &stop);
 }
 
 void RowLineMaker::AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,

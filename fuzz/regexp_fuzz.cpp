@@ -1,42 +1,45 @@
 // The expression filter: any pattern of up to 255 bytes against any text compiles or fails
-// with ERegExp, and a search answers or is stopped; a watchdog plays the user's "Stop" after
-// 200 ms, as backreference searches may take that long on purpose.
+// with ERegExp, and a search answers or is stopped through its hook within its deadline. The
+// backtracking search answers (or fails) alike whether it remembers failed states or not, and
+// as the filter does with its required-bytes check.
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string_view>
-#include <thread>
 
+#include "engine/regexp/backtracker.h"
+#include "engine/regexp/parser.h"
 #include "engine/regexp/regexp.h"
 
 namespace {
 
-std::atomic<bool> stop{false};
-std::atomic<int64_t> deadline{0};
+using Clock = std::chrono::steady_clock;
 
-int64_t Now() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+// How a search ended.
+enum class End { kNo, kYes, kLoopError, kStopped };
 
-void StartWatchdog() {
-  static std::thread watchdog([] {
-    for (;;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      const int64_t until = deadline.load();
-      if (until != 0 && Now() > until) stop.store(true);
-    }
-  });
-  watchdog.detach();
+// Runs `search(stop, hook)` with a hook that plays the user's "Stop" once `budget` has passed,
+// as backreference searches may take that long on purpose.
+template <typename Search>
+End Run(Search&& search, std::chrono::milliseconds budget) {
+  std::atomic<bool> stop{false};
+  const Clock::time_point deadline = Clock::now() + budget;
+  try {
+    const bool yes = search(&stop, [&] {
+      if (Clock::now() > deadline) stop = true;
+    });
+    if (stop) return End::kStopped;
+    return yes ? End::kYes : End::kNo;
+  } catch (const veskor::ERegExp&) {
+    return End::kLoopError;
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool started = (StartWatchdog(), true);
-  (void)started;
   if (size == 0) return 0;
   const size_t pattern_size = data[0] % 256;
   if (size - 1 < pattern_size) return 0;
@@ -44,14 +47,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data + 1 + pattern_size),
                         size - 1 - pattern_size);
   if (text.size() > 4096) text = text.substr(0, 4096);
+  End filter = End::kStopped;
   try {
     const veskor::CompiledRegExp expression(pattern);
-    stop.store(false);
-    deadline.store(Now() + 200);
-    expression.Matches(text, &stop);
-    deadline.store(0);
+    filter = Run([&](auto* stop, auto hook) { return expression.Matches(text, stop, hook); },
+                 std::chrono::milliseconds(200));
   } catch (const veskor::ERegExp&) {
-    deadline.store(0);
+    return 0;  // a compile error: nothing to search
   }
+
+  const veskor::regexp::SyntaxTree tree = veskor::regexp::Parse(pattern);
+  using Backtracker = veskor::regexp::Backtracker;
+  const std::string_view cut = text.substr(0, text.find('\0'));
+  const Backtracker remembering(tree, Backtracker::Memo::kAlways);
+  const Backtracker plain(tree, Backtracker::Memo::kNever);
+  const End with_memo =
+      Run([&](auto* stop, auto hook) { return remembering.Search(cut, stop, hook); },
+          std::chrono::milliseconds(100));
+  const End without = Run([&](auto* stop, auto hook) { return plain.Search(cut, stop, hook); },
+                          std::chrono::milliseconds(100));
+  if (without == End::kStopped) return 0;
+  if (with_memo != End::kStopped && with_memo != without) abort();
+  if (filter != End::kStopped && filter != without) abort();
   return 0;
 }

@@ -1,11 +1,21 @@
 // The backtracking executor: the tree is compiled into a small program of instructions, which
 // runs on an explicit stack of choice points with a trail that undoes register writes (captures,
 // loop counters) when the search backtracks. Nothing recurses on the tree or on the text.
+//
+// What keeps it from exponential time where it can: the states it has failed from are
+// remembered and fail at once when met again. A state is an instruction where paths join, a
+// position, and the registers that what follows can still read there (found by a liveness
+// analysis of the program): the spans of the groups that a later backreference reads, the
+// counts and iteration starts of the loops still running. Every other register is overwritten
+// before it is read, so the same key always has the same outcome. Where nothing is live the key
+// is (instruction, position), one bit in a table.
 #include "engine/regexp/backtracker.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -19,8 +29,9 @@ namespace {
 // Groups 1 to 14 may capture; slot 0 is unused.
 constexpr int kGroupSlots = 15;
 
-// How many steps run between two looks at the stop flag.
-constexpr int64_t kStopCheckInterval = 2048;
+// Long scans (a byte repetition, a backreference) are counted in pieces of this many bytes, so
+// that the stop flag and the hook are seen between two pieces.
+constexpr int64_t kScanPiece = 16 * Poller::kInterval;
 
 struct ByteTable {
   uint64_t words[4] = {0, 0, 0, 0};
@@ -67,6 +78,7 @@ struct Inst {
   int32_t alt = 0;     // likewise
   uint32_t min = 0;
   uint32_t max = 0;
+  int32_t memo = -1;  // a join point: its index in CompiledProgram::joins
 };
 
 // Registers: per group slot its capture start, capture end and pending open position; per loop
@@ -124,22 +136,6 @@ class ChunkedStack {
   size_t size_ = 0;
 };
 
-struct Scratch {
-  ChunkedStack<Choice> choices;
-  ChunkedStack<TrailEntry> trail;
-  std::vector<int64_t> regs;
-};
-
-thread_local Scratch scratch;
-
-// Gives back what one huge search took, also when the search throws.
-struct ScratchTrimmer {
-  ~ScratchTrimmer() {
-    scratch.choices.Trim();
-    scratch.trail.Trim();
-  }
-};
-
 const std::array<uint8_t, 256>& OtherCaseTable() {
   static const std::array<uint8_t, 256> table = [] {
     std::array<uint8_t, 256> t{};
@@ -156,16 +152,28 @@ struct FirstInfo {
   bool passable = true;
 };
 
-}  // namespace
+// An instruction where paths of the search join: the target of a jump or a choice, or what
+// follows a byte repetition. The registers live there complete its states' keys.
+struct JoinPoint {
+  std::vector<int32_t> live;
+  int32_t bit_row = -1;  // when nothing is live: its row in the bit table
+};
 
-struct Backtracker::Program {
+// The compiled program, shared by every search.
+struct CompiledProgram {
   std::vector<Inst> code;
   std::vector<ByteTable> sets;
   int loop_count = 0;
   int used_group_slots = 1;  // slots 0 to the highest group number
   ByteTable first;
   bool may_be_empty = true;
+  std::vector<JoinPoint> joins;
+  int32_t bit_rows = 0;
 };
+
+}  // namespace
+
+struct Backtracker::Program : CompiledProgram {};
 
 namespace {
 
@@ -184,9 +192,142 @@ Inst Make(Op op, int32_t arg = 0) {
   return inst;
 }
 
+// The registers an instruction reads and writes, and the instructions it can go on at; -1 for
+// none.
+struct Effects {
+  std::array<int32_t, 2> reads{-1, -1};
+  std::array<int32_t, 2> writes{-1, -1};
+  std::array<int32_t, 2> next{-1, -1};
+};
+
+Effects EffectsOf(const Inst& in, int32_t pc) {
+  Effects e;
+  switch (in.op) {
+    case Op::kByteSet:
+    case Op::kAnyByte:
+    case Op::kAssert:
+    case Op::kByteRepeat:
+      e.next[0] = pc + 1;
+      break;
+    case Op::kGroupOpen:
+      e.writes[0] = GroupOpenAt(in.arg);
+      e.next[0] = pc + 1;
+      break;
+    case Op::kGroupClose:
+      e.reads[0] = GroupOpenAt(in.arg);
+      e.writes = {CaptureStart(in.arg), CaptureEnd(in.arg)};
+      e.next[0] = pc + 1;
+      break;
+    case Op::kBackReference:
+      e.reads = {CaptureStart(in.arg), CaptureEnd(in.arg)};
+      e.next[0] = pc + 1;
+      break;
+    case Op::kSplit:
+      e.next = {in.target, in.alt};
+      break;
+    case Op::kJump:
+      e.next[0] = in.target;
+      break;
+    case Op::kRepeatEnter:
+      e.writes[0] = LoopCount(in.arg);
+      e.next[0] = pc + 1;
+      break;
+    case Op::kRepeatTest:
+      e.reads[0] = LoopCount(in.arg);
+      e.next = {pc + 1, in.target};
+      break;
+    case Op::kRepeatBody:
+      e.writes[0] = LoopIterationStart(in.arg);
+      e.next[0] = pc + 1;
+      break;
+    case Op::kRepeatNext:
+      // Reads the count before it writes it, so the count stays live.
+      e.reads = {LoopCount(in.arg), in.flag ? LoopIterationStart(in.arg) : -1};
+      e.next[0] = in.target;
+      break;
+    case Op::kLoopTooDeep:
+    case Op::kFail:
+    case Op::kMatch:
+      break;
+  }
+  return e;
+}
+
+// Finds the join points of the finished program and the registers live at each: those that
+// some path from there reads before it writes them.
+void FindJoinPoints(std::vector<Inst>& code, int registers, std::vector<JoinPoint>& joins,
+                    int32_t& bit_rows) {
+  const int32_t size = static_cast<int32_t>(code.size());
+  const size_t words = (static_cast<size_t>(registers) + 63) / 64;
+  std::vector<uint64_t> live(code.size() * words, 0);
+  std::vector<uint64_t> set(words);
+  auto set_bit = [&](int32_t reg, bool on) {
+    if (reg < 0) return;
+    const uint64_t mask = uint64_t{1} << (reg & 63);
+    set[reg >> 6] = on ? set[reg >> 6] | mask : set[reg >> 6] & ~mask;
+  };
+  // Backwards until nothing changes; loops need a few rounds.
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int32_t pc = size - 1; pc >= 0; --pc) {
+      const Effects e = EffectsOf(code[pc], pc);
+      std::fill(set.begin(), set.end(), 0);
+      for (int32_t next : e.next) {
+        if (next < 0 || next >= size) continue;
+        for (size_t w = 0; w < words; ++w) set[w] |= live[next * words + w];
+      }
+      for (int32_t reg : e.writes) set_bit(reg, false);
+      for (int32_t reg : e.reads) set_bit(reg, true);
+      if (!std::equal(set.begin(), set.end(), live.begin() + pc * words)) {
+        std::copy(set.begin(), set.end(), live.begin() + pc * words);
+        changed = true;
+      }
+    }
+  }
+
+  std::vector<bool> joined(code.size(), false);
+  auto mark = [&](int32_t pc) {
+    if (pc >= 0 && pc < size) joined[pc] = true;
+  };
+  for (int32_t pc = 0; pc < size; ++pc) {
+    const Inst& in = code[pc];
+    switch (in.op) {
+      case Op::kSplit:
+        mark(in.target);
+        mark(in.alt);
+        break;
+      case Op::kRepeatTest:
+        mark(pc + 1);
+        mark(in.target);
+        break;
+      case Op::kByteRepeat:
+        mark(pc + 1);
+        break;
+      case Op::kJump:
+      case Op::kRepeatNext:
+        mark(in.target);
+        break;
+      default:
+        break;
+    }
+  }
+  for (int32_t pc = 0; pc < size; ++pc) {
+    // Reaching these ends the search (or the attempt) at once: nothing to remember.
+    const Op op = code[pc].op;
+    if (!joined[pc] || op == Op::kMatch || op == Op::kFail || op == Op::kLoopTooDeep) continue;
+    JoinPoint join;
+    for (int32_t reg = 0; reg < registers; ++reg) {
+      if ((live[pc * words + (reg >> 6)] >> (reg & 63)) & 1) join.live.push_back(reg);
+    }
+    if (join.live.empty()) join.bit_row = bit_rows++;
+    code[pc].memo = static_cast<int32_t>(joins.size());
+    joins.push_back(std::move(join));
+  }
+}
+
 }  // namespace
 
-Backtracker::Backtracker(const SyntaxTree& tree) {
+Backtracker::Backtracker(const SyntaxTree& tree, Memo memo) : memo_(memo) {
   auto program = std::make_shared<Program>();
   const auto& nodes = tree.nodes;
   const int count = static_cast<int>(nodes.size());
@@ -418,27 +559,292 @@ Backtracker::Backtracker(const SyntaxTree& tree) {
         break;
     }
   }
+  FindJoinPoints(program->code, 3 * kGroupSlots + 2 * program->loop_count, program->joins,
+                 program->bit_rows);
   program_ = std::move(program);
 }
 
 namespace {
 
+// The states met by one search, remembered once the search has become slow.
+class MemoTable {
+ public:
+  bool active() const { return active_; }
+
+  // Starts remembering for a text of `size` bytes; false (nothing remembered) when positions
+  // do not fit the keys.
+  void Start(const CompiledProgram& program, int64_t size);
+
+  // Gives back what a big search took and forgets every state.
+  void Finish();
+
+  // True when the state (join point, position, live registers) was met before: the search
+  // failed from it then, as it will now. Otherwise remembers it, while there is room.
+  bool Seen(const JoinPoint& join, int32_t index, int64_t pos, const int64_t* regs);
+
+ private:
+  static constexpr size_t kInitialSlots = 1024;
+  static constexpr size_t kSmallBitWords = 4096;
+  // A join point whose states come back less than once in 64 over a window of lookups is
+  // passed by without a lookup for a while, twice as long each window in a row that does as
+  // badly: enumerations that never meet a state twice do not pay for the hash set.
+  static constexpr uint32_t kWindow = 1024;
+  static constexpr uint32_t kFewHits = kWindow / 64;
+  static constexpr int64_t kMaxPause = int64_t{1} << 20;
+
+  struct JoinStats {
+    uint32_t lookups = 0;
+    uint32_t hits = 0;
+    int64_t pause = 0;       // visits still to pass by
+    int64_t last_pause = 0;  // 0 after a good window
+  };
+
+  bool Lookup(const JoinPoint& join, int32_t index, int64_t pos, const int64_t* regs);
+  static void EndWindow(JoinStats& stats);
+  bool Insert(const uint32_t* key, size_t length);
+  void Grow();
+
+  bool active_ = false;
+  uint64_t row_length_ = 0;
+  uint64_t* bits_ = nullptr;
+  std::vector<uint64_t> small_bits_;
+  std::unique_ptr<uint64_t[], decltype(&std::free)> big_bits_{nullptr, &std::free};
+  // Open addressing: a slot holds the key's hash tag (high half) and its offset + 1 in keys_
+  // (low half); 0 is a free slot. A key is its length in words, then its words.
+  std::vector<uint64_t> slots_;
+  std::vector<uint32_t> keys_;
+  size_t count_ = 0;
+  std::vector<uint32_t> key_;
+  std::vector<JoinStats> stats_;
+};
+
+uint64_t HashWords(const uint32_t* words, size_t length) {
+  uint64_t h = 0x9E3779B97F4A7C15u;
+  for (size_t i = 0; i < length; ++i) {
+    h = (h ^ words[i]) * 0xBF58476D1CE4E5B9u;
+    h ^= h >> 29;
+  }
+  h *= 0x94D049BB133111EBu;
+  return h ^ (h >> 32);
+}
+
+void MemoTable::Start(const CompiledProgram& program, int64_t size) {
+  if (static_cast<uint64_t>(size) >= 0xFFFFFFFEu) return;
+  active_ = true;
+  row_length_ = static_cast<uint64_t>(size) + 1;
+  stats_.assign(program.joins.size(), JoinStats{});
+  const uint64_t bits = static_cast<uint64_t>(program.bit_rows) * row_length_;
+  if (bits == 0 || bits > Backtracker::kMaxMemoBits) return;  // the hash set serves them all
+  const size_t words = (bits + 63) / 64;
+  if (words <= kSmallBitWords) {
+    small_bits_.assign(words, 0);
+    bits_ = small_bits_.data();
+  } else {
+    // Fresh zeroed pages cost nothing until they are touched.
+    big_bits_.reset(static_cast<uint64_t*>(std::calloc(words, sizeof(uint64_t))));
+    bits_ = big_bits_.get();
+  }
+}
+
+void MemoTable::Finish() {
+  active_ = false;
+  bits_ = nullptr;
+  big_bits_.reset();
+  if (slots_.size() > kInitialSlots) {
+    std::vector<uint64_t>().swap(slots_);
+    std::vector<uint32_t>().swap(keys_);
+  } else if (count_ > 0) {
+    std::fill(slots_.begin(), slots_.end(), 0);
+    keys_.clear();
+  }
+  count_ = 0;
+}
+
+inline bool MemoTable::Seen(const JoinPoint& join, int32_t index, int64_t pos,
+                            const int64_t* regs) {
+  if (join.bit_row >= 0 && bits_ != nullptr) {
+    const uint64_t bit =
+        static_cast<uint64_t>(join.bit_row) * row_length_ + static_cast<uint64_t>(pos);
+    uint64_t& word = bits_[bit >> 6];
+    const uint64_t mask = uint64_t{1} << (bit & 63);
+    if (word & mask) return true;
+    word |= mask;
+    return false;
+  }
+  JoinStats& stats = stats_[index];
+  if (stats.pause > 0) {
+    --stats.pause;
+    return false;
+  }
+  const bool seen = Lookup(join, index, pos, regs);
+  stats.hits += seen;
+  if (++stats.lookups == kWindow) EndWindow(stats);
+  return seen;
+}
+
+void MemoTable::EndWindow(JoinStats& stats) {
+  if (stats.hits < kFewHits) {
+    stats.last_pause = std::min(kMaxPause, stats.last_pause == 0 ? kWindow : 2 * stats.last_pause);
+    stats.pause = stats.last_pause;
+  } else {
+    stats.last_pause = 0;
+  }
+  stats.lookups = stats.hits = 0;
+}
+
+bool MemoTable::Lookup(const JoinPoint& join, int32_t index, int64_t pos, const int64_t* regs) {
+  key_.resize(3 + join.live.size());
+  key_[0] = static_cast<uint32_t>(key_.size());
+  key_[1] = static_cast<uint32_t>(index);
+  key_[2] = static_cast<uint32_t>(pos);
+  for (size_t i = 0; i < join.live.size(); ++i) {
+    // Registers hold -1 (unset), positions and counts; a count beyond 32 bits is not remembered.
+    const int64_t value = regs[join.live[i]] + 1;
+    if (value < 0 || value > 0xFFFFFFFF) return false;
+    key_[3 + i] = static_cast<uint32_t>(value);
+  }
+  return Insert(key_.data(), key_.size());
+}
+
+bool MemoTable::Insert(const uint32_t* key, size_t length) {
+  if (slots_.empty()) slots_.assign(kInitialSlots, 0);
+  const uint64_t hash = HashWords(key, length);
+  const uint64_t tag = hash >> 32;
+  const size_t mask = slots_.size() - 1;
+  size_t i = hash & mask;
+  for (; slots_[i] != 0; i = (i + 1) & mask) {
+    if ((slots_[i] >> 32) != tag) continue;
+    const uint32_t* other = keys_.data() + ((slots_[i] & 0xFFFFFFFF) - 1);
+    if (other[0] == length && std::equal(key, key + length, other)) return true;
+  }
+  if (count_ >= Backtracker::kMaxMemoEntries ||
+      keys_.size() + length > Backtracker::kMaxMemoKeyWords) {
+    return false;  // full: the state is searched again whenever it is met
+  }
+  if (keys_.size() + length > keys_.capacity()) {
+    // Grown by hand, so that the keys never take more than their cap.
+    keys_.reserve(std::min<size_t>(std::max<size_t>(2 * keys_.capacity(), 4096),
+                                   Backtracker::kMaxMemoKeyWords));
+  }
+  slots_[i] = (tag << 32) | (keys_.size() + 1);
+  keys_.insert(keys_.end(), key, key + length);
+  if (++count_ * 2 > slots_.size()) Grow();
+  return false;
+}
+
+void MemoTable::Grow() {
+  std::vector<uint64_t> old(slots_.size() * 2, 0);
+  old.swap(slots_);
+  const size_t mask = slots_.size() - 1;
+  for (uint64_t slot : old) {
+    if (slot == 0) continue;
+    const uint32_t* key = keys_.data() + ((slot & 0xFFFFFFFF) - 1);
+    size_t i = HashWords(key, key[0]) & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+// Per-thread working memory, kept from search to search.
+struct Scratch {
+  ChunkedStack<Choice> choices;
+  ChunkedStack<TrailEntry> trail;
+  std::vector<int64_t> regs;
+  MemoTable memo;
+};
+
+// Gives back what one huge search took, also when the search throws.
+struct ScratchTrimmer {
+  Scratch& scratch;
+  ~ScratchTrimmer() {
+    scratch.choices.Trim();
+    scratch.trail.Trim();
+    scratch.memo.Finish();
+  }
+};
+
 enum class Outcome { kNoMatch, kMatch, kStopped };
 
-// One attempt from `start`. `budget` counts down the work until the next look at the stop flag.
-template <typename Program>
-Outcome Attempt(const Program& program, const uint8_t* text, int64_t size, int64_t start,
-                const std::atomic<bool>* stop, int64_t& budget) {
-  ChunkedStack<Choice>& choices = scratch.choices;
-  ChunkedStack<TrailEntry>& trail = scratch.trail;
-  std::vector<int64_t>& regs = scratch.regs;
+// Counts the bytes of `set` from text[pos] on, at most `limit` of them, in pieces between
+// which the poller is counted. Returns -1 when stopped.
+inline int64_t CountBytes(const ByteTable& set, const uint8_t* text, int64_t pos, int64_t limit,
+                          Poller& poller) {
+  int64_t n = 0;
+  for (;;) {
+    const int64_t from = n;
+    const int64_t piece_end = std::min(limit, n + kScanPiece);
+    while (n < piece_end && set.Has(text[pos + n])) ++n;
+    if (poller.Tick((n - from) >> 4)) return -1;
+    if (n < piece_end || n == limit) return n;
+  }
+}
+
+// Does text[b, b + length) equal text[a, a + length), byte for byte or (caseless) each byte
+// or its other case? Compared in pieces between which the poller is counted; -1 when stopped.
+inline int SameText(const uint8_t* a, const uint8_t* b, int64_t length, bool caseless,
+                    Poller& poller) {
+  if (length <= 16 && !caseless) {
+    // The usual capture: a few bytes, cheaper compared here than through a call.
+    for (int64_t i = 0; i < length; ++i) {
+      if (a[i] != b[i]) return 0;
+    }
+    return 1;
+  }
+  const auto& other = OtherCaseTable();
+  for (int64_t done = 0; done < length;) {
+    const int64_t piece = std::min(length - done, kScanPiece);
+    if (caseless) {
+      for (int64_t i = done; i < done + piece; ++i) {
+        if (a[i] != b[i] && other[a[i]] != b[i]) return 0;
+      }
+    } else if (std::memcmp(a + done, b + done, static_cast<size_t>(piece)) != 0) {
+      return 0;
+    }
+    done += piece;
+    if (poller.Tick(piece >> 4)) return -1;
+  }
+  return 1;
+}
+
+// One search over one text: the attempts from every start, sharing the memo.
+class TextSearch {
+ public:
+  TextSearch(const CompiledProgram& program, Scratch& scratch, const uint8_t* text, int64_t size,
+             Poller& poller)
+      : program_(program), scratch_(scratch), text_(text), size_(size), poller_(poller) {}
+
+  // The memo starts after `steps` steps; 0 starts it now, a negative count never.
+  void StartMemoAfter(int64_t steps) {
+    steps_until_memo_ = steps;
+    if (steps == 0) scratch_.memo.Start(program_, size_);
+  }
+
+  Outcome Attempt(int64_t start);
+
+ private:
+  const CompiledProgram& program_;
+  Scratch& scratch_;
+  const uint8_t* text_;
+  int64_t size_;
+  Poller& poller_;
+  int64_t steps_until_memo_ = -1;
+};
+
+Outcome TextSearch::Attempt(int64_t start) {
+  ChunkedStack<Choice>& choices = scratch_.choices;
+  ChunkedStack<TrailEntry>& trail = scratch_.trail;
+  std::vector<int64_t>& regs = scratch_.regs;
+  MemoTable& memo = scratch_.memo;
   choices.clear();
   trail.clear();
   // Only the capture registers are read before they are written.
-  std::fill(regs.begin(), regs.begin() + 3 * program.used_group_slots, int64_t{-1});
+  std::fill(regs.begin(), regs.begin() + 3 * program_.used_group_slots, int64_t{-1});
 
-  const Inst* code = program.code.data();
-  const ByteTable* sets = program.sets.data();
+  const Inst* code = program_.code.data();
+  const ByteTable* sets = program_.sets.data();
+  const JoinPoint* joins = program_.joins.data();
+  const uint8_t* text = text_;
+  const int64_t size = size_;
   auto set_reg = [&](int32_t reg, int64_t value) {
     if (!choices.empty()) trail.push_back({reg, regs[reg]});
     regs[reg] = value;
@@ -447,133 +853,120 @@ Outcome Attempt(const Program& program, const uint8_t* text, int64_t size, int64
   int32_t pc = 0;
   int64_t pos = start;
   for (;;) {
-    if (--budget <= 0) {
-      budget = kStopCheckInterval;
-      if (stop != nullptr && stop->load(std::memory_order_relaxed)) return Outcome::kStopped;
-    }
+    if (poller_.Tick()) return Outcome::kStopped;
+    if (steps_until_memo_ > 0 && --steps_until_memo_ == 0) memo.Start(program_, size);
     const Inst& in = code[pc];
-    switch (in.op) {
-      case Op::kByteSet:
-        if (pos < size && sets[in.arg].Has(text[pos])) {
-          ++pos;
-          ++pc;
-          continue;
-        }
-        break;
-      case Op::kAnyByte:
-        if (pos < size) {
-          ++pos;
-          ++pc;
-          continue;
-        }
-        break;
-      case Op::kAssert:
-        if (AssertionHolds(in.assertion, text, size, pos)) {
-          ++pc;
-          continue;
-        }
-        break;
-      case Op::kGroupOpen:
-        set_reg(GroupOpenAt(in.arg), pos);
-        ++pc;
-        continue;
-      case Op::kGroupClose:
-        set_reg(CaptureStart(in.arg), regs[GroupOpenAt(in.arg)]);
-        set_reg(CaptureEnd(in.arg), pos);
-        ++pc;
-        continue;
-      case Op::kBackReference: {
-        const int64_t from = regs[CaptureStart(in.arg)];
-        if (from < 0) break;
-        const int64_t length = regs[CaptureEnd(in.arg)] - from;
-        if (length > size - pos) break;
-        budget -= length >> 4;
-        const uint8_t* a = text + from;
-        const uint8_t* b = text + pos;
-        bool same = true;
-        if (in.flag) {
-          const auto& other = OtherCaseTable();
-          for (int64_t i = 0; i < length; ++i) {
-            if (a[i] != b[i] && other[a[i]] != b[i]) {
-              same = false;
-              break;
-            }
+    if (in.memo >= 0 && memo.active() && memo.Seen(joins[in.memo], in.memo, pos, regs.data())) {
+      // Met before with the same live registers: it failed then, so it fails now.
+    } else {
+      switch (in.op) {
+        case Op::kByteSet:
+          if (pos < size && sets[in.arg].Has(text[pos])) {
+            ++pos;
+            ++pc;
+            continue;
           }
-        } else {
-          same = std::equal(a, a + length, b);
-        }
-        if (!same) break;
-        pos += length;
-        ++pc;
-        continue;
-      }
-      case Op::kSplit:
-        choices.push_back({in.alt, ChoiceKind::kResume, trail.size(), pos, 0});
-        pc = in.target;
-        continue;
-      case Op::kJump:
-        pc = in.target;
-        continue;
-      case Op::kRepeatEnter:
-        set_reg(LoopCount(in.arg), 0);
-        ++pc;
-        continue;
-      case Op::kRepeatTest: {
-        const int64_t done = regs[LoopCount(in.arg)];
-        if (done < in.min) {
+          break;
+        case Op::kAnyByte:
+          if (pos < size) {
+            ++pos;
+            ++pc;
+            continue;
+          }
+          break;
+        case Op::kAssert:
+          if (AssertionHolds(in.assertion, text, size, pos)) {
+            ++pc;
+            continue;
+          }
+          break;
+        case Op::kGroupOpen:
+          set_reg(GroupOpenAt(in.arg), pos);
           ++pc;
-        } else if (in.max != kInfinite && done >= in.max) {
-          pc = in.target;
-        } else if (in.flag) {
-          choices.push_back({in.target, ChoiceKind::kResume, trail.size(), pos, 0});
+          continue;
+        case Op::kGroupClose:
+          set_reg(CaptureStart(in.arg), regs[GroupOpenAt(in.arg)]);
+          set_reg(CaptureEnd(in.arg), pos);
           ++pc;
-        } else {
-          choices.push_back({pc + 1, ChoiceKind::kResume, trail.size(), pos, 0});
+          continue;
+        case Op::kBackReference: {
+          const int64_t from = regs[CaptureStart(in.arg)];
+          if (from < 0) break;
+          const int64_t length = regs[CaptureEnd(in.arg)] - from;
+          if (length > size - pos) break;
+          const int same = SameText(text + from, text + pos, length, in.flag, poller_);
+          if (same < 0) return Outcome::kStopped;
+          if (same == 0) break;
+          pos += length;
+          ++pc;
+          continue;
+        }
+        case Op::kSplit:
+          choices.push_back({in.alt, ChoiceKind::kResume, trail.size(), pos, 0});
           pc = in.target;
+          continue;
+        case Op::kJump:
+          pc = in.target;
+          continue;
+        case Op::kRepeatEnter:
+          set_reg(LoopCount(in.arg), 0);
+          ++pc;
+          continue;
+        case Op::kRepeatTest: {
+          const int64_t done = regs[LoopCount(in.arg)];
+          if (done < in.min) {
+            ++pc;
+          } else if (in.max != kInfinite && done >= in.max) {
+            pc = in.target;
+          } else if (in.flag) {
+            choices.push_back({in.target, ChoiceKind::kResume, trail.size(), pos, 0});
+            ++pc;
+          } else {
+            choices.push_back({pc + 1, ChoiceKind::kResume, trail.size(), pos, 0});
+            pc = in.target;
+          }
+          continue;
         }
-        continue;
-      }
-      case Op::kRepeatBody:
-        set_reg(LoopIterationStart(in.arg), pos);
-        ++pc;
-        continue;
-      case Op::kRepeatNext: {
-        const int64_t done = regs[LoopCount(in.arg)];
-        // An empty iteration once the minimum is reached can only repeat itself: refuse it.
-        if (in.flag && pos == regs[LoopIterationStart(in.arg)] && done >= in.min) break;
-        set_reg(LoopCount(in.arg), done + 1);
-        pc = in.target;
-        continue;
-      }
-      case Op::kByteRepeat: {
-        const ByteTable& set = sets[in.arg];
-        int64_t limit = size - pos;
-        if (in.max != kInfinite) limit = std::min<int64_t>(limit, in.max);
-        if (in.flag) {
-          int64_t n = 0;
-          while (n < limit && set.Has(text[pos + n])) ++n;
-          budget -= n >> 4;
-          if (n < in.min) break;
-          if (n > in.min) choices.push_back({pc, ChoiceKind::kGreedyBytes, trail.size(), pos, n});
-          pos += n;
-        } else {
-          if (in.min > limit) break;
-          int64_t n = 0;
-          while (n < in.min && set.Has(text[pos + n])) ++n;
-          budget -= n >> 4;
-          if (n < in.min) break;
-          pos += n;
-          if (n < limit) choices.push_back({pc, ChoiceKind::kLazyBytes, trail.size(), pos, n});
+        case Op::kRepeatBody:
+          set_reg(LoopIterationStart(in.arg), pos);
+          ++pc;
+          continue;
+        case Op::kRepeatNext: {
+          const int64_t done = regs[LoopCount(in.arg)];
+          // An empty iteration once the minimum is reached can only repeat itself: refuse it.
+          if (in.flag && pos == regs[LoopIterationStart(in.arg)] && done >= in.min) break;
+          set_reg(LoopCount(in.arg), done + 1);
+          pc = in.target;
+          continue;
         }
-        ++pc;
-        continue;
+        case Op::kByteRepeat: {
+          const ByteTable& set = sets[in.arg];
+          int64_t limit = size - pos;
+          if (in.max != kInfinite) limit = std::min<int64_t>(limit, in.max);
+          if (in.flag) {
+            const int64_t n = CountBytes(set, text, pos, limit, poller_);
+            if (n < 0) return Outcome::kStopped;
+            if (n < in.min) break;
+            if (n > in.min) choices.push_back({pc, ChoiceKind::kGreedyBytes, trail.size(), pos, n});
+            pos += n;
+          } else {
+            if (in.min > limit) break;
+            const int64_t n = CountBytes(set, text, pos, in.min, poller_);
+            if (n < 0) return Outcome::kStopped;
+            if (n < in.min) break;
+            pos += n;
+            if (n < limit) choices.push_back({pc, ChoiceKind::kLazyBytes, trail.size(), pos, n});
+          }
+          ++pc;
+          continue;
+        }
+        case Op::kLoopTooDeep:
+          throw ExecError(kLoopStackExceeded);
+        case Op::kFail:
+          break;
+        case Op::kMatch:
+          return Outcome::kMatch;
       }
-      case Op::kLoopTooDeep:
-        throw ExecError(kLoopStackExceeded);
-      case Op::kFail:
-        break;
-      case Op::kMatch:
-        return Outcome::kMatch;
     }
 
     // Failure: go back to the latest choice point that still has something to try.
@@ -616,23 +1009,48 @@ Outcome Attempt(const Program& program, const uint8_t* text, int64_t size, int64
 
 }  // namespace
 
-bool Backtracker::Search(std::string_view text, const std::atomic<bool>* stop) const {
+bool Backtracker::Search(std::string_view text, const std::atomic<bool>* stop, SearchHook hook,
+                         int64_t last_start) const {
   if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
+  Poller poller(stop, hook);
+  return Search(text, poller, last_start);
+}
+
+bool Backtracker::Search(std::string_view text, Poller& poller, int64_t last_start) const {
   const Program& program = *program_;
-  ScratchTrimmer trimmer;
+  ScratchLease<Scratch> scratch;
+  ScratchTrimmer trimmer{*scratch};
   const size_t registers = 3 * kGroupSlots + 2 * static_cast<size_t>(program.loop_count);
-  if (scratch.regs.size() < registers) scratch.regs.resize(registers);
+  if (scratch->regs.size() < registers) scratch->regs.resize(registers);
 
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   const int64_t size = static_cast<int64_t>(text.size());
-  int64_t budget = kStopCheckInterval;
-  for (int64_t start = 0; start <= size; ++start) {
+  TextSearch search(program, *scratch, bytes, size, poller);
+  switch (memo_) {
+    case Memo::kWhenSlow:
+      // About the steps a search that meets every (instruction, position) once would take.
+      search.StartMemoAfter(2 * Poller::kInterval +
+                            static_cast<int64_t>(program.code.size()) * (size + 1));
+      break;
+    case Memo::kAlways:
+      search.StartMemoAfter(0);
+      break;
+    case Memo::kNever:
+      break;
+  }
+  const int64_t last = std::min(size, last_start);
+  for (int64_t start = 0; start <= last; ++start) {
     if (!program.may_be_empty) {
       // A match has to consume its first byte: skip the starts that cannot begin one.
-      while (start < size && !program.first.Has(bytes[start])) ++start;
+      for (;;) {
+        const int64_t piece_end = std::min(last, start + kScanPiece);
+        while (start < piece_end && !program.first.Has(bytes[start])) ++start;
+        if (start < piece_end || start == last) break;
+        if (poller.Tick(kScanPiece >> 4)) return false;
+      }
       if (start == size) return false;
     }
-    switch (Attempt(program, bytes, size, start, stop, budget)) {
+    switch (search.Attempt(start)) {
       case Outcome::kMatch:
         return true;
       case Outcome::kStopped:

@@ -396,7 +396,15 @@ bool PikeVm::AddClosure(uint32_t pc, std::string_view text, size_t pos, Scratch&
 }
 
 bool PikeVm::Search(std::string_view text) const {
-  static thread_local Scratch scratch;
+  Poller poller(nullptr, {});
+  return Search(text, poller);
+}
+
+bool PikeVm::Search(std::string_view text, Poller& poller) const {
+  // Skipping to a first byte goes in pieces of this many bytes, with the poller counted between.
+  constexpr size_t kSkipPiece = 16 * Poller::kInterval;
+  ScratchLease<Scratch> lease;
+  Scratch& scratch = *lease;
   if (scratch.stamp.size() < program_.size()) scratch.stamp.resize(program_.size(), 0);
   if (scratch.queues.size() < counters_.size()) scratch.queues.resize(counters_.size());
   for (size_t i = 0; i < counters_.size(); ++i) scratch.queues[i].Clear();
@@ -408,16 +416,22 @@ bool PikeVm::Search(std::string_view text) const {
   const size_t size = text.size();
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   for (size_t pos = 0;; ++pos) {
+    if (poller.Tick(1 + static_cast<int64_t>(current.size()))) return false;
     if (current.empty()) {
       if (anchored_ && pos > 0) return false;
       if (use_first_bytes_) {
         // No thread is alive: the next match can only start at a byte it can begin with.
         size_t found = pos;
-        if (first_byte_ >= 0) {
-          const void* hit = std::memchr(bytes + pos, first_byte_, size - pos);
-          found = hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - bytes) : size;
-        } else {
-          while (found < size && !first_bytes_.Has(bytes[found])) ++found;
+        for (;;) {
+          const size_t end = std::min(size, found + kSkipPiece);
+          if (first_byte_ >= 0) {
+            const void* hit = std::memchr(bytes + found, first_byte_, end - found);
+            found = hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - bytes) : end;
+          } else {
+            while (found < end && !first_bytes_.Has(bytes[found])) ++found;
+          }
+          if (found < end || end == size) break;
+          if (poller.Tick(kSkipPiece >> 4)) return false;
         }
         if (found == size) return false;
         if (found != pos) {

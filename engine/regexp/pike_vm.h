@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/regexp/search_control.h"
 #include "engine/regexp/syntax_tree.h"
 
 namespace veskor::regexp {
@@ -32,6 +33,10 @@ class PikeVm {
   // answer: greedy and lazy repetitions answer alike. Thread-compatible: const, with scratch
   // memory per thread that is reused from call to call.
   bool Search(std::string_view text) const;
+
+  // The same, counting its work (threads stepped, bytes skipped / 16) on `poller`: answers
+  // false once the poller says stop.
+  bool Search(std::string_view text, Poller& poller) const;
 
  private:
   enum class Op : uint8_t {

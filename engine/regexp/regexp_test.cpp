@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 
 #include "engine/regexp/backtracker.h"
 #include "engine/regexp/parser.h"
@@ -180,10 +181,13 @@ TEST(RegExp, StopEndsABacktrackingSearch) {
   EXPECT_FALSE(expression.Matches(std::string(100000, 'a'), &stop));
 }
 
-// A random pattern over a small grammar whose texts are made of the same few bytes.
+// A random pattern over a small grammar whose texts are made of the same few bytes. With
+// `back_references`, the atoms are a few byte tests, backreferences and groups, and the texts
+// are made of a and b: a backtracking search meets the same states again and again.
 class PatternMaker {
  public:
-  explicit PatternMaker(uint32_t seed) : rng_(seed) {}
+  explicit PatternMaker(uint32_t seed, bool back_references = false)
+      : rng_(seed), back_references_(back_references) {}
 
   std::string Pattern() {
     groups_ = 0;
@@ -193,6 +197,12 @@ class PatternMaker {
   std::string Text() {
     static const char kBytes[] = {'a', 'b', 'A', '1', ' ', '\r', '\n', '_', '\xE0', '\xC0'};
     std::string text;
+    if (back_references_) {
+      static const char kFew[] = {'a', 'a', 'b'};
+      const size_t size = rng_() % 13;
+      for (size_t i = 0; i < size; ++i) text.push_back(kFew[rng_() % sizeof kFew]);
+      return text;
+    }
     const size_t size = rng_() % 12;
     for (size_t i = 0; i < size; ++i) text.push_back(kBytes[rng_() % sizeof kBytes]);
     return text;
@@ -221,8 +231,10 @@ class PatternMaker {
                                    "\\w",  "\\s",  "\\d",   "\\b",         "\\B",  "^",
                                    "$",    "\\A",  "\\Z",   "[\xE0-\xFF]", "\\1",  "\\2",
                                    "(?i)", "(?m)", "(?-s)", "\\r\\n",      "\\n"};
-    const uint32_t choice = rng_() % 30;
-    if (choice < 23) return kAtoms[choice];
+    static const char* kFewAtoms[] = {"a", "b", ".", "[ab]", "\\1", "\\2", "\\3", "\\b"};
+    const uint32_t choice = rng_() % (back_references_ ? 12 : 30);
+    if (back_references_ && choice < 8) return kFewAtoms[choice];
+    if (!back_references_ && choice < 23) return kAtoms[choice];
     if (depth >= 3 || groups_ >= 14) return "a";
     ++groups_;
     std::string group = "(";
@@ -231,6 +243,7 @@ class PatternMaker {
   }
 
   std::mt19937 rng_;
+  bool back_references_;
   int groups_ = 0;
 };
 
@@ -264,6 +277,138 @@ TEST(RegExp, ExecutorsAgreeWithTheReferenceOnGeneratedPatterns) {
   }
   EXPECT_GT(compared, 10000);
   EXPECT_GT(automaton, 5000);
+}
+
+// Remembering failed states (from the first step) and the required-bytes check change no answer
+// of the backtracking search, on backreference-heavy patterns over texts of few bytes.
+TEST(RegExp, RememberedFailuresAndRequiredBytesChangeNoAnswer) {
+  using Memo = regexp::Backtracker::Memo;
+  PatternMaker maker(77, true);
+  int compared = 0, with_references = 0;
+  for (int round = 0; round < 8000; ++round) {
+    const std::string pattern = maker.Pattern();
+    regexp::SyntaxTree tree;
+    try {
+      tree = regexp::Parse(pattern);
+    } catch (const ERegExp&) {
+      continue;
+    }
+    const regexp::Backtracker plain(tree, Memo::kNever);
+    const regexp::Backtracker remembering(tree, Memo::kAlways);
+    const CompiledRegExp expression(pattern);
+    for (int t = 0; t < 8; ++t) {
+      const std::string text = maker.Text();
+      const bool expected = plain.Search(text, nullptr);
+      ASSERT_EQ(remembering.Search(text, nullptr), expected)
+          << "memo, pattern [" << pattern << "] text [" << text << "]";
+      ASSERT_EQ(expression.Matches(text), expected)
+          << "filter, pattern [" << pattern << "] text [" << text << "]";
+      ++compared;
+      with_references += tree.has_back_references;
+    }
+  }
+  EXPECT_GT(compared, 10000);
+  EXPECT_GT(with_references, 5000);
+}
+
+// Caught by a hostile-input test: these took exponential time (13 s for 28 letters a), and the
+// window that ran them could not be stopped.
+TEST(RegExp, BackReferenceBlowUpsAnswerOnSmallInputs) {
+  using Memo = regexp::Backtracker::Memo;
+  std::string deep_loop;  // an alternative that raises the loop error once it is reached
+  for (int i = 0; i < 11; ++i) deep_loop += '(';
+  deep_loop += 'c';
+  for (int i = 0; i < 11; ++i) deep_loop += "){1}";
+  struct Case {
+    std::string pattern, text;
+    int expected;  // 0 no, 1 yes, 2 the loop error
+  } cases[] = {
+      {"^(a|a)*\\1b$", "aaaaab", 1},
+      {"^(a|a)*\\1b$", "ab", 0},
+      {"^(a|a)*\\1b$", std::string(16, 'a'), 0},
+      {"^(a|a)*\\1b$", std::string(16, 'a') + "ba", 0},
+      {"^(a|a)*\\1b$", "aaaaaaaaaaaaaaaaab", 1},
+      {"(.*)(.*)(.*)\\1\\2\\3b", "abcabcb", 1},
+      {"(.*)(.*)(.*)\\1\\2\\3b", "aaaaaaaaaaaa", 0},
+      {"(.*)(.*)(.*)\\1\\2\\3c", "xyxyzz", 0},
+      {"^(.*)(.*)(.*)\\1\\2\\3b$", "xyzxyzb", 1},
+      {"^(.*)(.*)(.*)\\1\\2\\3b$", "xyzxzyb", 0},
+      // Met twice at \1 from the same start and position, with captures of other lengths.
+      {"^(a|aa)a?\\1$", "aaaa", 1},
+      {"^(a|a)*\\1b$|" + deep_loop, std::string(14, 'a') + "ba", 2},
+      {"^(a|a)*\\1b$|" + deep_loop, "aaab", 1},
+      {"^((a|a)*\\1b|" + deep_loop + ")", std::string(14, 'a') + "ba", 2},
+  };
+  for (const Case& c : cases) {
+    const regexp::SyntaxTree tree = regexp::Parse(c.pattern);
+    for (Memo memo : {Memo::kAlways, Memo::kWhenSlow, Memo::kNever}) {
+      const regexp::Backtracker backtracker(tree, memo);
+      int answer = 0;
+      try {
+        answer = backtracker.Search(c.text, nullptr) ? 1 : 0;
+      } catch (const ERegExp& e) {
+        EXPECT_EQ(e.code(), regexp::kLoopStackExceeded);
+        answer = 2;
+      }
+      EXPECT_EQ(answer, c.expected)
+          << c.pattern << " on " << c.text << ", memo " << static_cast<int>(memo);
+    }
+  }
+}
+
+// A hook runs during a long search by either executor, and a stop it sets ends the search:
+// both texts match, but only after a long search.
+TEST(RegExp, HookRunsDuringALongSearchAndItsStopEndsIt) {
+  struct Case {
+    const char* pattern;
+    std::string text;
+  } cases[] = {
+      {"(a|b)*c", std::string(1 << 20, 'a') + "c"},              // the automaton
+      {"(.*)(.*)(.*)\\1\\2\\3b", "b" + std::string(2000, 'a')},  // the backtracker
+  };
+  for (const Case& c : cases) {
+    const CompiledRegExp expression(c.pattern);
+    std::atomic<bool> stop{false};
+    int calls = 0;
+    EXPECT_FALSE(expression.Matches(c.text, &stop, [&] {
+      if (++calls == 3) stop = true;
+    })) << c.pattern;
+    EXPECT_EQ(calls, 3) << c.pattern;
+  }
+  // Unstopped, the automaton runs the hook all along and finds the match.
+  int calls = 0;
+  EXPECT_TRUE(CompiledRegExp(cases[0].pattern).Matches(cases[0].text, nullptr, [&] { ++calls; }));
+  EXPECT_GT(calls, 3);
+}
+
+// One expression searched from two threads at once, and from a hook inside its own search:
+// each search has its own stacks and remembered states.
+TEST(RegExp, SearchesRunSideBySideAndNested) {
+  const CompiledRegExp expression("^(a|a)*\\1b$");
+  const std::string yes = std::string(3000, 'a') + "b";
+  const std::string no = std::string(3000, 'a') + "ba";
+  std::atomic<int> wrong{0};
+  auto work = [&] {
+    for (int i = 0; i < 20; ++i) {
+      if (!expression.Matches(yes) || expression.Matches(no)) ++wrong;
+    }
+  };
+  std::thread other(work);
+  work();
+  other.join();
+  EXPECT_EQ(wrong.load(), 0);
+
+  // The match is the last thing the search tries from its first start.
+  const CompiledRegExp thirds("(.*)(.*)(.*)\\1\\2\\3b");
+  // (A search whose state the inner ones spoil may never end: the stop bounds it.)
+  std::atomic<bool> stop{false};
+  int nested = 0;
+  EXPECT_TRUE(thirds.Matches("b" + std::string(120, 'a'), &stop, [&] {
+    if (++nested == 20000) stop = true;
+    if (!thirds.Matches("abcabcb") || !expression.Matches("aaaab")) ++wrong;
+  }));
+  EXPECT_GT(nested, 0);
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
