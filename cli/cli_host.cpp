@@ -36,12 +36,12 @@ class StdoutSink : public LogSink {
 
 }  // namespace
 
-CliHost::CliHost(const TaskTable& table, std::string input, std::string format, bool to_stdout,
+CliHost::CliHost(const TaskTable& table, std::string input, std::string format, Output output,
                  int jobs)
     : table_(table),
       input_(std::move(input)),
       format_(std::move(format)),
-      to_stdout_(to_stdout),
+      output_(output),
       jobs_(jobs),
       bar_(::isatty(STDERR_FILENO) == 1) {}
 
@@ -83,7 +83,13 @@ void CliHost::ClearBar() {
 }
 
 std::unique_ptr<LogSink> CliHost::CreateLog(const std::string& path) {
-  if (to_stdout_) return std::make_unique<StdoutSink>();
+  // With the summary alone no line is written anywhere.
+  class NoLog : public LogSink {
+    void Write(std::string_view) override {}
+    void Close() override {}
+  };
+  if (output_ == Output::kSummary) return std::make_unique<NoLog>();
+  if (output_ == Output::kStdout) return std::make_unique<StdoutSink>();
   return RunHost::CreateLog(path);
 }
 
@@ -105,8 +111,11 @@ void CliHost::RowFinished(const RowOutcome& outcome) {
       break;
   }
   if (outcome.kind != RowOutcome::Kind::kDone) all_completed_ = false;
-  const std::string log =
-      to_stdout_ ? "standard output" : (outcome.log_path.empty() ? "no log" : outcome.log_path);
+  outcomes_.push_back(outcome);
+  const std::string log = output_ == Output::kStdout    ? "standard output"
+                          : output_ == Output::kSummary ? "summary"
+                          : outcome.log_path.empty()    ? "no log"
+                                                        : outcome.log_path;
   std::fprintf(stderr, "%s key %s preset \"%s\": %lld lines%s -> %s\n",
                EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row))).c_str(),
                key.empty() ? "all" : EscapeForTerminal(Utf16ToUtf8(key)).c_str(),

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/analysis_run.h"
 #include "tasks/task_table.h"
@@ -11,7 +12,11 @@ namespace veskor {
 
 class CliHost : public RunHost, public TaskTableObserver {
  public:
-  CliHost(const TaskTable& table, std::string input, std::string format, bool to_stdout, int jobs);
+  // Where the lines go: to logs, to standard output, or nowhere while only the summary of
+  // every row is kept.
+  enum class Output { kLogs, kStdout, kSummary };
+
+  CliHost(const TaskTable& table, std::string input, std::string format, Output output, int jobs);
   ~CliHost() override;
 
   std::string InputPath() override { return input_; }
@@ -21,6 +26,8 @@ class CliHost : public RunHost, public TaskTableObserver {
   std::string FormatText() override { return format_; }
   std::unique_ptr<LogSink> CreateLog(const std::string& path) override;
   int ScanWorkers() override { return jobs_ > 0 ? jobs_ : RunHost::ScanWorkers(); }
+  bool WritesLines() override { return output_ != Output::kSummary; }
+  bool KeepsSummary() override { return output_ == Output::kSummary; }
   void RowFinished(const RowOutcome& outcome) override;
 
   void CellChanged(int column, int row) override;
@@ -30,6 +37,8 @@ class CliHost : public RunHost, public TaskTableObserver {
 
   // True when every visited row ran to its end.
   bool AllCompleted() const { return all_completed_; }
+  // The rows that ran, in table order.
+  const std::vector<RowOutcome>& outcomes() const { return outcomes_; }
 
  private:
   void ClearBar();
@@ -37,8 +46,9 @@ class CliHost : public RunHost, public TaskTableObserver {
   const TaskTable& table_;
   std::string input_;
   std::string format_;
-  bool to_stdout_;
+  Output output_;
   int jobs_;
+  std::vector<RowOutcome> outcomes_;
   bool bar_ = false;  // standard error is a terminal
   bool bar_shown_ = false;
   int bar_row_ = -1;

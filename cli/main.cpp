@@ -9,6 +9,7 @@
 #include "cli/options.h"
 #include "cli/terminal_text.h"
 #include "engine/algorithms.h"
+#include "engine/key_summary.h"
 #include "engine/program_files.h"
 #include "engine/scan_context.h"
 #include "presets/preset.h"
@@ -17,6 +18,7 @@
 #include "tasks/table_file.h"
 #include "tasks/task_table.h"
 #include "text/cp1251.h"
+#include "text/integer_syntax.h"
 
 namespace veskor {
 namespace {
@@ -59,6 +61,43 @@ std::string ErrorText(const std::exception& e) {
   return EscapeForTerminal(e.what());
 }
 
+// A score with at most two decimals and no trailing zeros: 12.5, 3, 0.07.
+std::string ScoreText(double score) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", score);
+  std::string shown = text;
+  while (shown.back() == '0') shown.pop_back();
+  if (shown.back() == '.') shown.pop_back();
+  return shown;
+}
+
+// The keys of every row that ran, best first, as tab-separated UTF-8 on standard output. NONE
+// decodes alike under every key: its row shows one key, the row's own or key 1.
+void PrintSummary(const TaskTable& table, const std::vector<RowOutcome>& outcomes) {
+  std::printf("algo\tkey\tscore\tlines\tchars\tlongest\tbest\n");
+  for (const RowOutcome& outcome : outcomes) {
+    if (!outcome.summary || !outcome.search) continue;
+    const RowSummary& summary = *outcome.summary;
+    std::vector<int> keys = summary.Ranking();
+    if (outcome.search->algorithm.Family == CipherFamily::kNone) {
+      const std::u16string& key_text = table.Text(NxKeyColumn, outcome.row);
+      const int key =
+          key_text.empty() ? 1 : StrToInt(Utf16ToCp1251(key_text), Utf16ToUtf8(key_text)) & 0xFF;
+      keys.assign(summary[key].Count() > 0 ? 1 : 0, key);
+    }
+    const std::string algorithm = EscapeForTerminal(Cp1251ToUtf8(outcome.search->algorithm.Name));
+    for (int key : keys) {
+      const KeySummary& strings = summary[key];
+      std::printf("%s\t%d\t%s\t%llu\t%llu\t%llu\t%s\n", algorithm.c_str(), key,
+                  ScoreText(strings.Score()).c_str(),
+                  static_cast<unsigned long long>(strings.Count()),
+                  static_cast<unsigned long long>(strings.TotalLength()),
+                  static_cast<unsigned long long>(strings.Longest()),
+                  SummaryText(strings.BestText(), KeySummary::kTextBytes).c_str());
+    }
+  }
+}
+
 int Main(const std::vector<std::string>& arguments) {
   CliOptions options;
   try {
@@ -95,7 +134,10 @@ int Main(const std::vector<std::string>& arguments) {
     return 0;
   }
   std::signal(SIGINT, OnInterrupt);
-  CliHost host(table, *options.file, format, options.to_stdout, options.jobs);
+  const CliHost::Output output = options.summary     ? CliHost::Output::kSummary
+                                 : options.to_stdout ? CliHost::Output::kStdout
+                                                     : CliHost::Output::kLogs;
+  CliHost host(table, *options.file, format, output, options.jobs);
   table.SetObserver(&host);
   try {
     RunAnalysis(table, presets, host);
@@ -105,6 +147,7 @@ int Main(const std::vector<std::string>& arguments) {
     host.PrintLine(ErrorText(e));
     return 1;
   }
+  if (options.summary) PrintSummary(table, host.outcomes());
   return host.AllCompleted() ? 0 : 1;
 }
 

@@ -11,19 +11,21 @@
 namespace veskor {
 
 const char* const kUsage =
-    "usage: veskor-scan [--dir DIR] [--format TEXT | --format-file PATH] [--stdout]\n"
+    "usage: veskor-scan [--dir DIR] [--format TEXT | --format-file PATH] [--stdout | --summary]\n"
     "                   [--jobs N] [--list] FILE\n"
     "       veskor-scan --algo NAME [--key TEXT]\n"
     "                   (--preset NAME | --alphabet TEXT | --alphabet-file PATH)\n"
     "                   [--min N] [--max N] [--regexp TEXT | --regexp-file PATH]\n"
-    "                   [--format TEXT | --format-file PATH] [--dir DIR] [--stdout]\n"
-    "                   [--jobs N] FILE\n"
+    "                   [--format TEXT | --format-file PATH] [--dir DIR]\n"
+    "                   [--stdout | --summary] [--jobs N] FILE\n"
     "\n"
     "Without --algo, runs the checked tasks of DIR/grid.cfg with the presets of DIR/presets.dat\n"
     "and the format of DIR/config.ini (DIR: the folder of veskor-scan). With --algo, runs one\n"
     "task: every key from 1 to 255 unless --key is given. Logs are written beside FILE as\n"
     "FILE_ALGO.log, or to standard output with --stdout. --list prints the table's rows.\n"
     "N is a whole number from 0 to 255 (--min defaults to 7, --max to 0, no upper limit).\n"
+    "--summary: instead of lines, the keys of every task ranked by how much their strings\n"
+    "look like text, as tab-separated columns algo, key, score, lines, chars, longest, best.\n"
     "--jobs N: the threads the scan may use (default: every core; 1: this thread alone);\n"
     "the lines and logs are the same for every N.\n";
 
@@ -78,10 +80,11 @@ std::string RecordField(const std::string& option, std::string bytes) {
 CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   CliOptions options;
   const std::map<std::string, bool> takes_value = {
-      {"--help", false},  {"--list", false},       {"--stdout", false},       {"--dir", true},
-      {"--format", true}, {"--format-file", true}, {"--algo", true},          {"--key", true},
-      {"--preset", true}, {"--alphabet", true},    {"--alphabet-file", true}, {"--min", true},
-      {"--max", true},    {"--regexp", true},      {"--regexp-file", true},   {"--jobs", true},
+      {"--help", false},    {"--list", false},       {"--stdout", false},       {"--dir", true},
+      {"--format", true},   {"--format-file", true}, {"--algo", true},          {"--key", true},
+      {"--preset", true},   {"--alphabet", true},    {"--alphabet-file", true}, {"--min", true},
+      {"--max", true},      {"--regexp", true},      {"--regexp-file", true},   {"--jobs", true},
+      {"--summary", false},
   };
   std::vector<std::string> positional;
   bool options_end = false;
@@ -114,6 +117,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     if (name == "--help") options.help = true;
     if (name == "--list") options.list = true;
     if (name == "--stdout") options.to_stdout = true;
+    if (name == "--summary") options.summary = true;
     if (name == "--dir") options.dir = value;
     if (name == "--format") options.format = Utf8ToCp1251(value);
     if (name == "--format-file") options.format = ReadLimitedFile(name, value, kFormatBytes);
@@ -132,6 +136,9 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (options.help) return options;
   if (positional.size() > 1) throw UsageError("only one FILE may be given");
+  if (options.to_stdout && options.summary) {
+    throw UsageError("--stdout and --summary cannot be combined");
+  }
   if (!positional.empty()) options.file = positional[0];
   if (!options.file && !(options.list && !options.algorithm)) throw UsageError("FILE is missing");
   if (options.algorithm) {

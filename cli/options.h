@@ -19,6 +19,7 @@ struct CliOptions {
   bool help = false;
   bool list = false;
   bool to_stdout = false;
+  bool summary = false;  // print the keys ranked instead of writing lines
   std::optional<std::string> dir;
   std::optional<std::string> format;  // 8-bit
   // Single-task mode when set.

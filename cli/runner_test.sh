@@ -76,6 +76,16 @@ for jobs in 2 8; do
     "$("$scan" --algo XOR8 --alphabet-file "$dir/printable" --stdout --jobs $jobs "$dir/rnd.bin" 2>/dev/null | md5sum)"
 done
 
+# --summary: the keys ranked, the hidden text's key first, no log written; NONE shows one key.
+printf 'xx\001\002\tMeet me at the old mill at noon\tzz\377' | \
+  perl -pe 's/(.)/chr(ord($1) ^ 0x5A)/ges' > "$dir/hidden.bin"
+"$scan" --algo XOR8 --alphabet-file "$dir/printable" --summary "$dir/hidden.bin" > "$dir/sum" 2>/dev/null
+check "summary header" "algo	key	score	lines	chars	longest	best" "$(head -1 "$dir/sum")"
+check "summary first key" "XOR8	90" "$(sed -n 2p "$dir/sum" | cut -f1,2)"
+check "summary best text" '\tMeet me at the old mill at noon\tzz' "$(sed -n 2p "$dir/sum" | cut -f7)"
+[ -e "$dir/hidden.bin_XOR8.log" ] && { echo "FAIL: --summary wrote a log"; fail=1; }
+check "summary of NONE" "NONE	1" "$("$scan" --algo NONE --alphabet 1234567 --summary "$dir/ex.bin" 2>/dev/null | tail -n +2 | cut -f1,2)"
+
 # Messages name the file they concern, with control bytes shown as escapes.
 mkdir "$dir/ex.bin_ADD8.log"
 "$scan" --algo ADD8 --key 0 --alphabet 1 "$dir/ex.bin" 2>"$dir/err"

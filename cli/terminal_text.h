@@ -12,6 +12,11 @@ namespace veskor {
 // as \xHH, one per byte.
 std::string EscapeForTerminal(std::string_view text);
 
+// A string's text for a summary column: Windows-1251 taken to UTF-8, its first `max_bytes`
+// bytes, with tab, CR, LF and backslash written as \t, \r, \n and \\ and any other byte below 32
+// as \xHH.
+std::string SummaryText(std::string_view cp1251, size_t max_bytes);
+
 // "FILE: message" with FILE escaped, or the message alone when `file` is empty; the message is
 // escaped too.
 std::string MessageAbout(std::string_view file, std::string_view message);

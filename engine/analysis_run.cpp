@@ -127,7 +127,8 @@ class Run {
     // One format serves the row (the Options page is disabled while a run lasts), and the
     // expression is compiled once for every pass; its error is raised at the first string that
     // passes the length tests, never before.
-    const RowLineMaker lines(fields.RegExp, host_.FormatText());
+    const std::string format = host_.FormatText();
+    const RowLineMaker lines(fields.RegExp, format, host_.WritesLines());
     ScanOptions options;
     options.workers = host_.ScanWorkers();
     TScanContext context;
@@ -139,6 +140,13 @@ class Run {
     context.Services = &services;
     context.Lines = &lines;
     context.LastEvents = std::chrono::steady_clock::now();
+    // What the run found and searched, for the ranking of the keys and for finding a key's
+    // strings again.
+    auto summary = host_.KeepsSummary() ? std::make_shared<RowSummary>() : nullptr;
+    context.Summary = summary.get();
+    outcome.summary = summary;
+    outcome.search = std::make_shared<RunSearch>(RunSearch{
+        input, {mapped.size(), mapped.modified()}, algorithm, fields, format, context.Width});
     const std::u16string& key_text = table_.Text(NxKeyColumn, row);
     try {
       if (!key_text.empty()) {

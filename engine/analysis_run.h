@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/key_strings.h"
+#include "engine/key_summary.h"
 #include "engine/log_file.h"
 #include "engine/worker_pool.h"
 #include "presets/preset_list.h"
@@ -27,6 +29,10 @@ struct RowOutcome {
   Kind kind = Kind::kDone;
   int64_t found = 0;
   std::string log_path;  // empty when the row made no log
+  // For a row that scanned (done, stopped, or its input failed while scanned): its strings
+  // counted and scored per key, and what it searched. Null otherwise.
+  std::shared_ptr<const RowSummary> summary;
+  std::shared_ptr<const RunSearch> search;
 };
 
 // What the run needs of the window or the runner.
@@ -55,6 +61,11 @@ class RunHost {
   // While a row runs, about every 20 ms before events are processed: the key being searched
   // (the row's key, or of all keys the one after the last finished) and the lines so far.
   virtual void ShowRunProgress(int row, int key, int64_t lines) {}
+  // False when only the summary is wanted: no line is formatted (the log gets nothing).
+  virtual bool WritesLines() { return true; }
+  // Whether the rows' strings are counted and scored per key (RowOutcome::summary): the window
+  // ranks the keys of every row; the runner only when it prints the ranking.
+  virtual bool KeepsSummary() { return true; }
   // The threads a row's search may use; by default every core the process may run on.
   virtual int ScanWorkers() { return DefaultWorkerCount(); }
 };

@@ -120,8 +120,53 @@ KeyView::KeyView(const ScanInput& input, uint8_t key)
   for (int b = 0; b < 256; ++b) identity_ = identity_ && decode_[b] == b;
 }
 
-RunJudge::RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out)
-    : input_(input), key_(key), out_(out) {}
+RunJudge::RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out, KeySummary* summary)
+    : input_(input), key_(key), out_(out), summary_(summary) {}
+
+// Where the text shown for a best string starts: at its best stretch when that lies deep inside
+// (a secret in padding), else at the string's start (its first letters may score less).
+uint64_t ShownFrom(uint64_t best_start) { return best_start > 32 ? best_start : 0; }
+
+void RunJudge::Summarize(const Span& span, std::string_view text) {
+  const uint64_t characters = input_.Characters(span);
+  const uint64_t length = span.end - span.start;
+  if (text.empty()) {
+    // A text not held (a long string, or one written in place) is read again: whole when
+    // short, else streamed through the scorer, whose best stretch is then read for display.
+    if (length <= kHeldTextBytes) {
+      scratch_.resize(length);
+      if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
+      text = scratch_;
+    } else {
+      struct Feed : ByteSink {
+        TextScorer& scorer;
+        explicit Feed(TextScorer& scorer) : scorer(scorer) {}
+        void Write(std::string_view piece) override { scorer.Feed(piece); }
+      } feed(scorer_);
+      const MappedText whole(input_.data + span.start, length,
+                             key_.identity() ? nullptr : &key_.decode());
+      scorer_.Reset();
+      whole.WriteTo(length, feed);
+      const uint64_t from = ShownFrom(scorer_.BestStart());
+      const Span shown{span.start + from,
+                       std::min(span.end, span.start + from + KeySummary::kTextBytes)};
+      scratch_.resize(shown.end - shown.start);
+      if (!DecodeRuns(&shown, 1, scratch_.data())) throw InputReadError();
+      summary_->Add(span.start, characters, scratch_, scorer_.Score());
+      return;
+    }
+  }
+  // Only a string that may pass the threshold is scored: most strings of a search are noise,
+  // and the bound costs a few times less than the score.
+  if (!TextScoreMayExceed(text, summary_->EntryScore())) {
+    summary_->Count(span.start, characters, text);
+    return;
+  }
+  scorer_.Reset();
+  scorer_.Feed(text);
+  summary_->Add(span.start, characters, text.substr(ShownFrom(scorer_.BestStart())),
+                scorer_.Score());
+}
 
 char* RunJudge::TextBuffer(uint64_t length) {
   if (text_capacity_ < length) {
@@ -188,12 +233,14 @@ void RunJudge::WriteNow(const Span& span) {
                           key_.identity() ? nullptr : &key_.decode());
     input_.lines->WriteLine(out_, key_.key(), input_.width, position, text);
     out_.EndLine();
+    if (summary_ != nullptr) Summarize(span, {});
     return;
   }
   // The text may already be decoded by the expression's test.
   if (decoded_.start != span.start || decoded_.end != span.end) Decode(span);
   input_.lines->AppendLine(out_.Buffer(), key_.key(), input_.width, position, text_);
   out_.EndLine();
+  if (summary_ != nullptr) Summarize(span, text_);
 }
 
 // Decodes a run's text straight into its line.
@@ -248,6 +295,9 @@ bool RunJudge::FlushInPlace() {
 void RunJudge::Flush() {
   if (queued_.empty()) return;
   if (FlushInPlace()) {
+    if (summary_ != nullptr) {
+      for (const Span& span : queued_) Summarize(span, {});
+    }
     queued_.clear();
     queued_bytes_ = 0;
     return;
@@ -267,6 +317,7 @@ void RunJudge::Flush() {
     input_.lines->AppendLine(out_.Buffer(), key_.key(), input_.width,
                              static_cast<int64_t>(span.start), std::string_view(texts, length));
     out_.EndLine();
+    if (summary_ != nullptr) Summarize(span, std::string_view(texts, length));
     texts += length;
   }
   queued_.clear();

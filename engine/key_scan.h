@@ -13,8 +13,10 @@
 
 #include "engine/algorithms.h"
 #include "engine/fault_guard.h"
+#include "engine/key_summary.h"
 #include "engine/run_finder.h"
 #include "engine/scan_context.h"
+#include "engine/text_score.h"
 #include "engine/worker_pool.h"
 
 namespace veskor {
@@ -77,7 +79,10 @@ class KeyView {
 // of the format, the expression or the file's reading pass through, after the lines before them.
 class RunJudge {
  public:
-  RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out);
+  // With a `summary`, every string whose line is written is counted and, where its text may
+  // look like text, scored into it.
+  RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out,
+           KeySummary* summary = nullptr);
   void Judge(const Span& span);
   // Whether the run passes MaxLength and the expression, without writing a line.
   bool Accepts(const Span& span);
@@ -99,9 +104,16 @@ class RunJudge {
   // format does not allow it or the file faulted (nothing is then written).
   bool FlushInPlace();
 
+  // Counts and scores a written string into the summary; `text` is its whole text when it is
+  // held, else empty (the text is read from the file).
+  void Summarize(const Span& span, std::string_view text);
+
   const ScanInput& input_;
   const KeyView& key_;
   JobOutput& out_;
+  KeySummary* summary_;
+  TextScorer scorer_;
+  std::string scratch_;  // a text decoded again for the summary
   std::unique_ptr<char[]> text_buffer_;
   uint64_t text_capacity_ = 0;
   std::string_view text_;

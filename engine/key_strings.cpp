@@ -125,8 +125,8 @@ void KeyStrings::From(uint64_t first, uint64_t n, const Take& take) {
 std::vector<FoundString> KeyStrings::Get(uint64_t first, size_t n) {
   std::vector<FoundString> found;
   From(first, n, [&](const Span& span, RunJudge& judge) {
-    found.push_back({span.start, scan_->input.Characters(span),
-                     std::string(judge.Text(span, kShownBytes))});
+    found.push_back(
+        {span.start, scan_->input.Characters(span), std::string(judge.Text(span, kShownBytes))});
     return true;
   });
   return found;

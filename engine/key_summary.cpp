@@ -10,15 +10,21 @@ bool KeySummary::Before(float score_a, uint64_t position_a, float score_b, uint6
   return position_a < position_b;
 }
 
-void KeySummary::Add(uint64_t position, uint64_t length, std::string_view text_prefix,
-                     float score) {
+void KeySummary::Count(uint64_t position, uint64_t length, std::string_view text_prefix) {
   ++count_;
   total_length_ += length;
-  if (length > longest_ || (length == longest_ && position < longest_position_)) {
+  if (count_ == 1 || length > longest_ || (length == longest_ && position < longest_position_)) {
     longest_ = length;
     longest_position_ = position;
+    longest_text_.assign(text_prefix.substr(0, std::min<size_t>(kTextBytes, text_prefix.size())));
   }
-  text_count_ += score > kThresholdBits;
+}
+
+void KeySummary::Add(uint64_t position, uint64_t length, std::string_view text_prefix,
+                     float score) {
+  Count(position, length, text_prefix);
+  // Strings below the threshold add nothing to the score and are shown only by the longest.
+  if (score <= kThresholdBits) return;
   if (best_.size() == kBestCount &&
       !Before(score, position, best_.back().score, best_.back().position)) {
     return;
@@ -44,10 +50,10 @@ void KeySummary::Merge(const KeySummary& other) {
       (other.longest_ == longest_ && other.longest_position_ < longest_position_)) {
     longest_ = other.longest_;
     longest_position_ = other.longest_position_;
+    longest_text_ = other.longest_text_;
   }
   count_ += other.count_;
   total_length_ += other.total_length_;
-  text_count_ += other.text_count_;
   std::vector<BestString> merged;
   merged.reserve(best_.size() + other.best_.size());
   std::merge(best_.begin(), best_.end(), other.best_.begin(), other.best_.end(),

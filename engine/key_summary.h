@@ -35,6 +35,10 @@ class KeySummary {
   // One accepted string; `text_prefix` holds at least its first kTextBytes bytes (longer text is
   // cut). Allocates only while the string enters the best list for the first few times.
   void Add(uint64_t position, uint64_t length, std::string_view text_prefix, float score);
+  // One accepted string that was not scored, because its score cannot pass EntryScore(): it
+  // counts, and may be the longest, but takes no place among the best. Whatever order strings
+  // come in, the best list and the score end as if every string had been scored.
+  void Count(uint64_t position, uint64_t length, std::string_view text_prefix);
   // Adds the strings of another part of the same key's file.
   void Merge(const KeySummary& other);
 
@@ -44,8 +48,14 @@ class KeySummary {
   // strings.
   uint64_t Longest() const { return longest_; }
   uint64_t LongestPosition() const { return longest_position_; }
-  // Strings whose score is above kThresholdBits.
-  uint64_t TextCount() const { return text_count_; }
+  // The score a string must pass to matter: to count in the key's score and take a place among
+  // the best. A string that cannot pass it needs no score (Count it).
+  float EntryScore() const {
+    return best_.size() < kBestCount ? kThresholdBits
+                                     : std::max<float>(kThresholdBits, best_.back().score);
+  }
+  // The text of the key's best string, or of its longest when none was scored.
+  const std::string& BestText() const { return best_.empty() ? longest_text_ : best_[0].text; }
   // Best first; equal scores by position.
   const std::vector<BestString>& Best() const { return best_; }
 
@@ -64,7 +74,7 @@ class KeySummary {
   uint64_t total_length_ = 0;
   uint64_t longest_ = 0;
   uint64_t longest_position_ = 0;
-  uint64_t text_count_ = 0;
+  std::string longest_text_;  // its first kTextBytes bytes
   std::vector<BestString> best_;
 };
 

@@ -5,7 +5,8 @@
 
 namespace veskor {
 
-RowLineMaker::RowLineMaker(std::string_view expression, std::string_view format) : format_(format) {
+RowLineMaker::RowLineMaker(std::string_view expression, std::string_view format, bool write_lines)
+    : write_lines_(write_lines), format_(format) {
   if (expression.empty()) return;
   try {
     expression_ = std::make_unique<CompiledRegExp>(expression);
@@ -28,11 +29,12 @@ bool RowLineMaker::Matches(std::string_view text, const std::atomic<bool>& stop,
 
 void RowLineMaker::AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
                               std::string_view text) const {
-  format_.Append(out, key, width, position, text, "\r\n");
+  if (write_lines_) format_.Append(out, key, width, position, text, "\r\n");
 }
 
 void RowLineMaker::WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                              const LongText& text) const {
+  if (!write_lines_) return;
   format_.Write(out, key, width, position, text);
   out.Write("\r\n");
 }

@@ -42,7 +42,8 @@ class LineMaker {
 // asked about (never before), and the format read once.
 class RowLineMaker : public LineMaker {
  public:
-  RowLineMaker(std::string_view expression, std::string_view format);
+  // Without `write_lines` every line is empty (its count still counts): the runner's summary.
+  RowLineMaker(std::string_view expression, std::string_view format, bool write_lines = true);
   ~RowLineMaker() override;
 
   bool Matches(std::string_view text, const std::atomic<bool>& stop,
@@ -51,9 +52,10 @@ class RowLineMaker : public LineMaker {
                   std::string_view text) const override;
   void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                  const LongText& text) const override;
-  const ReportFormat* InPlaceFormat() const override { return &format_; }
+  const ReportFormat* InPlaceFormat() const override { return write_lines_ ? &format_ : nullptr; }
 
  private:
+  bool write_lines_;
   std::unique_ptr<CompiledRegExp> expression_;
   std::exception_ptr expression_error_;
   ReportFormat format_;

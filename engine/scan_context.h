@@ -25,6 +25,7 @@ struct TSearchFields {
 };
 
 class LineMaker;
+class RowSummary;
 
 // The run's side of a search, called on the run's own thread only (workers never do): the log,
 // the progress cell and the window's events.
@@ -51,6 +52,9 @@ struct TScanContext {
   int64_t Found = 0;  // lines written so far for the row; the pass adds to it
   ScanServices* Services = nullptr;
   const LineMaker* Lines = nullptr;  // the expression test and the line of an accepted string
+  // Where the strings whose lines are written are counted and scored per key; null: nowhere.
+  // Of a NONE search of all keys only key 1 is kept (every key has the same strings).
+  RowSummary* Summary = nullptr;
   // When events were last processed; kept across the passes of a row so that events are
   // processed about every 20 ms of scanning, however short each pass is.
   std::chrono::steady_clock::time_point LastEvents{};

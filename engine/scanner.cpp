@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/dense_search.h"
+#include "engine/key_summary.h"
 #include "engine/line_maker.h"
 #include "engine/sparse_search.h"
 #include "engine/worker_pool.h"
@@ -23,6 +24,22 @@ constexpr size_t kRunsPerCheckpoint = 4096;
 constexpr int kSparsePairValues = 48;
 // What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
 constexpr size_t kDensePassCost = 4;
+
+// The summaries of a search's jobs, one each, merged into the row's on the run's thread once a
+// job's lines are written.
+class Summaries {
+ public:
+  Summaries(size_t jobs, bool kept) : summaries_(kept ? jobs : 0) {}
+  KeySummary* operator[](size_t job) { return summaries_.empty() ? nullptr : &summaries_[job]; }
+  void MergeInto(RowSummary* row, size_t job, int key) {
+    if (row == nullptr || summaries_.empty()) return;
+    (*row)[key].Merge(summaries_[job]);
+    summaries_[job] = KeySummary();
+  }
+
+ private:
+  std::vector<KeySummary> summaries_;
+};
 
 class Search {
  public:
@@ -42,15 +59,17 @@ class Search {
     const uint64_t block = std::max<uint64_t>(1, options_.segment_bytes);
     const size_t blocks = static_cast<size_t>((input_.size + block - 1) / block);
     int last_progress = 0;
+    Summaries summaries(blocks, context_.Summary != nullptr);
     const bool completed = pool_.RunOrdered(
         blocks,
         [&](size_t i, JobOutput& out) {
-          Judged(key, out, [&](RunJudge& judge) {
+          Judged(key, out, summaries[i], [&](RunJudge& judge) {
             ScanKeyRange(input_, key, i * block, std::min(input_.size, (i + 1) * block), false, out,
                          [&](const Span& span) { judge.Judge(span); });
           });
         },
         [&](size_t i) {
+          summaries.MergeInto(context_.Summary, i, key.key());
           if (context_.SingleKey) {
             // The progress of the block's last byte, as a byte-by-byte pass would show it there.
             const int p = ProgressAt(std::min(input_.size, (i + 1) * block) - 1, input_.size);
@@ -81,16 +100,20 @@ class Search {
  private:
   // The one fallback: a whole pass over the file for each key, the keys on the workers.
   bool EachKey(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
+    Summaries summaries(keys.size(), context_.Summary != nullptr);
     return pool_.RunOrdered(
         keys.size(),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
-          Judged(key, out, [&](RunJudge& judge) {
+          Judged(key, out, summaries[i], [&](RunJudge& judge) {
             ScanKeyRange(input_, key, 0, input_.size, false, out,
                          [&](const Span& span) { judge.Judge(span); });
           });
         },
-        [&](size_t i) { return after_key(keys[i]); });
+        [&](size_t i) {
+          summaries.MergeInto(context_.Summary, i, keys[i]);
+          return after_key(keys[i]);
+        });
   }
 
   void Sparse(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
@@ -105,11 +128,12 @@ class Search {
       case SparseResult::kFound:
         break;
     }
+    Summaries summaries(keys.size(), context_.Summary != nullptr);
     pool_.RunOrdered(
         keys.size(),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
-          Judged(key, out, [&](RunJudge& judge) {
+          Judged(key, out, summaries[i], [&](RunJudge& judge) {
             for (const Span& region : regions) {
               if (!ScanKeyRange(input_, key, region.start, region.end, true, out,
                                 [&](const Span& span) { judge.Judge(span); })) {
@@ -118,7 +142,10 @@ class Search {
             }
           });
         },
-        [&](size_t i) { return after_key(keys[i]); });
+        [&](size_t i) {
+          summaries.MergeInto(context_.Summary, i, keys[i]);
+          return after_key(keys[i]);
+        });
   }
 
   void Dense(const std::function<bool(int)>& after_key) {
@@ -184,11 +211,13 @@ class Search {
   // The lines of the keys first..last from their runs.
   bool DenseKeys(int first, int last, const DenseRuns& runs,
                  const std::function<bool(int)>& after_key) {
+    const size_t count = static_cast<size_t>(last - first + 1);
+    Summaries summaries(count, context_.Summary != nullptr);
     return pool_.RunOrdered(
-        static_cast<size_t>(last - first + 1),
+        count,
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(first + static_cast<int>(i)));
-          Judged(key, out, [&](RunJudge& judge) {
+          Judged(key, out, summaries[i], [&](RunJudge& judge) {
             size_t judged = 0;
             bool go_on = true;
             runs.ForEach(key.key(), [&](uint64_t start, uint64_t length) {
@@ -205,7 +234,10 @@ class Search {
             });
           });
         },
-        [&](size_t i) { return after_key(first + static_cast<int>(i)); });
+        [&](size_t i) {
+          summaries.MergeInto(context_.Summary, i, first + static_cast<int>(i));
+          return after_key(first + static_cast<int>(i));
+        });
   }
 
   // NONE decodes alike under every key: one scan finds the accepted strings, and every key writes
@@ -251,11 +283,13 @@ class Search {
       EachKey(all, after_key);
       return;
     }
+    // Every key has the same strings: the summary keeps key 1's.
+    Summaries summaries(1, context_.Summary != nullptr);
     pool_.RunOrdered(
         255,
         [&](size_t i, JobOutput& out) {
           const KeyView key_i(input_, static_cast<uint8_t>(i + 1));
-          Judged(key_i, out, [&](RunJudge& judge) {
+          Judged(key_i, out, i == 0 ? summaries[0] : nullptr, [&](RunJudge& judge) {
             for (size_t n = 0; n < spans.size(); ++n) {
               if (n % kRunsPerCheckpoint == 0 && !out.Checkpoint()) return;
               judge.Write(spans[n]);
@@ -263,14 +297,17 @@ class Search {
             if (error) std::rethrow_exception(error);
           });
         },
-        [&](size_t i) { return after_key(static_cast<int>(i) + 1); });
+        [&](size_t i) {
+          if (i == 0) summaries.MergeInto(context_.Summary, 0, 1);
+          return after_key(static_cast<int>(i) + 1);
+        });
   }
 
   // Runs body(judge) over a job's runs and writes the lines that wait in the judge when it
   // ends, also when an error ends it: the lines before the error are written.
   template <class Body>
-  void Judged(const KeyView& key, JobOutput& out, Body&& body) {
-    RunJudge judge(input_, key, out);
+  void Judged(const KeyView& key, JobOutput& out, KeySummary* summary, Body&& body) {
+    RunJudge judge(input_, key, out, summary);
     try {
       body(judge);
     } catch (...) {

@@ -6,10 +6,12 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "engine/key_summary.h"
 #include "engine/line_maker.h"
 #include "engine/reference_scanner.h"
 #include "engine/run_finder.h"
@@ -576,6 +578,46 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
     const std::string expected = run(true, 1);
     EXPECT_EQ(run(false, 1), expected) << "round " << round;
     EXPECT_EQ(run(false, 2), expected) << "round " << round;
+  }
+}
+
+TEST(Scanner, TheSummaryCountsEveryKeysLinesAndRanksTheHiddenTextFirst) {
+  // A sentence hidden under one key among generated runs: every search and number of workers
+  // counts each key's lines as the reference writes them, keeps the same summary, and ranks the
+  // sentence's key first.
+  std::mt19937 rng(23);
+  std::string alphabet = "\t";
+  for (int b = 32; b <= 126; ++b) alphabet.push_back(static_cast<char>(b));
+  const TSearchFields fields = Fields(alphabet, 7);
+  std::string data = Generate(rng, 3000, alphabet, 7, 0, 0, 0x11);
+  const std::string secret = "Meet me at the old mill at noon and bring the files";
+  for (char c : secret) data.push_back(static_cast<char>(c ^ 0x5A));
+  data += Generate(rng, 2000, alphabet, 7, 0, 0, 0x11);
+  std::vector<int64_t> lines_per_key(256, 0);
+  for (int key = 1; key <= 255; ++key) {
+    lines_per_key[key] =
+        RunPass(Reference, data, 0, static_cast<uint8_t>(key), fields, false).found;
+  }
+  std::optional<std::vector<int>> first_ranking;
+  for (const ScanOptions& option : AllKeysOptions()) {
+    FillAlgorithms();
+    Recorder services;
+    const TestLines lines;
+    RowSummary summary;
+    TScanContext context = ContextFor(data, services, lines);
+    context.SingleKey = false;
+    context.Summary = &summary;
+    ScanAllKeys(
+        Algorithms[0], fields, context, [](int) { return true; }, option);
+    for (int key = 1; key <= 255; ++key) {
+      ASSERT_EQ(static_cast<int64_t>(summary[key].Count()), lines_per_key[key]) << key;
+    }
+    const std::vector<int> ranking = summary.Ranking();
+    ASSERT_FALSE(ranking.empty());
+    EXPECT_EQ(ranking.front(), 0x5A);
+    EXPECT_NE(summary[0x5A].BestText().find("Meet me at the old mill"), std::string::npos);
+    if (!first_ranking) first_ranking = ranking;
+    EXPECT_EQ(ranking, *first_ranking) << static_cast<int>(option.search);
   }
 }
 

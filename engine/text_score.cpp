@@ -86,10 +86,13 @@ const FrequencyLogs& Logs() {
 }
 
 // The largest gain of byte b after byte c, over every state of the model that the byte c leads
-// into, and of the first byte of a string; built on first use from the model's transitions.
+// into, and of the first byte of a string, in eighths of a bit rounded up (so a table of 64 KiB
+// that stays in the cache); built on first use from the model's transitions.
+constexpr int kBoundUnitsPerBit = 8;
+
 struct BoundTable {
-  std::array<std::array<int16_t, 256>, 256> after;  // [c][b]
-  std::array<int16_t, 256> first;
+  std::array<std::array<int8_t, 256>, 256> after;  // [c][b]
+  std::array<int8_t, 256> first;
   BoundTable() {
     // The bytes that lead into each state.
     std::vector<std::array<uint64_t, 4>> into(kModelStates, std::array<uint64_t, 4>{});
@@ -99,18 +102,30 @@ struct BoundTable {
         into[next][c >> 6] |= uint64_t{1} << (c & 63);
       }
     }
-    for (auto& row : after) row.fill(std::numeric_limits<int16_t>::min());
+    std::array<std::array<int32_t, 256>, 256> most;
+    for (auto& row : most) row.fill(std::numeric_limits<int32_t>::min());
+    std::array<int32_t, 256> first_gains{};
     for (uint32_t state = 0; state < static_cast<uint32_t>(kModelStates); ++state) {
-      std::array<int16_t, 256> gains;
+      std::array<int32_t, 256> gains;
       for (int b = 0; b < 256; ++b) {
         gains[b] = static_cast<int16_t>(kModelTable[(state << 8) | kModelColumn[b]] & 0xFFFF);
       }
-      if (state == 0) first = gains;
+      if (state == 0) first_gains = gains;
       for (int c = 0; c < 256; ++c) {
         if (((into[state][c >> 6] >> (c & 63)) & 1) == 0) continue;
-        for (int b = 0; b < 256; ++b) after[c][b] = std::max(after[c][b], gains[b]);
+        for (int b = 0; b < 256; ++b) most[c][b] = std::max(most[c][b], gains[b]);
       }
     }
+    for (int c = 0; c < 256; ++c) {
+      for (int b = 0; b < 256; ++b) after[c][b] = Eighths(most[c][b]);
+    }
+    for (int b = 0; b < 256; ++b) first[b] = Eighths(first_gains[b]);
+  }
+  // Model units to eighths of a bit, rounded up and kept within int8.
+  static int8_t Eighths(int32_t units) {
+    const int32_t per = static_cast<int32_t>(kModelUnitsPerBit) / kBoundUnitsPerBit;
+    const int32_t eighths = units >= 0 ? (units + per - 1) / per : -((-units) / per);
+    return static_cast<int8_t>(std::clamp(eighths, -128, 127));
   }
 };
 
@@ -121,19 +136,33 @@ const BoundTable& Bounds() {
 
 }  // namespace
 
-float TextScoreBound(std::string_view text) {
-  if (text.empty()) return 0.0f;
-  const BoundTable& bounds = Bounds();
-  int64_t run = 0, best = std::numeric_limits<int64_t>::min();
-  uint8_t previous = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const uint8_t byte = static_cast<uint8_t>(text[i]);
-    const int32_t gain = i == 0 ? bounds.first[byte] : bounds.after[previous][byte];
-    run = std::max<int64_t>(run, 0) + gain;
-    best = std::max(best, run);
-    previous = byte;
+bool TextScoreMayExceed(std::string_view text, float floor) {
+  if (text.empty()) return floor < 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  // First the largest gains after each byte, from a table that stays in the cache.
+  {
+    const BoundTable& bounds = Bounds();
+    const int64_t limit = static_cast<int64_t>(std::floor(floor * kBoundUnitsPerBit));
+    int64_t run = bounds.first[bytes[0]];
+    bool may = run > limit;
+    for (size_t i = 1; i < text.size() && !may; ++i) {
+      run = std::max<int64_t>(run, 0) + bounds.after[bytes[i - 1]][bytes[i]];
+      may = run > limit;
+    }
+    if (!may) return false;
   }
-  return static_cast<float>(best) / kModelUnitsPerBit;
+  // Then the model's own gains, without the noise explanations that only lower them: a few
+  // times tighter, and still a few times cheaper than the score.
+  const int64_t limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
+  uint32_t state = 0;
+  int64_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[bytes[i]]];
+    state = entry >> 16;
+    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+    if (run > limit) return true;
+  }
+  return false;
 }
 
 void TextScorer::Reset() {

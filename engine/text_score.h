@@ -63,10 +63,10 @@ class TextScorer {
 // TextScorer::Score over one whole string.
 float TextScore(std::string_view text);
 
-// An upper bound of TextScore(text), a few times cheaper: the best stretch of the largest gain
-// each byte has after the byte before it in any context of the model (the noise explanations
-// only ever lower a gain). A run scores a string exactly only where this bound says it could
-// matter.
-float TextScoreBound(std::string_view text);
+// Whether TextScore(text) may exceed `floor`: false only when it cannot, and a few times cheaper
+// than the score. It follows the best stretch of the largest gain each byte has after the byte
+// before it in any context of the model (the noise explanations only ever lower a gain), and
+// stops as soon as that passes the floor. A run scores a string exactly only where it may matter.
+bool TextScoreMayExceed(std::string_view text, float floor);
 
 }  // namespace veskor

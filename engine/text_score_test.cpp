@@ -98,9 +98,9 @@ TEST(TextScore, PiecesScoreAsTheWhole) {
   EXPECT_EQ(scorer.Score(), TextScore("ZZZ"));
 }
 
-TEST(TextScore, TheBoundIsNeverBelowTheScore) {
-  // Text, noise, repeats and random bytes of every length: a string the bound puts below a
-  // threshold can never score above it.
+TEST(TextScore, AStringTheBoundRulesOutNeverScoresAboveTheFloor) {
+  // Text, noise, repeats and random bytes of every length: a string that cannot exceed a floor,
+  // by the bound, never scores above it; and the bound lets real text through.
   std::mt19937 rng(5);
   std::vector<std::string> texts = {"x",
                                     "The quick brown fox",
@@ -114,8 +114,12 @@ TEST(TextScore, TheBoundIsNeverBelowTheScore) {
     texts.push_back(text);
   }
   for (const std::string& text : texts) {
-    ASSERT_GE(TextScoreBound(text), TextScore(text)) << text;
+    const float score = TextScore(text);
+    for (float floor : {-20.0f, 0.0f, 10.0f, 24.0f, 60.0f}) {
+      if (!TextScoreMayExceed(text, floor)) ASSERT_LE(score, floor) << text;
+    }
   }
+  EXPECT_TRUE(TextScoreMayExceed("The quick brown fox jumps over the lazy dog", 24.0f));
 }
 
 }  // namespace
