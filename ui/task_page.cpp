@@ -91,6 +91,11 @@ QString TaskGridDelegate::ToolTip(const QStyleOptionViewItem& option,
   if (column == NxGotoColumn) {
     return index.data(TaskTableModel::kLogPathRole).toString();
   }
+  if (column == NxImageColumn) return index.data(Qt::ToolTipRole).toString();
+  if (column == NxResultColumn) {
+    const QString count = index.data(TaskTableModel::kCountRole).toString();
+    if (!count.isEmpty()) return count;
+  }
   if (!HasTextTooltip(column)) return QString();
   const QString text = index.data(Qt::DisplayRole).toString();
   if (option.fontMetrics.horizontalAdvance(text) <= TextRect(option.rect).width()) {

@@ -474,6 +474,47 @@ class TaskPageTest : public QObject {
     QToolTip::hideText();
   }
 
+  void StatusAndResultTooltipsSayWhyAndHowMany() {
+    Fixture f;
+    const char* kReason = "No preset is named \"Gone\": the task was skipped";
+    const struct {
+      int32_t status;
+      const char* result;
+      const char* reason;
+      const char* status_tip;
+      const char* result_tip;
+    } rows[] = {
+        {kStatusNotRun, "?", kReason, kReason, ""},
+        {kStatusDone, "12345", "", "", "12,345 strings"},
+        {kStatusStopped, "1", "", "", "1 string"},
+        {kStatusDone, "0", "", "", "0 strings"},
+        {kStatusNone, "0", "", "", ""},  // not run since the reset: no count to tell
+        {kStatusRunning, "?", "", "", ""},
+    };
+    f.table.ClearTasks();
+    for (const auto& r : rows) {
+      f.table.AddTaskRow(true, r.status, "XOR8", "", "", 0, r.result, kLinkNone);
+      f.table.SetReason(f.table.RowCount() - 1, r.reason);
+    }
+    auto tip = [&](int row, int column) {
+      QStyleOptionViewItem option;
+      option.initFrom(f.grid);
+      const QModelIndex index = f.page.model()->index(row, column);
+      option.rect = f.grid->visualRect(index);
+      return f.page.delegate()->ToolTip(option, index);
+    };
+    for (int row = 0; row < f.table.RowCount(); ++row) {
+      QCOMPARE(tip(row, NxImageColumn), QString(rows[row].status_tip));
+      QCOMPARE(tip(row, NxResultColumn), QString(rows[row].result_tip));
+    }
+    // Resting the pointer on the status picture of the row that did not run tells why.
+    const QPoint at = f.CellCentre(0, NxImageColumn);
+    QHelpEvent help(QEvent::ToolTip, at, f.grid->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(f.grid->viewport(), &help);
+    QTRY_COMPARE(QToolTip::text(), QString(kReason));
+    QToolTip::hideText();
+  }
+
   void SelectedCellColourIsTheQuarterBlend() {
     const struct {
       QColor highlight, cell, blend;
