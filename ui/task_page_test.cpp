@@ -346,6 +346,30 @@ class TaskPageTest : public QObject {
     QCOMPARE(f.SelectedRows(), QList<int>{2});
   }
 
+  void ClicksThatSelectNoRowKeepTheSelectedRowShown() {
+    Fixture f;
+    f.SetKeys({"a", "b", "c"});
+    f.table.SelectTask(1);
+    const struct {
+      const char* name;
+      QPoint at;
+      Qt::KeyboardModifiers modifiers;
+    } clicks[] = {
+        {"below the rows", QPoint(100, 150), {}},
+        {"below the rows with Ctrl", QPoint(100, 150), Qt::ControlModifier},
+        {"Ctrl on the selected row", f.CellCentre(1, NxResultColumn), Qt::ControlModifier},
+    };
+    for (const auto& c : clicks) {
+      QTest::mouseClick(f.grid->viewport(), Qt::LeftButton, c.modifiers, c.at);
+      QVERIFY2(f.SelectedRows() == QList<int>{1}, c.name);
+      QCOMPARE(f.table.SelectedRow(), 1);
+    }
+    // "Delete task" removes the row the user sees selected.
+    QTest::mouseClick(f.page.findChild<QPushButton*>("btnDelTask"), Qt::LeftButton);
+    QCOMPARE(f.Column(NxKeyColumn), QStringList({"a", "c"}));
+    QCOMPARE(f.SelectedRows(), QList<int>{1});
+  }
+
   void CheckBoxClickTogglesAndCellClicksAreAnnounced() {
     Fixture f;
     f.SetKeys({"a", "b"});
