@@ -41,6 +41,7 @@
 #include "ui/error_box.h"
 #include "ui/preset_page.h"
 #include "ui/qt_text.h"
+#include "ui/run_texts.h"
 #include "ui/task_page.h"
 
 namespace veskor {
@@ -131,6 +132,9 @@ class TfrmMain::WindowRunHost : public RunHost {
   void ProcessEvents() override { QCoreApplication::processEvents(); }
   std::string FormatText() override { return To1251(window_.edFormat_->text()); }
   void SetRunControls(bool enabled) override { window_.SetRunControls(enabled); }
+  void ShowRunProgress(int row, int key, int64_t lines) override {
+    window_.ShowRunProgress(row, key, lines);
+  }
 
  private:
   TfrmMain& window_;
@@ -288,8 +292,17 @@ void TfrmMain::SetRunControls(bool enabled) {
   tcMain_->setTabEnabled(kTabPreset, enabled);
   btnAnalyze_->setProperty(kTagProperty, enabled ? 0 : 1);
   btnAnalyze_->setText(enabled ? kAnalyzeCaption : kStopCaption);
+  if (enabled) lbInfo_->setText(kCreditCaption);
   // "Stop" stays enabled while the run lasts; afterwards the path decides again.
   edPathChange();
+}
+
+void TfrmMain::ShowRunProgress(int row, int key, int64_t lines) {
+  if (row < 0 || row >= tasks_.RowCount()) return;
+  const QString text = RunProgressText(FromU16(tasks_.Text(NxAlgoColumn, row)),
+                                       !tasks_.Text(NxKeyColumn, row).empty(), key, lines);
+  // About fifty times a second: a label that is told the same text need not repaint.
+  if (lbInfo_->text() != text) lbInfo_->setText(text);
 }
 
 void TfrmMain::TaskGridCellClick(int column, int row) {
@@ -411,10 +424,10 @@ void TfrmMain::BuildStatusBar() {
   status_bar_->setSizeGripEnabled(false);
   status_bar_->setGeometry(4, 374, 459, 23);
 
-  auto* info = new QLabel(kCreditCaption, status_bar_);
-  info->setObjectName("lbInfo");
-  MakeGrey(info);
-  status_bar_->addWidget(info, 1);
+  lbInfo_ = new QLabel(kCreditCaption, status_bar_);
+  lbInfo_->setObjectName("lbInfo");
+  MakeGrey(lbInfo_);
+  status_bar_->addWidget(lbInfo_, 1);
 
   auto* spacer = new QWidget(status_bar_);
   spacer->setObjectName("StatusSpacer");

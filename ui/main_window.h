@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -104,6 +105,10 @@ class TfrmMain : public QWidget {
   // True from the start of a run until its controls have returned to idle (Tag 1).
   bool running() const;
 
+  // While a row runs: its progress in words in lbInfo (the algorithm, the key being searched,
+  // the strings so far). lbInfo shows its own text again when the run ends.
+  void ShowRunProgress(int row, int key, int64_t lines);
+
  protected:
   // Centres the window on its screen the first time it is shown.
   void showEvent(QShowEvent* event) override;
@@ -145,6 +150,7 @@ class TfrmMain : public QWidget {
   QLineEdit* edFormat_ = nullptr;
   QLineEdit* edExample_ = nullptr;
   QStatusBar* status_bar_ = nullptr;
+  QLabel* lbInfo_ = nullptr;
   QPushButton* btnAnalyze_ = nullptr;
   bool centred_ = false;
 };

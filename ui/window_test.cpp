@@ -7,9 +7,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -518,9 +520,11 @@ class WindowTest : public QObject {
     auto* viewport = Find<QTableView>("TaskGrid")->viewport();
     int paints = 0;
     QList<int> progress;
+    QStringList infos;
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, [&] {
       progress << window_->tasks().WholeNumber(veskor::NxProgressColumn, 0);
+      infos << Find<QLabel>("lbInfo")->text();
       QVERIFY(window_->running());
       QVERIFY(btnAnalyze()->isEnabled());
       QCOMPARE(btnAnalyze()->text(), QString("Stop"));
@@ -574,6 +578,16 @@ class WindowTest : public QObject {
     VerifyIdle();
     QVERIFY(btnAnalyze()->isEnabled());
     QVERIFY(!HoldsOpen(InDir("big.bin_XOR8.log")));
+    // The status bar told the progress in words while the row ran, and its own text after.
+    const QRegularExpression words(
+        key.isEmpty() ? R"(^XOR8: key ([1-9]\d*) of 255, \d{1,3}(,\d{3})* strings?$)"
+                      : R"(^XOR8 key 7: \d{1,3}(,\d{3})* strings?$)");
+    for (const QString& info : infos) QVERIFY2(words.match(info).hasMatch(), qPrintable(info));
+    QCOMPARE(Find<QLabel>("lbInfo")->text(), QString(veskor::kCreditCaption));
+    // The stopped row's log is in place under its name, and no temporary file is left.
+    QVERIFY(QFile::exists(InDir("big.bin_XOR8.log")));
+    QCOMPARE(QDir(Dir()).entryList(QDir::Files | QDir::Hidden).filter("big.bin_XOR8.log").size(),
+             1);
   }
 
   void CloseDuringARunClosesAfterTheRunReturns() {
