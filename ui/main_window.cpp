@@ -6,8 +6,10 @@
 #include <QByteArray>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -116,6 +118,16 @@ bool CarriesLocalFiles(const QMimeData* data) {
 }
 
 std::string FileSystemBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// Where the browse dialog opens: the folder of the path in the field (the path itself when it
+// names a folder) when that folder exists; otherwise empty, the dialog's own default.
+QString FolderToBrowse(const QString& path) {
+  if (path.isEmpty()) return QString();
+  const QFileInfo info(path);
+  if (info.isDir()) return info.absoluteFilePath();
+  const QDir folder = info.absoluteDir();
+  return folder.exists() ? folder.absolutePath() : QString();
+}
 
 }  // namespace
 
@@ -255,7 +267,7 @@ void TfrmMain::edPathChange() {
 
 void TfrmMain::edPathSubEditButton0Click() {
   Guarded(this, [&] {
-    const QString path = ChooseExistingFile(this);
+    const QString path = ChooseExistingFile(this, FolderToBrowse(edPath_->text()));
     if (!path.isEmpty()) edPath_->setText(path);
   });
 }

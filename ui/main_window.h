@@ -91,7 +91,8 @@ class TfrmMain : public QWidget {
   // The existence test: btnAnalyze is enabled exactly when the path names an existing file
   // that is not a folder. While a run lasts the button ("Stop") stays enabled.
   void edPathChange();
-  // The browse button: a confirmed file's path becomes the text of edPath.
+  // The browse button: the dialog opens in the folder of edPath's path when that folder exists,
+  // and a confirmed file's path becomes the text of edPath.
   void edPathSubEditButton0Click();
   // Idle: runs the checked tasks over the file of edPath. Running: only requests the stop.
   void btnAnalyzeClick();

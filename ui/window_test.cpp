@@ -120,6 +120,7 @@ class WindowTest : public QObject {
   QList<Box> boxes_;
   std::function<void(const QString&)> on_message_;
   QString chosen_file_;
+  QStringList browsed_from_;  // the folder each browse dialog opened in
   int beeps_ = 0;
   QStringList opened_;
   QTemporaryDir big_dir_;
@@ -208,7 +209,10 @@ class WindowTest : public QObject {
       boxes_ << Box{error, text};
       if (!error && on_message_) on_message_(text);
     });
-    veskor::SetChooseFileSeamForTesting([this](QWidget*) { return chosen_file_; });
+    veskor::SetChooseFileSeamForTesting([this](QWidget*, const QString& folder) {
+      browsed_from_ << folder;
+      return chosen_file_;
+    });
     veskor::SetBeepSeamForTesting([this] { ++beeps_; });
     veskor::SetOpenSeamForTesting([this](const QString& path) { opened_ << path; });
     // 64 MiB of random bytes: under every key a dense alphabet finds runs everywhere, so that
@@ -235,6 +239,7 @@ class WindowTest : public QObject {
     boxes_.clear();
     on_message_ = nullptr;
     chosen_file_.clear();
+    browsed_from_.clear();
     beeps_ = 0;
     opened_.clear();
     // An earlier test's close request leaves the flag set, as closing does.
@@ -428,6 +433,26 @@ class WindowTest : public QObject {
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(edPath()->text(), InDir("chosen.bin"));
     QVERIFY(btnAnalyze()->isEnabled());
+  }
+
+  void BrowseOpensInTheFolderOfThePath_data() {
+    QTest::addColumn<QString>("path");    // in the field, relative to the test's folder
+    QTest::addColumn<QString>("folder");  // where the dialog opens; empty: its default
+    QTest::newRow("empty path") << QString() << QString();
+    QTest::newRow("an existing file") << QString("sub/file.bin") << QString("sub");
+    QTest::newRow("a missing file in a folder") << QString("sub/missing.bin") << QString("sub");
+    QTest::newRow("a folder") << QString("sub") << QString("sub");
+    QTest::newRow("a missing folder") << QString("gone/file.bin") << QString();
+  }
+  void BrowseOpensInTheFolderOfThePath() {
+    QFETCH(QString, path);
+    QFETCH(QString, folder);
+    QVERIFY(QDir(Dir()).mkpath("sub"));
+    WriteBytes(InDir("sub/file.bin"), "data");
+    StartWindow();
+    edPath()->setText(path.isEmpty() ? QString() : InDir(path));
+    QTest::mouseClick(Find<QToolButton>("edPathButton"), Qt::LeftButton);
+    QCOMPARE(browsed_from_, QStringList{folder.isEmpty() ? QString() : InDir(folder)});
   }
 
   void DropsPutEachNameIntoThePath_data() {
