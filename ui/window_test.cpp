@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
@@ -534,6 +536,37 @@ class WindowTest : public QObject {
     QCOMPARE(opened_.size(), 1);
   }
 
+  void ARowThatDidNotRunShowsWhyOnItsStatusPicture() {
+    WriteSession(Dir(), {MakePreset("Letters", LettersAlphabet(), 4)},
+                 {{true, "LOCAL", "Letters", "0"},
+                  {true, "XOR8", "Gone", "0"},
+                  {true, "NONE", "Letters", "0"}});
+    WriteBytes(InDir("input.bin"), "letters");
+    TfrmMain& window = StartWindow();
+    Find<QTabWidget>("tcMain")->setCurrentIndex(veskor::kTabTask);
+    edPath()->setText(InDir("input.bin"));
+    QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
+    const QStringList messages = MessageTexts();
+    QCOMPARE(messages.size(), 2);
+    auto* grid = Find<QTableView>("TaskGrid");
+    for (int row = 0; row < 2; ++row) {
+      QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, row), veskor::kStatusNotRun);
+      const QRect cell = grid->visualRect(grid->model()->index(row, veskor::NxImageColumn));
+      QHelpEvent help(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+      QCoreApplication::sendEvent(grid->viewport(), &help);
+      QTRY_COMPARE(QToolTip::text(), messages[row]);
+      QToolTip::hideText();
+    }
+    QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, 2), veskor::kStatusDone);
+    // Nothing of it is saved: the table file holds the rows without their results.
+    window.FormDestroy();
+    veskor::TaskTable saved;
+    veskor::LoadTableText(saved, Bytes(InDir("grid.cfg")), u',');
+    for (int row = 0; row < 3; ++row) {
+      QCOMPARE(saved.WholeNumber(veskor::NxImageColumn, row), veskor::kStatusNone);
+    }
+  }
+
   void StopDuringARowEndsItAsStopped_data() {
     QTest::addColumn<QString>("key");
     QTest::newRow("all keys") << QString("");
@@ -651,6 +684,8 @@ class WindowTest : public QObject {
     veskor::StopRequested.store(true);
     QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
     QCOMPARE(ErrorTexts(), QStringList{"'zz' is not a valid integer value."});
+    QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusNotRun);
+    QCOMPARE(window.tasks().Reason(0), std::string("'zz' is not a valid integer value"));
     VerifyIdle();
     QVERIFY(btnAnalyze()->isEnabled());
     QVERIFY(!veskor::StopRequested.load());
