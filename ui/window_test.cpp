@@ -10,6 +10,7 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -273,6 +274,22 @@ class WindowTest : public QObject {
     QCOMPARE(btnAnalyze()->text(), QString("Analyze"));
     // Between start-up and shut-down no program file is written.
     QVERIFY(!QFile::exists(InDir("grid.cfg")));
+  }
+
+  void AFirstStartOnTheStarterPresetsNamesTheFirstInTheDefaultTasks() {
+    QVERIFY(QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat")));
+    TfrmMain& window = StartWindow();
+    QCOMPARE(ErrorTexts(), QStringList());
+    QVERIFY(window.presets().Count() >= 11);
+    auto* list = Find<QListWidget>("lbPresets");
+    QCOMPARE(list->count(), window.presets().Count());
+    QCOMPARE(list->item(0)->text(), QString("Printable text"));
+    QCOMPARE(Find<QLineEdit>("edName")->text(), QString("Printable text"));
+    QCOMPARE(window.tasks().RowCount(), 4);
+    for (int row = 0; row < 4; ++row) {
+      QCOMPARE(veskor::FromU16(window.tasks().Text(veskor::NxPresetColumn, row)),
+               QString("Printable text"));
+    }
   }
 
   void StartAndImmediateCloseWritesTheThreeFiles() {
