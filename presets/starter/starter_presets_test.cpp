@@ -155,8 +155,9 @@ TEST(StarterPresets, PrintableTextComesFirstForTheDefaultTasks) {
   ASSERT_FALSE(Shipped().empty());
   const TPreset& first = Shipped().front();
   EXPECT_EQ(ShortString(first.Name), "Printable text");
-  std::string printable = "\t";
+  std::string printable;
   for (int c = 32; c <= 126; ++c) printable.push_back(static_cast<char>(c));
+  printable.push_back('\t');
   EXPECT_EQ(ShortString(first.Alphabet), printable);
   EXPECT_EQ(first.MinLength, 7);
   EXPECT_EQ(first.MaxLength, 0);

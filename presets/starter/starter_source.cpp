@@ -149,6 +149,11 @@ void SetOnce(std::optional<T>& field, int& field_line, T value, int line, std::s
 
 std::string ExpandAlphabet(std::string_view written) {
   std::bitset<256> members;
+  std::string bytes;
+  auto add = [&](int b) {
+    if (!members.test(b)) bytes.push_back(static_cast<char>(b));
+    members.set(b);
+  };
   size_t at = 0;
   while (at < written.size()) {
     const uint8_t first = ReadAlphabetChar(written, at);
@@ -157,14 +162,10 @@ std::string ExpandAlphabet(std::string_view written) {
       ++at;
       const uint8_t last = ReadAlphabetChar(written, at);
       if (last < first) throw Error("a range ends before it begins");
-      for (int b = first; b <= last; ++b) members.set(b);
+      for (int b = first; b <= last; ++b) add(b);
     } else {
-      members.set(first);
+      add(first);
     }
-  }
-  std::string bytes;
-  for (int b = 0; b < 256; ++b) {
-    if (members.test(b)) bytes.push_back(static_cast<char>(b));
   }
   return bytes;
 }

@@ -32,9 +32,10 @@ class StarterSourceError : public Error {
 // min..100), an expression that does not compile, two presets of one name, or no preset at all.
 std::vector<TPreset> ParseStarterPresets(std::string_view source);
 
-// An alphabet written with ranges and escapes ("\t\x20-~", "A-Za-z0-9\-"), as the bytes it
-// stands for in ascending order, each once. Raises Error for a bad escape or a range whose end
-// comes before its start.
+// An alphabet written with ranges and escapes ("\x20-~\t", "A-Za-z0-9\-"), as the bytes it
+// stands for in the order written, each once (where it first appears), so that the editor shows
+// it as the source reads. Raises Error for a bad escape or a range whose end comes before its
+// start.
 std::string ExpandAlphabet(std::string_view written);
 
 }  // namespace veskor
