@@ -147,6 +147,9 @@ class TfrmMain::WindowRunHost : public RunHost {
   void ShowRunProgress(int row, int key, int64_t lines) override {
     window_.ShowRunProgress(row, key, lines);
   }
+  // A finished row's progress would stand for the next row's until that one reports its own
+  // (or during its message, when it does not run).
+  void RowFinished(const RowOutcome&) override { window_.lbInfo_->setText(kCreditCaption); }
 
  private:
   TfrmMain& window_;

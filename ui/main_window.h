@@ -107,7 +107,7 @@ class TfrmMain : public QWidget {
   bool running() const;
 
   // While a row runs: its progress in words in lbInfo (the algorithm, the key being searched,
-  // the strings so far). lbInfo shows its own text again when the run ends.
+  // the strings so far). lbInfo shows its own text again when the row ends.
   void ShowRunProgress(int row, int key, int64_t lines);
 
  protected:

@@ -665,6 +665,19 @@ class WindowTest : public QObject {
              1);
   }
 
+  void TheStatusBarDropsARowsProgressWhenTheRowEnds() {
+    QFile::copy(big_file_, InDir("big.bin"));
+    WriteSession(Dir(), {MakePreset("Dense", DenseAlphabet(), 1)},
+                 {{true, "XOR8", "Dense", "7"}, {true, "ADD8", "Gone", ""}});
+    StartWindow();
+    edPath()->setText(InDir("big.bin"));
+    QString during_message;
+    on_message_ = [&](const QString&) { during_message = Find<QLabel>("lbInfo")->text(); };
+    QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
+    QCOMPARE(MessageTexts().size(), 1);
+    QCOMPARE(during_message, QString(veskor::kCreditCaption));
+  }
+
   void CloseDuringARunClosesAfterTheRunReturns() {
     SetUpBigRun("");
     bool visible_after_close_request = false;
