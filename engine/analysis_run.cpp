@@ -41,6 +41,13 @@ class RowServices : public ScanServices {
   int64_t lines_ = 0;
 };
 
+// The row shows the not-run picture instead of the running arrow, which would say it still runs,
+// and keeps the reason (the text of the run's message) for the window's tooltip.
+void MarkNotRun(TaskTable& table, int row, const std::string& reason) {
+  table.SetWholeNumber(NxImageColumn, row, kStatusNotRun);
+  table.SetReason(row, reason);
+}
+
 TSearchFields SearchFieldsOf(const TPreset& preset) {
   TSearchFields fields;
   fields.Alphabet = std::string(ShortString(preset.Alphabet));
@@ -69,7 +76,7 @@ class Run {
 
   // Returns false when a stop ended the run after this row.
   bool RunRow(int row) {
-    table_.SetWholeNumber(NxImageColumn, row, 0);
+    table_.SetWholeNumber(NxImageColumn, row, kStatusRunning);
     table_.SetText(NxResultColumn, row, u"?");
     RowOutcome outcome;
     outcome.row = row;
@@ -77,7 +84,10 @@ class Run {
     host_.RowFinished(outcome);
     if (StopRequested.load()) {
       StopRequested.store(false);
-      table_.SetWholeNumber(NxImageColumn, row, 3);
+      // A row that did not run keeps saying why.
+      if (table_.WholeNumber(NxImageColumn, row) != kStatusNotRun) {
+        table_.SetWholeNumber(NxImageColumn, row, kStatusStopped);
+      }
       return false;
     }
     return true;
@@ -92,13 +102,17 @@ class Run {
     TAlgorithm algorithm;
     if (!FindAlgorithm(algorithm_name, algorithm)) {
       outcome.kind = RowOutcome::Kind::kSkipped;
-      host_.ShowMessage(Substitute(kNoDecoderMessage, Cp1251ToUtf8(algorithm_name)));
+      const std::string message = Substitute(kNoDecoderMessage, Cp1251ToUtf8(algorithm_name));
+      MarkNotRun(table_, row, message);
+      host_.ShowMessage(message);
       return;
     }
     TPreset preset{};
     if (!presets_.FindPreset(preset_name, preset)) {
       outcome.kind = RowOutcome::Kind::kSkipped;
-      host_.ShowMessage(Substitute(kNoPresetMessage, Cp1251ToUtf8(preset_name)));
+      const std::string message = Substitute(kNoPresetMessage, Cp1251ToUtf8(preset_name));
+      MarkNotRun(table_, row, message);
+      host_.ShowMessage(message);
       return;
     }
     const std::string input = host_.InputPath();
@@ -117,11 +131,11 @@ class Run {
       case MappedInput::Result::kOk:
         break;
       case MappedInput::Result::kCannotOpen:
-        return InputFailed(kCannotOpenMessage, input, outcome);
+        return InputFailed(row, kCannotOpenMessage, input, outcome);
       case MappedInput::Result::kCannotMap:
-        return InputFailed(kCannotMapMessage, input, outcome);
+        return InputFailed(row, kCannotMapMessage, input, outcome);
       case MappedInput::Result::kCannotView:
-        return InputFailed(kCannotReadMessage, input, outcome);
+        return InputFailed(row, kCannotReadMessage, input, outcome);
     }
     RowServices services(table_, row, host_, log);
     // One format serves the row (the Options page is disabled while a run lasts), and the
@@ -171,7 +185,7 @@ class Run {
     } catch (const InputReadError&) {
       // The file shrank under the mapping: the lines found so far stay in the log.
       outcome.found = context.Found;
-      return InputFailed(kCannotReadMessage, input, outcome);
+      return InputFailed(row, kCannotReadMessage, input, outcome);
     }
     table_.SetWholeNumber(NxImageColumn, row, 1);
     table_.SetText(NxResultColumn, row, Cp1251ToUtf16(std::to_string(context.Found)));
@@ -180,8 +194,9 @@ class Run {
     outcome.kind = StopRequested.load() ? RowOutcome::Kind::kStopped : RowOutcome::Kind::kDone;
   }
 
-  void InputFailed(const char* message, const std::string& input, RowOutcome& outcome) {
+  void InputFailed(int row, const char* message, const std::string& input, RowOutcome& outcome) {
     outcome.kind = RowOutcome::Kind::kInputFailed;
+    MarkNotRun(table_, row, message);
     host_.ShowInputMessage(message, input);
   }
 
@@ -200,17 +215,27 @@ std::string LogPathFor(const std::string& input_path, const std::string& algorit
 void RunAnalysis(TaskTable& table, const PresetList& presets, RunHost& host) {
   table.ResetTaskResults();
   host.SetRunControls(false);
+  int current_row = -1;
+  // The log and the input were released on the way out; the row the error ended did not run,
+  // and the window returns to idle.
+  auto end_after_error = [&](const std::string& reason) {
+    if (current_row >= 0) MarkNotRun(table, current_row, reason);
+    StopRequested.store(false);
+    host.SetRunControls(true);
+  };
   try {
     Run run(table, presets, host);
     const int rows = table.RowCount();
     for (int row = 0; row < rows; ++row) {
       if (!table.Checked(row)) continue;
+      current_row = row;
       if (!run.RunRow(row)) break;
     }
+  } catch (const std::exception& e) {
+    end_after_error(e.what());
+    throw;
   } catch (...) {
-    // The log and the input were released on the way out; return the window to idle.
-    StopRequested.store(false);
-    host.SetRunControls(true);
+    end_after_error("");
     throw;
   }
   host.SetRunControls(true);

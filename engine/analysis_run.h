@@ -71,9 +71,11 @@ class RunHost {
 };
 
 // A whole run: resets the results, switches the controls to running, runs every checked row,
-// and switches the controls back. An error that ends the run (a bad key, a format that does not
-// fit, an invalid expression, a log that cannot be written) still closes the log, releases the
-// input, clears StopRequested and restores the controls before it passes to the caller.
+// and switches the controls back. A row that does not run (no decoder, no such preset, an input
+// that cannot be read) shows kStatusNotRun with its message as the row's reason. An error that
+// ends the run (a bad key, a format that does not fit, an invalid expression, a log that cannot
+// be written) does the same for its row, closes the log, releases the input, clears
+// StopRequested and restores the controls before it passes to the caller.
 void RunAnalysis(TaskTable& table, const PresetList& presets, RunHost& host);
 
 // The log path for an input and an algorithm: the input path, "_", the name, ".log".

@@ -40,10 +40,14 @@ class TestHost : public RunHost {
   std::vector<bool> controls;
   std::vector<RowOutcome> outcomes;
   std::function<void(std::string_view)> on_line;
+  std::function<void()> on_message;
   int workers = 0;  // 0: every core
 
   std::string InputPath() override { return input; }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowMessage(const std::string& text) override {
+    messages.push_back(text);
+    if (on_message) on_message();
+  }
   void ProcessEvents() override {}
   std::string FormatText() override { return format; }
   void SetRunControls(bool enabled) override { controls.push_back(enabled); }
@@ -168,6 +172,9 @@ TEST_F(RunTest, InvalidKeyEndsTheRunAfterTheInputIsMapped) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
   EXPECT_FALSE(fs::exists(input_ + "_NONE.log"));  // no further row is visited
   EXPECT_EQ(Result(0), "?");
+  EXPECT_EQ(Image(0), kStatusNotRun);  // not the running arrow, which would say it still runs
+  EXPECT_EQ(table_.Reason(0), "'65 ' is not a valid integer value");
+  EXPECT_EQ(Image(1), kStatusNone);
   EXPECT_EQ(host_.controls, (std::vector<bool>{false, true}));  // back to idle
 }
 
@@ -195,7 +202,8 @@ TEST_F(RunTest, InputThatCannotBeOpenedOrMapped) {
     RunAnalysis(table_, presets_, host_);
     EXPECT_EQ(host_.messages, (std::vector<std::string>{c.message, c.message})) << c.name;
     for (int row : {0, 2}) {
-      EXPECT_EQ(Image(row), 0) << c.name;
+      EXPECT_EQ(Image(row), kStatusNotRun) << c.name;
+      EXPECT_EQ(table_.Reason(row), c.message) << c.name;
       EXPECT_EQ(Result(row), "?") << c.name;
       EXPECT_EQ(Progress(row), 0) << c.name;
       EXPECT_EQ(Link(row), -1) << c.name;
@@ -236,7 +244,8 @@ TEST_F(RunTest, RowsWithoutDecoderOrPresetAreSkippedWithAMessage) {
   EXPECT_NE(host_.messages[0].find("LOCAL"), std::string::npos);
   EXPECT_NE(host_.messages[1].find("Nobody"), std::string::npos);
   for (int row : {1, 2}) {
-    EXPECT_EQ(Image(row), 0);
+    EXPECT_EQ(Image(row), kStatusNotRun);
+    EXPECT_EQ(table_.Reason(row), host_.messages[row - 1]);
     EXPECT_EQ(Result(row), "?");
     EXPECT_EQ(Progress(row), 0);
     EXPECT_TRUE(table_.LogPath(row).empty());
@@ -244,6 +253,13 @@ TEST_F(RunTest, RowsWithoutDecoderOrPresetAreSkippedWithAMessage) {
   EXPECT_FALSE(fs::exists(input_ + "_LOCAL.log"));
   EXPECT_EQ(Result(3), "1");  // the run goes on
   EXPECT_EQ(table_.LogPath(3), input_ + "_XOR8.log");
+  EXPECT_EQ(table_.Reason(3), "");
+
+  // A stop while the message is shown ends the run; the row still says why it did not run.
+  host_.on_message = [] { StopRequested = true; };
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(Image(1), kStatusNotRun);
+  EXPECT_EQ(Image(3), kStatusNone);
 }
 
 TEST_F(RunTest, NoCheckedRowCreatesNoFile) {
@@ -414,7 +430,8 @@ TEST_F(RunTest, FileThatShrinksWhileScannedEndsTheRowWithTheReadMessage) {
   host_.on_line = [&](std::string_view) { ::truncate(input_.c_str(), 4096); };
   RunAnalysis(table_, presets_, host_);
   EXPECT_EQ(host_.messages, (std::vector<std::string>{kCannotReadMessage}));
-  EXPECT_EQ(Image(0), 0);
+  EXPECT_EQ(Image(0), kStatusNotRun);
+  EXPECT_EQ(table_.Reason(0), kCannotReadMessage);
   EXPECT_EQ(Result(0), "?");
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |       0 | 1234567\r\n");  // found lines stay
   EXPECT_EQ(Image(1), 1);  // the run goes on with the next row, over the shorter file

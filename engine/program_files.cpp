@@ -49,7 +49,17 @@ bool HoldsAnyFile(const std::string& dir) {
   return false;
 }
 
+// Any entry at the path, a dangling link included.
+bool EntryExists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
 }  // namespace
+
+std::string StarterPresetsPath(const std::string& exe_dir) {
+  return WithSlash(exe_dir) + "../share/veskor/" + kPresetFileName;
+}
 
 std::string ExecutableDir() {
   std::error_code error;
@@ -72,7 +82,9 @@ std::string ProgramFilesDir(const std::string& exe_dir, bool create) {
 }
 
 ProgramFiles::ProgramFiles(const std::string& exe_dir, bool read_only)
-    : dir_(ProgramFilesDir(exe_dir, /*create=*/!read_only)) {}
+    : dir_(ProgramFilesDir(exe_dir, /*create=*/!read_only)) {
+  if (!read_only && dir_ != WithSlash(exe_dir)) starter_ = StarterPresetsPath(exe_dir);
+}
 
 bool ProgramFiles::TakeFolder() {
   const FolderLock::Outcome outcome = lock_.TryTake(dir_);
@@ -85,8 +97,16 @@ bool ProgramFiles::TakeFolder() {
 }
 
 void ProgramFiles::LoadPresets(PresetList& presets) {
+  const std::string path = dir_ + kPresetFileName;
+  if (!starter_.empty() && !EntryExists(path) && FileExists(starter_)) {
+    try {
+      ReplaceFile(path, ReadWholeFile(starter_, /*exclusive=*/false));
+    } catch (const std::exception&) {
+      // Without the copy the window starts without presets, as it did before there were any.
+    }
+  }
   try {
-    veskor::LoadPresets(presets, dir_ + kPresetFileName);
+    veskor::LoadPresets(presets, path);
   } catch (...) {
     presets_failed_ = true;
     throw;

@@ -36,6 +36,10 @@ class ProgramFiles {
 
   // Start-up, in this order. Each step raises its file's error; a file that failed to load is
   // remembered and is not overwritten at shut-down, so what could not be read is not lost.
+  // The window's first start in the user's folder (an installed program) finds no presets.dat
+  // there: it copies the installation's starter presets (StarterPresetsPath) in first. Nothing
+  // is copied beside the executable, over any entry of that name, or by the runner; a copy that
+  // fails leaves the folder without presets, as before.
   void LoadPresets(PresetList& presets);
   // The four default rows with the first preset's name, replaced by grid.cfg's rows when the
   // file exists (row 0 selected).
@@ -55,10 +59,14 @@ class ProgramFiles {
 
  private:
   std::string dir_;
+  std::string starter_;  // the presets.dat to seed the user's folder from; empty: none
   bool presets_failed_ = false;
   bool table_failed_ = false;
   FolderLock lock_;
 };
+
+// Where an installation keeps its starter presets: <exe_dir>/../share/veskor/presets.dat.
+std::string StarterPresetsPath(const std::string& exe_dir);
 
 // The folder of the running executable, ending with "/" (from /proc/self/exe).
 std::string ExecutableDir();

@@ -209,6 +209,84 @@ TEST_F(ProgramFilesTest, AReadOnlyFolderThatHoldsTheFilesIsUsedByTheWindowAndThe
   }
 }
 
+// An installed window (its folder cannot be written) starts in the user's folder with the
+// installation's starter presets, unless that folder already has its own presets.dat.
+TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHasNone) {
+  const std::string user = dir_ + "config/veskor/";
+  const std::string exe = dir_ + "bin/";
+  TPreset starter = NewPreset();
+  SetShortString(starter.Name, "Starter");
+  const std::string starter_bytes(reinterpret_cast<const char*>(&starter), sizeof starter);
+  struct Case {
+    const char* name;
+    bool writable;         // the executable's folder
+    bool shipped;          // share/veskor/presets.dat exists
+    const char* existing;  // the user's folder before: none, "folder" (no presets.dat), or with
+                           // an "empty" presets.dat or a dangling "link" of that name
+    bool read_only;        // the runner
+    int presets;           // loaded
+  };
+  const Case cases[] = {
+      {"installed, first start", false, true, nullptr, false, 1},
+      {"installed, empty presets of the user's", false, true, "empty", false, 0},
+      {"installed, a dangling link of the user's", false, true, "link", false, 0},
+      {"installed without starter presets", false, false, nullptr, false, 0},
+      {"the runner seeds nothing", false, true, "folder", true, 0},
+      {"files beside the executable", true, true, nullptr, false, 0},
+  };
+  const char* saved_xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string previous_xdg = saved_xdg ? saved_xdg : "";
+  fs::create_directories(dir_ + "config");
+  fs::permissions(dir_ + "config", fs::perms::all);
+  ::setenv("XDG_CONFIG_HOME", (dir_ + "config").c_str(), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(exe);
+    fs::remove_all(user);
+    fs::remove_all(dir_ + "share");
+    fs::create_directories(exe);
+    if (c.shipped) {
+      fs::create_directories(dir_ + "share/veskor");
+      Write("share/veskor/presets.dat", starter_bytes);
+    }
+    if (c.existing) {
+      fs::create_directories(user);
+      fs::permissions(user, fs::perms::all);
+      if (std::string(c.existing) == "link") {
+        fs::create_symlink("elsewhere.dat", user + "presets.dat");
+      } else if (std::string(c.existing) == "empty") {
+        Write("config/veskor/presets.dat", "");
+        fs::permissions(user + "presets.dat", fs::perms::all);
+      }
+    }
+    fs::permissions(exe, c.writable ? fs::perms::all
+                                    : fs::perms::owner_read | fs::perms::owner_exec |
+                                          fs::perms::others_read | fs::perms::others_exec);
+    testing::AsOrdinaryUser([&] {
+      ProgramFiles files(exe, c.read_only);
+      PresetList presets;
+      files.LoadPresets(presets);
+      EXPECT_EQ(presets.Count(), c.presets);
+      if (c.presets > 0) {
+        EXPECT_EQ(ShortString(presets.At(0).Name), "Starter");
+        EXPECT_EQ(Read("config/veskor/presets.dat"), starter_bytes);
+      }
+      if (c.existing && std::string(c.existing) == "link") {
+        EXPECT_TRUE(fs::is_symlink(user + "presets.dat"));
+      }
+      if ((!c.existing || std::string(c.existing) == "folder") && c.presets == 0) {
+        EXPECT_FALSE(fs::exists(files.dir() + "presets.dat"));
+      }
+    });
+  }
+  fs::permissions(exe, fs::perms::owner_all);
+  if (saved_xdg) {
+    ::setenv("XDG_CONFIG_HOME", previous_xdg.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
 TEST_F(ProgramFilesTest, AReadOnlyFolderReportsEveryFailedSaveAndKeepsItsFiles) {
   const std::string table = "True,-1,NONE,Digits,0,0,0,-1\r\n";
   Write("grid.cfg", table);

@@ -210,6 +210,7 @@ void TaskTable::ResetTaskResults() {
     SetText(NxResultColumn, row, Cp1251ToUtf16(kResetResultText));
     SetWholeNumber(NxGotoColumn, row, kLinkNone);
     SetLogPath(row, std::string());
+    SetReason(row, std::string());
   }
 }
 
@@ -387,6 +388,17 @@ void TaskTable::SetLogPath(int row, std::string path) {
   CheckCell(NxGotoColumn, row);
   rows_[row].log_path = std::move(path);
   NotifyCell(NxGotoColumn, row);
+}
+
+const std::string& TaskTable::Reason(int row) const {
+  CheckCell(NxImageColumn, row);
+  return rows_[row].reason;
+}
+
+void TaskTable::SetReason(int row, std::string reason) {
+  CheckCell(NxImageColumn, row);
+  rows_[row].reason = std::move(reason);
+  NotifyCell(NxImageColumn, row);
 }
 
 }  // namespace veskor

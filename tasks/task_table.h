@@ -31,6 +31,9 @@ inline constexpr int32_t kStatusNone = -1;  // not run since the last reset
 inline constexpr int32_t kStatusRunning = 0;
 inline constexpr int32_t kStatusDone = 1;
 inline constexpr int32_t kStatusStopped = 3;
+// The row did not run (no decoder, no such preset, an input that could not be read, an error
+// that ended the run); the row's reason says why.
+inline constexpr int32_t kStatusNotRun = 4;
 inline constexpr int32_t kLinkNone = -1;
 inline constexpr int32_t kLinkOpen = 2;  // the row's log can be opened
 inline constexpr std::string_view kResetResultText = "0";
@@ -43,6 +46,7 @@ struct TaskRow {
   std::u16string result;  // NxResultColumn: strings found, as decimal text
   int32_t link = 0;       // NxGotoColumn: the link picture
   std::string log_path;   // kept with NxGotoColumn; file-system bytes; never saved
+  std::string reason;     // kept with NxImageColumn: why the row did not run; UTF-8; never saved
 };
 
 // Notices for a view; every hook does nothing by default. Begin/End come in pairs around the
@@ -98,7 +102,7 @@ class TaskTable {
   void ClearTasks();
   // Selects the row when it exists; otherwise does nothing.
   void SelectTask(int index);
-  // Resets status, progress, result, link and log path of every row.
+  // Resets status, progress, result, link, log path and reason of every row.
   void ResetTaskResults();
 
   // "Add task": a checked XOR8 row with the first preset's name; the selection stays.
@@ -138,6 +142,9 @@ class TaskTable {
   double Progress(int row) const;
   const std::string& LogPath(int row) const;
   void SetLogPath(int row, std::string path);
+  // Why the row's last run did not run it (the text of the run's message); empty otherwise.
+  const std::string& Reason(int row) const;
+  void SetReason(int row, std::string reason);
 
  private:
   void CheckCell(int column, int row) const;

@@ -363,11 +363,15 @@ TEST(TaskTable, ResetTaskResultsKeepsTheTasks) {
   table.AddTaskRow(false, kStatusStopped, "LOCAL", "", "", 40, "?", kLinkOpen);
   table.AddTaskRow(true, kStatusRunning, "ADD8", "x", "$ff", 0, "?", kLinkNone);
   for (int row = 0; row < 3; ++row) table.SetLogPath(row, "/logs/" + std::to_string(row));
+  table.SetReason(2, "No preset is named \"x\": the task was skipped");
   table.ResetTaskResults();
   EXPECT_EQ(TableText(table),
             (std::vector<std::string>{"True|-1|XOR8|Noname|12|0|0|-1", "False|-1|LOCAL|||0|0|-1",
                                       "True|-1|ADD8|x|$ff|0|0|-1"}));
-  for (int row = 0; row < 3; ++row) EXPECT_EQ(table.LogPath(row), "") << row;
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(table.LogPath(row), "") << row;
+    EXPECT_EQ(table.Reason(row), "") << row;
+  }
 
   TaskTable empty;
   empty.ResetTaskResults();
@@ -482,7 +486,7 @@ TEST(TaskTable, NoticesComeInPairsAroundTheirChange) {
 
   table.ResetTaskResults();
   EXPECT_EQ(recorder.Take(), (Events{"Cell 1,0 [1]", "Cell 5,0 [1]", "Cell 6,0 [1]", "Cell 7,0 [1]",
-                                     "Cell 7,0 [1]"}));
+                                     "Cell 7,0 [1]", "Cell 1,0 [1]"}));
 
   table.SortByColumn(NxKeyColumn);
   EXPECT_EQ(recorder.Take(), (Events{"BeginReset [1]", "EndReset [1]"}));

@@ -10,8 +10,8 @@
 namespace veskor {
 namespace {
 
-std::function<QString(QWidget*)>& ChooseSeam() {
-  static std::function<QString(QWidget*)> seam;
+std::function<QString(QWidget*, const QString&)>& ChooseSeam() {
+  static std::function<QString(QWidget*, const QString&)> seam;
   return seam;
 }
 
@@ -27,10 +27,11 @@ std::function<void(const QString&)>& OpenSeam() {
 
 }  // namespace
 
-QString ChooseExistingFile(QWidget* parent) {
-  if (ChooseSeam()) return ChooseSeam()(parent);
-  // Title and starting folder are the dialog's own defaults.
+QString ChooseExistingFile(QWidget* parent, const QString& folder) {
+  if (ChooseSeam()) return ChooseSeam()(parent, folder);
+  // The title is the dialog's own default.
   QFileDialog dialog(parent);
+  if (!folder.isEmpty()) dialog.setDirectory(folder);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilter(kOpenFileFilter);
@@ -50,7 +51,7 @@ void OpenWithDesktop(const QString& path) {
   QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-void SetChooseFileSeamForTesting(std::function<QString(QWidget*)> seam) {
+void SetChooseFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam) {
   ChooseSeam() = std::move(seam);
 }
 void SetBeepSeamForTesting(std::function<void()> seam) { BeepSeam() = std::move(seam); }

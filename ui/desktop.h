@@ -12,9 +12,9 @@ namespace veskor {
 // The filter of the open-file dialog: it matches every file.
 inline constexpr const char* kOpenFileFilter = "All files (*)";
 
-// Shows the open-file dialog for one existing file; the chosen file's full path, or an empty
-// text when the dialog was cancelled.
-QString ChooseExistingFile(QWidget* parent);
+// Shows the open-file dialog for one existing file, opened in `folder` (the dialog's own default
+// when empty); the chosen file's full path, or an empty text when the dialog was cancelled.
+QString ChooseExistingFile(QWidget* parent, const QString& folder);
 
 // Plays the desktop's default sound without waiting.
 void Beep();
@@ -24,7 +24,7 @@ void OpenWithDesktop(const QString& path);
 
 // Test seams: while a seam is set, it runs instead of the desktop's own operation. An empty
 // function restores the operation.
-void SetChooseFileSeamForTesting(std::function<QString(QWidget*)> seam);
+void SetChooseFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam);
 void SetBeepSeamForTesting(std::function<void()> seam);
 void SetOpenSeamForTesting(std::function<void(const QString&)> seam);
 

@@ -6,8 +6,10 @@
 #include <QByteArray>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,6 +43,7 @@
 #include "ui/error_box.h"
 #include "ui/preset_page.h"
 #include "ui/qt_text.h"
+#include "ui/run_texts.h"
 #include "ui/task_page.h"
 
 namespace veskor {
@@ -116,6 +119,16 @@ bool CarriesLocalFiles(const QMimeData* data) {
 
 std::string FileSystemBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
+// Where the browse dialog opens: the folder of the path in the field (the path itself when it
+// names a folder) when that folder exists; otherwise empty, the dialog's own default.
+QString FolderToBrowse(const QString& path) {
+  if (path.isEmpty()) return QString();
+  const QFileInfo info(path);
+  if (info.isDir()) return info.absoluteFilePath();
+  const QDir folder = info.absoluteDir();
+  return folder.exists() ? folder.absolutePath() : QString();
+}
+
 }  // namespace
 
 // The window's side of a run: the path and format as they are now, the run's messages in
@@ -131,6 +144,12 @@ class TfrmMain::WindowRunHost : public RunHost {
   void ProcessEvents() override { QCoreApplication::processEvents(); }
   std::string FormatText() override { return To1251(window_.edFormat_->text()); }
   void SetRunControls(bool enabled) override { window_.SetRunControls(enabled); }
+  void ShowRunProgress(int row, int key, int64_t lines) override {
+    window_.ShowRunProgress(row, key, lines);
+  }
+  // A finished row's progress would stand for the next row's until that one reports its own
+  // (or during its message, when it does not run).
+  void RowFinished(const RowOutcome&) override { window_.lbInfo_->setText(kCreditCaption); }
 
  private:
   TfrmMain& window_;
@@ -251,7 +270,7 @@ void TfrmMain::edPathChange() {
 
 void TfrmMain::edPathSubEditButton0Click() {
   Guarded(this, [&] {
-    const QString path = ChooseExistingFile(this);
+    const QString path = ChooseExistingFile(this, FolderToBrowse(edPath_->text()));
     if (!path.isEmpty()) edPath_->setText(path);
   });
 }
@@ -288,8 +307,17 @@ void TfrmMain::SetRunControls(bool enabled) {
   tcMain_->setTabEnabled(kTabPreset, enabled);
   btnAnalyze_->setProperty(kTagProperty, enabled ? 0 : 1);
   btnAnalyze_->setText(enabled ? kAnalyzeCaption : kStopCaption);
+  if (enabled) lbInfo_->setText(kCreditCaption);
   // "Stop" stays enabled while the run lasts; afterwards the path decides again.
   edPathChange();
+}
+
+void TfrmMain::ShowRunProgress(int row, int key, int64_t lines) {
+  if (row < 0 || row >= tasks_.RowCount()) return;
+  const QString text = RunProgressText(FromU16(tasks_.Text(NxAlgoColumn, row)),
+                                       !tasks_.Text(NxKeyColumn, row).empty(), key, lines);
+  // About fifty times a second: a label that is told the same text need not repaint.
+  if (lbInfo_->text() != text) lbInfo_->setText(text);
 }
 
 void TfrmMain::TaskGridCellClick(int column, int row) {
@@ -411,10 +439,10 @@ void TfrmMain::BuildStatusBar() {
   status_bar_->setSizeGripEnabled(false);
   status_bar_->setGeometry(4, 374, 459, 23);
 
-  auto* info = new QLabel(kCreditCaption, status_bar_);
-  info->setObjectName("lbInfo");
-  MakeGrey(info);
-  status_bar_->addWidget(info, 1);
+  lbInfo_ = new QLabel(kCreditCaption, status_bar_);
+  lbInfo_->setObjectName("lbInfo");
+  MakeGrey(lbInfo_);
+  status_bar_->addWidget(lbInfo_, 1);
 
   auto* spacer = new QWidget(status_bar_);
   spacer->setObjectName("StatusSpacer");

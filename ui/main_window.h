@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -90,7 +91,8 @@ class TfrmMain : public QWidget {
   // The existence test: btnAnalyze is enabled exactly when the path names an existing file
   // that is not a folder. While a run lasts the button ("Stop") stays enabled.
   void edPathChange();
-  // The browse button: a confirmed file's path becomes the text of edPath.
+  // The browse button: the dialog opens in the folder of edPath's path when that folder exists,
+  // and a confirmed file's path becomes the text of edPath.
   void edPathSubEditButton0Click();
   // Idle: runs the checked tasks over the file of edPath. Running: only requests the stop.
   void btnAnalyzeClick();
@@ -103,6 +105,10 @@ class TfrmMain : public QWidget {
 
   // True from the start of a run until its controls have returned to idle (Tag 1).
   bool running() const;
+
+  // While a row runs: its progress in words in lbInfo (the algorithm, the key being searched,
+  // the strings so far). lbInfo shows its own text again when the row ends.
+  void ShowRunProgress(int row, int key, int64_t lines);
 
  protected:
   // Centres the window on its screen the first time it is shown.
@@ -145,6 +151,7 @@ class TfrmMain : public QWidget {
   QLineEdit* edFormat_ = nullptr;
   QLineEdit* edExample_ = nullptr;
   QStatusBar* status_bar_ = nullptr;
+  QLabel* lbInfo_ = nullptr;
   QPushButton* btnAnalyze_ = nullptr;
   bool centred_ = false;
 };

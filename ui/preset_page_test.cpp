@@ -396,13 +396,14 @@ class PresetPageTest : public QObject {
     }
 
     // Typed without Enter: neither the value nor the preset changes, even when another field
-    // stores the preset meanwhile.
+    // stores the preset meanwhile, and the field shows its value again once left.
     TypeSpin(Min(), "50");
     QCOMPARE(Min()->Value(), 7);
     TypeInto(NameField(), "x");
     QCOMPARE(Name(*presets_, 0), "Nonamex");
     QCOMPARE(min_length(), 7);
-    QCOMPARE(Min()->text(), QString("50"));
+    QCOMPARE(Min()->text(), QString("7"));
+    TypeSpin(Min(), "50");
     QTest::keyClick(Min(), Qt::Key_Enter);
     QCOMPARE(Min()->Value(), 50);
     QCOMPARE(min_length(), 50);
@@ -434,6 +435,41 @@ class PresetPageTest : public QObject {
       QCOMPARE(int{e.spin == Min() ? presets_->At(0).MinLength : presets_->At(0).MaxLength},
                QString(e.end).toInt());
     }
+  }
+
+  void LeavingASpinFieldDropsDigitsThatEnterDidNotTake() {
+    page_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(page_.get()));
+    Click("btnAddPreset");
+    const struct {
+      const char* name;
+      std::function<void()> leave;
+      const char* shown;
+    } cases[] = {
+        {"Tab", [&] { QTest::keyClick(Min(), Qt::Key_Tab); }, "7"},
+        {"a click on the name", [&] { QTest::mouseClick(NameField(), Qt::LeftButton); }, "7"},
+        {"another window", [&] { NameField()->setFocus(Qt::ActiveWindowFocusReason); }, "7"},
+        // The field's context menu takes the focus only for a moment.
+        {"its context menu",
+         [&] {
+           QFocusEvent out(QEvent::FocusOut, Qt::PopupFocusReason);
+           QApplication::sendEvent(Min(), &out);
+         },
+         "12"},
+    };
+    for (const auto& c : cases) {
+      TypeSpin(Min(), "12");
+      c.leave();
+      QVERIFY2(Min()->text() == c.shown, c.name);
+      QCOMPARE(Min()->Value(), 7);
+      QCOMPARE(int{presets_->At(0).MinLength}, 7);
+    }
+    // Enter still takes them, and the field keeps showing them after it is left.
+    TypeSpin(Min(), "12");
+    QTest::keyClick(Min(), Qt::Key_Return);
+    QTest::keyClick(Min(), Qt::Key_Tab);
+    QCOMPARE(Min()->text(), QString("12"));
+    QCOMPARE(int{presets_->At(0).MinLength}, 12);
   }
 
   void MemosHoldWindows1251TextWithCrLfBreaks() {

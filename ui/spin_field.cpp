@@ -1,6 +1,7 @@
 // The spin field: range-checked value, Enter to take typed text, steps from the buttons and keys.
 #include "ui/spin_field.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QStyleOption>
 #include <QStylePainter>
@@ -103,6 +104,13 @@ void SpinField::keyPressEvent(QKeyEvent* event) {
     default:
       QLineEdit::keyPressEvent(event);
   }
+}
+
+void SpinField::focusOutEvent(QFocusEvent* event) {
+  QLineEdit::focusOutEvent(event);
+  // The field's own context menu takes the focus for a moment; the typing goes on after it.
+  if (event->reason() == Qt::PopupFocusReason) return;
+  if (text() != QString::number(value_)) ShowValue();
 }
 
 void SpinField::resizeEvent(QResizeEvent* event) {

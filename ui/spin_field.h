@@ -23,7 +23,8 @@ class SpinButton : public QAbstractButton {
 // The text is free while the user types: it becomes the value only when Enter is pressed, and
 // only when it is a whole number (text/integer_syntax.h) inside the range; otherwise the field
 // shows its value again. The buttons and the Up and Down keys step by 1 from the value (never
-// from text still being typed). Leaving the field keeps the typed text without taking it.
+// from text still being typed). Leaving the field drops typed text that Enter did not take, so
+// that the field never shows a number other than the one the preset keeps.
 class SpinField : public QLineEdit {
   Q_OBJECT
  public:
@@ -56,6 +57,7 @@ class SpinField : public QLineEdit {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:

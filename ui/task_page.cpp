@@ -65,6 +65,25 @@ QPixmap RenderGridImage(int value, qreal ratio) {
   return pixmap;
 }
 
+// The task grid: a click beside the rows, or a Ctrl+click on the selected one, leaves the
+// selection as it is. The table always has a selected row while it has rows, and "Delete task"
+// removes that row, so the grid must never show none.
+class TaskGridView : public QTableView {
+ public:
+  using QTableView::QTableView;
+
+ protected:
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                       const QEvent* event) const override {
+    if (!index.isValid()) return QItemSelectionModel::NoUpdate;
+    const QItemSelectionModel::SelectionFlags command = QTableView::selectionCommand(index, event);
+    if (command & QItemSelectionModel::Deselect) {
+      return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    }
+    return command;
+  }
+};
+
 }  // namespace
 
 QPixmap GridImage(int value, qreal device_pixel_ratio) {
@@ -90,6 +109,11 @@ QString TaskGridDelegate::ToolTip(const QStyleOptionViewItem& option,
   const int column = index.column();
   if (column == NxGotoColumn) {
     return index.data(TaskTableModel::kLogPathRole).toString();
+  }
+  if (column == NxImageColumn) return index.data(Qt::ToolTipRole).toString();
+  if (column == NxResultColumn) {
+    const QString count = index.data(TaskTableModel::kCountRole).toString();
+    if (!count.isEmpty()) return count;
   }
   if (!HasTextTooltip(column)) return QString();
   const QString text = index.data(Qt::DisplayRole).toString();
@@ -258,7 +282,7 @@ TaskPage::TaskPage(TaskTable& table, QWidget* parent)
       table_(table),
       model_(new TaskTableModel(table, this)),
       delegate_(new TaskGridDelegate(this)),
-      grid_(new QTableView(this)),
+      grid_(new TaskGridView(this)),
       btn_analyze_(new QPushButton(QStringLiteral("Analyze"), this)),
       btn_reset_(new QPushButton(QStringLiteral("Reset"), this)),
       btn_add_task_(new QPushButton(QStringLiteral("Add task"), this)),

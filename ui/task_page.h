@@ -44,8 +44,10 @@ class TaskGridDelegate : public QStyledItemDelegate {
   void SetPresetChoices(QStringList choices) { preset_choices_ = std::move(choices); }
   const QStringList& preset_choices() const { return preset_choices_; }
 
-  // The tooltip of the cell at option.rect in option.fontMetrics: the whole text of a text cell
-  // whose text does not fit, the LogPath of a link cell that has one, empty otherwise.
+  // The tooltip of the cell at option.rect in option.fontMetrics: why the row did not run on
+  // its status picture, the count in words on the Result cell of a row that has one, the whole
+  // text of a text cell whose text does not fit, the LogPath of a link cell that has one, empty
+  // otherwise.
   QString ToolTip(const QStyleOptionViewItem& option, const QModelIndex& index) const;
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option,

@@ -346,6 +346,30 @@ class TaskPageTest : public QObject {
     QCOMPARE(f.SelectedRows(), QList<int>{2});
   }
 
+  void ClicksThatSelectNoRowKeepTheSelectedRowShown() {
+    Fixture f;
+    f.SetKeys({"a", "b", "c"});
+    f.table.SelectTask(1);
+    const struct {
+      const char* name;
+      QPoint at;
+      Qt::KeyboardModifiers modifiers;
+    } clicks[] = {
+        {"below the rows", QPoint(100, 150), {}},
+        {"below the rows with Ctrl", QPoint(100, 150), Qt::ControlModifier},
+        {"Ctrl on the selected row", f.CellCentre(1, NxResultColumn), Qt::ControlModifier},
+    };
+    for (const auto& c : clicks) {
+      QTest::mouseClick(f.grid->viewport(), Qt::LeftButton, c.modifiers, c.at);
+      QVERIFY2(f.SelectedRows() == QList<int>{1}, c.name);
+      QCOMPARE(f.table.SelectedRow(), 1);
+    }
+    // "Delete task" removes the row the user sees selected.
+    QTest::mouseClick(f.page.findChild<QPushButton*>("btnDelTask"), Qt::LeftButton);
+    QCOMPARE(f.Column(NxKeyColumn), QStringList({"a", "c"}));
+    QCOMPARE(f.SelectedRows(), QList<int>{1});
+  }
+
   void CheckBoxClickTogglesAndCellClicksAreAnnounced() {
     Fixture f;
     f.SetKeys({"a", "b"});
@@ -471,6 +495,47 @@ class TaskPageTest : public QObject {
     QHelpEvent help(QEvent::ToolTip, at, f.grid->viewport()->mapToGlobal(at));
     QCoreApplication::sendEvent(f.grid->viewport(), &help);
     QTRY_COMPARE(QToolTip::text(), QString("/tmp/in.bin_XOR8.log"));
+    QToolTip::hideText();
+  }
+
+  void StatusAndResultTooltipsSayWhyAndHowMany() {
+    Fixture f;
+    const char* kReason = "No preset is named \"Gone\": the task was skipped";
+    const struct {
+      int32_t status;
+      const char* result;
+      const char* reason;
+      const char* status_tip;
+      const char* result_tip;
+    } rows[] = {
+        {kStatusNotRun, "?", kReason, kReason, ""},
+        {kStatusDone, "12345", "", "", "12,345 strings"},
+        {kStatusStopped, "1", "", "", "1 string"},
+        {kStatusDone, "0", "", "", "0 strings"},
+        {kStatusNone, "0", "", "", ""},  // not run since the reset: no count to tell
+        {kStatusRunning, "?", "", "", ""},
+    };
+    f.table.ClearTasks();
+    for (const auto& r : rows) {
+      f.table.AddTaskRow(true, r.status, "XOR8", "", "", 0, r.result, kLinkNone);
+      f.table.SetReason(f.table.RowCount() - 1, r.reason);
+    }
+    auto tip = [&](int row, int column) {
+      QStyleOptionViewItem option;
+      option.initFrom(f.grid);
+      const QModelIndex index = f.page.model()->index(row, column);
+      option.rect = f.grid->visualRect(index);
+      return f.page.delegate()->ToolTip(option, index);
+    };
+    for (int row = 0; row < f.table.RowCount(); ++row) {
+      QCOMPARE(tip(row, NxImageColumn), QString(rows[row].status_tip));
+      QCOMPARE(tip(row, NxResultColumn), QString(rows[row].result_tip));
+    }
+    // Resting the pointer on the status picture of the row that did not run tells why.
+    const QPoint at = f.CellCentre(0, NxImageColumn);
+    QHelpEvent help(QEvent::ToolTip, at, f.grid->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(f.grid->viewport(), &help);
+    QTRY_COMPARE(QToolTip::text(), QString(kReason));
     QToolTip::hideText();
   }
 

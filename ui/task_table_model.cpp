@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "ui/qt_text.h"
+#include "ui/run_texts.h"
 
 namespace veskor {
 namespace {
@@ -12,6 +13,15 @@ bool IsTextColumn(int column) { return ColumnKind(column) == CellKind::kText; }
 
 bool IsUserTextColumn(int column) {
   return column == NxAlgoColumn || column == NxPresetColumn || column == NxKeyColumn;
+}
+
+// The Result cell's count in words, for a row that finished or was stopped; empty otherwise.
+QString CountText(const TaskTable& table, int row) {
+  const int32_t status = table.WholeNumber(NxImageColumn, row);
+  if (status != kStatusDone && status != kStatusStopped) return QString();
+  bool is_number = false;
+  const qlonglong count = FromU16(table.Text(NxResultColumn, row)).toLongLong(&is_number);
+  return is_number && count >= 0 ? StringCountText(count) : QString();
 }
 
 const char* const kHeaders[kTaskColumnCount] = {"",    "",         "Algorithm", "Preset",
@@ -48,6 +58,13 @@ QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
       if (column != NxUseColumn) return {};
       return table_.Checked(row) ? Qt::Checked : Qt::Unchecked;
     case Qt::ToolTipRole:
+      if (column == NxImageColumn && !table_.Reason(row).empty()) {
+        return QString::fromStdString(table_.Reason(row));
+      }
+      if (column == NxResultColumn) {
+        const QString count = CountText(table_, row);
+        if (!count.isEmpty()) return count;
+      }
       if (IsTextColumn(column)) {
         const std::u16string& text = table_.Text(column, row);
         if (!text.empty()) return FromU16(text);
@@ -64,6 +81,9 @@ QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
     case kLogPathRole:
       if (column != NxGotoColumn) return {};
       return QFile::decodeName(QByteArray::fromStdString(table_.LogPath(row)));
+    case kCountRole:
+      if (column != NxResultColumn) return {};
+      return CountText(table_, row);
     default:
       return {};
   }

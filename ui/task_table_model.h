@@ -20,6 +20,9 @@ class TaskTableModel : public QAbstractTableModel, private TaskTableObserver {
     kProgressRole,
     // QString: the row's LogPath decoded from file-system bytes (column 7); empty when none.
     kLogPathRole,
+    // QString: the strings a finished or stopped row found, in words ("12,345 strings"; column
+    // 6); empty for a row that has no count.
+    kCountRole,
   };
 
   // Becomes the table's observer until destroyed; the table must outlive the model.
@@ -30,8 +33,9 @@ class TaskTableModel : public QAbstractTableModel, private TaskTableObserver {
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  // DisplayRole and EditRole: the cell's text form. CheckStateRole: column 0. ToolTipRole: the
-  // whole text of a text column (the view decides whether it fits), LogPath on column 7.
+  // DisplayRole and EditRole: the cell's text form. CheckStateRole: column 0. ToolTipRole: why
+  // the row did not run on column 1, the count in words on column 6 when it has one, the whole
+  // text of a text column (the view decides whether it fits), LogPath on column 7.
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;

@@ -7,14 +7,19 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
@@ -118,6 +123,7 @@ class WindowTest : public QObject {
   QList<Box> boxes_;
   std::function<void(const QString&)> on_message_;
   QString chosen_file_;
+  QStringList browsed_from_;  // the folder each browse dialog opened in
   int beeps_ = 0;
   QStringList opened_;
   QTemporaryDir big_dir_;
@@ -206,7 +212,10 @@ class WindowTest : public QObject {
       boxes_ << Box{error, text};
       if (!error && on_message_) on_message_(text);
     });
-    veskor::SetChooseFileSeamForTesting([this](QWidget*) { return chosen_file_; });
+    veskor::SetChooseFileSeamForTesting([this](QWidget*, const QString& folder) {
+      browsed_from_ << folder;
+      return chosen_file_;
+    });
     veskor::SetBeepSeamForTesting([this] { ++beeps_; });
     veskor::SetOpenSeamForTesting([this](const QString& path) { opened_ << path; });
     // 64 MiB of random bytes: under every key a dense alphabet finds runs everywhere, so that
@@ -233,6 +242,7 @@ class WindowTest : public QObject {
     boxes_.clear();
     on_message_ = nullptr;
     chosen_file_.clear();
+    browsed_from_.clear();
     beeps_ = 0;
     opened_.clear();
     // An earlier test's close request leaves the flag set, as closing does.
@@ -264,6 +274,22 @@ class WindowTest : public QObject {
     QCOMPARE(btnAnalyze()->text(), QString("Analyze"));
     // Between start-up and shut-down no program file is written.
     QVERIFY(!QFile::exists(InDir("grid.cfg")));
+  }
+
+  void AFirstStartOnTheStarterPresetsNamesTheFirstInTheDefaultTasks() {
+    QVERIFY(QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat")));
+    TfrmMain& window = StartWindow();
+    QCOMPARE(ErrorTexts(), QStringList());
+    QVERIFY(window.presets().Count() >= 11);
+    auto* list = Find<QListWidget>("lbPresets");
+    QCOMPARE(list->count(), window.presets().Count());
+    QCOMPARE(list->item(0)->text(), QString("Printable text"));
+    QCOMPARE(Find<QLineEdit>("edName")->text(), QString("Printable text"));
+    QCOMPARE(window.tasks().RowCount(), 4);
+    for (int row = 0; row < 4; ++row) {
+      QCOMPARE(veskor::FromU16(window.tasks().Text(veskor::NxPresetColumn, row)),
+               QString("Printable text"));
+    }
   }
 
   void StartAndImmediateCloseWritesTheThreeFiles() {
@@ -428,6 +454,26 @@ class WindowTest : public QObject {
     QVERIFY(btnAnalyze()->isEnabled());
   }
 
+  void BrowseOpensInTheFolderOfThePath_data() {
+    QTest::addColumn<QString>("path");    // in the field, relative to the test's folder
+    QTest::addColumn<QString>("folder");  // where the dialog opens; empty: its default
+    QTest::newRow("empty path") << QString() << QString();
+    QTest::newRow("an existing file") << QString("sub/file.bin") << QString("sub");
+    QTest::newRow("a missing file in a folder") << QString("sub/missing.bin") << QString("sub");
+    QTest::newRow("a folder") << QString("sub") << QString("sub");
+    QTest::newRow("a missing folder") << QString("gone/file.bin") << QString();
+  }
+  void BrowseOpensInTheFolderOfThePath() {
+    QFETCH(QString, path);
+    QFETCH(QString, folder);
+    QVERIFY(QDir(Dir()).mkpath("sub"));
+    WriteBytes(InDir("sub/file.bin"), "data");
+    StartWindow();
+    edPath()->setText(path.isEmpty() ? QString() : InDir(path));
+    QTest::mouseClick(Find<QToolButton>("edPathButton"), Qt::LeftButton);
+    QCOMPARE(browsed_from_, QStringList{folder.isEmpty() ? QString() : InDir(folder)});
+  }
+
   void DropsPutEachNameIntoThePath_data() {
     QTest::addColumn<QString>("target");
     QTest::newRow("onto the path") << QString("edPath");
@@ -507,6 +553,37 @@ class WindowTest : public QObject {
     QCOMPARE(opened_.size(), 1);
   }
 
+  void ARowThatDidNotRunShowsWhyOnItsStatusPicture() {
+    WriteSession(Dir(), {MakePreset("Letters", LettersAlphabet(), 4)},
+                 {{true, "LOCAL", "Letters", "0"},
+                  {true, "XOR8", "Gone", "0"},
+                  {true, "NONE", "Letters", "0"}});
+    WriteBytes(InDir("input.bin"), "letters");
+    TfrmMain& window = StartWindow();
+    Find<QTabWidget>("tcMain")->setCurrentIndex(veskor::kTabTask);
+    edPath()->setText(InDir("input.bin"));
+    QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
+    const QStringList messages = MessageTexts();
+    QCOMPARE(messages.size(), 2);
+    auto* grid = Find<QTableView>("TaskGrid");
+    for (int row = 0; row < 2; ++row) {
+      QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, row), veskor::kStatusNotRun);
+      const QRect cell = grid->visualRect(grid->model()->index(row, veskor::NxImageColumn));
+      QHelpEvent help(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+      QCoreApplication::sendEvent(grid->viewport(), &help);
+      QTRY_COMPARE(QToolTip::text(), messages[row]);
+      QToolTip::hideText();
+    }
+    QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, 2), veskor::kStatusDone);
+    // Nothing of it is saved: the table file holds the rows without their results.
+    window.FormDestroy();
+    veskor::TaskTable saved;
+    veskor::LoadTableText(saved, Bytes(InDir("grid.cfg")), u',');
+    for (int row = 0; row < 3; ++row) {
+      QCOMPARE(saved.WholeNumber(veskor::NxImageColumn, row), veskor::kStatusNone);
+    }
+  }
+
   void StopDuringARowEndsItAsStopped_data() {
     QTest::addColumn<QString>("key");
     QTest::newRow("all keys") << QString("");
@@ -518,9 +595,11 @@ class WindowTest : public QObject {
     auto* viewport = Find<QTableView>("TaskGrid")->viewport();
     int paints = 0;
     QList<int> progress;
+    QStringList infos;
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, [&] {
       progress << window_->tasks().WholeNumber(veskor::NxProgressColumn, 0);
+      infos << Find<QLabel>("lbInfo")->text();
       QVERIFY(window_->running());
       QVERIFY(btnAnalyze()->isEnabled());
       QCOMPARE(btnAnalyze()->text(), QString("Stop"));
@@ -574,6 +653,29 @@ class WindowTest : public QObject {
     VerifyIdle();
     QVERIFY(btnAnalyze()->isEnabled());
     QVERIFY(!HoldsOpen(InDir("big.bin_XOR8.log")));
+    // The status bar told the progress in words while the row ran, and its own text after.
+    const QRegularExpression words(
+        key.isEmpty() ? R"(^XOR8: key ([1-9]\d*) of 255, \d{1,3}(,\d{3})* strings?$)"
+                      : R"(^XOR8 key 7: \d{1,3}(,\d{3})* strings?$)");
+    for (const QString& info : infos) QVERIFY2(words.match(info).hasMatch(), qPrintable(info));
+    QCOMPARE(Find<QLabel>("lbInfo")->text(), QString(veskor::kCreditCaption));
+    // The stopped row's log is in place under its name, and no temporary file is left.
+    QVERIFY(QFile::exists(InDir("big.bin_XOR8.log")));
+    QCOMPARE(QDir(Dir()).entryList(QDir::Files | QDir::Hidden).filter("big.bin_XOR8.log").size(),
+             1);
+  }
+
+  void TheStatusBarDropsARowsProgressWhenTheRowEnds() {
+    QFile::copy(big_file_, InDir("big.bin"));
+    WriteSession(Dir(), {MakePreset("Dense", DenseAlphabet(), 1)},
+                 {{true, "XOR8", "Dense", "7"}, {true, "ADD8", "Gone", ""}});
+    StartWindow();
+    edPath()->setText(InDir("big.bin"));
+    QString during_message;
+    on_message_ = [&](const QString&) { during_message = Find<QLabel>("lbInfo")->text(); };
+    QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
+    QCOMPARE(MessageTexts().size(), 1);
+    QCOMPARE(during_message, QString(veskor::kCreditCaption));
   }
 
   void CloseDuringARunClosesAfterTheRunReturns() {
@@ -612,6 +714,8 @@ class WindowTest : public QObject {
     veskor::StopRequested.store(true);
     QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
     QCOMPARE(ErrorTexts(), QStringList{"'zz' is not a valid integer value."});
+    QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusNotRun);
+    QCOMPARE(window.tasks().Reason(0), std::string("'zz' is not a valid integer value"));
     VerifyIdle();
     QVERIFY(btnAnalyze()->isEnabled());
     QVERIFY(!veskor::StopRequested.load());

@@ -1,0 +1,31 @@
+// The run's numbers in words: grouped digits, string counts and the progress line.
+#include "ui/run_texts.h"
+
+namespace veskor {
+
+QString GroupedNumber(int64_t value) {
+  // Grouped here rather than by the locale: the window's texts are English whatever the desktop.
+  const QString digits = QString::number(value < 0 ? -static_cast<uint64_t>(value) : value);
+  QString grouped;
+  for (qsizetype i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += QLatin1Char(',');
+    grouped += digits[i];
+  }
+  return value < 0 ? QLatin1Char('-') + grouped : grouped;
+}
+
+QString StringCountText(int64_t count) {
+  return GroupedNumber(count) +
+         (count == 1 ? QStringLiteral(" string") : QStringLiteral(" strings"));
+}
+
+QString RunProgressText(const QString& algorithm, bool single_key, int key, int64_t lines) {
+  if (single_key)
+    return QStringLiteral("%1 key %2: %3").arg(algorithm).arg(key).arg(StringCountText(lines));
+  return QStringLiteral("%1: key %2 of 255, %3")
+      .arg(algorithm)
+      .arg(key)
+      .arg(StringCountText(lines));
+}
+
+}  // namespace veskor
