@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "engine/algorithms.h"
+#include "engine/key_scan.h"
 #include "engine/regexp/regexp_error.h"
 #include "engine/scan_context.h"
 #include "files/io_error.h"
@@ -472,6 +473,23 @@ TEST_F(RunTest, ALongStringStreamsIntoItsLineInPieces) {
   RunAnalysis(table_, presets_, host_);
   EXPECT_EQ(ReadFile(input_ + "_XOR8.log"), std::string(8u << 20, 'a') + "|aaa\r\n");
   EXPECT_LE(largest, size_t{1} << 20);
+}
+
+TEST_F(RunTest, AnExpressionAboutAStringTooLongToHoldReadsItThroughATemporaryFile) {
+  // More than kHeldInMemoryBytes of one letter and a last one: the expression sees the whole
+  // text, decoded into a temporary file rather than into memory.
+  std::string data(static_cast<size_t>(kHeldInMemoryBytes) + 4096, 'a');
+  data.back() = 'b';
+  WriteFile(input_, data);
+  TPreset letters = NewPreset();
+  SetShortString(letters.Name, "Letters");
+  SetShortString(letters.Alphabet, "ab");
+  SetShortString(letters.RegExp, "ab$");
+  presets_.Append(letters);
+  host_.format = "%2:d %3:.4s";
+  AddRow("NONE", "0", "Letters");
+  RunAnalysis(table_, presets_, host_);
+  EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "0 aaaa\r\n");
 }
 
 TEST_F(RunTest, AFullDiskWhileTheLogIsWrittenEndsTheRunWithItsMessage) {

@@ -1,12 +1,19 @@
 // Runs of one key in a stretch of the file, and their judging.
 #include "engine/key_scan.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/fault_guard.h"
 #include "engine/line_maker.h"
 #include "engine/worker_pool.h"
+#include "files/io_error.h"
 
 namespace veskor {
 namespace {
@@ -123,6 +130,45 @@ KeyView::KeyView(const ScanInput& input, uint8_t key)
 RunJudge::RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out, KeySummary* summary)
     : input_(input), key_(key), out_(out), summary_(summary) {}
 
+SpilledText::~SpilledText() { Release(); }
+
+void SpilledText::Release() {
+  if (data_ != nullptr) ::munmap(data_, static_cast<size_t>(length_));
+  if (fd_ >= 0) ::close(fd_);
+  data_ = nullptr;
+  fd_ = -1;
+  length_ = 0;
+}
+
+char* SpilledText::Map(uint64_t length) {
+  Release();
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string dir = tmpdir != nullptr && *tmpdir == '/' ? tmpdir : "/tmp";
+  fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
+    std::string name = dir + "/.veskor-text-XXXXXX";
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ >= 0) ::unlink(name.c_str());
+  }
+  // The space is taken first: a full disk then fails here with its message, not later as a
+  // fault while the text is written through the mapping.
+  int error = fd_ < 0 ? errno : ::posix_fallocate(fd_, 0, static_cast<off_t>(length));
+  void* data = MAP_FAILED;
+  if (error == 0) {
+    data = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (data == MAP_FAILED) error = errno;
+  }
+  if (error != 0) {
+    Release();
+    IoError failure = IoErrorFromErrno(error);
+    failure.set_file(dir);
+    throw failure;
+  }
+  data_ = data;
+  length_ = length;
+  return static_cast<char*>(data_);
+}
+
 // Where the text shown for a best string starts: at its best stretch when that lies deep inside
 // (a secret in padding), else at the string's start (its first letters may score less).
 uint64_t ShownFrom(uint64_t best_start) { return best_start > 32 ? best_start : 0; }
@@ -191,7 +237,10 @@ bool RunJudge::DecodeRuns(const Span* runs, size_t count, char* out) const {
 }
 
 void RunJudge::Decode(const Span& span) {
-  char* out = TextBuffer(span.end - span.start);
+  const uint64_t length = span.end - span.start;
+  // A text longer than memory should hold (an expression asked about a run of a gigabyte) is
+  // decoded into a temporary file and read through its mapping, which the kernel pages out.
+  char* out = length > kHeldInMemoryBytes ? spilled_.Map(length) : TextBuffer(length);
   if (!DecodeRuns(&span, 1, out)) throw InputReadError();
   text_ = std::string_view(out, span.end - span.start);
   decoded_ = span;

@@ -73,6 +73,28 @@ class KeyView {
   ByteClass members_;
 };
 
+// Texts held in memory for the expression's test up to this length; a longer one is decoded
+// into a temporary file instead.
+inline constexpr uint64_t kHeldInMemoryBytes = uint64_t{64} << 20;
+
+// A text too long to hold, decoded into an unlinked temporary file (in $TMPDIR, else /tmp) and
+// read through its mapping.
+class SpilledText {
+ public:
+  SpilledText() = default;
+  ~SpilledText();
+  SpilledText(const SpilledText&) = delete;
+  SpilledText& operator=(const SpilledText&) = delete;
+  // Room for `length` bytes; the previous text is released. Raises IoError ("Disk full", ...).
+  char* Map(uint64_t length);
+
+ private:
+  void Release();
+  void* data_ = nullptr;
+  uint64_t length_ = 0;
+  int fd_ = -1;
+};
+
 // Judges the runs of one key: a run longer than MaxLength is dropped, the row's expression is
 // asked when it has one, and an accepted run becomes its line in `out`, at once or, for short
 // lines without an expression, in batches whose texts are read out of the file together. Errors
@@ -116,6 +138,7 @@ class RunJudge {
   std::string scratch_;  // a text decoded again for the summary
   std::unique_ptr<char[]> text_buffer_;
   uint64_t text_capacity_ = 0;
+  SpilledText spilled_;
   std::string_view text_;
   Span decoded_{0, 0};  // the run whose text text_ holds
   std::vector<Span> queued_;
