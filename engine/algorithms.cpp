@@ -11,13 +11,17 @@ uint8_t DecodeNone(uint8_t b, uint8_t) { return b; }
 
 }  // namespace
 
-std::array<TAlgorithm, 4> Algorithms;
+std::array<TAlgorithm, 8> Algorithms;
 
 void FillAlgorithms() {
-  Algorithms = {{{"XOR8", DecodeXor, CipherFamily::kXor},
-                 {"ADD8", DecodeAdd, CipherFamily::kAdd},
-                 {"SUB8", DecodeSub, CipherFamily::kSub},
-                 {"NONE", DecodeNone, CipherFamily::kNone}}};
+  Algorithms = {{{"XOR8", DecodeXor, CipherFamily::kXor, 1},
+                 {"ADD8", DecodeAdd, CipherFamily::kAdd, 1},
+                 {"SUB8", DecodeSub, CipherFamily::kSub, 1},
+                 {"NONE", DecodeNone, CipherFamily::kNone, 1},
+                 {"XOR8W", DecodeXor, CipherFamily::kXor, 2},
+                 {"ADD8W", DecodeAdd, CipherFamily::kAdd, 2},
+                 {"SUB8W", DecodeSub, CipherFamily::kSub, 2},
+                 {"NONEW", DecodeNone, CipherFamily::kNone, 2}}};
 }
 
 bool FindAlgorithm(std::string_view name, TAlgorithm& slot) {

@@ -18,10 +18,14 @@ struct TAlgorithm {
   std::string Name;  // at most 255 bytes
   DecodeFunction Decode = nullptr;
   CipherFamily Family = CipherFamily::kNone;
+  // Bytes per character: 1, or 2 for the wide algorithms, which read the decoded bytes as
+  // UTF-16LE code units at every byte offset.
+  int Width = 1;
 };
 
-// XOR8, ADD8, SUB8, NONE, in this order, once FillAlgorithms has run.
-extern std::array<TAlgorithm, 4> Algorithms;
+// XOR8, ADD8, SUB8, NONE, then their wide twins XOR8W, ADD8W, SUB8W, NONEW, in this order, once
+// FillAlgorithms has run.
+extern std::array<TAlgorithm, 8> Algorithms;
 
 void FillAlgorithms();
 

@@ -51,8 +51,13 @@ TYPED_TEST(DecoderTest, KeyZeroLeavesEveryByteUnchanged) {
 
 TEST(Decoders, TableOrderAndWrapping) {
   FillAlgorithms();
-  const char* names[] = {"XOR8", "ADD8", "SUB8", "NONE"};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(Algorithms[i].Name, names[i]);
+  const char* names[] = {"XOR8", "ADD8", "SUB8", "NONE", "XOR8W", "ADD8W", "SUB8W", "NONEW"};
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(Algorithms[i].Name, names[i]);
+    EXPECT_EQ(Algorithms[i].Width, i < 4 ? 1 : 2);
+    // A wide algorithm decodes every byte as its 8-bit twin.
+    if (i >= 4) EXPECT_EQ(Algorithms[i].Decode, Algorithms[i - 4].Decode);
+  }
   EXPECT_EQ(Algorithms[1].Decode(0xFF, 1), 0x00);
   EXPECT_EQ(Algorithms[2].Decode(0x00, 1), 0xFF);
   EXPECT_EQ(Algorithms[3].Decode(0x41, 0x99), 0x41);

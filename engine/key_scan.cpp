@@ -14,6 +14,7 @@
 #include "engine/line_maker.h"
 #include "engine/worker_pool.h"
 #include "files/io_error.h"
+#include "text/cp1251.h"
 
 namespace veskor {
 namespace {
@@ -21,33 +22,40 @@ namespace {
 // The text of a long string, decoded from the mapping piece by piece as its line is written.
 class MappedText : public LongText {
  public:
-  MappedText(const uint8_t* data, uint64_t length, const DecodeTable* decode)
-      : data_(data), length_(length), decode_(decode) {}
+  // `length` characters from `in`.
+  MappedText(const KeyView& key, const uint8_t* in, uint64_t length)
+      : key_(key), in_(in), length_(length) {}
   uint64_t size() const override { return length_; }
   void WriteTo(uint64_t count, ByteSink& sink) const override {
     std::string piece(static_cast<size_t>(std::min(count, kHeldTextBytes)), '\0');
+    const uint64_t width = key_.wide() ? 2 : 1;
     for (uint64_t at = 0; at < count; at += piece.size()) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), count - at));
       char* out = piece.data();
-      const uint8_t* in = data_ + at;
-      const DecodeTable* decode = decode_;
-      const bool read = ReadMapped([&] {
-        if (decode == nullptr) {
-          std::memcpy(out, in, n);
-        } else {
-          for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>((*decode)[in[i]]);
-        }
-      });
-      if (!read) throw InputReadError();
+      const uint8_t* in = in_ + at * width;
+      const KeyView& key = key_;
+      if (!ReadMapped([&] { key.DecodeText(in, out, n); })) throw InputReadError();
       sink.Write(std::string_view(out, n));
     }
   }
 
  private:
-  const uint8_t* data_;
+  const KeyView& key_;
+  const uint8_t* in_;
   uint64_t length_;
-  const DecodeTable* decode_;  // null: the text is the stored bytes
 };
+
+// The Windows-1251 form of every UTF-16 code unit that has one (the others map to 0), built on
+// first use.
+const std::array<uint8_t, 65536>& UnitForms() {
+  static const std::array<uint8_t, 65536> forms = [] {
+    std::array<uint8_t, 65536> table{};
+    for (int b = 1; b < 256; ++b)
+      table[Cp1251ToChar16(static_cast<uint8_t>(b))] = static_cast<uint8_t>(b);
+    return table;
+  }();
+  return forms;
+}
 
 // Eight bytes at once: XOR with the key in every byte, or the key added to every byte without a
 // carry from one byte into the next.
@@ -101,6 +109,14 @@ std::array<bool, 256> MembersUnder(const ScanInput& input, const DecodeTable& de
 
 }  // namespace
 
+void KeyView::DecodeText(const uint8_t* in, char* out, uint64_t length) const {
+  if (!wide_) return DecodeBytes(in, out, length, family_, key_);
+  const std::array<uint8_t, 65536>& forms = UnitForms();
+  for (uint64_t t = 0; t < length; ++t) {
+    out[t] = static_cast<char>(forms[decode_[in[2 * t]] | decode_[in[2 * t + 1]] << 8]);
+  }
+}
+
 std::array<bool, 256> AlphabetSet(std::string_view alphabet) {
   std::array<bool, 256> set{};
   for (char c : alphabet) set[static_cast<uint8_t>(c)] = true;
@@ -117,14 +133,24 @@ ScanInput::ScanInput(const uint8_t* data, uint64_t size, int32_t width, const TA
       lines(&lines),
       min_run(std::max<uint64_t>(1, fields.MinLength)),
       in_alphabet(AlphabetSet(fields.Alphabet)),
-      batch_bytes(std::max<uint64_t>(1, batch_bytes)) {}
+      batch_bytes(std::max<uint64_t>(1, batch_bytes)),
+      wide(algorithm.Width == 2) {
+  if (!wide) return;
+  // A code unit is a character when its Windows-1251 form is in the alphabet.
+  unit_char.assign(65536, 0);
+  for (int b = 0; b < 256; ++b) {
+    if (in_alphabet[b]) unit_char[Cp1251ToChar16(static_cast<uint8_t>(b))] = 1;
+  }
+}
 
 KeyView::KeyView(const ScanInput& input, uint8_t key)
     : key_(key),
       decode_(MakeDecodeTable(input.algorithm->Decode, key)),
       identity_(true),
+      wide_(input.wide),
       members_(MembersUnder(input, decode_)) {
   for (int b = 0; b < 256; ++b) identity_ = identity_ && decode_[b] == b;
+  family_ = identity_ ? CipherFamily::kNone : input.algorithm->Family;
 }
 
 RunJudge::RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out, KeySummary* summary)
@@ -175,12 +201,11 @@ uint64_t ShownFrom(uint64_t best_start) { return best_start > 32 ? best_start : 
 
 void RunJudge::Summarize(const Span& span, std::string_view text) {
   const uint64_t characters = input_.Characters(span);
-  const uint64_t length = span.end - span.start;
   if (text.empty()) {
     // A text not held (a long string, or one written in place) is read again: whole when
     // short, else streamed through the scorer, whose best stretch is then read for display.
-    if (length <= kHeldTextBytes) {
-      scratch_.resize(length);
+    if (characters <= kHeldTextBytes) {
+      scratch_.resize(characters);
       if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
       text = scratch_;
     } else {
@@ -189,14 +214,14 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
         explicit Feed(TextScorer& scorer) : scorer(scorer) {}
         void Write(std::string_view piece) override { scorer.Feed(piece); }
       } feed(scorer_);
-      const MappedText whole(input_.data + span.start, length,
-                             key_.identity() ? nullptr : &key_.decode());
+      const MappedText whole(key_, input_.data + span.start, characters);
       scorer_.Reset();
-      whole.WriteTo(length, feed);
+      whole.WriteTo(characters, feed);
       const uint64_t from = ShownFrom(scorer_.BestStart());
-      const Span shown{span.start + from,
-                       std::min(span.end, span.start + from + KeySummary::kTextBytes)};
-      scratch_.resize(shown.end - shown.start);
+      const uint64_t width = input_.wide ? 2 : 1;
+      const Span shown{span.start + from * width,
+                       std::min(span.end, span.start + (from + KeySummary::kTextBytes) * width)};
+      scratch_.resize(input_.Characters(shown));
       if (!DecodeRuns(&shown, 1, scratch_.data())) throw InputReadError();
       summary_->Add(span.start, characters, scratch_, scorer_.Score());
       return;
@@ -224,37 +249,38 @@ char* RunJudge::TextBuffer(uint64_t length) {
 
 bool RunJudge::DecodeRuns(const Span* runs, size_t count, char* out) const {
   const uint8_t* data = input_.data;
-  const uint8_t key = key_.key();
-  const CipherFamily family = key_.identity() ? CipherFamily::kNone : input_.algorithm->Family;
+  const KeyView& key = key_;
+  const ScanInput& input = input_;
   return ReadMapped([&] {
     char* at = out;
     for (size_t i = 0; i < count; ++i) {
-      const uint64_t length = runs[i].end - runs[i].start;
-      DecodeBytes(data + runs[i].start, at, length, family, key);
+      const uint64_t length = input.Characters(runs[i]);
+      key.DecodeText(data + runs[i].start, at, length);
       at += length;
     }
   });
 }
 
 void RunJudge::Decode(const Span& span) {
-  const uint64_t length = span.end - span.start;
+  const uint64_t length = input_.Characters(span);
   // A text longer than memory should hold (an expression asked about a run of a gigabyte) is
   // decoded into a temporary file and read through its mapping, which the kernel pages out.
   char* out = length > kHeldInMemoryBytes ? spilled_.Map(length) : TextBuffer(length);
   if (!DecodeRuns(&span, 1, out)) throw InputReadError();
-  text_ = std::string_view(out, span.end - span.start);
+  text_ = std::string_view(out, length);
   decoded_ = span;
 }
 
 std::string_view RunJudge::Text(const Span& span, uint64_t max_bytes) {
-  const Span shown{span.start, std::min(span.end, span.start + max_bytes)};
+  const uint64_t width = input_.wide ? 2 : 1;
+  const Span shown{span.start, std::min(span.end, span.start + max_bytes * width)};
   Decode(shown);
   decoded_ = {0, 0};  // a cut text is no run's whole text
   return text_;
 }
 
 bool RunJudge::Accepts(const Span& span) {
-  const uint64_t length = span.end - span.start;
+  const uint64_t length = input_.Characters(span);
   const TSearchFields& fields = *input_.fields;
   if (fields.MaxLength != 0 && length > fields.MaxLength) return false;
   if (fields.RegExp.empty()) return true;
@@ -263,7 +289,7 @@ bool RunJudge::Accepts(const Span& span) {
 }
 
 void RunJudge::Write(const Span& span) {
-  const uint64_t length = span.end - span.start;
+  const uint64_t length = input_.Characters(span);
   if (length > kHeldTextBytes || (decoded_.start == span.start && decoded_.end == span.end)) {
     Flush();
     return WriteNow(span);
@@ -275,11 +301,10 @@ void RunJudge::Write(const Span& span) {
 }
 
 void RunJudge::WriteNow(const Span& span) {
-  const uint64_t length = span.end - span.start;
+  const uint64_t length = input_.Characters(span);
   const auto position = static_cast<int64_t>(span.start);
   if (length > kHeldTextBytes) {
-    const MappedText text(input_.data + span.start, length,
-                          key_.identity() ? nullptr : &key_.decode());
+    const MappedText text(key_, input_.data + span.start, length);
     input_.lines->WriteLine(out_, key_.key(), input_.width, position, text);
     out_.EndLine();
     if (summary_ != nullptr) Summarize(span, {});
@@ -295,14 +320,13 @@ void RunJudge::WriteNow(const Span& span) {
 // Decodes a run's text straight into its line.
 class RunText : public ReportFormat::TextSource {
  public:
-  RunText(CipherFamily family, uint8_t key) : family_(family), key_(key) {}
+  explicit RunText(const KeyView& key) : key_(key) {}
   void Point(const uint8_t* in) { in_ = in; }
-  void Copy(char* to, uint64_t count) const override { DecodeBytes(in_, to, count, family_, key_); }
+  void Copy(char* to, uint64_t count) const override { key_.DecodeText(in_, to, count); }
 
  private:
+  const KeyView& key_;
   const uint8_t* in_ = nullptr;
-  CipherFamily family_;
-  uint8_t key_;
 };
 
 bool RunJudge::FlushInPlace() {
@@ -311,7 +335,7 @@ bool RunJudge::FlushInPlace() {
   const int32_t key = key_.key();
   uint64_t total = 0;
   for (const Span& span : queued_) {
-    const uint64_t bound = format->InPlaceBound(key, input_.width, span.end - span.start);
+    const uint64_t bound = format->InPlaceBound(key, input_.width, input_.Characters(span));
     if (bound == 0) return false;
     total += bound + 2;
   }
@@ -319,8 +343,9 @@ bool RunJudge::FlushInPlace() {
   LineBuffer& buffer = out_.Buffer();
   char* const start = buffer.Extend(static_cast<size_t>(total));
   char* end = start;
-  RunText text(key_.identity() ? CipherFamily::kNone : input_.algorithm->Family, key_.key());
+  RunText text(key_);
   const uint8_t* data = input_.data;
+  const ScanInput& input = input_;
   const int32_t width = input_.width;
   const Span* runs = queued_.data();
   const size_t count = queued_.size();
@@ -329,7 +354,7 @@ bool RunJudge::FlushInPlace() {
     for (size_t i = 0; i < count; ++i) {
       text.Point(data + runs[i].start);
       at = format->WriteInPlace(at, key, width, static_cast<int64_t>(runs[i].start),
-                                runs[i].end - runs[i].start, text);
+                                input.Characters(runs[i]), text);
       *at++ = '\r';
       *at++ = '\n';
     }
@@ -362,7 +387,7 @@ void RunJudge::Flush() {
   }
   decoded_ = {0, 0};
   for (const Span& span : queued_) {
-    const uint64_t length = span.end - span.start;
+    const uint64_t length = input_.Characters(span);
     input_.lines->AppendLine(out_.Buffer(), key_.key(), input_.width,
                              static_cast<int64_t>(span.start), std::string_view(texts, length));
     out_.EndLine();
@@ -400,6 +425,82 @@ bool ScanKeyRange(const ScanInput& input, const KeyView& key, uint64_t begin, ui
   const ByteRuns runs{input.data, key.members(), input.min_run};
   return RunsStartingIn(runs, input.min_run, begin, end, input.size, cut_at_end, input.batch_bytes,
                         out, on_run);
+}
+
+namespace {
+
+// Merged steps of a wide scan: the runs of both parities that start in so many bytes are put in
+// order of their starts.
+constexpr uint64_t kWideChunkBytes = uint64_t{1} << 20;
+
+// The code units of one parity: position j is the unit at byte offset 2j + parity.
+struct UnitRuns {
+  const uint8_t* data;
+  const DecodeTable& decode;
+  const uint8_t* unit_char;
+  uint64_t parity;
+  uint64_t m;
+  bool operator()(uint64_t j) const { return Has(j); }
+  bool Has(uint64_t j) const {
+    const uint8_t* p = data + 2 * j + parity;
+    return unit_char[decode[p[0]] | decode[p[1]] << 8] != 0;
+  }
+  size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
+    return ProbeRuns(*this, m, limit, state, out, capacity, 0);
+  }
+  uint64_t End(uint64_t j, uint64_t limit) const {
+    while (j < limit && Has(j)) ++j;
+    return j;
+  }
+};
+
+// The first unit of a parity at or after a byte offset.
+uint64_t FirstUnit(uint64_t offset, uint64_t parity) {
+  return offset <= parity ? 0 : (offset - parity + 1) / 2;
+}
+
+bool ScanWideRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
+                   bool cut_at_end, JobOutput& out,
+                   const std::function<void(const Span&)>& on_run) {
+  // The units whose two bytes are both in the file, per parity.
+  const uint64_t units[2] = {input.size / 2, (input.size - 1) / 2};
+  std::vector<Span> runs[2];
+  for (uint64_t from = begin; from < end;) {
+    // A region is taken whole: its own ends cut its runs.
+    const uint64_t to = cut_at_end ? end : std::min(end, from + kWideChunkBytes);
+    for (uint64_t parity = 0; parity < 2; ++parity) {
+      runs[parity].clear();
+      const UnitRuns finder{input.data, key.decode(), input.unit_char.data(), parity,
+                            input.min_run};
+      const uint64_t first = std::min(units[parity], FirstUnit(from, parity));
+      const uint64_t last = std::min(units[parity], FirstUnit(to, parity));
+      const bool done = RunsStartingIn(
+          finder, input.min_run, first, last, units[parity], cut_at_end,
+          std::max<uint64_t>(1, input.batch_bytes / 2), out, [&](const Span& unit_run) {
+            runs[parity].push_back({2 * unit_run.start + parity, 2 * unit_run.end + parity});
+          });
+      if (!done) return false;
+    }
+    // Both parities in the order of their starts.
+    std::vector<Span>::const_iterator even = runs[0].begin(), odd = runs[1].begin();
+    while (even != runs[0].end() || odd != runs[1].end()) {
+      if (odd == runs[1].end() || (even != runs[0].end() && even->start < odd->start)) {
+        on_run(*even++);
+      } else {
+        on_run(*odd++);
+      }
+    }
+    from = to;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ScanRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
+               bool cut_at_end, JobOutput& out, const std::function<void(const Span&)>& on_run) {
+  if (input.wide) return ScanWideRange(input, key, begin, end, cut_at_end, out, on_run);
+  return ScanKeyRange(input, key, begin, end, cut_at_end, out, on_run);
 }
 
 }  // namespace veskor

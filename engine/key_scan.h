@@ -54,7 +54,14 @@ struct ScanInput {
             const TSearchFields& fields, const LineMaker& lines, uint64_t batch_bytes);
 
   // A run's length in characters.
-  uint64_t Characters(const Span& span) const { return span.end - span.start; }
+  uint64_t Characters(const Span& span) const {
+    return wide ? (span.end - span.start) / 2 : span.end - span.start;
+  }
+
+  // Wide algorithms read the decoded bytes as UTF-16LE code units at every byte offset; a unit
+  // is a character when its Windows-1251 form is in the alphabet (1 in unit_char).
+  bool wide = false;
+  std::vector<uint8_t> unit_char;
 };
 
 // One key: its decode table and the stored bytes that decode into the alphabet under it.
@@ -64,12 +71,18 @@ class KeyView {
   uint8_t key() const { return key_; }
   const DecodeTable& decode() const { return decode_; }
   bool identity() const { return identity_; }  // NONE, or key 0: the text is the stored bytes
+  bool wide() const { return wide_; }
   const ByteClass& members() const { return members_; }
+  // The text of `length` characters stored from `in`: the decoded bytes, or of a wide
+  // algorithm the Windows-1251 forms of the decoded code units. Touches nothing but PODs.
+  void DecodeText(const uint8_t* in, char* out, uint64_t length) const;
 
  private:
   uint8_t key_;
   DecodeTable decode_;
   bool identity_;
+  bool wide_;
+  CipherFamily family_;
   ByteClass members_;
 };
 
@@ -149,13 +162,21 @@ class RunJudge {
 //   size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity)
 //   bool Has(uint64_t position) and uint64_t End(uint64_t position, uint64_t limit)
 // each touching nothing but the mapping and PODs (they run under the fault guard). Hands the
-// runs of at least m positions that start in [begin, end) to on_run, in order. A run open at
-// `end` goes on up to `positions` (the number of positions there are), unless `cut_at_end`: then
-// no run comes from before `begin` either.
+// runs of at least m positions that start in [begin, end) to on_run, in order. Unless
+// `cut_at_end`, a run that goes on across `begin` belongs to the stretch before and is skipped,
+// and a run open at `end` goes on up to `positions` (the number of positions there are); with
+// it, `begin` and `end` end every run (a region).
 template <class Finder, class OnRun>
 bool RunsStartingIn(const Finder& finder, uint64_t m, uint64_t begin, uint64_t end,
                     uint64_t positions, bool cut_at_end, uint64_t batch_bytes, JobOutput& out,
                     OnRun&& on_run);
+
+// Scans byte offsets [begin, end) for the runs of the key's characters that start there, in file
+// order, as ScanKeyRange does; for a wide algorithm the runs of code units at even and at odd
+// offsets alike, merged in the order of their starts (a run is [first byte, byte after its last
+// unit)).
+bool ScanRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
+               bool cut_at_end, JobOutput& out, const std::function<void(const Span&)>& on_run);
 
 // Scans positions [begin, end) for the runs of the key's members that start there, in file
 // order, and hands each run of MinLength or more to `on_run`. A run that began before `begin`

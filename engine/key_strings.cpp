@@ -74,7 +74,7 @@ uint64_t KeyStrings::Walk(uint64_t begin, uint64_t end, const Take& take) {
     scan_->pool.RunAll(1, [&](size_t, JobOutput& out) {
       RunJudge judge(scan_->input, scan_->view, out);
       try {
-        ScanKeyRange(scan_->input, scan_->view, begin, end, false, out, [&](const Span& span) {
+        ScanRange(scan_->input, scan_->view, begin, end, false, out, [&](const Span& span) {
           if (!judge.Accepts(span)) return;
           if (filter_ && !filter_(judge.Text(span, kHeldTextBytes))) return;
           if (!take(span, judge)) {

@@ -32,42 +32,6 @@ struct PairTest {
   }
 };
 
-template <class Test>
-size_t ProbeRuns(const Test& is, uint64_t m, uint64_t limit, RunState& state, Span* out,
-                 size_t capacity, size_t n) {
-  uint64_t pos = state.pos;
-  bool in_run = state.in_run;
-  uint64_t run_start = state.run_start;
-  while (pos < limit && n < capacity) {
-    if (in_run) {
-      while (pos < limit && is(pos)) ++pos;
-      if (pos == limit) break;
-      if (pos - run_start >= m) out[n++] = {run_start, pos};
-      in_run = false;
-      ++pos;  // the position that ended the run belongs to no run
-      continue;
-    }
-    // Outside a run, the position before pos is no member (or pos is where the search began).
-    while (pos + m - 1 < limit && !is(pos + m - 1)) pos += m;
-    if (pos + m - 1 < limit) {
-      const uint64_t probe = pos + m - 1;
-      uint64_t start = probe;
-      while (start > pos && is(start - 1)) --start;
-      in_run = true;
-      run_start = start;
-      pos = probe + 1;
-    } else {
-      while (pos < limit && !is(pos)) ++pos;
-      if (pos < limit) {
-        in_run = true;
-        run_start = pos++;
-      }
-    }
-  }
-  state = {pos, in_run, run_start};
-  return n;
-}
-
 __attribute__((target("avx2"))) inline __m256i Classify(__m256i bytes, __m256i low_tables0,
                                                         __m256i low_tables1) {
   const __m256i nibble = _mm256_set1_epi8(0x0F);

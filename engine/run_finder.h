@@ -53,6 +53,45 @@ uint64_t RunEnd(const uint8_t* data, const ByteClass& members, uint64_t pos, uin
 uint64_t PairRunEnd(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t pos,
                     uint64_t limit);
 
+// The portable loop for any position test `is(i)`: a run of at least m members must cover the
+// last position of every window of m positions it starts in, so a window whose last position is
+// no member is skipped whole. Stores up to `capacity` runs from out[n] on; returns the new n.
+template <class Test>
+size_t ProbeRuns(const Test& is, uint64_t m, uint64_t limit, RunState& state, Span* out,
+                 size_t capacity, size_t n) {
+  uint64_t pos = state.pos;
+  bool in_run = state.in_run;
+  uint64_t run_start = state.run_start;
+  while (pos < limit && n < capacity) {
+    if (in_run) {
+      while (pos < limit && is(pos)) ++pos;
+      if (pos == limit) break;
+      if (pos - run_start >= m) out[n++] = {run_start, pos};
+      in_run = false;
+      ++pos;  // the position that ended the run belongs to no run
+      continue;
+    }
+    // Outside a run, the position before pos is no member (or pos is where the search began).
+    while (pos + m - 1 < limit && !is(pos + m - 1)) pos += m;
+    if (pos + m - 1 < limit) {
+      const uint64_t probe = pos + m - 1;
+      uint64_t start = probe;
+      while (start > pos && is(start - 1)) --start;
+      in_run = true;
+      run_start = start;
+      pos = probe + 1;
+    } else {
+      while (pos < limit && !is(pos)) ++pos;
+      if (pos < limit) {
+        in_run = true;
+        run_start = pos++;
+      }
+    }
+  }
+  state = {pos, in_run, run_start};
+  return n;
+}
+
 // Whether the AVX2 loop is used; tests can turn it off to check the portable loop.
 bool VectorRunFinderEnabled();
 void EnableVectorRunFinder(bool enabled);

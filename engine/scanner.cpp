@@ -64,8 +64,8 @@ class Search {
         blocks,
         [&](size_t i, JobOutput& out) {
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
-            ScanKeyRange(input_, key, i * block, std::min(input_.size, (i + 1) * block), false, out,
-                         [&](const Span& span) { judge.Judge(span); });
+            ScanRange(input_, key, i * block, std::min(input_.size, (i + 1) * block), false, out,
+                      [&](const Span& span) { judge.Judge(span); });
           });
         },
         [&](size_t i) {
@@ -85,6 +85,9 @@ class Search {
 
   void AllKeys(const std::function<bool(int)>& after_key, ScanOptions::Search search) {
     if (input_.algorithm->Family == CipherFamily::kNone) return Unkeyed(after_key);
+    // The screenings of all keys look at one byte per character; wide algorithms take a pass per
+    // key.
+    if (input_.wide) search = ScanOptions::Search::kEachKey;
     std::vector<int> all(255);
     for (int key = 1; key <= 255; ++key) all[key - 1] = key;
     switch (search) {
@@ -106,8 +109,8 @@ class Search {
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
-            ScanKeyRange(input_, key, 0, input_.size, false, out,
-                         [&](const Span& span) { judge.Judge(span); });
+            ScanRange(input_, key, 0, input_.size, false, out,
+                      [&](const Span& span) { judge.Judge(span); });
           });
         },
         [&](size_t i) {
@@ -135,8 +138,8 @@ class Search {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
             for (const Span& region : regions) {
-              if (!ScanKeyRange(input_, key, region.start, region.end, true, out,
-                                [&](const Span& span) { judge.Judge(span); })) {
+              if (!ScanRange(input_, key, region.start, region.end, true, out,
+                             [&](const Span& span) { judge.Judge(span); })) {
                 return;
               }
             }
@@ -255,17 +258,17 @@ class Search {
     const bool completed = pool_.RunAll(segments, [&](size_t s, JobOutput& out) {
       RunJudge judge(input_, key, out);
       try {
-        ScanKeyRange(input_, key, s * segment, std::min(input_.size, (s + 1) * segment), false, out,
-                     [&](const Span& span) {
-                       if (too_many.load(std::memory_order_relaxed) || !judge.Accepts(span)) {
-                         return;
-                       }
-                       if (kept.fetch_add(1, std::memory_order_relaxed) >= options_.max_regions) {
-                         too_many.store(true);
-                         return;
-                       }
-                       accepted[s].push_back(span);
-                     });
+        ScanRange(input_, key, s * segment, std::min(input_.size, (s + 1) * segment), false, out,
+                  [&](const Span& span) {
+                    if (too_many.load(std::memory_order_relaxed) || !judge.Accepts(span)) {
+                      return;
+                    }
+                    if (kept.fetch_add(1, std::memory_order_relaxed) >= options_.max_regions) {
+                      too_many.store(true);
+                      return;
+                    }
+                    accepted[s].push_back(span);
+                  });
       } catch (...) {
         errors[s] = std::current_exception();
       }

@@ -15,6 +15,7 @@
 #include "engine/line_maker.h"
 #include "engine/reference_scanner.h"
 #include "engine/run_finder.h"
+#include "text/cp1251.h"
 
 namespace veskor {
 namespace {
@@ -619,6 +620,108 @@ TEST(Scanner, TheSummaryCountsEveryKeysLinesAndRanksTheHiddenTextFirst) {
     if (!first_ranking) first_ranking = ranking;
     EXPECT_EQ(ranking, *first_ranking) << static_cast<int>(option.search);
   }
+}
+
+// Random bytes with UTF-16LE strings of the alphabet's characters (Latin and Cyrillic) at even
+// and odd offsets, at the start and the end too, stored under the key with the inverse of the
+// 8-bit twin of a wide algorithm.
+std::string GenerateWide(std::mt19937& rng, size_t size, const std::string& alphabet, int min,
+                         int algorithm_index, uint8_t key) {
+  std::string plain;
+  auto add_string = [&] {
+    const int length = std::max(1, min - 1 + static_cast<int>(rng() % 4));
+    for (int i = 0; i < length; ++i) {
+      const char16_t unit = Cp1251ToChar16(static_cast<uint8_t>(alphabet[rng() % alphabet.size()]));
+      plain.push_back(static_cast<char>(unit & 0xFF));
+      plain.push_back(static_cast<char>(unit >> 8));
+    }
+  };
+  add_string();
+  while (plain.size() + 64 < size) {
+    for (int gap = static_cast<int>(rng() % 7); gap > 0; --gap)
+      plain.push_back(static_cast<char>(rng()));
+    add_string();
+  }
+  if (rng() % 2 == 0) plain.push_back(static_cast<char>(rng()));  // the last string at an odd end
+  add_string();
+  FillAlgorithms();
+  uint8_t inverse[256];
+  for (int b = 0; b < 256; ++b)
+    inverse[Algorithms[algorithm_index].Decode(uint8_t(b), key)] = uint8_t(b);
+  for (char& c : plain) c = static_cast<char>(inverse[static_cast<uint8_t>(c)]);
+  return plain;
+}
+
+TEST(Scanner, WideStringsAgreeWithTheReference) {
+  // All four wide ciphers, keys 1 and 255 and all keys, strings at even and odd offsets and
+  // across blocks, Cyrillic characters, against the reference written from the rule.
+  std::mt19937 rng(1251);
+  const std::string alphabets[] = {"abcdefghij XYZ", "\xC0\xC1\xC2\xE0\xE1\xE2 .,", "\x00a\xFF"};
+  for (int round = 0; round < 48; ++round) {
+    const int algorithm = 4 + round % 4;
+    const std::string& alphabet = alphabets[round % 3];
+    const int min = 1 + static_cast<int>(rng() % 6);
+    const TSearchFields fields = Fields(alphabet, min, rng() % 4 == 0 ? min + 2 : 0);
+    const uint8_t key = round % 2 == 0 ? 1 : 255;
+    const std::string data = GenerateWide(rng, 200 + rng() % 2500, alphabet, min, algorithm, key);
+    const Outcome expected = RunPass(Reference, data, algorithm, key, fields, true);
+    for (const ScanOptions& option :
+         {Options(1 << 20, 1 << 20, 1), Options(3, 64, 2), Options(7, 33, 8)}) {
+      const Outcome got = RunPass(WithOptions(option), data, algorithm, key, fields, true);
+      ASSERT_EQ(got.lines, expected.lines) << "round " << round << " workers " << option.workers;
+      ASSERT_EQ(got.found, expected.found);
+    }
+    if (round % 4 == 0 || algorithm == 7) {
+      const Outcome all = ReferenceAllKeys(data, algorithm, fields);
+      for (const ScanOptions& option : {Options(1 << 20, 1 << 20, 1), Options(5, 100, 2)}) {
+        ASSERT_EQ(AllKeys(data, algorithm, fields, option).lines, all.lines) << "round " << round;
+      }
+    }
+  }
+}
+
+TEST(Scanner, AWideResourceTableUnderXor8IsFoundWholeUnderItsKey) {
+  // The version strings of a Windows program's resources, UTF-16LE with their zero terminators,
+  // stored under XOR8 key 0x33 inside random bytes: XOR8W of all keys finds every one of them
+  // under key 0x33.
+  const std::vector<std::string> strings = {"StringFileInfo",   "040904b0",
+                                            "CompanyName",      "Example Software Ltd",
+                                            "FileDescription",  "Sample archive tool",
+                                            "FileVersion",      "2.4.1.0",
+                                            "InternalName",     "sampletool",
+                                            "OriginalFilename", "sampletool.exe",
+                                            "ProductName",      "Sample Tools",
+                                            "ProductVersion",   "2.4.1.0"};
+  std::mt19937 rng(33);
+  std::string data(70000, '\0');
+  for (char& c : data) c = static_cast<char>(rng());
+  std::string table;
+  for (const std::string& text : strings) {
+    for (char c : text) table += {static_cast<char>(c ^ 0x33), static_cast<char>(0x33)};
+    table += {static_cast<char>(0x33), static_cast<char>(0x33), static_cast<char>(0x33),
+              static_cast<char>(0x33)};  // the terminator and the padding to the next word
+  }
+  data.replace(40001, table.size(), table);  // at an odd offset
+  std::string alphabet = "\t";
+  for (int b = 32; b <= 126; ++b) alphabet.push_back(static_cast<char>(b));
+  FillAlgorithms();
+  Recorder services;
+  const RowLineMaker lines("", "%d %3:s");
+  TScanContext context = ContextFor(data, services, TestLines());
+  context.Lines = &lines;
+  context.SingleKey = false;
+  ScanAllKeys(
+      Algorithms[4], Fields(alphabet, 7), context, [](int) { return true; },
+      Options(1 << 20, 1 << 14, 2));
+  std::vector<std::string> found;
+  for (const std::string& line : Lines(services.bytes)) {
+    if (line.rfind("51 ", 0) == 0) found.push_back(line.substr(3));
+  }
+  std::vector<std::string> expected;
+  for (const std::string& text : strings) {
+    if (text.size() >= 7) expected.push_back(text);
+  }
+  EXPECT_EQ(found, expected);
 }
 
 TEST(Scanner, StoppedAllKeysSearchLeavesWholeKeysThenAFileOrderPrefix) {

@@ -20,7 +20,8 @@ namespace veskor {
 class TaskTableModel;
 
 // The entries of the Algorithm drop-down list, in their order.
-inline constexpr const char* kAlgorithmChoices[] = {"XOR8", "ADD8", "SUB8", "NONE", "LOCAL"};
+inline constexpr const char* kAlgorithmChoices[] = {"XOR8",  "ADD8",  "SUB8",  "NONE", "LOCAL",
+                                                    "XOR8W", "ADD8W", "SUB8W", "NONEW"};
 
 // GridImages: the five 16 x 16 pictures of the status and link cells.
 inline constexpr int kGridImageCount = 5;

@@ -421,7 +421,8 @@ class TaskPageTest : public QObject {
     QVERIFY(!combo->isEditable());
     QStringList items;
     for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
-    QCOMPARE(items, QStringList({"XOR8", "ADD8", "SUB8", "NONE", "LOCAL"}));
+    QCOMPARE(items, QStringList({"XOR8", "ADD8", "SUB8", "NONE", "LOCAL", "XOR8W", "ADD8W", "SUB8W",
+                                 "NONEW"}));
     QCOMPARE(combo->currentText(), QString("XOR8"));
     QTest::keyClick(combo, Qt::Key_End);  // picking an entry ends the edit
     QCOMPARE(FromU16(f.table.Text(NxAlgoColumn, 1)), QString("LOCAL"));
