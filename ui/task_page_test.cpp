@@ -410,7 +410,7 @@ class TaskPageTest : public QObject {
     QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
   }
 
-  void AlgorithmComboOffersExactlyTheFiveNames() {
+  void AlgorithmComboOffersExactlyTheNineNames() {
     Fixture f;
     f.SetKeys({"a", "b"});
     // The user's way in: select the cell, then the edit key.
@@ -425,7 +425,7 @@ class TaskPageTest : public QObject {
                                  "NONEW"}));
     QCOMPARE(combo->currentText(), QString("XOR8"));
     QTest::keyClick(combo, Qt::Key_End);  // picking an entry ends the edit
-    QCOMPARE(FromU16(f.table.Text(NxAlgoColumn, 1)), QString("LOCAL"));
+    QCOMPARE(FromU16(f.table.Text(NxAlgoColumn, 1)), QString("NONEW"));
     QTRY_VERIFY(f.grid->viewport()->findChild<QComboBox*>() == nullptr);
     QCOMPARE(FromU16(f.table.Text(NxAlgoColumn, 0)), QString("XOR8"));
   }
