@@ -703,6 +703,31 @@ class WindowTest : public QObject {
     QCOMPARE(saved.WholeNumber(veskor::NxGotoColumn, 0), veskor::kLinkNone);
   }
 
+  void AnExpressionThatTakesForeverStillLetsStopAndCloseThrough() {
+    // A backreference search that no technique makes quick, over a small file of letters: the
+    // window still repaints, and Stop ends the row; then a close request ends the window.
+    veskor::TPreset slow = MakePreset("Slow", LettersAlphabet(), 1);
+    veskor::SetShortString(slow.RegExp, "(.*)(.*)(.*)\\1\\2\\3b$");
+    WriteSession(Dir(), {slow}, {{true, "NONE", "Slow", "0"}});
+    WriteBytes(InDir("letters.bin"), "b" + QByteArray(3000, 'a'));
+    TfrmMain& window = StartWindow();
+    Find<QTabWidget>("tcMain")->setCurrentIndex(veskor::kTabTask);
+    edPath()->setText(InDir("letters.bin"));
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+    ticker.start(10);
+    QTimer::singleShot(300, this, [&] { QTest::mouseClick(btnAnalyze(), Qt::LeftButton); });
+    QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
+    ticker.stop();
+    QVERIFY(ticks > 5);  // events went on while the expression searched
+    QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusStopped);
+    QVERIFY(!window.running());
+    QTimer::singleShot(300, this, [&] { window.close(); });
+    QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
+    QVERIFY(!window.isVisible());
+  }
+
   void AnErrorThatEndsARunLeavesTheWindowIdle() {
     WriteSession(Dir(), {MakePreset("Letters", LettersAlphabet(), 4)},
                  {{true, "XOR8", "Letters", "zz"}, {true, "ADD8", "Letters", "1"}});
