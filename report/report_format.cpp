@@ -71,7 +71,9 @@ struct ReportFormat::Program {
   bool direct = false;
   uint64_t fixed_bound = 0;  // the most a line holds besides its strings and '*' widths
   int string_fields = 0;
-  bool has_star = false;  // a width or precision read from an argument
+  // The widths and precisions read by '*': the argument, and in value 1 for a width, 0 for a
+  // precision.
+  std::vector<Number> stars;
 };
 
 namespace {
@@ -490,16 +492,11 @@ inline void CopyBytes(char* to, const char* from, size_t count) {
 // kDirectWidth (the Evaluator makes that line).
 uint64_t DirectBound(const ReportFormat::Program& program, const int32_t (&values)[2],
                      uint64_t text_size) {
-  if (!program.has_star) return program.fixed_bound + text_size * program.string_fields;
   uint64_t star_widths = 0;
-  for (const Op& op : program.ops) {
-    if (op.type != Op::Type::kField) continue;
-    if (op.width.argument >= 0) {
-      const int32_t width = std::max(values[op.width.argument], 0);
-      if (width > kDirectWidth) return 0;
-      star_widths += static_cast<uint64_t>(width);
-    }
-    if (op.precision.argument >= 0 && values[op.precision.argument] > kDirectWidth) return 0;
+  for (const Number& star : program.stars) {
+    const int32_t value = std::max(values[star.argument], 0);
+    if (value > kDirectWidth) return 0;
+    star_widths += star.value != 0 ? static_cast<uint64_t>(value) : 0;  // a width, not a precision
   }
   return program.fixed_bound + star_widths + text_size * program.string_fields;
 }
@@ -616,8 +613,10 @@ ReportFormat::ReportFormat(std::string_view format) : program_(std::make_unique<
   // A '*' width adds at most kDirectWidth to every field that has one.
   uint64_t star_fields = 0;
   for (const Op& op : program_->ops) {
+    if (op.type != Op::Type::kField) continue;
     star_fields += op.width.argument >= 0 ? 1 : 0;
-    program_->has_star = program_->has_star || op.width.argument >= 0 || op.precision.argument >= 0;
+    if (op.width.argument >= 0) program_->stars.push_back({1, op.width.argument});
+    if (op.precision.argument >= 0) program_->stars.push_back({0, op.precision.argument});
   }
   program_->direct = direct && bound + star_fields * kDirectWidth <= kMaxLineBytes;
   program_->fixed_bound = bound;
