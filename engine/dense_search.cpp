@@ -151,9 +151,13 @@ class SegmentScreen {
     // At the file's start no member comes before.
     const size_t first = p == 0 ? 1 : 0;
     if (p == 0 && !Empty(window[0])) Begins(window[0], 0, 0, segment_begin, bytes, copied);
-    for (size_t i = first; i < starts; ++i) {
-      const Set begins = window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]];
-      if (!Empty(begins)) Begins(begins, p, i, segment_begin, bytes, copied);
+    // A tight loop to the next position where some run begins (no call inside, so that its
+    // counter stays in a register), then the runs that begin there.
+    for (size_t i = first;; ++i) {
+      while (i < starts && Empty(window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]])) ++i;
+      if (i >= starts) break;
+      Begins(window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]], p, i, segment_begin, bytes,
+             copied);
     }
   }
 
