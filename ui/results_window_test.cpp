@@ -360,9 +360,11 @@ class ResultsWindowTest : public QObject {
     QVERIFY(Find<QTableView>(results, "KeyGrid")->model()->rowCount() > 1);
   }
 
-  void ANoneRowShowsOneKey() {
+  void ANoneRowShowsOneKeyAndResultsFollowTheirRowInASort() {
     RunOver(HiddenText());
-    ResultsWindow* results = OpenRow(1);
+    // Unchecked rows first: ADD8, XOR8, NONE.
+    window_->tasks().SortByColumn(veskor::NxUseColumn);
+    ResultsWindow* results = OpenRow(2);
     QCOMPARE(Find<QTableView>(results, "KeyGrid")->model()->rowCount(), 1);
     QCOMPARE(results->SelectedKey(), 1);
     QTRY_VERIFY(Complete(results));
