@@ -1,7 +1,5 @@
-// The Results window's list of one key's strings over a file with millions of them: how long the
-// key takes to list, how long the window's event loop waits at worst meanwhile, the memory the
-// list adds, and the time to show rows far apart (each a page fetched again from the file).
-// Usage: results_bench [MiB] (default 256); runs on the offscreen platform.
+// The Results window's list of one key over a file of millions of strings: listing time, the
+// event loop's worst wait meanwhile, the memory it adds, and the time to show rows far apart.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -33,6 +31,7 @@ long ResidentKiB() {
 
 }  // namespace
 
+// Usage: results_bench [MiB] (default 256); runs on the offscreen platform.
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);

@@ -1,6 +1,5 @@
 // The Results window of a task row that has run: its keys ranked by how strongly they hide text,
-// and the strings of the selected key found again in the input file, filtered as the user types,
-// copied and saved in the log's line format.
+// and the selected key's strings found again in the input file, filtered, copied and saved.
 #pragma once
 
 #include <QString>

@@ -1,7 +1,5 @@
-// The Results window driven from the main window after a real run over a generated file: opened
-// from the Result cell and the row's menu, the true key first, a key's strings against the
-// run's log, the filter, copy, save, the changed-file message, NONE rows, and the end of a row's
-// results.
+// The Results window driven from the main window after a real run over a generated file: the
+// true key first, the strings against the run's log, filter, copy, save, a changed file, NONE.
 #include "ui/results_window.h"
 
 #include <QApplication>

@@ -1,6 +1,5 @@
-// The strings of one key of a row that has run, as a Qt table model that holds none of them: the
-// key is scanned again from the input file in slices on a timer, its rows grow as strings are
-// found, and the rows a view shows are fetched again in pages, a few of them cached.
+// One key's strings of a row that has run, as a Qt table model that holds none of them: scanned
+// again from the input file in timed slices, its rows growing, the rows shown fetched in pages.
 #pragma once
 
 #include <QAbstractTableModel>
