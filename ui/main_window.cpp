@@ -389,7 +389,20 @@ ResultsWindow* TfrmMain::ShowResults(int row) {
   const std::shared_ptr<const RowResult> result = results_.Find(tasks_, row);
   if (!result) return nullptr;
   QPointer<ResultsWindow>& window = results_windows_[result.get()];
-  if (!window) window = new ResultsWindow(result, this);
+  if (!window) {
+    window = new ResultsWindow(result, this);
+    // Over the main window, inside the screen: where the user's eyes are.
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(frameGeometry().center());
+    if (const QScreen* screen = this->screen()) {
+      const QRect available = screen->availableGeometry();
+      frame.moveLeft(std::max(available.left(),
+                              std::min(frame.left(), available.right() - frame.width() + 1)));
+      frame.moveTop(std::max(available.top(),
+                             std::min(frame.top(), available.bottom() - frame.height() + 1)));
+    }
+    window->move(frame.topLeft());
+  }
   window->show();
   window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
   window->raise();

@@ -259,7 +259,9 @@ void ResultsWindow::BuildControls() {
   setTabOrder(string_grid_, btnSave_);
 }
 
-int ResultsWindow::SelectedKey() const { return strings_->key(); }
+int ResultsWindow::SelectedKey() const {
+  return keys_->KeyAt(key_grid_->selectionModel()->currentIndex().row());
+}
 
 void ResultsWindow::SelectKey(int key) {
   const int row = keys_->RowOf(key);
@@ -270,7 +272,7 @@ void ResultsWindow::SelectKey(int key) {
 
 void ResultsWindow::ApplyFilter() {
   saved_note_.clear();
-  const int key = keys_->KeyAt(key_grid_->selectionModel()->currentIndex().row());
+  const int key = SelectedKey();
   const QString text = edFilter_->text();
   StringListModel::Filter filter;
   QString error;

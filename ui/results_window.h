@@ -42,7 +42,7 @@ class ResultsWindow : public QWidget {
 
   const std::shared_ptr<const RowResult>& result() const { return result_; }
   StringListModel* strings() const { return strings_; }
-  // The key whose strings are shown, or -1.
+  // The key selected in the key list, or -1.
   int SelectedKey() const;
   void SelectKey(int key);
 

@@ -276,6 +276,7 @@ class ResultsWindowTest : public QObject {
     if (!error.isEmpty()) {
       QCOMPARE(error_label->text(), error);
       QCOMPARE(results->strings()->rowCount(), 0);
+      QVERIFY(Find<QLabel>(results, "lbKey")->text().startsWith("Key 90 (0x5A): score "));
       QVERIFY(!Find<QPushButton>(results, "btnSave")->isEnabled());
       return;
     }
