@@ -124,7 +124,6 @@ class ResultsWindowTest : public QObject {
     Find<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
     Find<QLineEdit>(window_.get(), "edPath")->setText(input_path);
     Find<QPushButton>(window_.get(), "btnAnalyze")->click();
-    QCOMPARE(window_->tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusDone);
     QCOMPARE(errors_, QStringList());
   }
 
@@ -203,6 +202,7 @@ class ResultsWindowTest : public QObject {
 
   void TheResultCellOpensTheTrueKeyFirstWithItsStrings() {
     RunOver(HiddenText());
+    QCOMPARE(window_->tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusDone);
     const QString tooltip = TaskGrid()
                                 ->model()
                                 ->index(0, veskor::NxResultColumn)
@@ -237,6 +237,18 @@ class ResultsWindowTest : public QObject {
     QStringList other_texts;
     for (const QString& line : LogLines(Log(), other)) other_texts << ShownLineText(line);
     QCOMPARE(ListedTexts(results), other_texts);
+  }
+
+  void ARowStoppedBeforeItFoundAStringOpensAndSaysSo() {
+    veskor::StopRequested.store(true);  // seen before the first key is searched
+    RunOver(HiddenText());
+    QCOMPARE(window_->tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusStopped);
+    ResultsWindow* results = OpenRow(0);
+    QCOMPARE(Find<QLabel>(results, "lbSource")->text().section(": ", -1), "0 strings (stopped)");
+    QCOMPARE(Find<QTableView>(results, "KeyGrid")->model()->rowCount(), 0);
+    QCOMPARE(Find<QStackedWidget>(results, "StringStack")->currentWidget(),
+             Find<QLabel>(results, "lbMessage"));
+    QVERIFY(Find<QLabel>(results, "lbMessage")->text().startsWith(veskor::kNoStringsMessage));
   }
 
   void TheRowMenuOpensOnlyARowThatHasResults() {
