@@ -1,4 +1,4 @@
-// The open-file dialog, the beep and the desktop opener, each behind its test seam.
+// The open-file and save-file dialogs, the beep and the desktop opener, each behind its test seam.
 #include "ui/desktop.h"
 
 #include <QApplication>
@@ -11,6 +11,11 @@ namespace veskor {
 namespace {
 
 std::function<QString(QWidget*, const QString&)>& ChooseSeam() {
+  static std::function<QString(QWidget*, const QString&)> seam;
+  return seam;
+}
+
+std::function<QString(QWidget*, const QString&)>& SaveSeam() {
   static std::function<QString(QWidget*, const QString&)> seam;
   return seam;
 }
@@ -41,6 +46,19 @@ QString ChooseExistingFile(QWidget* parent, const QString& folder) {
   return files.isEmpty() ? QString() : files.first();
 }
 
+QString ChooseFileToSave(QWidget* parent, const QString& suggested) {
+  if (SaveSeam()) return SaveSeam()(parent, suggested);
+  QFileDialog dialog(parent);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilter(kOpenFileFilter);
+  dialog.setSizeGripEnabled(true);
+  if (!suggested.isEmpty()) dialog.selectFile(suggested);
+  if (dialog.exec() != QDialog::Accepted) return QString();
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
 void Beep() {
   if (BeepSeam()) return BeepSeam()();
   QApplication::beep();
@@ -53,6 +71,9 @@ void OpenWithDesktop(const QString& path) {
 
 void SetChooseFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam) {
   ChooseSeam() = std::move(seam);
+}
+void SetSaveFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam) {
+  SaveSeam() = std::move(seam);
 }
 void SetBeepSeamForTesting(std::function<void()> seam) { BeepSeam() = std::move(seam); }
 void SetOpenSeamForTesting(std::function<void(const QString&)> seam) {

@@ -1,5 +1,5 @@
-// The window's ties to the desktop: the open-file dialog, the default beep and opening a file
-// with its associated application. Tests replace each by a recorder.
+// The window's ties to the desktop: the open-file and save-file dialogs, the default beep and
+// opening a file with its associated application. Tests replace each by a recorder.
 #pragma once
 
 #include <QString>
@@ -16,6 +16,10 @@ inline constexpr const char* kOpenFileFilter = "All files (*)";
 // when empty); the chosen file's full path, or an empty text when the dialog was cancelled.
 QString ChooseExistingFile(QWidget* parent, const QString& folder);
 
+// Shows the save-file dialog, opened on `suggested` (a full path); the chosen file's full path,
+// or an empty text when the dialog was cancelled. The dialog asks before replacing a file.
+QString ChooseFileToSave(QWidget* parent, const QString& suggested);
+
 // Plays the desktop's default sound without waiting.
 void Beep();
 
@@ -25,6 +29,7 @@ void OpenWithDesktop(const QString& path);
 // Test seams: while a seam is set, it runs instead of the desktop's own operation. An empty
 // function restores the operation.
 void SetChooseFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam);
+void SetSaveFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam);
 void SetBeepSeamForTesting(std::function<void()> seam);
 void SetOpenSeamForTesting(std::function<void(const QString&)> seam);
 

@@ -39,12 +39,15 @@
 #include "files/replace_file.h"
 #include "report/report_format.h"
 #include "text/error.h"
+#include "text/integer_syntax.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/preset_page.h"
 #include "ui/qt_text.h"
+#include "ui/results_window.h"
 #include "ui/run_texts.h"
 #include "ui/task_page.h"
+#include "ui/task_table_model.h"
 
 namespace veskor {
 namespace {
@@ -149,7 +152,10 @@ class TfrmMain::WindowRunHost : public RunHost {
   }
   // A finished row's progress would stand for the next row's until that one reports its own
   // (or during its message, when it does not run).
-  void RowFinished(const RowOutcome&) override { window_.lbInfo_->setText(kCreditCaption); }
+  void RowFinished(const RowOutcome& outcome) override {
+    window_.lbInfo_->setText(kCreditCaption);
+    window_.KeepResults(outcome);
+  }
 
  private:
   TfrmMain& window_;
@@ -178,12 +184,23 @@ TfrmMain::TfrmMain(QWidget* parent, const QString& exe_dir)
   connect(btnAnalyze_, &QPushButton::clicked, this, [this] { btnAnalyzeClick(); });
   connect(task_page_, &TaskPage::CellClicked, this,
           [this](int column, int row) { TaskGridCellClick(column, row); });
+  connect(task_page_, &TaskPage::ResultsRequested, this, [this](int row) { ShowResults(row); });
+  // A row's results end with its log path: ResetTaskResults, Reset, Delete task.
+  TaskTableModel* grid_model = task_page_->model();
+  grid_model->SetRowResults(&results_);
+  connect(grid_model, &QAbstractItemModel::modelReset, this, [this] { PruneResults(); });
+  connect(grid_model, &QAbstractItemModel::rowsRemoved, this, [this] { PruneResults(); });
+  connect(grid_model, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& first, const QModelIndex& last) {
+            if (first.column() <= NxGotoColumn && NxGotoColumn <= last.column()) PruneResults();
+          });
 
   FormCreate(exe_dir);
 }
 
 TfrmMain::~TfrmMain() {
   qApp->removeEventFilter(this);
+  CloseResultsWindows();
   // The pages refer to the models; they must go before the members do.
   delete tcMain_;
 }
@@ -280,6 +297,9 @@ void TfrmMain::btnAnalyzeClick() {
     StopRequested.store(true);
     return;
   }
+  // A new run replaces every row's results.
+  CloseResultsWindows();
+  results_.Clear();
   WindowRunHost host(*this);
   Guarded(this, [&] { RunAnalysis(tasks_, presets_, host); });
   // The run restores the controls also when an error ends it; this only makes sure of it.
@@ -329,6 +349,67 @@ void TfrmMain::TaskGridCellClick(int column, int row) {
   });
 }
 
+void TfrmMain::KeepResults(const RowOutcome& outcome) {
+  if (outcome.kind != RowOutcome::Kind::kDone && outcome.kind != RowOutcome::Kind::kStopped) {
+    return;
+  }
+  if (!outcome.summary || !outcome.search || outcome.log_path.empty()) return;
+  auto result = std::make_shared<RowResult>();
+  result->summary = outcome.summary;
+  result->search = outcome.search;
+  result->found = outcome.found;
+  result->stopped = outcome.kind == RowOutcome::Kind::kStopped;
+  // The table is disabled while the run lasts: its cells are still the row's as it ran.
+  const std::u16string& key = tasks_.Text(NxKeyColumn, outcome.row);
+  if (!key.empty()) {
+    const std::optional<int32_t> value = ParseInteger(Utf16ToCp1251(key));
+    if (value) result->key = *value & 0xFF;
+  }
+  result->preset = Utf16ToCp1251(tasks_.Text(NxPresetColumn, outcome.row));
+  results_.Keep(outcome.log_path, std::move(result));
+}
+
+void TfrmMain::PruneResults() {
+  for (const auto& dropped : results_.Prune(tasks_)) {
+    const auto window = results_windows_.find(dropped.get());
+    if (window == results_windows_.end()) continue;
+    if (window->second) window->second->close();
+    results_windows_.erase(window);
+  }
+}
+
+void TfrmMain::CloseResultsWindows() {
+  for (auto& [result, window] : results_windows_) {
+    if (window) window->close();
+  }
+  results_windows_.clear();
+}
+
+ResultsWindow* TfrmMain::ShowResults(int row) {
+  const std::shared_ptr<const RowResult> result = results_.Find(tasks_, row);
+  if (!result) return nullptr;
+  QPointer<ResultsWindow>& window = results_windows_[result.get()];
+  if (!window) {
+    window = new ResultsWindow(result, this);
+    // Over the main window, inside the screen: where the user's eyes are.
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(frameGeometry().center());
+    if (const QScreen* screen = this->screen()) {
+      const QRect available = screen->availableGeometry();
+      frame.moveLeft(std::max(available.left(),
+                              std::min(frame.left(), available.right() - frame.width() + 1)));
+      frame.moveTop(std::max(available.top(),
+                             std::min(frame.top(), available.bottom() - frame.height() + 1)));
+    }
+    window->move(frame.topLeft());
+  }
+  window->show();
+  window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+  window->raise();
+  window->activateWindow();
+  return window;
+}
+
 void TfrmMain::TakeDroppedFiles(const QDropEvent& drop) {
   const QMimeData* data = drop.mimeData();
   if (data == nullptr) return;
@@ -346,6 +427,7 @@ void TfrmMain::TakeDroppedFiles(const QDropEvent& drop) {
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
   StopRequested.store(true);
+  CloseResultsWindows();
   if (running()) {
     // The run sees the flag at its next events, ends the row as stopped and returns; the
     // window closes then, from btnAnalyzeClick.

@@ -3,14 +3,17 @@
 // saves the program files, takes the input path and drives the analysis run.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "presets/preset_list.h"
 #include "tasks/task_table.h"
+#include "ui/row_results.h"
 
 class QCloseEvent;
 class QDropEvent;
@@ -26,7 +29,9 @@ namespace veskor {
 
 class PresetPage;
 class ProgramFiles;
+class ResultsWindow;
 class TaskPage;
+struct RowOutcome;
 
 // The tab indexes of tcMain, left to right.
 inline constexpr int kTabTask = 0;
@@ -106,6 +111,11 @@ class TfrmMain : public QWidget {
   // True from the start of a run until its controls have returned to idle (Tag 1).
   bool running() const;
 
+  // The Results window of the row's last run (done or stopped): opened, or raised when it is
+  // open already; nothing when the row's results are not kept. Returns the window or null.
+  ResultsWindow* ShowResults(int row);
+  const RowResults& results() const { return results_; }
+
   // While a row runs: its progress in words in lbInfo (the algorithm, the key being searched,
   // the strings so far). lbInfo shows its own text again when the row ends.
   void ShowRunProgress(int row, int key, int64_t lines);
@@ -128,6 +138,11 @@ class TfrmMain : public QWidget {
   QWidget* BuildOptionsPage();
   void BuildStatusBar();
   void CentreOnScreen();
+  // Keeps a finished row's results, with the key it ran under.
+  void KeepResults(const RowOutcome& outcome);
+  // Lets go of the results no row names any more, and closes their windows.
+  void PruneResults();
+  void CloseResultsWindows();
 
   // The models come first: the pages hold references to them, and the pages are destroyed in
   // the destructor's body, before the models.
@@ -140,6 +155,9 @@ class TfrmMain : public QWidget {
   bool refused_ = false;
   // edFormat's text as 8-bit text, kept on every change for SaveAtExit.
   std::string format_;
+  // Each row's last results, in memory only, and the Results windows open on them.
+  RowResults results_;
+  std::map<const RowResult*, QPointer<ResultsWindow>> results_windows_;
 
   QLabel* lbFilename_ = nullptr;
   QLineEdit* edPath_ = nullptr;

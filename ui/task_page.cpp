@@ -8,6 +8,7 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -287,6 +288,8 @@ TaskPage::TaskPage(TaskTable& table, QWidget* parent)
       btn_reset_(new QPushButton(QStringLiteral("Reset"), this)),
       btn_add_task_(new QPushButton(QStringLiteral("Add task"), this)),
       btn_del_task_(new QPushButton(QStringLiteral("Delete task"), this)),
+      row_menu_(new QMenu(this)),
+      act_show_results_(row_menu_->addAction(QStringLiteral("Show results"))),
       first_preset_name_([] { return std::string(); }) {
   setObjectName(QStringLiteral("TaskSheet"));
   grid_->setObjectName(QStringLiteral("TaskGrid"));
@@ -295,6 +298,10 @@ TaskPage::TaskPage(TaskTable& table, QWidget* parent)
   btn_add_task_->setObjectName(QStringLiteral("btnAddTask"));
   btn_del_task_->setObjectName(QStringLiteral("btnDelTask"));
   btn_analyze_->setEnabled(false);
+  row_menu_->setObjectName(QStringLiteral("TaskMenu"));
+  act_show_results_->setObjectName(QStringLiteral("actShowResults"));
+  connect(act_show_results_, &QAction::triggered, this,
+          [this] { emit ResultsRequested(act_show_results_->data().toInt()); });
 
   SetUpGrid();
   resize(kDesignSize);
@@ -365,6 +372,13 @@ void TaskPage::SetUpGrid() {
           [this](const QModelIndex& current) { TakeSelection(current.row()); });
   connect(grid_, &QTableView::clicked, this,
           [this](const QModelIndex& index) { emit CellClicked(index.column(), index.row()); });
+  connect(grid_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.column() == NxResultColumn && HasResults(index.row())) {
+      emit ResultsRequested(index.row());
+    }
+  });
+  grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(grid_, &QWidget::customContextMenuRequested, this, &TaskPage::ShowRowMenu);
   ShowSelection();
 }
 
@@ -427,6 +441,20 @@ void TaskPage::ShowSelection() {
 void TaskPage::TakeSelection(int row) {
   if (quiet_selection_ > 0) return;
   table_.SelectTask(row);
+}
+
+bool TaskPage::HasResults(int row) const {
+  return model_->index(row, NxResultColumn).data(TaskTableModel::kHasResultsRole).toBool();
+}
+
+void TaskPage::ShowRowMenu(const QPoint& pos) {
+  const QModelIndex index = grid_->indexAt(pos);
+  if (!index.isValid()) return;
+  // The menu is about the row under the pointer, which becomes the selected one.
+  table_.SelectTask(index.row());
+  act_show_results_->setData(index.row());
+  act_show_results_->setEnabled(HasResults(index.row()));
+  row_menu_->popup(grid_->viewport()->mapToGlobal(pos));
 }
 
 void TaskPage::SortBy(int column) {

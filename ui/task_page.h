@@ -12,6 +12,8 @@
 
 #include "tasks/task_table.h"
 
+class QAction;
+class QMenu;
 class QPushButton;
 class QTableView;
 
@@ -77,7 +79,9 @@ class TaskGridDelegate : public QStyledItemDelegate {
 };
 
 // The page `TaskSheet`, 444 x 263: `TaskGrid` and the four buttons below it. The grid's selection
-// and the table's selected row follow each other; header clicks sort the table.
+// and the table's selected row follow each other; header clicks sort the table. A double click
+// on a Result cell, or "Show results" in a row's context menu (`TaskMenu`), asks for the row's
+// Results window when its results are kept.
 class TaskPage : public QWidget {
   Q_OBJECT
 
@@ -105,6 +109,8 @@ class TaskPage : public QWidget {
  signals:
   // TaskGridCellClick: a click on a cell of the grid.
   void CellClicked(int column, int row);
+  // The Results window of the row is wanted.
+  void ResultsRequested(int row);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -117,6 +123,9 @@ class TaskPage : public QWidget {
   void TakeSelection(int row);
   void SortBy(int column);
   void ShowSortIndicator();
+  bool HasResults(int row) const;
+  // The row's context menu at `pos` of the grid's viewport.
+  void ShowRowMenu(const QPoint& pos);
 
   TaskTable& table_;
   TaskTableModel* model_;
@@ -126,6 +135,8 @@ class TaskPage : public QWidget {
   QPushButton* btn_reset_;
   QPushButton* btn_add_task_;
   QPushButton* btn_del_task_;
+  QMenu* row_menu_;
+  QAction* act_show_results_;
   std::function<std::string()> first_preset_name_;
   // Above zero while the model changes rows or the grid is being moved to the table's
   // selection: the grid's own current-row moves then do not select in the table.

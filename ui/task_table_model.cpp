@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "ui/qt_text.h"
+#include "ui/row_results.h"
 #include "ui/run_texts.h"
 
 namespace veskor {
@@ -15,13 +16,20 @@ bool IsUserTextColumn(int column) {
   return column == NxAlgoColumn || column == NxPresetColumn || column == NxKeyColumn;
 }
 
-// The Result cell's count in words, for a row that finished or was stopped; empty otherwise.
-QString CountText(const TaskTable& table, int row) {
+// The Result cell's count in words, for a row that finished or was stopped, and the best keys
+// of its kept results; empty otherwise.
+QString CountText(const TaskTable& table, const RowResults* results, int row) {
   const int32_t status = table.WholeNumber(NxImageColumn, row);
   if (status != kStatusDone && status != kStatusStopped) return QString();
   bool is_number = false;
   const qlonglong count = FromU16(table.Text(NxResultColumn, row)).toLongLong(&is_number);
-  return is_number && count >= 0 ? StringCountText(count) : QString();
+  if (!is_number || count < 0) return QString();
+  QString text = StringCountText(count);
+  if (const auto result = results ? results->Find(table, row) : nullptr) {
+    const QString best = BestKeysText(*result);
+    if (!best.isEmpty()) text += QStringLiteral("; ") + best;
+  }
+  return text;
 }
 
 const char* const kHeaders[kTaskColumnCount] = {"",    "",         "Algorithm", "Preset",
@@ -62,7 +70,7 @@ QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
         return QString::fromStdString(table_.Reason(row));
       }
       if (column == NxResultColumn) {
-        const QString count = CountText(table_, row);
+        const QString count = CountText(table_, results_, row);
         if (!count.isEmpty()) return count;
       }
       if (IsTextColumn(column)) {
@@ -83,7 +91,9 @@ QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
       return QFile::decodeName(QByteArray::fromStdString(table_.LogPath(row)));
     case kCountRole:
       if (column != NxResultColumn) return {};
-      return CountText(table_, row);
+      return CountText(table_, results_, row);
+    case kHasResultsRole:
+      return results_ != nullptr && results_->Find(table_, row) != nullptr;
     default:
       return {};
   }

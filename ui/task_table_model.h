@@ -8,6 +8,8 @@
 
 namespace veskor {
 
+class RowResults;
+
 class TaskTableModel : public QAbstractTableModel, private TaskTableObserver {
   Q_OBJECT
 
@@ -21,8 +23,11 @@ class TaskTableModel : public QAbstractTableModel, private TaskTableObserver {
     // QString: the row's LogPath decoded from file-system bytes (column 7); empty when none.
     kLogPathRole,
     // QString: the strings a finished or stopped row found, in words ("12,345 strings"; column
-    // 6); empty for a row that has no count.
+    // 6), followed by its best keys when its results are kept ("12,345 strings; best keys 90
+    // (0x5A), 122 (0x7A)"); empty for a row that has no count.
     kCountRole,
+    // bool: the row's last results are kept, so that its Results window can open (any column).
+    kHasResultsRole,
   };
 
   // Becomes the table's observer until destroyed; the table must outlive the model.
@@ -30,6 +35,8 @@ class TaskTableModel : public QAbstractTableModel, private TaskTableObserver {
   ~TaskTableModel() override;
 
   TaskTable& table() const { return table_; }
+  // The rows' kept results (not owned; null for none).
+  void SetRowResults(const RowResults* results) { results_ = results; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -59,6 +66,7 @@ class TaskTableModel : public QAbstractTableModel, private TaskTableObserver {
   void SelectionChanged(int row) override;
 
   TaskTable& table_;
+  const RowResults* results_ = nullptr;
 };
 
 }  // namespace veskor

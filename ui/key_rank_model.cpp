@@ -1,0 +1,98 @@
+// The ranked keys of a row for the Results window's key list.
+#include "ui/key_rank_model.h"
+
+#include <QStringList>
+#include <algorithm>
+
+#include "ui/run_texts.h"
+#include "ui/string_list_model.h"
+
+namespace veskor {
+namespace {
+
+const char* const kHeaders[KeyRankModel::kColumnCount] = {"Key", "Score", "Strings", "Best string"};
+
+// The best strings, one a line: position in hex, score, text.
+QString BestStringsText(const KeySummary& key) {
+  QStringList lines;
+  for (const BestString& best : key.Best()) {
+    lines << QStringLiteral("0x%1  %2  %3")
+                 .arg(QString::number(best.position, 16).toUpper())
+                 .arg(ScoreText(best.score))
+                 .arg(ShownText(best.text, best.length, KeyRankModel::kShownCharacters));
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+QString KeyFiguresText(const KeySummary& key) {
+  return QStringLiteral("score %1; %2, %3 characters, the longest %4")
+      .arg(ScoreText(key.Score()), StringCountText(static_cast<int64_t>(key.Count())),
+           GroupedNumber(static_cast<int64_t>(key.TotalLength())),
+           GroupedNumber(static_cast<int64_t>(key.Longest())));
+}
+
+KeyRankModel::KeyRankModel(std::shared_ptr<const RowResult> result, QObject* parent)
+    : QAbstractTableModel(parent), result_(std::move(result)) {
+  if (result_) keys_ = result_->ShownKeys();
+}
+
+int KeyRankModel::KeyAt(int row) const {
+  return row >= 0 && row < static_cast<int>(keys_.size()) ? keys_[row] : -1;
+}
+
+int KeyRankModel::RowOf(int key) const {
+  const auto found = std::find(keys_.begin(), keys_.end(), key);
+  return found == keys_.end() ? -1 : static_cast<int>(found - keys_.begin());
+}
+
+int KeyRankModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(keys_.size());
+}
+
+int KeyRankModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+    return {};
+  }
+  const KeySummary& key = (*result_->summary)[keys_[index.row()]];
+  const int column = index.column();
+  switch (role) {
+    case Qt::DisplayRole:
+      switch (column) {
+        case kKeyColumn:
+          return KeyText(keys_[index.row()]);
+        case kScoreColumn:
+          return ScoreText(key.Score());
+        case kStringsColumn:
+          return GroupedNumber(static_cast<int64_t>(key.Count()));
+        default: {
+          const uint64_t length = key.Best().empty() ? key.Longest() : key.Best()[0].length;
+          return ShownText(key.BestText(), length, kShownCharacters);
+        }
+      }
+    case Qt::TextAlignmentRole:
+      return column == kScoreColumn || column == kStringsColumn
+                 ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                 : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::ToolTipRole:
+      if (column == kBestColumn && !key.Best().empty()) return BestStringsText(key);
+      return KeyFiguresText(key);
+    default:
+      return {};
+  }
+}
+
+QVariant KeyRankModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+      section < kColumnCount) {
+    return QString::fromLatin1(kHeaders[section]);
+  }
+  return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+}  // namespace veskor

@@ -1,0 +1,44 @@
+// The keys of a row that has run, best first, as a Qt table model: each key in decimal and hex,
+// its score, its string count and its best string, from the run's per-key summary.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <memory>
+#include <vector>
+
+#include "ui/row_results.h"
+
+namespace veskor {
+
+class KeyRankModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kKeyColumn, kScoreColumn, kStringsColumn, kBestColumn, kColumnCount };
+  // Characters of the best string shown in its cell.
+  static constexpr int kShownCharacters = 200;
+
+  explicit KeyRankModel(std::shared_ptr<const RowResult> result, QObject* parent = nullptr);
+
+  // The key listed at `row`, or -1.
+  int KeyAt(int row) const;
+  // The row of `key`, or -1.
+  int RowOf(int key) const;
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  // DisplayRole: the cells' words; ToolTipRole: the key's lengths on the key, its best strings
+  // on the best string.
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+ private:
+  std::shared_ptr<const RowResult> result_;
+  std::vector<int> keys_;
+};
+
+// A key's figures in words: "score 812.5; 1,234 strings, 45,678 characters, the longest 312".
+QString KeyFiguresText(const KeySummary& key);
+
+}  // namespace veskor

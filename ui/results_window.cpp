@@ -1,0 +1,401 @@
+// The Results window: the ranked keys on the left, the selected key's strings on the right with
+// the filter, copy and save, and the message that replaces them when the file has changed.
+#include "ui/results_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelection>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/log_file.h"
+#include "engine/regexp/regexp.h"
+#include "text/cp1251.h"
+#include "ui/desktop.h"
+#include "ui/error_box.h"
+#include "ui/key_rank_model.h"
+#include "ui/qt_text.h"
+#include "ui/run_texts.h"
+
+namespace veskor {
+namespace {
+
+constexpr int kRowHeight = 18;
+constexpr QSize kInitialSize(920, 560);
+constexpr int kKeyListWidth = 360;
+constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 60, 70, 140};
+constexpr int kStringColumnWidths[StringListModel::kColumnCount] = {90, 80, 55, 300};
+const QColor kErrorText(192, 0, 0);
+
+// Collects the bytes of lines.
+class StringSink : public ByteSink {
+ public:
+  void Write(std::string_view bytes) override { bytes_.append(bytes); }
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+// Keeps the strings whose text holds `needle` in any letter case (Windows-1251 case mapping).
+StringListModel::Filter ContainsFilter(const std::string& needle) {
+  std::string lowered = needle;
+  for (char& c : lowered) c = static_cast<char>(ToLower1251(static_cast<uint8_t>(c)));
+  return [lowered](std::string_view text) {
+    return std::search(text.begin(), text.end(), lowered.begin(), lowered.end(),
+                       [](char a, char b) {
+                         return ToLower1251(static_cast<uint8_t>(a)) == static_cast<uint8_t>(b);
+                       }) != text.end();
+  };
+}
+
+// A table of one row per line, with grid lines off and compact rows.
+void SetUpGrid(QTableView* grid, const int* widths, int columns) {
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setShowGrid(false);
+  grid->setWordWrap(false);
+  grid->setTextElideMode(Qt::ElideRight);
+  grid->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  QHeaderView* vertical = grid->verticalHeader();
+  vertical->hide();
+  vertical->setMinimumSectionSize(kRowHeight);
+  vertical->setSectionResizeMode(QHeaderView::Fixed);
+  vertical->setDefaultSectionSize(kRowHeight);
+  QHeaderView* header = grid->horizontalHeader();
+  header->setSectionsMovable(false);
+  header->setHighlightSections(false);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  header->setStretchLastSection(true);
+  for (int column = 0; column < columns; ++column) header->resizeSection(column, widths[column]);
+}
+
+// The strings' table: Ctrl+C copies the selected lines whole, not the current cell's text.
+class StringGridView : public QTableView {
+ public:
+  StringGridView(std::function<void()> copy, QWidget* parent)
+      : QTableView(parent), copy_(std::move(copy)) {}
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->matches(QKeySequence::Copy)) {
+      copy_();
+      event->accept();
+      return;
+    }
+    QTableView::keyPressEvent(event);
+  }
+
+ private:
+  std::function<void()> copy_;
+};
+
+QString DecodeName(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// "XOR8 over all keys", "XOR8 with key 90 (0x5A)", "NONE (the bytes as they are)".
+QString SearchText(const RowResult& result) {
+  const QString algorithm = From1251(result.search->algorithm.Name);
+  if (result.Unkeyed()) return algorithm + QStringLiteral(" (the bytes as they are)");
+  if (result.key) return algorithm + QStringLiteral(" with key ") + KeyText(*result.key);
+  return algorithm + QStringLiteral(" over all keys");
+}
+
+}  // namespace
+
+ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* parent)
+    : QWidget(parent, Qt::Window), result_(std::move(result)) {
+  setObjectName("frmResults");
+  setAttribute(Qt::WA_DeleteOnClose);
+  const QString file = QFileInfo(DecodeName(result_->search->input)).fileName();
+  setWindowTitle(
+      QStringLiteral("Results: %1 (%2, %3)")
+          .arg(file, From1251(result_->search->algorithm.Name), From1251(result_->preset)));
+  keys_ = new KeyRankModel(result_, this);
+  strings_ = new StringListModel(this);
+  BuildControls();
+  resize(kInitialSize);
+  splitter_->setSizes({kKeyListWidth, kInitialSize.width() - kKeyListWidth});
+
+  connect(strings_, &StringListModel::Progressed, this, [this] { ShowState(); });
+  connect(key_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { ApplyFilter(); });
+  connect(edFilter_, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
+  connect(chkExpression_, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
+  connect(btnSave_, &QPushButton::clicked, this, [this] { Save(); });
+
+  if (keys_->rowCount() > 0) {
+    SelectKey(keys_->KeyAt(0));
+  } else {
+    ShowState();
+  }
+}
+
+ResultsWindow::~ResultsWindow() = default;
+
+void ResultsWindow::BuildControls() {
+  lbSource_ = new QLabel(this);
+  lbSource_->setObjectName("lbSource");
+  lbSource_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lbSource_->setText(QStringLiteral("%1 \u2014 %2, preset \u201C%3\u201D: %4%5")
+                         .arg(DecodeName(result_->search->input), SearchText(*result_),
+                              From1251(result_->preset), StringCountText(result_->found),
+                              result_->stopped ? QStringLiteral(" (stopped)") : QString()));
+
+  key_grid_ = new QTableView(this);
+  key_grid_->setObjectName("KeyGrid");
+  key_grid_->setModel(keys_);
+  key_grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+  SetUpGrid(key_grid_, kKeyColumnWidths, KeyRankModel::kColumnCount);
+
+  auto* right = new QWidget(this);
+  lbKey_ = new QLabel(right);
+  lbKey_->setObjectName("lbKey");
+  auto* filter_label = new QLabel(QStringLiteral("Filter:"), right);
+  edFilter_ = new QLineEdit(right);
+  edFilter_->setObjectName("edFilter");
+  edFilter_->setPlaceholderText(QStringLiteral("text the strings contain, in any case"));
+  edFilter_->setClearButtonEnabled(true);
+  filter_label->setBuddy(edFilter_);
+  chkExpression_ = new QCheckBox(QStringLiteral("Expression"), right);
+  chkExpression_->setObjectName("chkExpression");
+  chkExpression_->setToolTip(
+      QStringLiteral("The filter is a regular expression of the presets' kind"));
+  lbFilterError_ = new QLabel(right);
+  lbFilterError_->setObjectName("lbFilterError");
+  QPalette error_palette = lbFilterError_->palette();
+  error_palette.setColor(QPalette::WindowText, kErrorText);
+  lbFilterError_->setPalette(error_palette);
+  lbFilterError_->hide();
+
+  string_grid_ = new StringGridView([this] { CopySelection(); }, right);
+  string_grid_->setObjectName("StringGrid");
+  string_grid_->setModel(strings_);
+  string_grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  SetUpGrid(string_grid_, kStringColumnWidths, StringListModel::kColumnCount);
+  string_grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  lbMessage_ = new QLabel(right);
+  lbMessage_->setObjectName("lbMessage");
+  lbMessage_->setWordWrap(true);
+  lbMessage_->setAlignment(Qt::AlignCenter);
+  lbMessage_->setMargin(24);
+  stack_ = new QStackedWidget(right);
+  stack_->setObjectName("StringStack");
+  stack_->addWidget(string_grid_);
+  stack_->addWidget(lbMessage_);
+
+  lbCount_ = new QLabel(right);
+  lbCount_->setObjectName("lbCount");
+  btnSave_ = new QPushButton(QStringLiteral("Save..."), right);
+  btnSave_->setObjectName("btnSave");
+
+  menu_ = new QMenu(this);
+  menu_->setObjectName("StringMenu");
+  actCopy_ = menu_->addAction(QStringLiteral("Copy"), this, [this] { CopySelection(); });
+  actCopy_->setObjectName("actCopy");
+  actCopy_->setShortcut(QKeySequence::Copy);
+  actCopy_->setShortcutContext(Qt::WidgetShortcut);  // shown in the menu; the grid takes the key
+  actSelectAll_ =
+      menu_->addAction(QStringLiteral("Select all"), string_grid_, &QTableView::selectAll);
+  actSelectAll_->setObjectName("actSelectAll");
+  actSelectAll_->setShortcut(QKeySequence::SelectAll);
+  actSelectAll_->setShortcutContext(Qt::WidgetShortcut);
+  menu_->addSeparator();
+  actSave_ = menu_->addAction(QStringLiteral("Save..."), this, [this] { Save(); });
+  actSave_->setObjectName("actSave");
+  connect(string_grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    actCopy_->setEnabled(string_grid_->selectionModel()->hasSelection());
+    menu_->popup(string_grid_->viewport()->mapToGlobal(pos));
+  });
+
+  auto* filter_row = new QHBoxLayout;
+  filter_row->addWidget(filter_label);
+  filter_row->addWidget(edFilter_, 1);
+  filter_row->addWidget(chkExpression_);
+  auto* bottom_row = new QHBoxLayout;
+  bottom_row->addWidget(lbCount_, 1);
+  bottom_row->addWidget(btnSave_);
+  auto* right_column = new QVBoxLayout(right);
+  right_column->setContentsMargins(0, 0, 0, 0);
+  right_column->addWidget(lbKey_);
+  right_column->addLayout(filter_row);
+  right_column->addWidget(lbFilterError_);
+  right_column->addWidget(stack_, 1);
+  right_column->addLayout(bottom_row);
+
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->setObjectName("ResultsSplitter");
+  splitter_->setChildrenCollapsible(false);
+  splitter_->addWidget(key_grid_);
+  splitter_->addWidget(right);
+  splitter_->setStretchFactor(1, 1);
+
+  auto* column = new QVBoxLayout(this);
+  column->addWidget(lbSource_);
+  column->addWidget(splitter_, 1);
+
+  setTabOrder(key_grid_, edFilter_);
+  setTabOrder(edFilter_, chkExpression_);
+  setTabOrder(chkExpression_, string_grid_);
+  setTabOrder(string_grid_, btnSave_);
+}
+
+int ResultsWindow::SelectedKey() const {
+  return keys_->KeyAt(key_grid_->selectionModel()->currentIndex().row());
+}
+
+void ResultsWindow::SelectKey(int key) {
+  const int row = keys_->RowOf(key);
+  if (row < 0) return;
+  key_grid_->selectionModel()->setCurrentIndex(
+      keys_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void ResultsWindow::ApplyFilter() {
+  saved_note_.clear();
+  const int key = SelectedKey();
+  const QString text = edFilter_->text();
+  StringListModel::Filter filter;
+  QString error;
+  if (!text.isEmpty() && chkExpression_->isChecked()) {
+    try {
+      auto expression = std::make_shared<const CompiledRegExp>(To1251(text));
+      filter = [expression](std::string_view string) { return expression->Matches(string); };
+    } catch (const ERegExp& e) {
+      error = QString::fromUtf8(e.what());
+    }
+  } else if (!text.isEmpty()) {
+    filter = ContainsFilter(To1251(text));
+  }
+  filter_invalid_ = !error.isEmpty();
+  lbFilterError_->setText(error);
+  lbFilterError_->setVisible(filter_invalid_);
+  if (filter_invalid_ || key < 0) {
+    strings_->Clear();
+  } else {
+    strings_->Show(result_->search, key, std::move(filter));
+  }
+}
+
+void ResultsWindow::ShowState() {
+  const int key = SelectedKey();
+  lbKey_->setText(key < 0 ? QString()
+                          : QStringLiteral("Key %1: %2")
+                                .arg(KeyText(key), KeyFiguresText((*result_->summary)[key])));
+  const StringListModel::State state = strings_->state();
+  using State = StringListModel::State;
+  QString message;
+  if (keys_->rowCount() == 0) {
+    message = kNoStringsMessage;
+  } else if (state == State::kChanged) {
+    message = kFileChangedMessage;
+  } else if (state == State::kCannotRead) {
+    message = kCannotReadFileMessage;
+  }
+  if (!message.isEmpty()) {
+    lbMessage_->setText(message + QStringLiteral("\n\n") + DecodeName(result_->search->input));
+  }
+  stack_->setCurrentWidget(message.isEmpty() ? static_cast<QWidget*>(string_grid_) : lbMessage_);
+  edFilter_->setEnabled(message.isEmpty());
+  chkExpression_->setEnabled(message.isEmpty());
+
+  if (state == State::kFailed) {
+    lbFilterError_->setText(strings_->error());
+    lbFilterError_->show();
+  }
+  const int64_t found = static_cast<int64_t>(strings_->found());
+  const bool filtered = !edFilter_->text().isEmpty();
+  QString count;
+  if (state == State::kScanning) {
+    count = QStringLiteral("Reading the file: %1%, %2 so far")
+                .arg(static_cast<int>(strings_->progress() * 100))
+                .arg(StringCountText(found));
+  } else if (state == State::kComplete) {
+    count = StringCountText(found);
+    if (filtered) count += found == 1 ? QStringLiteral(" matches") : QStringLiteral(" match");
+    if (found > StringListModel::kMaxListedRows) {
+      count += QStringLiteral("; the list shows the first %1, Save writes them all")
+                   .arg(GroupedNumber(StringListModel::kMaxListedRows));
+    }
+  }
+  if (!saved_note_.isEmpty()) count = saved_note_;
+  lbCount_->setText(count);
+  const bool can_save = state == State::kScanning || (state == State::kComplete && found > 0);
+  btnSave_->setEnabled(can_save);
+  actSave_->setEnabled(can_save);
+}
+
+void ResultsWindow::CopySelection() {
+  const QItemSelection selection = string_grid_->selectionModel()->selection();
+  if (selection.isEmpty()) return;
+  // The selection is kept as ranges, never as one entry per row: all of millions of rows may
+  // be selected.
+  std::vector<std::pair<int, int>> rows;
+  for (const QItemSelectionRange& range : selection) rows.emplace_back(range.top(), range.bottom());
+  std::sort(rows.begin(), rows.end());
+  StringSink sink;
+  Guarded(this, [&] {
+    int next = 0;
+    for (const auto& [top, bottom] : rows) {
+      const int first = std::max(top, next);
+      if (first > bottom) continue;
+      strings_->WriteLines(static_cast<uint64_t>(first), static_cast<uint64_t>(bottom - first + 1),
+                           sink);
+      next = bottom + 1;
+    }
+    // The desktop's text ends lines with LF; the log's CR LF stays in saved files.
+    QString text = From1251(sink.bytes());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QGuiApplication::clipboard()->setText(text);
+  });
+}
+
+QString ResultsWindow::SuggestedSavePath() const {
+  return QStringLiteral("%1_%2_key%3.log")
+      .arg(DecodeName(result_->search->input), From1251(result_->search->algorithm.Name))
+      .arg(SelectedKey());
+}
+
+void ResultsWindow::Save() {
+  if (SelectedKey() < 0 || filter_invalid_) return;
+  const QString path = ChooseFileToSave(this, SuggestedSavePath());
+  if (path.isEmpty()) return;
+  Guarded(this, [&] {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct RestoreCursor {
+      ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    if (!strings_->Finish()) return;
+    LogFile file(QFile::encodeName(path).toStdString());
+    strings_->WriteLines(0, strings_->found(), file);
+    file.Close();
+    saved_note_ =
+        QStringLiteral("%1 saved to %2")
+            .arg(strings_->found() == 1 ? QStringLiteral("1 line")
+                                        : GroupedNumber(static_cast<int64_t>(strings_->found())) +
+                                              QStringLiteral(" lines"),
+                 path);
+  });
+  ShowState();
+}
+
+}  // namespace veskor

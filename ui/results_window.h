@@ -1,0 +1,90 @@
+// The Results window of a task row that has run: its keys ranked by how strongly they hide text,
+// and the selected key's strings found again in the input file, filtered, copied and saved.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+#include "ui/row_results.h"
+#include "ui/string_list_model.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QStackedWidget;
+class QTableView;
+
+namespace veskor {
+
+class KeyRankModel;
+
+// The window's messages in place of the strings.
+inline constexpr const char* kFileChangedMessage =
+    "The file has changed since the run: its size or modification time is not what the run "
+    "read, so its strings are not shown. Run the task again to see them.";
+inline constexpr const char* kCannotReadFileMessage =
+    "The file can no longer be read, so its strings are not shown.";
+inline constexpr const char* kNoStringsMessage = "The run found no strings.";
+
+// A separate, resizable top-level window; `parent` only owns it (it goes with the parent). It
+// selects the best key and shows its strings as they are found.
+class ResultsWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* parent = nullptr);
+  ~ResultsWindow() override;
+
+  const std::shared_ptr<const RowResult>& result() const { return result_; }
+  StringListModel* strings() const { return strings_; }
+  // The key selected in the key list, or -1.
+  int SelectedKey() const;
+  void SelectKey(int key);
+
+  // Puts the lines of the selected strings on the clipboard in the log's line format, one a
+  // line (Ctrl+C and the menu's "Copy").
+  void CopySelection();
+  // "Save...": every string of the key that passes the filter, as the log's lines (CR LF), to
+  // a file the user names.
+  void Save();
+
+ private:
+  void BuildControls();
+  // Shows the selected key's strings through the filter controls' filter; an expression that
+  // does not compile is named under the filter and nothing is listed.
+  void ApplyFilter();
+  // The count, the progress and what may be done, after every change of the listing.
+  void ShowState();
+  QString SuggestedSavePath() const;
+
+  std::shared_ptr<const RowResult> result_;
+  KeyRankModel* keys_ = nullptr;
+  StringListModel* strings_ = nullptr;
+  // Set while an expression does not compile: nothing is listed.
+  bool filter_invalid_ = false;
+  QString saved_note_;
+
+  QLabel* lbSource_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QTableView* key_grid_ = nullptr;
+  QLabel* lbKey_ = nullptr;
+  QLineEdit* edFilter_ = nullptr;
+  QCheckBox* chkExpression_ = nullptr;
+  QLabel* lbFilterError_ = nullptr;
+  QStackedWidget* stack_ = nullptr;
+  QTableView* string_grid_ = nullptr;
+  QLabel* lbMessage_ = nullptr;
+  QLabel* lbCount_ = nullptr;
+  QPushButton* btnSave_ = nullptr;
+  QMenu* menu_ = nullptr;
+  QAction* actCopy_ = nullptr;
+  QAction* actSelectAll_ = nullptr;
+  QAction* actSave_ = nullptr;
+};
+
+}  // namespace veskor

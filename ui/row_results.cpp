@@ -1,0 +1,86 @@
+// The rows' last results by log path, the keys a Results window lists, and their words.
+#include "ui/row_results.h"
+
+#include <QStringList>
+#include <cstdio>
+#include <set>
+
+#include "engine/algorithms.h"
+#include "tasks/task_table.h"
+
+namespace veskor {
+namespace {
+
+constexpr size_t kBestKeysShown = 3;
+
+}  // namespace
+
+bool RowResult::Unkeyed() const {
+  return search && search->algorithm.Family == CipherFamily::kNone;
+}
+
+std::vector<int> RowResult::ShownKeys() const {
+  if (!summary) return {};
+  if (!Unkeyed()) return summary->Ranking();
+  const int shown = key.value_or(1);
+  if ((*summary)[shown].Count() == 0) return {};
+  return {shown};
+}
+
+QString KeyText(int key) {
+  return QStringLiteral("%1 (0x%2)")
+      .arg(key)
+      .arg(QString::number(key, 16).toUpper().rightJustified(2, QLatin1Char('0')));
+}
+
+QString ScoreText(double score) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", score);
+  QString shown = QString::fromLatin1(text);
+  while (shown.endsWith(QLatin1Char('0'))) shown.chop(1);
+  if (shown.endsWith(QLatin1Char('.'))) shown.chop(1);
+  return shown;
+}
+
+QString BestKeysText(const RowResult& result) {
+  if (result.key || result.Unkeyed() || !result.summary) return QString();
+  QStringList keys;
+  for (int key : result.summary->Ranking()) {
+    if (keys.size() == kBestKeysShown || (*result.summary)[key].Score() <= 0) break;
+    keys << KeyText(key);
+  }
+  if (keys.isEmpty()) return QString();
+  return (keys.size() == 1 ? QStringLiteral("best key ") : QStringLiteral("best keys ")) +
+         keys.join(QStringLiteral(", "));
+}
+
+void RowResults::Keep(const std::string& log_path, std::shared_ptr<const RowResult> result) {
+  if (log_path.empty() || !result) return;
+  results_[log_path] = std::move(result);
+}
+
+std::shared_ptr<const RowResult> RowResults::Find(const TaskTable& table, int row) const {
+  if (row < 0 || row >= table.RowCount()) return nullptr;
+  const std::string& log_path = table.LogPath(row);
+  if (log_path.empty()) return nullptr;
+  const auto found = results_.find(log_path);
+  return found == results_.end() ? nullptr : found->second;
+}
+
+std::vector<std::shared_ptr<const RowResult>> RowResults::Prune(const TaskTable& table) {
+  std::vector<std::shared_ptr<const RowResult>> dropped;
+  if (results_.empty()) return dropped;
+  std::set<std::string> named;
+  for (int row = 0; row < table.RowCount(); ++row) named.insert(table.LogPath(row));
+  for (auto it = results_.begin(); it != results_.end();) {
+    if (named.count(it->first) != 0) {
+      ++it;
+      continue;
+    }
+    dropped.push_back(std::move(it->second));
+    it = results_.erase(it);
+  }
+  return dropped;
+}
+
+}  // namespace veskor

@@ -1,0 +1,62 @@
+// What the window keeps of each task row's last run for its Results window: the per-key summary
+// and what the row searched, in memory only, and the words that name keys and scores.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/key_strings.h"
+#include "engine/key_summary.h"
+
+namespace veskor {
+
+class TaskTable;
+
+// One row's last run, as the run ended it (done or stopped).
+struct RowResult {
+  std::shared_ptr<const RowSummary> summary;
+  std::shared_ptr<const RunSearch> search;
+  std::optional<int> key;  // the row's key; none for an all-keys row
+  std::string preset;      // the row's preset name, 8-bit
+  int64_t found = 0;       // the strings the run found
+  bool stopped = false;
+
+  bool Unkeyed() const;
+  // The keys the Results window lists, best first: the summary's ranking, or for NONE, which
+  // decodes alike under every key, the row's key (key 1 for an all-keys row) when it found
+  // strings, as veskor-scan --summary lists them.
+  std::vector<int> ShownKeys() const;
+};
+
+// "90 (0x5A)".
+QString KeyText(int key);
+// A key's score with at most two decimals and no trailing zeros, as veskor-scan prints it.
+QString ScoreText(double score);
+// The Result cell's words after the count for an all-keys row: "best keys 90 (0x5A), 122 (0x7A),
+// 27 (0x1B)": up to three keys whose score is above 0, or empty when none is (or the row had
+// one key, or is NONE).
+QString BestKeysText(const RowResult& result);
+
+// The results of the rows of the last run, found by the row's LogPath: a run gives each row a
+// log path of its own, the path moves with its row when the table is sorted, and
+// ResetTaskResults empties it, which ends the row's results.
+class RowResults {
+ public:
+  void Clear() { results_.clear(); }
+  void Keep(const std::string& log_path, std::shared_ptr<const RowResult> result);
+  // The results of the table's row, or null.
+  std::shared_ptr<const RowResult> Find(const TaskTable& table, int row) const;
+  // Drops the results that no row's log path names any more; returns what was dropped.
+  std::vector<std::shared_ptr<const RowResult>> Prune(const TaskTable& table);
+  size_t size() const { return results_.size(); }
+
+ private:
+  std::map<std::string, std::shared_ptr<const RowResult>> results_;
+};
+
+}  // namespace veskor
