@@ -25,7 +25,7 @@ namespace {
 
 constexpr const char* kCommandLinePreset = "command line";
 
-void OnInterrupt(int) { StopRequested.store(true); }
+void OnInterrupt(int) { RequestStop(); }
 
 // One line per row, the eight cells quoted as in the table file, UTF-8, ended by LF.
 void ListRows(const TaskTable& table) {
@@ -39,8 +39,8 @@ void SingleTask(const CliOptions& options, TaskTable& table, PresetList& presets
   std::string preset_name = kCommandLinePreset;
   if (options.preset) {
     // The first preset of that name in the presets file; the run says so when there is none.
-    table.AddTaskRow(true, -1, *options.algorithm, *options.preset, options.key.value_or(""), 0,
-                     "0", -1);
+    table.AddTaskRow(true, kStatusNone, *options.algorithm, *options.preset,
+                     options.key.value_or(""), 0, "0", kLinkNone);
     return;
   }
   TPreset preset = NewPreset();
@@ -50,7 +50,8 @@ void SingleTask(const CliOptions& options, TaskTable& table, PresetList& presets
   preset.MinLength = static_cast<uint8_t>(options.min_length);
   preset.MaxLength = static_cast<uint8_t>(options.max_length);
   presets.Append(preset);
-  table.AddTaskRow(true, -1, *options.algorithm, preset_name, options.key.value_or(""), 0, "0", -1);
+  table.AddTaskRow(true, kStatusNone, *options.algorithm, preset_name, options.key.value_or(""), 0,
+                   "0", kLinkNone);
 }
 
 // An error's message for standard error, after the file it concerns when there is one.

@@ -82,8 +82,8 @@ class Run {
     outcome.row = row;
     ScanRow(row, outcome);
     host_.RowFinished(outcome);
-    if (StopRequested.load()) {
-      StopRequested.store(false);
+    if (StopIsRequested()) {
+      ClearStop();
       // A row that did not run keeps saying why.
       if (table_.WholeNumber(NxImageColumn, row) != kStatusNotRun) {
         table_.SetWholeNumber(NxImageColumn, row, kStatusStopped);
@@ -149,7 +149,6 @@ class Run {
     context.Data = mapped.data();
     context.Size = mapped.size();
     context.Width = DecimalWidth(mapped.size());
-    context.Row = row;
     context.Found = 0;
     context.Services = &services;
     context.Lines = &lines;
@@ -177,21 +176,21 @@ class Run {
             [&](int key) {
               services.SetKey(std::min(key + 1, 255));
               table_.SetWholeNumber(NxProgressColumn, row, (key * 100 + 127) / 255);
-              return !StopRequested.load();
+              return !StopIsRequested();
             },
             options);
-        if (!StopRequested.load()) table_.SetWholeNumber(NxProgressColumn, row, 100);
+        if (!StopIsRequested()) table_.SetWholeNumber(NxProgressColumn, row, 100);
       }
     } catch (const InputReadError&) {
       // The file shrank under the mapping: the lines found so far stay in the log.
       outcome.found = context.Found;
       return InputFailed(row, kCannotReadMessage, input, outcome);
     }
-    table_.SetWholeNumber(NxImageColumn, row, 1);
+    table_.SetWholeNumber(NxImageColumn, row, kStatusDone);
     table_.SetText(NxResultColumn, row, Cp1251ToUtf16(std::to_string(context.Found)));
-    table_.SetWholeNumber(NxGotoColumn, row, 2);
+    table_.SetWholeNumber(NxGotoColumn, row, kLinkOpen);
     outcome.found = context.Found;
-    outcome.kind = StopRequested.load() ? RowOutcome::Kind::kStopped : RowOutcome::Kind::kDone;
+    outcome.kind = StopIsRequested() ? RowOutcome::Kind::kStopped : RowOutcome::Kind::kDone;
   }
 
   void InputFailed(int row, const char* message, const std::string& input, RowOutcome& outcome) {
@@ -220,7 +219,7 @@ void RunAnalysis(TaskTable& table, const PresetList& presets, RunHost& host) {
   // and the window returns to idle.
   auto end_after_error = [&](const std::string& reason) {
     if (current_row >= 0) MarkNotRun(table, current_row, reason);
-    StopRequested.store(false);
+    ClearStop();
     host.SetRunControls(true);
   };
   try {

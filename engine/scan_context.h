@@ -12,9 +12,17 @@
 
 namespace veskor {
 
-// Set by "Stop", by closing the window and by SIGINT in the runner; cleared only by the run
-// when it honours it after a row.
+// The stop flag. Its writers: RequestStop, called by "Stop" and the close request of the window
+// (ui/main_window) and by the runner's SIGINT (cli/main); ClearStop, called only by the run when
+// it honours the flag after a row (engine/analysis_run). Its readers: the run after every key and
+// row (StopIsRequested), the scanner's checkpoints (engine/worker_pool), and the expression's
+// search, which is handed the flag.
 extern std::atomic<bool> StopRequested;
+
+// Safe in a signal handler.
+inline void RequestStop() { StopRequested.store(true, std::memory_order_relaxed); }
+inline bool StopIsRequested() { return StopRequested.load(std::memory_order_relaxed); }
+inline void ClearStop() { StopRequested.store(false); }
 
 // The preset's four search fields, copied by value.
 struct TSearchFields {
@@ -48,7 +56,6 @@ struct TScanContext {
   uint8_t Key = 0;
   int32_t Width = 0;  // decimal digits of Size
   bool SingleKey = true;
-  int32_t Row = 0;
   int64_t Found = 0;  // lines written so far for the row; the pass adds to it
   ScanServices* Services = nullptr;
   const LineMaker* Lines = nullptr;  // the expression test and the line of an accepted string

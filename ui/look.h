@@ -9,6 +9,11 @@ namespace veskor {
 // The one font of all controls; its pixel size matches the 11-pixel design font at 96 dpi.
 inline constexpr const char* kLookFontFamily = "DejaVu Sans";
 inline constexpr int kLookFontPixelSize = 11;
+// The size of each page of the tab control (Tasks, Options, Presets), which the pages' children
+// are laid out against.
+inline constexpr int kPageWidth = 444;
+inline constexpr int kPageHeight = 263;
+
 // The application icon's resource; it is set only when the resource is compiled in.
 inline constexpr const char* kApplicationIconResource = ":/icons/app.svg";
 

@@ -42,6 +42,7 @@
 #include "text/integer_syntax.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
+#include "ui/look.h"
 #include "ui/preset_page.h"
 #include "ui/qt_text.h"
 #include "ui/results_window.h"
@@ -54,8 +55,6 @@ namespace {
 
 // The tab strip is 23 pixels high, so that each page of 444 x 263 fills the control below it.
 constexpr int kTabStripHeight = 23;
-constexpr int kPageWidth = 444;
-constexpr int kPageHeight = 263;
 
 constexpr int kPathButtonWidth = 20;
 constexpr int kPathButtonHeight = 17;
@@ -279,7 +278,9 @@ void TfrmMain::SaveAtExit() {
 
 std::string TfrmMain::files_dir() const { return files_ ? files_->dir() : std::string(); }
 
-bool TfrmMain::running() const { return btnAnalyze_->property(kTagProperty).toInt() == 1; }
+bool TfrmMain::running() const {
+  return run_state_ == RunState::kRunning || run_state_ == RunState::kClosing;
+}
 
 void TfrmMain::edPathChange() {
   btnAnalyze_->setEnabled(running() || FileExists(FileSystemBytes(edPath_->text())));
@@ -294,7 +295,7 @@ void TfrmMain::edPathSubEditButton0Click() {
 
 void TfrmMain::btnAnalyzeClick() {
   if (running()) {
-    StopRequested.store(true);
+    RequestStop();
     return;
   }
   // A new run replaces every row's results.
@@ -304,17 +305,15 @@ void TfrmMain::btnAnalyzeClick() {
   Guarded(this, [&] { RunAnalysis(tasks_, presets_, host); });
   // The run restores the controls also when an error ends it; this only makes sure of it.
   if (running()) SetRunControls(true);
-  if (close_pending_) {
-    close_pending_ = false;
+  if (run_state_ == RunState::kCloseDue) {
+    run_state_ = RunState::kIdle;
     close();
   }
 }
 
 void TfrmMain::SetRunControls(bool enabled) {
   edPath_->setEnabled(enabled);
-  for (const char* name : {"btnAddTask", "btnDelTask", "btnReset"}) {
-    if (auto* button = task_page_->findChild<QPushButton*>(name)) button->setEnabled(enabled);
-  }
+  task_page_->SetRunControls(enabled);
   QTableView* grid = task_page_->grid();
   if (enabled) {
     grid->setEnabled(true);
@@ -325,6 +324,12 @@ void TfrmMain::SetRunControls(bool enabled) {
   }
   tcMain_->setTabEnabled(kTabOptions, enabled);
   tcMain_->setTabEnabled(kTabPreset, enabled);
+  if (enabled) {
+    run_state_ = run_state_ == RunState::kClosing ? RunState::kCloseDue : RunState::kIdle;
+  } else {
+    run_state_ = RunState::kRunning;
+  }
+  // The button keeps its Tag as the window's state: 0 idle, 1 running.
   btnAnalyze_->setProperty(kTagProperty, enabled ? 0 : 1);
   btnAnalyze_->setText(enabled ? kAnalyzeCaption : kStopCaption);
   if (enabled) lbInfo_->setText(kCreditCaption);
@@ -426,12 +431,12 @@ void TfrmMain::TakeDroppedFiles(const QDropEvent& drop) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-  StopRequested.store(true);
+  RequestStop();
   CloseResultsWindows();
   if (running()) {
     // The run sees the flag at its next events, ends the row as stopped and returns; the
     // window closes then, from btnAnalyzeClick.
-    close_pending_ = true;
+    run_state_ = RunState::kClosing;
     event->ignore();
     return;
   }
@@ -475,7 +480,7 @@ void TfrmMain::BuildPathLine() {
 void TfrmMain::BuildPages() {
   tcMain_ = new MainTabWidget(this);
   tcMain_->setObjectName("tcMain");
-  tcMain_->setGeometry(10, 80, 444, 286);
+  tcMain_->setGeometry(10, 80, kPageWidth, kTabStripHeight + kPageHeight);
 
   task_page_ = new TaskPage(tasks_, tcMain_);
   task_page_->setObjectName("TaskSheet");

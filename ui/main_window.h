@@ -150,7 +150,10 @@ class TfrmMain : public QWidget {
   PresetList presets_;
   std::string exe_dir_;
   std::unique_ptr<ProgramFiles> files_;
-  bool close_pending_ = false;
+  // Idle; running a run; running one with a close request waiting for its end; and idle once
+  // more with that close request still to carry out.
+  enum class RunState { kIdle, kRunning, kClosing, kCloseDue };
+  RunState run_state_ = RunState::kIdle;
   bool destroyed_ = false;
   bool refused_ = false;
   // edFormat's text as 8-bit text, kept on every change for SaveAtExit.

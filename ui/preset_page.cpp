@@ -14,14 +14,13 @@
 #include "presets/preset.h"
 #include "ui/byte_memo.h"
 #include "ui/error_box.h"
+#include "ui/look.h"
 #include "ui/qt_text.h"
 #include "ui/spin_field.h"
 
 namespace veskor {
 namespace {
 
-constexpr int kPageWidth = 444;
-constexpr int kPageHeight = 263;
 constexpr int kItemHeight = 16;
 constexpr int kLabelRoom = 249;  // a label with nothing beside it may span its field's width
 // What the fields show when no preset is selected.

@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "ui/error_box.h"
+#include "ui/look.h"
 #include "ui/qt_text.h"
 #include "ui/task_table_model.h"
 
@@ -34,7 +35,7 @@ constexpr int kRowHeight = 18;
 constexpr int kColumnWidths[kTaskColumnCount] = {20, 20, 90, 90, 41, 80, 62, 20};
 
 // The page's design size; the grid and the buttons keep their distances to the anchored edges.
-constexpr QSize kDesignSize(444, 263);
+constexpr QSize kDesignSize(kPageWidth, kPageHeight);
 constexpr QRect kGridRect(8, 8, 427, 214);
 constexpr QRect kAnalyzeRect(281, 229, 75, 25);
 constexpr QRect kResetRect(361, 229, 75, 25);
@@ -406,6 +407,12 @@ void TaskPage::SetPresetChoices(const std::vector<std::string>& names_8bit) {
 
 void TaskPage::SetFirstPresetName(std::function<std::string()> first) {
   first_preset_name_ = std::move(first);
+}
+
+void TaskPage::SetRunControls(bool enabled) {
+  btn_add_task_->setEnabled(enabled);
+  btn_del_task_->setEnabled(enabled);
+  btn_reset_->setEnabled(enabled);
 }
 
 void TaskPage::btnAddTaskClick() {

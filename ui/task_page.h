@@ -97,6 +97,9 @@ class TaskPage : public QWidget {
 
   QTableView* grid() const { return grid_; }
   QPushButton* analyze_button() const { return btn_analyze_; }
+  // The page's part of the run controls: Add task, Delete task and Reset are disabled while a
+  // run lasts (in this order) and enabled after it; the grid is handled by the window.
+  void SetRunControls(bool enabled);
   TaskTableModel* model() const { return model_; }
   TaskGridDelegate* delegate() const { return delegate_; }
 
