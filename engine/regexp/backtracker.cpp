@@ -177,10 +177,6 @@ struct Backtracker::Program : CompiledProgram {};
 
 namespace {
 
-bool IsTooDeepLoop(const Node& node) {
-  return node.kind == NodeKind::kRepeat && node.is_loop && node.loop_depth > kMaxLoopDepth;
-}
-
 void Append(std::vector<Inst>& to, const std::vector<Inst>& from) {
   to.insert(to.end(), from.begin(), from.end());
 }

@@ -1,0 +1,61 @@
+// Looking through a text for the bytes of a set, forwards or backwards, in pieces between which
+// a search's poller is counted: the first-byte skips of both executors, the required-bytes
+// check and the cut at the first zero byte.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/regexp/search_control.h"
+#include "engine/regexp/syntax_tree.h"
+
+namespace veskor::regexp {
+
+class ByteScanner {
+ public:
+  // Texts are looked through in pieces of this many bytes; each piece counts its length / 16
+  // on the poller.
+  static constexpr int64_t kPiece = 16 * Poller::kInterval;
+
+  ByteScanner() = default;
+  explicit ByteScanner(const ByteSet& set);
+
+  const ByteSet& set() const { return set_; }
+  // True when every byte is in the set: a scan for it would stop at once.
+  bool all() const { return all_; }
+
+  // The first position in [from, end) whose byte is in the set; `end` when there is none; -1
+  // when the poller stopped the scan.
+  int64_t First(const uint8_t* text, int64_t from, int64_t end, Poller& poller) const;
+
+  // The last position in [0, end) whose byte is in the set; -1 when there is none; -2 when the
+  // poller stopped the scan.
+  int64_t Last(const uint8_t* text, int64_t end, Poller& poller) const;
+
+ private:
+  ByteSet set_;
+  int single_ = -1;  // the byte, when the set holds just one: found with memchr / memrchr
+  bool all_ = false;
+};
+
+// Inline: the executors call it between attempts and at every thread-less position.
+inline int64_t ByteScanner::First(const uint8_t* text, int64_t from, int64_t end,
+                                  Poller& poller) const {
+  while (from < end) {
+    const int64_t piece_end = std::min(end, from + kPiece);
+    if (single_ >= 0) {
+      const void* hit = std::memchr(text + from, single_, static_cast<size_t>(piece_end - from));
+      if (hit != nullptr) return static_cast<const uint8_t*>(hit) - text;
+    } else {
+      for (int64_t i = from; i < piece_end; ++i) {
+        if (set_[text[i]]) return i;
+      }
+    }
+    if (poller.Tick((piece_end - from) >> 4)) return -1;
+    from = piece_end;
+  }
+  return end;
+}
+
+}  // namespace veskor::regexp
