@@ -4,6 +4,8 @@
 #include "engine/regexp/regexp.h"
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 #include "engine/regexp/backtracker.h"
 #include "engine/regexp/byte_scan.h"
@@ -15,8 +17,8 @@ namespace veskor {
 
 CompiledRegExp::CompiledRegExp(std::string_view pattern) {
   const regexp::SyntaxTree tree = regexp::Parse(pattern);
-  if (regexp::PikeVm::Supports(tree)) {
-    automaton_ = std::make_unique<regexp::PikeVm>(tree);
+  if (std::optional<regexp::Program> program = regexp::PikeVm::ProgramFor(tree)) {
+    automaton_ = std::make_unique<regexp::PikeVm>(std::move(*program));
   } else {
     backtracker_ = std::make_unique<regexp::Backtracker>(tree);
     required_ = std::make_unique<regexp::RequiredBytes>(tree);

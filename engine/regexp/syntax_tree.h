@@ -31,7 +31,7 @@ enum class NodeKind {
   kBackReference,  // the text last captured by group `group`
 };
 
-enum class AssertionKind {
+enum class AssertionKind : uint8_t {
   kTextStart,  // \A, and ^ without m
   kTextEnd,    // \Z, and $ without m
   kLineStart,  // ^ with m: the start, or just after a line break (not inside CR LF)
