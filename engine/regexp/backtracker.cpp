@@ -120,7 +120,9 @@ class MemoTable {
     int64_t last_pause = 0;  // 0 after a good window
   };
 
-  bool Lookup(const JoinPoint& join, int32_t index, int64_t pos, const int64_t* regs);
+  // Out of line: the search loop stays small where the hash set is not used.
+  [[gnu::noinline]] bool Lookup(const JoinPoint& join, int32_t index, int64_t pos,
+                                const int64_t* regs);
   static void EndWindow(JoinStats& stats);
   bool Insert(const uint32_t* key, size_t length);
   void Grow();

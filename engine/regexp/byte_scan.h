@@ -29,6 +29,10 @@ class ByteScanner {
   // when the poller stopped the scan.
   int64_t First(const uint8_t* text, int64_t from, int64_t end, Poller& poller) const;
 
+  // The same for the one byte `byte`, without a scanner.
+  static int64_t FirstByte(uint8_t byte, const uint8_t* text, int64_t from, int64_t end,
+                           Poller& poller);
+
   // The last position in [0, end) whose byte is in the set; -1 when there is none; -2 when the
   // poller stopped the scan.
   int64_t Last(const uint8_t* text, int64_t end, Poller& poller) const;
@@ -39,21 +43,29 @@ class ByteScanner {
   bool all_ = false;
 };
 
-// Inline: the executors call it between attempts and at every thread-less position.
+// Inline: the executors call these between attempts and at every thread-less position, the
+// filter once per string.
+inline int64_t ByteScanner::FirstByte(uint8_t byte, const uint8_t* text, int64_t from, int64_t end,
+                                      Poller& poller) {
+  while (from < end) {
+    const int64_t piece = std::min(end - from, kPiece);
+    const void* hit = std::memchr(text + from, byte, static_cast<size_t>(piece));
+    if (hit != nullptr) return static_cast<const uint8_t*>(hit) - text;
+    if (poller.Tick(piece >> 4)) return -1;
+    from += piece;
+  }
+  return end;
+}
+
 inline int64_t ByteScanner::First(const uint8_t* text, int64_t from, int64_t end,
                                   Poller& poller) const {
-  while (from < end) {
+  if (single_ >= 0) return FirstByte(static_cast<uint8_t>(single_), text, from, end, poller);
+  for (; from < end; from += kPiece) {
     const int64_t piece_end = std::min(end, from + kPiece);
-    if (single_ >= 0) {
-      const void* hit = std::memchr(text + from, single_, static_cast<size_t>(piece_end - from));
-      if (hit != nullptr) return static_cast<const uint8_t*>(hit) - text;
-    } else {
-      for (int64_t i = from; i < piece_end; ++i) {
-        if (set_[text[i]]) return i;
-      }
-    }
+    int64_t i = from;
+    while (i < piece_end && !set_[text[i]]) ++i;
+    if (i < piece_end) return i;
     if (poller.Tick((piece_end - from) >> 4)) return -1;
-    from = piece_end;
   }
   return end;
 }

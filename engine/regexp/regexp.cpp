@@ -34,9 +34,9 @@ bool CompiledRegExp::Matches(std::string_view text, const std::atomic<bool>* sto
   if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
   regexp::Poller poller(stop, hook);
   // The string ends at its first zero byte.
-  static const regexp::ByteScanner kZero(regexp::ByteSet().set(0));
-  const int64_t zero = kZero.First(reinterpret_cast<const uint8_t*>(text.data()), 0,
-                                   static_cast<int64_t>(text.size()), poller);
+  const int64_t zero =
+      regexp::ByteScanner::FirstByte(0, reinterpret_cast<const uint8_t*>(text.data()), 0,
+                                     static_cast<int64_t>(text.size()), poller);
   if (zero < 0) return false;
   text = text.substr(0, static_cast<size_t>(zero));
   if (automaton_) return automaton_->Search(text, poller);
