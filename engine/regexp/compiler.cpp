@@ -225,7 +225,7 @@ bool Compiler::BuildRepeat(const Node& node, Code& code, bool& passable) {
   }
   const Code& body = ChildCode(node, 0);
   if (loops_ == Loops::kUnrolled || plain) return Unroll(body, node, code);
-  if (!Fits(body.size() + 4)) return false;
+  if (!Fits(body.size() + (body_passable ? 4 : 3))) return false;
   CountedLoop(body, body_passable, node, code);
   return true;
 }
@@ -247,22 +247,25 @@ bool Compiler::Build(int n) {
       break;
     case NodeKind::kGroup: {
       const Code& child = ChildCode(node, 0);
+      const bool captures = Captures(node.group);
       passable = ChildPassable(node, 0);
-      if (!Fits(child.size() + 2)) return false;
-      if (Captures(node.group)) code.push_back(Make(Op::kGroupOpen, node.group));
+      if (!Fits(child.size() + (captures ? 2 : 0))) return false;
+      if (captures) code.push_back(Make(Op::kGroupOpen, node.group));
       Append(code, child);
-      if (Captures(node.group)) code.push_back(Make(Op::kGroupClose, node.group));
+      if (captures) code.push_back(Make(Op::kGroupClose, node.group));
       break;
     }
     case NodeKind::kConcat:
-      for (size_t i = 0; i < node.children.size(); ++i)
+      for (size_t i = 0; i < node.children.size(); ++i) {
         passable = passable && ChildPassable(node, i);
+      }
       if (!BuildConcat(node, code)) return false;
       break;
     case NodeKind::kAlternation:
       passable = node.children.empty();
-      for (size_t i = 0; i < node.children.size(); ++i)
+      for (size_t i = 0; i < node.children.size(); ++i) {
         passable = passable || ChildPassable(node, i);
+      }
       if (!BuildAlternation(node, code)) return false;
       break;
     case NodeKind::kRepeat:

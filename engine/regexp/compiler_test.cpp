@@ -58,10 +58,22 @@ TEST(Compiler, StartOfAMatch) {
 }
 
 TEST(Compiler, UnrolledProgramsAndTheirCap) {
-  // (ab){3}: six byte tests and the match.
-  EXPECT_TRUE(Compile(Parse("(ab){3}"), Loops::kUnrolled, 7).has_value());
-  EXPECT_FALSE(Compile(Parse("(ab){3}"), Loops::kUnrolled, 6).has_value());
-  EXPECT_FALSE(Compile(Parse("(ab){99999999}"), Loops::kUnrolled, 20000).has_value());
+  struct Case {
+    const char* pattern;
+    size_t cap;
+    bool fits;
+  } cases[] = {
+      {"(ab){3}", 7, true},  // six byte tests and the match
+      {"(ab){3}", 6, false},
+      {"((ab){3})", 7, true},  // a group that captures nothing adds nothing
+      {"(ab){0,2}", 7, true},  // a choice before each copy
+      {"(ab){0,2}", 6, false},
+      {"(ab){99999999}", 20000, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Compile(Parse(c.pattern), Loops::kUnrolled, c.cap).has_value(), c.fits)
+        << c.pattern << " in " << c.cap;
+  }
   // Each copy of a counted byte set keeps its own count.
   const Program copies = *Compile(Parse("((a){2,}b){3}"), Loops::kUnrolled);
   std::vector<int32_t> numbers;
