@@ -6,7 +6,7 @@
 
 namespace veskor::regexp {
 
-ByteScanner::ByteScanner(const ByteSet& set) : set_(set), all_(set.all()) {
+ByteScanner::ByteScanner(const ByteSet& set) : set_(set) {
   if (set.count() != 1) return;
   for (int b = 0; b < 256; ++b) {
     if (set[b]) single_ = b;

@@ -18,12 +18,9 @@ class ByteScanner {
   // on the poller.
   static constexpr int64_t kPiece = 16 * Poller::kInterval;
 
-  ByteScanner() = default;
   explicit ByteScanner(const ByteSet& set);
 
   const ByteSet& set() const { return set_; }
-  // True when every byte is in the set: a scan for it would stop at once.
-  bool all() const { return all_; }
 
   // The first position in [from, end) whose byte is in the set; `end` when there is none; -1
   // when the poller stopped the scan.
@@ -40,7 +37,6 @@ class ByteScanner {
  private:
   ByteSet set_;
   int single_ = -1;  // the byte, when the set holds just one: found with memchr / memrchr
-  bool all_ = false;
 };
 
 // Inline: the executors call these between attempts and at every thread-less position, the
