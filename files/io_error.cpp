@@ -4,71 +4,59 @@
 #include <cerrno>
 
 namespace veskor {
+namespace {
+
+struct ErrnoCode {
+  int error_number;
+  int code;
+};
+
+// The errno values that the I/O error table names, with their codes.
+constexpr ErrnoCode kErrnoCodes[] = {
+    {ENOENT, 2}, {ENOTDIR, 3}, {ENAMETOOLONG, 3}, {EMFILE, 4},   {ENFILE, 4},   {EACCES, 5},
+    {EPERM, 5},  {EROFS, 5},   {ELOOP, 5},        {ENOSPC, 101}, {EDQUOT, 101},
+};
+
+struct CodeMessage {
+  int code;
+  const char* message;
+};
+
+// The messages of the table's codes.
+constexpr CodeMessage kMessages[] = {
+    {2, "File not found"},          {3, "Invalid filename"},          {4, "Too many open files"},
+    {5, "File access denied"},      {100, "Read beyond end of file"}, {101, "Disk full"},
+    {106, "Invalid numeric input"},
+};
+
+// The table's code for an errno value; 0 when the table does not name it.
+int TableCode(int error_number) {
+  for (const ErrnoCode& row : kErrnoCodes) {
+    if (row.error_number == error_number) return row.code;
+  }
+  return 0;
+}
+
+}  // namespace
 
 IoError::IoError(int code) : Error(IoErrorMessage(code)), code_(code) {}
 
 int IoCodeFromErrno(int error_number) {
-  switch (error_number) {
-    case ENOENT:
-      return 2;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return 3;
-    case EMFILE:
-    case ENFILE:
-      return 4;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ELOOP:
-      return 5;
-    case ENOSPC:
-    case EDQUOT:
-      return 101;
-    default:
-      return error_number;
-  }
+  const int code = TableCode(error_number);
+  return code != 0 ? code : error_number;
 }
 
 IoError IoErrorFromErrno(int error_number) {
-  switch (error_number) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case EMFILE:
-    case ENFILE:
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ELOOP:
-    case ENOSPC:
-    case EDQUOT:
-      return IoError(IoCodeFromErrno(error_number));
-    default:
-      // Its own number, even where that number is also a code of the table (EIO is 5).
-      return IoError(error_number, Substitute("I/O error %d", std::to_string(error_number)));
-  }
+  if (const int code = TableCode(error_number); code != 0) return IoError(code);
+  // Its own number, even where that number is also a code of the table (EIO is 5).
+  return IoError(error_number, Substitute("I/O error %d", std::to_string(error_number)));
 }
 
 std::string IoErrorMessage(int code) {
-  switch (code) {
-    case 2:
-      return "File not found";
-    case 3:
-      return "Invalid filename";
-    case 4:
-      return "Too many open files";
-    case 5:
-      return "File access denied";
-    case 100:
-      return "Read beyond end of file";
-    case 101:
-      return "Disk full";
-    case 106:
-      return "Invalid numeric input";
-    default:
-      return Substitute("I/O error %d", std::to_string(code));
+  for (const CodeMessage& row : kMessages) {
+    if (row.code == code) return row.message;
   }
+  return Substitute("I/O error %d", std::to_string(code));
 }
 
 }  // namespace veskor

@@ -1,14 +1,14 @@
-// The backtracking executor: the tree is compiled into a small program of instructions, which
-// runs on an explicit stack of choice points with a trail that undoes register writes (captures,
-// loop counters) when the search backtracks. Nothing recurses on the tree or on the text.
+// The backtracking executor: runs a program compiled with loops over registers on an explicit
+// stack of choice points, with a trail that undoes register writes (captures, loop counters)
+// when the search backtracks. Nothing recurses on the tree or on the text.
 //
 // What keeps it from exponential time where it can: the states it has failed from are
-// remembered and fail at once when met again. A state is an instruction where paths join, a
-// position, and the registers that what follows can still read there (found by a liveness
-// analysis of the program): the spans of the groups that a later backreference reads, the
-// counts and iteration starts of the loops still running. Every other register is overwritten
-// before it is read, so the same key always has the same outcome. Where nothing is live the key
-// is (instruction, position), one bit in a table.
+// remembered and fail at once when met again. A state is a join point of the program, a
+// position, and the registers that what follows can still read there (the compiler's liveness
+// analysis): the spans of the groups that a later backreference reads, the counts and iteration
+// starts of the loops still running. Every other register is overwritten before it is read, so
+// the same key always has the same outcome. Where nothing is live the key is (instruction,
+// position), one bit in a table.
 #include "engine/regexp/backtracker.h"
 
 #include <algorithm>
@@ -20,74 +20,16 @@
 #include <vector>
 
 #include "engine/regexp/assertions.h"
+#include "engine/regexp/compiler.h"
 #include "engine/regexp/regexp_error.h"
 #include "text/cp1251.h"
 
 namespace veskor::regexp {
 namespace {
 
-// Groups 1 to 14 may capture; slot 0 is unused.
-constexpr int kGroupSlots = 15;
-
 // Long scans (a byte repetition, a backreference) are counted in pieces of this many bytes, so
 // that the stop flag and the hook are seen between two pieces.
-constexpr int64_t kScanPiece = 16 * Poller::kInterval;
-
-struct ByteTable {
-  uint64_t words[4] = {0, 0, 0, 0};
-  bool Has(uint8_t b) const { return (words[b >> 6] >> (b & 63)) & 1; }
-  void Add(const ByteTable& other) {
-    for (int i = 0; i < 4; ++i) words[i] |= other.words[i];
-  }
-  void AddAll() { std::fill(std::begin(words), std::end(words), ~uint64_t{0}); }
-  bool IsAll() const { return (words[0] & words[1] & words[2] & words[3]) == ~uint64_t{0}; }
-  static ByteTable From(const ByteSet& set) {
-    ByteTable t;
-    for (int b = 0; b < 256; ++b) {
-      if (set[b]) t.words[b >> 6] |= uint64_t{1} << (b & 63);
-    }
-    return t;
-  }
-};
-
-enum class Op : uint8_t {
-  kByteSet,        // one byte of sets[arg]
-  kAnyByte,        // any one byte
-  kAssert,         // the zero-width test `assertion`
-  kGroupOpen,      // group `arg` starts here (not yet visible to backreferences)
-  kGroupClose,     // group `arg` has captured from its open position to here
-  kBackReference,  // the text group `arg` last captured; without regard to case when `flag`
-  kSplit,          // go on at `target`; on failure come back to `alt`
-  kJump,           // go on at `target`
-  kRepeatEnter,    // loop `arg` starts with no iteration done
-  kRepeatTest,     // loop `arg`: one more iteration (the next instruction) or leave to `target`
-  kRepeatBody,     // loop `arg`: an iteration begins at this position
-  kRepeatNext,     // loop `arg`: an iteration ended; count it and go back to the test `target`
-  kByteRepeat,     // sets[arg] repeated `min` to `max` times, greedy when `flag`
-  kLoopTooDeep,    // entering a loop beyond the nesting limit: raise
-  kFail,           // never matches
-  kMatch,          // success
-};
-
-struct Inst {
-  Op op = Op::kFail;
-  bool flag = false;
-  AssertionKind assertion = AssertionKind::kTextStart;
-  int32_t arg = 0;
-  int32_t target = 0;  // relative to the instruction while compiling, absolute afterwards
-  int32_t alt = 0;     // likewise
-  uint32_t min = 0;
-  uint32_t max = 0;
-  int32_t memo = -1;  // a join point: its index in CompiledProgram::joins
-};
-
-// Registers: per group slot its capture start, capture end and pending open position; per loop
-// its iteration count and the position where its current iteration began.
-int CaptureStart(int group) { return 3 * group; }
-int CaptureEnd(int group) { return 3 * group + 1; }
-int GroupOpenAt(int group) { return 3 * group + 2; }
-int LoopCount(int loop) { return 3 * kGroupSlots + 2 * loop; }
-int LoopIterationStart(int loop) { return 3 * kGroupSlots + 2 * loop + 1; }
+constexpr int64_t kScanPiece = ByteScanner::kPiece;
 
 enum class ChoiceKind : uint8_t {
   kResume,       // go on at `pc` from `pos`
@@ -145,427 +87,6 @@ const std::array<uint8_t, 256>& OtherCaseTable() {
   return table;
 }
 
-// What a node can begin with: the bytes a non-empty match of it can start with, and whether it
-// can be passed without consuming a byte.
-struct FirstInfo {
-  ByteTable bytes;
-  bool passable = true;
-};
-
-// An instruction where paths of the search join: the target of a jump or a choice, or what
-// follows a byte repetition. The registers live there complete its states' keys.
-struct JoinPoint {
-  std::vector<int32_t> live;
-  int32_t bit_row = -1;  // when nothing is live: its row in the bit table
-};
-
-// The compiled program, shared by every search.
-struct CompiledProgram {
-  std::vector<Inst> code;
-  std::vector<ByteTable> sets;
-  int loop_count = 0;
-  int used_group_slots = 1;  // slots 0 to the highest group number
-  ByteTable first;
-  bool may_be_empty = true;
-  std::vector<JoinPoint> joins;
-  int32_t bit_rows = 0;
-};
-
-}  // namespace
-
-struct Backtracker::Program : CompiledProgram {};
-
-namespace {
-
-bool IsTooDeepLoop(const Node& node) {
-  return node.kind == NodeKind::kRepeat && node.is_loop && node.loop_depth > kMaxLoopDepth;
-}
-
-void Append(std::vector<Inst>& to, const std::vector<Inst>& from) {
-  to.insert(to.end(), from.begin(), from.end());
-}
-
-Inst Make(Op op, int32_t arg = 0) {
-  Inst inst;
-  inst.op = op;
-  inst.arg = arg;
-  return inst;
-}
-
-// The registers an instruction reads and writes, and the instructions it can go on at; -1 for
-// none.
-struct Effects {
-  std::array<int32_t, 2> reads{-1, -1};
-  std::array<int32_t, 2> writes{-1, -1};
-  std::array<int32_t, 2> next{-1, -1};
-};
-
-Effects EffectsOf(const Inst& in, int32_t pc) {
-  Effects e;
-  switch (in.op) {
-    case Op::kByteSet:
-    case Op::kAnyByte:
-    case Op::kAssert:
-    case Op::kByteRepeat:
-      e.next[0] = pc + 1;
-      break;
-    case Op::kGroupOpen:
-      e.writes[0] = GroupOpenAt(in.arg);
-      e.next[0] = pc + 1;
-      break;
-    case Op::kGroupClose:
-      e.reads[0] = GroupOpenAt(in.arg);
-      e.writes = {CaptureStart(in.arg), CaptureEnd(in.arg)};
-      e.next[0] = pc + 1;
-      break;
-    case Op::kBackReference:
-      e.reads = {CaptureStart(in.arg), CaptureEnd(in.arg)};
-      e.next[0] = pc + 1;
-      break;
-    case Op::kSplit:
-      e.next = {in.target, in.alt};
-      break;
-    case Op::kJump:
-      e.next[0] = in.target;
-      break;
-    case Op::kRepeatEnter:
-      e.writes[0] = LoopCount(in.arg);
-      e.next[0] = pc + 1;
-      break;
-    case Op::kRepeatTest:
-      e.reads[0] = LoopCount(in.arg);
-      e.next = {pc + 1, in.target};
-      break;
-    case Op::kRepeatBody:
-      e.writes[0] = LoopIterationStart(in.arg);
-      e.next[0] = pc + 1;
-      break;
-    case Op::kRepeatNext:
-      // Reads the count before it writes it, so the count stays live.
-      e.reads = {LoopCount(in.arg), in.flag ? LoopIterationStart(in.arg) : -1};
-      e.next[0] = in.target;
-      break;
-    case Op::kLoopTooDeep:
-    case Op::kFail:
-    case Op::kMatch:
-      break;
-  }
-  return e;
-}
-
-// Finds the join points of the finished program and the registers live at each: those that
-// some path from there reads before it writes them.
-void FindJoinPoints(std::vector<Inst>& code, int registers, std::vector<JoinPoint>& joins,
-                    int32_t& bit_rows) {
-  const int32_t size = static_cast<int32_t>(code.size());
-  const size_t words = (static_cast<size_t>(registers) + 63) / 64;
-  std::vector<uint64_t> live(code.size() * words, 0);
-  std::vector<uint64_t> set(words);
-  auto set_bit = [&](int32_t reg, bool on) {
-    if (reg < 0) return;
-    const uint64_t mask = uint64_t{1} << (reg & 63);
-    set[reg >> 6] = on ? set[reg >> 6] | mask : set[reg >> 6] & ~mask;
-  };
-  // Backwards until nothing changes; loops need a few rounds.
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (int32_t pc = size - 1; pc >= 0; --pc) {
-      const Effects e = EffectsOf(code[pc], pc);
-      std::fill(set.begin(), set.end(), 0);
-      for (int32_t next : e.next) {
-        if (next < 0 || next >= size) continue;
-        for (size_t w = 0; w < words; ++w) set[w] |= live[next * words + w];
-      }
-      for (int32_t reg : e.writes) set_bit(reg, false);
-      for (int32_t reg : e.reads) set_bit(reg, true);
-      if (!std::equal(set.begin(), set.end(), live.begin() + pc * words)) {
-        std::copy(set.begin(), set.end(), live.begin() + pc * words);
-        changed = true;
-      }
-    }
-  }
-
-  std::vector<bool> joined(code.size(), false);
-  auto mark = [&](int32_t pc) {
-    if (pc >= 0 && pc < size) joined[pc] = true;
-  };
-  for (int32_t pc = 0; pc < size; ++pc) {
-    const Inst& in = code[pc];
-    switch (in.op) {
-      case Op::kSplit:
-        mark(in.target);
-        mark(in.alt);
-        break;
-      case Op::kRepeatTest:
-        mark(pc + 1);
-        mark(in.target);
-        break;
-      case Op::kByteRepeat:
-        mark(pc + 1);
-        break;
-      case Op::kJump:
-      case Op::kRepeatNext:
-        mark(in.target);
-        break;
-      default:
-        break;
-    }
-  }
-  for (int32_t pc = 0; pc < size; ++pc) {
-    // Reaching these ends the search (or the attempt) at once: nothing to remember.
-    const Op op = code[pc].op;
-    if (!joined[pc] || op == Op::kMatch || op == Op::kFail || op == Op::kLoopTooDeep) continue;
-    JoinPoint join;
-    for (int32_t reg = 0; reg < registers; ++reg) {
-      if ((live[pc * words + (reg >> 6)] >> (reg & 63)) & 1) join.live.push_back(reg);
-    }
-    if (join.live.empty()) join.bit_row = bit_rows++;
-    code[pc].memo = static_cast<int32_t>(joins.size());
-    joins.push_back(std::move(join));
-  }
-}
-
-}  // namespace
-
-Backtracker::Backtracker(const SyntaxTree& tree, Memo memo) : memo_(memo) {
-  auto program = std::make_shared<Program>();
-  const auto& nodes = tree.nodes;
-  const int count = static_cast<int>(nodes.size());
-  auto valid = [&](int n) { return n >= 0 && n < count; };
-
-  // Which group numbers the tree defines: a reference to any other never matches.
-  std::array<bool, kGroupSlots> defined{};
-  for (const Node& node : nodes) {
-    if (node.kind == NodeKind::kGroup && node.group >= 1 && node.group < kGroupSlots) {
-      defined[node.group] = true;
-      program->used_group_slots = std::max(program->used_group_slots, node.group + 1);
-    }
-  }
-
-  // Post-order walk with an explicit stack. Each node gets a code fragment whose jump targets
-  // are relative, so that fragments can be concatenated as they are.
-  std::vector<std::vector<Inst>> fragment(count);
-  std::vector<FirstInfo> first(count);
-  std::vector<uint8_t> state(count, 0);  // 0 unseen, 1 children pending, 2 built
-  std::vector<int> stack;
-  if (valid(tree.root)) stack.push_back(tree.root);
-  while (!stack.empty()) {
-    const int n = stack.back();
-    const Node& node = nodes[n];
-    if (state[n] == 0) {
-      state[n] = 1;
-      if (!IsTooDeepLoop(node)) {
-        for (auto it = node.children.rbegin(); it != node.children.rend(); ++it) {
-          if (valid(*it) && state[*it] == 0) stack.push_back(*it);
-        }
-      }
-      continue;
-    }
-    stack.pop_back();
-    if (state[n] == 2) continue;
-    state[n] = 2;
-
-    static const std::vector<Inst> kNothing;
-    static const FirstInfo kPassable;
-    auto child_code = [&](size_t i) -> const std::vector<Inst>& {
-      return i < node.children.size() && valid(node.children[i]) ? fragment[node.children[i]]
-                                                                 : kNothing;
-    };
-    auto child_first = [&](size_t i) -> const FirstInfo& {
-      return i < node.children.size() && valid(node.children[i]) ? first[node.children[i]]
-                                                                 : kPassable;
-    };
-    std::vector<Inst>& code = fragment[n];
-    FirstInfo& info = first[n];
-
-    switch (node.kind) {
-      case NodeKind::kEmpty:
-        break;
-      case NodeKind::kByteSet: {
-        ByteTable table = ByteTable::From(node.set);
-        info.bytes = table;
-        info.passable = false;
-        if (table.IsAll()) {
-          code.push_back(Make(Op::kAnyByte));
-        } else {
-          program->sets.push_back(table);
-          code.push_back(Make(Op::kByteSet, static_cast<int32_t>(program->sets.size() - 1)));
-        }
-        break;
-      }
-      case NodeKind::kAssertion: {
-        Inst inst = Make(Op::kAssert);
-        inst.assertion = node.assertion;
-        code.push_back(inst);
-        break;
-      }
-      case NodeKind::kGroup: {
-        info = child_first(0);
-        const bool captures = node.group >= 1 && node.group < kGroupSlots;
-        if (captures) code.push_back(Make(Op::kGroupOpen, node.group));
-        Append(code, child_code(0));
-        if (captures) code.push_back(Make(Op::kGroupClose, node.group));
-        break;
-      }
-      case NodeKind::kConcat: {
-        for (size_t i = 0; i < node.children.size(); ++i) {
-          Append(code, child_code(i));
-          if (info.passable) {
-            info.bytes.Add(child_first(i).bytes);
-            info.passable = child_first(i).passable;
-          }
-        }
-        break;
-      }
-      case NodeKind::kAlternation: {
-        const size_t k = node.children.size();
-        info.passable = k == 0;
-        std::vector<size_t> jumps;
-        for (size_t i = 0; i < k; ++i) {
-          info.bytes.Add(child_first(i).bytes);
-          info.passable = info.passable || child_first(i).passable;
-          const auto& alternative = child_code(i);
-          if (i + 1 < k) {
-            Inst split = Make(Op::kSplit);
-            split.target = 1;
-            split.alt = static_cast<int32_t>(alternative.size()) + 2;
-            code.push_back(split);
-            Append(code, alternative);
-            jumps.push_back(code.size());
-            code.push_back(Make(Op::kJump));
-          } else {
-            Append(code, alternative);
-          }
-        }
-        for (size_t j : jumps) code[j].target = static_cast<int32_t>(code.size() - j);
-        break;
-      }
-      case NodeKind::kRepeat: {
-        if (IsTooDeepLoop(node)) {
-          // The search stops here, whatever could follow.
-          info.bytes.AddAll();
-          info.passable = true;
-          code.push_back(Make(Op::kLoopTooDeep));
-          break;
-        }
-        const auto& body = child_code(0);
-        const int32_t body_size = static_cast<int32_t>(body.size());
-        if (node.min > node.max) {
-          info.passable = false;
-          code.push_back(Make(Op::kFail));
-          break;
-        }
-        if (node.max == 0) break;
-        info = child_first(0);
-        const bool body_may_be_empty = info.passable;
-        if (node.min == 0) info.passable = true;
-        const int child = node.children.empty() ? -1 : node.children[0];
-        if (valid(child) && nodes[child].kind == NodeKind::kByteSet) {
-          // One byte repeated: counted in place, with one choice point for all the counts.
-          program->sets.push_back(ByteTable::From(nodes[child].set));
-          Inst inst = Make(Op::kByteRepeat, static_cast<int32_t>(program->sets.size() - 1));
-          inst.min = node.min;
-          inst.max = node.max;
-          inst.flag = node.greedy;
-          code.push_back(inst);
-        } else if (node.min == 1 && node.max == 1) {
-          code = body;
-        } else if (node.min == 0 && node.max == 1) {
-          Inst split = Make(Op::kSplit);
-          split.target = node.greedy ? 1 : body_size + 1;
-          split.alt = node.greedy ? body_size + 1 : 1;
-          code.push_back(split);
-          Append(code, body);
-        } else if (node.max == kInfinite && node.min <= 1 && !body_may_be_empty) {
-          // '*' and '+' of an operand that always consumes: a plain loop of choices.
-          if (node.min == 0) {
-            // split (body, leave); body; jump back to the split
-            Inst split = Make(Op::kSplit);
-            split.target = node.greedy ? 1 : body_size + 2;
-            split.alt = node.greedy ? body_size + 2 : 1;
-            code.push_back(split);
-            Append(code, body);
-            Inst jump = Make(Op::kJump);
-            jump.target = -(body_size + 1);
-            code.push_back(jump);
-          } else {
-            // body; split (body again, leave)
-            Append(code, body);
-            Inst split = Make(Op::kSplit);
-            split.target = node.greedy ? -body_size : 1;
-            split.alt = node.greedy ? 1 : -body_size;
-            code.push_back(split);
-          }
-        } else {
-          // enter; test (leave past the end); [iteration mark]; body; next (back to the test).
-          // The mark and the empty-iteration guard are only needed when the body can match
-          // empty.
-          const int32_t loop = program->loop_count++;
-          const int32_t mark = body_may_be_empty ? 1 : 0;
-          code.push_back(Make(Op::kRepeatEnter, loop));
-          Inst test = Make(Op::kRepeatTest, loop);
-          test.min = node.min;
-          test.max = node.max;
-          test.flag = node.greedy;
-          test.target = body_size + mark + 2;
-          code.push_back(test);
-          if (mark) code.push_back(Make(Op::kRepeatBody, loop));
-          Append(code, body);
-          Inst next = Make(Op::kRepeatNext, loop);
-          next.min = node.min;
-          next.flag = body_may_be_empty;
-          next.target = -(body_size + mark + 1);
-          code.push_back(next);
-        }
-        break;
-      }
-      case NodeKind::kBackReference: {
-        // It may capture nothing, and what it captured may begin with any byte.
-        info.bytes.AddAll();
-        info.passable = true;
-        if (node.group >= 1 && node.group < kGroupSlots && defined[node.group]) {
-          Inst inst = Make(Op::kBackReference, node.group);
-          inst.flag = node.case_insensitive;
-          code.push_back(inst);
-        } else {
-          info.passable = false;
-          code.push_back(Make(Op::kFail));
-        }
-        break;
-      }
-    }
-  }
-
-  if (valid(tree.root)) {
-    program->code = std::move(fragment[tree.root]);
-    program->first = first[tree.root].bytes;
-    program->may_be_empty = first[tree.root].passable;
-  } else {
-    program->may_be_empty = true;
-  }
-  program->code.push_back(Make(Op::kMatch));
-  for (size_t i = 0; i < program->code.size(); ++i) {
-    Inst& inst = program->code[i];
-    switch (inst.op) {
-      case Op::kSplit:
-        inst.alt += static_cast<int32_t>(i);
-        [[fallthrough]];
-      case Op::kJump:
-      case Op::kRepeatTest:
-      case Op::kRepeatNext:
-        inst.target += static_cast<int32_t>(i);
-        break;
-      default:
-        break;
-    }
-  }
-  FindJoinPoints(program->code, 3 * kGroupSlots + 2 * program->loop_count, program->joins,
-                 program->bit_rows);
-  program_ = std::move(program);
-}
-
-namespace {
-
 // The states met by one search, remembered once the search has become slow.
 class MemoTable {
  public:
@@ -573,7 +94,7 @@ class MemoTable {
 
   // Starts remembering for a text of `size` bytes; false (nothing remembered) when positions
   // do not fit the keys.
-  void Start(const CompiledProgram& program, int64_t size);
+  void Start(const Program& program, int64_t size);
 
   // Gives back what a big search took and forgets every state.
   void Finish();
@@ -599,7 +120,9 @@ class MemoTable {
     int64_t last_pause = 0;  // 0 after a good window
   };
 
-  bool Lookup(const JoinPoint& join, int32_t index, int64_t pos, const int64_t* regs);
+  // Out of line: the search loop stays small where the hash set is not used.
+  [[gnu::noinline]] bool Lookup(const JoinPoint& join, int32_t index, int64_t pos,
+                                const int64_t* regs);
   static void EndWindow(JoinStats& stats);
   bool Insert(const uint32_t* key, size_t length);
   void Grow();
@@ -628,7 +151,7 @@ uint64_t HashWords(const uint32_t* words, size_t length) {
   return h ^ (h >> 32);
 }
 
-void MemoTable::Start(const CompiledProgram& program, int64_t size) {
+void MemoTable::Start(const Program& program, int64_t size) {
   if (static_cast<uint64_t>(size) >= 0xFFFFFFFEu) return;
   active_ = true;
   row_length_ = static_cast<uint64_t>(size) + 1;
@@ -767,13 +290,13 @@ enum class Outcome { kNoMatch, kMatch, kStopped };
 
 // Counts the bytes of `set` from text[pos] on, at most `limit` of them, in pieces between
 // which the poller is counted. Returns -1 when stopped.
-inline int64_t CountBytes(const ByteTable& set, const uint8_t* text, int64_t pos, int64_t limit,
+inline int64_t CountBytes(const ByteSet& set, const uint8_t* text, int64_t pos, int64_t limit,
                           Poller& poller) {
   int64_t n = 0;
   for (;;) {
     const int64_t from = n;
     const int64_t piece_end = std::min(limit, n + kScanPiece);
-    while (n < piece_end && set.Has(text[pos + n])) ++n;
+    while (n < piece_end && set[text[pos + n]]) ++n;
     if (poller.Tick((n - from) >> 4)) return -1;
     if (n < piece_end || n == limit) return n;
   }
@@ -806,12 +329,22 @@ inline int SameText(const uint8_t* a, const uint8_t* b, int64_t length, bool cas
   return 1;
 }
 
+// What one instruction did: go on at the new pc and position, fail (back to the latest
+// choice), succeed, or end the search on the stop flag.
+enum class Step { kGo, kFail, kMatch, kStopped };
+
 // One search over one text: the attempts from every start, sharing the memo.
 class TextSearch {
  public:
-  TextSearch(const CompiledProgram& program, Scratch& scratch, const uint8_t* text, int64_t size,
+  TextSearch(const Program& program, Scratch& scratch, const uint8_t* text, int64_t size,
              Poller& poller)
-      : program_(program), scratch_(scratch), text_(text), size_(size), poller_(poller) {}
+      : program_(program),
+        code_(program.code.data()),
+        sets_(program.sets.data()),
+        scratch_(scratch),
+        text_(text),
+        size_(size),
+        poller_(poller) {}
 
   // The memo starts after `steps` steps; 0 starts it now, a negative count never.
   void StartMemoAfter(int64_t steps) {
@@ -822,7 +355,29 @@ class TextSearch {
   Outcome Attempt(int64_t start);
 
  private:
-  const CompiledProgram& program_;
+  // Was the state at `in` met before with the same live registers? It failed then, so it
+  // fails now.
+  bool KnownToFail(const Inst& in, int64_t pos) {
+    return in.memo >= 0 && scratch_.memo.active() &&
+           scratch_.memo.Seen(program_.joins[in.memo], in.memo, pos, scratch_.regs.data());
+  }
+  void SetRegister(int32_t reg, int64_t value) {
+    if (!scratch_.choices.empty()) scratch_.trail.push_back({reg, scratch_.regs[reg]});
+    scratch_.regs[reg] = value;
+  }
+  void PushChoice(int32_t pc, ChoiceKind kind, int64_t pos, int64_t count = 0) {
+    scratch_.choices.push_back({pc, kind, scratch_.trail.size(), pos, count});
+  }
+  Step Execute(const Inst& in, int32_t& pc, int64_t& pos);
+  Step BackReference(const Inst& in, int64_t& pos);
+  Step RepeatTest(const Inst& in, int32_t& pc, int64_t pos);
+  Step RepeatNext(const Inst& in, int32_t& pc, int64_t pos);
+  Step ByteRepeat(const Inst& in, int32_t pc, int64_t& pos);
+  bool Backtrack(int32_t& pc, int64_t& pos);
+
+  const Program& program_;
+  const Inst* code_;
+  const ByteSet* sets_;
   Scratch& scratch_;
   const uint8_t* text_;
   int64_t size_;
@@ -831,183 +386,188 @@ class TextSearch {
 };
 
 Outcome TextSearch::Attempt(int64_t start) {
-  ChunkedStack<Choice>& choices = scratch_.choices;
-  ChunkedStack<TrailEntry>& trail = scratch_.trail;
-  std::vector<int64_t>& regs = scratch_.regs;
-  MemoTable& memo = scratch_.memo;
-  choices.clear();
-  trail.clear();
+  scratch_.choices.clear();
+  scratch_.trail.clear();
   // Only the capture registers are read before they are written.
-  std::fill(regs.begin(), regs.begin() + 3 * program_.used_group_slots, int64_t{-1});
-
-  const Inst* code = program_.code.data();
-  const ByteTable* sets = program_.sets.data();
-  const JoinPoint* joins = program_.joins.data();
-  const uint8_t* text = text_;
-  const int64_t size = size_;
-  auto set_reg = [&](int32_t reg, int64_t value) {
-    if (!choices.empty()) trail.push_back({reg, regs[reg]});
-    regs[reg] = value;
-  };
-
+  std::fill(scratch_.regs.begin(), scratch_.regs.begin() + 3 * program_.used_group_slots,
+            int64_t{-1});
   int32_t pc = 0;
   int64_t pos = start;
   for (;;) {
     if (poller_.Tick()) return Outcome::kStopped;
-    if (steps_until_memo_ > 0 && --steps_until_memo_ == 0) memo.Start(program_, size);
-    const Inst& in = code[pc];
-    if (in.memo >= 0 && memo.active() && memo.Seen(joins[in.memo], in.memo, pos, regs.data())) {
-      // Met before with the same live registers: it failed then, so it fails now.
-    } else {
-      switch (in.op) {
-        case Op::kByteSet:
-          if (pos < size && sets[in.arg].Has(text[pos])) {
-            ++pos;
-            ++pc;
-            continue;
-          }
-          break;
-        case Op::kAnyByte:
-          if (pos < size) {
-            ++pos;
-            ++pc;
-            continue;
-          }
-          break;
-        case Op::kAssert:
-          if (AssertionHolds(in.assertion, text, size, pos)) {
-            ++pc;
-            continue;
-          }
-          break;
-        case Op::kGroupOpen:
-          set_reg(GroupOpenAt(in.arg), pos);
-          ++pc;
-          continue;
-        case Op::kGroupClose:
-          set_reg(CaptureStart(in.arg), regs[GroupOpenAt(in.arg)]);
-          set_reg(CaptureEnd(in.arg), pos);
-          ++pc;
-          continue;
-        case Op::kBackReference: {
-          const int64_t from = regs[CaptureStart(in.arg)];
-          if (from < 0) break;
-          const int64_t length = regs[CaptureEnd(in.arg)] - from;
-          if (length > size - pos) break;
-          const int same = SameText(text + from, text + pos, length, in.flag, poller_);
-          if (same < 0) return Outcome::kStopped;
-          if (same == 0) break;
-          pos += length;
-          ++pc;
-          continue;
-        }
-        case Op::kSplit:
-          choices.push_back({in.alt, ChoiceKind::kResume, trail.size(), pos, 0});
-          pc = in.target;
-          continue;
-        case Op::kJump:
-          pc = in.target;
-          continue;
-        case Op::kRepeatEnter:
-          set_reg(LoopCount(in.arg), 0);
-          ++pc;
-          continue;
-        case Op::kRepeatTest: {
-          const int64_t done = regs[LoopCount(in.arg)];
-          if (done < in.min) {
-            ++pc;
-          } else if (in.max != kInfinite && done >= in.max) {
-            pc = in.target;
-          } else if (in.flag) {
-            choices.push_back({in.target, ChoiceKind::kResume, trail.size(), pos, 0});
-            ++pc;
-          } else {
-            choices.push_back({pc + 1, ChoiceKind::kResume, trail.size(), pos, 0});
-            pc = in.target;
-          }
-          continue;
-        }
-        case Op::kRepeatBody:
-          set_reg(LoopIterationStart(in.arg), pos);
-          ++pc;
-          continue;
-        case Op::kRepeatNext: {
-          const int64_t done = regs[LoopCount(in.arg)];
-          // An empty iteration once the minimum is reached can only repeat itself: refuse it.
-          if (in.flag && pos == regs[LoopIterationStart(in.arg)] && done >= in.min) break;
-          set_reg(LoopCount(in.arg), done + 1);
-          pc = in.target;
-          continue;
-        }
-        case Op::kByteRepeat: {
-          const ByteTable& set = sets[in.arg];
-          int64_t limit = size - pos;
-          if (in.max != kInfinite) limit = std::min<int64_t>(limit, in.max);
-          if (in.flag) {
-            const int64_t n = CountBytes(set, text, pos, limit, poller_);
-            if (n < 0) return Outcome::kStopped;
-            if (n < in.min) break;
-            if (n > in.min) choices.push_back({pc, ChoiceKind::kGreedyBytes, trail.size(), pos, n});
-            pos += n;
-          } else {
-            if (in.min > limit) break;
-            const int64_t n = CountBytes(set, text, pos, in.min, poller_);
-            if (n < 0) return Outcome::kStopped;
-            if (n < in.min) break;
-            pos += n;
-            if (n < limit) choices.push_back({pc, ChoiceKind::kLazyBytes, trail.size(), pos, n});
-          }
-          ++pc;
-          continue;
-        }
-        case Op::kLoopTooDeep:
-          throw ExecError(kLoopStackExceeded);
-        case Op::kFail:
-          break;
-        case Op::kMatch:
-          return Outcome::kMatch;
-      }
-    }
-
-    // Failure: go back to the latest choice point that still has something to try.
-    for (;;) {
-      if (choices.empty()) return Outcome::kNoMatch;
-      Choice& choice = choices.back();
-      for (size_t i = trail.size(); i > choice.trail_size; --i) {
-        regs[trail[i - 1].reg] = trail[i - 1].old_value;
-      }
-      trail.truncate(choice.trail_size);
-      if (choice.kind == ChoiceKind::kResume) {
-        pc = choice.pc;
-        pos = choice.pos;
-        choices.pop_back();
-        break;
-      }
-      const Inst& repeat = code[choice.pc];
-      if (choice.kind == ChoiceKind::kGreedyBytes) {
-        --choice.count;
-        pc = choice.pc + 1;
-        pos = choice.pos + choice.count;
-        if (choice.count == repeat.min) choices.pop_back();
-        break;
-      }
-      // kLazyBytes: one byte more, while the set and the maximum allow.
-      if (choice.pos < size && sets[repeat.arg].Has(text[choice.pos])) {
-        ++choice.pos;
-        ++choice.count;
-        pc = choice.pc + 1;
-        pos = choice.pos;
-        if (pos == size || (repeat.max != kInfinite && choice.count >= repeat.max)) {
-          choices.pop_back();
-        }
-        break;
-      }
-      choices.pop_back();
+    if (steps_until_memo_ > 0 && --steps_until_memo_ == 0) scratch_.memo.Start(program_, size_);
+    const Inst& in = code_[pc];
+    switch (KnownToFail(in, pos) ? Step::kFail : Execute(in, pc, pos)) {
+      case Step::kGo:
+        continue;
+      case Step::kFail:
+        if (Backtrack(pc, pos)) continue;
+        return Outcome::kNoMatch;
+      case Step::kMatch:
+        return Outcome::kMatch;
+      case Step::kStopped:
+        return Outcome::kStopped;
     }
   }
 }
 
+inline Step TextSearch::Execute(const Inst& in, int32_t& pc, int64_t& pos) {
+  switch (in.op) {
+    case Op::kByteSet:
+      if (pos >= size_ || !sets_[in.arg][text_[pos]]) return Step::kFail;
+      ++pos;
+      break;
+    case Op::kAnyByte:
+      if (pos >= size_) return Step::kFail;
+      ++pos;
+      break;
+    case Op::kAssert:
+      if (!AssertionHolds(in.assertion, text_, size_, pos)) return Step::kFail;
+      break;
+    case Op::kGroupOpen:
+      SetRegister(GroupOpenAt(in.arg), pos);
+      break;
+    case Op::kGroupClose:
+      SetRegister(CaptureStart(in.arg), scratch_.regs[GroupOpenAt(in.arg)]);
+      SetRegister(CaptureEnd(in.arg), pos);
+      break;
+    case Op::kBackReference:
+      if (const Step step = BackReference(in, pos); step != Step::kGo) return step;
+      break;
+    case Op::kSplit:
+      PushChoice(in.alt, ChoiceKind::kResume, pos);
+      pc = in.target;
+      return Step::kGo;
+    case Op::kJump:
+      pc = in.target;
+      return Step::kGo;
+    case Op::kRepeatEnter:
+      SetRegister(LoopCount(in.arg), 0);
+      break;
+    case Op::kRepeatTest:
+      return RepeatTest(in, pc, pos);
+    case Op::kRepeatBody:
+      SetRegister(LoopIterationStart(in.arg), pos);
+      break;
+    case Op::kRepeatNext:
+      return RepeatNext(in, pc, pos);
+    case Op::kByteRepeat:
+      if (const Step step = ByteRepeat(in, pc, pos); step != Step::kGo) return step;
+      break;
+    case Op::kLoopTooDeep:
+      throw ExecError(kLoopStackExceeded);
+    case Op::kFail:
+      return Step::kFail;
+    case Op::kMatch:
+      return Step::kMatch;
+  }
+  ++pc;
+  return Step::kGo;
+}
+
+inline Step TextSearch::BackReference(const Inst& in, int64_t& pos) {
+  const int64_t from = scratch_.regs[CaptureStart(in.arg)];
+  if (from < 0) return Step::kFail;
+  const int64_t length = scratch_.regs[CaptureEnd(in.arg)] - from;
+  if (length > size_ - pos) return Step::kFail;
+  const int same = SameText(text_ + from, text_ + pos, length, in.flag, poller_);
+  if (same < 0) return Step::kStopped;
+  if (same == 0) return Step::kFail;
+  pos += length;
+  return Step::kGo;
+}
+
+inline Step TextSearch::RepeatTest(const Inst& in, int32_t& pc, int64_t pos) {
+  const int64_t done = scratch_.regs[LoopCount(in.arg)];
+  if (done < in.min) {
+    ++pc;
+  } else if (in.max != kInfinite && done >= in.max) {
+    pc = in.target;
+  } else if (in.flag) {
+    PushChoice(in.target, ChoiceKind::kResume, pos);
+    ++pc;
+  } else {
+    PushChoice(pc + 1, ChoiceKind::kResume, pos);
+    pc = in.target;
+  }
+  return Step::kGo;
+}
+
+inline Step TextSearch::RepeatNext(const Inst& in, int32_t& pc, int64_t pos) {
+  const int64_t done = scratch_.regs[LoopCount(in.arg)];
+  // An empty iteration once the minimum is reached can only repeat itself: refuse it.
+  if (in.flag && pos == scratch_.regs[LoopIterationStart(in.arg)] && done >= in.min) {
+    return Step::kFail;
+  }
+  SetRegister(LoopCount(in.arg), done + 1);
+  pc = in.target;
+  return Step::kGo;
+}
+
+// Greedy: takes all the bytes it may, leaving a choice to give them back one by one. Lazy:
+// takes the minimum, leaving a choice to take one more.
+inline Step TextSearch::ByteRepeat(const Inst& in, int32_t pc, int64_t& pos) {
+  const ByteSet& set = sets_[in.arg];
+  int64_t limit = size_ - pos;
+  if (in.max != kInfinite) limit = std::min<int64_t>(limit, in.max);
+  if (!in.flag && in.min > limit) return Step::kFail;
+  const int64_t n = CountBytes(set, text_, pos, in.flag ? limit : in.min, poller_);
+  if (n < 0) return Step::kStopped;
+  if (n < in.min) return Step::kFail;
+  if (in.flag && n > in.min) PushChoice(pc, ChoiceKind::kGreedyBytes, pos, n);
+  pos += n;
+  if (!in.flag && n < limit) PushChoice(pc, ChoiceKind::kLazyBytes, pos, n);
+  return Step::kGo;
+}
+
+// Goes back to the latest choice point that still has something to try, undoing the register
+// writes made since; false when there is none.
+bool TextSearch::Backtrack(int32_t& pc, int64_t& pos) {
+  ChunkedStack<Choice>& choices = scratch_.choices;
+  ChunkedStack<TrailEntry>& trail = scratch_.trail;
+  for (;;) {
+    if (choices.empty()) return false;
+    Choice& choice = choices.back();
+    for (size_t i = trail.size(); i > choice.trail_size; --i) {
+      scratch_.regs[trail[i - 1].reg] = trail[i - 1].old_value;
+    }
+    trail.truncate(choice.trail_size);
+    if (choice.kind == ChoiceKind::kResume) {
+      pc = choice.pc;
+      pos = choice.pos;
+      choices.pop_back();
+      return true;
+    }
+    const Inst& repeat = code_[choice.pc];
+    pc = choice.pc + 1;
+    if (choice.kind == ChoiceKind::kGreedyBytes) {
+      --choice.count;
+      pos = choice.pos + choice.count;
+      if (choice.count == repeat.min) choices.pop_back();
+      return true;
+    }
+    // kLazyBytes: one byte more, while the set and the maximum allow.
+    if (choice.pos < size_ && sets_[repeat.arg][text_[choice.pos]]) {
+      ++choice.pos;
+      ++choice.count;
+      pos = choice.pos;
+      if (pos == size_ || (repeat.max != kInfinite && choice.count >= repeat.max)) {
+        choices.pop_back();
+      }
+      return true;
+    }
+    choices.pop_back();
+  }
+}
+
 }  // namespace
+
+Backtracker::Backtracker(const SyntaxTree& tree, Memo memo)
+    : program_(std::make_shared<const Program>(*Compile(tree, Loops::kCounted))), memo_(memo) {
+  if (!program_->may_be_empty && !program_->first_bytes.all()) {
+    first_bytes_.emplace(program_->first_bytes);
+  }
+}
 
 bool Backtracker::Search(std::string_view text, const std::atomic<bool>* stop, SearchHook hook,
                          int64_t last_start) const {
@@ -1020,7 +580,7 @@ bool Backtracker::Search(std::string_view text, Poller& poller, int64_t last_sta
   const Program& program = *program_;
   ScratchLease<Scratch> scratch;
   ScratchTrimmer trimmer{*scratch};
-  const size_t registers = 3 * kGroupSlots + 2 * static_cast<size_t>(program.loop_count);
+  const size_t registers = static_cast<size_t>(program.RegisterCount());
   if (scratch->regs.size() < registers) scratch->regs.resize(registers);
 
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
@@ -1038,17 +598,13 @@ bool Backtracker::Search(std::string_view text, Poller& poller, int64_t last_sta
     case Memo::kNever:
       break;
   }
-  const int64_t last = std::min(size, last_start);
+  int64_t last = std::min(program.anchored ? 0 : size, last_start);
+  // A match that consumes a byte first begins before the end, at a byte it can begin with.
+  if (!program.may_be_empty) last = std::min(last, size - 1);
   for (int64_t start = 0; start <= last; ++start) {
-    if (!program.may_be_empty) {
-      // A match has to consume its first byte: skip the starts that cannot begin one.
-      for (;;) {
-        const int64_t piece_end = std::min(last, start + kScanPiece);
-        while (start < piece_end && !program.first.Has(bytes[start])) ++start;
-        if (start < piece_end || start == last) break;
-        if (poller.Tick(kScanPiece >> 4)) return false;
-      }
-      if (start == size) return false;
+    if (first_bytes_ && !first_bytes_->set()[bytes[start]]) {
+      start = first_bytes_->First(bytes, start + 1, last + 1, poller);
+      if (start < 0 || start > last) return false;
     }
     switch (search.Attempt(start)) {
       case Outcome::kMatch:

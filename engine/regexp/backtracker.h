@@ -6,12 +6,16 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string_view>
 
+#include "engine/regexp/byte_scan.h"
 #include "engine/regexp/search_control.h"
 #include "engine/regexp/syntax_tree.h"
 
 namespace veskor::regexp {
+
+struct Program;
 
 class Backtracker {
  public:
@@ -29,7 +33,8 @@ class Backtracker {
   static constexpr uint64_t kMaxMemoEntries = uint64_t{1} << 20;   // in 16 MiB of slots
   static constexpr uint64_t kMaxMemoKeyWords = uint64_t{1} << 22;  // 16 MiB of 32-bit words
 
-  // Compiles `tree` into a program once; the object can then search any number of texts.
+  // Compiles `tree` (with loops over registers) once; the object can then search any number of
+  // texts.
   explicit Backtracker(const SyntaxTree& tree, Memo memo = Memo::kWhenSlow);
 
   // Does the expression match somewhere in `text`? Starts are tried left to right, from 0 to
@@ -51,8 +56,9 @@ class Backtracker {
   bool Search(std::string_view text, Poller& poller, int64_t last_start) const;
 
  private:
-  struct Program;
   std::shared_ptr<const Program> program_;
+  // Skips to the bytes a match can begin with, when it has to consume one first.
+  std::optional<ByteScanner> first_bytes_;
   Memo memo_;
 };
 

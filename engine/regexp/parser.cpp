@@ -71,9 +71,58 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsExtendedBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// What a letter after '\' stands for.
+enum class EscapeKind : uint8_t {
+  kByte,          // a control byte: \t \n \r \f \a \e
+  kClass,         // \d \w \s
+  kNegatedClass,  // \D \W \S; inside a set, the letter itself
+  kAssertion,     // \b \B \A \Z; inside a set, the letter itself
+  kHexCode,       // \xHH and \x{...}: the byte of that code
+};
+
+struct EscapeLetter {
+  char letter;
+  EscapeKind kind;
+  uint8_t byte = 0;                                     // kByte
+  ByteSet (*members)() = nullptr;                       // kClass, kNegatedClass: the class's bytes
+  AssertionKind assertion = AssertionKind::kTextStart;  // kAssertion
+};
+
+// Every escape letter; any other letter stands for itself, and the digits 1 to 9 outside a set
+// for backreferences.
+constexpr EscapeLetter kEscapeLetters[] = {
+    {.letter = 't', .kind = EscapeKind::kByte, .byte = 9},
+    {.letter = 'n', .kind = EscapeKind::kByte, .byte = 10},
+    {.letter = 'r', .kind = EscapeKind::kByte, .byte = 13},
+    {.letter = 'f', .kind = EscapeKind::kByte, .byte = 12},
+    {.letter = 'a', .kind = EscapeKind::kByte, .byte = 7},
+    {.letter = 'e', .kind = EscapeKind::kByte, .byte = 27},
+    {.letter = 'd', .kind = EscapeKind::kClass, .members = &DigitBytes},
+    {.letter = 'D', .kind = EscapeKind::kNegatedClass, .members = &DigitBytes},
+    {.letter = 'w', .kind = EscapeKind::kClass, .members = &WordBytes},
+    {.letter = 'W', .kind = EscapeKind::kNegatedClass, .members = &WordBytes},
+    {.letter = 's', .kind = EscapeKind::kClass, .members = &SpaceBytes},
+    {.letter = 'S', .kind = EscapeKind::kNegatedClass, .members = &SpaceBytes},
+    {.letter = 'b', .kind = EscapeKind::kAssertion, .assertion = AssertionKind::kWordBoundary},
+    {.letter = 'B', .kind = EscapeKind::kAssertion, .assertion = AssertionKind::kNotWordBoundary},
+    {.letter = 'A', .kind = EscapeKind::kAssertion, .assertion = AssertionKind::kTextStart},
+    {.letter = 'Z', .kind = EscapeKind::kAssertion, .assertion = AssertionKind::kTextEnd},
+    {.letter = 'x', .kind = EscapeKind::kHexCode},
+};
+
+// The entry of a letter after '\', or null when it has none.
+const EscapeLetter* FindEscape(char c) {
+  for (const EscapeLetter& escape : kEscapeLetters) {
+    if (escape.letter == c) return &escape;
+  }
+  return nullptr;
+}
+
 // The letters after '\' that name a class (\d \D \w \W \s \S).
 bool IsClassLetter(char c) {
-  return c == 'd' || c == 'D' || c == 'w' || c == 'W' || c == 's' || c == 'S';
+  const EscapeLetter* escape = FindEscape(c);
+  return escape != nullptr &&
+         (escape->kind == EscapeKind::kClass || escape->kind == EscapeKind::kNegatedClass);
 }
 
 ByteSet FoldCase(const ByteSet& set) {
@@ -142,6 +191,15 @@ class Parser {
 
   int AddEmpty() { return Add(Node{}); }
 
+  // A node of `kind` over `parts`, or the part itself when there is only one.
+  int Join(NodeKind kind, std::vector<int> parts) {
+    if (parts.size() == 1) return parts[0];
+    Node node;
+    node.kind = kind;
+    node.children = std::move(parts);
+    return Add(std::move(node));
+  }
+
   bool AtEnd() const { return pos_ >= p_.size(); }
 
   // With x on, steps over blanks and '#' comments (to the next CR or LF).
@@ -165,11 +223,7 @@ class Parser {
       ++pos_;
       alternatives.push_back(ParseSequence());
     }
-    if (alternatives.size() == 1) return alternatives[0];
-    Node node;
-    node.kind = NodeKind::kAlternation;
-    node.children = std::move(alternatives);
-    return Add(std::move(node));
+    return Join(NodeKind::kAlternation, std::move(alternatives));
   }
 
   // One alternative: atoms, each with an optional quantifier, up to '|', ')' or the end.
@@ -187,11 +241,7 @@ class Parser {
       items.push_back(atom);
     }
     if (items.empty()) return AddEmpty();
-    if (items.size() == 1) return items[0];
-    Node node;
-    node.kind = NodeKind::kConcat;
-    node.children = std::move(items);
-    return Add(std::move(node));
+    return Join(NodeKind::kConcat, std::move(items));
   }
 
   int ParseAtom() {
@@ -302,56 +352,33 @@ class Parser {
     if (at >= p_.size()) throw CompileError(kTrailingBackslash, p_.size());
     const char c = p_[at];
     pos_ = at + 1;
-    switch (c) {
-      case 't':
-        return AddLiteral(9);
-      case 'n':
-        return AddLiteral(10);
-      case 'r':
-        return AddLiteral(13);
-      case 'f':
-        return AddLiteral(12);
-      case 'a':
-        return AddLiteral(7);
-      case 'e':
-        return AddLiteral(27);
-      case 'x': {
+    if (c >= '1' && c <= '9') {
+      Node node;
+      node.kind = NodeKind::kBackReference;
+      node.group = c - '0';
+      node.case_insensitive = mods_.case_insensitive;
+      tree_.has_back_references = true;
+      return Add(std::move(node));
+    }
+    const EscapeLetter* escape = FindEscape(c);
+    if (escape == nullptr) return AddLiteral(static_cast<uint8_t>(c));
+    switch (escape->kind) {
+      case EscapeKind::kByte:
+        return AddLiteral(escape->byte);
+      case EscapeKind::kClass:
+        return AddSet(escape->members());
+      case EscapeKind::kNegatedClass:
+        return AddSet(~escape->members());
+      case EscapeKind::kAssertion:
+        return AddAssertion(escape->assertion);
+      case EscapeKind::kHexCode: {
         size_t k = at;
         const uint8_t byte = ParseHexCode(k);
         pos_ = k;
         return AddLiteral(byte);
       }
-      case 'd':
-        return AddSet(DigitBytes());
-      case 'D':
-        return AddSet(~DigitBytes());
-      case 'w':
-        return AddSet(WordBytes());
-      case 'W':
-        return AddSet(~WordBytes());
-      case 's':
-        return AddSet(SpaceBytes());
-      case 'S':
-        return AddSet(~SpaceBytes());
-      case 'b':
-        return AddAssertion(AssertionKind::kWordBoundary);
-      case 'B':
-        return AddAssertion(AssertionKind::kNotWordBoundary);
-      case 'A':
-        return AddAssertion(AssertionKind::kTextStart);
-      case 'Z':
-        return AddAssertion(AssertionKind::kTextEnd);
-      default:
-        if (c >= '1' && c <= '9') {
-          Node node;
-          node.kind = NodeKind::kBackReference;
-          node.group = c - '0';
-          node.case_insensitive = mods_.case_insensitive;
-          tree_.has_back_references = true;
-          return Add(std::move(node));
-        }
-        return AddLiteral(static_cast<uint8_t>(c));
     }
+    return AddLiteral(static_cast<uint8_t>(c));
   }
 
   // `k` at the 'x' of "\xHH" or "\x{...}"; leaves `k` after the code and returns its byte.
@@ -398,44 +425,18 @@ class Parser {
     if (k + 1 >= p_.size()) throw CompileError(kSetTrailingBackslash, p_.size());
     const char e = p_[k + 1];
     k += 2;
-    switch (e) {
-      case 'd':
-        element.is_class = true;
-        element.members = DigitBytes();
-        break;
-      case 'w':
-        element.is_class = true;
-        element.members = WordBytes();
-        break;
-      case 's':
-        element.is_class = true;
-        element.members = SpaceBytes();
-        break;
-      case 't':
-        element.byte = 9;
-        break;
-      case 'n':
-        element.byte = 10;
-        break;
-      case 'r':
-        element.byte = 13;
-        break;
-      case 'f':
-        element.byte = 12;
-        break;
-      case 'a':
-        element.byte = 7;
-        break;
-      case 'e':
-        element.byte = 27;
-        break;
-      case 'x':
-        k -= 1;
-        element.byte = ParseHexCode(k);
-        break;
-      default:  // \D \W \S \b, the digits and any other byte stand for that byte
-        element.byte = static_cast<uint8_t>(e);
-        break;
+    // \D \W \S \b, the digits and any other letter stand for that byte.
+    element.byte = static_cast<uint8_t>(e);
+    const EscapeLetter* escape = FindEscape(e);
+    if (escape == nullptr) return element;
+    if (escape->kind == EscapeKind::kByte) element.byte = escape->byte;
+    if (escape->kind == EscapeKind::kClass) {
+      element.is_class = true;
+      element.members = escape->members();
+    }
+    if (escape->kind == EscapeKind::kHexCode) {
+      k -= 1;
+      element.byte = ParseHexCode(k);
     }
     return element;
   }

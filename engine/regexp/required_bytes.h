@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/regexp/byte_scan.h"
 #include "engine/regexp/search_control.h"
 #include "engine/regexp/syntax_tree.h"
 
@@ -29,18 +30,10 @@ class RequiredBytes {
   int64_t LastStart(std::string_view text, Poller& poller) const;
 
  private:
-  // A set as the scan tests it: one bit per byte value, or the byte when it is the only one.
-  struct Table {
-    uint64_t words[4] = {0, 0, 0, 0};
-    int single = -1;
-    bool Has(uint8_t b) const { return (words[b >> 6] >> (b & 63)) & 1; }
-  };
-
-  // The position of the last byte of `table` in text, -1 when there is none, -2 when stopped.
-  static int64_t LastOf(const Table& table, std::string_view text, Poller& poller);
+  void Keep(const std::vector<ByteSet>& sets);
 
   std::vector<ByteSet> sets_;
-  std::vector<Table> tables_;
+  std::vector<ByteScanner> scanners_;
 };
 
 }  // namespace veskor::regexp

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <bitset>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -30,7 +31,7 @@ enum class NodeKind {
   kBackReference,  // the text last captured by group `group`
 };
 
-enum class AssertionKind {
+enum class AssertionKind : uint8_t {
   kTextStart,  // \A, and ^ without m
   kTextEnd,    // \Z, and $ without m
   kLineStart,  // ^ with m: the start, or just after a line break (not inside CR LF)
@@ -62,5 +63,46 @@ struct SyntaxTree {
   bool has_back_references = false;
   int max_loop_depth = 0;  // the deepest loop_depth of any loop
 };
+
+// A repetition of a loop nested deeper than kMaxLoopDepth: reaching it raises the loop error.
+inline bool IsTooDeepLoop(const Node& node) {
+  return node.kind == NodeKind::kRepeat && node.is_loop && node.loop_depth > kMaxLoopDepth;
+}
+
+// The index of child `i` of `node`, or -1 when the node has no such child in the tree.
+inline int ChildAt(const SyntaxTree& tree, const Node& node, size_t i) {
+  if (i >= node.children.size()) return -1;
+  const int child = node.children[i];
+  return child >= 0 && static_cast<size_t>(child) < tree.nodes.size() ? child : -1;
+}
+
+// The nodes reachable from the root, each once and after all of its children, so that a pass
+// in this order finds every child done before its parent. The children of a node for which
+// `prune(node)` is true are not visited (unless another parent reaches them).
+template <typename Prune>
+std::vector<int> ChildrenFirst(const SyntaxTree& tree, Prune prune) {
+  std::vector<int> order;
+  if (tree.root < 0 || static_cast<size_t>(tree.root) >= tree.nodes.size()) return order;
+  std::vector<uint8_t> state(tree.nodes.size(), 0);  // 0 unseen, 1 children pending, 2 listed
+  std::vector<int> stack{tree.root};
+  while (!stack.empty()) {
+    const int n = stack.back();
+    const Node& node = tree.nodes[n];
+    if (state[n] == 0) {
+      state[n] = 1;
+      if (prune(node)) continue;
+      for (size_t i = node.children.size(); i-- > 0;) {
+        const int child = ChildAt(tree, node, i);
+        if (child >= 0 && state[child] == 0) stack.push_back(child);
+      }
+      continue;
+    }
+    stack.pop_back();
+    if (state[n] == 2) continue;
+    state[n] = 2;
+    order.push_back(n);
+  }
+  return order;
+}
 
 }  // namespace veskor::regexp
