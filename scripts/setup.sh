@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-dejavu-extra
-  clang libclang-rt-14-dev binutils
+  clang clang-format libclang-rt-14-dev binutils
 )
 missing=()
 for p in "${packages[@]}"; do
