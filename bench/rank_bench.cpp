@@ -451,68 +451,71 @@ void MeasureSpeed(const Pools& pools) {
   }
 }
 
-}  // namespace
-}  // namespace veskor
-
-int main(int argc, char** argv) {
-  using namespace veskor;
+struct Options {
   int cases_a = 400, cases_b = 200;
   uint64_t seed = 1;
   bool list = false;
   unsigned threads = 2;
+};
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--list") == 0) {
-      list = true;
+      options.list = true;
     } else if (std::strncmp(argv[i], "--threads=", 10) == 0) {
-      threads = std::max(1, std::atoi(argv[i] + 10));
+      options.threads = std::max(1, std::atoi(argv[i] + 10));
     } else if (positional == 0) {
-      cases_a = std::atoi(argv[i]);
+      options.cases_a = std::atoi(argv[i]);
       ++positional;
     } else if (positional == 1) {
-      cases_b = std::atoi(argv[i]);
+      options.cases_b = std::atoi(argv[i]);
       ++positional;
     } else {
-      seed = std::strtoull(argv[i], nullptr, 10);
+      options.seed = std::strtoull(argv[i], nullptr, 10);
     }
   }
-  FillAlgorithms();
-  // Whole files of up to 1 MiB; binaries of 256 KiB to 5 MiB hold secrets, as random bytes of
-  // 1 to 5 MiB do.
-  constexpr size_t kMaxWhole = 1u << 20;
-  constexpr size_t kMinHost = 256u << 10, kMaxHost = 5u << 20;
-  const auto start = std::chrono::steady_clock::now();
-  const Pools pools = FindFiles(kMaxHost);
-  std::printf(
-      "rank_bench: %d + %d cases, seed %llu, %u threads; files: %zu programs, %zu libraries, "
-      "%zu documents, %zu scripts\n",
-      cases_a, cases_b, static_cast<unsigned long long>(seed), threads, pools.programs.size(),
-      pools.libraries.size(), pools.documents.size(), pools.scripts.size());
-  std::printf("printable preset (tab and 32..126), MinLength 7, keys 1..255\n\n");
+  return options;
+}
 
-  auto small = [&](const std::vector<std::filesystem::path>& pool) {
-    std::vector<std::filesystem::path> files;
+// Whole files of up to 1 MiB; binaries of 256 KiB to 5 MiB hold secrets, as random bytes of
+// 1 to 5 MiB do.
+constexpr size_t kMaxWhole = 1u << 20;
+constexpr size_t kMinHost = 256u << 10, kMaxHost = 5u << 20;
+
+using Kinds = std::vector<std::pair<const char*, std::vector<fs::path>>>;
+
+Kinds WholeFileKinds(const Pools& pools) {
+  auto small = [&](const std::vector<fs::path>& pool) {
+    std::vector<fs::path> files;
     for (const auto& p : pool) {
-      if (std::filesystem::file_size(p) <= kMaxWhole) files.push_back(p);
+      if (fs::file_size(p) <= kMaxWhole) files.push_back(p);
     }
     return files;
   };
-  const std::vector<std::pair<const char*, std::vector<std::filesystem::path>>> kinds = {
-      {"programs (/usr/bin)", small(pools.programs)},
-      {"libraries (/usr/lib)", small(pools.libraries)},
-      {"documents (/usr/share/doc)", small(pools.documents)},
-      {"scripts", small(pools.scripts)}};
-  std::vector<std::filesystem::path> hosts;
+  return {{"programs (/usr/bin)", small(pools.programs)},
+          {"libraries (/usr/lib)", small(pools.libraries)},
+          {"documents (/usr/share/doc)", small(pools.documents)},
+          {"scripts", small(pools.scripts)}};
+}
+
+std::vector<fs::path> SecretHosts(const Pools& pools) {
+  std::vector<fs::path> hosts;
   for (const auto* pool : {&pools.programs, &pools.libraries}) {
     for (const auto& p : *pool) {
-      if (std::filesystem::file_size(p) >= kMinHost) hosts.push_back(p);
+      if (fs::file_size(p) >= kMinHost) hosts.push_back(p);
     }
   }
+  return hosts;
+}
 
-  // Every case is drawn first, in order, from the seed.
-  std::mt19937_64 rng(seed);
+// Every case is drawn first, in order, from the seed.
+std::vector<Case> DrawCases(const Options& options, const Kinds& kinds,
+                            const std::vector<fs::path>& hosts) {
+  std::mt19937_64 rng(options.seed);
   std::vector<Case> cases;
-  for (int i = 0; i < cases_a; ++i) {
+  for (int i = 0; i < options.cases_a; ++i) {
     Case c;
     c.group = static_cast<size_t>(i) % kinds.size();
     const auto& pool = kinds[c.group].second;
@@ -523,7 +526,7 @@ int main(int argc, char** argv) {
     cases.push_back(std::move(c));
   }
   SecretMaker secrets(rng);
-  for (int i = 0; i < cases_b; ++i) {
+  for (int i = 0; i < options.cases_b; ++i) {
     Case c;
     c.whole = false;
     c.group = i % 2 == 0 && !hosts.empty() ? 0 : 1;
@@ -539,7 +542,10 @@ int main(int argc, char** argv) {
     c.where = rng();
     cases.push_back(std::move(c));
   }
+  return cases;
+}
 
+void RunCases(std::vector<Case>& cases, unsigned threads, bool list) {
   std::atomic<size_t> next{0};
   std::vector<std::thread> workers;
   for (unsigned t = 0; t < threads; ++t) {
@@ -550,7 +556,10 @@ int main(int argc, char** argv) {
     });
   }
   for (std::thread& worker : workers) worker.join();
+}
 
+// Prints the hit rates by kind and algorithm, and returns the bytes searched and scored.
+std::pair<uint64_t, uint64_t> PrintTallies(const std::vector<Case>& cases, const Kinds& kinds) {
   Tally whole, hidden;
   std::vector<Tally> whole_by_kind(kinds.size()), whole_by_algorithm(3);
   std::vector<Tally> hidden_by_host(2), hidden_by_algorithm(3);
@@ -575,6 +584,30 @@ int main(int argc, char** argv) {
   hidden_by_host[0].Print("in binaries (stored plain)");
   hidden_by_host[1].Print("in random bytes");
   for (size_t a = 0; a < 3; ++a) hidden_by_algorithm[a].Print(Algorithms[a].Name.c_str());
+  return {file_bytes, scored_bytes};
+}
+
+}  // namespace
+}  // namespace veskor
+
+int main(int argc, char** argv) {
+  using namespace veskor;
+  const Options options = ParseOptions(argc, argv);
+  FillAlgorithms();
+  const auto start = std::chrono::steady_clock::now();
+  const Pools pools = FindFiles(kMaxHost);
+  std::printf(
+      "rank_bench: %d + %d cases, seed %llu, %u threads; files: %zu programs, %zu libraries, "
+      "%zu documents, %zu scripts\n",
+      options.cases_a, options.cases_b, static_cast<unsigned long long>(options.seed),
+      options.threads, pools.programs.size(), pools.libraries.size(), pools.documents.size(),
+      pools.scripts.size());
+  std::printf("printable preset (tab and 32..126), MinLength 7, keys 1..255\n\n");
+
+  const Kinds kinds = WholeFileKinds(pools);
+  std::vector<Case> cases = DrawCases(options, kinds, SecretHosts(pools));
+  RunCases(cases, options.threads, options.list);
+  const auto [file_bytes, scored_bytes] = PrintTallies(cases, kinds);
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -29,27 +29,19 @@ long ResidentKiB() {
   return 0;
 }
 
-}  // namespace
-
-// Usage: results_bench [MiB] (default 256); runs on the offscreen platform.
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  const int mib = argc > 1 ? std::max(1, std::atoi(argv[1])) : 256;
-
-  // Random bytes: under any key, runs of the 128 byte values below 0x80 of 5 or more are
-  // strings, about one in 64 bytes.
-  QTemporaryDir dir;
-  const std::string path = dir.filePath("random.bin").toStdString();
-  {
-    std::mt19937_64 random(5);
-    std::string bytes(static_cast<size_t>(mib) << 20, '\0');
-    for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {
-      const uint64_t value = random();
-      std::memcpy(bytes.data() + i, &value, 8);
-    }
-    std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
+// Random bytes: under any key, runs of the 128 byte values below 0x80 of 5 or more are
+// strings, about one in 64 bytes.
+void WriteRandomFile(const std::string& path, int mib) {
+  std::mt19937_64 random(5);
+  std::string bytes(static_cast<size_t>(mib) << 20, '\0');
+  for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+    const uint64_t value = random();
+    std::memcpy(bytes.data() + i, &value, 8);
   }
+  std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
+}
+
+std::shared_ptr<veskor::RunSearch> RandomFileSearch(const std::string& path) {
   veskor::FillAlgorithms();
   auto search = std::make_shared<veskor::RunSearch>();
   search->input = path;
@@ -60,6 +52,21 @@ int main(int argc, char** argv) {
   search->fields = {alphabet, "", 5, 0};
   search->format = "%3d | %*d | %s";
   search->width = veskor::DecimalWidth(search->stamp.size);
+  return search;
+}
+
+}  // namespace
+
+// Usage: results_bench [MiB] (default 256); runs on the offscreen platform.
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int mib = argc > 1 ? std::max(1, std::atoi(argv[1])) : 256;
+
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("random.bin").toStdString();
+  WriteRandomFile(path, mib);
+  const auto search = RandomFileSearch(path);
 
   veskor::StringListModel model;
   QTableView view;

@@ -208,6 +208,12 @@ void ResultsWindow::BuildControls() {
   btnSave_ = new QPushButton(QStringLiteral("Save..."), right);
   btnSave_->setObjectName("btnSave");
 
+  BuildStringMenu();
+  LayOutControls(right, filter_label);
+}
+
+// The strings' context menu: copy, select all and save.
+void ResultsWindow::BuildStringMenu() {
   menu_ = new QMenu(this);
   menu_->setObjectName("StringMenu");
   actCopy_ = menu_->addAction(QStringLiteral("Copy"), this, [this] { CopySelection(); });
@@ -226,7 +232,10 @@ void ResultsWindow::BuildControls() {
     actCopy_->setEnabled(string_grid_->selectionModel()->hasSelection());
     menu_->popup(string_grid_->viewport()->mapToGlobal(pos));
   });
+}
 
+// The source line above a splitter with the keys on the left, the filter and strings on the right.
+void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   auto* filter_row = new QHBoxLayout;
   filter_row->addWidget(filter_label);
   filter_row->addWidget(edFilter_, 1);

@@ -55,6 +55,8 @@ class ResultsWindow : public QWidget {
 
  private:
   void BuildControls();
+  void BuildStringMenu();
+  void LayOutControls(QWidget* right, QLabel* filter_label);
   // Shows the selected key's strings through the filter controls' filter; an expression that
   // does not compile is named under the filter and nothing is listed.
   void ApplyFilter();
