@@ -86,12 +86,7 @@ Scan RunScan(const MappedInput& input, const TAlgorithm& algorithm, const TSearc
   const RowLineMaker lines(fields.RegExp, format);
   const double seconds = Seconds([&] {
     LogServices services(log);
-    TScanContext context;
-    context.Data = input.data();
-    context.Size = input.size();
-    context.Width = DecimalWidth(input.size());
-    context.Services = &services;
-    context.Lines = &lines;
+    TScanContext context = ContextOver(input.data(), input.size(), services, lines);
     if (key >= 0) {
       context.Key = static_cast<uint8_t>(key);
       ScanPass(algorithm, fields, context, options);
@@ -161,12 +156,7 @@ Scan AllKeysDropped(const MappedInput& input, const TSearchFields& fields,
   int64_t found = 0;
   const double seconds = Seconds([&] {
     DropServices services;
-    TScanContext context;
-    context.Data = input.data();
-    context.Size = input.size();
-    context.Width = DecimalWidth(input.size());
-    context.Services = &services;
-    context.Lines = &lines;
+    TScanContext context = ContextOver(input.data(), input.size(), services, lines);
     context.SingleKey = false;
     RowSummary row_summary;
     if (summary) context.Summary = &row_summary;

@@ -112,13 +112,9 @@ Ranks RankKey(const TAlgorithm& algorithm, const std::string& data, int key,
               uint64_t& scored_bytes) {
   QuietServices services;
   ScoringLines lines;
-  TScanContext context;
-  context.Data = reinterpret_cast<const uint8_t*>(data.data());
-  context.Size = data.size();
-  context.Width = DecimalWidth(data.size());
+  TScanContext context =
+      ContextOver(reinterpret_cast<const uint8_t*>(data.data()), data.size(), services, lines);
   context.SingleKey = false;
-  context.Services = &services;
-  context.Lines = &lines;
   ScanAllKeys(algorithm, PrintableFields(), context, [](int) { return true; });
   scored_bytes += lines.scored_bytes;
   Ranks ranks;

@@ -63,12 +63,7 @@ int main(int argc, char** argv) {
 
   BenchServices services;
   const RowLineMaker lines("", kDefaultReportFormat);
-  TScanContext context;
-  context.Lines = &lines;
-  context.Data = data;
-  context.Size = size;
-  context.Width = DecimalWidth(size);
-  context.Services = &services;
+  TScanContext context = ContextOver(data, size, services, lines);
 
   uint64_t sum = 0;
   const double read_pass = Seconds([&] {

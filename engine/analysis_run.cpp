@@ -145,13 +145,7 @@ class Run {
     const RowLineMaker lines(fields.RegExp, format, host_.WritesLines());
     ScanOptions options;
     options.workers = host_.ScanWorkers();
-    TScanContext context;
-    context.Data = mapped.data();
-    context.Size = mapped.size();
-    context.Width = DecimalWidth(mapped.size());
-    context.Found = 0;
-    context.Services = &services;
-    context.Lines = &lines;
+    TScanContext context = ContextOver(mapped.data(), mapped.size(), services, lines);
     context.LastEvents = std::chrono::steady_clock::now();
     // What the run found and searched, for the ranking of the keys and for finding a key's
     // strings again.

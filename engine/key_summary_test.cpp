@@ -150,13 +150,9 @@ TEST(RowSummary, TrueKeyRanksFirstOnHeldOutText) {
       for (char& c : stored) c = static_cast<char>(encode[static_cast<uint8_t>(c)]);
       QuietServices services;
       SummaryLines lines;
-      TScanContext context;
-      context.Data = reinterpret_cast<const uint8_t*>(stored.data());
-      context.Size = stored.size();
-      context.Width = DecimalWidth(stored.size());
+      TScanContext context = ContextOver(reinterpret_cast<const uint8_t*>(stored.data()),
+                                         stored.size(), services, lines);
       context.SingleKey = false;
-      context.Services = &services;
-      context.Lines = &lines;
       ScanAllKeys(Algorithms[algorithm], fields, context, [](int) { return true; });
       const std::vector<int> ranking = lines.row.Ranking();
       ASSERT_FALSE(ranking.empty());

@@ -14,6 +14,17 @@ int32_t DecimalWidth(uint64_t size) {
   return digits;
 }
 
+TScanContext ContextOver(const uint8_t* data, uint64_t size, ScanServices& services,
+                         const LineMaker& lines) {
+  TScanContext context;
+  context.Data = data;
+  context.Size = size;
+  context.Width = DecimalWidth(size);
+  context.Services = &services;
+  context.Lines = &lines;
+  return context;
+}
+
 int ProgressAt(uint64_t position, uint64_t size) {
   // position * 100 stays exact in 64 bits for any file the address space can map.
   const long double ratio =

@@ -70,6 +70,11 @@ struct TScanContext {
 // Number of decimal digits of a size (1 for sizes below 10).
 int32_t DecimalWidth(uint64_t size);
 
+// A context over `size` bytes at `data` (the whole file) that writes through `services` and
+// `lines`, in single-key mode with no summary.
+TScanContext ContextOver(const uint8_t* data, uint64_t size, ScanServices& services,
+                         const LineMaker& lines);
+
 // The progress of single-key mode at one position: position * 100 / size in extended
 // precision, rounded to nearest with ties to even.
 int ProgressAt(uint64_t position, uint64_t size);

@@ -107,14 +107,8 @@ std::string Line(int key, int width, int64_t position, std::string_view text) {
          TestLines::Hex(text);
 }
 
-TScanContext ContextFor(const std::string& data, Recorder& services, const TestLines& lines) {
-  TScanContext context;
-  context.Data = reinterpret_cast<const uint8_t*>(data.data());
-  context.Size = data.size();
-  context.Width = DecimalWidth(data.size());
-  context.Services = &services;
-  context.Lines = &lines;
-  return context;
+TScanContext ContextFor(const std::string& data, Recorder& services, const LineMaker& lines) {
+  return ContextOver(reinterpret_cast<const uint8_t*>(data.data()), data.size(), services, lines);
 }
 
 using PassFunction = std::function<void(const TAlgorithm&, const TSearchFields&, TScanContext&)>;
@@ -557,12 +551,7 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
     FillAlgorithms();
     auto run = [&](bool reference, int workers) {
       Recorder services;
-      TScanContext context;
-      context.Data = reinterpret_cast<const uint8_t*>(data.data());
-      context.Size = data.size();
-      context.Width = DecimalWidth(data.size());
-      context.Services = &services;
-      context.Lines = &lines;
+      TScanContext context = ContextFor(data, services, lines);
       context.SingleKey = false;
       if (reference) {
         for (int key = 1; key <= 255; ++key) {
