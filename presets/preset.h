@@ -26,6 +26,14 @@ inline constexpr std::string_view kNewPresetAlphabet = "1234567890";
 inline constexpr uint8_t kNewPresetMinLength = 7;
 inline constexpr uint8_t kNewPresetMaxLength = 0;
 
+// The ranges the editor's length fields allow (a maximal length of 0: no upper limit), and the
+// most bytes a text field holds.
+inline constexpr int kMinLengthLow = 5;
+inline constexpr int kMinLengthHigh = 255;
+inline constexpr int kMaxLengthLow = 0;
+inline constexpr int kMaxLengthHigh = 100;
+inline constexpr size_t kMaxFieldBytes = 255;
+
 // The L characters of a string field. The view points into `field`.
 std::string_view ShortString(const uint8_t (&field)[256]);
 

@@ -26,10 +26,6 @@ constexpr int kLabelRoom = 249;  // a label with nothing beside it may span its 
 // What the fields show when no preset is selected.
 constexpr int kClearedMinLength = 7;
 constexpr int kClearedMaxLength = 0;
-constexpr int kMinLengthLow = 5;
-constexpr int kMinLengthHigh = 255;
-constexpr int kMaxLengthLow = 0;
-constexpr int kMaxLengthHigh = 100;
 
 // Every item one fixed height.
 class FixedHeightDelegate : public QStyledItemDelegate {

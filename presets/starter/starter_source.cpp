@@ -12,12 +12,6 @@
 namespace veskor {
 namespace {
 
-// The ranges of the editor's length fields.
-constexpr int kMinLengthLow = 5;
-constexpr int kMinLengthHigh = 255;
-constexpr int kMaxLengthHigh = 100;
-constexpr size_t kMaxFieldBytes = 255;
-
 std::string_view Trim(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string_view::npos) return {};
