@@ -330,15 +330,17 @@ class RunText : public ReportFormat::TextSource {
 };
 
 bool RunJudge::FlushInPlace() {
-  const ReportFormat* format = input_.lines->InPlaceFormat();
-  if (format == nullptr) return false;
-  const int32_t key = key_.key();
-  uint64_t total = 0;
-  for (const Span& span : queued_) {
-    const uint64_t bound = format->InPlaceBound(key, input_.width, input_.Characters(span));
-    if (bound == 0) return false;
-    total += bound + 2;
+  if (!in_place_known_) {
+    in_place_known_ = true;
+    if (const ReportFormat* format = input_.lines->InPlaceFormat()) {
+      in_place_ = format->InPlace(key_.key(), input_.width);
+    }
   }
+  const ReportFormat::InPlaceLines* lines = in_place_.get();
+  if (lines == nullptr) return false;
+  // Each line and its "\r\n".
+  uint64_t total = 0;
+  for (const Span& span : queued_) total += lines->Bound(input_.Characters(span)) + 2;
   // The texts lie all over the file: ask for them all before the first is read, so that their
   // cache misses overlap (a prefetch never faults, even past a file that shrank).
   for (const Span& span : queued_) __builtin_prefetch(input_.data + span.start);
@@ -349,15 +351,13 @@ bool RunJudge::FlushInPlace() {
   RunText text(key_);
   const uint8_t* data = input_.data;
   const ScanInput& input = input_;
-  const int32_t width = input_.width;
   const Span* runs = queued_.data();
   const size_t count = queued_.size();
   const bool read = ReadMapped([&] {
     char* at = start;
     for (size_t i = 0; i < count; ++i) {
       text.Point(data + runs[i].start);
-      at = format->WriteInPlace(at, key, width, static_cast<int64_t>(runs[i].start),
-                                input.Characters(runs[i]), text);
+      at = lines->Write(at, static_cast<int64_t>(runs[i].start), input.Characters(runs[i]), text);
       *at++ = '\r';
       *at++ = '\n';
     }

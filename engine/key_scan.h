@@ -156,6 +156,9 @@ class RunJudge {
   Span decoded_{0, 0};  // the run whose text text_ holds
   std::vector<Span> queued_;
   uint64_t queued_bytes_ = 0;
+  // The key's lines as the format writes them in place, looked for at the first batch.
+  std::unique_ptr<const ReportFormat::InPlaceLines> in_place_;
+  bool in_place_known_ = false;
 };
 
 // The loop behind the scans of stretches, for any kind of position: `finder` has

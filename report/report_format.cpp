@@ -296,9 +296,30 @@ void WriteHexBackwards(char* end, uint64_t value) {
 }
 
 size_t DecimalDigitCount(uint64_t value) {
-  size_t count = 1;
-  for (uint64_t limit = 10; count < 20 && value >= limit; limit *= 10) ++count;
-  return count;
+  static constexpr uint64_t kPowers[20] = {1ULL,
+                                           10ULL,
+                                           100ULL,
+                                           1000ULL,
+                                           10000ULL,
+                                           100000ULL,
+                                           1000000ULL,
+                                           10000000ULL,
+                                           100000000ULL,
+                                           1000000000ULL,
+                                           10000000000ULL,
+                                           100000000000ULL,
+                                           1000000000000ULL,
+                                           10000000000000ULL,
+                                           100000000000000ULL,
+                                           1000000000000000ULL,
+                                           10000000000000000ULL,
+                                           100000000000000000ULL,
+                                           1000000000000000000ULL,
+                                           10000000000000000000ULL};
+  // 1233 / 4096 is just above log10(2): from the bit length, the count is `guess` or one more.
+  const int bits = 64 - __builtin_clzll(value | 1);
+  const size_t guess = static_cast<size_t>(bits * 1233 >> 12);
+  return std::max<size_t>(1, guess + (value >= kPowers[guess] ? 1 : 0));
 }
 
 size_t HexDigitCount(uint64_t value) {
@@ -488,17 +509,17 @@ inline void CopyBytes(char* to, const char* from, size_t count) {
   }
 }
 
-// The most a line of a direct format takes, or 0 when a '*' width or precision passes
-// kDirectWidth (the Evaluator makes that line).
-uint64_t DirectBound(const ReportFormat::Program& program, const int32_t (&values)[2],
-                     uint64_t text_size) {
+// The most a line of a direct format takes beside its strings' bytes; nothing when a '*' width
+// or precision passes kDirectWidth (the Evaluator makes that line).
+std::optional<uint64_t> DirectBound(const ReportFormat::Program& program,
+                                    const int32_t (&values)[2]) {
   uint64_t star_widths = 0;
   for (const Number& star : program.stars) {
     const int32_t value = std::max(values[star.argument], 0);
-    if (value > kDirectWidth) return 0;
+    if (value > kDirectWidth) return std::nullopt;
     star_widths += star.value != 0 ? static_cast<uint64_t>(value) : 0;  // a width, not a precision
   }
-  return program.fixed_bound + star_widths + text_size * program.string_fields;
+  return program.fixed_bound + star_widths;
 }
 
 // The line of a format whose lines can be bounded, written at `p` (with room for DirectBound):
@@ -518,61 +539,65 @@ struct FieldText {
   }
 };
 
-char* DirectWrite(const ReportFormat::Program& program, char* p, const int32_t (&values)[2],
-                  int64_t position, const FieldText& text) {
+// One op of a direct format written at `p`; returns the end of what it wrote.
+char* DirectWriteOp(const Op& op, char* p, const int32_t (&values)[2], int64_t position,
+                    const FieldText& text) {
   auto resolve = [&](const Number& number) {
     return number.argument < 0 ? number.value : std::max(values[number.argument], 0);
   };
-  for (const Op& op : program.ops) {
-    if (op.type == Op::Type::kLiteral) {
-      CopyBytes(p, op.text.data(), op.text.size());
-      p += op.text.size();
-      continue;
-    }
-    const size_t field_width = static_cast<size_t>(resolve(op.width));
-    const int32_t precision = op.has_precision ? resolve(op.precision) : 0;
-    if (op.letter == 's') {
-      const size_t length = static_cast<size_t>(
-          op.has_precision ? std::min<uint64_t>(text.size, static_cast<uint64_t>(precision))
-                           : text.size);
-      const size_t fill = field_width > length ? field_width - length : 0;
-      if (!op.left) p = std::fill_n(p, fill, ' ');
-      text.WriteTo(p, length);
-      p += length;
-      if (op.left) p = std::fill_n(p, fill, ' ');
-      continue;
-    }
-    const bool is_int64 = op.argument == 2;
-    const int64_t value = is_int64 ? position : values[op.argument];
-    bool negative = false;
-    uint64_t magnitude;
-    if (op.letter == 'd') {
-      negative = value < 0;
-      magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    } else {
-      magnitude = is_int64 ? static_cast<uint64_t>(value) : static_cast<uint32_t>(value);
-    }
-    const bool hex = op.letter == 'x';
-    const size_t digits = hex ? HexDigitCount(magnitude) : DecimalDigitCount(magnitude);
-    const int32_t limit = is_int64 ? kInt64PrecisionLimit : kInt32PrecisionLimit;
-    size_t zeros = 0;
-    if (op.has_precision && precision <= limit && static_cast<size_t>(precision) > digits) {
-      zeros = static_cast<size_t>(precision) - digits;
-    }
-    const size_t length = (negative ? 1 : 0) + zeros + digits;
+  if (op.type == Op::Type::kLiteral) {
+    CopyBytes(p, op.text.data(), op.text.size());
+    return p + op.text.size();
+  }
+  const size_t field_width = static_cast<size_t>(resolve(op.width));
+  const int32_t precision = op.has_precision ? resolve(op.precision) : 0;
+  if (op.letter == 's') {
+    const size_t length = static_cast<size_t>(
+        op.has_precision ? std::min<uint64_t>(text.size, static_cast<uint64_t>(precision))
+                         : text.size);
     const size_t fill = field_width > length ? field_width - length : 0;
     if (!op.left) p = std::fill_n(p, fill, ' ');
-    if (negative) *p++ = '-';
-    p = std::fill_n(p, zeros, '0');
-    // The digits go straight to their place, last first.
-    p += digits;
-    if (hex) {
-      WriteHexBackwards(p, magnitude);
-    } else {
-      WriteDecimalBackwards(p, magnitude);
-    }
+    text.WriteTo(p, length);
+    p += length;
     if (op.left) p = std::fill_n(p, fill, ' ');
+    return p;
   }
+  const bool is_int64 = op.argument == 2;
+  const int64_t value = is_int64 ? position : values[op.argument];
+  bool negative = false;
+  uint64_t magnitude;
+  if (op.letter == 'd') {
+    negative = value < 0;
+    magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  } else {
+    magnitude = is_int64 ? static_cast<uint64_t>(value) : static_cast<uint32_t>(value);
+  }
+  const bool hex = op.letter == 'x';
+  const size_t digits = hex ? HexDigitCount(magnitude) : DecimalDigitCount(magnitude);
+  const int32_t limit = is_int64 ? kInt64PrecisionLimit : kInt32PrecisionLimit;
+  size_t zeros = 0;
+  if (op.has_precision && precision <= limit && static_cast<size_t>(precision) > digits) {
+    zeros = static_cast<size_t>(precision) - digits;
+  }
+  const size_t length = (negative ? 1 : 0) + zeros + digits;
+  const size_t fill = field_width > length ? field_width - length : 0;
+  if (!op.left) p = std::fill_n(p, fill, ' ');
+  if (negative) *p++ = '-';
+  p = std::fill_n(p, zeros, '0');
+  // The digits go straight to their place, last first.
+  p += digits;
+  if (hex) {
+    WriteHexBackwards(p, magnitude);
+  } else {
+    WriteDecimalBackwards(p, magnitude);
+  }
+  if (op.left) p = std::fill_n(p, fill, ' ');
+  return p;
+}
+
+char* DirectWrite(const ReportFormat::Program& program, char* p, const int32_t (&values)[2],
+                  int64_t position, const FieldText& text) {
+  for (const Op& op : program.ops) p = DirectWriteOp(op, p, values, position, text);
   return p;
 }
 
@@ -637,8 +662,9 @@ void ReportFormat::Append(LineBuffer& out, int32_t key, int32_t width, int64_t p
                           std::string_view text, std::string_view line_end) const {
   const int32_t values[2] = {key, width};
   if (program_->direct) {
-    if (const uint64_t bound = DirectBound(*program_, values, text.size()); bound > 0) {
-      char* start = out.Extend(bound + line_end.size());
+    if (const auto bound = DirectBound(*program_, values)) {
+      const uint64_t string_bytes = static_cast<uint64_t>(program_->string_fields) * text.size();
+      char* start = out.Extend(*bound + string_bytes + line_end.size());
       char* end = DirectWrite(*program_, start, values, position, {text.size(), text, nullptr});
       CopyBytes(end, line_end.data(), line_end.size());
       out.Commit(static_cast<size_t>(end - start) + line_end.size());
@@ -651,15 +677,60 @@ void ReportFormat::Append(LineBuffer& out, int32_t key, int32_t width, int64_t p
   out.Append(line);
 }
 
-uint64_t ReportFormat::InPlaceBound(int32_t key, int32_t width, uint64_t text_size) const {
-  const int32_t values[2] = {key, width};
-  return program_->direct ? DirectBound(*program_, values, text_size) : 0;
+ReportFormat::InPlaceLines::InPlaceLines() = default;
+ReportFormat::InPlaceLines::~InPlaceLines() = default;
+
+char* ReportFormat::InPlaceLines::Write(char* at, int64_t position, uint64_t text_size,
+                                        const TextSource& text) const {
+  // Every number the key and the width fill is in the literals now.
+  const int32_t no_values[2] = {0, 0};
+  return DirectWrite(*program_, at, no_values, position, {text_size, {}, &text});
 }
 
-char* ReportFormat::WriteInPlace(char* at, int32_t key, int32_t width, int64_t position,
-                                 uint64_t text_size, const TextSource& text) const {
+std::unique_ptr<const ReportFormat::InPlaceLines> ReportFormat::InPlace(int32_t key,
+                                                                        int32_t width) const {
   const int32_t values[2] = {key, width};
-  return DirectWrite(*program_, at, values, position, {text_size, {}, &text});
+  if (!program_->direct || !DirectBound(*program_, values)) return nullptr;
+  std::unique_ptr<InPlaceLines> lines(new InPlaceLines);
+  lines->program_ = std::make_unique<Program>();
+  Program& program = *lines->program_;
+  program.direct = true;
+  // The key's and the width's fields are made into literal bytes, next to the literals around
+  // them; the position's and the string's fields get their '*' numbers as plain ones.
+  std::string& literals = program.format;
+  std::vector<size_t> literal_starts;  // of the literal ops, into `literals`
+  std::vector<char> field(kDirectWidth + 64);
+  for (const Op& op : program_->ops) {
+    if (op.type == Op::Type::kLiteral || op.argument < 2) {
+      if (program.ops.empty() || program.ops.back().type != Op::Type::kLiteral) {
+        program.ops.push_back({});
+        literal_starts.push_back(literals.size());
+      }
+      const char* end = DirectWriteOp(op, field.data(), values, 0, {0, {}, nullptr});
+      literals.append(field.data(), static_cast<size_t>(end - field.data()));
+      continue;
+    }
+    Op resolved = op;
+    auto resolve = [&](const Number& number) {
+      return Number{number.argument < 0 ? number.value : std::max(values[number.argument], 0), -1};
+    };
+    resolved.width = resolve(op.width);
+    resolved.precision = resolve(op.precision);
+    program.ops.push_back(resolved);
+    lines->fixed_ += op.letter == 's' ? static_cast<uint64_t>(resolved.width.value)
+                                      : std::max<uint64_t>(resolved.width.value, 53);
+    lines->per_character_ += op.letter == 's' ? 1 : 0;
+  }
+  // The literals' views, now that their bytes stay where they are.
+  size_t next = 0;
+  for (size_t i = 0; i < program.ops.size(); ++i) {
+    if (program.ops[i].type != Op::Type::kLiteral) continue;
+    const size_t start = literal_starts[next++];
+    const size_t end = next < literal_starts.size() ? literal_starts[next] : literals.size();
+    program.ops[i].text = std::string_view(literals).substr(start, end - start);
+  }
+  lines->fixed_ += literals.size();
+  return lines;
 }
 
 void ReportFormat::AppendSlowly(std::string& out, int32_t key, int32_t width, int64_t position,

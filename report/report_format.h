@@ -134,19 +134,33 @@ class ReportFormat {
     // Writes the string's first `count` bytes at `to`.
     virtual void Copy(char* to, uint64_t count) const = 0;
   };
-  // The most bytes a line with a string of `text_size` bytes takes when written in place, or 0
-  // when this format's line cannot be: then Append makes it (and raises what it must).
-  uint64_t InPlaceBound(int32_t key, int32_t width, uint64_t text_size) const;
-  // Writes the line at `at`, which has room for InPlaceBound bytes; returns its end. Never fails,
-  // allocates nothing and touches nothing but `at` and what `text` reads.
-  char* WriteInPlace(char* at, int32_t key, int32_t width, int64_t position, uint64_t text_size,
-                     const TextSource& text) const;
+  struct Program;
+
+  // This format's lines for one key and width, written in place. The fields that only the key and
+  // the width fill are made once, so that a line costs its position and its string.
+  class InPlaceLines {
+   public:
+    ~InPlaceLines();
+    // The most bytes a line with a string of `text_size` bytes takes.
+    uint64_t Bound(uint64_t text_size) const { return fixed_ + per_character_ * text_size; }
+    // Writes the line at `at`, which has room for Bound bytes; returns its end. Never fails,
+    // allocates nothing and touches nothing but `at` and what `text` reads.
+    char* Write(char* at, int64_t position, uint64_t text_size, const TextSource& text) const;
+
+   private:
+    friend class ReportFormat;
+    InPlaceLines();
+    std::unique_ptr<Program> program_;
+    uint64_t fixed_ = 0;
+    uint64_t per_character_ = 0;
+  };
+  // Nothing when the lines of this key and width cannot be written in place: then Append makes
+  // them (and raises what it must).
+  std::unique_ptr<const InPlaceLines> InPlace(int32_t key, int32_t width) const;
   // Writes the line to `sink` with the text streamed from `text`. A failure is raised before
   // anything is written.
   void Write(ByteSink& sink, int32_t key, int32_t width, int64_t position,
              const LongText& text) const;
-
-  struct Program;
 
  private:
   void AppendSlowly(std::string& out, int32_t key, int32_t width, int64_t position,
