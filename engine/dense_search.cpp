@@ -71,6 +71,45 @@ __attribute__((target_clones("avx2", "default"))) void WindowSets(const uint64_t
 
 bool Empty(uint64_t set) { return set == 0; }
 
+// The keys whose runs begin at position i: members from i on, none at i - 1. (An out parameter:
+// a 256-bit value returned without AVX would change the calling convention.)
+template <class Set>
+__attribute__((always_inline)) inline void BeginsAt(const Set* window, const Set* table,
+                                                    const uint8_t* bytes, size_t i, Set& begins) {
+  begins = window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]];
+}
+
+// The first position from i on, before `starts`, where some run begins, else `starts`. Four
+// positions are looked at per branch: in a binary, runs begin in a few positions of a hundred.
+template <class Set>
+__attribute__((always_inline)) inline size_t NextBeginOf(const Set* window, const Set* table,
+                                                         const uint8_t* bytes, size_t i,
+                                                         size_t starts) {
+  Set a, b, c, d;
+  for (; i + 4 <= starts; i += 4) {
+    BeginsAt(window, table, bytes, i, a);
+    BeginsAt(window, table, bytes, i + 1, b);
+    BeginsAt(window, table, bytes, i + 2, c);
+    BeginsAt(window, table, bytes, i + 3, d);
+    if (!Empty(a | b | c | d)) break;
+  }
+  for (; i < starts; ++i) {
+    BeginsAt(window, table, bytes, i, a);
+    if (!Empty(a)) break;
+  }
+  return i;
+}
+
+__attribute__((target_clones("avx2", "default"), noinline)) size_t NextBegin(
+    const KeySet* window, const KeySet* table, const uint8_t* bytes, size_t i, size_t starts) {
+  return NextBeginOf(window, table, bytes, i, starts);
+}
+
+__attribute__((noinline)) size_t NextBegin(const uint64_t* window, const uint64_t* table,
+                                           const uint8_t* bytes, size_t i, size_t starts) {
+  return NextBeginOf(window, table, bytes, i, starts);
+}
+
 // The keys of a set, one 64-bit lane at a time: all four lanes, or the one lane of a range of
 // keys that fits in it.
 template <class Set>
@@ -116,7 +155,8 @@ class SegmentScreen {
           kept_.fetch_add(added, std::memory_order_relaxed) + added > max_runs_) {
         keeping_.store(false);
         keep_ = false;
-        std::vector<uint64_t>().swap(events_);
+        std::vector<uint32_t>().swap(events_);
+        std::vector<uint8_t>().swap(event_keys_);
       }
     }
     return true;
@@ -125,7 +165,10 @@ class SegmentScreen {
   bool kept_all() const { return keep_; }
 
   const std::array<uint64_t, 256>& counts() const { return counts_; }
-  std::vector<uint64_t>& events() { return events_; }
+  // The runs found, in file order: start - segment begin and length packed as a segment keeps
+  // them, and beside them their keys.
+  std::vector<uint32_t>& events() { return events_; }
+  std::vector<uint8_t>& event_keys() { return event_keys_; }
 
  private:
   // Positions [p, q) as run starts. The bytes from p - 1 up to the last window and a tail are
@@ -151,13 +194,13 @@ class SegmentScreen {
     // At the file's start no member comes before.
     const size_t first = p == 0 ? 1 : 0;
     if (p == 0 && !Empty(window[0])) Begins(window[0], 0, 0, segment_begin, bytes, copied);
-    // A tight loop to the next position where some run begins (no call inside, so that its
-    // counter stays in a register), then the runs that begin there.
-    for (size_t i = first;; ++i) {
-      while (i < starts && Empty(window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]])) ++i;
-      if (i >= starts) break;
-      Begins(window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]], p, i, segment_begin, bytes,
-             copied);
+    // The next position where some run begins, in a function of its own whose loop keeps its
+    // counter in a register, then the runs that begin there.
+    for (size_t i = NextBegin(window, table, bytes, first, starts); i < starts;
+         i = NextBegin(window, table, bytes, i + 1, starts)) {
+      Set begins;
+      BeginsAt(window, table, bytes, i, begins);
+      Begins(begins, p, i, segment_begin, bytes, copied);
     }
   }
 
@@ -171,20 +214,22 @@ class SegmentScreen {
           const int key = screen_.lane_base + lane * 64 + __builtin_ctzll(keys);
           ++counts_[key];
           if (!keep_) continue;
-          // The run's end: in the copied bytes, then in the file when it goes on past them.
+          // The run's end, up to kLongRun: in the copied bytes, then in the file when it goes on
+          // past them.
+          const uint64_t stop = std::min(copied, i + DenseRuns::kLongRun);
           uint64_t end = i + m;
-          while (end < copied && Has(screen_.sets[bytes[end]], key)) ++end;
+          while (end < stop && Has(screen_.sets[bytes[end]], key)) ++end;
           uint64_t run_end = p + end;
-          if (end == copied && run_end < input_.size) {
+          const uint64_t limit = std::min(input_.size, p + i + DenseRuns::kLongRun);
+          if (end == copied && run_end < limit) {
             const ByteClass& members = screen_.members[key];
-            if (!ReadMapped(
-                    [&] { run_end = RunEnd(input_.data, members, run_end, input_.size); })) {
+            if (!ReadMapped([&] { run_end = RunEnd(input_.data, members, run_end, limit); })) {
               throw InputReadError();
             }
           }
-          const uint64_t length = std::min<uint64_t>(run_end - (p + i), DenseRuns::kLongRun);
-          events_.push_back(static_cast<uint64_t>(key) << 56 | (p + i - segment_begin) << 32 |
-                            length);
+          events_.push_back(static_cast<uint32_t>(
+              (p + i - segment_begin) << DenseRuns::kLengthBits | (run_end - (p + i))));
+          event_keys_.push_back(static_cast<uint8_t>(key));
         }
       }
     }
@@ -199,7 +244,8 @@ class SegmentScreen {
   std::unique_ptr<Set[]> window_;
   std::vector<uint8_t> bytes_;
   std::array<uint64_t, 256> counts_{};
-  std::vector<uint64_t> events_;
+  std::vector<uint32_t> events_;
+  std::vector<uint8_t> event_keys_;
 };
 
 }  // namespace
@@ -229,9 +275,9 @@ DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_ke
     for (int b = 0; b < 256; ++b) member[b] = Has(screen.sets[b], key);
     screen.members.emplace_back(member);
   }
-  // A segment's starts fit 24 bits beside the key and the length; a megabyte keeps the runs
-  // that wait for their sorting small.
-  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, uint64_t{1} << 20);
+  // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
+  // their sorting small.
+  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
   const size_t segments = static_cast<size_t>((input.size + segment_bytes - 1) / segment_bytes);
   runs.segments.assign(segments, {});
   std::vector<std::array<uint64_t, 256>> segment_counts(segments);
@@ -240,30 +286,32 @@ DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_ke
   const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(input.size, begin + segment_bytes);
-    std::vector<uint64_t> events;
+    std::vector<uint32_t> events;
+    std::vector<uint8_t> keys;
+    auto screen_with = [&](auto& screen_segment) {
+      if (!screen_segment.Run(begin, end, out)) return false;
+      segment_counts[s] = screen_segment.counts();
+      if (!screen_segment.kept_all() || !keeping.load()) return false;
+      events.swap(screen_segment.events());
+      keys.swap(screen_segment.event_keys());
+      return true;
+    };
     if (one_lane) {
       SegmentScreen<uint64_t> screen_segment(input, screen, keeping, kept, max_runs);
-      if (!screen_segment.Run(begin, end, out)) return;
-      segment_counts[s] = screen_segment.counts();
-      if (!screen_segment.kept_all() || !keeping.load()) return;
-      events.swap(screen_segment.events());
+      if (!screen_with(screen_segment)) return;
     } else {
       SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, max_runs);
-      if (!screen_segment.Run(begin, end, out)) return;
-      segment_counts[s] = screen_segment.counts();
-      if (!screen_segment.kept_all() || !keeping.load()) return;
-      events.swap(screen_segment.events());
+      if (!screen_with(screen_segment)) return;
     }
     // The runs in file order, sorted by key (a counting sort keeps the order within a key).
     DenseRuns::Segment& segment = runs.segments[s];
     segment.begin = begin;
-    for (uint64_t event : events) ++segment.offsets[(event >> 56) + 1];
+    for (uint8_t key : keys) ++segment.offsets[key + 1];
     for (int key = 0; key < 256; ++key) segment.offsets[key + 1] += segment.offsets[key];
     segment.runs.resize(events.size());
     std::array<uint32_t, 256> next;
     std::copy(segment.offsets.begin(), segment.offsets.end() - 1, next.begin());
-    for (uint64_t event : events)
-      segment.runs[next[event >> 56]++] = event & ((uint64_t{1} << 56) - 1);
+    for (size_t e = 0; e < events.size(); ++e) segment.runs[next[keys[e]]++] = events[e];
   });
   if (!completed) return DenseResult::kStopped;
   counts.fill(0);

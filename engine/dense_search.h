@@ -20,13 +20,16 @@ class DenseRuns {
  public:
   // Calls f(start, length) for the runs of `key`, in file order; a length of kLongRun or more
   // stands for a run at least that long, whose end the caller finds.
-  static constexpr uint64_t kLongRun = 0xFFFFFFFF;
+  static constexpr int kLengthBits = 12;
+  static constexpr uint64_t kLongRun = (uint64_t{1} << kLengthBits) - 1;
+  // A segment's starts fit the bits beside the length.
+  static constexpr uint64_t kMaxSegmentBytes = uint64_t{1} << (32 - kLengthBits);
   template <class F>
   void ForEach(int key, F&& f) const {
     for (const Segment& segment : segments) {
       for (uint32_t i = segment.offsets[key]; i < segment.offsets[key + 1]; ++i) {
-        const uint64_t packed = segment.runs[i];
-        f(segment.begin + (packed >> 32), packed & 0xFFFFFFFF);
+        const uint32_t packed = segment.runs[i];
+        f(segment.begin + (packed >> kLengthBits), packed & kLongRun);
       }
     }
   }
@@ -34,7 +37,7 @@ class DenseRuns {
   struct Segment {
     uint64_t begin = 0;
     std::array<uint32_t, 257> offsets{};  // the runs of key k: runs[offsets[k] .. offsets[k+1])
-    std::vector<uint64_t> runs;           // start - begin in the high half, length in the low
+    std::vector<uint32_t> runs;           // start - begin in the high bits, length in the low
   };
   std::vector<Segment> segments;
 };

@@ -22,9 +22,10 @@ struct ScanOptions {
   uint64_t segment_bytes = uint64_t{4} << 20;
   std::chrono::nanoseconds event_interval = std::chrono::milliseconds(20);
   // The regions, strings or runs a search of all keys keeps (16 bytes each for regions and
-  // strings, 8 for runs); past them it takes the keys in groups, or one pass per key.
+  // strings, 4 for runs and 1 more while they wait for their sorting); past them it takes the
+  // keys in groups, or one pass per key.
   size_t max_regions = size_t{1} << 20;
-  size_t max_runs = size_t{8} << 20;
+  size_t max_runs = size_t{12} << 20;
   // Which search of all keys to use; kAuto chooses by the alphabet.
   enum class Search { kAuto, kSparse, kDense, kEachKey };
   Search search = Search::kAuto;
