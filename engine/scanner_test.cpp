@@ -511,6 +511,26 @@ TEST(Scanner, AllKeysFindAStringOfExactlyMinLengthAtTheFilesEnd) {
   }
 }
 
+TEST(Scanner, AllKeysFindRunsAroundTheLongestLengthThatTheDenseSearchKeeps) {
+  // Runs either side of 4095 letters and far past it, over the screen's blocks and segments,
+  // the last ending the file, under XOR8 key 0x21.
+  std::mt19937 rng(4095);
+  const std::string alphabet = "abcdefghijklmnopqrstuvwxyz";
+  std::string data;
+  for (size_t length : {4094, 4095, 4096, 4097, 9000, 4095}) {
+    data += "#!";
+    for (size_t i = 0; i < length; ++i) data.push_back(alphabet[rng() % alphabet.size()]);
+  }
+  for (char& c : data) c = static_cast<char>(c ^ 0x21);
+  const TSearchFields fields = Fields(alphabet, 7);
+  const Outcome expected = ReferenceAllKeys(data, 0, fields);
+  for (const ScanOptions& option : AllKeysOptions()) {
+    ASSERT_EQ(AllKeys(data, 0, fields, option).lines, expected.lines)
+        << "search " << static_cast<int>(option.search) << " workers " << option.workers
+        << " limit " << option.max_runs;
+  }
+}
+
 TEST(Scanner, AnErrorComesAfterTheLinesBeforeIt) {
   // The line at one position fails: the lines written are those of the keys before and of the
   // failing key before it, whatever the search and the number of workers.
