@@ -317,19 +317,26 @@ void RunJudge::WriteNow(const Span& span) {
   if (summary_ != nullptr) Summarize(span, text_);
 }
 
-// Decodes a run's text straight into its line.
+// A run's text for its line: decoded straight from the file under the key, or, without a key,
+// copied from the batch's texts decoded before.
 class RunText : public ReportFormat::TextSource {
  public:
-  explicit RunText(const KeyView& key) : key_(key) {}
-  void Point(const uint8_t* in) { in_ = in; }
-  void Copy(char* to, uint64_t count) const override { key_.DecodeText(in_, to, count); }
+  explicit RunText(const KeyView* key) : key_(key) {}
+  void Point(const void* in) { in_ = in; }
+  void Copy(char* to, uint64_t count) const override {
+    if (key_ != nullptr) {
+      key_->DecodeText(static_cast<const uint8_t*>(in_), to, count);
+    } else {
+      std::memcpy(to, in_, count);
+    }
+  }
 
  private:
-  const KeyView& key_;
-  const uint8_t* in_ = nullptr;
+  const KeyView* key_;
+  const void* in_ = nullptr;
 };
 
-bool RunJudge::FlushInPlace() {
+bool RunJudge::FlushInPlace(const char* texts) {
   if (!in_place_known_) {
     in_place_known_ = true;
     if (const ReportFormat* format = input_.lines->InPlaceFormat()) {
@@ -343,21 +350,30 @@ bool RunJudge::FlushInPlace() {
   for (const Span& span : queued_) total += lines->Bound(input_.Characters(span)) + 2;
   // The texts lie all over the file: ask for them all before the first is read, so that their
   // cache misses overlap (a prefetch never faults, even past a file that shrank).
-  for (const Span& span : queued_) __builtin_prefetch(input_.data + span.start);
+  if (texts == nullptr) {
+    for (const Span& span : queued_) __builtin_prefetch(input_.data + span.start);
+  }
   // Room for every line first: inside the fault guard nothing is allocated.
   LineBuffer& buffer = out_.Buffer();
   char* const start = buffer.Extend(static_cast<size_t>(total));
   char* end = start;
-  RunText text(key_);
+  RunText text(texts == nullptr ? &key_ : nullptr);
   const uint8_t* data = input_.data;
   const ScanInput& input = input_;
   const Span* runs = queued_.data();
   const size_t count = queued_.size();
   const bool read = ReadMapped([&] {
     char* at = start;
+    const char* held = texts;
     for (size_t i = 0; i < count; ++i) {
-      text.Point(data + runs[i].start);
-      at = lines->Write(at, static_cast<int64_t>(runs[i].start), input.Characters(runs[i]), text);
+      const uint64_t length = input.Characters(runs[i]);
+      if (held != nullptr) {
+        text.Point(held);
+        held += length;
+      } else {
+        text.Point(data + runs[i].start);
+      }
+      at = lines->Write(at, static_cast<int64_t>(runs[i].start), length, text);
       *at++ = '\r';
       *at++ = '\n';
     }
@@ -371,10 +387,9 @@ bool RunJudge::FlushInPlace() {
 
 void RunJudge::Flush() {
   if (queued_.empty()) return;
-  if (FlushInPlace()) {
-    if (summary_ != nullptr) {
-      for (const Span& span : queued_) Summarize(span, {});
-    }
+  // Without a summary the texts go straight from the file into their lines; the summary reads
+  // them too, so with one they are decoded once for both.
+  if (summary_ == nullptr && FlushInPlace(nullptr)) {
     queued_.clear();
     queued_bytes_ = 0;
     return;
@@ -389,13 +404,23 @@ void RunJudge::Flush() {
     return;
   }
   decoded_ = {0, 0};
-  for (const Span& span : queued_) {
-    const uint64_t length = input_.Characters(span);
-    input_.lines->AppendLine(out_.Buffer(), key_.key(), input_.width,
-                             static_cast<int64_t>(span.start), std::string_view(texts, length));
-    out_.EndLine();
-    if (summary_ != nullptr) Summarize(span, std::string_view(texts, length));
-    texts += length;
+  if (!FlushInPlace(texts)) {
+    const char* at = texts;
+    for (const Span& span : queued_) {
+      const uint64_t length = input_.Characters(span);
+      input_.lines->AppendLine(out_.Buffer(), key_.key(), input_.width,
+                               static_cast<int64_t>(span.start), std::string_view(at, length));
+      out_.EndLine();
+      at += length;
+    }
+  }
+  if (summary_ != nullptr) {
+    const char* at = texts;
+    for (const Span& span : queued_) {
+      const uint64_t length = input_.Characters(span);
+      Summarize(span, std::string_view(at, length));
+      at += length;
+    }
   }
   queued_.clear();
   queued_bytes_ = 0;

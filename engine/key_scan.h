@@ -135,9 +135,10 @@ class RunJudge {
   bool DecodeRuns(const Span* runs, size_t count, char* out) const;
   void Decode(const Span& span);
   void WriteNow(const Span& span);
-  // The waiting lines written in place with their texts decoded into them; false when the
-  // format does not allow it or the file faulted (nothing is then written).
-  bool FlushInPlace();
+  // The waiting lines written in place, their texts decoded into them or, when `texts` holds
+  // them decoded back to back, copied from there; false when the format does not allow it or
+  // the file faulted (nothing is then written).
+  bool FlushInPlace(const char* texts);
 
   // Counts and scores a written string into the summary; `text` is its whole text when it is
   // held, else empty (the text is read from the file).
