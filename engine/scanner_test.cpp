@@ -571,10 +571,12 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
         Generate(rng, 200 + rng() % 3000, alphabet, fields.MinLength, 0, algorithm, 0xC7);
     const RowLineMaker lines("", formats[round % 5]);
     FillAlgorithms();
-    auto run = [&](bool reference, int workers) {
+    auto run = [&](bool reference, int workers, bool summary = false) {
       Recorder services;
       TScanContext context = ContextFor(data, services, lines);
       context.SingleKey = false;
+      RowSummary row_summary;  // with it, the lines copy texts decoded once for both
+      if (summary) context.Summary = &row_summary;
       if (reference) {
         for (int key = 1; key <= 255; ++key) {
           context.Key = static_cast<uint8_t>(key);
@@ -590,6 +592,7 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
     const std::string expected = run(true, 1);
     EXPECT_EQ(run(false, 1), expected) << "round " << round;
     EXPECT_EQ(run(false, 2), expected) << "round " << round;
+    EXPECT_EQ(run(false, 2, true), expected) << "round " << round;
   }
 }
 
