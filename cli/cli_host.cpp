@@ -3,9 +3,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "cli/terminal_text.h"
+#include "engine/log_file.h"
+#include "files/io_error.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -15,8 +18,7 @@ namespace {
 class StdoutSink : public LogSink {
  public:
   void Write(std::string_view bytes) override {
-    buffer_.append(bytes);
-    if (buffer_.size() >= (1u << 20)) Flush();
+    if (!buffer_.Write(STDOUT_FILENO, bytes)) throw IoErrorFromErrno(errno);
   }
   void Close() override { Flush(); }
   ~StdoutSink() override {
@@ -28,10 +30,9 @@ class StdoutSink : public LogSink {
 
  private:
   void Flush() {
-    WriteAll(STDOUT_FILENO, buffer_.data(), buffer_.size());
-    buffer_.clear();
+    if (!buffer_.Flush(STDOUT_FILENO)) throw IoErrorFromErrno(errno);
   }
-  std::string buffer_;
+  WriteBuffer buffer_;
 };
 
 }  // namespace

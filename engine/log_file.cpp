@@ -14,15 +14,10 @@
 namespace veskor {
 namespace {
 
-constexpr size_t kBufferBytes = size_t{1} << 20;
 // The longest file name the temporary name may have (NAME_MAX is 255 on Linux file systems).
 constexpr size_t kMaxNameBytes = 255;
 
 }  // namespace
-
-void WriteAll(int fd, const char* data, size_t size) {
-  if (!WriteFully(fd, std::string_view(data, size))) throw IoErrorFromErrno(errno);
-}
 
 // The I/O error of a failed call on the log, naming the log.
 [[noreturn]] void LogFile::Fail(int error_number) const {
@@ -52,7 +47,6 @@ LogFile::LogFile(const std::string& path) : path_(path) {
     Discard();
     Fail(error_number);
   }
-  buffer_.reserve(kBufferBytes);
 }
 
 LogFile::~LogFile() { Discard(); }
@@ -64,21 +58,29 @@ void LogFile::Discard() {
   ::unlink(temporary_.c_str());
 }
 
-void LogFile::Write(std::string_view bytes) {
-  if (buffer_.size() + bytes.size() > kBufferBytes) {
-    Flush();
-    if (bytes.size() > kBufferBytes) {
-      if (!WriteFully(fd_, bytes)) Fail(errno);
-      return;
-    }
+bool WriteBuffer::Write(int fd, std::string_view bytes) {
+  const bool large = bytes.size() >= kBytes / 4;
+  if (large || buffer_.size() + bytes.size() > kBytes) {
+    if (!Flush(fd)) return false;
+    if (large) return WriteFully(fd, bytes);
   }
   buffer_.append(bytes);
+  return true;
+}
+
+bool WriteBuffer::Flush(int fd) {
+  if (buffer_.empty()) return true;
+  if (!WriteFully(fd, buffer_)) return false;
+  buffer_.clear();
+  return true;
+}
+
+void LogFile::Write(std::string_view bytes) {
+  if (!buffer_.Write(fd_, bytes)) Fail(errno);
 }
 
 void LogFile::Flush() {
-  if (buffer_.empty()) return;
-  if (!WriteFully(fd_, buffer_)) Fail(errno);
-  buffer_.clear();
+  if (!buffer_.Flush(fd_)) Fail(errno);
 }
 
 void LogFile::Close() {

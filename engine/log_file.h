@@ -27,6 +27,21 @@ class LogSink : public ByteSink {
 // renames over the name: another hard link to the old log, even the input file itself, keeps its
 // bytes, and a run that an error ends leaves the earlier log whole (the temporary file is
 // removed).
+// Bytes on their way to a file descriptor: short pieces gather in a buffer of a megabyte; a piece
+// of a quarter of that or more (a run's chunk of lines) goes out straight after what waits, with
+// no copy. Write and Flush answer false, with errno set, when a write failed; what waited then
+// stays.
+class WriteBuffer {
+ public:
+  WriteBuffer() { buffer_.reserve(kBytes); }
+  bool Write(int fd, std::string_view bytes);
+  bool Flush(int fd);
+
+ private:
+  static constexpr size_t kBytes = size_t{1} << 20;
+  std::string buffer_;
+};
+
 class LogFile : public LogSink {
  public:
   // Refuses a symbolic link or any other entry that is not a regular file at `path` ("File access
@@ -48,10 +63,7 @@ class LogFile : public LogSink {
   std::string path_;
   std::string temporary_;
   int fd_ = -1;
-  std::string buffer_;
+  WriteBuffer buffer_;
 };
-
-// Writes every byte of data to fd, retrying after interruptions; raises IoError.
-void WriteAll(int fd, const char* data, size_t size);
 
 }  // namespace veskor
