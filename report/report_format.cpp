@@ -339,6 +339,24 @@ std::string_view HexDigits(uint64_t value, std::array<char, 20>& digits) {
   return std::string_view(digits.data() + digits.size() - count, count);
 }
 
+// What a number's conversion prints: for d the value's magnitude (`negative` tells its sign), for
+// u and x the value's bit pattern at the argument's own width.
+uint64_t Magnitude(char letter, int64_t value, bool is_int32, bool& negative) {
+  if (letter == 'd') {
+    negative = value < 0;
+    return negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  }
+  negative = false;
+  return is_int32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
+}
+
+// The zeros before a number's digits: a precision above their count, up to the argument's limit.
+size_t LeadingZeros(const Op& op, int32_t precision, bool is_int32, size_t digits) {
+  const int32_t limit = is_int32 ? kInt32PrecisionLimit : kInt64PrecisionLimit;
+  if (!op.has_precision || precision > limit || static_cast<size_t>(precision) <= digits) return 0;
+  return static_cast<size_t>(precision) - digits;
+}
+
 // Walks the ops for one line. Throws ReportFormatError at the first failure; what was written
 // before it stays written (callers take it back or measure first).
 template <class Output>
@@ -399,24 +417,11 @@ class Evaluator {
     const bool is_int32 = std::holds_alternative<int32_t>(argument);
     const int64_t value = is_int32 ? std::get<int32_t>(argument) : std::get<int64_t>(argument);
     bool negative = false;
-    uint64_t magnitude;
-    if (op.letter == 'd') {
-      negative = value < 0;
-      magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    } else {
-      // u and x read the value's bit pattern at the argument's own width.
-      magnitude = is_int32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
-    }
+    const uint64_t magnitude = Magnitude(op.letter, value, is_int32, negative);
     std::array<char, 20> digits;  // 2^64 has 20 decimal digits
     const std::string_view digit_text =
         op.letter == 'x' ? HexDigits(magnitude, digits) : DecimalDigits(magnitude, digits);
-
-    const int32_t limit = is_int32 ? kInt32PrecisionLimit : kInt64PrecisionLimit;
-    size_t zeros = 0;
-    if (op.has_precision && precision <= limit &&
-        static_cast<size_t>(precision) > digit_text.size()) {
-      zeros = static_cast<size_t>(precision) - digit_text.size();
-    }
+    const size_t zeros = LeadingZeros(op, precision, is_int32, digit_text.size());
     const size_t length = (negative ? 1 : 0) + zeros + digit_text.size();
     const size_t fill = static_cast<size_t>(width) > length ? width - length : 0;
     Reserve(op, fill + length);
@@ -565,20 +570,10 @@ char* DirectWriteOp(const Op& op, char* p, const int32_t (&values)[2], int64_t p
   const bool is_int64 = op.argument == 2;
   const int64_t value = is_int64 ? position : values[op.argument];
   bool negative = false;
-  uint64_t magnitude;
-  if (op.letter == 'd') {
-    negative = value < 0;
-    magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  } else {
-    magnitude = is_int64 ? static_cast<uint64_t>(value) : static_cast<uint32_t>(value);
-  }
+  const uint64_t magnitude = Magnitude(op.letter, value, !is_int64, negative);
   const bool hex = op.letter == 'x';
   const size_t digits = hex ? HexDigitCount(magnitude) : DecimalDigitCount(magnitude);
-  const int32_t limit = is_int64 ? kInt64PrecisionLimit : kInt32PrecisionLimit;
-  size_t zeros = 0;
-  if (op.has_precision && precision <= limit && static_cast<size_t>(precision) > digits) {
-    zeros = static_cast<size_t>(precision) - digits;
-  }
+  const size_t zeros = LeadingZeros(op, precision, !is_int64, digits);
   const size_t length = (negative ? 1 : 0) + zeros + digits;
   const size_t fill = field_width > length ? field_width - length : 0;
   if (!op.left) p = std::fill_n(p, fill, ' ');
