@@ -116,7 +116,9 @@ TEST(TextScore, AStringTheBoundRulesOutNeverScoresAboveTheFloor) {
   for (const std::string& text : texts) {
     const float score = TextScore(text);
     for (float floor : {-20.0f, 0.0f, 10.0f, 24.0f, 60.0f}) {
-      if (!TextScoreMayExceed(text, floor)) ASSERT_LE(score, floor) << text;
+      if (!TextScoreMayExceed(text, floor)) {
+        ASSERT_LE(score, floor) << text;
+      }
     }
   }
   EXPECT_TRUE(TextScoreMayExceed("The quick brown fox jumps over the lazy dog", 24.0f));
