@@ -561,15 +561,18 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
   // which makes every line whole.
   std::mt19937 rng(17);
   // The key and the width fill some fields, widths among them, which are made once per key.
-  const char* formats[] = {"%3d | %*d | %s", "%3:s", "[%3:-12.5s|%2:x|%1:*d]", "%3:8s%3:s",
-                           "%-*x|%2:d|%3:s"};
-  for (int round = 0; round < 25; ++round) {
+  // A literal longer than any field, too.
+  const std::string formats[] = {"%3d | %*d | %s",         "%3:s",
+                                 "[%3:-12.5s|%2:x|%1:*d]", "%3:8s%3:s",
+                                 "%-*x|%2:d|%3:s",         std::string(4500, '-') + "%d %2:d %3:s"};
+  for (int round = 0; round < 30; ++round) {
     const int algorithm = round % 4;
     const std::string alphabet = RandomAlphabet(rng, 40 + static_cast<int>(rng() % 150));
     const TSearchFields fields = Fields(alphabet, 1 + static_cast<int>(rng() % 8));
-    const std::string data =
-        Generate(rng, 200 + rng() % 3000, alphabet, fields.MinLength, 0, algorithm, 0xC7);
-    const RowLineMaker lines("", formats[round % 5]);
+    const bool long_lines = round % 6 == 5;
+    const std::string data = Generate(rng, long_lines ? 100 : 200 + rng() % 3000, alphabet,
+                                      fields.MinLength, 0, algorithm, 0xC7);
+    const RowLineMaker lines("", formats[round % 6]);
     FillAlgorithms();
     auto run = [&](bool reference, int workers, bool summary = false) {
       Recorder services;

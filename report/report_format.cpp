@@ -701,8 +701,12 @@ std::unique_ptr<const ReportFormat::InPlaceLines> ReportFormat::InPlace(int32_t 
         program.ops.push_back({});
         literal_starts.push_back(literals.size());
       }
-      const char* end = DirectWriteOp(op, field.data(), values, 0, {0, {}, nullptr});
-      literals.append(field.data(), static_cast<size_t>(end - field.data()));
+      if (op.type == Op::Type::kLiteral) {
+        literals.append(op.text);
+      } else {  // at most kDirectWidth, or a sign, zeros and digits
+        const char* end = DirectWriteOp(op, field.data(), values, 0, {0, {}, nullptr});
+        literals.append(field.data(), static_cast<size_t>(end - field.data()));
+      }
       continue;
     }
     Op resolved = op;
