@@ -85,9 +85,11 @@ class Search {
 
   void AllKeys(const std::function<bool(int)>& after_key, ScanOptions::Search search) {
     if (input_.algorithm->Family == CipherFamily::kNone) return Unkeyed(after_key);
-    // The screenings of all keys look at one byte per character; wide algorithms take a pass per
-    // key.
-    if (input_.wide) search = ScanOptions::Search::kEachKey;
+    // The wide algorithms screen their units' own pair values; the key sets look at one byte per
+    // character.
+    if (input_.wide && search != ScanOptions::Search::kEachKey) {
+      search = ScanOptions::Search::kSparse;
+    }
     std::vector<int> all(255);
     for (int key = 1; key <= 255; ++key) all[key - 1] = key;
     switch (search) {
@@ -121,8 +123,11 @@ class Search {
 
   void Sparse(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
     std::vector<Span> regions;
-    switch (FindRegions(input_, input_.algorithm->Family, pool_, options_.max_regions,
-                        options_.segment_bytes, regions)) {
+    const CipherFamily family = input_.algorithm->Family;
+    switch (input_.wide ? FindWideRegions(input_, family, pool_, options_.max_regions,
+                                          options_.segment_bytes, regions)
+                        : FindRegions(input_, family, pool_, options_.max_regions,
+                                      options_.segment_bytes, regions)) {
       case SparseResult::kStopped:
         return;
       case SparseResult::kTooMany:
@@ -138,7 +143,10 @@ class Search {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
             for (const Span& region : regions) {
-              if (!ScanRange(input_, key, region.start, region.end, true, out,
+              // A byte region's outside bytes end every run in it. A wide region joins the
+              // stretches of both parities, whose units do not end each other's runs: its runs
+              // are those that start in it, followed to their ends (which lie in it).
+              if (!ScanRange(input_, key, region.start, region.end, !input_.wide, out,
                              [&](const Span& span) { judge.Judge(span); })) {
                 return;
               }

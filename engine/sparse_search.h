@@ -27,4 +27,13 @@ enum class SparseResult { kFound, kTooMany, kStopped };
 SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
                          size_t max_regions, uint64_t segment_bytes, std::vector<Span>& regions);
 
+// The same for the wide algorithms, whose units keep the pair value of their own two bytes (low
+// ^ high for XOR, high - low for ADD and SUB) under every key: the stretches of at least
+// MinLength units of one parity whose pair values some character's unit gives, as byte spans
+// from a stretch's first byte to the byte after its last unit, both parities in order, spans that
+// overlap joined. Every run of every key lies inside one span, and none crosses a span's ends.
+SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
+                             size_t max_regions, uint64_t segment_bytes,
+                             std::vector<Span>& regions);
+
 }  // namespace veskor
