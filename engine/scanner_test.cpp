@@ -228,6 +228,16 @@ TEST(Scanner, ServiceErrorsEndThePassAndAreNotCounted) {
 
 // Plain text made of runs whose lengths sit around the interesting limits, then encoded with
 // the inverse of the algorithm so that it decodes back under the key.
+// The stored bytes that decode to `plain` under the algorithm and key.
+std::string Encode(std::string plain, int algorithm_index, uint8_t key) {
+  FillAlgorithms();
+  uint8_t inverse[256];
+  for (int b = 0; b < 256; ++b)
+    inverse[Algorithms[algorithm_index].Decode(uint8_t(b), key)] = uint8_t(b);
+  for (char& c : plain) c = static_cast<char>(inverse[static_cast<uint8_t>(c)]);
+  return plain;
+}
+
 std::string Generate(std::mt19937& rng, size_t size, const std::string& alphabet, int min, int max,
                      int algorithm_index, uint8_t key) {
   std::array<bool, 256> member{};
@@ -250,12 +260,7 @@ std::string Generate(std::mt19937& rng, size_t size, const std::string& alphabet
     }
   }
   plain.resize(size);
-  FillAlgorithms();
-  uint8_t inverse[256];
-  for (int b = 0; b < 256; ++b)
-    inverse[Algorithms[algorithm_index].Decode(uint8_t(b), key)] = uint8_t(b);
-  for (char& c : plain) c = static_cast<char>(inverse[static_cast<uint8_t>(c)]);
-  return plain;
+  return Encode(plain, algorithm_index, key);
 }
 
 std::string RandomAlphabet(std::mt19937& rng, int size) {
@@ -521,7 +526,7 @@ TEST(Scanner, AllKeysFindRunsAroundTheLongestLengthThatTheDenseSearchKeeps) {
     data += "#!";
     for (size_t i = 0; i < length; ++i) data.push_back(alphabet[rng() % alphabet.size()]);
   }
-  for (char& c : data) c = static_cast<char>(c ^ 0x21);
+  data = Encode(data, 0, 0x21);
   const TSearchFields fields = Fields(alphabet, 7);
   const Outcome expected = ReferenceAllKeys(data, 0, fields);
   for (const ScanOptions& option : AllKeysOptions()) {
@@ -661,12 +666,7 @@ std::string GenerateWide(std::mt19937& rng, size_t size, const std::string& alph
   }
   if (rng() % 2 == 0) plain.push_back(static_cast<char>(rng()));  // the last string at an odd end
   add_string();
-  FillAlgorithms();
-  uint8_t inverse[256];
-  for (int b = 0; b < 256; ++b)
-    inverse[Algorithms[algorithm_index].Decode(uint8_t(b), key)] = uint8_t(b);
-  for (char& c : plain) c = static_cast<char>(inverse[static_cast<uint8_t>(c)]);
-  return plain;
+  return Encode(plain, algorithm_index, key);
 }
 
 TEST(Scanner, WideStringsAgreeWithTheReference) {
