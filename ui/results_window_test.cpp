@@ -27,10 +27,13 @@
 #include "ui/look.h"
 #include "ui/main_window.h"
 #include "ui/task_table_model.h"
+#include "ui/test_files.h"
 
 using veskor::ResultsWindow;
 using veskor::StringListModel;
 using veskor::TfrmMain;
+
+using veskor::ReadBytes;
 
 namespace {
 
@@ -43,11 +46,6 @@ const char* const kSentences[] = {
 };
 
 std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // 256 KiB of random bytes with the sentences planted in it, all stored under XOR8 kTrueKey.
 QByteArray HiddenText() {

@@ -24,16 +24,13 @@
 #include "tasks/table_file.h"
 #include "ui/error_box.h"
 #include "ui/main_window.h"
+#include "ui/test_files.h"
 
 using veskor::TfrmMain;
 
-namespace {
+using veskor::ReadBytes;
 
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-  return file.readAll();
-}
+namespace {
 
 std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 

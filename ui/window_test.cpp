@@ -36,16 +36,13 @@
 #include "ui/look.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
+#include "ui/test_files.h"
 
 using veskor::TfrmMain;
 
-namespace {
+using veskor::ReadBytes;
 
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-  return file.readAll();
-}
+namespace {
 
 void WriteBytes(const QString& path, const QByteArray& bytes) {
   QFile file(path);
