@@ -100,8 +100,11 @@ __attribute__((always_inline)) inline size_t NextBeginOf(const Set* window, cons
   return i;
 }
 
-__attribute__((target_clones("avx2", "default"), noinline)) size_t NextBegin(
-    const KeySet* window, const KeySet* table, const uint8_t* bytes, size_t i, size_t starts) {
+// (Called through the clones' resolver, so never inlined.)
+__attribute__((target_clones("avx2", "default"))) size_t NextBegin(const KeySet* window,
+                                                                   const KeySet* table,
+                                                                   const uint8_t* bytes, size_t i,
+                                                                   size_t starts) {
   return NextBeginOf(window, table, bytes, i, starts);
 }
 
