@@ -53,6 +53,14 @@ struct Fixture {
   QPoint CellCentre(int row, int column) const {
     return grid->visualRect(page.model()->index(row, column)).center();
   }
+  // The tooltip the grid's delegate gives the cell as it is laid out now.
+  QString ToolTip(int row, int column) const {
+    QStyleOptionViewItem option;
+    option.initFrom(grid);
+    const QModelIndex index = page.model()->index(row, column);
+    option.rect = grid->visualRect(index);
+    return page.delegate()->ToolTip(option, index);
+  }
   QImage GrabCell(int row, int column) const {
     return grid->viewport()
         ->grab(grid->visualRect(page.model()->index(row, column)))
@@ -475,13 +483,7 @@ class TaskPageTest : public QObject {
     f.table.SetText(NxPresetColumn, 0, ToU16(long_name));
     f.table.SetText(NxPresetColumn, 1, u"Latin");
     f.table.SetLogPath(2, "/tmp/in.bin_XOR8.log");
-    auto tip = [&](int row, int column) {
-      QStyleOptionViewItem option;
-      option.initFrom(f.grid);
-      const QModelIndex index = f.page.model()->index(row, column);
-      option.rect = f.grid->visualRect(index);
-      return f.page.delegate()->ToolTip(option, index);
-    };
+    auto tip = [&](int row, int column) { return f.ToolTip(row, column); };
     QCOMPARE(tip(0, NxPresetColumn), long_name);
     QCOMPARE(tip(1, NxPresetColumn), QString());
     QCOMPARE(tip(2, NxGotoColumn), QString("/tmp/in.bin_XOR8.log"));
@@ -521,13 +523,7 @@ class TaskPageTest : public QObject {
       f.table.AddTaskRow(true, r.status, "XOR8", "", "", 0, r.result, kLinkNone);
       f.table.SetReason(f.table.RowCount() - 1, r.reason);
     }
-    auto tip = [&](int row, int column) {
-      QStyleOptionViewItem option;
-      option.initFrom(f.grid);
-      const QModelIndex index = f.page.model()->index(row, column);
-      option.rect = f.grid->visualRect(index);
-      return f.page.delegate()->ToolTip(option, index);
-    };
+    auto tip = [&](int row, int column) { return f.ToolTip(row, column); };
     for (int row = 0; row < f.table.RowCount(); ++row) {
       QCOMPARE(tip(row, NxImageColumn), QString(rows[row].status_tip));
       QCOMPARE(tip(row, NxResultColumn), QString(rows[row].result_tip));
