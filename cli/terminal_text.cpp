@@ -45,25 +45,16 @@ std::string EscapeForTerminal(std::string_view text) {
     const uint8_t c = static_cast<uint8_t>(text[i]);
     const size_t length = SequenceLength(text, i);
     if (length == 1) {
-      switch (c) {
-        case '\t':
-          out += "\\t";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        default:
-          if (c < 32 || c == 127) {
-            AppendHex(out, c);
-          } else {
-            out += static_cast<char>(c);
-          }
+      // Tab and backslash leave a terminal as it is: a message keeps them as the window shows
+      // them. CR and LF would forge a line, the other C0 bytes and DEL drive the terminal.
+      if (c == '\r') {
+        out += "\\r";
+      } else if (c == '\n') {
+        out += "\\n";
+      } else if ((c < 32 && c != '\t') || c == 127) {
+        AppendHex(out, c);
+      } else {
+        out += static_cast<char>(c);
       }
       ++i;
     } else if (length == 0 ||

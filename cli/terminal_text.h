@@ -7,9 +7,10 @@
 
 namespace veskor {
 
-// UTF-8 text with tab, CR, LF and backslash written as \t, \r, \n and \\, every other control
-// character (below 32, 127, and U+0080 to U+009F) and every byte that is not part of valid UTF-8
-// as \xHH, one per byte.
+// UTF-8 text with what could drive a terminal made visible: CR and LF as \r and \n, every other
+// control character but tab (below 32, 127, and U+0080 to U+009F) and every byte that is not part
+// of valid UTF-8 as \xHH, one per byte. Tab and backslash stay, so a message without such bytes is
+// the window's text byte for byte.
 std::string EscapeForTerminal(std::string_view text);
 
 // A string's text for a summary column: Windows-1251 taken to UTF-8, its first `max_bytes`
