@@ -117,11 +117,17 @@ void CliHost::RowFinished(const RowOutcome& outcome) {
                           : output_ == Output::kSummary ? "summary"
                           : outcome.log_path.empty()    ? "no log"
                                                         : outcome.log_path;
+  // Without lines, the count is the summary's: the strings of the keys it lists.
+  const int64_t lines =
+      output_ == Output::kSummary && outcome.summary
+          ? static_cast<int64_t>(outcome.summary->ShownCount(
+                outcome.search && outcome.search->algorithm.Unkeyed(), outcome.key))
+          : outcome.found;
   std::fprintf(stderr, "%s key %s preset \"%s\": %lld lines%s -> %s\n",
                EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row))).c_str(),
                key.empty() ? "all" : EscapeForTerminal(Utf16ToUtf8(key)).c_str(),
                EscapeForTerminal(Utf16ToUtf8(table_.Text(NxPresetColumn, outcome.row))).c_str(),
-               static_cast<long long>(outcome.found), state, EscapeForTerminal(log).c_str());
+               static_cast<long long>(lines), state, EscapeForTerminal(log).c_str());
 }
 
 }  // namespace veskor

@@ -72,22 +72,14 @@ std::string ScoreText(double score) {
   return shown;
 }
 
-// The keys of every row that ran, best first, as tab-separated UTF-8 on standard output. NONE
-// decodes alike under every key: its row shows one key, the row's own or key 1.
-void PrintSummary(const TaskTable& table, const std::vector<RowOutcome>& outcomes) {
+// The keys of every row that ran, best first, as tab-separated UTF-8 on standard output.
+void PrintSummary(const std::vector<RowOutcome>& outcomes) {
   std::printf("algo\tkey\tscore\tlines\tchars\tlongest\tbest\n");
   for (const RowOutcome& outcome : outcomes) {
     if (!outcome.summary || !outcome.search) continue;
     const RowSummary& summary = *outcome.summary;
-    std::vector<int> keys = summary.Ranking();
-    if (outcome.search->algorithm.Family == CipherFamily::kNone) {
-      const std::u16string& key_text = table.Text(NxKeyColumn, outcome.row);
-      const int key =
-          key_text.empty() ? 1 : StrToInt(Utf16ToCp1251(key_text), Utf16ToUtf8(key_text)) & 0xFF;
-      keys.assign(summary[key].Count() > 0 ? 1 : 0, key);
-    }
     const std::string algorithm = EscapeForTerminal(Cp1251ToUtf8(outcome.search->algorithm.Name));
-    for (int key : keys) {
+    for (int key : summary.ShownKeys(outcome.search->algorithm.Unkeyed(), outcome.key)) {
       const KeySummary& strings = summary[key];
       std::printf("%s\t%d\t%s\t%llu\t%llu\t%llu\t%s\n", algorithm.c_str(), key,
                   ScoreText(strings.Score()).c_str(),
@@ -148,7 +140,7 @@ int Main(const std::vector<std::string>& arguments) {
     host.PrintLine(ErrorText(e));
     return 1;
   }
-  if (options.summary) PrintSummary(table, host.outcomes());
+  if (options.summary) PrintSummary(host.outcomes());
   return host.AllCompleted() ? 0 : 1;
 }
 

@@ -42,6 +42,12 @@ out=$("$scan" --algo NONE --key 0 --alphabet 0123456789 --regexp-file "$dir/re.t
 check "--regexp-file" "16" "$out"
 "$scan" --algo NONE --key 0 --alphabet 0123456789 --regexp 'a(b' "$dir/r.bin" 2>"$dir/err"
 check "invalid expression" "1 RegExp(comp): ParseReg Unmatched () (pos 3)" "$? $(tail -1 "$dir/err")"
+# A message keeps a backslash and a tab as the window shows them.
+"$scan" --algo NONE --key 0 --alphabet abc --min 1 --regexp 'ab\' --stdout "$dir/ex.bin" 2>"$dir/err"
+check "backslash in a message" '1 RegExp(comp): Trailing \ (pos 3)' "$? $(tail -1 "$dir/err")"
+tab=$(printf '\t')
+"$scan" --algo NONE --key "${tab}65" --alphabet abc "$dir/ex.bin" 2>"$dir/err"
+check "tab in a message" "1 '${tab}65' is not a valid integer value" "$? $(tail -1 "$dir/err")"
 
 # Table mode: the three program files read from --dir, never written.
 cfg="$dir/cfg"
@@ -85,6 +91,10 @@ check "summary first key" "XOR8	90" "$(sed -n 2p "$dir/sum" | cut -f1,2)"
 check "summary best text" '\tMeet me at the old mill at noon\tzz' "$(sed -n 2p "$dir/sum" | cut -f7)"
 [ -e "$dir/hidden.bin_XOR8.log" ] && { echo "FAIL: --summary wrote a log"; fail=1; }
 check "summary of NONE" "NONE	1" "$("$scan" --algo NONE --alphabet 1234567 --summary "$dir/ex.bin" 2>/dev/null | tail -n +2 | cut -f1,2)"
+# Standard error counts the summary's strings: the total of its lines column.
+"$scan" --algo XOR8 --alphabet-file "$dir/printable" --min 3 --summary "$dir/hidden.bin" >"$dir/sum" 2>"$dir/err"
+check "summary line count" "$(tail -n +2 "$dir/sum" | awk -F'\t' '{n += $4} END {print n " lines"}')" \
+  "$(grep -o '[0-9]* lines' "$dir/err")"
 
 # Messages name the file they concern, with control bytes shown as escapes.
 mkdir "$dir/ex.bin_ADD8.log"
@@ -92,6 +102,9 @@ mkdir "$dir/ex.bin_ADD8.log"
 check "log that is a folder" "1 $dir/ex.bin_ADD8.log: I/O error 21" "$? $(cat "$dir/err")"
 "$scan" --algo NONE --key 0 --alphabet 1 "$dir/miss"$'\n'"ing.bin" 2>"$dir/err"
 check "input message names the file" "1 $dir/miss\ning.bin: Невозможно открыть файл!" \
+  "$? $(head -1 "$dir/err")"
+"$scan" --algo NONE --key 0 --alphabet 1 "$dir/a"$'\e[2J\r'"b.bin" 2>"$dir/err"
+check "escape and CR in a name" "1 $dir/a\x1B[2J\rb.bin: Невозможно открыть файл!" \
   "$? $(head -1 "$dir/err")"
 # A -file option reads no more than it may take: /dev/zero is refused at once.
 for option in --alphabet-file --regexp-file; do

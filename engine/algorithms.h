@@ -21,6 +21,9 @@ struct TAlgorithm {
   // Bytes per character: 1, or 2 for the wide algorithms, which read the decoded bytes as
   // UTF-16LE code units at every byte offset.
   int Width = 1;
+
+  // True when every key decodes alike (NONE, NONEW): a row shows its strings under one key.
+  bool Unkeyed() const { return Family == CipherFamily::kNone; }
 };
 
 // XOR8, ADD8, SUB8, NONE, then their wide twins XOR8W, ADD8W, SUB8W, NONEW, in this order, once

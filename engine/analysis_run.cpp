@@ -161,6 +161,7 @@ class Run {
         context.Key =
             static_cast<uint8_t>(StrToInt(Utf16ToCp1251(key_text), Utf16ToUtf8(key_text)) & 0xFF);
         services.SetKey(context.Key);
+        outcome.key = context.Key;
         ScanPass(algorithm, fields, context, options);
       } else {
         context.SingleKey = false;

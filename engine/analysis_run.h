@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/key_strings.h"
@@ -28,7 +29,8 @@ struct RowOutcome {
   int row = 0;
   Kind kind = Kind::kDone;
   int64_t found = 0;
-  std::string log_path;  // empty when the row made no log
+  std::optional<int> key;  // the key the row scanned with; none for an all-keys row
+  std::string log_path;    // empty when the row made no log
   // For a row that scanned (done, stopped, or its input failed while scanned): its strings
   // counted and scored per key, and what it searched. Null otherwise.
   std::shared_ptr<const RowSummary> summary;

@@ -90,4 +90,17 @@ std::vector<int> RowSummary::Ranking() const {
   return keys;
 }
 
+std::vector<int> RowSummary::ShownKeys(bool unkeyed, std::optional<int> row_key) const {
+  if (!unkeyed) return Ranking();
+  const int shown = row_key.value_or(1);
+  if ((*this)[shown].Count() == 0) return {};
+  return {shown};
+}
+
+uint64_t RowSummary::ShownCount(bool unkeyed, std::optional<int> row_key) const {
+  uint64_t count = 0;
+  for (int key : ShownKeys(unkeyed, row_key)) count += (*this)[key].Count();
+  return count;
+}
+
 }  // namespace veskor

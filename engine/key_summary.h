@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,6 +93,12 @@ class RowSummary {
 
   // The keys with at least one string, highest score first, equal scores by key ascending.
   std::vector<int> Ranking() const;
+  // The keys a row's results list, best first: the ranking; or, for an algorithm that decodes
+  // alike under every key (`unkeyed`), only the row's key (key 1 for an all-keys row) when it
+  // found strings.
+  std::vector<int> ShownKeys(bool unkeyed, std::optional<int> row_key) const;
+  // The strings of the shown keys.
+  uint64_t ShownCount(bool unkeyed, std::optional<int> row_key) const;
 
  private:
   std::array<KeySummary, 256> keys_;

@@ -39,7 +39,6 @@
 #include "files/replace_file.h"
 #include "report/report_format.h"
 #include "text/error.h"
-#include "text/integer_syntax.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/look.h"
@@ -364,12 +363,8 @@ void TfrmMain::KeepResults(const RowOutcome& outcome) {
   result->search = outcome.search;
   result->found = outcome.found;
   result->stopped = outcome.kind == RowOutcome::Kind::kStopped;
+  result->key = outcome.key;
   // The table is disabled while the run lasts: its cells are still the row's as it ran.
-  const std::u16string& key = tasks_.Text(NxKeyColumn, outcome.row);
-  if (!key.empty()) {
-    const std::optional<int32_t> value = ParseInteger(Utf16ToCp1251(key));
-    if (value) result->key = *value & 0xFF;
-  }
   result->preset = Utf16ToCp1251(tasks_.Text(NxPresetColumn, outcome.row));
   results_.Keep(outcome.log_path, std::move(result));
 }

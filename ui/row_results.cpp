@@ -15,16 +15,10 @@ constexpr size_t kBestKeysShown = 3;
 
 }  // namespace
 
-bool RowResult::Unkeyed() const {
-  return search && search->algorithm.Family == CipherFamily::kNone;
-}
+bool RowResult::Unkeyed() const { return search && search->algorithm.Unkeyed(); }
 
 std::vector<int> RowResult::ShownKeys() const {
-  if (!summary) return {};
-  if (!Unkeyed()) return summary->Ranking();
-  const int shown = key.value_or(1);
-  if ((*summary)[shown].Count() == 0) return {};
-  return {shown};
+  return summary ? summary->ShownKeys(Unkeyed(), key) : std::vector<int>{};
 }
 
 QString KeyText(int key) {
