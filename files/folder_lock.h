@@ -14,7 +14,8 @@ class FolderLock {
   enum class Outcome {
     kTaken,          // this object holds the folder until it is destroyed
     kHeldElsewhere,  // another process, or another FolderLock of this one, holds it
-    kUnavailable,    // no lock can be made there (no folder, or a file system without locks)
+    kUnavailable,    // no lock can be had there (no folder, no lock file that this user may open
+                     // or make, a file system without locks)
   };
 
   FolderLock() = default;
@@ -23,9 +24,10 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
   // Takes the lock of the folder (ending with "/") without waiting: an exclusive flock on its
-  // lock file, which is made when missing and left in place afterwards (removing it would let
-  // two processes lock two different files). Where the folder cannot be written and holds no
-  // lock file, the folder itself is locked instead, so that read-only folders are claimed too.
+  // lock file, which is made when missing (readable by every user, in the folder's group) and
+  // left in place afterwards (removing it would let two processes lock two different files).
+  // kUnavailable where the lock file can be neither made nor opened: no other lock would be
+  // the one the folder's other users take.
   Outcome TryTake(const std::string& dir);
 
   bool held() const { return fd_ >= 0; }

@@ -1,9 +1,10 @@
-// The folder's lock: one holder at a time, released when the holder ends however it ends, and
-// taken in folders that cannot be written.
+// The folder's lock: one holder at a time, released when the holder ends however it ends, the
+// same lock for every user of the folder.
 #include "files/folder_lock.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,12 +75,31 @@ TEST_F(FolderLockTest, AKilledHolderLeavesNoStaleLock) {
   EXPECT_EQ(lock.TryTake(dir_), Outcome::kTaken);
 }
 
-TEST_F(FolderLockTest, AFolderThatCannotBeWrittenIsLockedAsWell) {
+TEST_F(FolderLockTest, UsersOfOneFolderShareOneLockWhateverTheirUmask) {
+  // A folder that two users may write, as a shared installation's; the first user's umask
+  // would keep the lock file to itself.
+  fs::permissions(dir_, fs::perms::all);
+  const mode_t mask = ::umask(077);
+  FolderLock first;
+  const Outcome taken = first.TryTake(dir_);
+  ::umask(mask);
+  ASSERT_EQ(taken, Outcome::kTaken);
+  testing::AsOrdinaryUser([&] {
+    FolderLock second;
+    EXPECT_EQ(second.TryTake(dir_), Outcome::kHeldElsewhere);
+  });
+}
+
+// A folder that cannot be written is locked through its lock file; without one there is no
+// lock to share, and none is taken.
+TEST_F(FolderLockTest, AFolderThatCannotBeWrittenIsLockedByItsLockFileOnly) {
   struct Case {
     const char* name;
     bool lock_file_exists;
+    Outcome first;
   };
-  for (const Case& c : {Case{"no lock file", false}, Case{"an earlier lock file", true}}) {
+  for (const Case& c : {Case{"no lock file", false, Outcome::kUnavailable},
+                        Case{"an earlier lock file", true, Outcome::kTaken}}) {
     SCOPED_TRACE(c.name);
     fs::permissions(dir_, fs::perms::owner_all);
     fs::remove(dir_ + kFolderLockFileName);
@@ -90,9 +110,11 @@ TEST_F(FolderLockTest, AFolderThatCannotBeWrittenIsLockedAsWell) {
                               fs::perms::others_exec);
     testing::AsOrdinaryUser([&] {
       FolderLock first;
-      EXPECT_EQ(first.TryTake(dir_), Outcome::kTaken);
-      FolderLock second;
-      EXPECT_EQ(second.TryTake(dir_), Outcome::kHeldElsewhere);
+      EXPECT_EQ(first.TryTake(dir_), c.first);
+      if (c.first == Outcome::kTaken) {
+        FolderLock second;
+        EXPECT_EQ(second.TryTake(dir_), Outcome::kHeldElsewhere);
+      }
     });
     EXPECT_EQ(fs::exists(dir_ + kFolderLockFileName), c.lock_file_exists);
   }
