@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "presets/preset_file.h"
 #include "settings/settings_file.h"
 #include "tasks/table_file.h"
+#include "text/error.h"
 
 namespace veskor {
 namespace {
@@ -55,6 +58,23 @@ bool EntryExists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+// The local time as 20261209-203000, for the names of kept copies.
+std::string TimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
+}
+
+// `path`, or `path` with "-2", "-3", ... when an entry of that name exists.
+std::string UnusedName(const std::string& path) {
+  std::string name = path;
+  for (int n = 2; EntryExists(name); ++n) name = path + "-" + std::to_string(n);
+  return name;
+}
+
 }  // namespace
 
 std::string StarterPresetsPath(const std::string& exe_dir) {
@@ -82,34 +102,53 @@ std::string ProgramFilesDir(const std::string& exe_dir, bool create) {
 }
 
 ProgramFiles::ProgramFiles(const std::string& exe_dir, bool read_only)
-    : dir_(ProgramFilesDir(exe_dir, /*create=*/!read_only)) {
-  if (!read_only && dir_ != WithSlash(exe_dir)) starter_ = StarterPresetsPath(exe_dir);
+    : dir_(ProgramFilesDir(exe_dir, /*create=*/!read_only)), read_only_(read_only) {
+  if (dir_ != WithSlash(exe_dir)) starter_ = StarterPresetsPath(exe_dir);
 }
 
-bool ProgramFiles::TakeFolder() {
+FolderLock::Outcome ProgramFiles::TakeFolder() {
   const FolderLock::Outcome outcome = lock_.TryTake(dir_);
-  if (outcome == FolderLock::Outcome::kHeldElsewhere) return false;
+  if (outcome == FolderLock::Outcome::kUnavailable) saves_ = false;
   // Unclaimed, another instance might be in the middle of a save: its files stay.
   if (outcome == FolderLock::Outcome::kTaken) {
     for (const std::string& name : FileNames()) RemoveStaleTemporaries(dir_ + name);
   }
-  return true;
+  return outcome;
 }
 
-void ProgramFiles::LoadPresets(PresetList& presets) {
-  const std::string path = dir_ + kPresetFileName;
-  if (!starter_.empty() && !EntryExists(path) && FileExists(starter_)) {
+std::string ProgramFiles::LoadPresets(PresetList& presets) {
+  std::string path = dir_ + kPresetFileName;
+  const bool seed = !starter_.empty() && !EntryExists(path) && FileExists(starter_);
+  // The runner writes nothing: before the window's first start it reads what the window would
+  // copy.
+  if (seed && read_only_) path = starter_;
+  struct stat info {};
+  if (read_only_ && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    // The runner names why it has no presets, rather than skip every task for want of one.
+    throw Error(Substitute(Substitute(kCannotOpenFileMessage, path), SystemErrorText(EISDIR)));
+  }
+  if (seed && !read_only_) {
     try {
       ReplaceFile(path, ReadWholeFile(starter_, /*exclusive=*/false));
     } catch (const std::exception&) {
       // Without the copy the window starts without presets, as it did before there were any.
     }
   }
+  size_t piece = 0;
   try {
-    veskor::LoadPresets(presets, path);
+    piece = veskor::LoadPresets(presets, path);
   } catch (...) {
     presets_failed_ = true;
     throw;
+  }
+  if (piece == 0 || !saves_ || read_only_) return "";
+  try {
+    const std::string kept = UnusedName(path + ".broken-" + TimeStamp());
+    ReplaceFile(kept, ReadWholeFile(path, /*exclusive=*/false));
+    return Substitute(Substitute(kPresetsKeptMessage, std::to_string(piece)), kept);
+  } catch (const std::exception&) {
+    presets_failed_ = true;
+    return Substitute(kPresetsNotSavedMessage, std::to_string(piece));
   }
 }
 
@@ -134,6 +173,10 @@ std::string ProgramFiles::LoadFormat() const {
 std::vector<std::string> ProgramFiles::SaveAll(const std::string& format, TaskTable& table,
                                                PresetList& presets) {
   std::vector<std::string> failures;
+  if (!saves_) {
+    presets.ClearPresets();
+    return failures;
+  }
   auto attempt = [&](auto&& save) {
     try {
       save();

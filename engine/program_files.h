@@ -11,6 +11,15 @@
 
 namespace veskor {
 
+// Start-up's notices about the program files, shown once.
+inline constexpr const char* kPresetsKeptMessage =
+    "The last %s bytes of presets.dat are not a whole preset: the file as it was is kept as %s.";
+inline constexpr const char* kPresetsNotSavedMessage =
+    "The last %s bytes of presets.dat are not a whole preset, and no copy of the file could be "
+    "kept: presets.dat will not be saved.";
+inline constexpr const char* kCannotLockMessage =
+    "Veskor cannot lock the files in %s: this window will not save them.";
+
 // The folder of the program files for an executable in `exe_dir`: `exe_dir` itself (ending
 // with "/") when it holds any of the three files (even one that cannot be written: its save
 // reports the failure) or can be written; otherwise, as after a system-wide installation,
@@ -26,10 +35,11 @@ class ProgramFiles {
 
   // Claims the folder for this object's life, so that no second window saves over this one's
   // files: takes the folder's lock, then removes the temporary files that a killed save of the
-  // three files left (no other instance can be writing them now). False, with nothing
-  // removed, when another instance holds the folder. A folder where no lock can be made at all
-  // is used unclaimed, and its temporary files are left alone.
-  bool TakeFolder();
+  // three files left (no other instance can be writing them now). kHeldElsewhere, with nothing
+  // removed, when another instance holds the folder. Where no lock can be had (kUnavailable)
+  // the files are read but never saved: a save would overwrite what another user's window,
+  // unseen, keeps.
+  FolderLock::Outcome TakeFolder();
 
   // The folder of the three files, ending with "/".
   const std::string& dir() const { return dir_; }
@@ -37,10 +47,15 @@ class ProgramFiles {
   // Start-up, in this order. Each step raises its file's error; a file that failed to load is
   // remembered and is not overwritten at shut-down, so what could not be read is not lost.
   // The window's first start in the user's folder (an installed program) finds no presets.dat
-  // there: it copies the installation's starter presets (StarterPresetsPath) in first. Nothing
-  // is copied beside the executable, over any entry of that name, or by the runner; a copy that
-  // fails leaves the folder without presets, as before.
-  void LoadPresets(PresetList& presets);
+  // there: it copies the installation's starter presets (StarterPresetsPath) in first; the
+  // runner reads them where they are. Nothing is copied beside the executable, over any entry
+  // of that name, or by the runner; a copy that fails leaves the folder without presets, as
+  // before.
+  // A presets.dat that does not hold whole presets is copied first, as it is, to
+  // presets.dat.broken-DATE beside it, since the save at shut-down writes only the whole ones;
+  // the returned notice says so (empty otherwise). Where no copy can be made the file is not
+  // saved at all.
+  std::string LoadPresets(PresetList& presets);
   // The four default rows with the first preset's name, replaced by grid.cfg's rows when the
   // file exists (row 0 selected).
   void LoadTable(TaskTable& table, const PresetList& presets);
@@ -49,8 +64,8 @@ class ProgramFiles {
 
   // Shut-down: saves the format, clears the run results, saves the table and the presets, and
   // clears the presets. Every save is attempted even when an earlier one fails; the messages
-  // of the failures are returned (empty when all went well). Files that failed to load are
-  // left as they are.
+  // of the failures are returned (empty when all went well). Files that failed to load, and
+  // all three in a folder whose lock could not be had, are left as they are.
   std::vector<std::string> SaveAll(const std::string& format, TaskTable& table,
                                    PresetList& presets);
 
@@ -62,6 +77,8 @@ class ProgramFiles {
   std::string starter_;  // the presets.dat to seed the user's folder from; empty: none
   bool presets_failed_ = false;
   bool table_failed_ = false;
+  bool read_only_;
+  bool saves_ = true;
   FolderLock lock_;
 };
 

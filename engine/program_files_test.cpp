@@ -137,7 +137,7 @@ TEST_F(ProgramFilesTest, ProgramFilesThatAreLinksStayLinksAndTheirTargetsAreSave
   }
   Write("kept/config.ini", "[Config]\r\nFormatStr=%s\r\n");
   ProgramFiles files(dir_);
-  ASSERT_TRUE(files.TakeFolder());
+  ASSERT_EQ(files.TakeFolder(), FolderLock::Outcome::kTaken);
   files.LoadPresets(presets_);
   files.LoadTable(table_, presets_);
   EXPECT_EQ(files.LoadFormat(), "%s");
@@ -231,7 +231,7 @@ TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHa
       {"installed, empty presets of the user's", false, true, "empty", false, 0},
       {"installed, a dangling link of the user's", false, true, "link", false, 0},
       {"installed without starter presets", false, false, nullptr, false, 0},
-      {"the runner seeds nothing", false, true, "folder", true, 0},
+      {"the runner reads the starter presets and seeds nothing", false, true, "folder", true, 1},
       {"files beside the executable", true, true, nullptr, false, 0},
   };
   const char* saved_xdg = std::getenv("XDG_CONFIG_HOME");
@@ -269,12 +269,14 @@ TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHa
       EXPECT_EQ(presets.Count(), c.presets);
       if (c.presets > 0) {
         EXPECT_EQ(ShortString(presets.At(0).Name), "Starter");
+      }
+      if (c.presets > 0 && !c.read_only) {
         EXPECT_EQ(Read("config/veskor/presets.dat"), starter_bytes);
       }
       if (c.existing && std::string(c.existing) == "link") {
         EXPECT_TRUE(fs::is_symlink(user + "presets.dat"));
       }
-      if ((!c.existing || std::string(c.existing) == "folder") && c.presets == 0) {
+      if ((!c.existing || std::string(c.existing) == "folder") && (c.presets == 0 || c.read_only)) {
         EXPECT_FALSE(fs::exists(files.dir() + "presets.dat"));
       }
     });
@@ -287,27 +289,78 @@ TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHa
   }
 }
 
-TEST_F(ProgramFilesTest, AReadOnlyFolderReportsEveryFailedSaveAndKeepsItsFiles) {
+// A read-only folder with a lock file is claimed and every save reports its failure; without
+// one no lock can be shared with the folder's other users, and nothing is saved.
+TEST_F(ProgramFilesTest, AReadOnlyFolderKeepsItsFiles) {
   const std::string table = "True,-1,NONE,Digits,0,0,0,-1\r\n";
   Write("grid.cfg", table);
-  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                            fs::perms::group_exec | fs::perms::others_read |
-                            fs::perms::others_exec);
-  testing::AsOrdinaryUser([&] {
+  for (const bool lock_file : {true, false}) {
+    SCOPED_TRACE(lock_file ? "with a lock file" : "without a lock file");
+    fs::permissions(dir_, fs::perms::owner_all);
+    fs::remove(dir_ + kFolderLockFileName);
+    if (lock_file) FolderLock().TryTake(dir_);
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read |
+                              fs::perms::others_exec);
+    testing::AsOrdinaryUser([&] {
+      ProgramFiles files(dir_);
+      ASSERT_EQ(files.dir(), dir_);
+      EXPECT_EQ(files.TakeFolder(),
+                lock_file ? FolderLock::Outcome::kTaken : FolderLock::Outcome::kUnavailable);
+      files.LoadPresets(presets_);
+      files.LoadTable(table_, presets_);
+      EXPECT_EQ(Utf16ToUtf8(TableLine(table_, 0, u',')), "True,-1,NONE,Digits,0,0,0,-1");
+      const std::vector<std::string> failures = files.SaveAll("%s", table_, presets_);
+      ASSERT_EQ(failures.size(), lock_file ? 3u : 0u);
+      if (!lock_file) return;
+      EXPECT_EQ(failures[0], "Unable to write to " + dir_ + "config.ini");
+      EXPECT_EQ(failures[1], "File access denied");
+      EXPECT_NE(failures[2].find("presets.dat"), std::string::npos) << failures[2];
+    });
+    EXPECT_EQ(Read("grid.cfg"), table);
+  }
+}
+
+// presets.dat cut inside a record loads its whole records; the file as it was is kept beside it
+// before shut-down saves the whole ones. The runner names a folder at its name as the reason.
+TEST_F(ProgramFilesTest, APresetFileWithABrokenTailIsKeptBeforeTheSave) {
+  TPreset preset = NewPreset();
+  SetShortString(preset.Name, "Kept");
+  const std::string record(reinterpret_cast<const char*>(&preset), sizeof preset);
+  for (const size_t records : {0, 12}) {
+    SCOPED_TRACE(records);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    std::string bytes;
+    for (size_t i = 0; i < records; ++i) bytes += record;
+    bytes += std::string(records == 0 ? 100 : 500, 'x');
+    Write("presets.dat", bytes);
     ProgramFiles files(dir_);
-    ASSERT_EQ(files.dir(), dir_);
-    EXPECT_TRUE(files.TakeFolder());  // no lock file can be made: the folder itself is locked
+    ASSERT_EQ(files.TakeFolder(), FolderLock::Outcome::kTaken);
+    const std::string notice = files.LoadPresets(presets_);
+    EXPECT_EQ(presets_.Count(), static_cast<int>(records));
+    std::vector<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("presets.dat.broken-", 0) == 0) kept.push_back(name);
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(Read(kept[0]), bytes);
+    EXPECT_NE(notice.find(kept[0]), std::string::npos) << notice;
+    EXPECT_TRUE(files.SaveAll("%s", table_, presets_).empty());
+    EXPECT_EQ(Read("presets.dat").size(), records * sizeof(TPreset));
+    EXPECT_EQ(Read(kept[0]), bytes);
+  }
+  fs::remove_all(dir_ + "presets.dat");
+  fs::create_directory(dir_ + "presets.dat");
+  ProgramFiles files(dir_, /*read_only=*/true);
+  try {
     files.LoadPresets(presets_);
-    files.LoadTable(table_, presets_);
-    EXPECT_EQ(Utf16ToUtf8(TableLine(table_, 0, u',')), "True,-1,NONE,Digits,0,0,0,-1");
-    const std::vector<std::string> failures = files.SaveAll("%s", table_, presets_);
-    ASSERT_EQ(failures.size(), 3u);
-    EXPECT_EQ(failures[0], "Unable to write to " + dir_ + "config.ini");
-    EXPECT_EQ(failures[1], "File access denied");
-    EXPECT_NE(failures[2].find("presets.dat"), std::string::npos) << failures[2];
-  });
-  fs::permissions(dir_, fs::perms::owner_all);
-  EXPECT_EQ(Read("grid.cfg"), table);
+    ADD_FAILURE() << "a folder loaded as presets";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"" + dir_ + "presets.dat\". Is a directory");
+  }
 }
 
 // A second instance in the folder is refused and leaves alone what the first may be writing;
@@ -317,16 +370,16 @@ TEST_F(ProgramFilesTest, StaleTemporariesAreRemovedOnlyByTheInstanceThatTakesThe
   Write(".grid.cfg.keep", "not ours");
   {
     ProgramFiles holder(dir_);
-    ASSERT_TRUE(holder.TakeFolder());
+    ASSERT_EQ(holder.TakeFolder(), FolderLock::Outcome::kTaken);
     // The holder's saves in progress.
     for (const char* name : stale) Write(name, std::string(100, 's'));
     ProgramFiles second(dir_);
-    EXPECT_FALSE(second.TakeFolder());
+    EXPECT_EQ(second.TakeFolder(), FolderLock::Outcome::kHeldElsewhere);
     for (const char* name : stale) EXPECT_TRUE(fs::exists(dir_ + name)) << name;
   }
   // The holder was killed in the middle of its saves; the next start cleans up.
   ProgramFiles files(dir_);
-  EXPECT_TRUE(files.TakeFolder());
+  EXPECT_EQ(files.TakeFolder(), FolderLock::Outcome::kTaken);
   for (const char* name : stale) EXPECT_FALSE(fs::exists(dir_ + name)) << name;
   EXPECT_TRUE(fs::exists(dir_ + ".grid.cfg.keep"));
   EXPECT_TRUE(fs::exists(dir_ + ".veskor.lock"));

@@ -116,7 +116,10 @@ std::string ReadWholeFile(const std::string& path, bool exclusive) {
   struct stat info {};
   if (::fstat(file.fd, &info) != 0)
     throw FileOperationError(FileOperationError::Stage::kOpen, errno);
-  if (!S_ISREG(info.st_mode)) throw FileOperationError(FileOperationError::Stage::kOpen, EINVAL);
+  if (!S_ISREG(info.st_mode)) {
+    throw FileOperationError(FileOperationError::Stage::kOpen,
+                             S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+  }
   if (exclusive && !LockWithRetry(file.fd)) {
     throw FileOperationError(FileOperationError::Stage::kOpen, errno);
   }

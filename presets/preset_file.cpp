@@ -15,9 +15,9 @@ std::string PathMessage(const char* message_template, const std::string& path, i
 
 }  // namespace
 
-void LoadPresets(PresetList& list, const std::string& path) {
+size_t LoadPresets(PresetList& list, const std::string& path) {
   list.ClearPresets();
-  if (!FileExists(path)) return;
+  if (!FileExists(path)) return 0;
   std::string bytes;
   try {
     // Opened without sharing: the lock keeps another instance from saving it meanwhile.
@@ -33,6 +33,7 @@ void LoadPresets(PresetList& list, const std::string& path) {
     list.Append(preset);
   }
   list.AnnounceChange();
+  return bytes.size() % sizeof(TPreset);
 }
 
 void SavePresets(const PresetList& list, const std::string& path) {

@@ -15,8 +15,9 @@ inline constexpr const char* kStreamWriteErrorMessage = "Stream write error";
 
 // Replaces the list by the file's records (a trailing piece shorter than a record is ignored)
 // and announces the change whenever the file exists. Without a file the list stays empty and
-// nothing is announced. Raises "Cannot open file ..." or "Stream read error".
-void LoadPresets(PresetList& list, const std::string& path);
+// nothing is announced. Raises "Cannot open file ..." or "Stream read error". Returns the bytes
+// of the trailing piece: 0 when the file held whole records only.
+size_t LoadPresets(PresetList& list, const std::string& path);
 
 // Writes every record; an empty list gives a file of 0 bytes. The file is replaced atomically,
 // so a failure leaves the earlier file whole. Raises "Cannot create file ..." or "Stream write

@@ -210,21 +210,28 @@ void TfrmMain::FormCreate(const QString& exe_dir) {
     if (exe_dir_.empty() || exe_dir_.back() != '/') exe_dir_.push_back('/');
   });
   Guarded(this, [&] { files_ = std::make_unique<ProgramFiles>(exe_dir_); });
-  if (files_ && !files_->TakeFolder()) {
+  const FolderLock::Outcome claim = files_ ? files_->TakeFolder() : FolderLock::Outcome::kTaken;
+  std::string dir = files_ ? files_->dir() : std::string();
+  if (dir.size() > 1) dir.pop_back();
+  const auto show = [](const std::string& text) {
+    ShowMessageBox(nullptr, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  };
+  if (claim == FolderLock::Outcome::kHeldElsewhere) {
     // That window saves its presets, table and format at its end: whatever this one saved
     // would be overwritten, or would overwrite that window's.
-    std::string dir = files_->dir();
-    if (dir.size() > 1) dir.pop_back();
     files_.reset();
     refused_ = true;
-    const std::string text = Substitute(kAlreadyRunningMessage, dir);
-    ShowMessageBox(nullptr, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    show(Substitute(kAlreadyRunningMessage, dir));
     return;
   }
+  // Another user's window may hold the files unseen: this one reads them and saves nothing.
+  if (claim == FolderLock::Outcome::kUnavailable) show(Substitute(kCannotLockMessage, dir));
   // The list's change notice fills the Presets page and the Preset column's choices.
+  std::string notice;
   Guarded(this, [&] {
-    if (files_) files_->LoadPresets(presets_);
+    if (files_) notice = files_->LoadPresets(presets_);
   });
+  if (!notice.empty()) show(notice);
   Guarded(this, [] { FillAlgorithms(); });
   Guarded(this, [&] {
     if (files_) {
