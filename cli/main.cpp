@@ -7,6 +7,7 @@
 
 #include "cli/cli_host.h"
 #include "cli/options.h"
+#include "cli/summary_table.h"
 #include "cli/terminal_text.h"
 #include "engine/algorithms.h"
 #include "engine/key_summary.h"
@@ -62,35 +63,6 @@ std::string ErrorText(const std::exception& e) {
   return EscapeForTerminal(e.what());
 }
 
-// A score with at most two decimals and no trailing zeros: 12.5, 3, 0.07.
-std::string ScoreText(double score) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", score);
-  std::string shown = text;
-  while (shown.back() == '0') shown.pop_back();
-  if (shown.back() == '.') shown.pop_back();
-  return shown;
-}
-
-// The keys of every row that ran, best first, as tab-separated UTF-8 on standard output.
-void PrintSummary(const std::vector<RowOutcome>& outcomes) {
-  std::printf("algo\tkey\tscore\tlines\tchars\tlongest\tbest\n");
-  for (const RowOutcome& outcome : outcomes) {
-    if (!outcome.summary || !outcome.search) continue;
-    const RowSummary& summary = *outcome.summary;
-    const std::string algorithm = EscapeForTerminal(Cp1251ToUtf8(outcome.search->algorithm.Name));
-    for (int key : summary.ShownKeys(outcome.search->algorithm.Unkeyed(), outcome.key)) {
-      const KeySummary& strings = summary[key];
-      std::printf("%s\t%d\t%s\t%llu\t%llu\t%llu\t%s\n", algorithm.c_str(), key,
-                  ScoreText(strings.Score()).c_str(),
-                  static_cast<unsigned long long>(strings.Count()),
-                  static_cast<unsigned long long>(strings.TotalLength()),
-                  static_cast<unsigned long long>(strings.Longest()),
-                  SummaryText(strings.BestText(), KeySummary::kTextBytes).c_str());
-    }
-  }
-}
-
 int Main(const std::vector<std::string>& arguments) {
   CliOptions options;
   try {
@@ -140,7 +112,7 @@ int Main(const std::vector<std::string>& arguments) {
     host.PrintLine(ErrorText(e));
     return 1;
   }
-  if (options.summary) PrintSummary(host.outcomes());
+  if (options.summary) std::fputs(SummaryTable(host.outcomes()).c_str(), stdout);
   return host.AllCompleted() ? 0 : 1;
 }
 

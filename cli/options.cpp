@@ -23,10 +23,12 @@ const char* const kUsage =
     "and the format of DIR/config.ini (DIR: the folder of veskor-scan). With --algo, runs one\n"
     "task: every key from 1 to 255 unless --key is given. Logs are written beside FILE as\n"
     "FILE_ALGO.log, or to standard output with --stdout. --list prints the table's rows.\n"
-    "N is a whole number from 0 to 255 (--min defaults to 7, --max to 0, no upper limit).\n"
+    "--min N and --max N take a whole number from 0 to 255 (--min defaults to 7, --max to 0,\n"
+    "no upper limit).\n"
     "--summary: instead of lines, the keys of every task ranked by how much their strings\n"
     "look like text, as tab-separated columns algo, key, score, lines, chars, longest, best.\n"
-    "--jobs N: the threads the scan may use (default: every core; 1: this thread alone);\n"
+    "--jobs N: the threads the scan may use, 1 to 1024 (default: every core; 1: this thread\n"
+    "alone);\n"
     "the lines and logs are the same for every N.\n";
 
 namespace {

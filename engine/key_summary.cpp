@@ -2,6 +2,7 @@
 #include "engine/key_summary.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace veskor {
 
@@ -101,6 +102,15 @@ uint64_t RowSummary::ShownCount(bool unkeyed, std::optional<int> row_key) const 
   uint64_t count = 0;
   for (int key : ShownKeys(unkeyed, row_key)) count += (*this)[key].Count();
   return count;
+}
+
+std::string ScoreText(double score) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", score);
+  std::string shown = text;
+  while (shown.back() == '0') shown.pop_back();
+  if (shown.back() == '.') shown.pop_back();
+  return shown;
 }
 
 }  // namespace veskor

@@ -104,4 +104,7 @@ class RowSummary {
   std::array<KeySummary, 256> keys_;
 };
 
+// A key's score as people read it: at most two decimals, no trailing zeros (12.5, 3, 0.07).
+std::string ScoreText(double score);
+
 }  // namespace veskor

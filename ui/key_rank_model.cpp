@@ -18,7 +18,7 @@ QString BestStringsText(const KeySummary& key) {
   for (const BestString& best : key.Best()) {
     lines << QStringLiteral("0x%1  %2  %3")
                  .arg(QString::number(best.position, 16).toUpper())
-                 .arg(ScoreText(best.score))
+                 .arg(QString::fromStdString(ScoreText(best.score)))
                  .arg(ShownText(best.text, best.length, KeyRankModel::kShownCharacters));
   }
   return lines.join(QLatin1Char('\n'));
@@ -28,7 +28,8 @@ QString BestStringsText(const KeySummary& key) {
 
 QString KeyFiguresText(const KeySummary& key) {
   return QStringLiteral("score %1; %2, %3 characters, the longest %4")
-      .arg(ScoreText(key.Score()), StringCountText(static_cast<int64_t>(key.Count())),
+      .arg(QString::fromStdString(ScoreText(key.Score())),
+           StringCountText(static_cast<int64_t>(key.Count())),
            GroupedNumber(static_cast<int64_t>(key.TotalLength())),
            GroupedNumber(static_cast<int64_t>(key.Longest())));
 }
@@ -67,7 +68,7 @@ QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
         case kKeyColumn:
           return KeyText(keys_[index.row()]);
         case kScoreColumn:
-          return ScoreText(key.Score());
+          return QString::fromStdString(ScoreText(key.Score()));
         case kStringsColumn:
           return GroupedNumber(static_cast<int64_t>(key.Count()));
         default: {

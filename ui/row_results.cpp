@@ -27,15 +27,6 @@ QString KeyText(int key) {
       .arg(QString::number(key, 16).toUpper().rightJustified(2, QLatin1Char('0')));
 }
 
-QString ScoreText(double score) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", score);
-  QString shown = QString::fromLatin1(text);
-  while (shown.endsWith(QLatin1Char('0'))) shown.chop(1);
-  if (shown.endsWith(QLatin1Char('.'))) shown.chop(1);
-  return shown;
-}
-
 QString BestKeysText(const RowResult& result) {
   if (result.key || result.Unkeyed() || !result.summary) return QString();
   QStringList keys;

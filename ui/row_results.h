@@ -35,8 +35,6 @@ struct RowResult {
 
 // "90 (0x5A)".
 QString KeyText(int key);
-// A key's score with at most two decimals and no trailing zeros, as veskor-scan prints it.
-QString ScoreText(double score);
 // The Result cell's words after the count for an all-keys row: "best keys 90 (0x5A), 122 (0x7A),
 // 27 (0x1B)": up to three keys whose score is above 0, or empty when none is (or the row had
 // one key, or is NONE).

@@ -1,0 +1,16 @@
+// The ranking that --summary prints: every row's keys, best first, as tab-separated UTF-8.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/analysis_run.h"
+
+namespace veskor {
+
+// A header line of the column names, then one line per listed key of every row that scanned
+// its whole input, rows in the order given. A row whose input could not be read to its end has
+// no lines: a ranking of part of a file would read as the ranking of all of it.
+std::string SummaryTable(const std::vector<RowOutcome>& outcomes);
+
+}  // namespace veskor
