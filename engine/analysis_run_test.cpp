@@ -15,6 +15,7 @@
 #include "engine/regexp/regexp_error.h"
 #include "engine/scan_context.h"
 #include "files/io_error.h"
+#include "files/ordinary_user.h"
 #include "files/replace_file.h"
 #include "presets/preset.h"
 #include "text/cp1251.h"
@@ -378,11 +379,11 @@ TEST_F(RunTest, LogErrors) {
     fs::remove(log);
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
-  if (::geteuid() != 0) {  // root writes anywhere
-    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_THROW(RunAnalysis(table_, presets_, host_), IoError);
-    fs::permissions(dir_, fs::perms::owner_all);
-  }
+  // A folder that no one but root may write.
+  fs::permissions(dir_, fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
+                                           fs::perms::others_write));
+  testing::AsOrdinaryUser([&] { EXPECT_THROW(RunAnalysis(table_, presets_, host_), IoError); });
+  fs::permissions(dir_, fs::perms::owner_all);
 }
 
 TEST_F(RunTest, ALogNameThatIsAHardLinkLeavesTheOtherFileWhole) {

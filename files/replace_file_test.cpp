@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "files/ordinary_user.h"
+
 namespace veskor {
 namespace {
 
@@ -67,19 +69,24 @@ TEST_F(ReplaceFileTest, FailedWritesLeaveTheOldFileWhole) {
 }
 
 TEST_F(ReplaceFileTest, ReadOnlyFolderOrFileRefusesTheSave) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
   ReplaceFile(path_, "old");
+  // A file that no one but root may write, in a folder that everyone may write.
   ::chmod(path_.c_str(), 0444);
-  EXPECT_THROW(ReplaceFile(path_, "new"), FileOperationError);
+  fs::permissions(dir_, fs::perms::all);
+  testing::AsOrdinaryUser([&] { EXPECT_THROW(ReplaceFile(path_, "new"), FileOperationError); });
   EXPECT_EQ(Read(), "old");
-  ::chmod(path_.c_str(), 0644);
-  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-  try {
-    ReplaceFile(path_, "new");
-    FAIL() << "no error";
-  } catch (const FileOperationError& e) {
-    EXPECT_EQ(e.stage(), FileOperationError::Stage::kCreate);
-  }
+  // A file that everyone may write, in a folder that no one but root may write.
+  ::chmod(path_.c_str(), 0666);
+  fs::permissions(dir_, fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
+                                           fs::perms::others_write));
+  testing::AsOrdinaryUser([&] {
+    try {
+      ReplaceFile(path_, "new");
+      FAIL() << "no error";
+    } catch (const FileOperationError& e) {
+      EXPECT_EQ(e.stage(), FileOperationError::Stage::kCreate);
+    }
+  });
   EXPECT_EQ(Read(), "old");
 }
 

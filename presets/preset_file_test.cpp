@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "files/ordinary_user.h"
 #include "files/replace_file.h"
 
 namespace veskor {
@@ -134,16 +135,17 @@ TEST_F(PresetFileTest, FailedSavesLeaveTheEarlierFile) {
 }
 
 TEST_F(PresetFileTest, AFileThatCannotBeOpenedFailsWithItsPathAndReason) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root opens any file";
   Write(Record(NewPreset()));
   fs::permissions(path_, fs::perms::none);
-  try {
-    LoadPresets(list_, path_);
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.what(), "Cannot open file \"" + path_ + "\". Permission denied");
-  }
-  EXPECT_EQ(list_.Count(), 0);
+  testing::AsOrdinaryUser([&] {
+    try {
+      LoadPresets(list_, path_);
+      FAIL() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), "Cannot open file \"" + path_ + "\". Permission denied");
+    }
+    EXPECT_EQ(list_.Count(), 0);
+  });
 }
 
 TEST_F(PresetFileTest, AFileLockedByAnotherInstanceCannotBeOpened) {

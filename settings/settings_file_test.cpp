@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "files/ordinary_user.h"
 #include "files/replace_file.h"
 #include "report/report_format.h"
 
@@ -120,20 +121,24 @@ TEST_F(SettingsFileTest, FailedSavesNameThePathAndKeepTheFile) {
 }
 
 TEST_F(SettingsFileTest, ReadOnlyFilesAndFoldersFailTheSave) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders and files";
   const std::string earlier = "[Config]\r\nFormatStr=%s\r\n";
+  const fs::perms read_only =
+      fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write);
   Write(earlier);
+  // A file that no one but root may write, in a folder that everyone may write.
   ::chmod(path_.c_str(), 0444);
-  ExpectSaveFails(path_);
+  fs::permissions(dir_, fs::perms::all);
+  testing::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
   EXPECT_EQ(Read(), earlier);
-  ::chmod(path_.c_str(), 0644);
-  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-  ExpectSaveFails(path_);
+  // A file that everyone may write, in a folder that no one but root may write.
+  ::chmod(path_.c_str(), 0666);
+  fs::permissions(dir_, read_only);
+  testing::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
   EXPECT_EQ(Read(), earlier);
   fs::permissions(dir_, fs::perms::owner_all);
   fs::remove(path_);
-  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-  ExpectSaveFails(path_);
+  fs::permissions(dir_, read_only);
+  testing::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
   EXPECT_FALSE(fs::exists(path_));
 }
 

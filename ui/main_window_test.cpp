@@ -109,7 +109,7 @@ class MainWindowTest : public QObject {
     exe_dir_ = std::make_unique<QTemporaryDir>();
     window_ = std::make_unique<TfrmMain>(nullptr, exe_dir_->path());
     window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get(), 60000));
   }
   void cleanup() {
     window_.reset();
@@ -304,7 +304,7 @@ class MainWindowTest : public QObject {
 
   void TabOrderRunsFromThePathIntoThePages() {
     QApplication::setActiveWindow(window_.get());
-    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QVERIFY(QTest::qWaitForWindowActive(window_.get(), 60000));
     auto* path = Find<QLineEdit>("edPath");
     path->setFocus();
     QTest::keyClick(path, Qt::Key_Tab);

@@ -119,7 +119,7 @@ class PresetPageTest : public QObject {
     page_->SetChoicesHandler([this](const Choices& choices) { choices_.push_back(choices); });
     choices_.clear();
     page_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(page_.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(page_.get(), 60000));
   }
   void cleanup() {
     page_.reset();
@@ -439,7 +439,7 @@ class PresetPageTest : public QObject {
 
   void LeavingASpinFieldDropsDigitsThatEnterDidNotTake() {
     page_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(page_.get()));
+    QVERIFY(QTest::qWaitForWindowActive(page_.get(), 60000));
     Click("btnAddPreset");
     const struct {
       const char* name;
@@ -562,7 +562,7 @@ class PresetPageTest : public QObject {
 
   void TabGoesNameAlphabetMinMaxExpression() {
     page_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(page_.get()));
+    QVERIFY(QTest::qWaitForWindowActive(page_.get(), 60000));
     const char* order[] = {"lbPresets", "btnAddPreset", "btnDelPreset", "edName",   "mmAlphabet",
                            "spinMin",   "spinMax",      "mmRegExp",     "btnClear", "lbPresets"};
     Find<QWidget>(order[0])->setFocus();

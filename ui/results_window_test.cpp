@@ -214,7 +214,7 @@ class ResultsWindowTest : public QObject {
     auto* keys = Find<QTableView>(results, "KeyGrid");
     QCOMPARE(keys->model()->index(0, 0).data().toString(), QString("90 (0x5A)"));
     QCOMPARE(results->SelectedKey(), kTrueKey);
-    QTRY_VERIFY(Complete(results));
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     // Every string of the key, in the log's order, at the log's positions.
     const QStringList lines = LogLines(Log(), kTrueKey);
     QVERIFY(lines.size() > 20);
@@ -231,7 +231,7 @@ class ResultsWindowTest : public QObject {
     const int other = keys->model()->index(1, 0).data().toString().section(' ', 0, 0).toInt();
     results->SelectKey(other);
     QCOMPARE(results->SelectedKey(), other);
-    QTRY_VERIFY(Complete(results));
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     QStringList other_texts;
     for (const QString& line : LogLines(Log(), other)) other_texts << ShownLineText(line);
     QCOMPARE(ListedTexts(results), other_texts);
@@ -290,7 +290,7 @@ class ResultsWindowTest : public QObject {
       QVERIFY(!Find<QPushButton>(results, "btnSave")->isEnabled());
       return;
     }
-    QTRY_VERIFY(Complete(results));
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     QStringList expected;
     for (const QString& line : LogLines(Log(), kTrueKey)) {
       if (LineText(line).contains(QRegularExpression(pattern))) expected << ShownLineText(line);
@@ -304,7 +304,7 @@ class ResultsWindowTest : public QObject {
   void CopyPutsTheSelectedLinesOnTheClipboard() {
     RunOver(HiddenText());
     ResultsWindow* results = OpenRow(0);
-    QTRY_VERIFY(Complete(results));
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     const QStringList lines = LogLines(Log(), kTrueKey);
     auto* grid = Find<QTableView>(results, "StringGrid");
     QItemSelectionModel* selection = grid->selectionModel();
@@ -376,7 +376,7 @@ class ResultsWindowTest : public QObject {
     ResultsWindow* results = OpenRow(2);
     QCOMPARE(Find<QTableView>(results, "KeyGrid")->model()->rowCount(), 1);
     QCOMPARE(results->SelectedKey(), 1);
-    QTRY_VERIFY(Complete(results));
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     QCOMPARE(results->strings()->rowCount(), LogLines(InDir("input.bin_NONE.log"), 1).size());
   }
 
@@ -385,7 +385,7 @@ class ResultsWindowTest : public QObject {
     QPointer<ResultsWindow> results = OpenRow(0);
     QVERIFY(results);
     Find<QPushButton>(window_.get(), "btnReset")->click();
-    QTRY_VERIFY(results.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(results.isNull(), 60000);
     QCOMPARE(window_->results().size(), size_t{0});
     QCOMPARE(window_->ShowResults(0), nullptr);
   }
@@ -398,7 +398,7 @@ class ResultsWindowTest : public QObject {
     for (char& byte : program) byte = static_cast<char>(byte ^ kTrueKey);
     RunOver(program, "ls.xor");
     ResultsWindow* results = OpenRow(0);
-    QTRY_VERIFY(Complete(results));
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(results->grab().save(QDir(folder).filePath("results-window.png")));
   }

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -49,7 +50,8 @@ bool Catches(qint64 pid, int signal_number) {
 }
 
 bool WaitUntilCatching(const QProcess& process, int signal_number) {
-  for (int attempt = 0; attempt < 1000 && process.state() == QProcess::Running; ++attempt) {
+  const QDeadlineTimer deadline(60000);
+  while (process.state() == QProcess::Running && !deadline.hasExpired()) {
     if (Catches(process.processId(), signal_number)) return true;
     QTest::qWait(20);
   }
@@ -127,12 +129,12 @@ class SessionEndTest : public QObject {
     xvfb.start(server, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
     QVERIFY(xvfb.waitForStarted());
     QByteArray number;
-    while (!number.contains('\n') && xvfb.waitForReadyRead(30000)) number += xvfb.readAll();
+    while (!number.contains('\n') && xvfb.waitForReadyRead(60000)) number += xvfb.readAll();
     QVERIFY2(number.contains('\n'), "Xvfb gave no display");
     QProcess program;
     StartProgram(program, "xcb", ":" + QString::fromLatin1(number.trimmed()));
     xvfb.terminate();
-    QVERIFY(xvfb.waitForFinished(30000));
+    QVERIFY(xvfb.waitForFinished(60000));
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);  // Qt's exit(), no crash
     VerifyFirstSessionSaved();
@@ -170,12 +172,17 @@ class SessionEndTest : public QObject {
     window.findChild<QLineEdit*>("edPath")->setText(InDir("big.bin"));
     bool running_at_signal = false;
     bool visible_after_signal = false;
-    QTimer::singleShot(300, this, [&] {
+    // The signal comes with the first events that the run processes; the close request it
+    // makes sets the stop flag.
+    QTimer signaller;
+    connect(&signaller, &QTimer::timeout, this, [&] {
+      signaller.stop();
       running_at_signal = window.running();
       ::raise(SIGTERM);
-      QTest::qWait(100);  // the request is taken in this wait
+      QTRY_VERIFY_WITH_TIMEOUT(veskor::StopRequested.load(), 60000);
       visible_after_signal = window.isVisible();
     });
+    signaller.start(0);
     window.findChild<QPushButton*>("btnAnalyze")->click();
     QVERIFY(running_at_signal);
     QVERIFY(visible_after_signal);  // the window waited for the run
@@ -193,7 +200,7 @@ class SessionEndTest : public QObject {
     QMessageBox box(QMessageBox::Information, "Veskor", "open", QMessageBox::Ok, &window);
     bool answered_by_hand = false;
     QTimer::singleShot(0, this, [] { ::raise(SIGHUP); });
-    QTimer::singleShot(30000, &box, [&] {
+    QTimer::singleShot(60000, &box, [&] {
       answered_by_hand = true;
       box.accept();
     });

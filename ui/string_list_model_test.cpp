@@ -137,7 +137,7 @@ class StringListModelTest : public QObject {
               QCOMPARE(model.index(last, StringListModel::kPositionColumn).data().toString(),
                        QString::number(expected[last].position));
             });
-    QTRY_VERIFY(model.state() == State::kComplete);
+    QTRY_VERIFY_WITH_TIMEOUT(model.state() == State::kComplete, 60000);
     QCOMPARE(model.found(), static_cast<uint64_t>(expected.size()));
     QCOMPARE(model.progress(), 1.0);
     VerifyRows(model, expected);
@@ -177,7 +177,7 @@ class StringListModelTest : public QObject {
         if (QFileInfo(path_).size() == static_cast<qint64>(search_->stamp.size)) change();
       });
     }
-    QTRY_COMPARE(int(model.state()), state);
+    QTRY_COMPARE_WITH_TIMEOUT(int(model.state()), state, 60000);
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(model.StringAt(0), nullptr);
     QVERIFY(!model.Finish());

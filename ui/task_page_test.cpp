@@ -37,7 +37,7 @@ struct Fixture {
 
   Fixture() {
     page.show();
-    if (!QTest::qWaitForWindowExposed(&page)) qWarning("the page was not exposed");
+    if (!QTest::qWaitForWindowExposed(&page, 60000)) qWarning("the page was not exposed");
   }
   // Rows with these keys, all XOR8 and checked; no row selected by the table's own rules
   // (SelectedRow is 0 after ClearTasks).
@@ -434,7 +434,7 @@ class TaskPageTest : public QObject {
     QCOMPARE(combo->currentText(), QString("XOR8"));
     QTest::keyClick(combo, Qt::Key_End);  // picking an entry ends the edit
     QCOMPARE(FromU16(f.table.Text(NxAlgoColumn, 1)), QString("NONEW"));
-    QTRY_VERIFY(f.grid->viewport()->findChild<QComboBox*>() == nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(f.grid->viewport()->findChild<QComboBox*>() == nullptr, 60000);
     QCOMPARE(FromU16(f.table.Text(NxAlgoColumn, 0)), QString("XOR8"));
   }
 
@@ -449,7 +449,7 @@ class TaskPageTest : public QObject {
     QCOMPARE(combo->itemText(0), QString("Latin"));
     QCOMPARE(combo->currentText(), QString("Digits"));
     QTest::keyClick(combo, Qt::Key_Escape);
-    QTRY_VERIFY(f.grid->viewport()->findChild<QComboBox*>() == nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(f.grid->viewport()->findChild<QComboBox*>() == nullptr, 60000);
 
     // A cell keeps a name that is no longer among the entries until an entry is picked.
     f.page.SetPresetChoices({"\xCA\xE8\xF0"});  // "Кир" in Windows-1251
@@ -471,7 +471,7 @@ class TaskPageTest : public QObject {
     QVERIFY(edit);
     QTest::keyClicks(edit, "0x7F");
     QTest::keyClick(edit, Qt::Key_Return);
-    QTRY_COMPARE(FromU16(f.table.Text(NxKeyColumn, 0)), QString("0x7F"));
+    QTRY_COMPARE_WITH_TIMEOUT(FromU16(f.table.Text(NxKeyColumn, 0)), QString("0x7F"), 60000);
     QTest::ignoreMessage(QtWarningMsg, "edit: editing failed");
     QVERIFY(f.OpenEditor<QLineEdit>(0, NxResultColumn) == nullptr);
   }
@@ -497,7 +497,7 @@ class TaskPageTest : public QObject {
     const QPoint at = f.CellCentre(2, NxGotoColumn);
     QHelpEvent help(QEvent::ToolTip, at, f.grid->viewport()->mapToGlobal(at));
     QCoreApplication::sendEvent(f.grid->viewport(), &help);
-    QTRY_COMPARE(QToolTip::text(), QString("/tmp/in.bin_XOR8.log"));
+    QTRY_COMPARE_WITH_TIMEOUT(QToolTip::text(), QString("/tmp/in.bin_XOR8.log"), 60000);
     QToolTip::hideText();
   }
 
@@ -532,7 +532,7 @@ class TaskPageTest : public QObject {
     const QPoint at = f.CellCentre(0, NxImageColumn);
     QHelpEvent help(QEvent::ToolTip, at, f.grid->viewport()->mapToGlobal(at));
     QCoreApplication::sendEvent(f.grid->viewport(), &help);
-    QTRY_COMPARE(QToolTip::text(), QString(kReason));
+    QTRY_COMPARE_WITH_TIMEOUT(QToolTip::text(), QString(kReason), 60000);
     QToolTip::hideText();
   }
 

@@ -23,11 +23,13 @@
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
 
 #include "engine/scan_context.h"
+#include "engine/scanner.h"
 #include "presets/preset.h"
 #include "presets/preset_file.h"
 #include "tasks/table_file.h"
@@ -93,6 +95,26 @@ std::string DenseAlphabet() {
   std::string dense;
   for (int c = 0x20; c < 0x7F; ++c) dense.push_back(static_cast<char>(c));
   return dense;
+}
+
+// An expression that asks for a last "b": short strings that end so pass at once, and on "b"
+// and 3000 "a", or on "a" and 3000 "b", its search goes on for hours.
+constexpr const char* kHeldExpression = "(.*)(.*)(.*)\\1\\2\\3b$";
+
+// With kHeldExpression, a row that does not end until it is stopped: the first block of the
+// run's search holds strings "ab" stored under XOR8 key 7, and the second opens with one of the
+// endless strings under key 7 and the other under key 4. The progress of key 7 alone stays at
+// the first block's end, that of all keys at key 3: strictly between 0 and 100.
+QByteArray HeldInput() {
+  const qsizetype block = static_cast<qsizetype>(veskor::ScanOptions().segment_bytes);
+  QByteArray plain(2 * block, '\0');
+  for (qsizetype at = 0; at + 64 <= block; at += 64) {
+    plain[at] = 'a';
+    plain[at + 1] = 'b';
+  }
+  plain.replace(block, 3001, "b" + QByteArray(3000, 'a'));
+  for (char& byte : plain) byte = static_cast<char>(byte ^ 7);
+  return plain;
 }
 
 // Whether this process still holds a descriptor on the file.
@@ -193,9 +215,13 @@ class WindowTest : public QObject {
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier,
                       grid->visualRect(index).center());
   }
-  // A row over the big file; an expression that every string passes makes it slower.
-  void SetUpBigRun(const char* key, const char* expression = "") {
-    QFile::copy(big_file_, InDir("big.bin"));
+  // A row over big.bin: a copy of the big file, or `input` when one is given.
+  void SetUpBigRun(const char* key, const char* expression = "", const QByteArray& input = {}) {
+    if (input.isEmpty()) {
+      QFile::copy(big_file_, InDir("big.bin"));
+    } else {
+      WriteBytes(InDir("big.bin"), input);
+    }
     veskor::TPreset dense = MakePreset("Dense", DenseAlphabet(), 1);
     veskor::SetShortString(dense.RegExp, expression);
     WriteSession(Dir(), {dense}, {{true, "XOR8", "Dense", key}});
@@ -571,7 +597,7 @@ class WindowTest : public QObject {
       const QRect cell = grid->visualRect(grid->model()->index(row, veskor::NxImageColumn));
       QHelpEvent help(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
       QCoreApplication::sendEvent(grid->viewport(), &help);
-      QTRY_COMPARE(QToolTip::text(), messages[row]);
+      QTRY_COMPARE_WITH_TIMEOUT(QToolTip::text(), messages[row], 60000);
       QToolTip::hideText();
     }
     QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, 2), veskor::kStatusDone);
@@ -591,13 +617,25 @@ class WindowTest : public QObject {
   }
   void StopDuringARowEndsItAsStopped() {
     QFETCH(QString, key);
-    // One key writes the big file's lines in about half a second: an expression makes the row
-    // last long enough to be stopped.
-    SetUpBigRun(qPrintable(key), key.isEmpty() ? "" : "[ -~]");
+    SetUpBigRun(qPrintable(key), kHeldExpression, HeldInput());
     auto* viewport = Find<QTableView>("TaskGrid")->viewport();
-    int paints = 0;
+    // Whether the grid painted while the row ran with its progress strictly between 0 and 100.
+    bool painted_between = false;
+    struct PaintWatch : QObject {
+      std::function<void()> on_paint;
+      bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) on_paint();
+        return false;
+      }
+    } watch;
+    watch.on_paint = [&] {
+      const int percent = window_->tasks().WholeNumber(veskor::NxProgressColumn, 0);
+      if (window_->running() && percent > 0 && percent < 100) painted_between = true;
+    };
+    viewport->installEventFilter(&watch);
     QList<int> progress;
     QStringList infos;
+    int stop_progress = -1;
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, [&] {
       progress << window_->tasks().WholeNumber(veskor::NxProgressColumn, 0);
@@ -611,48 +649,35 @@ class WindowTest : public QObject {
       QVERIFY(!Find<QTabWidget>("tcMain")->isTabEnabled(veskor::kTabOptions));
       QVERIFY(!Find<QTabWidget>("tcMain")->isTabEnabled(veskor::kTabPreset));
       QVERIFY(Find<QTabWidget>("tcMain")->isTabEnabled(veskor::kTabTask));
-    });
-    struct PaintCounter : QObject {
-      int* count;
-      bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++*count;
-        return false;
-      }
-    } counter;
-    counter.count = &paints;
-    viewport->installEventFilter(&counter);
-    QElapsedTimer clock;
-    int stop_progress = -1;
-    // Stop is clicked at the fourth sample, while the row still runs.
-    connect(&sampler, &QTimer::timeout, this, [&] {
-      if (progress.size() != 4) return;
-      clock.start();
+      // Stop while the row still runs, once the grid has painted its progress rising.
+      if (!painted_between) return;
+      sampler.stop();
       QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
       stop_progress = window_->tasks().WholeNumber(veskor::NxProgressColumn, 0);
     });
-    sampler.start(100);
+    // The held row ends only by a stop: one that the window never gives fails the test.
+    bool gave_up = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, this, [&] {
+      gave_up = true;
+      veskor::RequestStop();
+    });
+    sampler.start(10);
+    deadline.start(60000);
     QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
-    const qint64 stop_delay = clock.elapsed();
     sampler.stop();
-    viewport->removeEventFilter(&counter);
-    // Only a stop that is never seen fails here; how fast it is seen is the benchmark's business
-    // (a timed bound would fail on a busy machine).
-    QVERIFY2(stop_delay < 10000, qPrintable(QString::number(stop_delay)));
+    deadline.stop();
+    viewport->removeEventFilter(&watch);
+    QVERIFY2(!gave_up, "the row was not stopped from the window within a minute");
     QCOMPARE(boxes_.size(), 0);
     const veskor::TaskTable& tasks = window_->tasks();
     QCOMPARE(tasks.WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusStopped);
     const int last = tasks.WholeNumber(veskor::NxProgressColumn, 0);
     QVERIFY2(last < 100, qPrintable(QString::number(last)));
     QVERIFY2(last - stop_progress <= 1, qPrintable(QString("%1 %2").arg(stop_progress).arg(last)));
-    // The progress rose while the row ran, and the grid repainted meanwhile.
-    // While the row ran, events were processed, the progress never fell and, in single-key
-    // mode where it rises within one pass, the grid repainted it.
-    QVERIFY(progress.size() >= 3);
+    // While the row ran, events were processed and the progress never fell.
     QVERIFY(std::is_sorted(progress.begin(), progress.end()));
-    if (!key.isEmpty()) {
-      QVERIFY2(progress.last() > 0, qPrintable(QString::number(progress.last())));
-      QVERIFY2(paints >= 3, qPrintable(QString::number(paints)));
-    }
     QVERIFY(!veskor::StopRequested.load());
     VerifyIdle();
     QVERIFY(btnAnalyze()->isEnabled());
@@ -685,11 +710,15 @@ class WindowTest : public QObject {
   void CloseDuringARunClosesAfterTheRunReturns() {
     SetUpBigRun("");
     bool visible_after_close_request = false;
-    QTimer::singleShot(800, this, [&] {
+    // The close request comes with the first events that the run processes.
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&] {
+      closer.stop();
       QVERIFY(window_->running());
       window_->close();
       visible_after_close_request = window_->isVisible();
     });
+    closer.start(0);
     btnAnalyze()->click();
     QVERIFY(visible_after_close_request);
     QVERIFY(!window_->isVisible());
@@ -711,24 +740,36 @@ class WindowTest : public QObject {
     // A backreference search that no technique makes quick, over a small file of letters: the
     // window still repaints, and Stop ends the row; then a close request ends the window.
     veskor::TPreset slow = MakePreset("Slow", LettersAlphabet(), 1);
-    veskor::SetShortString(slow.RegExp, "(.*)(.*)(.*)\\1\\2\\3b$");
+    veskor::SetShortString(slow.RegExp, kHeldExpression);
     WriteSession(Dir(), {slow}, {{true, "NONE", "Slow", "0"}});
     WriteBytes(InDir("letters.bin"), "b" + QByteArray(3000, 'a'));
     TfrmMain& window = StartWindow();
     Find<QTabWidget>("tcMain")->setCurrentIndex(veskor::kTabTask);
     edPath()->setText(InDir("letters.bin"));
-    int ticks = 0;
-    QTimer ticker;
-    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
-    ticker.start(10);
-    QTimer::singleShot(300, this, [&] { QTest::mouseClick(btnAnalyze(), Qt::LeftButton); });
+    // Stop and then the close request come with the first events that each run processes.
+    bool stopped = false;
+    QTimer stopper;
+    connect(&stopper, &QTimer::timeout, this, [&] {
+      if (!window.running()) return;
+      stopper.stop();
+      QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
+      stopped = true;
+    });
+    stopper.start(0);
     QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
-    ticker.stop();
-    QVERIFY(ticks > 5);  // events went on while the expression searched
+    stopper.stop();
+    QVERIFY(stopped);  // events went on while the expression searched
     QCOMPARE(window.tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusStopped);
     QVERIFY(!window.running());
-    QTimer::singleShot(300, this, [&] { window.close(); });
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&] {
+      if (!window.running()) return;
+      closer.stop();
+      window.close();
+    });
+    closer.start(0);
     QTest::mouseClick(btnAnalyze(), Qt::LeftButton);
+    closer.stop();
     QVERIFY(!window.isVisible());
   }
 
