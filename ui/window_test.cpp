@@ -425,6 +425,23 @@ class WindowTest : public QObject {
     QCOMPARE(ErrorTexts(), QStringList());
   }
 
+  void APresetFileCutInsideARecordIsKeptAndNamedAtStart() {
+    const QByteArray cut(100, 'x');
+    WriteBytes(InDir("presets.dat"), cut);
+    TfrmMain& window = StartWindow();
+    const QStringList kept = QDir(Dir()).entryList({"presets.dat.broken-*"}, QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(ReadBytes(InDir(kept[0])), cut);
+    QCOMPARE(MessageTexts(),
+             QStringList{QString("The last 100 bytes of presets.dat are not a whole preset: the "
+                                 "file as it was is kept as %1.")
+                             .arg(InDir(kept[0]))});
+    window.presets().AddPreset();
+    window.FormDestroy();
+    QCOMPARE(ReadBytes(InDir("presets.dat")).size(), qsizetype{sizeof(veskor::TPreset)});
+    QCOMPARE(ReadBytes(InDir(kept[0])), cut);
+  }
+
   void ThePathEnablesAnalyzeExactlyWhenItNamesAFile_data() {
     QTest::addColumn<QString>("create");  // a file made in the folder, if any
     QTest::addColumn<QString>("typed");   // relative to the folder
