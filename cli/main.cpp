@@ -1,5 +1,6 @@
 // veskor-scan: the analysis of the window's "Analyze" button, from the command line.
-#include <csignal>
+#include <signal.h>
+
 #include <cstdio>
 #include <new>
 #include <string>
@@ -26,7 +27,23 @@ namespace {
 
 constexpr const char* kCommandLinePreset = "command line";
 
+// Ctrl-C, a terminal hung up, `kill` or `timeout`, and a reader gone: the row ends as after Stop,
+// its log in place with the lines so far; dying instead would leave its temporary file behind.
 void OnInterrupt(int) { RequestStop(); }
+
+void HandleStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    // A signal the caller ignores (nohup, a background job of a script) stays ignored.
+    struct sigaction old {};
+    if (::sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+      ::sigaction(signal_number, &action, nullptr);
+    }
+  }
+}
 
 // One line per row, the eight cells quoted as in the table file, UTF-8, ended by LF.
 void ListRows(const TaskTable& table) {
@@ -98,7 +115,7 @@ int Main(const std::vector<std::string>& arguments) {
     ListRows(table);
     return 0;
   }
-  std::signal(SIGINT, OnInterrupt);
+  HandleStopSignals();
   const CliHost::Output output = options.summary     ? CliHost::Output::kSummary
                                  : options.to_stdout ? CliHost::Output::kStdout
                                                      : CliHost::Output::kLogs;

@@ -112,5 +112,30 @@ for option in --alphabet-file --regexp-file; do
   check "$option /dev/zero" "2 veskor-scan: $option: at most 255 bytes" "$? $(head -1 "$dir/err")"
 done
 
+# A signal ends the row as Stop does: the log takes its name with the lines so far, and no
+# temporary file stays beside it. SIGKILL cannot be caught: the next log of the name removes what
+# it left. The input makes the run last long (all keys, many lines): the signal comes while the
+# temporary file is being written.
+yes 'line of text 0123456789' | head -c 16M > "$dir/big.bin"
+long_run=("$scan" --algo XOR8 --alphabet 'abcdefghijklmnopqrstuvwxyz 0123456789' --min 4)
+temporaries() { find "$dir" -maxdepth 1 -name '.big.bin_XOR8.log.??????' | wc -l; }
+for signal in TERM HUP PIPE KILL; do
+  rm -f "$dir/big.bin_XOR8.log"
+  "${long_run[@]}" "$dir/big.bin" 2>/dev/null & pid=$!
+  while [ "$(temporaries)" -eq 0 ] && kill -0 $pid 2>/dev/null; do sleep 0.02; done
+  kill -$signal $pid
+  { wait $pid; } 2>/dev/null
+  if [ $signal = KILL ]; then
+    check "SIGKILL leaves its temporary file" 1 "$(temporaries)"
+    "${long_run[@]}" --key 1 "$dir/big.bin" 2>/dev/null
+  fi
+  check "SIG$signal: temporary files left" 0 "$(temporaries)"
+  [ -f "$dir/big.bin_XOR8.log" ] || { echo "FAIL: SIG$signal: no log"; fail=1; }
+done
+# A reader that goes away ends the run through the write's error, not by the signal's death.
+"${long_run[@]}" --stdout "$dir/big.bin" 2>/dev/null | head -c 1000 > /dev/null
+check "--stdout into a closed pipe" "1 0" "${PIPESTATUS[0]} $(find "$dir" -name '.*' | wc -l)"
+rm -f "$dir/big.bin" "$dir/big.bin_XOR8.log"
+
 if [ $fail -eq 0 ]; then echo "runner tests passed"; fi
 exit $fail

@@ -152,8 +152,8 @@ class Run {
     auto summary = host_.KeepsSummary() ? std::make_shared<RowSummary>() : nullptr;
     context.Summary = summary.get();
     outcome.summary = summary;
-    outcome.search = std::make_shared<RunSearch>(RunSearch{
-        input, {mapped.size(), mapped.modified()}, algorithm, fields, format, context.Width});
+    outcome.search = std::make_shared<RunSearch>(
+        RunSearch{input, mapped.stamp(), algorithm, fields, format, context.Width});
     const std::u16string& key_text = table_.Text(NxKeyColumn, row);
     try {
       if (!key_text.empty()) {

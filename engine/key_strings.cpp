@@ -1,8 +1,6 @@
 // One key's strings found again: the scan in slices, the index, and the lines.
 #include "engine/key_strings.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "engine/key_scan.h"
@@ -42,13 +40,6 @@ struct KeyStrings::Scan {
   WorkerPool pool;
 };
 
-FileStamp StampOf(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return {};
-  return {static_cast<uint64_t>(info.st_size),
-          static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
-}
-
 KeyStrings::KeyStrings(const RunSearch& search, uint8_t key,
                        std::function<bool(std::string_view)> filter)
     : search_(search), key_(key), filter_(std::move(filter)) {}
@@ -57,7 +48,7 @@ KeyStrings::~KeyStrings() = default;
 
 KeyStrings::Status KeyStrings::Open() {
   if (mapped_.Open(search_.input) != MappedInput::Result::kOk) return Status::kCannotRead;
-  if (FileStamp{mapped_.size(), mapped_.modified()} != search_.stamp) return Status::kChanged;
+  if (mapped_.stamp() != search_.stamp) return Status::kChanged;
   size_ = mapped_.size();
   lines_ = std::make_unique<RowLineMaker>(search_.fields.RegExp, search_.format);
   scan_ = std::make_unique<Scan>(search_, mapped_, *lines_, key_);

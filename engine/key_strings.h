@@ -18,13 +18,6 @@
 
 namespace veskor {
 
-// The size and last modification of a file, to tell whether it changed.
-struct FileStamp {
-  uint64_t size = 0;
-  int64_t modified = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
 // What a row's run searched: enough to find its strings again.
 struct RunSearch {
   std::string input;  // file-system bytes
@@ -53,7 +46,7 @@ class KeyStrings {
              std::function<bool(std::string_view)> filter = nullptr);
   ~KeyStrings();
 
-  // Maps the input; kChanged when its size or modification time is not the run's.
+  // Maps the input; kChanged when it is not the file the run read (its stamp differs).
   Status Open();
   // Scans on over about `bytes` more of the file; true once the whole file is scanned.
   bool Advance(uint64_t bytes);
@@ -88,8 +81,5 @@ class KeyStrings {
   std::unique_ptr<RowLineMaker> lines_;
   std::unique_ptr<Scan> scan_;
 };
-
-// The stamp of the file at `path`, or nullopt-like {0, 0} when it cannot be read.
-FileStamp StampOf(const std::string& path);
 
 }  // namespace veskor

@@ -1,7 +1,10 @@
-// The log file on disk: a temporary file in the log's folder, renamed into place at the row's end.
+// The log file on disk: a locked temporary file in the log's folder, renamed into place at the
+// row's end, and the removal of those that killed runs left.
 #include "engine/log_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +19,37 @@ namespace {
 
 // The longest file name the temporary name may have (NAME_MAX is 255 on Linux file systems).
 constexpr size_t kMaxNameBytes = 255;
+// Attempts at a temporary file that another log of the name does not remove as it is made.
+constexpr int kCreateAttempts = 16;
+
+// Whether `fd` is still the regular file named `path`.
+bool StillNamed(int fd, const std::string& path) {
+  struct stat held {};
+  struct stat named {};
+  return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && S_ISREG(named.st_mode) &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// Removes the temporary files of `name`'s logs in `folder` that no run holds: a run holds a lock
+// on its file while it writes, so an unlocked one was left by a run that was killed. Only
+// regular files named as mkstemp names ours are touched.
+void RemoveAbandonedTemporaries(const std::string& folder, const std::string& name) {
+  DIR* entries = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (entries == nullptr) return;
+  while (const dirent* entry = ::readdir(entries)) {
+    if (!IsTemporaryName(entry->d_name, name)) continue;
+    const std::string path = folder + entry->d_name;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) continue;
+    // Under the lock, the name must still be the file locked: a run may have just renamed it
+    // into place.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path)) ::unlink(path.c_str());
+    ::close(fd);
+  }
+  ::closedir(entries);
+}
 
 }  // namespace
 
@@ -38,9 +72,19 @@ LogFile::LogFile(const std::string& path) : path_(path) {
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   // ".", the name, ".XXXXXX": cut the name so that the temporary name stays a valid one.
   name.resize(std::min(name.size(), kMaxNameBytes - 8));
-  temporary_ = folder + "." + name + ".XXXXXX";
-  fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
-  if (fd_ < 0) Fail(errno);
+  RemoveAbandonedTemporaries(folder, name);
+  for (int attempt = 0; fd_ < 0; ++attempt) {
+    if (attempt == kCreateAttempts) Fail(EEXIST);
+    temporary_ = folder + "." + name + ".XXXXXX";
+    fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+    if (fd_ < 0) Fail(errno);
+    // Another log of the name that is being created may take the new file, not yet locked, for
+    // an abandoned one and remove it: then it is made again.
+    if (::flock(fd_, LOCK_EX) != 0 || !StillNamed(fd_, temporary_)) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
   // The log keeps the permissions of the one it replaces; a new one gets 0666 less the umask.
   if (::fchmod(fd_, exists ? (old.st_mode & 07777) : DefaultFileMode()) != 0) {
     const int error_number = errno;
@@ -53,9 +97,9 @@ LogFile::~LogFile() { Discard(); }
 
 void LogFile::Discard() {
   if (fd_ < 0) return;
+  ::unlink(temporary_.c_str());
   ::close(fd_);
   fd_ = -1;
-  ::unlink(temporary_.c_str());
 }
 
 bool WriteBuffer::Write(int fd, std::string_view bytes) {
@@ -93,16 +137,17 @@ void LogFile::Close() {
   }
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) {
-    const int error_number = errno;
+  // The lock belongs to the open file, which a duplicate keeps open past the close whose error
+  // is checked: until the rename no other log of the name may take the file for an abandoned one.
+  const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  auto fail = [&](int error_number) {
     ::unlink(temporary_.c_str());
+    if (held >= 0) ::close(held);
     Fail(error_number);
-  }
-  if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    const int error_number = errno;
-    ::unlink(temporary_.c_str());
-    Fail(error_number);
-  }
+  };
+  if (::close(fd) != 0 && errno != EINTR) fail(errno);
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
+  if (held >= 0) ::close(held);
 }
 
 }  // namespace veskor

@@ -26,7 +26,8 @@ class LogSink : public ByteSink {
 // created exclusively, so it never follows a link and never blocks on a FIFO), which Close
 // renames over the name: another hard link to the old log, even the input file itself, keeps its
 // bytes, and a run that an error ends leaves the earlier log whole (the temporary file is
-// removed).
+// removed). The file is locked (flock) while it is written, and a new log of the name removes the
+// unlocked ones, which killed runs left.
 // Bytes on their way to a file descriptor: short pieces gather in a buffer of a megabyte; a piece
 // of a quarter of that or more (a run's chunk of lines) goes out straight after what waits, with
 // no copy. Write and Flush answer false, with errno set, when a write failed; what waited then

@@ -2,13 +2,16 @@
 // leaves.
 #include "engine/log_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "files/io_error.h"
 
@@ -82,6 +85,50 @@ TEST_F(LogFileTest, OnlyARegularFileAtTheNameIsReplaced) {
     fs::remove(path_);
     EXPECT_EQ(Entries(), 0u);
   }
+}
+
+// A run killed while it wrote (SIGKILL cannot be caught) leaves its temporary file; the next log
+// of that name removes it, and only it: a live run's file is locked, and other names are not ours.
+TEST_F(LogFileTest, ANewLogRemovesTheTemporaryFilesThatNoRunHolds) {
+  enum Kind { kFile, kLocked, kFolder, kLink };
+  const struct {
+    std::string name;
+    Kind kind;
+    bool removed;
+  } cases[] = {
+      {".in.bin_XOR8.log.Ab3xYz", kFile, true},      {".in.bin_XOR8.log.000000", kFile, true},
+      {".in.bin_XOR8.log.Lk9Qw2", kLocked, false},  // a run that is still writing
+      {".in.bin_XOR8.log.Ab3xY", kFile, false},      {".in.bin_XOR8.log.Ab3xYz7", kFile, false},
+      {".in.bin_XOR8.log.Ab3-Yz", kFile, false},     {"in.bin_XOR8.log.Ab3xYz", kFile, false},
+      {".in.bin_XOR8.log.log.Ab3xYz", kFile, false}, {".n.bin_XOR8.log.Ab3xYz", kFile, false},
+      {".in.bin_XOR8.log.Dir123", kFolder, false},   {".in.bin_XOR8.log.Lnk123", kLink, false},
+  };
+  std::vector<int> locks;
+  for (const auto& c : cases) {
+    const fs::path path = dir_ / c.name;
+    if (c.kind == kFolder) {
+      fs::create_directory(path);
+    } else if (c.kind == kLink) {
+      std::ofstream(dir_ / "target") << "kept";
+      fs::create_symlink(dir_ / "target", path);
+    } else {
+      std::ofstream(path) << "stale";
+    }
+    if (c.kind == kLocked) {
+      locks.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+      ASSERT_EQ(::flock(locks.back(), LOCK_EX | LOCK_NB), 0);
+    }
+  }
+  LogFile log(path_);
+  for (const auto& c : cases)
+    EXPECT_EQ(!fs::exists(fs::symlink_status(dir_ / c.name)), c.removed) << c.name;
+  EXPECT_EQ(Read(dir_ / "target"), "kept");
+  for (int fd : locks) ::close(fd);
+  // The log being written holds its own lock: a second log of the name leaves it whole.
+  log.Write("first\r\n");
+  { LogFile second(path_); }
+  log.Close();
+  EXPECT_EQ(Read(path_), "first\r\n");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// open, fstat, mmap and their release.
+// open, fstat, mmap and their release; the stamp of the file.
 #include "engine/mapped_input.h"
 
 #include <fcntl.h>
@@ -6,10 +6,69 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 
 namespace veskor {
+namespace {
+
+constexpr uint64_t kSampleBlockBytes = 4096;
+constexpr uint64_t kSampleBlocks = 8;  // the first, the last and six between
+
+int64_t Nanoseconds(const timespec& time) {
+  return static_cast<int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+// FNV-1a over 64-bit words, with a fold of the high half into the low after each: both steps
+// are one-to-one for a given word, so a change of any one word always changes the hash.
+uint64_t Mix(uint64_t hash, uint64_t word) {
+  hash = (hash ^ word) * 0x100000001B3;
+  return hash ^ (hash >> 32);
+}
+
+uint64_t HashBytes(uint64_t hash, const uint8_t* bytes, size_t size) {
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    hash = Mix(hash, word);
+  }
+  for (; i < size; ++i) hash = Mix(hash, bytes[i]);
+  return hash;
+}
+
+// The sampled blocks of the file open at `fd`, `size` bytes long (all of it when it is small).
+// A file cut short meanwhile hashes what is left, which is no longer what a run read.
+uint64_t SampleHash(int fd, uint64_t size) {
+  uint64_t hash = 0xCBF29CE484222325;
+  uint8_t block[kSampleBlockBytes];
+  const uint64_t blocks = (size + kSampleBlockBytes - 1) / kSampleBlockBytes;
+  const uint64_t last = blocks > kSampleBlocks ? size - kSampleBlockBytes : 0;
+  for (uint64_t i = 0; i < std::min(blocks, kSampleBlocks); ++i) {
+    const uint64_t offset = blocks <= kSampleBlocks  ? i * kSampleBlockBytes
+                            : i + 1 == kSampleBlocks ? last
+                                                     : last / (kSampleBlocks - 1) * i;
+    ssize_t n;
+    do {
+      n = ::pread(fd, block, sizeof block, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) break;
+    hash = HashBytes(hash, block, static_cast<size_t>(n));
+  }
+  return hash;
+}
+
+FileStamp StampOfOpen(int fd, const struct stat& info) {
+  const auto size = static_cast<uint64_t>(info.st_size);
+  return {
+      static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), size,
+      Nanoseconds(info.st_mtim),          Nanoseconds(info.st_ctim),          SampleHash(fd, size)};
+}
+
+}  // namespace
 
 MappedInput::~MappedInput() {
   if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
@@ -30,8 +89,20 @@ MappedInput::Result MappedInput::Open(const std::string& path) {
   ::madvise(view, static_cast<size_t>(size), MADV_SEQUENTIAL);
   data_ = static_cast<const uint8_t*>(view);
   size_ = size;
-  modified_ = static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  stamp_ = StampOfOpen(fd_, info);
   return Result::kOk;
+}
+
+FileStamp StampOf(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return {};
+  struct stat info {};
+  FileStamp stamp;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    stamp = StampOfOpen(fd, info);
+  }
+  ::close(fd);
+  return stamp;
 }
 
 }  // namespace veskor

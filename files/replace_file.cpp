@@ -53,13 +53,6 @@ std::string TemporaryTemplate(const std::string& path) {
   return split.folder + "." + split.name + ".XXXXXX";
 }
 
-// The six characters that mkstemp puts in place of XXXXXX are letters and digits.
-bool IsTemporarySuffix(std::string_view suffix) {
-  return suffix.size() == 6 && std::all_of(suffix.begin(), suffix.end(), [](char c) {
-           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-         });
-}
-
 bool LockWithRetry(int fd) {
   using namespace std::chrono_literals;
   for (int attempt = 0; attempt < 20; ++attempt) {
@@ -91,6 +84,17 @@ bool WriteFully(int fd, std::string_view bytes) {
     written_total += static_cast<size_t>(n);
   }
   return true;
+}
+
+bool IsTemporaryName(std::string_view entry, std::string_view name) {
+  if (entry.size() != name.size() + 8 || entry.front() != '.' ||
+      entry.substr(1, name.size()) != name || entry[name.size() + 1] != '.') {
+    return false;
+  }
+  const std::string_view suffix = entry.substr(name.size() + 2);
+  return std::all_of(suffix.begin(), suffix.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  });
 }
 
 bool FileExists(const std::string& path) {
@@ -196,13 +200,12 @@ int RemoveStaleTemporaries(const std::string& path) {
     return 0;  // a loop of links: no save of it can have begun
   }
   const SplitName split = SplitPath(target);
-  const std::string prefix = "." + split.name + ".";
   DIR* folder = ::opendir(split.folder.empty() ? "." : split.folder.c_str());
   if (folder == nullptr) return 0;
   int removed = 0;
   while (const dirent* entry = ::readdir(folder)) {
     const std::string_view name = entry->d_name;
-    if (!name.starts_with(prefix) || !IsTemporarySuffix(name.substr(prefix.size()))) continue;
+    if (!IsTemporaryName(name, split.name)) continue;
     const std::string stale = split.folder + std::string(name);
     struct stat info {};
     // mkstemp makes regular files; a link or folder of that name is someone else's.

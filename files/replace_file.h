@@ -50,6 +50,10 @@ void ReplaceFile(const std::string& path, std::string_view bytes);
 // (which need not exist). FileOperationError (kCreate, ELOOP) for a loop of links.
 std::string SaveTarget(const std::string& path);
 
+// Whether `entry` is a temporary file name made from `name` by mkstemp: ".NAME." and the six
+// letters or digits it puts in place of "XXXXXX".
+bool IsTemporaryName(std::string_view entry, std::string_view name);
+
 // Removes what saves of `path` left when the process was killed between the temporary file's
 // creation and its rename: the regular files beside SaveTarget(path) named as ReplaceFile names
 // its temporary files (".NAME." and six letters or digits). Only safe while no other process may
