@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-dejavu-extra
   clang clang-format libclang-rt-14-dev binutils
+  gcovr
 )
 missing=()
 for p in "${packages[@]}"; do
