@@ -35,21 +35,28 @@ TEST(RunFinder, FindsWhatAPlainLoopFinds) {
       for (int density : {5, 60, 97}) {
         std::vector<uint8_t> data(size + 1);
         for (auto& b : data)
-          b = static_cast<uint8_t>(rng() % 100 < density ? 'a' + rng() % 6 : 'z');
-        for (uint64_t m : {1, 2, 7, 40}) {
-          // Runs of bytes, in batches of 50 positions as the scanner takes them.
-          std::vector<std::pair<uint64_t, uint64_t>> got;
-          RunState state;
-          Span spans[8];
-          while (state.pos < size) {
-            const uint64_t limit = std::min<uint64_t>(size, state.pos + 50);
-            const size_t found = FindByteRuns(data.data(), members, m, limit, state, spans, 8);
-            for (size_t i = 0; i < found; ++i) got.emplace_back(spans[i].start, spans[i].end);
-          }
-          if (state.in_run && size - state.run_start >= m) got.emplace_back(state.run_start, size);
+          b = static_cast<uint8_t>(static_cast<int>(rng() % 100) < density ? 'a' + rng() % 6 : 'z');
+        // Each window of the vector loop: m of 1, 2 to 3, 4 to 7, 8 to 15, 16 to 31, 32 and more.
+        for (uint64_t m : {1, 2, 7, 9, 16, 23, 31, 40}) {
           const auto expected =
               PlainRuns(size, m, [&](uint64_t i) { return members.Has(data[i]); });
-          ASSERT_EQ(got, expected) << size << " " << density << " " << m << " " << enabled;
+          // Runs of bytes, in batches as the scanner takes them: too short for the vector loop,
+          // and long enough for it.
+          for (uint64_t batch : {50, 300}) {
+            std::vector<std::pair<uint64_t, uint64_t>> got;
+            RunState state;
+            Span spans[8];
+            while (state.pos < size) {
+              const uint64_t limit = std::min<uint64_t>(size, state.pos + batch);
+              const size_t found = FindByteRuns(data.data(), members, m, limit, state, spans, 8);
+              for (size_t i = 0; i < found; ++i) got.emplace_back(spans[i].start, spans[i].end);
+            }
+            if (state.in_run && size - state.run_start >= m) {
+              got.emplace_back(state.run_start, size);
+            }
+            ASSERT_EQ(got, expected)
+                << size << " " << density << " " << m << " " << batch << " " << enabled;
+          }
           // Where a run that goes on at each position ends.
           for (uint64_t at = 0; at < size; at += 7) {
             uint64_t end = at;

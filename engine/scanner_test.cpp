@@ -327,18 +327,40 @@ TEST(Scanner, ProductionAgreesWithReferenceOnGeneratedInputs) {
   });
 }
 
+// Runs of min - 1, min and min + 1 members in turn between single non-members, the first at the
+// file's start and one of exactly min members ending it.
+std::string RunsAroundMin(size_t size, int min) {
+  std::string data;
+  for (int turn = 0; data.size() < size; ++turn) {
+    data.append(static_cast<size_t>(std::max(1, min - 1 + turn % 3)), 'a');
+    data += 'x';
+  }
+  data.resize(size);
+  const size_t last = size > static_cast<size_t>(min) ? size - min : 0;
+  if (last > 0) data[last - 1] = 'x';
+  std::fill(data.begin() + static_cast<std::ptrdiff_t>(last), data.end(), 'a');
+  return data;
+}
+
 TEST(Scanner, RunsAcrossTheVectorBlocks) {
   // Files of sizes around the 64-byte blocks, with runs that start and end next to the block
-  // edges, dense and sparse, under both run finders.
+  // edges, dense and sparse, and runs about as long as the minimum, under both run finders. The
+  // minimums take each window of the vector loop: m of 1, 2 to 3, 4 to 7, 8 to 15, 16 to 31, 32
+  // and more.
+  constexpr int kAroundMin = -1;
   WithBothRunFinders([] {
     std::mt19937 rng(64);
     const size_t sizes[] = {1, 63, 64, 65, 127, 128, 129, 130, 191, 192, 193, 255, 256, 257, 1000};
     for (size_t size : sizes) {
-      for (int density : {2, 50, 95, 99}) {
-        for (int min : {1, 2, 7, 33, 64}) {
+      for (int density : {2, 50, 95, 99, kAroundMin}) {
+        for (int min : {1, 2, 7, 9, 16, 17, 24, 31, 33, 64}) {
           std::string data(size, 'x');
-          for (char& c : data) c = static_cast<int>(rng() % 100) < density ? 'a' : 'x';
-          for (size_t edge = 63; edge < size; edge += 64) data[edge] = 'a';  // members at edges
+          if (density == kAroundMin) {
+            data = RunsAroundMin(size, min);
+          } else {
+            for (char& c : data) c = static_cast<int>(rng() % 100) < density ? 'a' : 'x';
+            for (size_t edge = 63; edge < size; edge += 64) data[edge] = 'a';  // members at edges
+          }
           const TSearchFields fields = Fields("a", min);
           const Outcome expected = RunPass(Reference, data, 3, 0, fields);
           for (const ScanOptions& option :
@@ -496,11 +518,13 @@ TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
 }
 
 TEST(Scanner, AllKeysFindAStringOfExactlyMinLengthAtTheFilesEnd) {
-  // The last MinLength bytes decode to members under one key only, and end the file.
+  // The last MinLength bytes decode to members under one key only, and end the file. Before
+  // them, runs of about MinLength bytes that no key decodes into the alphabet but whose pairs
+  // the screening takes up (their differences are those of the alphabet's letters).
   for (int algorithm = 0; algorithm < 3; ++algorithm) {
-    for (int min : {1, 2, 7, 64}) {
+    for (int min : {1, 2, 7, 16, 17, 31, 64}) {
       std::mt19937 rng(static_cast<unsigned>(min));
-      std::string data = Generate(rng, 300, "xyz", 1, 0, algorithm, 200);
+      std::string data = Generate(rng, 300, "xyz", min, 0, algorithm, 200);
       const std::string tail = Generate(rng, 1, "q", 1, 0, algorithm, 9) +
                                Generate(rng, static_cast<size_t>(min), "abc", min, 0, algorithm, 9);
       data += tail;
