@@ -1,5 +1,5 @@
 // The backtracking executor on hand-built syntax trees: backreferences, assertions, counted and
-// lazy loops, the loop nesting limit, the stop flag and very long texts.
+// lazy loops, the loop nesting limit, stops before and during a search, very long texts.
 #include "engine/regexp/backtracker.h"
 
 #include <gtest/gtest.h>
@@ -531,6 +531,61 @@ TEST(Backtracker, StopFlagSetDuringTheSearch) {
   EXPECT_FALSE(found);
   // The search ends at the first poll that sees the flag.
   EXPECT_LE(polls_seeing_stop, 1);
+}
+
+// A stop that the hook requests ends the search right there, wherever the search is: between
+// steps, while a repetition counts its bytes, while a back reference compares its text, while
+// the search skips to a byte that can start a match. Unstopped, each search matches after
+// many runs of the hook, so a false can only be the stop's; and the hook runs no more after
+// the call that asked for the stop.
+TEST(Backtracker, StopRequestedByTheHookEndsTheSearchAtOnce) {
+  const std::string run(1 << 18, 'a');  // eight pieces of ByteScanner::kPiece
+  const std::string upper(1 << 18, 'A');
+  struct Case {
+    const char* pattern;
+    Build build;
+    std::string text;
+  } cases[] = {
+      {"^(a*)b\\1c",
+       [](Builder& b) {
+         return b.Cat({b.At(AK::kTextStart), b.Group(1, b.Repeat(b.Lit("a"), 0, kInfinite)),
+                       b.Lit("b"), b.Ref(1), b.Lit("c")});
+       },
+       run + "b" + run + "c"},
+      {"^(a*)b\\1c, caseless reference",
+       [](Builder& b) {
+         return b.Cat({b.At(AK::kTextStart), b.Group(1, b.Repeat(b.Lit("a"), 0, kInfinite)),
+                       b.Lit("b"), b.Ref(1, true), b.Lit("c")});
+       },
+       run + "b" + upper + "c"},
+      {"(a|b)*c: step by step",
+       [](Builder& b) {
+         return b.Cat(
+             {b.Repeat(b.Group(1, b.Alt({b.Lit("a"), b.Lit("b")})), 0, kInfinite), b.Lit("c")});
+       },
+       run + "c"},
+      {"x(y)\\1: skipping to an x",
+       [](Builder& b) {
+         return b.Cat({b.Lit("x"), b.Group(1, b.Lit("y")), b.Ref(1)});
+       },
+       run + "xyy"},
+  };
+  for (const Case& c : cases) {
+    const Backtracker backtracker(Tree(c.build));
+    int unstopped_calls = 0;
+    ASSERT_TRUE(backtracker.Search(c.text, nullptr, [&] { ++unstopped_calls; })) << c.pattern;
+    ASSERT_GE(unstopped_calls, 4) << c.pattern;
+    for (int stop_at : {1, unstopped_calls / 2, unstopped_calls}) {
+      std::atomic<bool> stop{false};
+      int calls = 0;
+      EXPECT_FALSE(backtracker.Search(c.text, &stop,
+                                      [&] {
+                                        if (++calls == stop_at) stop = true;
+                                      }))
+          << c.pattern << " stopped at " << stop_at;
+      EXPECT_EQ(calls, stop_at) << c.pattern;
+    }
+  }
 }
 
 TEST(Backtracker, MillionByteTexts) {
