@@ -67,6 +67,21 @@ TEST_F(LogFileTest, ALogThatAnErrorEndsLeavesNothingBehind) {
   EXPECT_EQ(Entries(), 1u);
 }
 
+TEST_F(LogFileTest, ANameTakenByAFolderDuringTheRowFailsTheCloseAndLeavesNoTemporary) {
+  LogFile log(path_);
+  log.Write("line\r\n");
+  fs::create_directories(fs::path(path_) / "inside");
+  try {
+    log.Close();
+    ADD_FAILURE() << "the log replaced a folder";
+  } catch (const IoError& e) {
+    EXPECT_STREQ(e.what(), "I/O error 21");
+    EXPECT_EQ(e.file(), path_);
+  }
+  EXPECT_TRUE(fs::is_directory(path_));
+  EXPECT_EQ(Entries(), 1u);
+}
+
 TEST_F(LogFileTest, OnlyARegularFileAtTheNameIsReplaced) {
   const std::pair<std::function<void()>, std::string> cases[] = {
       {[&] { fs::create_symlink(dir_ / "target", path_); }, "File access denied"},
