@@ -52,6 +52,9 @@ TEST(CommandLine, Refused) {
       {"--key", "1", "f"},  // --key without --algo
       {"--jobs", "0", "f"},
       {"--jobs", "1025", "f"},
+      {"--algo", "XOR8", "--alphabet", "1", "--stdout", "--summary", "f"},  // two outputs
+      {"--algo", "XOR8", "--preset", "P", "--alphabet", "1", "f"},  // a preset and its fields
+      {"--algo", "XOR8", "--preset", "P", "--regexp", "1", "f"},
   };
   for (const auto& args : cases) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];

@@ -67,6 +67,11 @@ check "list" "True,-1,NONE,Digits,0,0,0,-1|False,-1,XOR8,Digits,,0,0,-1|False,-1
 "$scan" --dir "$cfg" --algo NONE --key 0 --preset Digits --stdout "$dir/ex.bin" > "$dir/out" 2>/dev/null
 check "--preset" "0:2:1234567" "$(tr -d '\r' < "$dir/out")"
 check "program files untouched" "$sums" "$(cd "$cfg" && md5sum presets.dat grid.cfg config.ini)"
+# A row whose preset is gone is skipped with its reason; the rows after it still run.
+printf 'True,-1,NONE,Gone,0,0,0,-1\r\nTrue,-1,SUB8,Digits,0,0,0,-1\r\n' > "$cfg/grid.cfg"
+"$scan" --dir "$cfg" "$dir/ex.bin" 2>"$dir/err"
+check "skipped row" "1|No preset is named \"Gone\": the task was skipped|NONE key 0 preset \"Gone\": 0 lines (skipped) -> no log|SUB8 key 0 preset \"Digits\": 1 lines -> $dir/ex.bin_SUB8.log" \
+  "$?|$(paste -sd'|' "$dir/err")"
 printf 'True,-1,NONE,Digits,0,0,0,-1,extra\r\n' > "$cfg/grid.cfg"
 "$scan" --dir "$cfg" "$dir/ex.bin" 2>"$dir/err"
 check "broken grid.cfg" "1 Cell out of bounds (8, 0)" "$? $(cat "$dir/err")"
