@@ -56,7 +56,9 @@ TEST(Decoders, TableOrderAndWrapping) {
     EXPECT_EQ(Algorithms[i].Name, names[i]);
     EXPECT_EQ(Algorithms[i].Width, i < 4 ? 1 : 2);
     // A wide algorithm decodes every byte as its 8-bit twin.
-    if (i >= 4) EXPECT_EQ(Algorithms[i].Decode, Algorithms[i - 4].Decode);
+    if (i >= 4) {
+      EXPECT_EQ(Algorithms[i].Decode, Algorithms[i - 4].Decode);
+    }
   }
   EXPECT_EQ(Algorithms[1].Decode(0xFF, 1), 0x00);
   EXPECT_EQ(Algorithms[2].Decode(0x00, 1), 0xFF);

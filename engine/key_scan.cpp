@@ -123,18 +123,19 @@ std::array<bool, 256> AlphabetSet(std::string_view alphabet) {
   return set;
 }
 
-ScanInput::ScanInput(const uint8_t* data, uint64_t size, int32_t width, const TAlgorithm& algorithm,
-                     const TSearchFields& fields, const LineMaker& lines, uint64_t batch_bytes)
-    : data(data),
-      size(size),
-      width(width),
-      algorithm(&algorithm),
-      fields(&fields),
-      lines(&lines),
-      min_run(std::max<uint64_t>(1, fields.MinLength)),
-      in_alphabet(AlphabetSet(fields.Alphabet)),
-      batch_bytes(std::max<uint64_t>(1, batch_bytes)),
-      wide(algorithm.Width == 2) {
+ScanInput::ScanInput(const uint8_t* input_data, uint64_t input_size, int32_t position_width,
+                     const TAlgorithm& input_algorithm, const TSearchFields& search_fields,
+                     const LineMaker& line_maker, uint64_t batch)
+    : data(input_data),
+      size(input_size),
+      width(position_width),
+      algorithm(&input_algorithm),
+      fields(&search_fields),
+      lines(&line_maker),
+      min_run(std::max<uint64_t>(1, search_fields.MinLength)),
+      in_alphabet(AlphabetSet(search_fields.Alphabet)),
+      batch_bytes(std::max<uint64_t>(1, batch)),
+      wide(input_algorithm.Width == 2) {
   if (!wide) return;
   // A code unit is a character when its Windows-1251 form is in the alphabet.
   unit_char.assign(65536, 0);
@@ -210,9 +211,9 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
       text = scratch_;
     } else {
       struct Feed : ByteSink {
-        TextScorer& scorer;
-        explicit Feed(TextScorer& scorer) : scorer(scorer) {}
-        void Write(std::string_view piece) override { scorer.Feed(piece); }
+        TextScorer& to;
+        explicit Feed(TextScorer& scorer) : to(scorer) {}
+        void Write(std::string_view piece) override { to.Feed(piece); }
       } feed(scorer_);
       const MappedText whole(key_, input_.data + span.start, characters);
       scorer_.Reset();

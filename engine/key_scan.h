@@ -50,8 +50,9 @@ struct ScanInput {
   std::array<bool, 256> in_alphabet{};
   uint64_t batch_bytes = uint64_t{1} << 20;  // bytes scanned between two checkpoints
 
-  ScanInput(const uint8_t* data, uint64_t size, int32_t width, const TAlgorithm& algorithm,
-            const TSearchFields& fields, const LineMaker& lines, uint64_t batch_bytes);
+  ScanInput(const uint8_t* input_data, uint64_t input_size, int32_t position_width,
+            const TAlgorithm& input_algorithm, const TSearchFields& search_fields,
+            const LineMaker& line_maker, uint64_t batch);
 
   // A run's length in characters.
   uint64_t Characters(const Span& span) const {

@@ -32,7 +32,7 @@ TEST(RunFinder, FindsWhatAPlainLoopFinds) {
   for (bool enabled : {true, false}) {
     EnableVectorRunFinder(enabled);
     for (uint64_t size : {1, 63, 64, 65, 127, 129, 200, 1000}) {
-      for (int density : {5, 60, 97}) {
+      for (uint64_t density : {5, 60, 97}) {
         std::vector<uint8_t> data(size + 1);
         for (auto& b : data)
           b = static_cast<uint8_t>(static_cast<int>(rng() % 100) < density ? 'a' + rng() % 6 : 'z');

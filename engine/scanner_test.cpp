@@ -45,9 +45,9 @@ class TestLines : public LineMaker {
   void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                  const LongText& text) const override {
     struct HexSink : ByteSink {
-      ByteSink& out;
-      explicit HexSink(ByteSink& out) : out(out) {}
-      void Write(std::string_view piece) override { out.Write(Hex(piece)); }
+      ByteSink& to;
+      explicit HexSink(ByteSink& sink) : to(sink) {}
+      void Write(std::string_view piece) override { to.Write(Hex(piece)); }
     } hex(out);
     out.Write(std::to_string(key) + " " + std::to_string(width) + " " + std::to_string(position) +
               " ");

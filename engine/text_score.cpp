@@ -213,9 +213,9 @@ void TextScorer::Feed(std::string_view piece) {
       const uint8_t back = static_cast<uint8_t>(history >> (8 * (lag - 1)));
       const uint8_t back2 = static_cast<uint8_t>(history >> (8 * (2 * lag - 1)));
       const bool step = length >= 2u * lag && static_cast<uint8_t>(byte + back2 - 2 * back) == 0;
-      uint32_t& run = progressions[lag - 1];
-      run = step ? run + 1 : 0;
-      progression |= run >= kProgressionAfter[lag - 1];
+      uint32_t& steps = progressions[lag - 1];
+      steps = step ? steps + 1 : 0;
+      progression |= steps >= kProgressionAfter[lag - 1];
     }
     history = (history << 8) | byte;
     ++length;

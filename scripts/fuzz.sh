@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) into build-fuzz/ and runs each for
 # SECONDS (default 5) from the seeds in fuzz/corpus/, keeping what it finds in build-fuzz/corpus/.
+# With CI=true, warnings are errors (as in scripts/build.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-5}"
+werror=OFF
+[ "${CI:-}" = true ] && werror=ON
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ \
-  -DVESKOR_FUZZ=ON -DVESKOR_BUILD_UI=OFF -DVESKOR_BUILD_TESTS=OFF -DVESKOR_BUILD_BENCH=OFF
+  -DVESKOR_FUZZ=ON -DVESKOR_BUILD_UI=OFF -DVESKOR_BUILD_TESTS=OFF -DVESKOR_BUILD_BENCH=OFF \
+  -DVESKOR_WERROR="$werror"
 cmake --build build-fuzz -j"$(nproc)" --target regexp_fuzz format_fuzz table_fuzz ini_fuzz \
   presets_fuzz key_fuzz
 status=0

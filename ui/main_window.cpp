@@ -418,9 +418,9 @@ ResultsWindow* TfrmMain::ShowResults(int row) {
 }
 
 void TfrmMain::TakeDroppedFiles(const QDropEvent& drop) {
-  const QMimeData* data = drop.mimeData();
-  if (data == nullptr) return;
-  for (const QUrl& url : data->urls()) {
+  const QMimeData* mime = drop.mimeData();
+  if (mime == nullptr) return;
+  for (const QUrl& url : mime->urls()) {
     if (!url.isLocalFile()) continue;
     const QString name = url.toLocalFile();
     // The same name again changes no text, but its existence is tested anew all the same.

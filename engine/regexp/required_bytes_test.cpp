@@ -45,7 +45,8 @@ TEST(RequiredBytes, LastStartOfTexts) {
 
 TEST(RequiredBytes, StopEndsTheScan) {
   const RequiredBytes required(Parse("b\\1"));
-  const std::string text = "b" + std::string(1 << 20, 'a');
+  std::string text(1 + (1 << 20), 'a');
+  text[0] = 'b';
   std::atomic<bool> stop{true};
   Poller stopped(&stop, {});
   EXPECT_EQ(required.LastStart(text, stopped), -1);
