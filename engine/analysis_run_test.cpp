@@ -14,6 +14,7 @@
 #include "engine/key_scan.h"
 #include "engine/regexp/regexp_error.h"
 #include "engine/scan_context.h"
+#include "engine/test_shrink.h"
 #include "files/io_error.h"
 #include "files/ordinary_user.h"
 #include "files/replace_file.h"
@@ -441,8 +442,10 @@ TEST_F(RunTest, FileThatShrinksWhileScannedEndsTheRowWithTheReadMessage) {
 }
 
 TEST_F(RunTest, ARunOfAGibibyteOfAlphabetBytesIsOneString) {
-  // A sparse file reads as zero bytes: with the alphabet "\0" the whole file is one run.
-  const uint64_t size = uint64_t{1} << 30;
+  // A sparse file reads as zero bytes: with the alphabet "\0" the whole file is one run. A slow
+  // build may take less, as long as the run still spans many of the scan's blocks and is longer
+  // than any text the run holds.
+  const uint64_t size = testing::Shrunk(uint64_t{1} << 30, 2 * kHeldInMemoryBytes);
   {
     std::ofstream out(input_, std::ios::binary);
     out.seekp(static_cast<std::streamoff>(size - 1));

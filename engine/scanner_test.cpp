@@ -15,6 +15,7 @@
 #include "engine/line_maker.h"
 #include "engine/reference_scanner.h"
 #include "engine/run_finder.h"
+#include "engine/test_shrink.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -491,7 +492,9 @@ TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
   WithBothRunFinders([&] {
     std::mt19937 rng(99);
     const int alphabet_sizes[] = {0, 1, 3, 10, 40, 95, 255, 256};
-    for (int round = 0; round < 32; ++round) {
+    // A slow build may take fewer rounds: two of each algorithm at least.
+    const int rounds = static_cast<int>(testing::Shrunk(32, 8));
+    for (int round = 0; round < rounds; ++round) {
       const int algorithm = round % 4;
       const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 8]);
       const int min = static_cast<int>(rng() % 9);
@@ -594,7 +597,9 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
   const std::string formats[] = {"%3d | %*d | %s",         "%3:s",
                                  "[%3:-12.5s|%2:x|%1:*d]", "%3:8s%3:s",
                                  "%-*x|%2:d|%3:s",         std::string(4500, '-') + "%d %2:d %3:s"};
-  for (int round = 0; round < 30; ++round) {
+  // A slow build may take fewer rounds: every cipher and every format at least.
+  const int rounds = static_cast<int>(testing::Shrunk(30, 12));
+  for (int round = 0; round < rounds; ++round) {
     const int algorithm = round % 4;
     const std::string alphabet = RandomAlphabet(rng, 40 + static_cast<int>(rng() % 150));
     const TSearchFields fields = Fields(alphabet, 1 + static_cast<int>(rng() % 8));
@@ -698,7 +703,9 @@ TEST(Scanner, WideStringsAgreeWithTheReference) {
   // across blocks, Cyrillic characters, against the reference written from the rule.
   std::mt19937 rng(1251);
   const std::string alphabets[] = {"abcdefghij XYZ", "\xC0\xC1\xC2\xE0\xE1\xE2 .,", "\x00a\xFF"};
-  for (int round = 0; round < 48; ++round) {
+  // A slow build may take fewer rounds: every pair of a cipher and an alphabet at least.
+  const int rounds = static_cast<int>(testing::Shrunk(48, 12));
+  for (int round = 0; round < rounds; ++round) {
     const int algorithm = 4 + round % 4;
     const std::string& alphabet = alphabets[round % 3];
     const int min = 1 + static_cast<int>(rng() % 6);

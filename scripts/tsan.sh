@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the engine and the runner with ThreadSanitizer into build-tsan/ and runs their unit tests
+# there: the worker pool, the searches of all keys and the run share memory across threads.
+# With CI=true, warnings are errors (as in scripts/build.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+werror=OFF
+[ "${CI:-}" = true ] && werror=ON
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Release -DVESKOR_TSAN=ON \
+  -DVESKOR_BUILD_UI=OFF -DVESKOR_BUILD_BENCH=OFF -DVESKOR_WERROR="$werror"
+cmake --build build-tsan -j"$(nproc)"
+cd build-tsan
+# Left to the plain and AddressSanitizer builds, which run them:
+# - RunTest.LargeFileWidthAndPositions reads 5 GiB, and the sanitizer keeps 4 bytes of shadow
+#   memory for every byte read: 20 GiB, more than the machine has.
+# - PikeVmTest.PatternsThatExplodeABacktrackerAnswerAtOnce bounds the time of one thread's
+#   search, which the sanitizer makes several times slower.
+skipped='^(RunTest\.LargeFileWidthAndPositions|PikeVmTest\.PatternsThatExplodeABacktrackerAnswerAtOnce)$'
+# VESKOR_TEST_SHRINK: the heaviest tests take smaller inputs (engine/test_shrink.h), since every
+# byte they read costs many times more here. handle_sigbus=0: the scanner's own SIGBUS guard
+# turns a file that shrinks under its mapping into a message (as in scripts/sanitize.sh).
+# halt_on_error: a race fails its test at once, with the report as the test's output.
+VESKOR_TEST_SHRINK=16 \
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:handle_sigbus=0" \
+  ctest --output-on-failure -j"$(nproc)" -E "$skipped"
