@@ -35,7 +35,7 @@ TEST(RunFinder, FindsWhatAPlainLoopFinds) {
       for (uint64_t density : {5, 60, 97}) {
         std::vector<uint8_t> data(size + 1);
         for (auto& b : data)
-          b = static_cast<uint8_t>(static_cast<int>(rng() % 100) < density ? 'a' + rng() % 6 : 'z');
+          b = static_cast<uint8_t>(rng() % 100 < density ? 'a' + rng() % 6 : 'z');
         // Each window of the vector loop: m of 1, 2 to 3, 4 to 7, 8 to 15, 16 to 31, 32 and more.
         for (uint64_t m : {1, 2, 7, 9, 16, 23, 31, 40}) {
           const auto expected =
