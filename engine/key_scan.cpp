@@ -14,6 +14,7 @@
 #include "engine/line_maker.h"
 #include "engine/worker_pool.h"
 #include "files/io_error.h"
+#include "text/arithmetic.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -484,7 +485,7 @@ struct UnitRuns {
 
 // The first unit of a parity at or after a byte offset.
 uint64_t FirstUnit(uint64_t offset, uint64_t parity) {
-  return offset <= parity ? 0 : (offset - parity + 1) / 2;
+  return offset <= parity ? 0 : CeilDiv<uint64_t>(offset - parity, 2);
 }
 
 bool ScanWideRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,

@@ -13,6 +13,7 @@
 #include "engine/line_maker.h"
 #include "engine/sparse_search.h"
 #include "engine/worker_pool.h"
+#include "text/arithmetic.h"
 
 namespace veskor {
 namespace {
@@ -57,7 +58,7 @@ class Search {
   void OneKey() {
     const KeyView key(input_, context_.Key);
     const uint64_t block = std::max<uint64_t>(1, options_.segment_bytes);
-    const size_t blocks = static_cast<size_t>((input_.size + block - 1) / block);
+    const size_t blocks = static_cast<size_t>(CeilDiv(input_.size, block));
     int last_progress = 0;
     Summaries summaries(blocks, context_.Summary != nullptr);
     const bool completed = pool_.RunOrdered(
@@ -256,7 +257,7 @@ class Search {
   void Unkeyed(const std::function<bool(int)>& after_key) {
     const KeyView key(input_, 1);
     const uint64_t segment = std::max<uint64_t>(1, options_.segment_bytes);
-    const size_t segments = static_cast<size_t>((input_.size + segment - 1) / segment);
+    const size_t segments = static_cast<size_t>(CeilDiv(input_.size, segment));
     std::vector<std::vector<Span>> accepted(segments);
     // An error while a segment is judged (a failing expression, a file that can no longer be
     // read) comes after the strings before it, as a pass would meet it.

@@ -6,6 +6,7 @@
 
 #include "engine/run_finder.h"
 #include "engine/worker_pool.h"
+#include "text/arithmetic.h"
 
 namespace veskor {
 namespace {
@@ -87,7 +88,7 @@ SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool
   const uint64_t positions = input.size - 1;  // the file has at least one byte
   const PairRuns finder{input.data, pairs, value, input.min_run - 1};
   segment_bytes = std::max<uint64_t>(1, segment_bytes);
-  const size_t segments = static_cast<size_t>((positions + segment_bytes - 1) / segment_bytes);
+  const size_t segments = static_cast<size_t>(CeilDiv(positions, segment_bytes));
   std::vector<std::vector<Span>> found(segments);
   std::atomic<size_t> total{0};
   std::atomic<bool> too_many{false};
@@ -121,8 +122,8 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
   // are the jobs.
   const uint64_t units[2] = {input.size / 2, (input.size - 1) / 2};
   const uint64_t segment = std::max<uint64_t>(1, segment_bytes / 2);
-  const size_t even_segments = static_cast<size_t>((units[0] + segment - 1) / segment);
-  const size_t odd_segments = static_cast<size_t>((units[1] + segment - 1) / segment);
+  const size_t even_segments = static_cast<size_t>(CeilDiv(units[0], segment));
+  const size_t odd_segments = static_cast<size_t>(CeilDiv(units[1], segment));
   std::vector<std::vector<Span>> found(even_segments + odd_segments);
   std::atomic<size_t> total{0};
   std::atomic<bool> too_many{false};
