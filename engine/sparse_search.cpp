@@ -11,16 +11,38 @@
 namespace veskor {
 namespace {
 
-std::array<bool, 256> PairValues(const std::array<bool, 256>& in_alphabet, CipherFamily family) {
+// What a pair of stored bytes keeps under every key: b ^ b' for XOR8, b' - b for ADD8 and SUB8.
+PairValue PairValueFor(CipherFamily family) {
+  return family == CipherFamily::kXor ? PairValue::kXor : PairValue::kDifference;
+}
+
+// The pair values of the byte pairs (first, second) for which `is_pair` holds.
+template <class IsPair>
+std::array<bool, 256> PairValuesOf(PairValue value, IsPair is_pair) {
   std::array<bool, 256> pair_ok{};
-  for (int a = 0; a < 256; ++a) {
-    if (!in_alphabet[a]) continue;
-    for (int b = 0; b < 256; ++b) {
-      if (!in_alphabet[b]) continue;
-      pair_ok[family == CipherFamily::kXor ? a ^ b : static_cast<uint8_t>(b - a)] = true;
+  for (int first = 0; first < 256; ++first) {
+    for (int second = 0; second < 256; ++second) {
+      if (is_pair(first, second)) {
+        pair_ok[PairValueOf(value, static_cast<uint8_t>(first), static_cast<uint8_t>(second))] =
+            true;
+      }
     }
   }
   return pair_ok;
+}
+
+// The pair values that two alphabet bytes give.
+std::array<bool, 256> PairValues(const std::array<bool, 256>& in_alphabet, CipherFamily family) {
+  return PairValuesOf(PairValueFor(family), [&](int first, int second) {
+    return in_alphabet[first] && in_alphabet[second];
+  });
+}
+
+// The pair values of the units that are characters (unit_char).
+std::array<bool, 256> UnitPairValues(const ScanInput& input, CipherFamily family) {
+  return PairValuesOf(PairValueFor(family), [&](int first, int second) {
+    return input.unit_char[first | second << 8] != 0;
+  });
 }
 
 // Pair position i joins bytes i and i + 1.
@@ -33,24 +55,12 @@ struct PairRuns {
     return FindPairRuns(data, pairs, value, m, limit, state, out, capacity);
   }
   bool Has(uint64_t position) const {
-    const uint8_t a = data[position], b = data[position + 1];
-    return pairs.Has(value == PairValue::kXor ? a ^ b : static_cast<uint8_t>(b - a));
+    return pairs.Has(PairValueOf(value, data[position], data[position + 1]));
   }
   uint64_t End(uint64_t position, uint64_t limit) const {
     return PairRunEnd(data, pairs, value, position, limit);
   }
 };
-
-// The pair values of the units that are characters (unit_char).
-std::array<bool, 256> UnitPairValues(const ScanInput& input, CipherFamily family) {
-  std::array<bool, 256> pair_ok{};
-  for (uint32_t unit = 0; unit < 65536; ++unit) {
-    if (input.unit_char[unit] == 0) continue;
-    const auto low = static_cast<uint8_t>(unit & 0xFF), high = static_cast<uint8_t>(unit >> 8);
-    pair_ok[family == CipherFamily::kXor ? low ^ high : static_cast<uint8_t>(high - low)] = true;
-  }
-  return pair_ok;
-}
 
 // The units of one parity (unit j at byte offset 2j + parity) whose pair value a character's unit
 // gives.
@@ -63,7 +73,7 @@ struct UnitPairRuns {
   bool operator()(uint64_t j) const { return Has(j); }
   bool Has(uint64_t j) const {
     const uint8_t* p = data + 2 * j + parity;
-    return pairs.Has(value == PairValue::kXor ? p[0] ^ p[1] : static_cast<uint8_t>(p[1] - p[0]));
+    return pairs.Has(PairValueOf(value, p[0], p[1]));
   }
   size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
     return ProbeRuns(*this, m, limit, state, out, capacity, 0);
@@ -84,9 +94,8 @@ int PairValueCount(const std::array<bool, 256>& in_alphabet, CipherFamily family
 SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
                          size_t max_regions, uint64_t segment_bytes, std::vector<Span>& regions) {
   const ByteClass pairs(PairValues(input.in_alphabet, family));
-  const PairValue value = family == CipherFamily::kXor ? PairValue::kXor : PairValue::kDifference;
   const uint64_t positions = input.size - 1;  // the file has at least one byte
-  const PairRuns finder{input.data, pairs, value, input.min_run - 1};
+  const PairRuns finder{input.data, pairs, PairValueFor(family), input.min_run - 1};
   segment_bytes = std::max<uint64_t>(1, segment_bytes);
   const size_t segments = static_cast<size_t>(CeilDiv(positions, segment_bytes));
   std::vector<std::vector<Span>> found(segments);
@@ -117,7 +126,7 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
                              size_t max_regions, uint64_t segment_bytes,
                              std::vector<Span>& regions) {
   const ByteClass pairs(UnitPairValues(input, family));
-  const PairValue value = family == CipherFamily::kXor ? PairValue::kXor : PairValue::kDifference;
+  const PairValue value = PairValueFor(family);
   // The units whose two bytes are both in the file, per parity; the segments of both parities
   // are the jobs.
   const uint64_t units[2] = {input.size / 2, (input.size - 1) / 2};
