@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "engine/run_finder.h"
+#include "engine/unit_runs.h"
 #include "engine/worker_pool.h"
 #include "text/arithmetic.h"
 
@@ -62,25 +63,12 @@ struct PairRuns {
   }
 };
 
-// The units of one parity (unit j at byte offset 2j + parity) whose pair value a character's unit
-// gives.
-struct UnitPairRuns {
-  const uint8_t* data;
+// Whether a unit's pair value is one that some character's unit gives.
+struct PairValueUnit {
   const ByteClass& pairs;
   PairValue value;
-  uint64_t parity;
-  uint64_t m;
-  bool operator()(uint64_t j) const { return Has(j); }
-  bool Has(uint64_t j) const {
-    const uint8_t* p = data + 2 * j + parity;
-    return pairs.Has(PairValueOf(value, p[0], p[1]));
-  }
-  size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
-    return ProbeRuns(*this, m, limit, state, out, capacity, 0);
-  }
-  uint64_t End(uint64_t j, uint64_t limit) const {
-    while (j < limit && Has(j)) ++j;
-    return j;
+  bool operator()(uint8_t first, uint8_t second) const {
+    return pairs.Has(PairValueOf(value, first, second));
   }
 };
 
@@ -126,10 +114,9 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
                              size_t max_regions, uint64_t segment_bytes,
                              std::vector<Span>& regions) {
   const ByteClass pairs(UnitPairValues(input, family));
-  const PairValue value = PairValueFor(family);
-  // The units whose two bytes are both in the file, per parity; the segments of both parities
-  // are the jobs.
-  const uint64_t units[2] = {input.size / 2, (input.size - 1) / 2};
+  const PairValueUnit is_pair_value{pairs, PairValueFor(family)};
+  // The segments of both parities are the jobs.
+  const std::array<uint64_t, 2> units = UnitCounts(input.size);
   const uint64_t segment = std::max<uint64_t>(1, segment_bytes / 2);
   const size_t even_segments = static_cast<size_t>(CeilDiv(units[0], segment));
   const size_t odd_segments = static_cast<size_t>(CeilDiv(units[1], segment));
@@ -140,7 +127,7 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
     const uint64_t parity = s < even_segments ? 0 : 1;
     const uint64_t begin = (parity == 0 ? s : s - even_segments) * segment;
     const uint64_t end = std::min(units[parity], begin + segment);
-    const UnitPairRuns finder{input.data, pairs, value, parity, input.min_run};
+    const UnitRuns<PairValueUnit> finder{input.data, is_pair_value, parity, input.min_run};
     RunsStartingIn(finder, finder.m, begin, end, units[parity], false,
                    std::max<uint64_t>(1, input.batch_bytes / 2), out, [&](const Span& unit_run) {
                      if (too_many.load(std::memory_order_relaxed)) return;
@@ -148,7 +135,7 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
                        too_many.store(true);
                        return;
                      }
-                     found[s].push_back({2 * unit_run.start + parity, 2 * unit_run.end + parity});
+                     found[s].push_back(finder.Bytes(unit_run));
                    });
   });
   if (!completed) return SparseResult::kStopped;
