@@ -2,8 +2,8 @@
 #include "engine/sparse_search.h"
 
 #include <algorithm>
-#include <atomic>
 
+#include "engine/capped_collector.h"
 #include "engine/run_finder.h"
 #include "engine/unit_runs.h"
 #include "engine/worker_pool.h"
@@ -86,27 +86,18 @@ SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool
   const PairRuns finder{input.data, pairs, PairValueFor(family), input.min_run - 1};
   segment_bytes = std::max<uint64_t>(1, segment_bytes);
   const size_t segments = static_cast<size_t>(CeilDiv(positions, segment_bytes));
-  std::vector<std::vector<Span>> found(segments);
-  std::atomic<size_t> total{0};
-  std::atomic<bool> too_many{false};
+  CappedCollector<Span> found(segments, max_regions);
   const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(positions, begin + segment_bytes);
     RunsStartingIn(finder, finder.m, begin, end, positions, false, input.batch_bytes, out,
                    [&](const Span& pair_run) {
-                     if (too_many.load(std::memory_order_relaxed)) return;
-                     if (total.fetch_add(1, std::memory_order_relaxed) >= max_regions) {
-                       too_many.store(true);
-                       return;
-                     }
-                     found[s].push_back({pair_run.start, pair_run.end + 1});
+                     found.Add(s, {pair_run.start, pair_run.end + 1});
                    });
   });
   if (!completed) return SparseResult::kStopped;
-  if (too_many.load()) return SparseResult::kTooMany;
-  regions.clear();
-  for (const std::vector<Span>& part : found)
-    regions.insert(regions.end(), part.begin(), part.end());
+  if (!found.kept_all()) return SparseResult::kTooMany;
+  regions = found.Joined();
   return SparseResult::kFound;
 }
 
@@ -120,28 +111,19 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
   const uint64_t segment = std::max<uint64_t>(1, segment_bytes / 2);
   const size_t even_segments = static_cast<size_t>(CeilDiv(units[0], segment));
   const size_t odd_segments = static_cast<size_t>(CeilDiv(units[1], segment));
-  std::vector<std::vector<Span>> found(even_segments + odd_segments);
-  std::atomic<size_t> total{0};
-  std::atomic<bool> too_many{false};
-  const bool completed = pool.RunAll(found.size(), [&](size_t s, JobOutput& out) {
+  CappedCollector<Span> found(even_segments + odd_segments, max_regions);
+  const bool completed = pool.RunAll(even_segments + odd_segments, [&](size_t s, JobOutput& out) {
     const uint64_t parity = s < even_segments ? 0 : 1;
     const uint64_t begin = (parity == 0 ? s : s - even_segments) * segment;
     const uint64_t end = std::min(units[parity], begin + segment);
     const UnitRuns<PairValueUnit> finder{input.data, is_pair_value, parity, input.min_run};
     RunsStartingIn(finder, finder.m, begin, end, units[parity], false,
-                   std::max<uint64_t>(1, input.batch_bytes / 2), out, [&](const Span& unit_run) {
-                     if (too_many.load(std::memory_order_relaxed)) return;
-                     if (total.fetch_add(1, std::memory_order_relaxed) >= max_regions) {
-                       too_many.store(true);
-                       return;
-                     }
-                     found[s].push_back(finder.Bytes(unit_run));
-                   });
+                   std::max<uint64_t>(1, input.batch_bytes / 2), out,
+                   [&](const Span& unit_run) { found.Add(s, finder.Bytes(unit_run)); });
   });
   if (!completed) return SparseResult::kStopped;
-  if (too_many.load()) return SparseResult::kTooMany;
-  std::vector<Span> spans;
-  for (const std::vector<Span>& part : found) spans.insert(spans.end(), part.begin(), part.end());
+  if (!found.kept_all()) return SparseResult::kTooMany;
+  std::vector<Span> spans = found.Joined();
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.start < b.start; });
   regions.clear();
