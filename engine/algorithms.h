@@ -1,4 +1,5 @@
-// The four one-byte decoders and the fixed table that names them.
+// The table of the eight algorithms: the four one-byte decoders, each read byte by byte and as
+// wide text, under the names that rows and presets use.
 #pragma once
 
 #include <array>

@@ -17,7 +17,7 @@
 #include "engine/test_shrink.h"
 #include "files/io_error.h"
 #include "files/ordinary_user.h"
-#include "files/replace_file.h"
+#include "files/write_fully.h"
 #include "presets/preset.h"
 #include "text/cp1251.h"
 

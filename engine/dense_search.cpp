@@ -9,6 +9,7 @@
 
 #include "engine/fault_guard.h"
 #include "engine/worker_pool.h"
+#include "text/arithmetic.h"
 
 namespace veskor {
 namespace {
@@ -289,7 +290,7 @@ DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_ke
   // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
   // their sorting small.
   segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
-  const size_t segments = static_cast<size_t>((input.size + segment_bytes - 1) / segment_bytes);
+  const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
   runs.segments.assign(segments, {});
   std::vector<std::array<uint64_t, 256>> segment_counts(segments);
   std::atomic<bool> keeping{true};

@@ -12,8 +12,10 @@
 
 #include "engine/fault_guard.h"
 #include "engine/line_maker.h"
+#include "engine/unit_runs.h"
 #include "engine/worker_pool.h"
 #include "files/io_error.h"
+#include "text/arithmetic.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -462,52 +464,39 @@ namespace {
 // order of their starts.
 constexpr uint64_t kWideChunkBytes = uint64_t{1} << 20;
 
-// The code units of one parity: position j is the unit at byte offset 2j + parity.
-struct UnitRuns {
-  const uint8_t* data;
+// Whether the unit of two stored bytes decodes under the key into a character.
+struct CharacterUnit {
   const DecodeTable& decode;
   const uint8_t* unit_char;
-  uint64_t parity;
-  uint64_t m;
-  bool operator()(uint64_t j) const { return Has(j); }
-  bool Has(uint64_t j) const {
-    const uint8_t* p = data + 2 * j + parity;
-    return unit_char[decode[p[0]] | decode[p[1]] << 8] != 0;
-  }
-  size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
-    return ProbeRuns(*this, m, limit, state, out, capacity, 0);
-  }
-  uint64_t End(uint64_t j, uint64_t limit) const {
-    while (j < limit && Has(j)) ++j;
-    return j;
+  bool operator()(uint8_t first, uint8_t second) const {
+    return unit_char[decode[first] | decode[second] << 8] != 0;
   }
 };
 
 // The first unit of a parity at or after a byte offset.
 uint64_t FirstUnit(uint64_t offset, uint64_t parity) {
-  return offset <= parity ? 0 : (offset - parity + 1) / 2;
+  return offset <= parity ? 0 : CeilDiv<uint64_t>(offset - parity, 2);
 }
 
 bool ScanWideRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
                    bool cut_at_end, JobOutput& out,
                    const std::function<void(const Span&)>& on_run) {
   // The units whose two bytes are both in the file, per parity.
-  const uint64_t units[2] = {input.size / 2, (input.size - 1) / 2};
+  const std::array<uint64_t, 2> units = UnitCounts(input.size);
   std::vector<Span> runs[2];
   for (uint64_t from = begin; from < end;) {
     // A region is taken whole: its own ends cut its runs.
     const uint64_t to = cut_at_end ? end : std::min(end, from + kWideChunkBytes);
     for (uint64_t parity = 0; parity < 2; ++parity) {
       runs[parity].clear();
-      const UnitRuns finder{input.data, key.decode(), input.unit_char.data(), parity,
-                            input.min_run};
+      const UnitRuns<CharacterUnit> finder{
+          input.data, {key.decode(), input.unit_char.data()}, parity, input.min_run};
       const uint64_t first = std::min(units[parity], FirstUnit(from, parity));
       const uint64_t last = std::min(units[parity], FirstUnit(to, parity));
       const bool done = RunsStartingIn(
           finder, input.min_run, first, last, units[parity], cut_at_end,
-          std::max<uint64_t>(1, input.batch_bytes / 2), out, [&](const Span& unit_run) {
-            runs[parity].push_back({2 * unit_run.start + parity, 2 * unit_run.end + parity});
-          });
+          std::max<uint64_t>(1, input.batch_bytes / 2), out,
+          [&](const Span& unit_run) { runs[parity].push_back(finder.Bytes(unit_run)); });
       if (!done) return false;
     }
     // Both parities in the order of their starts.

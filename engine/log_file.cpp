@@ -2,7 +2,6 @@
 // row's end, and the removal of those that killed runs left.
 #include "engine/log_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -11,8 +10,11 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "files/default_file_mode.h"
 #include "files/io_error.h"
-#include "files/replace_file.h"
+#include "files/split_path.h"
+#include "files/temporary_files.h"
+#include "files/write_fully.h"
 
 namespace veskor {
 namespace {
@@ -31,24 +33,16 @@ bool StillNamed(int fd, const std::string& path) {
 }
 
 // Removes the temporary files of `name`'s logs in `folder` that no run holds: a run holds a lock
-// on its file while it writes, so an unlocked one was left by a run that was killed. Only
-// regular files named as mkstemp names ours are touched.
+// on its file while it writes, so an unlocked one was left by a run that was killed.
 void RemoveAbandonedTemporaries(const std::string& folder, const std::string& name) {
-  DIR* entries = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (entries == nullptr) return;
-  while (const dirent* entry = ::readdir(entries)) {
-    if (!IsTemporaryName(entry->d_name, name)) continue;
-    const std::string path = folder + entry->d_name;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+  ForEachTemporary(folder, name, [](const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) continue;
+    if (fd < 0) return;
     // Under the lock, the name must still be the file locked: a run may have just renamed it
     // into place.
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path)) ::unlink(path.c_str());
     ::close(fd);
-  }
-  ::closedir(entries);
+  });
 }
 
 }  // namespace
@@ -67,15 +61,13 @@ LogFile::LogFile(const std::string& path) : path_(path) {
   const bool exists = ::lstat(path.c_str(), &old) == 0;
   if (exists && S_ISDIR(old.st_mode)) Fail(EISDIR);
   if (exists && !S_ISREG(old.st_mode)) Fail(EACCES);
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  SplitName split = SplitPath(path);
   // ".", the name, ".XXXXXX": cut the name so that the temporary name stays a valid one.
-  name.resize(std::min(name.size(), kMaxNameBytes - 8));
-  RemoveAbandonedTemporaries(folder, name);
+  split.name.resize(std::min(split.name.size(), kMaxNameBytes - 8));
+  RemoveAbandonedTemporaries(split.folder, split.name);
   for (int attempt = 0; fd_ < 0; ++attempt) {
     if (attempt == kCreateAttempts) Fail(EEXIST);
-    temporary_ = folder + "." + name + ".XXXXXX";
+    temporary_ = TemporaryTemplate(split.folder, split.name);
     fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
     if (fd_ < 0) Fail(errno);
     // Another log of the name that is being created may take the new file, not yet locked, for

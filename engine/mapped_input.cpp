@@ -12,6 +12,8 @@
 #include <cstring>
 #include <limits>
 
+#include "text/arithmetic.h"
+
 namespace veskor {
 namespace {
 
@@ -45,7 +47,7 @@ uint64_t HashBytes(uint64_t hash, const uint8_t* bytes, size_t size) {
 uint64_t SampleHash(int fd, uint64_t size) {
   uint64_t hash = 0xCBF29CE484222325;
   uint8_t block[kSampleBlockBytes];
-  const uint64_t blocks = (size + kSampleBlockBytes - 1) / kSampleBlockBytes;
+  const uint64_t blocks = CeilDiv(size, kSampleBlockBytes);
   const uint64_t last = blocks > kSampleBlocks ? size - kSampleBlockBytes : 0;
   for (uint64_t i = 0; i < std::min(blocks, kSampleBlocks); ++i) {
     const uint64_t offset = blocks <= kSampleBlocks  ? i * kSampleBlockBytes

@@ -10,7 +10,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "files/file_exists.h"
+#include "files/file_operation_error.h"
+#include "files/read_whole_file.h"
 #include "files/replace_file.h"
+#include "files/temporary_files.h"
 #include "presets/preset_file.h"
 #include "settings/settings_file.h"
 #include "tasks/table_file.h"

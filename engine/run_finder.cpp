@@ -27,8 +27,7 @@ struct PairTest {
   const uint8_t* member;
   PairValue value;
   bool operator()(uint64_t i) const {
-    const uint8_t a = data[i], b = data[i + 1];
-    return member[value == PairValue::kXor ? a ^ b : static_cast<uint8_t>(b - a)] != 0;
+    return member[PairValueOf(value, data[i], data[i + 1])] != 0;
   }
 };
 

@@ -4,15 +4,16 @@
 #include "engine/scanner.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <vector>
 
+#include "engine/capped_collector.h"
 #include "engine/dense_search.h"
 #include "engine/key_summary.h"
 #include "engine/line_maker.h"
 #include "engine/sparse_search.h"
 #include "engine/worker_pool.h"
+#include "text/arithmetic.h"
 
 namespace veskor {
 namespace {
@@ -24,6 +25,13 @@ constexpr size_t kRunsPerCheckpoint = 4096;
 constexpr int kSparsePairValues = 48;
 // What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
 constexpr size_t kDensePassCost = 4;
+
+// The keys 1 to 255 of a search of all keys, in order.
+std::vector<int> EveryKey() {
+  std::vector<int> keys(255);
+  for (int key = 1; key <= 255; ++key) keys[key - 1] = key;
+  return keys;
+}
 
 // The summaries of a search's jobs, one each, merged into the row's on the run's thread once a
 // job's lines are written.
@@ -57,7 +65,7 @@ class Search {
   void OneKey() {
     const KeyView key(input_, context_.Key);
     const uint64_t block = std::max<uint64_t>(1, options_.segment_bytes);
-    const size_t blocks = static_cast<size_t>((input_.size + block - 1) / block);
+    const size_t blocks = static_cast<size_t>(CeilDiv(input_.size, block));
     int last_progress = 0;
     Summaries summaries(blocks, context_.Summary != nullptr);
     const bool completed = pool_.RunOrdered(
@@ -90,15 +98,13 @@ class Search {
     if (input_.wide && search != ScanOptions::Search::kEachKey) {
       search = ScanOptions::Search::kSparse;
     }
-    std::vector<int> all(255);
-    for (int key = 1; key <= 255; ++key) all[key - 1] = key;
     switch (search) {
       case ScanOptions::Search::kSparse:
-        return Sparse(all, after_key);
+        return Sparse(EveryKey(), after_key);
       case ScanOptions::Search::kDense:
         return Dense(after_key);
       default:
-        EachKey(all, after_key);
+        EachKey(EveryKey(), after_key);
     }
   }
 
@@ -256,26 +262,17 @@ class Search {
   void Unkeyed(const std::function<bool(int)>& after_key) {
     const KeyView key(input_, 1);
     const uint64_t segment = std::max<uint64_t>(1, options_.segment_bytes);
-    const size_t segments = static_cast<size_t>((input_.size + segment - 1) / segment);
-    std::vector<std::vector<Span>> accepted(segments);
+    const size_t segments = static_cast<size_t>(CeilDiv(input_.size, segment));
+    CappedCollector<Span> accepted(segments, options_.max_regions);
     // An error while a segment is judged (a failing expression, a file that can no longer be
     // read) comes after the strings before it, as a pass would meet it.
     std::vector<std::exception_ptr> errors(segments);
-    std::atomic<size_t> kept{0};
-    std::atomic<bool> too_many{false};
     const bool completed = pool_.RunAll(segments, [&](size_t s, JobOutput& out) {
       RunJudge judge(input_, key, out);
       try {
         ScanRange(input_, key, s * segment, std::min(input_.size, (s + 1) * segment), false, out,
                   [&](const Span& span) {
-                    if (too_many.load(std::memory_order_relaxed) || !judge.Accepts(span)) {
-                      return;
-                    }
-                    if (kept.fetch_add(1, std::memory_order_relaxed) >= options_.max_regions) {
-                      too_many.store(true);
-                      return;
-                    }
-                    accepted[s].push_back(span);
+                    if (!accepted.full() && judge.Accepts(span)) accepted.Add(s, span);
                   });
       } catch (...) {
         errors[s] = std::current_exception();
@@ -285,13 +282,11 @@ class Search {
     std::vector<Span> spans;
     std::exception_ptr error;
     for (size_t s = 0; s < segments && !error; ++s) {
-      spans.insert(spans.end(), accepted[s].begin(), accepted[s].end());
+      spans.insert(spans.end(), accepted.part(s).begin(), accepted.part(s).end());
       error = errors[s];
     }
-    if (too_many.load()) {
-      std::vector<int> all(255);
-      for (int k = 1; k <= 255; ++k) all[k - 1] = k;
-      EachKey(all, after_key);
+    if (!accepted.kept_all()) {
+      EachKey(EveryKey(), after_key);
       return;
     }
     // Every key has the same strings: the summary keeps key 1's.

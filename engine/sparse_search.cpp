@@ -2,24 +2,48 @@
 #include "engine/sparse_search.h"
 
 #include <algorithm>
-#include <atomic>
 
+#include "engine/capped_collector.h"
 #include "engine/run_finder.h"
+#include "engine/unit_runs.h"
 #include "engine/worker_pool.h"
+#include "text/arithmetic.h"
 
 namespace veskor {
 namespace {
 
-std::array<bool, 256> PairValues(const std::array<bool, 256>& in_alphabet, CipherFamily family) {
+// What a pair of stored bytes keeps under every key: b ^ b' for XOR8, b' - b for ADD8 and SUB8.
+PairValue PairValueFor(CipherFamily family) {
+  return family == CipherFamily::kXor ? PairValue::kXor : PairValue::kDifference;
+}
+
+// The pair values of the byte pairs (first, second) for which `is_pair` holds.
+template <class IsPair>
+std::array<bool, 256> PairValuesOf(PairValue value, IsPair is_pair) {
   std::array<bool, 256> pair_ok{};
-  for (int a = 0; a < 256; ++a) {
-    if (!in_alphabet[a]) continue;
-    for (int b = 0; b < 256; ++b) {
-      if (!in_alphabet[b]) continue;
-      pair_ok[family == CipherFamily::kXor ? a ^ b : static_cast<uint8_t>(b - a)] = true;
+  for (int first = 0; first < 256; ++first) {
+    for (int second = 0; second < 256; ++second) {
+      if (is_pair(first, second)) {
+        pair_ok[PairValueOf(value, static_cast<uint8_t>(first), static_cast<uint8_t>(second))] =
+            true;
+      }
     }
   }
   return pair_ok;
+}
+
+// The pair values that two alphabet bytes give.
+std::array<bool, 256> PairValues(const std::array<bool, 256>& in_alphabet, CipherFamily family) {
+  return PairValuesOf(PairValueFor(family), [&](int first, int second) {
+    return in_alphabet[first] && in_alphabet[second];
+  });
+}
+
+// The pair values of the units that are characters (unit_char).
+std::array<bool, 256> UnitPairValues(const ScanInput& input, CipherFamily family) {
+  return PairValuesOf(PairValueFor(family), [&](int first, int second) {
+    return input.unit_char[first | second << 8] != 0;
+  });
 }
 
 // Pair position i joins bytes i and i + 1.
@@ -32,44 +56,19 @@ struct PairRuns {
     return FindPairRuns(data, pairs, value, m, limit, state, out, capacity);
   }
   bool Has(uint64_t position) const {
-    const uint8_t a = data[position], b = data[position + 1];
-    return pairs.Has(value == PairValue::kXor ? a ^ b : static_cast<uint8_t>(b - a));
+    return pairs.Has(PairValueOf(value, data[position], data[position + 1]));
   }
   uint64_t End(uint64_t position, uint64_t limit) const {
     return PairRunEnd(data, pairs, value, position, limit);
   }
 };
 
-// The pair values of the units that are characters (unit_char).
-std::array<bool, 256> UnitPairValues(const ScanInput& input, CipherFamily family) {
-  std::array<bool, 256> pair_ok{};
-  for (uint32_t unit = 0; unit < 65536; ++unit) {
-    if (input.unit_char[unit] == 0) continue;
-    const auto low = static_cast<uint8_t>(unit & 0xFF), high = static_cast<uint8_t>(unit >> 8);
-    pair_ok[family == CipherFamily::kXor ? low ^ high : static_cast<uint8_t>(high - low)] = true;
-  }
-  return pair_ok;
-}
-
-// The units of one parity (unit j at byte offset 2j + parity) whose pair value a character's unit
-// gives.
-struct UnitPairRuns {
-  const uint8_t* data;
+// Whether a unit's pair value is one that some character's unit gives.
+struct PairValueUnit {
   const ByteClass& pairs;
   PairValue value;
-  uint64_t parity;
-  uint64_t m;
-  bool operator()(uint64_t j) const { return Has(j); }
-  bool Has(uint64_t j) const {
-    const uint8_t* p = data + 2 * j + parity;
-    return pairs.Has(value == PairValue::kXor ? p[0] ^ p[1] : static_cast<uint8_t>(p[1] - p[0]));
-  }
-  size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
-    return ProbeRuns(*this, m, limit, state, out, capacity, 0);
-  }
-  uint64_t End(uint64_t j, uint64_t limit) const {
-    while (j < limit && Has(j)) ++j;
-    return j;
+  bool operator()(uint8_t first, uint8_t second) const {
+    return pairs.Has(PairValueOf(value, first, second));
   }
 };
 
@@ -83,32 +82,22 @@ int PairValueCount(const std::array<bool, 256>& in_alphabet, CipherFamily family
 SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
                          size_t max_regions, uint64_t segment_bytes, std::vector<Span>& regions) {
   const ByteClass pairs(PairValues(input.in_alphabet, family));
-  const PairValue value = family == CipherFamily::kXor ? PairValue::kXor : PairValue::kDifference;
   const uint64_t positions = input.size - 1;  // the file has at least one byte
-  const PairRuns finder{input.data, pairs, value, input.min_run - 1};
+  const PairRuns finder{input.data, pairs, PairValueFor(family), input.min_run - 1};
   segment_bytes = std::max<uint64_t>(1, segment_bytes);
-  const size_t segments = static_cast<size_t>((positions + segment_bytes - 1) / segment_bytes);
-  std::vector<std::vector<Span>> found(segments);
-  std::atomic<size_t> total{0};
-  std::atomic<bool> too_many{false};
+  const size_t segments = static_cast<size_t>(CeilDiv(positions, segment_bytes));
+  CappedCollector<Span> found(segments, max_regions);
   const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(positions, begin + segment_bytes);
     RunsStartingIn(finder, finder.m, begin, end, positions, false, input.batch_bytes, out,
                    [&](const Span& pair_run) {
-                     if (too_many.load(std::memory_order_relaxed)) return;
-                     if (total.fetch_add(1, std::memory_order_relaxed) >= max_regions) {
-                       too_many.store(true);
-                       return;
-                     }
-                     found[s].push_back({pair_run.start, pair_run.end + 1});
+                     found.Add(s, {pair_run.start, pair_run.end + 1});
                    });
   });
   if (!completed) return SparseResult::kStopped;
-  if (too_many.load()) return SparseResult::kTooMany;
-  regions.clear();
-  for (const std::vector<Span>& part : found)
-    regions.insert(regions.end(), part.begin(), part.end());
+  if (!found.kept_all()) return SparseResult::kTooMany;
+  regions = found.Joined();
   return SparseResult::kFound;
 }
 
@@ -116,35 +105,25 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
                              size_t max_regions, uint64_t segment_bytes,
                              std::vector<Span>& regions) {
   const ByteClass pairs(UnitPairValues(input, family));
-  const PairValue value = family == CipherFamily::kXor ? PairValue::kXor : PairValue::kDifference;
-  // The units whose two bytes are both in the file, per parity; the segments of both parities
-  // are the jobs.
-  const uint64_t units[2] = {input.size / 2, (input.size - 1) / 2};
+  const PairValueUnit is_pair_value{pairs, PairValueFor(family)};
+  // The segments of both parities are the jobs.
+  const std::array<uint64_t, 2> units = UnitCounts(input.size);
   const uint64_t segment = std::max<uint64_t>(1, segment_bytes / 2);
-  const size_t even_segments = static_cast<size_t>((units[0] + segment - 1) / segment);
-  const size_t odd_segments = static_cast<size_t>((units[1] + segment - 1) / segment);
-  std::vector<std::vector<Span>> found(even_segments + odd_segments);
-  std::atomic<size_t> total{0};
-  std::atomic<bool> too_many{false};
-  const bool completed = pool.RunAll(found.size(), [&](size_t s, JobOutput& out) {
+  const size_t even_segments = static_cast<size_t>(CeilDiv(units[0], segment));
+  const size_t odd_segments = static_cast<size_t>(CeilDiv(units[1], segment));
+  CappedCollector<Span> found(even_segments + odd_segments, max_regions);
+  const bool completed = pool.RunAll(even_segments + odd_segments, [&](size_t s, JobOutput& out) {
     const uint64_t parity = s < even_segments ? 0 : 1;
     const uint64_t begin = (parity == 0 ? s : s - even_segments) * segment;
     const uint64_t end = std::min(units[parity], begin + segment);
-    const UnitPairRuns finder{input.data, pairs, value, parity, input.min_run};
+    const UnitRuns<PairValueUnit> finder{input.data, is_pair_value, parity, input.min_run};
     RunsStartingIn(finder, finder.m, begin, end, units[parity], false,
-                   std::max<uint64_t>(1, input.batch_bytes / 2), out, [&](const Span& unit_run) {
-                     if (too_many.load(std::memory_order_relaxed)) return;
-                     if (total.fetch_add(1, std::memory_order_relaxed) >= max_regions) {
-                       too_many.store(true);
-                       return;
-                     }
-                     found[s].push_back({2 * unit_run.start + parity, 2 * unit_run.end + parity});
-                   });
+                   std::max<uint64_t>(1, input.batch_bytes / 2), out,
+                   [&](const Span& unit_run) { found.Add(s, finder.Bytes(unit_run)); });
   });
   if (!completed) return SparseResult::kStopped;
-  if (too_many.load()) return SparseResult::kTooMany;
-  std::vector<Span> spans;
-  for (const std::vector<Span>& part : found) spans.insert(spans.end(), part.begin(), part.end());
+  if (!found.kept_all()) return SparseResult::kTooMany;
+  std::vector<Span> spans = found.Joined();
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.start < b.start; });
   regions.clear();

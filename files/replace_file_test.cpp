@@ -12,33 +12,17 @@
 #include <vector>
 
 #include "files/ordinary_user.h"
+#include "files/save_target.h"
+#include "files/scratch_folder.h"
+#include "files/temporary_files.h"
+#include "files/write_fully.h"
 
 namespace veskor {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ReplaceFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("veskor_files_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    path_ = (dir_ / "presets.dat").string();
-  }
-  void TearDown() override {
-    fs::permissions(dir_, fs::perms::owner_all);
-    fs::remove_all(dir_);
-  }
-  std::string Read() {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  size_t Entries() { return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), {})); }
-
-  fs::path dir_;
-  std::string path_;
-};
+using ReplaceFileTest = testing::ScratchFolder;
 
 TEST_F(ReplaceFileTest, WritesNewAndReplacesOldFilesKeepingPermissions) {
   ReplaceFile(path_, std::string("a\0b", 3));
@@ -88,21 +72,6 @@ TEST_F(ReplaceFileTest, ReadOnlyFolderOrFileRefusesTheSave) {
     }
   });
   EXPECT_EQ(Read(), "old");
-}
-
-TEST_F(ReplaceFileTest, ReadingAndTheExistenceTest) {
-  EXPECT_FALSE(FileExists(path_));
-  EXPECT_FALSE(FileExists(dir_.string()));  // a directory is no file
-  ReplaceFile(path_, "bytes");
-  EXPECT_TRUE(FileExists(path_));
-  EXPECT_EQ(ReadWholeFile(path_, true), "bytes");
-  try {
-    ReadWholeFile((dir_ / "missing").string(), false);
-    FAIL() << "no error";
-  } catch (const FileOperationError& e) {
-    EXPECT_EQ(e.stage(), FileOperationError::Stage::kOpen);
-    EXPECT_STREQ(e.what(), "No such file or directory");
-  }
 }
 
 TEST_F(ReplaceFileTest, ASaveThroughASymbolicLinkReplacesItsTargetAndKeepsTheLink) {
@@ -163,44 +132,6 @@ TEST_F(ReplaceFileTest, ALoopOfLinksRefusesTheSave) {
     EXPECT_EQ(e.error_number(), ELOOP);
   }
   EXPECT_EQ(RemoveStaleTemporaries(path_), 0);
-}
-
-TEST_F(ReplaceFileTest, StaleTemporariesOfAKilledSaveAreRemovedAndNothingElse) {
-  struct Entry {
-    std::string name;
-    bool stale;
-  };
-  const Entry entries[] = {
-      {".presets.dat.Ab3xZ9", true},   {".presets.dat.000000", true},
-      {"presets.dat", false},          {".presets.dat.Ab3xZ", false},
-      {".presets.dat.Ab3xZ99", false}, {".presets.dat.Ab3-Z9", false},
-      {".presets.dat.XXXXX~", false},  {".grid.cfg.Ab3xZ9", false},
-      {"presets.dat.Ab3xZ9", false},   {".presets.dat.Ab3xZ9.log", false},
-  };
-  for (const Entry& entry : entries) std::ofstream(dir_ / entry.name) << "x";
-  fs::create_directory(dir_ / ".presets.dat.dirAAA");               // a folder: not ours
-  fs::create_symlink("presets.dat", dir_ / ".presets.dat.lnkAAA");  // a link: not ours
-  EXPECT_EQ(RemoveStaleTemporaries(path_), 2);
-  for (const Entry& entry : entries) {
-    EXPECT_EQ(fs::exists(dir_ / entry.name), !entry.stale) << entry.name;
-  }
-  EXPECT_TRUE(fs::is_directory(dir_ / ".presets.dat.dirAAA"));
-  EXPECT_TRUE(fs::is_symlink(dir_ / ".presets.dat.lnkAAA"));
-}
-
-TEST_F(ReplaceFileTest, TheStaleTemporariesOfALinkedFileLieBesideItsTarget) {
-  fs::create_directory(dir_ / "elsewhere");
-  fs::create_symlink("elsewhere/real.dat", path_);
-  std::ofstream(dir_ / "elsewhere" / ".real.dat.Qw12er") << "x";
-  std::ofstream(dir_ / ".presets.dat.Qw12er") << "x";  // no save of the link makes this one
-  EXPECT_EQ(RemoveStaleTemporaries(path_), 1);
-  EXPECT_FALSE(fs::exists(dir_ / "elsewhere" / ".real.dat.Qw12er"));
-  EXPECT_TRUE(fs::exists(dir_ / ".presets.dat.Qw12er"));
-}
-
-TEST(SystemErrorText, DropsTrailingBlanksAndPeriods) {
-  EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory");
-  EXPECT_EQ(SystemErrorText(EACCES), "Permission denied");
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include "files/file_exists.h"
+#include "files/file_operation_error.h"
+#include "files/read_whole_file.h"
 #include "files/replace_file.h"
 #include "text/error.h"
 

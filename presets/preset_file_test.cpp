@@ -12,7 +12,8 @@
 #include <iterator>
 
 #include "files/ordinary_user.h"
-#include "files/replace_file.h"
+#include "files/write_fully.h"
+#include "text/error.h"
 
 namespace veskor {
 namespace {

@@ -5,6 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "files/file_exists.h"
+#include "files/file_operation_error.h"
+#include "files/read_whole_file.h"
 #include "files/replace_file.h"
 
 namespace veskor {

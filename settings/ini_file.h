@@ -26,7 +26,7 @@ std::string ReadIniEntry(const std::string& path, std::string_view section, std:
 // line); an existing entry's line is replaced by key=value (the key spelled as in the file,
 // nothing around the '=') on the same line, keeping that line's end. Where the same section or
 // key appears twice, the first is changed. The file is replaced atomically; raises
-// FileOperationError (files/replace_file.h), leaving the earlier file whole.
+// FileOperationError (files/file_operation_error.h), leaving the earlier file whole.
 void WriteIniEntry(const std::string& path, std::string_view section, std::string_view key,
                    std::string_view value);
 

@@ -10,8 +10,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "files/file_operation_error.h"
 #include "files/ordinary_user.h"
-#include "files/replace_file.h"
+#include "files/write_fully.h"
 
 namespace veskor {
 namespace {

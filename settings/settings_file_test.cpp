@@ -11,8 +11,9 @@
 #include <iterator>
 
 #include "files/ordinary_user.h"
-#include "files/replace_file.h"
+#include "files/write_fully.h"
 #include "report/report_format.h"
+#include "text/error.h"
 
 namespace veskor {
 namespace {

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
+#include "files/file_operation_error.h"
 #include "files/io_error.h"
+#include "files/read_whole_file.h"
 #include "files/replace_file.h"
 
 namespace veskor {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "files/io_error.h"
-#include "files/replace_file.h"
+#include "files/write_fully.h"
 #include "text/cp1251.h"
 
 namespace veskor {

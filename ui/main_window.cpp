@@ -36,7 +36,7 @@
 #include "engine/analysis_run.h"
 #include "engine/program_files.h"
 #include "engine/scan_context.h"
-#include "files/replace_file.h"
+#include "files/file_exists.h"
 #include "report/report_format.h"
 #include "text/error.h"
 #include "ui/desktop.h"

@@ -22,6 +22,7 @@
 #include "engine/regexp/assertions.h"
 #include "engine/regexp/compiler.h"
 #include "engine/regexp/regexp_error.h"
+#include "text/arithmetic.h"
 #include "text/cp1251.h"
 
 namespace veskor::regexp {
@@ -158,7 +159,7 @@ void MemoTable::Start(const Program& program, int64_t size) {
   stats_.assign(program.joins.size(), JoinStats{});
   const uint64_t bits = static_cast<uint64_t>(program.bit_rows) * row_length_;
   if (bits == 0 || bits > Backtracker::kMaxMemoBits) return;  // the hash set serves them all
-  const size_t words = (bits + 63) / 64;
+  const size_t words = CeilDiv(bits, 64);
   if (words <= kSmallBitWords) {
     small_bits_.assign(words, 0);
     bits_ = small_bits_.data();

@@ -9,6 +9,8 @@
 #include <array>
 #include <utility>
 
+#include "text/arithmetic.h"
+
 namespace veskor::regexp {
 namespace {
 
@@ -463,7 +465,7 @@ void FindJoinPoints(Program& program) {
   Code& code = program.code;
   const int32_t size = static_cast<int32_t>(code.size());
   const int registers = program.RegisterCount();
-  const size_t words = (static_cast<size_t>(registers) + 63) / 64;
+  const size_t words = CeilDiv(static_cast<size_t>(registers), 64);
   const std::vector<uint64_t> live = LiveRegisters(code, words);
   std::vector<char> joined(code.size(), 0);
   for (int32_t pc = 0; pc < size; ++pc) {

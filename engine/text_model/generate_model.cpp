@@ -133,23 +133,18 @@ class Composer {
     return out + kEnds[random_.Below(8)];
   }
 
-  std::string EnglishLine() {
-    std::string out = Sentence("english", "function", 40);
+  // One to three sentences.
+  std::string Line(const char* content, const char* function, int function_percent) {
+    std::string out = Sentence(content, function, function_percent);
     for (size_t n = random_.Below(3); n > 0; --n) {
       out += ' ';
-      out += Sentence("english", "function", 40);
+      out += Sentence(content, function, function_percent);
     }
     return out;
   }
 
-  std::string RussianLine() {
-    std::string out = Sentence("russian", "russian", 0);
-    for (size_t n = random_.Below(3); n > 0; --n) {
-      out += ' ';
-      out += Sentence("russian", "russian", 0);
-    }
-    return out;
-  }
+  std::string EnglishLine() { return Line("english", "function", 40); }
+  std::string RussianLine() { return Line("russian", "russian", 0); }
 
   std::string IdentifierPart() { return random_.Chance(60) ? Pick("ident") : Pick("english"); }
 
