@@ -320,7 +320,7 @@ void RunJudge::WriteNow(const Span& span) {
 
 // A run's text for its line: decoded straight from the file under the key, or, without a key,
 // copied from the batch's texts decoded before.
-class RunText : public ReportFormat::TextSource {
+class RunText : public TextSource {
  public:
   explicit RunText(const KeyView* key) : key_(key) {}
   void Point(const void* in) { in_ = in; }

@@ -533,8 +533,8 @@ std::optional<uint64_t> DirectBound(const ReportFormat::Program& program,
 // The text of a string field: its bytes, or where they come from.
 struct FieldText {
   uint64_t size;
-  std::string_view bytes;                  // when held
-  const ReportFormat::TextSource* source;  // else
+  std::string_view bytes;    // when held
+  const TextSource* source;  // else
   void WriteTo(char* p, uint64_t count) const {
     if (source != nullptr) {
       source->Copy(p, count);
@@ -737,19 +737,6 @@ void ReportFormat::AppendSlowly(std::string& out, int32_t key, int32_t width, in
   const std::array<FormatValue, 4> arguments = {key, width, position, text};
   AppendLine(out, program_->format, ReportKinds(), program_->dynamic ? nullptr : &program_->ops,
              arguments);
-}
-
-void LineBuffer::Grow(size_t count) {
-  const size_t capacity = std::max(size_ + count, 2 * capacity_ + 64);
-  std::unique_ptr<char[]> data(new char[capacity]);
-  std::copy(data_.get(), data_.get() + size_, data.get());
-  data_ = std::move(data);
-  capacity_ = capacity;
-}
-
-void LineBuffer::EraseFront(size_t count) {
-  std::copy(data_.get() + count, data_.get() + size_, data_.get());
-  size_ -= count;
 }
 
 void ReportFormat::Write(ByteSink& sink, int32_t key, int32_t width, int64_t position,
