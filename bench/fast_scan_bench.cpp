@@ -28,9 +28,9 @@
 
 #include "engine/algorithms.h"
 #include "engine/key_summary.h"
-#include "engine/line_maker.h"
 #include "engine/log_file.h"
 #include "engine/mapped_input.h"
+#include "engine/row_line_maker.h"
 #include "engine/scanner.h"
 #include "engine/sparse_search.h"
 #include "engine/worker_pool.h"

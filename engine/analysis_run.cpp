@@ -4,8 +4,8 @@
 #include <set>
 
 #include "engine/algorithms.h"
-#include "engine/line_maker.h"
 #include "engine/mapped_input.h"
+#include "engine/row_line_maker.h"
 #include "engine/scanner.h"
 #include "presets/preset.h"
 #include "report/report_format.h"

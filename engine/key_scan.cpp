@@ -318,71 +318,62 @@ void RunJudge::WriteNow(const Span& span) {
   if (summary_ != nullptr) Summarize(span, text_);
 }
 
-// A run's text for its line: decoded straight from the file under the key, or, without a key,
+namespace {
+
+// The texts of a batch's lines: decoded straight from the file under the key, or, without a key,
 // copied from the batch's texts decoded before.
-class RunText : public TextSource {
+class RunTexts : public TextSource {
  public:
-  explicit RunText(const KeyView* key) : key_(key) {}
-  void Point(const void* in) { in_ = in; }
-  void Copy(char* to, uint64_t count) const override {
+  explicit RunTexts(const KeyView* key) : key_(key) {}
+  void Copy(const void* text, char* to, uint64_t count) const override {
     if (key_ != nullptr) {
-      key_->DecodeText(static_cast<const uint8_t*>(in_), to, count);
+      key_->DecodeText(static_cast<const uint8_t*>(text), to, count);
     } else {
-      std::memcpy(to, in_, count);
+      std::memcpy(to, text, count);
     }
   }
 
  private:
   const KeyView* key_;
-  const void* in_ = nullptr;
 };
+
+}  // namespace
 
 bool RunJudge::FlushInPlace(const char* texts) {
   if (!in_place_known_) {
     in_place_known_ = true;
-    if (const ReportFormat* format = input_.lines->InPlaceFormat()) {
-      in_place_ = format->InPlace(key_.key(), input_.width);
-    }
+    in_place_ = input_.lines->InPlace(key_.key(), input_.width);
   }
-  const ReportFormat::InPlaceLines* lines = in_place_.get();
+  const KeyLineWriter* lines = in_place_.get();
   if (lines == nullptr) return false;
-  // Each line and its "\r\n".
-  uint64_t total = 0;
-  for (const Span& span : queued_) total += lines->Bound(input_.Characters(span)) + 2;
-  // The texts lie all over the file: ask for them all before the first is read, so that their
-  // cache misses overlap (a prefetch never faults, even past a file that shrank).
-  if (texts == nullptr) {
-    for (const Span& span : queued_) __builtin_prefetch(input_.data + span.start);
+  // Each line's position and where its text is read from. The texts lie all over the file: ask
+  // for them all before the first is read, so that their cache misses overlap (a prefetch never
+  // faults, even past a file that shrank).
+  batch_.clear();
+  const char* held = texts;
+  for (const Span& span : queued_) {
+    const uint64_t length = input_.Characters(span);
+    const void* text = held;
+    if (held != nullptr) {
+      held += length;
+    } else {
+      text = input_.data + span.start;
+      __builtin_prefetch(text);
+    }
+    batch_.push_back({static_cast<int64_t>(span.start), length, text});
   }
   // Room for every line first: inside the fault guard nothing is allocated.
   LineBuffer& buffer = out_.Buffer();
-  char* const start = buffer.Extend(static_cast<size_t>(total));
+  char* const start =
+      buffer.Extend(static_cast<size_t>(lines->Bound(batch_.size(), queued_bytes_)));
   char* end = start;
-  RunText text(texts == nullptr ? &key_ : nullptr);
-  const uint8_t* data = input_.data;
-  const ScanInput& input = input_;
-  const Span* runs = queued_.data();
-  const size_t count = queued_.size();
-  const bool read = ReadMapped([&] {
-    char* at = start;
-    const char* held = texts;
-    for (size_t i = 0; i < count; ++i) {
-      const uint64_t length = input.Characters(runs[i]);
-      if (held != nullptr) {
-        text.Point(held);
-        held += length;
-      } else {
-        text.Point(data + runs[i].start);
-      }
-      at = lines->Write(at, static_cast<int64_t>(runs[i].start), length, text);
-      *at++ = '\r';
-      *at++ = '\n';
-    }
-    end = at;
-  });
+  const RunTexts source(texts == nullptr ? &key_ : nullptr);
+  const std::span<const InPlaceLine> batch(batch_);
+  // One call writes the whole batch.
+  const bool read = ReadMapped([&] { end = lines->Write(start, batch, source); });
   if (!read) return false;  // the lines are made one by one, up to the run that faults
   buffer.Commit(static_cast<size_t>(end - start));
-  out_.EndLines(static_cast<int64_t>(count));
+  out_.EndLines(static_cast<int64_t>(batch_.size()));
   return true;
 }
 

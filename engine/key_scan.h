@@ -14,14 +14,13 @@
 #include "engine/algorithms.h"
 #include "engine/fault_guard.h"
 #include "engine/key_summary.h"
+#include "engine/line_maker.h"
 #include "engine/run_finder.h"
 #include "engine/scan_context.h"
 #include "engine/text_score.h"
 #include "engine/worker_pool.h"
 
 namespace veskor {
-
-class LineMaker;
 
 // Raised when the input's bytes can no longer be read (the file shrank under the mapping). The
 // run turns it into its "cannot read" message and goes on with the next row.
@@ -158,9 +157,10 @@ class RunJudge {
   Span decoded_{0, 0};  // the run whose text text_ holds
   std::vector<Span> queued_;
   uint64_t queued_bytes_ = 0;
-  // The key's lines as the format writes them in place, looked for at the first batch.
-  std::unique_ptr<const ReportFormat::InPlaceLines> in_place_;
+  // The key's lines written in place, looked for at the first batch.
+  std::unique_ptr<const KeyLineWriter> in_place_;
   bool in_place_known_ = false;
+  std::vector<InPlaceLine> batch_;  // the queued runs' lines for in_place_
 };
 
 // The loop behind the scans of stretches, for any kind of position: `finder` has

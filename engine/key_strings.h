@@ -12,8 +12,8 @@
 
 #include "engine/algorithms.h"
 #include "engine/key_scan.h"
-#include "engine/line_maker.h"
 #include "engine/mapped_input.h"
+#include "engine/row_line_maker.h"
 #include "engine/scan_context.h"
 
 namespace veskor {

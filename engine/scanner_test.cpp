@@ -14,6 +14,7 @@
 #include "engine/key_summary.h"
 #include "engine/line_maker.h"
 #include "engine/reference_scanner.h"
+#include "engine/row_line_maker.h"
 #include "engine/run_finder.h"
 #include "engine/test_shrink.h"
 #include "text/cp1251.h"

@@ -534,10 +534,11 @@ std::optional<uint64_t> DirectBound(const ReportFormat::Program& program,
 struct FieldText {
   uint64_t size;
   std::string_view bytes;    // when held
-  const TextSource* source;  // else
+  const TextSource* source;  // else, with the string at `from`
+  const void* from = nullptr;
   void WriteTo(char* p, uint64_t count) const {
     if (source != nullptr) {
-      source->Copy(p, count);
+      source->Copy(from, p, count);
     } else {
       CopyBytes(p, bytes.data(), count);
     }
@@ -675,11 +676,17 @@ void ReportFormat::Append(LineBuffer& out, int32_t key, int32_t width, int64_t p
 ReportFormat::InPlaceLines::InPlaceLines() = default;
 ReportFormat::InPlaceLines::~InPlaceLines() = default;
 
-char* ReportFormat::InPlaceLines::Write(char* at, int64_t position, uint64_t text_size,
-                                        const TextSource& text) const {
+char* ReportFormat::InPlaceLines::Write(char* at, std::span<const InPlaceLine> lines,
+                                        std::string_view line_end, const TextSource& texts) const {
   // Every number the key and the width fill is in the literals now.
   const int32_t no_values[2] = {0, 0};
-  return DirectWrite(*program_, at, no_values, position, {text_size, {}, &text});
+  for (const InPlaceLine& line : lines) {
+    at = DirectWrite(*program_, at, no_values, line.position,
+                     {line.text_size, {}, &texts, line.text});
+    CopyBytes(at, line_end.data(), line_end.size());
+    at += line_end.size();
+  }
+  return at;
 }
 
 std::unique_ptr<const ReportFormat::InPlaceLines> ReportFormat::InPlace(int32_t key,

@@ -77,11 +77,16 @@ class ReportFormat {
   class InPlaceLines {
    public:
     ~InPlaceLines();
-    // The most bytes a line with a string of `text_size` bytes takes.
-    uint64_t Bound(uint64_t text_size) const { return fixed_ + per_character_ * text_size; }
-    // Writes the line at `at`, which has room for Bound bytes; returns its end. Never fails,
-    // allocates nothing and touches nothing but `at` and what `text` reads.
-    char* Write(char* at, int64_t position, uint64_t text_size, const TextSource& text) const;
+    // The most bytes `lines` lines take, their line ends not counted, whose strings hold
+    // `text_bytes` bytes together.
+    uint64_t Bound(uint64_t lines, uint64_t text_bytes) const {
+      return fixed_ * lines + per_character_ * text_bytes;
+    }
+    // Writes the lines, each followed by `line_end`, at `at`, which has room for their Bound and
+    // line ends; returns their end. Never fails, allocates nothing and touches nothing but `at`
+    // and what `texts` reads.
+    char* Write(char* at, std::span<const InPlaceLine> lines, std::string_view line_end,
+                const TextSource& texts) const;
 
    private:
     friend class ReportFormat;

@@ -66,12 +66,20 @@ class LongText {
   virtual void WriteTo(uint64_t count, ByteSink& sink) const = 0;
 };
 
-// Where a line is written in place, its string's bytes come from here (decoded from a file).
+// One line of a batch written in place: the position it reports, and its string of `text_size`
+// bytes, which a TextSource reads from where `text` points.
+struct InPlaceLine {
+  int64_t position;
+  uint64_t text_size;
+  const void* text;
+};
+
+// Where the strings of lines written in place come from (decoded from a file, or copied).
 class TextSource {
  public:
   virtual ~TextSource() = default;
-  // Writes the string's first `count` bytes at `to`.
-  virtual void Copy(char* to, uint64_t count) const = 0;
+  // Writes the first `count` bytes of the string at `text` (an InPlaceLine's) at `to`.
+  virtual void Copy(const void* text, char* to, uint64_t count) const = 0;
 };
 
 }  // namespace veskor
