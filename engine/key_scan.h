@@ -19,6 +19,7 @@
 #include "engine/scan_context.h"
 #include "engine/text_score.h"
 #include "engine/worker_pool.h"
+#include "text/error.h"
 
 namespace veskor {
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "report/report_format.h"
 
 namespace veskor {
 
