@@ -11,6 +11,7 @@
 #include "engine/dense_search.h"
 #include "engine/key_summary.h"
 #include "engine/line_maker.h"
+#include "engine/run_judge.h"
 #include "engine/sparse_search.h"
 #include "engine/worker_pool.h"
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "engine/key_scan.h"
 #include "engine/run_finder.h"
 #include "engine/worker_pool.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/key_scan.h"
+#include "engine/scan_input.h"
 
 namespace veskor {
 
