@@ -9,9 +9,9 @@
 #include <functional>
 
 #include "engine/fault_guard.h"
+#include "engine/job_runner.h"
 #include "engine/run_finder.h"
 #include "engine/scan_input.h"
-#include "engine/worker_pool.h"
 
 namespace veskor {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "engine/fault_guard.h"
-#include "engine/worker_pool.h"
+#include "engine/job_runner.h"
 
 namespace veskor {
 namespace {

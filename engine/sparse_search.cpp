@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include "engine/job_runner.h"
 #include "engine/key_scan.h"
 #include "engine/run_finder.h"
-#include "engine/worker_pool.h"
 
 namespace veskor {
 namespace {
@@ -81,7 +81,7 @@ int PairValueCount(const std::array<bool, 256>& in_alphabet, CipherFamily family
   return static_cast<int>(std::count(pair_ok.begin(), pair_ok.end(), true));
 }
 
-SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
+SparseResult FindRegions(const ScanInput& input, CipherFamily family, JobRunner& jobs,
                          size_t max_regions, uint64_t segment_bytes, std::vector<Span>& regions) {
   const ByteClass pairs(PairValues(input.in_alphabet, family));
   const PairValue value = family == CipherFamily::kXor ? PairValue::kXor : PairValue::kDifference;
@@ -92,7 +92,7 @@ SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool
   std::vector<std::vector<Span>> found(segments);
   std::atomic<size_t> total{0};
   std::atomic<bool> too_many{false};
-  const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
+  const bool completed = jobs.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(positions, begin + segment_bytes);
     RunsStartingIn(finder, finder.m, begin, end, positions, false, input.batch_bytes, out,
@@ -113,7 +113,7 @@ SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool
   return SparseResult::kFound;
 }
 
-SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
+SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, JobRunner& jobs,
                              size_t max_regions, uint64_t segment_bytes,
                              std::vector<Span>& regions) {
   const ByteClass pairs(UnitPairValues(input, family));
@@ -127,7 +127,7 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
   std::vector<std::vector<Span>> found(even_segments + odd_segments);
   std::atomic<size_t> total{0};
   std::atomic<bool> too_many{false};
-  const bool completed = pool.RunAll(found.size(), [&](size_t s, JobOutput& out) {
+  const bool completed = jobs.RunAll(found.size(), [&](size_t s, JobOutput& out) {
     const uint64_t parity = s < even_segments ? 0 : 1;
     const uint64_t begin = (parity == 0 ? s : s - even_segments) * segment;
     const uint64_t end = std::min(units[parity], begin + segment);
