@@ -32,8 +32,8 @@
 #include "engine/log_file.h"
 #include "engine/mapped_input.h"
 #include "engine/row_line_maker.h"
+#include "engine/row_search.h"
 #include "engine/scan_input.h"
-#include "engine/scanner.h"
 #include "engine/sparse_search.h"
 #include "report/report_format.h"
 

@@ -15,7 +15,7 @@
 #include "engine/algorithms.h"
 #include "engine/reference_scanner.h"
 #include "engine/row_line_maker.h"
-#include "engine/scanner.h"
+#include "engine/row_search.h"
 #include "report/report_format.h"
 
 namespace veskor {

@@ -1,6 +1,6 @@
-// The production scanner against the reference on generated inputs, for every search and every
-// number of workers, and the scanner's rules.
-#include "engine/scanner.h"
+// The row's search against the reference scanner on generated inputs, for every search and every
+// number of workers, and the search's rules.
+#include "engine/row_search.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The searches put together: one key in blocks of the file, all keys by the sparse screening, the
 // dense key sets or one pass per key, and NONE scanned once and written under every key. Every
 // search ends in jobs whose lines the job runner writes in order.
-#include "engine/scanner.h"
+#include "engine/row_search.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +10,7 @@
 
 #include "engine/dense_search.h"
 #include "engine/job_runner.h"
+#include "engine/key_scan.h"
 #include "engine/key_summary.h"
 #include "engine/line_maker.h"
 #include "engine/run_judge.h"
