@@ -27,13 +27,14 @@
 #include <vector>
 
 #include "engine/algorithms.h"
+#include "engine/job_runner.h"
 #include "engine/key_summary.h"
-#include "engine/line_maker.h"
 #include "engine/log_file.h"
 #include "engine/mapped_input.h"
-#include "engine/scanner.h"
+#include "engine/row_line_maker.h"
+#include "engine/row_search.h"
+#include "engine/scan_input.h"
 #include "engine/sparse_search.h"
-#include "engine/worker_pool.h"
 #include "report/report_format.h"
 
 namespace veskor {

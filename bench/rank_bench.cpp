@@ -26,7 +26,7 @@
 #include "engine/algorithms.h"
 #include "engine/key_summary.h"
 #include "engine/line_maker.h"
-#include "engine/scanner.h"
+#include "engine/row_search.h"
 #include "engine/text_score.h"
 
 namespace veskor {

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "engine/algorithms.h"
-#include "engine/line_maker.h"
 #include "engine/reference_scanner.h"
-#include "engine/scanner.h"
+#include "engine/row_line_maker.h"
+#include "engine/row_search.h"
 #include "report/report_format.h"
 
 namespace veskor {

@@ -4,9 +4,9 @@
 #include <set>
 
 #include "engine/algorithms.h"
-#include "engine/line_maker.h"
 #include "engine/mapped_input.h"
-#include "engine/scanner.h"
+#include "engine/row_line_maker.h"
+#include "engine/row_search.h"
 #include "presets/preset.h"
 #include "report/report_format.h"
 #include "text/cp1251.h"

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "engine/job_runner.h"
 #include "engine/key_strings.h"
 #include "engine/key_summary.h"
 #include "engine/log_file.h"
-#include "engine/worker_pool.h"
 #include "presets/preset_list.h"
 #include "tasks/task_table.h"
 

@@ -11,9 +11,9 @@
 #include <iterator>
 
 #include "engine/algorithms.h"
-#include "engine/key_scan.h"
 #include "engine/regexp/regexp_error.h"
 #include "engine/scan_context.h"
+#include "engine/spilled_text.h"
 #include "engine/test_shrink.h"
 #include "files/io_error.h"
 #include "files/ordinary_user.h"

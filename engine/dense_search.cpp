@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "engine/fault_guard.h"
-#include "engine/worker_pool.h"
+#include "engine/job_runner.h"
 #include "text/arithmetic.h"
 
 namespace veskor {
@@ -262,7 +262,7 @@ class SegmentScreen {
 
 }  // namespace
 
-DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_key, int last_key,
+DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
                           size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
                           std::array<uint64_t, 256>& counts) {
   Screen screen;
@@ -295,7 +295,7 @@ DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_ke
   std::vector<std::array<uint64_t, 256>> segment_counts(segments);
   std::atomic<bool> keeping{true};
   std::atomic<size_t> kept{0};
-  const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
+  const bool completed = jobs.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(input.size, begin + segment_bytes);
     std::vector<uint32_t> events;

@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/key_scan.h"
+#include "engine/scan_input.h"
 
 namespace veskor {
 
-class WorkerPool;
+class JobRunner;
 
 // The runs found for a range of keys, per segment of the file and per key, in file order.
 class DenseRuns {
@@ -45,10 +45,10 @@ class DenseRuns {
 enum class DenseResult { kFound, kTooMany, kStopped };
 
 // Finds the runs of MinLength or more of the keys first_key..last_key (1 to 255) over the whole
-// file, segment by segment on the pool's workers. Keeps at most `max_runs` runs: past them it
+// file, segment by segment on the runner's workers. Keeps at most `max_runs` runs: past them it
 // stops keeping, counts on, and answers kTooMany with `counts` holding every key's number of
 // runs, so that the caller can take the keys in groups that fit.
-DenseResult FindDenseRuns(const ScanInput& input, WorkerPool& pool, int first_key, int last_key,
+DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
                           size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
                           std::array<uint64_t, 256>& counts);
 

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "engine/job_runner.h"
 #include "engine/key_scan.h"
-#include "engine/worker_pool.h"
 
 namespace veskor {
 namespace {
@@ -31,13 +31,13 @@ struct KeyStrings::Scan {
       : input(mapped.data(), mapped.size(), search.width, search.algorithm, search.fields, lines,
               uint64_t{1} << 20),
         view(input, key),
-        pool(1, services, std::chrono::hours(1), last_events) {}
+        jobs(1, services, std::chrono::hours(1), last_events) {}
 
   QuietServices services;
   std::chrono::steady_clock::time_point last_events{};
   ScanInput input;
   KeyView view;
-  WorkerPool pool;
+  JobRunner jobs;
 };
 
 KeyStrings::KeyStrings(const RunSearch& search, uint8_t key,
@@ -62,7 +62,7 @@ double KeyStrings::progress() const {
 uint64_t KeyStrings::Walk(uint64_t begin, uint64_t end, const Take& take) {
   uint64_t stopped = end;
   try {
-    scan_->pool.RunAll(1, [&](size_t, JobOutput& out) {
+    scan_->jobs.RunAll(1, [&](size_t, JobOutput& out) {
       RunJudge judge(scan_->input, scan_->view, out);
       try {
         ScanRange(scan_->input, scan_->view, begin, end, false, out, [&](const Span& span) {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "engine/algorithms.h"
-#include "engine/key_scan.h"
-#include "engine/line_maker.h"
 #include "engine/mapped_input.h"
+#include "engine/row_line_maker.h"
+#include "engine/run_judge.h"
 #include "engine/scan_context.h"
 
 namespace veskor {

@@ -1,21 +1,35 @@
-// How the accepted strings of one row become lines: the row's expression and report format.
-// The workers of a search share one, so every call is const and safe from several threads.
+// What the search asks of the lines of one row: the expression's test of an accepted string and
+// the making of its line. The run supplies them (engine/row_line_maker); the search only finds.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <memory>
-#include <string>
+#include <span>
 #include <string_view>
 
-#include "report/report_format.h"
+#include "text/line_output.h"
 
 namespace veskor {
 
-class CompiledRegExp;
+// One key's lines written in place, their texts decoded straight into them. A batch of lines
+// costs one call, so that the search pays no call per line.
+class KeyLineWriter {
+ public:
+  virtual ~KeyLineWriter() = default;
+  // The most bytes `lines` lines take, each with its CR LF, whose strings hold `text_bytes`
+  // bytes together.
+  virtual uint64_t Bound(uint64_t lines, uint64_t text_bytes) const = 0;
+  // Writes the lines, each followed by CR LF, at `at`, which has room for their Bound; returns
+  // their end. Never fails, allocates nothing and touches nothing but `at` and what `texts`
+  // reads (it runs under the fault guard).
+  virtual char* Write(char* at, std::span<const InPlaceLine> lines,
+                      const TextSource& texts) const = 0;
+};
 
+// The workers of a search share one line maker, so every call is const and safe from several
+// threads.
 class LineMaker {
  public:
   virtual ~LineMaker() = default;
@@ -25,7 +39,7 @@ class LineMaker {
   // one.
   virtual bool Matches(std::string_view text, const std::atomic<bool>& stop,
                        const std::function<void()>& pace) const = 0;
-  // Appends the line of an accepted string and its CR LF. May raise ReportFormatError; `out` is
+  // Appends the line of an accepted string and its CR LF. May raise the format's error; `out` is
   // then as it was.
   virtual void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
                           std::string_view text) const = 0;
@@ -33,32 +47,11 @@ class LineMaker {
   // written.
   virtual void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                          const LongText& text) const = 0;
-  // The format whose lines (each followed by CR LF) may be written in place, their texts decoded
-  // straight into them; null when lines are made only by AppendLine.
-  virtual const ReportFormat* InPlaceFormat() const { return nullptr; }
-};
-
-// The run's lines: the expression compiled once, its compile error raised at the first string
-// asked about (never before), and the format read once.
-class RowLineMaker : public LineMaker {
- public:
-  // Without `write_lines` every line is empty (its count still counts): the runner's summary.
-  RowLineMaker(std::string_view expression, std::string_view format, bool write_lines = true);
-  ~RowLineMaker() override;
-
-  bool Matches(std::string_view text, const std::atomic<bool>& stop,
-               const std::function<void()>& pace) const override;
-  void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
-                  std::string_view text) const override;
-  void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
-                 const LongText& text) const override;
-  const ReportFormat* InPlaceFormat() const override { return write_lines_ ? &format_ : nullptr; }
-
- private:
-  bool write_lines_;
-  std::unique_ptr<CompiledRegExp> expression_;
-  std::exception_ptr expression_error_;
-  ReportFormat format_;
+  // The lines of `key` at `width` written in place, the same bytes as AppendLine makes; null
+  // when they are made only by AppendLine.
+  virtual std::unique_ptr<const KeyLineWriter> InPlace(int32_t key, int32_t width) const {
+    return nullptr;
+  }
 };
 
 }  // namespace veskor

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "report/report_format.h"
+#include "text/line_output.h"
 
 namespace veskor {
 

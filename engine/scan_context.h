@@ -8,14 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "report/report_format.h"
-
 namespace veskor {
 
 // The stop flag. Its writers: RequestStop, called by "Stop" and the close request of the window
 // (ui/main_window) and by the runner's SIGINT (cli/main); ClearStop, called only by the run when
 // it honours the flag after a row (engine/analysis_run). Its readers: the run after every key and
-// row (StopIsRequested), the scanner's checkpoints (engine/worker_pool), and the expression's
+// row (StopIsRequested), the scanner's checkpoints (engine/job_runner), and the expression's
 // search, which is handed the flag.
 extern std::atomic<bool> StopRequested;
 

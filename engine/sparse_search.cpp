@@ -4,9 +4,10 @@
 #include <algorithm>
 
 #include "engine/capped_collector.h"
+#include "engine/job_runner.h"
+#include "engine/key_scan.h"
 #include "engine/run_finder.h"
 #include "engine/unit_runs.h"
-#include "engine/worker_pool.h"
 #include "text/arithmetic.h"
 
 namespace veskor {
@@ -79,7 +80,7 @@ int PairValueCount(const std::array<bool, 256>& in_alphabet, CipherFamily family
   return static_cast<int>(std::count(pair_ok.begin(), pair_ok.end(), true));
 }
 
-SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
+SparseResult FindRegions(const ScanInput& input, CipherFamily family, JobRunner& jobs,
                          size_t max_regions, uint64_t segment_bytes, std::vector<Span>& regions) {
   const ByteClass pairs(PairValues(input.in_alphabet, family));
   const uint64_t positions = input.size - 1;  // the file has at least one byte
@@ -87,7 +88,7 @@ SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool
   segment_bytes = std::max<uint64_t>(1, segment_bytes);
   const size_t segments = static_cast<size_t>(CeilDiv(positions, segment_bytes));
   CappedCollector<Span> found(segments, max_regions);
-  const bool completed = pool.RunAll(segments, [&](size_t s, JobOutput& out) {
+  const bool completed = jobs.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(positions, begin + segment_bytes);
     RunsStartingIn(finder, finder.m, begin, end, positions, false, input.batch_bytes, out,
@@ -101,7 +102,7 @@ SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool
   return SparseResult::kFound;
 }
 
-SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
+SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, JobRunner& jobs,
                              size_t max_regions, uint64_t segment_bytes,
                              std::vector<Span>& regions) {
   const ByteClass pairs(UnitPairValues(input, family));
@@ -112,7 +113,7 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, Worker
   const size_t even_segments = static_cast<size_t>(CeilDiv(units[0], segment));
   const size_t odd_segments = static_cast<size_t>(CeilDiv(units[1], segment));
   CappedCollector<Span> found(even_segments + odd_segments, max_regions);
-  const bool completed = pool.RunAll(even_segments + odd_segments, [&](size_t s, JobOutput& out) {
+  const bool completed = jobs.RunAll(even_segments + odd_segments, [&](size_t s, JobOutput& out) {
     const uint64_t parity = s < even_segments ? 0 : 1;
     const uint64_t begin = (parity == 0 ? s : s - even_segments) * segment;
     const uint64_t end = std::min(units[parity], begin + segment);

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/key_scan.h"
+#include "engine/scan_input.h"
 
 namespace veskor {
 
-class WorkerPool;
+class JobRunner;
 
 // How many of the 256 pair values two alphabet bytes can give under the cipher: the share of the
 // file the regions cover grows with it.
@@ -24,7 +24,7 @@ enum class SparseResult { kFound, kTooMany, kStopped };
 // adjacent bytes could decode into two alphabet bytes under one key. A run of MinLength or more
 // under any key lies inside one region, and the bytes just outside a region end every run that
 // touches it. Needs MinLength 2 or more; kTooMany past `max_regions`.
-SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
+SparseResult FindRegions(const ScanInput& input, CipherFamily family, JobRunner& jobs,
                          size_t max_regions, uint64_t segment_bytes, std::vector<Span>& regions);
 
 // The same for the wide algorithms, whose units keep the pair value of their own two bytes (low
@@ -32,7 +32,7 @@ SparseResult FindRegions(const ScanInput& input, CipherFamily family, WorkerPool
 // MinLength units of one parity whose pair values some character's unit gives, as byte spans
 // from a stretch's first byte to the byte after its last unit, both parities in order, spans that
 // overlap joined. Every run of every key lies inside one span, and none crosses a span's ends.
-SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, WorkerPool& pool,
+SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, JobRunner& jobs,
                              size_t max_regions, uint64_t segment_bytes,
                              std::vector<Span>& regions);
 

@@ -533,11 +533,12 @@ std::optional<uint64_t> DirectBound(const ReportFormat::Program& program,
 // The text of a string field: its bytes, or where they come from.
 struct FieldText {
   uint64_t size;
-  std::string_view bytes;                  // when held
-  const ReportFormat::TextSource* source;  // else
+  std::string_view bytes;    // when held
+  const TextSource* source;  // else, with the string at `from`
+  const void* from = nullptr;
   void WriteTo(char* p, uint64_t count) const {
     if (source != nullptr) {
-      source->Copy(p, count);
+      source->Copy(from, p, count);
     } else {
       CopyBytes(p, bytes.data(), count);
     }
@@ -675,11 +676,17 @@ void ReportFormat::Append(LineBuffer& out, int32_t key, int32_t width, int64_t p
 ReportFormat::InPlaceLines::InPlaceLines() = default;
 ReportFormat::InPlaceLines::~InPlaceLines() = default;
 
-char* ReportFormat::InPlaceLines::Write(char* at, int64_t position, uint64_t text_size,
-                                        const TextSource& text) const {
+char* ReportFormat::InPlaceLines::Write(char* at, std::span<const InPlaceLine> lines,
+                                        std::string_view line_end, const TextSource& texts) const {
   // Every number the key and the width fill is in the literals now.
   const int32_t no_values[2] = {0, 0};
-  return DirectWrite(*program_, at, no_values, position, {text_size, {}, &text});
+  for (const InPlaceLine& line : lines) {
+    at = DirectWrite(*program_, at, no_values, line.position,
+                     {line.text_size, {}, &texts, line.text});
+    CopyBytes(at, line_end.data(), line_end.size());
+    at += line_end.size();
+  }
+  return at;
 }
 
 std::unique_ptr<const ReportFormat::InPlaceLines> ReportFormat::InPlace(int32_t key,
@@ -737,19 +744,6 @@ void ReportFormat::AppendSlowly(std::string& out, int32_t key, int32_t width, in
   const std::array<FormatValue, 4> arguments = {key, width, position, text};
   AppendLine(out, program_->format, ReportKinds(), program_->dynamic ? nullptr : &program_->ops,
              arguments);
-}
-
-void LineBuffer::Grow(size_t count) {
-  const size_t capacity = std::max(size_ + count, 2 * capacity_ + 64);
-  std::unique_ptr<char[]> data(new char[capacity]);
-  std::copy(data_.get(), data_.get() + size_, data.get());
-  data_ = std::move(data);
-  capacity_ = capacity;
-}
-
-void LineBuffer::EraseFront(size_t count) {
-  std::copy(data_.get() + count, data_.get() + size_, data_.get());
-  size_ -= count;
 }
 
 void ReportFormat::Write(ByteSink& sink, int32_t key, int32_t width, int64_t position,

@@ -2,7 +2,6 @@
 // arguments, the report's four arguments (key, width, position, string) and the format's preview.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "text/error.h"
+#include "text/line_output.h"
 
 namespace veskor {
 
@@ -52,63 +52,6 @@ using FormatValue = std::variant<int32_t, int64_t, std::string_view>;
 // (index, width, precision) saturate at 2147483647; a '*' that reads a negative value counts as 0.
 std::string FormatText(std::string_view format, std::span<const FormatValue> arguments);
 
-// A growable byte buffer whose growth leaves the new bytes unset, so that a line can be written
-// in place without first being filled with zeros (a run formats millions of lines).
-class LineBuffer {
- public:
-  LineBuffer() = default;
-  LineBuffer(LineBuffer&&) noexcept = default;
-  LineBuffer& operator=(LineBuffer&&) noexcept = default;
-
-  // Room for `count` more bytes at the end; returns where they start. The size stays until
-  // Commit.
-  char* Extend(size_t count) {
-    if (capacity_ - size_ < count) Grow(count);
-    return data_.get() + size_;
-  }
-  // The first `count` bytes of the room are now part of the buffer.
-  void Commit(size_t count) { size_ += count; }
-  void Append(std::string_view bytes) {
-    std::copy(bytes.begin(), bytes.end(), Extend(bytes.size()));
-    size_ += bytes.size();
-  }
-  // Keeps the first `count` bytes.
-  void Truncate(size_t count) { size_ = count; }
-  void Clear() { size_ = 0; }
-  // Drops the first `count` bytes.
-  void EraseFront(size_t count);
-
-  const char* data() const { return data_.get(); }
-  size_t size() const { return size_; }
-  size_t capacity() const { return capacity_; }
-  bool empty() const { return size_ == 0; }
-  std::string_view view() const { return std::string_view(data_.get(), size_); }
-
- private:
-  void Grow(size_t count);
-
-  std::unique_ptr<char[]> data_;
-  size_t size_ = 0;
-  size_t capacity_ = 0;
-};
-
-// Where a streamed line goes, piece by piece.
-class ByteSink {
- public:
-  virtual ~ByteSink() = default;
-  virtual void Write(std::string_view bytes) = 0;
-};
-
-// The string of a report line when it is too long to be held whole (a run of a gigabyte): its
-// length, and its bytes produced in order, in pieces of bounded size.
-class LongText {
- public:
-  virtual ~LongText() = default;
-  virtual uint64_t size() const = 0;
-  // Writes the text's first `count` bytes (count <= size()) to `sink`.
-  virtual void WriteTo(uint64_t count, ByteSink& sink) const = 0;
-};
-
 // A format read once and then applied to the report's arguments of many lines: key and width
 // as 32-bit integers, position as a 64-bit integer, text as a string. Its lines and failures
 // are exactly those of FormatText with these four arguments; a failure is raised when a line
@@ -127,13 +70,6 @@ class ReportFormat {
   void Append(LineBuffer& out, int32_t key, int32_t width, int64_t position, std::string_view text,
               std::string_view line_end) const;
 
-  // Where a line is written in place, its string's bytes come from here (decoded from a file).
-  class TextSource {
-   public:
-    virtual ~TextSource() = default;
-    // Writes the string's first `count` bytes at `to`.
-    virtual void Copy(char* to, uint64_t count) const = 0;
-  };
   struct Program;
 
   // This format's lines for one key and width, written in place. The fields that only the key and
@@ -141,11 +77,16 @@ class ReportFormat {
   class InPlaceLines {
    public:
     ~InPlaceLines();
-    // The most bytes a line with a string of `text_size` bytes takes.
-    uint64_t Bound(uint64_t text_size) const { return fixed_ + per_character_ * text_size; }
-    // Writes the line at `at`, which has room for Bound bytes; returns its end. Never fails,
-    // allocates nothing and touches nothing but `at` and what `text` reads.
-    char* Write(char* at, int64_t position, uint64_t text_size, const TextSource& text) const;
+    // The most bytes `lines` lines take, their line ends not counted, whose strings hold
+    // `text_bytes` bytes together.
+    uint64_t Bound(uint64_t lines, uint64_t text_bytes) const {
+      return fixed_ * lines + per_character_ * text_bytes;
+    }
+    // Writes the lines, each followed by `line_end`, at `at`, which has room for their Bound and
+    // line ends; returns their end. Never fails, allocates nothing and touches nothing but `at`
+    // and what `texts` reads.
+    char* Write(char* at, std::span<const InPlaceLine> lines, std::string_view line_end,
+                const TextSource& texts) const;
 
    private:
     friend class ReportFormat;

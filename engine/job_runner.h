@@ -10,11 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "report/report_format.h"
+#include "text/line_output.h"
 
 namespace veskor {
 
@@ -49,7 +48,7 @@ class JobOutput : public ByteSink {
   struct Shared;
 
  private:
-  friend class WorkerPool;
+  friend class JobRunner;
   JobOutput(Shared& shared, size_t job) : shared_(shared), job_(job) {}
   // Hands the chunk on: up to `end` bytes, of which `lines` lines end there.
   void Publish(size_t end);
@@ -64,7 +63,9 @@ class JobOutput : public ByteSink {
   bool starts_mid_line_ = false;
 };
 
-class WorkerPool {
+// Runs the jobs of one search: each call starts its worker threads and joins them before it
+// returns (none with one worker or one job), while the calling thread writes the lines.
+class JobRunner {
  public:
   // How much of one job's output may wait ahead of the job being written.
   static constexpr size_t kJobBufferBytes = size_t{8} << 20;
@@ -72,9 +73,8 @@ class WorkerPool {
   // `workers` threads (1: the calling thread does the jobs itself between its other work).
   // `services` is the calling thread's: the log (Write), ProcessEvents, SetProgress. Events are
   // processed about every `event_interval`, measured from `last_events`.
-  WorkerPool(int workers, ScanServices& services, std::chrono::nanoseconds event_interval,
-             std::chrono::steady_clock::time_point& last_events);
-  ~WorkerPool();
+  JobRunner(int workers, ScanServices& services, std::chrono::nanoseconds event_interval,
+            std::chrono::steady_clock::time_point& last_events);
 
   // Runs task(0) .. task(count - 1), in any order and at once where there are workers; returns
   // when all are done, or false as soon as a stop is seen. A task's error is raised here. The
@@ -91,7 +91,6 @@ class WorkerPool {
 
   // Lines written to the log so far.
   int64_t lines_written() const { return lines_written_; }
-  int workers() const { return workers_; }
 
   // Processes events when their interval has passed (the calling thread only).
   void PaceEvents();
@@ -112,7 +111,6 @@ class WorkerPool {
   const std::chrono::nanoseconds event_interval_;
   std::chrono::steady_clock::time_point& last_events_;
   int64_t lines_written_ = 0;
-  std::unique_ptr<JobOutput::Shared> shared_;
 };
 
 // The number of workers a search may use: every core this process may run on.

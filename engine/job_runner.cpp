@@ -1,6 +1,6 @@
 // The worker threads of a search, the chunks of lines they hand to the writing thread, and the
 // writing thread's loop: lines in job order, events about every 20 ms, a stop seen at once.
-#include "engine/worker_pool.h"
+#include "engine/job_runner.h"
 
 #include <sched.h>
 
@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -39,11 +40,11 @@ struct Slot {
 }  // namespace
 
 struct JobOutput::Shared {
-  WorkerPool* pool = nullptr;
+  JobRunner* runner = nullptr;
   ScanServices* services = nullptr;
   bool inline_mode = false;
   bool ordered = false;
-  size_t job_buffer_bytes = WorkerPool::kJobBufferBytes;
+  size_t job_buffer_bytes = JobRunner::kJobBufferBytes;
   size_t window = 1;  // jobs may start this far ahead of the one being written
 
   std::mutex mutex;
@@ -73,7 +74,7 @@ void JobOutput::EndLines(int64_t count) {
 
 bool JobOutput::Checkpoint() {
   if (shared_.inline_mode) {
-    shared_.pool->PaceEvents();
+    shared_.runner->PaceEvents();
     return !StopRequested.load(std::memory_order_relaxed);
   }
   return !shared_.halt.load(std::memory_order_relaxed);
@@ -84,7 +85,7 @@ const std::atomic<bool>& JobOutput::StopFlag() const {
 }
 
 void JobOutput::Pace() {
-  if (shared_.inline_mode) shared_.pool->PaceEvents();
+  if (shared_.inline_mode) shared_.runner->PaceEvents();
 }
 
 void JobOutput::Publish(size_t end) {
@@ -105,7 +106,7 @@ void JobOutput::Publish(size_t end) {
   if (chunk.bytes.empty()) return;
   if (shared_.inline_mode) {
     shared_.services->Write(chunk.bytes.view());
-    shared_.pool->AddLines(chunk.lines);
+    shared_.runner->AddLines(chunk.lines);
     return;
   }
   std::unique_lock lock(shared_.mutex);
@@ -124,16 +125,14 @@ void JobOutput::Finish() {
   if (line_end_ > 0) Publish(line_end_);
 }
 
-WorkerPool::WorkerPool(int workers, ScanServices& services, std::chrono::nanoseconds event_interval,
-                       std::chrono::steady_clock::time_point& last_events)
+JobRunner::JobRunner(int workers, ScanServices& services, std::chrono::nanoseconds event_interval,
+                     std::chrono::steady_clock::time_point& last_events)
     : workers_(std::max(1, workers)),
       services_(services),
       event_interval_(event_interval),
       last_events_(last_events) {}
 
-WorkerPool::~WorkerPool() = default;
-
-void WorkerPool::PaceEvents() {
+void JobRunner::PaceEvents() {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_events_ < event_interval_) return;
   services_.LinesWritten(lines_written_);
@@ -141,19 +140,19 @@ void WorkerPool::PaceEvents() {
   last_events_ = std::chrono::steady_clock::now();
 }
 
-bool WorkerPool::RunAll(size_t count, const std::function<void(size_t, JobOutput&)>& task) {
+bool JobRunner::RunAll(size_t count, const std::function<void(size_t, JobOutput&)>& task) {
   return Run(count, task, nullptr, false);
 }
 
-bool WorkerPool::RunOrdered(size_t count, const std::function<void(size_t, JobOutput&)>& job,
-                            const std::function<bool(size_t)>& after) {
+bool JobRunner::RunOrdered(size_t count, const std::function<void(size_t, JobOutput&)>& job,
+                           const std::function<bool(size_t)>& after) {
   return Run(count, job, &after, true);
 }
 
-bool WorkerPool::Run(size_t count, const std::function<void(size_t, JobOutput&)>& job,
-                     const std::function<bool(size_t)>* after, bool ordered) {
+bool JobRunner::Run(size_t count, const std::function<void(size_t, JobOutput&)>& job,
+                    const std::function<bool(size_t)>* after, bool ordered) {
   auto shared = std::make_unique<JobOutput::Shared>();
-  shared->pool = this;
+  shared->runner = this;
   shared->services = &services_;
   shared->ordered = ordered;
   shared->inline_mode = workers_ == 1 || count <= 1;
@@ -177,9 +176,9 @@ bool WorkerPool::Run(size_t count, const std::function<void(size_t, JobOutput&)>
   return RunOnWorkers(*shared, count, job, after);
 }
 
-bool WorkerPool::RunOnWorkers(JobOutput::Shared& shared, size_t count,
-                              const std::function<void(size_t, JobOutput&)>& job,
-                              const std::function<bool(size_t)>* after) {
+bool JobRunner::RunOnWorkers(JobOutput::Shared& shared, size_t count,
+                             const std::function<void(size_t, JobOutput&)>& job,
+                             const std::function<bool(size_t)>* after) {
   shared.slots = std::vector<Slot>(count);
   const size_t threads = std::min<size_t>(static_cast<size_t>(workers_), count);
   // At most about 64 MiB of lines wait, whatever the number of workers.
@@ -218,8 +217,8 @@ bool WorkerPool::RunOnWorkers(JobOutput::Shared& shared, size_t count,
       shared.to_writer.notify_one();
     }
   };
-  std::vector<std::thread> pool;
-  for (size_t t = 0; t < threads; ++t) pool.emplace_back(work);
+  std::vector<std::thread> running;
+  for (size_t t = 0; t < threads; ++t) running.emplace_back(work);
   auto finish = [&] {
     {
       std::lock_guard lock(shared.mutex);
@@ -227,8 +226,8 @@ bool WorkerPool::RunOnWorkers(JobOutput::Shared& shared, size_t count,
       shared.halt.store(true);
     }
     shared.to_workers.notify_all();
-    for (std::thread& thread : pool) thread.join();
-    pool.clear();
+    for (std::thread& thread : running) thread.join();
+    running.clear();
   };
 
   bool completed = false;
@@ -244,8 +243,8 @@ bool WorkerPool::RunOnWorkers(JobOutput::Shared& shared, size_t count,
 
 // The calling thread's loop: takes the chunks of the job being written (of any job, for tasks
 // without lines), writes them, and moves on when the job is done.
-bool WorkerPool::WriteInOrder(JobOutput::Shared& shared, size_t count,
-                              const std::function<bool(size_t)>* after) {
+bool JobRunner::WriteInOrder(JobOutput::Shared& shared, size_t count,
+                             const std::function<bool(size_t)>* after) {
   bool mid_line = false;  // the last chunk written left a long line unfinished
   bool stopping = false;
   size_t done_tasks = 0;

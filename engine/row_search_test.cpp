@@ -1,6 +1,6 @@
-// The production scanner against the reference on generated inputs, for every search and every
-// number of workers, and the scanner's rules.
-#include "engine/scanner.h"
+// The row's search against the reference scanner on generated inputs, for every search and every
+// number of workers, and the search's rules.
+#include "engine/row_search.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "engine/key_summary.h"
 #include "engine/line_maker.h"
 #include "engine/reference_scanner.h"
+#include "engine/row_line_maker.h"
 #include "engine/run_finder.h"
 #include "engine/test_shrink.h"
 #include "text/cp1251.h"

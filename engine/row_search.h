@@ -1,13 +1,14 @@
-// The production string scanner: the same lines, counts and stop behaviour as the reference, for
-// one key or for every key, found on every core by the search that suits the alphabet.
+// The search of one task row: one key's pass over the file in blocks, or every key by the search
+// that suits the alphabet and cipher (ChooseSearch), on every core. Its lines, counts and stop
+// behaviour are the reference scanner's.
 #pragma once
 
 #include <chrono>
 #include <functional>
 
 #include "engine/algorithms.h"
-#include "engine/key_scan.h"
 #include "engine/scan_context.h"
+#include "engine/scan_input.h"
 
 namespace veskor {
 

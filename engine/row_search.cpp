@@ -1,7 +1,7 @@
 // The searches put together: one key in blocks of the file, all keys by the sparse screening, the
 // dense key sets or one pass per key, and NONE scanned once and written under every key. Every
-// search ends in jobs whose lines the pool writes in order.
-#include "engine/scanner.h"
+// search ends in jobs whose lines the job runner writes in order.
+#include "engine/row_search.h"
 
 #include <algorithm>
 #include <exception>
@@ -9,10 +9,12 @@
 
 #include "engine/capped_collector.h"
 #include "engine/dense_search.h"
+#include "engine/job_runner.h"
+#include "engine/key_scan.h"
 #include "engine/key_summary.h"
 #include "engine/line_maker.h"
+#include "engine/run_judge.h"
 #include "engine/sparse_search.h"
-#include "engine/worker_pool.h"
 #include "text/arithmetic.h"
 
 namespace veskor {
@@ -57,10 +59,10 @@ class Search {
         options_(options),
         input_(context.Data, context.Size, context.Width, algorithm, fields, *context.Lines,
                options.batch_bytes),
-        pool_(options.workers, *context.Services, options.event_interval, context.LastEvents) {}
+        jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents) {}
 
   // The lines written count for the row, also when an error ends the search.
-  ~Search() { context_.Found += pool_.lines_written(); }
+  ~Search() { context_.Found += jobs_.lines_written(); }
 
   void OneKey() {
     const KeyView key(input_, context_.Key);
@@ -68,7 +70,7 @@ class Search {
     const size_t blocks = static_cast<size_t>(CeilDiv(input_.size, block));
     int last_progress = 0;
     Summaries summaries(blocks, context_.Summary != nullptr);
-    const bool completed = pool_.RunOrdered(
+    const bool completed = jobs_.RunOrdered(
         blocks,
         [&](size_t i, JobOutput& out) {
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
@@ -112,7 +114,7 @@ class Search {
   // The one fallback: a whole pass over the file for each key, the keys on the workers.
   bool EachKey(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
     Summaries summaries(keys.size(), context_.Summary != nullptr);
-    return pool_.RunOrdered(
+    return jobs_.RunOrdered(
         keys.size(),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
@@ -130,9 +132,9 @@ class Search {
   void Sparse(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
     std::vector<Span> regions;
     const CipherFamily family = input_.algorithm->Family;
-    switch (input_.wide ? FindWideRegions(input_, family, pool_, options_.max_regions,
+    switch (input_.wide ? FindWideRegions(input_, family, jobs_, options_.max_regions,
                                           options_.segment_bytes, regions)
-                        : FindRegions(input_, family, pool_, options_.max_regions,
+                        : FindRegions(input_, family, jobs_, options_.max_regions,
                                       options_.segment_bytes, regions)) {
       case SparseResult::kStopped:
         return;
@@ -143,7 +145,7 @@ class Search {
         break;
     }
     Summaries summaries(keys.size(), context_.Summary != nullptr);
-    pool_.RunOrdered(
+    jobs_.RunOrdered(
         keys.size(),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(keys[i]));
@@ -168,7 +170,7 @@ class Search {
   void Dense(const std::function<bool(int)>& after_key) {
     DenseRuns runs;
     std::array<uint64_t, 256> counts{};
-    switch (FindDenseRuns(input_, pool_, 1, 255, options_.max_runs, options_.segment_bytes, runs,
+    switch (FindDenseRuns(input_, jobs_, 1, 255, options_.max_runs, options_.segment_bytes, runs,
                           counts)) {
       case DenseResult::kStopped:
         return;
@@ -211,7 +213,7 @@ class Search {
       }
       DenseRuns group_runs;
       std::array<uint64_t, 256> group_counts{};
-      switch (FindDenseRuns(input_, pool_, group.first, group.last, options_.max_runs,
+      switch (FindDenseRuns(input_, jobs_, group.first, group.last, options_.max_runs,
                             options_.segment_bytes, group_runs, group_counts)) {
         case DenseResult::kStopped:
           return;
@@ -230,7 +232,7 @@ class Search {
                  const std::function<bool(int)>& after_key) {
     const size_t count = static_cast<size_t>(last - first + 1);
     Summaries summaries(count, context_.Summary != nullptr);
-    return pool_.RunOrdered(
+    return jobs_.RunOrdered(
         count,
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, static_cast<uint8_t>(first + static_cast<int>(i)));
@@ -267,7 +269,7 @@ class Search {
     // An error while a segment is judged (a failing expression, a file that can no longer be
     // read) comes after the strings before it, as a pass would meet it.
     std::vector<std::exception_ptr> errors(segments);
-    const bool completed = pool_.RunAll(segments, [&](size_t s, JobOutput& out) {
+    const bool completed = jobs_.RunAll(segments, [&](size_t s, JobOutput& out) {
       RunJudge judge(input_, key, out);
       try {
         ScanRange(input_, key, s * segment, std::min(input_.size, (s + 1) * segment), false, out,
@@ -291,7 +293,7 @@ class Search {
     }
     // Every key has the same strings: the summary keeps key 1's.
     Summaries summaries(1, context_.Summary != nullptr);
-    pool_.RunOrdered(
+    jobs_.RunOrdered(
         255,
         [&](size_t i, JobOutput& out) {
           const KeyView key_i(input_, static_cast<uint8_t>(i + 1));
@@ -326,7 +328,7 @@ class Search {
   TScanContext& context_;
   const ScanOptions& options_;
   ScanInput input_;
-  WorkerPool pool_;
+  JobRunner jobs_;
 };
 
 }  // namespace
