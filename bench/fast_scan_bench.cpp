@@ -26,15 +26,15 @@
 #include <utility>
 #include <vector>
 
-#include "engine/algorithms.h"
-#include "engine/job_runner.h"
-#include "engine/key_summary.h"
-#include "engine/log_file.h"
-#include "engine/mapped_input.h"
-#include "engine/row_line_maker.h"
-#include "engine/row_search.h"
-#include "engine/scan_input.h"
-#include "engine/sparse_search.h"
+#include "engine/decoding/algorithms.h"
+#include "engine/run/log_file.h"
+#include "engine/run/mapped_input.h"
+#include "engine/run/row_line_maker.h"
+#include "engine/score/key_summary.h"
+#include "engine/search/job_runner.h"
+#include "engine/search/row_search.h"
+#include "engine/search/scan_input.h"
+#include "engine/search/sparse_search.h"
 #include "report/report_format.h"
 
 namespace veskor {
@@ -80,7 +80,7 @@ struct Scan {
   int64_t found;
 };
 
-Scan RunScan(const MappedInput& input, const TAlgorithm& algorithm, const TSearchFields& fields,
+Scan RunScan(const MappedInput& input, const TAlgorithm& algorithm, const SearchFields& fields,
              int key, const std::string& log, const std::string& format, ScanOptions options = {}) {
   int64_t found = 0;
   options.workers = DefaultWorkerCount();
@@ -130,7 +130,7 @@ std::string PrintableAlphabet() {
 double AgainstStrings(const std::string& file, const std::string& work, bool print) {
   MappedInput input;
   if (input.Open(file) != MappedInput::Result::kOk) return 0;
-  TSearchFields fields;
+  SearchFields fields;
   fields.Alphabet = PrintableAlphabet();
   fields.MinLength = 7;
   const Scan ours = RunScan(input, Algorithms[3], fields, 0, work + "/ours.txt", "%2:d %3:s");
@@ -148,7 +148,7 @@ double AgainstStrings(const std::string& file, const std::string& work, bool pri
 }
 
 // All keys over the file with the lines dropped; best of five timings.
-Scan AllKeysDropped(const MappedInput& input, const TSearchFields& fields,
+Scan AllKeysDropped(const MappedInput& input, const SearchFields& fields,
                     ScanOptions::Search search, int workers, bool summary = false) {
   ScanOptions options;
   options.workers = workers > 0 ? workers : DefaultWorkerCount();
@@ -184,7 +184,7 @@ void Crossover(const MappedInput& input) {
       {"printable", PrintableAlphabet()},
   };
   for (const auto& [name, alphabet] : alphabets) {
-    TSearchFields fields;
+    SearchFields fields;
     fields.Alphabet = alphabet;
     fields.MinLength = 7;
     const Scan sparse = AllKeysDropped(input, fields, ScanOptions::Search::kSparse, 0);
@@ -203,7 +203,7 @@ void SummaryCost(const std::vector<std::string>& files) {
       "\nAll keys, XOR8, printable, MinLength 7, lines dropped: without and with the summary\n"
       "  %-34s %10s %10s %8s\n",
       "file", "without s", "with s", "cost");
-  TSearchFields fields;
+  SearchFields fields;
   fields.Alphabet = PrintableAlphabet();
   fields.MinLength = 7;
   for (const std::string& file : files) {
@@ -260,7 +260,7 @@ int main(int argc, char** argv) {
   };
   read_pass();  // bring the file into the page cache and the mapping
   const double read_seconds = Seconds(read_pass);
-  TSearchFields digits;
+  SearchFields digits;
   digits.Alphabet = "0123456789";
   digits.MinLength = 7;
   const std::string format(kDefaultReportFormat);

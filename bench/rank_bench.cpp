@@ -23,11 +23,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/algorithms.h"
-#include "engine/key_summary.h"
-#include "engine/line_maker.h"
-#include "engine/row_search.h"
-#include "engine/text_score.h"
+#include "engine/decoding/algorithms.h"
+#include "engine/score/key_summary.h"
+#include "engine/score/text_score.h"
+#include "engine/search/line_maker.h"
+#include "engine/search/row_search.h"
 
 namespace veskor {
 namespace {
@@ -83,8 +83,8 @@ class QuietServices : public ScanServices {
   void ProcessEvents() override {}
 };
 
-TSearchFields PrintableFields() {
-  TSearchFields fields;
+SearchFields PrintableFields() {
+  SearchFields fields;
   fields.Alphabet = "\t";
   for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
   fields.MinLength = 7;

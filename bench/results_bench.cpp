@@ -13,8 +13,8 @@
 #include <random>
 #include <string>
 
-#include "engine/algorithms.h"
-#include "engine/scan_context.h"
+#include "engine/decoding/algorithms.h"
+#include "engine/search/scan_context.h"
 #include "ui/string_list_model.h"
 
 namespace {

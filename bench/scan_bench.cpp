@@ -12,10 +12,10 @@
 #include <random>
 #include <string>
 
-#include "engine/algorithms.h"
-#include "engine/reference_scanner.h"
-#include "engine/row_line_maker.h"
-#include "engine/row_search.h"
+#include "engine/decoding/algorithms.h"
+#include "engine/run/row_line_maker.h"
+#include "engine/search/reference_scanner.h"
+#include "engine/search/row_search.h"
 #include "report/report_format.h"
 
 namespace veskor {
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   }
   FillAlgorithms();
   const TAlgorithm& xor8 = Algorithms[0];
-  TSearchFields fields;
+  SearchFields fields;
   fields.Alphabet = "0123456789";
   fields.MinLength = 7;
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "cli/terminal_text.h"
-#include "engine/log_file.h"
+#include "engine/run/log_file.h"
 #include "files/io_error.h"
 #include "text/cp1251.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/analysis_run.h"
+#include "engine/run/analysis_run.h"
 #include "tasks/task_table.h"
 
 namespace veskor {

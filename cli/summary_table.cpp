@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli/terminal_text.h"
-#include "engine/key_summary.h"
+#include "engine/score/key_summary.h"
 #include "text/cp1251.h"
 
 namespace veskor {

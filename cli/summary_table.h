@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/analysis_run.h"
+#include "engine/run/analysis_run.h"
 
 namespace veskor {
 

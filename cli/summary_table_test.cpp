@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/algorithms.h"
+#include "engine/decoding/algorithms.h"
 
 namespace veskor {
 namespace {

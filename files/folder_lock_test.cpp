@@ -84,7 +84,7 @@ TEST_F(FolderLockTest, UsersOfOneFolderShareOneLockWhateverTheirUmask) {
   const Outcome taken = first.TryTake(dir_);
   ::umask(mask);
   ASSERT_EQ(taken, Outcome::kTaken);
-  testing::AsOrdinaryUser([&] {
+  test::AsOrdinaryUser([&] {
     FolderLock second;
     EXPECT_EQ(second.TryTake(dir_), Outcome::kHeldElsewhere);
   });
@@ -108,7 +108,7 @@ TEST_F(FolderLockTest, AFolderThatCannotBeWrittenIsLockedByItsLockFileOnly) {
     fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                               fs::perms::group_exec | fs::perms::others_read |
                               fs::perms::others_exec);
-    testing::AsOrdinaryUser([&] {
+    test::AsOrdinaryUser([&] {
       FolderLock first;
       EXPECT_EQ(first.TryTake(dir_), c.first);
       if (c.first == Outcome::kTaken) {

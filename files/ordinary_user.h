@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <functional>
 
-namespace veskor::testing {
+namespace veskor::test {
 
 // An ordinary user runs `body` directly. Root runs it in a child process that has become the
 // user and group 65534 (nobody), where a folder without write permission cannot be written; a
@@ -34,4 +34,4 @@ inline void AsOrdinaryUser(const std::function<void()>& body) {
       << "the body failed as an ordinary user (status " << status << ")";
 }
 
-}  // namespace veskor::testing
+}  // namespace veskor::test

@@ -10,7 +10,7 @@
 namespace veskor {
 namespace {
 
-using ReadWholeFileTest = testing::ScratchFolder;
+using ReadWholeFileTest = test::ScratchFolder;
 
 TEST_F(ReadWholeFileTest, ReadingAndTheExistenceTest) {
   EXPECT_FALSE(FileExists(path_));

@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using ReplaceFileTest = testing::ScratchFolder;
+using ReplaceFileTest = test::ScratchFolder;
 
 TEST_F(ReplaceFileTest, WritesNewAndReplacesOldFilesKeepingPermissions) {
   ReplaceFile(path_, std::string("a\0b", 3));
@@ -38,7 +38,7 @@ TEST_F(ReplaceFileTest, WritesNewAndReplacesOldFilesKeepingPermissions) {
 TEST_F(ReplaceFileTest, FailedWritesLeaveTheOldFileWhole) {
   ReplaceFile(path_, "old contents");
   for (size_t before : {size_t{0}, size_t{3}}) {
-    testing::FailNextWrite(ENOSPC, before);
+    test::FailNextWrite(ENOSPC, before);
     try {
       ReplaceFile(path_, "new contents that do not fit");
       FAIL() << "no error";
@@ -57,13 +57,13 @@ TEST_F(ReplaceFileTest, ReadOnlyFolderOrFileRefusesTheSave) {
   // A file that no one but root may write, in a folder that everyone may write.
   ::chmod(path_.c_str(), 0444);
   fs::permissions(dir_, fs::perms::all);
-  testing::AsOrdinaryUser([&] { EXPECT_THROW(ReplaceFile(path_, "new"), FileOperationError); });
+  test::AsOrdinaryUser([&] { EXPECT_THROW(ReplaceFile(path_, "new"), FileOperationError); });
   EXPECT_EQ(Read(), "old");
   // A file that everyone may write, in a folder that no one but root may write.
   ::chmod(path_.c_str(), 0666);
   fs::permissions(dir_, fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
                                            fs::perms::others_write));
-  testing::AsOrdinaryUser([&] {
+  test::AsOrdinaryUser([&] {
     try {
       ReplaceFile(path_, "new");
       FAIL() << "no error";

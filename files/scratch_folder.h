@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-namespace veskor::testing {
+namespace veskor::test {
 
 class ScratchFolder : public ::testing::Test {
  protected:
@@ -38,4 +38,4 @@ class ScratchFolder : public ::testing::Test {
   std::string path_;
 };
 
-}  // namespace veskor::testing
+}  // namespace veskor::test

@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using TemporaryFilesTest = testing::ScratchFolder;
+using TemporaryFilesTest = test::ScratchFolder;
 
 TEST_F(TemporaryFilesTest, StaleTemporariesOfAKilledSaveAreRemovedAndNothingElse) {
   struct Entry {

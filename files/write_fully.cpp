@@ -38,10 +38,10 @@ bool WriteFully(int fd, std::string_view bytes) {
   return true;
 }
 
-namespace testing {
+namespace test {
 void FailNextWrite(int error_number, size_t bytes_before) {
   injected = {true, error_number, bytes_before};
 }
-}  // namespace testing
+}  // namespace test
 
 }  // namespace veskor

@@ -11,10 +11,10 @@ namespace veskor {
 // Every file the program writes goes through here, so a test can make it fail like a full disk.
 bool WriteFully(int fd, std::string_view bytes);
 
-namespace testing {
+namespace test {
 // Makes the next WriteFully fail with `error_number` after `bytes_before` bytes, to test what
 // a full disk does to each file and to a log.
 void FailNextWrite(int error_number, size_t bytes_before = 0);
-}  // namespace testing
+}  // namespace test
 
 }  // namespace veskor

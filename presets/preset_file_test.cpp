@@ -118,7 +118,7 @@ TEST_F(PresetFileTest, FailedSavesLeaveTheEarlierFile) {
   SavePresets(list_, path_);
   const std::string before = Read();
   list_.AddPreset();
-  testing::FailNextWrite(ENOSPC, 100);
+  test::FailNextWrite(ENOSPC, 100);
   try {
     SavePresets(list_, path_);
     FAIL() << "no error";
@@ -138,7 +138,7 @@ TEST_F(PresetFileTest, FailedSavesLeaveTheEarlierFile) {
 TEST_F(PresetFileTest, AFileThatCannotBeOpenedFailsWithItsPathAndReason) {
   Write(Record(NewPreset()));
   fs::permissions(path_, fs::perms::none);
-  testing::AsOrdinaryUser([&] {
+  test::AsOrdinaryUser([&] {
     try {
       LoadPresets(list_, path_);
       FAIL() << "no error";

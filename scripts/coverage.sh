@@ -23,8 +23,8 @@ status=0
 (cd build-cov && ctest --output-on-failure -j"$(nproc)") || status=$?
 # What counts: the engine's and the runner's own code; not their tests, nor the slow scanner and
 # matcher that only the tests use, nor the build-time generator of the text model.
-filters=(-f 'engine/' -f 'cli/' -e '.*_test\.cpp$' -e 'engine/text_model/'
-  -e 'engine/reference_scanner\.' -e 'engine/regexp/reference_matcher\.')
+filters=(-f 'engine/' -f 'cli/' -e '.*_test\.cpp$' -e 'engine/score/text_model/'
+  -e 'engine/search/reference_scanner\.' -e 'engine/regexp/reference_matcher\.')
 gcovr -r . --object-directory build-cov "${filters[@]}" -j"$(nproc)" \
   --json build-cov/coverage.json >/dev/null
 gcovr -r . -a build-cov/coverage.json --txt build-cov/coverage.txt \

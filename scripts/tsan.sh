@@ -14,7 +14,7 @@ cd build-tsan
 # reads 5 GiB, and the sanitizer keeps 4 bytes of shadow memory for every byte read: 20 GiB,
 # more than the machine has.
 skipped='^RunTest\.LargeFileWidthAndPositions$'
-# VESKOR_TEST_SHRINK: the heaviest tests take smaller inputs (engine/test_shrink.h), since every
+# VESKOR_TEST_SHRINK: the heaviest tests take smaller inputs (engine/search/test_shrink.h), since every
 # byte they read costs many times more here. handle_sigbus=0: the scanner's own SIGBUS guard
 # turns a file that shrinks under its mapping into a message (as in scripts/sanitize.sh).
 # halt_on_error: a race fails its test at once, with the report as the test's output.

@@ -112,7 +112,7 @@ TEST_F(IniFileTest, UnreadableFilesGiveTheFallback) {
 TEST_F(IniFileTest, FileWithoutReadPermissionGivesTheFallback) {
   Write("[Config]\r\nFormatStr=x\r\n");
   ::chmod(path_.c_str(), 0200);
-  testing::AsOrdinaryUser([&] { EXPECT_EQ(ReadEntry(), "<fallback>"); });
+  test::AsOrdinaryUser([&] { EXPECT_EQ(ReadEntry(), "<fallback>"); });
 }
 
 TEST_F(IniFileTest, WriteChangesOnlyTheEntryOrAddsIt) {
@@ -169,7 +169,7 @@ TEST_F(IniFileTest, WriteCreatesTheFileAndKeepsValueBytes) {
 
 TEST_F(IniFileTest, FailedWritesRaiseAndKeepTheFile) {
   Write("[Config]\r\nFormatStr=old\r\n");
-  testing::FailNextWrite(ENOSPC);
+  test::FailNextWrite(ENOSPC);
   EXPECT_THROW(WriteIniEntry(path_, "Config", "FormatStr", "new"), FileOperationError);
   EXPECT_EQ(Read(), "[Config]\r\nFormatStr=old\r\n");
   EXPECT_THROW(WriteIniEntry((dir_ / "missing" / "x.ini").string(), "Config", "K", "v"),

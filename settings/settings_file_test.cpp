@@ -109,7 +109,7 @@ TEST_F(SettingsFileTest, LfOnlyFilesAreReadAndKeepTheirLines) {
 TEST_F(SettingsFileTest, FailedSavesNameThePathAndKeepTheFile) {
   const std::string earlier = "[Config]\r\nFormatStr=%s\r\n[Other]\r\nA=1\r\n";
   Write(earlier);
-  testing::FailNextWrite(ENOSPC);
+  test::FailNextWrite(ENOSPC);
   ExpectSaveFails(path_);
   EXPECT_EQ(Read(), earlier);
   EXPECT_EQ(LoadSettings(path_), "%s");
@@ -129,17 +129,17 @@ TEST_F(SettingsFileTest, ReadOnlyFilesAndFoldersFailTheSave) {
   // A file that no one but root may write, in a folder that everyone may write.
   ::chmod(path_.c_str(), 0444);
   fs::permissions(dir_, fs::perms::all);
-  testing::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
+  test::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
   EXPECT_EQ(Read(), earlier);
   // A file that everyone may write, in a folder that no one but root may write.
   ::chmod(path_.c_str(), 0666);
   fs::permissions(dir_, read_only);
-  testing::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
+  test::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
   EXPECT_EQ(Read(), earlier);
   fs::permissions(dir_, fs::perms::owner_all);
   fs::remove(path_);
   fs::permissions(dir_, read_only);
-  testing::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
+  test::AsOrdinaryUser([&] { ExpectSaveFails(path_); });
   EXPECT_FALSE(fs::exists(path_));
 }
 

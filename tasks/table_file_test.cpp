@@ -321,7 +321,7 @@ TEST_F(TableFileTest, FailedSaveRaisesDiskFullAndKeepsTheEarlierFile) {
   const std::string earlier = Read();
   table.AddTask("Later");
   for (size_t before : {size_t{0}, size_t{40}}) {
-    testing::FailNextWrite(ENOSPC, before);
+    test::FailNextWrite(ENOSPC, before);
     try {
       SaveTableText(table, path_, u',');
       ADD_FAILURE() << "no error";

@@ -32,10 +32,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/algorithms.h"
-#include "engine/analysis_run.h"
-#include "engine/program_files.h"
-#include "engine/scan_context.h"
+#include "engine/decoding/algorithms.h"
+#include "engine/run/analysis_run.h"
+#include "engine/run/program_files.h"
+#include "engine/search/scan_context.h"
 #include "files/file_exists.h"
 #include "report/report_format.h"
 #include "text/error.h"

@@ -26,8 +26,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/log_file.h"
 #include "engine/regexp/regexp.h"
+#include "engine/run/log_file.h"
 #include "text/cp1251.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <set>
 
-#include "engine/algorithms.h"
+#include "engine/decoding/algorithms.h"
 #include "tasks/task_table.h"
 
 namespace veskor {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/key_strings.h"
-#include "engine/key_summary.h"
+#include "engine/results/key_strings.h"
+#include "engine/score/key_summary.h"
 
 namespace veskor {
 

@@ -19,7 +19,7 @@
 #include <QtTest>
 #include <random>
 
-#include "engine/scan_context.h"
+#include "engine/search/scan_context.h"
 #include "presets/preset.h"
 #include "presets/preset_file.h"
 #include "tasks/table_file.h"

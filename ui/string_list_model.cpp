@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "engine/scan_input.h"
+#include "engine/search/scan_input.h"
 #include "text/cp1251.h"
 
 namespace veskor {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/key_strings.h"
+#include "engine/results/key_strings.h"
 
 class QTimer;
 
@@ -27,7 +27,7 @@ class StringListModel : public QAbstractTableModel {
     kIdle,        // nothing shown
     kScanning,    // rows still grow
     kComplete,    // every string of the key that passes the filter is counted
-    kChanged,     // the input is not the file the run read (engine/mapped_input.h)
+    kChanged,     // the input is not the file the run read (engine/run/mapped_input.h)
     kCannotRead,  // the input cannot be opened or mapped
     kFailed,      // the filter failed on a string (error())
   };

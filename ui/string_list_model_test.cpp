@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/algorithms.h"
-#include "engine/scan_context.h"
+#include "engine/decoding/algorithms.h"
+#include "engine/search/scan_context.h"
 
 using veskor::StringListModel;
 using State = StringListModel::State;

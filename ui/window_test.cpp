@@ -28,8 +28,8 @@
 #include <random>
 #include <string>
 
-#include "engine/row_search.h"
-#include "engine/scan_context.h"
+#include "engine/search/row_search.h"
+#include "engine/search/scan_context.h"
 #include "presets/preset.h"
 #include "presets/preset_file.h"
 #include "tasks/table_file.h"

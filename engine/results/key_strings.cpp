@@ -1,0 +1,136 @@
+// One key's strings found again: the scan in slices, the index, and the lines.
+#include "engine/results/key_strings.h"
+
+#include <algorithm>
+
+#include "engine/search/job_runner.h"
+#include "engine/search/key_scan.h"
+
+namespace veskor {
+namespace {
+
+// The calling thread's services of a walk: lines to a sink when one is set, no progress, no
+// events.
+class QuietServices : public ScanServices {
+ public:
+  ByteSink* sink = nullptr;
+  void Write(std::string_view bytes) override {
+    if (sink != nullptr) sink->Write(bytes);
+  }
+  void SetProgress(int) override {}
+  void ProcessEvents() override {}
+};
+
+// Thrown by a walk's `take` to end the scan at once.
+struct EnoughStrings {};
+
+}  // namespace
+
+struct KeyStrings::Scan {
+  Scan(const RunSearch& search, const MappedInput& mapped, const LineMaker& lines, uint8_t key)
+      : input(mapped.data(), mapped.size(), search.width, search.algorithm, search.fields, lines,
+              uint64_t{1} << 20),
+        view(input, key),
+        jobs(1, services, std::chrono::hours(1), last_events) {}
+
+  QuietServices services;
+  std::chrono::steady_clock::time_point last_events{};
+  ScanInput input;
+  KeyView view;
+  JobRunner jobs;
+};
+
+KeyStrings::KeyStrings(const RunSearch& search, uint8_t key,
+                       std::function<bool(std::string_view)> filter)
+    : search_(search), key_(key), filter_(std::move(filter)) {}
+
+KeyStrings::~KeyStrings() = default;
+
+KeyStrings::Status KeyStrings::Open() {
+  if (mapped_.Open(search_.input) != MappedInput::Result::kOk) return Status::kCannotRead;
+  if (mapped_.stamp() != search_.stamp) return Status::kChanged;
+  size_ = mapped_.size();
+  lines_ = std::make_unique<RowLineMaker>(search_.fields.RegExp, search_.format);
+  scan_ = std::make_unique<Scan>(search_, mapped_, *lines_, key_);
+  return Status::kReady;
+}
+
+double KeyStrings::progress() const {
+  return size_ == 0 ? 1.0 : static_cast<double>(scanned_) / static_cast<double>(size_);
+}
+
+uint64_t KeyStrings::Walk(uint64_t begin, uint64_t end, const Take& take) {
+  uint64_t stopped = end;
+  try {
+    scan_->jobs.RunAll(1, [&](size_t, JobOutput& out) {
+      RunJudge judge(scan_->input, scan_->view, out);
+      try {
+        ScanRange(scan_->input, scan_->view, begin, end, false, out, [&](const Span& span) {
+          if (!judge.Accepts(span)) return;
+          if (filter_ && !filter_(judge.Text(span, kHeldTextBytes))) return;
+          if (!take(span, judge)) {
+            stopped = span.start;
+            throw EnoughStrings();
+          }
+        });
+      } catch (const EnoughStrings&) {
+        judge.Flush();
+        throw;
+      }
+      judge.Flush();
+    });
+  } catch (const EnoughStrings&) {
+  }
+  return stopped;
+}
+
+bool KeyStrings::Advance(uint64_t bytes) {
+  if (!scan_ || complete()) return complete();
+  const uint64_t end = std::min(size_, scanned_ + std::max<uint64_t>(bytes, 1));
+  Walk(scanned_, end, [&](const Span& span, RunJudge&) {
+    if (count_ % kIndexStep == 0) index_.push_back(span.start);
+    ++count_;
+    return true;
+  });
+  scanned_ = end;
+  return complete();
+}
+
+void KeyStrings::From(uint64_t first, uint64_t n, const Take& take) {
+  if (!scan_ || first >= count_ || n == 0) return;
+  n = std::min<uint64_t>(n, count_ - first);
+  // From the indexed string at or before `first`, which starts a run that no earlier stretch
+  // owns, skip to `first` and take n.
+  const uint64_t entry = first / kIndexStep;
+  uint64_t skip = first - entry * kIndexStep;
+  uint64_t taken = 0;
+  Walk(index_[entry], size_, [&](const Span& span, RunJudge& judge) {
+    if (skip > 0) {
+      --skip;
+      return true;
+    }
+    return take(span, judge) && ++taken < n;
+  });
+}
+
+std::vector<FoundString> KeyStrings::Get(uint64_t first, size_t n) {
+  std::vector<FoundString> found;
+  From(first, n, [&](const Span& span, RunJudge& judge) {
+    found.push_back(
+        {span.start, scan_->input.Characters(span), std::string(judge.Text(span, kShownBytes))});
+    return true;
+  });
+  return found;
+}
+
+void KeyStrings::WriteLines(uint64_t first, uint64_t n, ByteSink& sink) {
+  if (!scan_) return;
+  scan_->services.sink = &sink;
+  From(first, n, [&](const Span& span, RunJudge& judge) {
+    judge.Write(span);
+    return true;
+  });
+  scan_->services.sink = nullptr;
+}
+
+}  // namespace veskor

@@ -1,0 +1,71 @@
+// The run's expression test and line format, and the format's lines of a key written in place.
+#include "engine/run/row_line_maker.h"
+
+#include "engine/regexp/regexp.h"
+
+namespace veskor {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// The format's in-place lines of one key, each followed by its CR LF.
+class FormatLines : public KeyLineWriter {
+ public:
+  explicit FormatLines(std::unique_ptr<const ReportFormat::InPlaceLines> lines)
+      : lines_(std::move(lines)) {}
+  uint64_t Bound(uint64_t lines, uint64_t text_bytes) const override {
+    return lines_->Bound(lines, text_bytes) + lines * kLineEnd.size();
+  }
+  char* Write(char* at, std::span<const InPlaceLine> lines,
+              const TextSource& texts) const override {
+    return lines_->Write(at, lines, kLineEnd, texts);
+  }
+
+ private:
+  std::unique_ptr<const ReportFormat::InPlaceLines> lines_;
+};
+
+}  // namespace
+
+RowLineMaker::RowLineMaker(std::string_view expression, std::string_view format, bool write_lines)
+    : write_lines_(write_lines), format_(format) {
+  if (expression.empty()) return;
+  try {
+    expression_ = std::make_unique<CompiledRegExp>(expression);
+  } catch (...) {
+    expression_error_ = std::current_exception();
+  }
+}
+
+RowLineMaker::~RowLineMaker() = default;
+
+bool RowLineMaker::Matches(std::string_view text, const std::atomic<bool>& stop,
+                           const std::function<void()>& pace) const {
+  if (expression_error_) std::rethrow_exception(expression_error_);
+  if (!expression_) return true;
+  // The hook runs every few thousand steps of a long search: on the window's thread it lets the
+  // events in, so that "Stop" and a close request are seen during any expression.
+  return pace ? expression_->Matches(text, &stop, SearchHook(pace))
+              : expression_->Matches(text, &stop);
+}
+
+void RowLineMaker::AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
+                              std::string_view text) const {
+  if (write_lines_) format_.Append(out, key, width, position, text, kLineEnd);
+}
+
+void RowLineMaker::WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
+                             const LongText& text) const {
+  if (!write_lines_) return;
+  format_.Write(out, key, width, position, text);
+  out.Write(kLineEnd);
+}
+
+std::unique_ptr<const KeyLineWriter> RowLineMaker::InPlace(int32_t key, int32_t width) const {
+  if (!write_lines_) return nullptr;
+  std::unique_ptr<const ReportFormat::InPlaceLines> lines = format_.InPlace(key, width);
+  if (lines == nullptr) return nullptr;
+  return std::make_unique<FormatLines>(std::move(lines));
+}
+
+}  // namespace veskor

@@ -1,0 +1,542 @@
+// Builds the text model of engine/score/text_score from the texts and word lists of this folder and
+// writes it as a C++ include file: a variable-order byte model compiled into an automaton.
+//
+//   generate_model OUTPUT WORDS TEXT...
+//
+// WORDS is the sectioned word list (words.txt); each TEXT is hand-written text, whose lines
+// starting with "## " are notes about the file. All inputs are UTF-8 and are converted to
+// Windows-1251. The program reads nothing else, and the same inputs always give the same output.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "text/cp1251.h"
+
+namespace {
+
+// Longest context the model conditions on (so it predicts from up to this many bytes before).
+constexpr size_t kMaxContext = 4;
+// Most automaton states; every state holds one row of 256 entries of 4 bytes.
+constexpr size_t kMaxStates = 4096;
+// A context becomes a state only when it was followed by a byte this many times.
+constexpr uint32_t kMinContextCount = 6;
+// Absolute discount of the interpolated estimate.
+constexpr double kDiscount = 0.75;
+// Weight of the uniform distribution mixed into the one-byte (unigram) estimate, in counts.
+constexpr double kUniformCounts = 64.0;
+// Hand-written texts are repeated this often, so that they weigh against the generated text.
+constexpr int kTextRepeats = 4;
+// Score units: entries hold the log-likelihood ratio against a uniform byte in 1/64 bit.
+constexpr double kUnitsPerBit = 64.0;
+
+// A small deterministic generator, so that the model is the same on every machine.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  size_t Below(size_t n) { return static_cast<size_t>(Next() % n); }
+  bool Chance(int percent) { return Below(100) < static_cast<size_t>(percent); }
+
+ private:
+  uint64_t state_;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+using WordLists = std::map<std::string, std::vector<std::string>>;
+
+// "[name]" starts a section; "#" starts a comment line; words are separated by blanks.
+WordLists ParseWordLists(const std::string& text) {
+  WordLists lists;
+  std::istringstream lines(text);
+  std::string line, section;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == '[') {
+      section = line.substr(1, line.find(']') - 1);
+      continue;
+    }
+    std::istringstream words(line);
+    std::string word;
+    while (words >> word) lists[section].push_back(word);
+  }
+  return lists;
+}
+
+// Writes generated lines of each kind: English and Russian sentences, identifiers, paths,
+// URLs, e-mail addresses, registry keys and command lines.
+class Composer {
+ public:
+  explicit Composer(const WordLists& lists) : lists_(lists) {}
+
+  const std::string& Pick(const char* list) {
+    const std::vector<std::string>& words = lists_.at(list);
+    return words[random_.Below(words.size())];
+  }
+
+  std::string Number() {
+    switch (random_.Below(5)) {
+      case 0:
+        return std::to_string(random_.Below(10));
+      case 1:
+        return std::to_string(random_.Below(100));
+      case 2:
+        return std::to_string(1990 + random_.Below(40));
+      case 3:
+        return std::to_string(random_.Below(10)) + "." + std::to_string(random_.Below(20)) + "." +
+               std::to_string(random_.Below(10));
+      default:
+        return std::to_string(random_.Below(100000));
+    }
+  }
+
+  static std::string Capital(std::string word) {
+    if (!word.empty()) word[0] = static_cast<char>(veskor::ToUpper1251(word[0]));
+    return word;
+  }
+  static std::string Upper(std::string word) {
+    for (char& c : word) c = static_cast<char>(veskor::ToUpper1251(c));
+    return word;
+  }
+
+  std::string Sentence(const char* content, const char* function, int function_percent) {
+    std::string out;
+    const size_t words = 4 + random_.Below(12);
+    for (size_t i = 0; i < words; ++i) {
+      std::string word = random_.Chance(function_percent) ? Pick(function) : Pick(content);
+      if (random_.Chance(2)) word = Number();
+      if (i == 0) word = Capital(word);
+      if (i > 0) out += random_.Chance(8) ? ", " : " ";
+      out += word;
+    }
+    static const char* const kEnds[] = {".", ".", ".", ".", "?", "!", ":", ";"};
+    return out + kEnds[random_.Below(8)];
+  }
+
+  // One to three sentences.
+  std::string Line(const char* content, const char* function, int function_percent) {
+    std::string out = Sentence(content, function, function_percent);
+    for (size_t n = random_.Below(3); n > 0; --n) {
+      out += ' ';
+      out += Sentence(content, function, function_percent);
+    }
+    return out;
+  }
+
+  std::string EnglishLine() { return Line("english", "function", 40); }
+  std::string RussianLine() { return Line("russian", "russian", 0); }
+
+  std::string IdentifierPart() { return random_.Chance(60) ? Pick("ident") : Pick("english"); }
+
+  std::string Identifier() {
+    const size_t parts = 1 + random_.Below(4);
+    std::string out;
+    const size_t style = random_.Below(7);
+    for (size_t i = 0; i < parts; ++i) {
+      std::string part = IdentifierPart();
+      switch (style) {
+        case 0:  // snake_case
+          out += (i ? "_" : "") + part;
+          break;
+        case 1:  // camelCase
+          out += i ? Capital(part) : part;
+          break;
+        case 2:  // PascalCase
+          out += Capital(part);
+          break;
+        case 3:  // SCREAMING_CASE
+          out += (i ? "_" : "") + Upper(part);
+          break;
+        case 4:  // kebab-case
+          out += (i ? "-" : "") + part;
+          break;
+        case 5:  // dotted names
+          out += (i ? "." : "") + part;
+          break;
+        default:  // Hungarian-style prefixes
+          out += i ? Capital(part) : std::string(random_.Chance(50) ? "m_" : "lp") + Capital(part);
+          break;
+      }
+    }
+    if (random_.Chance(10)) out += std::to_string(random_.Below(64));
+    if (random_.Chance(8)) out += "_";
+    return out;
+  }
+
+  std::string CodeLine() {
+    switch (random_.Below(6)) {
+      case 0:
+        return Identifier() + "(" + Identifier() + ", " + Identifier() + ");";
+      case 1:
+        return "if (" + Identifier() + " == " + Identifier() + ") return " + Number() + ";";
+      case 2:
+        return Identifier() + " = " + Identifier() + "->" + Identifier() + ";";
+      case 3:
+        return "#define " + Upper(Identifier()) + " " + Number();
+      case 4:
+        return Identifier() + "::" + Capital(Identifier()) + "(const std::string& " + Identifier() +
+               ")";
+      default:
+        return Identifier() + " " + Identifier() + " " + Identifier();
+    }
+  }
+
+  std::string FileName() {
+    std::string name = random_.Chance(50) ? Identifier() : Pick("english");
+    return name + "." + Pick("ext");
+  }
+
+  std::string UnixPath() {
+    std::string out;
+    for (size_t n = 1 + random_.Below(4); n > 0; --n) {
+      out += "/" + (random_.Chance(60) ? Pick("unix") : IdentifierPart());
+    }
+    if (random_.Chance(70)) out += "/" + FileName();
+    if (random_.Chance(15)) out = "~" + out;
+    return out;
+  }
+
+  std::string WindowsPath() {
+    std::string out;
+    if (random_.Chance(10)) {
+      out = "\\\\" + Pick("domain") + "\\" + Pick("windows");
+    } else if (random_.Chance(15)) {
+      static const char* const kVars[] = {"%SystemRoot%",   "%APPDATA%",     "%TEMP%",
+                                          "%ProgramFiles%", "%USERPROFILE%", "%LOCALAPPDATA%",
+                                          "%WINDIR%"};
+      out = kVars[random_.Below(7)];
+    } else {
+      out = std::string(1, random_.Chance(70) ? 'C' : static_cast<char>('D' + random_.Below(5)));
+      out += ":";
+    }
+    for (size_t n = 1 + random_.Below(4); n > 0; --n) {
+      out += "\\" + (random_.Chance(60) ? Pick("windows") : Capital(Pick("english")));
+    }
+    if (random_.Chance(70)) out += "\\" + FileName();
+    return out;
+  }
+
+  std::string Host() {
+    std::string out;
+    if (random_.Chance(40)) out += "www.";
+    if (random_.Chance(20)) out += Pick("domain") + ".";
+    out += Pick("domain");
+    if (random_.Chance(20)) out += "-" + Pick("english");
+    return out + "." + Pick("tld");
+  }
+
+  std::string Url() {
+    static const char* const kSchemes[] = {"https://", "https://", "http://", "ftp://"};
+    std::string out = kSchemes[random_.Below(4)] + Host();
+    if (random_.Chance(10)) out += ":" + std::to_string(1024 + random_.Below(9000));
+    for (size_t n = random_.Below(4); n > 0; --n) out += "/" + IdentifierPart();
+    if (random_.Chance(50)) out += "/" + FileName();
+    if (random_.Chance(30)) {
+      out += "?" + IdentifierPart() + "=" + (random_.Chance(50) ? Number() : Pick("english"));
+      if (random_.Chance(50)) out += "&" + IdentifierPart() + "=" + Number();
+    }
+    return out;
+  }
+
+  std::string Email() {
+    std::string local;
+    switch (random_.Below(4)) {
+      case 0:
+        local = Pick("first") + "." + Pick("last");
+        break;
+      case 1:
+        local = Pick("first").substr(0, 1) + Pick("last");
+        break;
+      case 2:
+        local = Pick("ident") + (random_.Chance(50) ? "" : std::to_string(random_.Below(100)));
+        break;
+      default:
+        local = Pick("english") + "-" + Pick("english");
+        break;
+    }
+    if (random_.Chance(50)) {
+      for (char& c : local) c = static_cast<char>(veskor::ToLower1251(c));
+    }
+    std::string out = local + "@" + Host();
+    if (random_.Chance(25)) out = Pick("first") + " " + Pick("last") + " <" + out + ">";
+    return out;
+  }
+
+  std::string RegistryKey() {
+    static const char* const kHives[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKLM", "HKCU",
+                                         "HKEY_CLASSES_ROOT",  "HKEY_USERS"};
+    std::string out = kHives[random_.Below(6)];
+    out += random_.Chance(60) ? "\\SOFTWARE" : "\\Software";
+    if (random_.Chance(50)) out += "\\" + Capital(Pick("english"));
+    for (size_t n = 1 + random_.Below(4); n > 0; --n) {
+      out += "\\" + (random_.Chance(70) ? Pick("registry") : Capital(Pick("english")));
+    }
+    return out;
+  }
+
+  std::string CommandLine() {
+    std::string out = Pick("command");
+    for (size_t n = random_.Below(5); n > 0; --n) {
+      switch (random_.Below(6)) {
+        case 0:
+          out += " -" + std::string(1, static_cast<char>('a' + random_.Below(26)));
+          break;
+        case 1:
+          out += " --" + Pick("option");
+          break;
+        case 2:
+          out += " --" + Pick("option") + "=" + (random_.Chance(50) ? Number() : Pick("english"));
+          break;
+        case 3:
+          out += " /" + Upper(Pick("option")).substr(0, 1 + random_.Below(3));
+          break;
+        case 4:
+          out += " " + (random_.Chance(50) ? UnixPath() : WindowsPath());
+          break;
+        default:
+          out += " " + (random_.Chance(50) ? FileName() : Url());
+          break;
+      }
+    }
+    return out;
+  }
+
+ private:
+  const WordLists& lists_;
+  Random random_{20240917};
+};
+
+// Appends `lines` lines from `make` until `bytes` bytes were added.
+template <typename Make>
+void AddLines(std::vector<std::string>& corpus, size_t bytes, Make make) {
+  size_t added = 0;
+  while (added < bytes) {
+    corpus.push_back(make());
+    added += corpus.back().size() + 1;
+  }
+}
+
+// Counts of every n-gram of 1 to kMaxContext + 1 bytes inside a line; contexts never cross a
+// line break, and a line starts at the empty context.
+struct Counts {
+  std::unordered_map<std::string, uint32_t> ngram;    // context followed by one byte
+  std::unordered_map<std::string, uint32_t> context;  // how often each context was followed
+  uint64_t bytes = 0;
+};
+
+Counts CountLines(const std::vector<std::string>& lines) {
+  Counts counts;
+  for (const std::string& line : lines) {
+    for (size_t i = 0; i < line.size(); ++i) {
+      ++counts.bytes;
+      for (size_t n = 0; n <= kMaxContext && n <= i; ++n) {
+        ++counts.ngram[line.substr(i - n, n + 1)];
+        ++counts.context[line.substr(i - n, n)];
+      }
+    }
+  }
+  return counts;
+}
+
+// Interpolated absolute discounting over the suffixes of a context.
+class Estimator {
+ public:
+  explicit Estimator(const Counts& counts) : counts_(counts) {}
+
+  double Probability(const std::string& context, uint8_t byte) {
+    const std::string key = context + static_cast<char>(byte);
+    auto cached = cache_.find(key);
+    if (cached != cache_.end()) return cached->second;
+    double p;
+    if (context.empty()) {
+      const double seen = Count(std::string(1, static_cast<char>(byte)));
+      p = (seen + kUniformCounts / 256.0) / (static_cast<double>(counts_.bytes) + kUniformCounts);
+    } else {
+      const double total = ContextCount(context);
+      const double lower = Probability(context.substr(1), byte);
+      if (total == 0) {
+        p = lower;
+      } else {
+        const double seen = Count(key);
+        p = std::max(seen - kDiscount, 0.0) / total +
+            kDiscount * Followers(context) / total * lower;
+      }
+    }
+    cache_.emplace(key, p);
+    return p;
+  }
+
+ private:
+  double Count(const std::string& ngram) const {
+    auto it = counts_.ngram.find(ngram);
+    return it == counts_.ngram.end() ? 0 : it->second;
+  }
+  double ContextCount(const std::string& context) const {
+    auto it = counts_.context.find(context);
+    return it == counts_.context.end() ? 0 : it->second;
+  }
+  // How many different bytes followed the context.
+  double Followers(const std::string& context) {
+    auto it = followers_.find(context);
+    if (it != followers_.end()) return it->second;
+    int n = 0;
+    for (int b = 0; b < 256; ++b) n += Count(context + static_cast<char>(b)) > 0;
+    followers_.emplace(context, n);
+    return n;
+  }
+
+  const Counts& counts_;
+  std::unordered_map<std::string, double> cache_;
+  std::unordered_map<std::string, double> followers_;
+};
+
+// The states: the empty context, then the most frequent contexts (shorter first among equal
+// counts). Every prefix and suffix of a context is at least as frequent, so the chosen set is
+// closed under both, which keeps the automaton's state the longest chosen suffix of the input.
+std::vector<std::string> ChooseStates(const Counts& counts) {
+  std::vector<std::pair<std::string, uint32_t>> candidates;
+  for (const auto& [context, count] : counts.context) {
+    if (!context.empty() && count >= kMinContextCount) candidates.emplace_back(context, count);
+  }
+  std::sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) {
+    if (a.second != b.second) return a.second > b.second;
+    if (a.first.size() != b.first.size()) return a.first.size() < b.first.size();
+    return a.first < b.first;
+  });
+  std::vector<std::string> states{""};
+  for (const auto& candidate : candidates) {
+    if (states.size() == kMaxStates) break;
+    states.push_back(candidate.first);
+  }
+  return states;
+}
+
+void WriteModel(const std::string& path, const std::vector<std::string>& states,
+                Estimator& estimator, const Counts& counts, size_t corpus_bytes) {
+  std::unordered_map<std::string, uint32_t> index;
+  for (size_t s = 0; s < states.size(); ++s) index.emplace(states[s], static_cast<uint32_t>(s));
+  std::string out;
+  out += "// Generated by engine/score/text_model/generate_model from the texts of that folder.\n";
+  out += "// Do not edit: change the texts or the generator.\n";
+  // Columns in order of byte frequency, so that the entries text uses most share a few cache
+  // lines of each row.
+  std::vector<int> by_frequency(256);
+  for (int b = 0; b < 256; ++b) by_frequency[b] = b;
+  auto frequency = [&](int b) {
+    auto it = counts.ngram.find(std::string(1, static_cast<char>(b)));
+    return it == counts.ngram.end() ? 0u : it->second;
+  };
+  std::stable_sort(by_frequency.begin(), by_frequency.end(),
+                   [&](int a, int b) { return frequency(a) > frequency(b); });
+  std::vector<int> column(256);
+  for (int c = 0; c < 256; ++c) column[by_frequency[c]] = c;
+  char line[1024];
+  std::snprintf(line, sizeof(line),
+                "inline constexpr int kModelStates = %zu;\n"
+                "inline constexpr int kModelMaxContext = %zu;\n"
+                "inline constexpr float kModelUnitsPerBit = %.1ff;\n"
+                "inline constexpr long kModelCorpusBytes = %zu;\n"
+                "// The column of each byte value.\n"
+                "alignas(64) static const uint8_t kModelColumn[256] = {\n",
+                states.size(), kMaxContext, kUnitsPerBit, corpus_bytes);
+  out += line;
+  for (int b = 0; b < 256; ++b) {
+    std::snprintf(line, sizeof(line), "%d,%s", column[b], b % 16 == 15 ? "\n" : "");
+    out += line;
+  }
+  std::snprintf(line, sizeof(line),
+                "};\n"
+                "// Row s, column c: (next state << 16) | (uint16_t) score in units.\n"
+                "alignas(64) static const uint32_t kModelTable[%zu] = {\n",
+                states.size() * 256);
+  out += line;
+  double covered = 0;
+  for (size_t s = 0; s < states.size(); ++s) {
+    const std::string& context = states[s];
+    for (int c = 0; c < 256; ++c) {
+      const int b = by_frequency[c];
+      const double p = estimator.Probability(context, static_cast<uint8_t>(b));
+      covered += s == 0 ? p : 0;
+      const double bits = std::log2(p) + 8.0;
+      const long units = std::lround(std::clamp(bits * kUnitsPerBit, -32768.0, 32767.0));
+      std::string next = context + static_cast<char>(b);
+      if (next.size() > kMaxContext) next.erase(0, next.size() - kMaxContext);
+      while (!index.count(next)) next.erase(0, 1);
+      const uint32_t entry = (index.at(next) << 16) | static_cast<uint16_t>(units);
+      std::snprintf(line, sizeof(line), "%u,", entry);
+      out += line;
+      if (c % 16 == 15) out += '\n';
+    }
+  }
+  out += "};\n";
+  std::ofstream file(path, std::ios::binary);
+  file << out;
+  if (!file) throw std::runtime_error("cannot write " + path);
+  std::fprintf(stderr,
+               "text model: %zu corpus bytes, %zu distinct contexts, %zu states, "
+               "root probability sum %.6f\n",
+               corpus_bytes, counts.context.size(), states.size(), covered);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: generate_model OUTPUT WORDS TEXT...\n");
+    return 2;
+  }
+  try {
+    const WordLists lists = ParseWordLists(veskor::Utf8ToCp1251(ReadFile(argv[2])));
+    std::vector<std::string> corpus;
+    for (int i = 3; i < argc; ++i) {
+      const std::string text = veskor::Utf8ToCp1251(ReadFile(argv[i]));
+      for (int repeat = 0; repeat < kTextRepeats; ++repeat) {
+        std::istringstream lines(text);
+        std::string line;
+        while (std::getline(lines, line)) {
+          if (!line.empty() && !line.starts_with("## ")) corpus.push_back(line);
+        }
+      }
+    }
+    Composer composer(lists);
+    AddLines(corpus, 500000, [&] { return composer.EnglishLine(); });
+    AddLines(corpus, 200000, [&] { return composer.RussianLine(); });
+    AddLines(corpus, 80000, [&] { return composer.Identifier(); });
+    AddLines(corpus, 80000, [&] { return composer.CodeLine(); });
+    AddLines(corpus, 80000, [&] { return composer.UnixPath(); });
+    AddLines(corpus, 80000, [&] { return composer.WindowsPath(); });
+    AddLines(corpus, 80000, [&] { return composer.Url(); });
+    AddLines(corpus, 30000, [&] { return composer.Email(); });
+    AddLines(corpus, 50000, [&] { return composer.RegistryKey(); });
+    AddLines(corpus, 80000, [&] { return composer.CommandLine(); });
+    size_t corpus_bytes = 0;
+    for (const std::string& line : corpus) corpus_bytes += line.size();
+    const Counts counts = CountLines(corpus);
+    Estimator estimator(counts);
+    WriteModel(argv[1], ChooseStates(counts), estimator, counts, corpus_bytes);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "generate_model: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,262 @@
+// The text score: one lookup per byte in the generated model automaton, the string's own byte
+// frequencies as the second noise explanation, progressions, and the best stretch.
+#include "engine/score/text_score.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace veskor {
+namespace {
+
+#include "text_model_table.inc"
+
+// Lags of the progressions that count as noise, and how many bytes in a row must continue one
+// at its lag before a byte counts: with a step of 0 these are repeats ("ZZZZ", "ababab",
+// "abcabcab", "abcdabcd"), with other steps the tables of binaries under a wrong key
+// (" !\"#$%&'()*+", "egeheiejekel").
+constexpr int kLags = 4;
+constexpr std::array<uint32_t, kLags> kProgressionAfter = {2, 4, 5, 4};
+
+// Digits beyond this many in a row count as noise: numbers in text are short, while tables of
+// digits (such as the "00010203..." table of number formatting code) fill whole strings.
+constexpr uint32_t kLongestNumber = 10;
+
+constexpr int32_t kNoisePenaltyUnits =
+    static_cast<int32_t>(TextScorer::kNoisePenaltyBits * kModelUnitsPerBit);
+
+// The frequency explanation gives a byte seen c times among the n before it the probability
+// (c + kPrior / 256) / (n + kPrior): at first close to uniform, later close to the frequency.
+constexpr double kPrior = 16.0;
+// The frequency explanation is weighed 1/4 against uniform bytes (2 bits): it has to explain a
+// byte clearly better before it counts, so that the letters of short text, which recur at
+// their usual frequencies, keep most of their evidence.
+constexpr int32_t kFrequencyWeightUnits = static_cast<int32_t>(2 * kModelUnitsPerBit);
+constexpr size_t kLogTable = 1024;
+
+// log2(x) in model units.
+int32_t LogUnits(double x) {
+  return static_cast<int32_t>(std::lround(std::log2(x) * kModelUnitsPerBit));
+}
+
+// log2(1 + i / 256) in model units, for the logarithms of large counts.
+struct MantissaLogs {
+  std::array<int32_t, 256> units;
+  MantissaLogs() {
+    for (int i = 0; i < 256; ++i) units[i] = LogUnits(1.0 + i / 256.0);
+  }
+};
+
+// log2(x) for x >= 1 from the float's exponent and the top eight bits of its mantissa, within
+// 1/100 bit: the counts of long strings need no more, and no call into the maths library.
+int32_t FastLogUnits(float x, const MantissaLogs& mantissa) {
+  const uint32_t bits = std::bit_cast<uint32_t>(x);
+  const int32_t exponent = static_cast<int32_t>(bits >> 23) - 127;
+  return exponent * static_cast<int32_t>(kModelUnitsPerBit) + mantissa.units[(bits >> 15) & 0xFF];
+}
+
+struct FrequencyLogs {
+  std::array<int32_t, kLogTable> count;  // log2(c + kPrior / 256)
+  std::array<int32_t, kLogTable> total;  // log2(n + kPrior) - 8, so that uniform is 0
+  MantissaLogs mantissa;
+  FrequencyLogs() {
+    for (size_t i = 0; i < kLogTable; ++i) {
+      count[i] = LogUnits(static_cast<double>(i) + kPrior / 256);
+      total[i] = LogUnits(static_cast<double>(i) + kPrior) - LogUnits(256);
+    }
+  }
+  // The gain of the frequency explanation over a uniform byte, in model units.
+  int32_t Gain(uint64_t c, uint64_t n) const {
+    const int32_t log_c =
+        c < kLogTable ? count[c] : FastLogUnits(static_cast<float>(c) + kPrior / 256, mantissa);
+    const int32_t log_n = n < kLogTable ? total[n]
+                                        : FastLogUnits(static_cast<float>(n) + kPrior, mantissa) -
+                                              8 * static_cast<int32_t>(kModelUnitsPerBit);
+    return log_c - log_n;
+  }
+};
+
+// Built on first use, so that a scorer used during another file's static initialisation finds
+// the tables ready; read-only afterwards.
+const FrequencyLogs& Logs() {
+  static const FrequencyLogs logs;
+  return logs;
+}
+
+// The largest gain of byte b after byte c, over every state of the model that the byte c leads
+// into, and of the first byte of a string, in eighths of a bit rounded up (so a table of 64 KiB
+// that stays in the cache); built on first use from the model's transitions.
+constexpr int kBoundUnitsPerBit = 8;
+
+struct BoundTable {
+  std::array<std::array<int8_t, 256>, 256> after;  // [c][b]
+  std::array<int8_t, 256> first;
+  BoundTable() {
+    // The bytes that lead into each state.
+    std::vector<std::array<uint64_t, 4>> into(kModelStates, std::array<uint64_t, 4>{});
+    for (uint32_t state = 0; state < static_cast<uint32_t>(kModelStates); ++state) {
+      for (int c = 0; c < 256; ++c) {
+        const uint32_t next = kModelTable[(state << 8) | kModelColumn[c]] >> 16;
+        into[next][c >> 6] |= uint64_t{1} << (c & 63);
+      }
+    }
+    std::array<std::array<int32_t, 256>, 256> most;
+    for (auto& row : most) row.fill(std::numeric_limits<int32_t>::min());
+    std::array<int32_t, 256> first_gains{};
+    for (uint32_t state = 0; state < static_cast<uint32_t>(kModelStates); ++state) {
+      std::array<int32_t, 256> gains;
+      for (int b = 0; b < 256; ++b) {
+        gains[b] = static_cast<int16_t>(kModelTable[(state << 8) | kModelColumn[b]] & 0xFFFF);
+      }
+      if (state == 0) first_gains = gains;
+      for (int c = 0; c < 256; ++c) {
+        if (((into[state][c >> 6] >> (c & 63)) & 1) == 0) continue;
+        for (int b = 0; b < 256; ++b) most[c][b] = std::max(most[c][b], gains[b]);
+      }
+    }
+    for (int c = 0; c < 256; ++c) {
+      for (int b = 0; b < 256; ++b) after[c][b] = Eighths(most[c][b]);
+    }
+    for (int b = 0; b < 256; ++b) first[b] = Eighths(first_gains[b]);
+  }
+  // Model units to eighths of a bit, rounded up and kept within int8.
+  static int8_t Eighths(int32_t units) {
+    const int32_t per = static_cast<int32_t>(kModelUnitsPerBit) / kBoundUnitsPerBit;
+    const int32_t eighths = units >= 0 ? (units + per - 1) / per : -((-units) / per);
+    return static_cast<int8_t>(std::clamp(eighths, -128, 127));
+  }
+};
+
+const BoundTable& Bounds() {
+  static const BoundTable table;
+  return table;
+}
+
+}  // namespace
+
+bool TextScoreMayExceed(std::string_view text, float floor) {
+  if (text.empty()) return floor < 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  // First the largest gains after each byte, from a table that stays in the cache.
+  {
+    const BoundTable& bounds = Bounds();
+    const int64_t limit = static_cast<int64_t>(std::floor(floor * kBoundUnitsPerBit));
+    int64_t run = bounds.first[bytes[0]];
+    bool may = run > limit;
+    for (size_t i = 1; i < text.size() && !may; ++i) {
+      run = std::max<int64_t>(run, 0) + bounds.after[bytes[i - 1]][bytes[i]];
+      may = run > limit;
+    }
+    if (!may) return false;
+  }
+  // Then the model's own gains, without the noise explanations that only lower them: a few
+  // times tighter, and still a few times cheaper than the score.
+  const int64_t limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
+  uint32_t state = 0;
+  int64_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[bytes[i]]];
+    state = entry >> 16;
+    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+    if (run > limit) return true;
+  }
+  return false;
+}
+
+void TextScorer::Reset() {
+  state_ = 0;
+  length_ = 0;
+  total_ = 0;
+  run_ = 0;
+  run_start_ = 0;
+  best_ = std::numeric_limits<int64_t>::min();
+  best_start_ = best_end_ = 0;
+  history_ = 0;
+  progressions_.fill(0);
+  digits_ = 0;
+  if (++stamp_ == 0) {  // the stamps wrapped around: every count is stale
+    counts_.fill(0);
+    stamp_ = 1;
+  }
+}
+
+void TextScorer::Feed(std::string_view piece) {
+  // The state lives in locals while the bytes are scored: the stores into the count table
+  // could otherwise alias the members and force them through memory on every byte.
+  uint32_t state = state_;
+  uint64_t length = length_;
+  int64_t total = total_, run = run_, best = best_;
+  uint64_t run_start = run_start_, best_start = best_start_, best_end = best_end_;
+  uint64_t history = history_;
+  std::array<uint32_t, 4> progressions = progressions_;
+  uint32_t digits = digits_;
+  const uint64_t stamp = uint64_t{stamp_} << 32;
+  const FrequencyLogs& logs = Logs();
+  for (char c : piece) {
+    const uint8_t byte = static_cast<uint8_t>(c);
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[byte]];
+    state = entry >> 16;
+    int32_t gain = static_cast<int16_t>(entry & 0xFFFF);
+
+    // The frequency explanation can only beat a uniform byte for a byte seen before.
+    const uint64_t stamped = counts_[byte];
+    const uint32_t count =
+        (stamped & ~uint64_t{0xFFFFFFFF}) == stamp ? static_cast<uint32_t>(stamped) : 0;
+    counts_[byte] = stamp | (count + (count != UINT32_MAX));
+    if (count != 0) gain -= std::max(0, logs.Gain(count, length) - kFrequencyWeightUnits);
+
+    // Does the byte continue, at some lag, a progression of bytes with a constant step?
+    bool progression = false;
+    for (int lag = 1; lag <= kLags; ++lag) {
+      const uint8_t back = static_cast<uint8_t>(history >> (8 * (lag - 1)));
+      const uint8_t back2 = static_cast<uint8_t>(history >> (8 * (2 * lag - 1)));
+      const bool step = length >= 2u * lag && static_cast<uint8_t>(byte + back2 - 2 * back) == 0;
+      uint32_t& steps = progressions[lag - 1];
+      steps = step ? steps + 1 : 0;
+      progression |= steps >= kProgressionAfter[lag - 1];
+    }
+    history = (history << 8) | byte;
+    ++length;
+    digits = static_cast<unsigned>(byte - '0') < 10 ? digits + 1 : 0;
+    if (progression || digits > kLongestNumber) gain = std::min(gain, -kNoisePenaltyUnits);
+
+    total += gain;
+    if (run <= 0) {  // a stretch that starts here does better than one that includes the past
+      run = 0;
+      run_start = length - 1;
+    }
+    run += gain;
+    if (run > best) {
+      best = run;
+      best_start = run_start;
+      best_end = length;
+    }
+  }
+  state_ = state;
+  length_ = length;
+  total_ = total;
+  run_ = run;
+  best_ = best;
+  run_start_ = run_start;
+  best_start_ = best_start;
+  best_end_ = best_end;
+  history_ = history;
+  progressions_ = progressions;
+  digits_ = digits;
+}
+
+float TextScorer::Score() const {
+  return length_ == 0 ? 0.0f : static_cast<float>(best_) / kModelUnitsPerBit;
+}
+
+float TextScorer::TotalScore() const { return static_cast<float>(total_) / kModelUnitsPerBit; }
+
+float TextScore(std::string_view text) {
+  TextScorer scorer;
+  scorer.Feed(text);
+  return scorer.Score();
+}
+
+}  // namespace veskor

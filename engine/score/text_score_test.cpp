@@ -1,0 +1,128 @@
+// The text score: which strings count as text or noise, text inside noise, and pieces against
+// the whole string.
+#include "engine/score/text_score.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/score/key_summary.h"
+#include "text/cp1251.h"
+
+namespace veskor {
+namespace {
+
+std::string Xor(std::string text, uint8_t key) {
+  for (char& c : text) c = static_cast<char>(c ^ key);
+  return text;
+}
+
+// Text of each kind scores well above what the same bytes give under a wrong key, and above
+// the threshold a key's summary counts.
+TEST(TextScore, TextBeatsItsWrongKeyDecodings) {
+  const std::string texts[] = {
+      "The gardener planted a row of tulips beside the fence.",
+      "https://downloads.riverstone.example/tools/setup.exe",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Riverstone\\Updater",
+      "/usr/local/share/riverstone/templates/letter.txt",
+      "rsync --archive --delete /home/anna/music backup:/srv",
+      "getWindowTitle(handle, buffer_size)",
+      Utf8ToCp1251("Сегодня вечером мы поедем к бабушке на дачу."),
+  };
+  for (const std::string& text : texts) {
+    const float score = TextScore(text);
+    EXPECT_GT(score, 2.0f * text.size()) << text;
+    for (uint8_t key : {0x01, 0x07, 0x20, 0x5A}) {
+      EXPECT_LT(TextScore(Xor(text, key)), score / 2) << text << " key " << int(key);
+    }
+  }
+}
+
+// Noise never gains much: its best stretch stays far below what a key's summary counts.
+TEST(TextScore, NoiseGainsLittle) {
+  const std::string noises[] = {
+      std::string(40, 'Z'),
+      "abababababababababababab",
+      "[ZZZ\\ZZZ]ZZZ^ZZZ_ZZZ`ZZZ",
+      "xq#7Kz!pW@v$2Lm^9Rt&",
+      std::string(24, '='),
+      "1112131415161718191:2122232425262728292:3132333435363738393:",
+      "00030004000600070009000=000C00000000000000000000000<00000000",
+  };
+  for (const std::string& noise : noises) {
+    EXPECT_LT(TextScore(noise), KeySummary::kThresholdBits) << noise;
+  }
+  // A long run keeps losing in total, while its best stretch stays where it was.
+  TextScorer run;
+  run.Feed(std::string(40, 'e'));
+  const float forty = run.TotalScore();
+  run.Feed(std::string(360, 'e'));
+  EXPECT_LT(run.TotalScore(), forty - 360 * TextScorer::kNoisePenaltyBits + 1);
+  EXPECT_EQ(run.Score(), TextScore(std::string(40, 'e')));
+}
+
+// Text inside a long run of padding decoded to one printable byte scores as the text alone,
+// and the best stretch finds it.
+TEST(TextScore, TextInsidePaddingStillShows) {
+  const std::string secret = "https://downloads.riverstone.example/tools/setup.exe";
+  const std::string padded = std::string(3000, 'a') + secret + std::string(500, 'a');
+  TextScorer scorer;
+  scorer.Feed(padded);
+  EXPECT_GT(scorer.Score(), TextScore(secret) - 8);
+  EXPECT_LT(scorer.TotalScore(), 0.0f);
+  EXPECT_NEAR(static_cast<double>(scorer.BestStart()), 3000.0, 3.0);
+  EXPECT_NEAR(static_cast<double>(scorer.BestLength()), static_cast<double>(secret.size()), 6.0);
+}
+
+// A string fed in pieces scores exactly as the whole string, whatever the cuts, also inside
+// periodic runs; Reset starts afresh.
+TEST(TextScore, PiecesScoreAsTheWhole) {
+  const std::string text = "Meet me at noon: ZZZZZZZZ abcabcabcabc C:\\Temp\\notes.txt";
+  const float whole = TextScore(text);
+  TextScorer scorer;
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    for (size_t second = cut; second <= text.size(); second += 5) {
+      scorer.Reset();
+      scorer.Feed(text.substr(0, cut));
+      scorer.Feed(text.substr(cut, second - cut));
+      scorer.Feed(text.substr(second));
+      ASSERT_EQ(scorer.Score(), whole) << cut << " " << second;
+      ASSERT_EQ(scorer.Length(), text.size());
+    }
+  }
+  scorer.Reset();
+  EXPECT_EQ(scorer.Score(), 0.0f);
+  scorer.Feed("ZZZ");  // no periodic run carried over from the previous string
+  EXPECT_EQ(scorer.Score(), TextScore("ZZZ"));
+}
+
+TEST(TextScore, AStringTheBoundRulesOutNeverScoresAboveTheFloor) {
+  // Text, noise, repeats and random bytes of every length: a string that cannot exceed a floor,
+  // by the bound, never scores above it; and the bound lets real text through.
+  std::mt19937 rng(5);
+  std::vector<std::string> texts = {"x",
+                                    "The quick brown fox",
+                                    "C:\\Windows\\system32\\cmd.exe",
+                                    "ZZZZZZZZZZZZ",
+                                    "0123456789012345678",
+                                    "http://example.org/a?b=1"};
+  for (int i = 0; i < 20000; ++i) {
+    std::string text(1 + rng() % 60, ' ');
+    for (char& c : text) c = static_cast<char>(i % 3 == 0 ? rng() : 32 + rng() % 95);
+    texts.push_back(text);
+  }
+  for (const std::string& text : texts) {
+    const float score = TextScore(text);
+    for (float floor : {-20.0f, 0.0f, 10.0f, 24.0f, 60.0f}) {
+      if (!TextScoreMayExceed(text, floor)) {
+        ASSERT_LE(score, floor) << text;
+      }
+    }
+  }
+  EXPECT_TRUE(TextScoreMayExceed("The quick brown fox jumps over the lazy dog", 24.0f));
+}
+
+}  // namespace
+}  // namespace veskor

@@ -1,0 +1,340 @@
+// Key sets per byte value, their AND over m positions by doubling, and the runs that begin where
+// the set of the byte before lacks the key.
+#include "engine/search/dense_search.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "engine/search/fault_guard.h"
+#include "engine/search/job_runner.h"
+#include "text/arithmetic.h"
+
+namespace veskor {
+namespace {
+
+// 256 keys, one bit each, as one AVX2 register where the processor has it.
+typedef uint64_t KeySet __attribute__((vector_size(32)));
+
+// An AVX2 and a default clone, chosen by a resolver when the program is loaded. Under
+// ThreadSanitizer the compiler instruments that resolver too, and it runs before the sanitizer's
+// runtime is up, so the program would crash at start: those builds take the default code alone.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VESKOR_UNDER_TSAN
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(VESKOR_UNDER_TSAN)
+#define VESKOR_AVX2_CLONES
+#else
+#define VESKOR_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+// Positions looked at as run starts per block: the block's sets (32 bytes each) stay in L2.
+constexpr uint64_t kBlockPositions = 4096;
+// Bytes looked at past the block's windows before a run's end is looked for in the file itself.
+constexpr uint64_t kTailBytes = 64;
+
+struct Screen {
+  std::array<KeySet, 256> sets;    // the keys (of the range) under which b is a member
+  std::array<uint64_t, 256> lane;  // the same, of the one lane that holds a range that fits
+  int lane_base = 0;               // the first key of that lane
+  std::vector<ByteClass> members;  // per key, for the end of long runs
+  uint64_t m = 1;
+
+  const KeySet* Table(const KeySet*) const { return sets.data(); }
+  const uint64_t* Table(const uint64_t*) const { return lane.data(); }
+};
+
+bool Has(const KeySet& set, int key) { return (set[key >> 6] >> (key & 63)) & 1; }
+
+bool Empty(const KeySet& set) { return (set[0] | set[1] | set[2] | set[3]) == 0; }
+
+// The sets of positions [0, n) of `bytes`, ANDed so that entry i holds the keys under which
+// bytes i .. i + m - 1 are all members (entries up to count - m are meaningful). One loop per
+// doubling step; each stays in the cache.
+template <class Set>
+__attribute__((always_inline)) inline void WindowSetsOf(const Set* table, const uint8_t* bytes,
+                                                        size_t count, uint64_t m, Set* window) {
+  for (size_t i = 0; i < count; ++i) window[i] = table[bytes[i]];
+  uint64_t covered = 1;
+  while (2 * covered <= m) {
+    const size_t last = count - covered;
+    for (size_t i = 0; i < last; ++i) window[i] &= window[i + covered];
+    covered *= 2;
+  }
+  if (covered < m) {
+    const uint64_t rest = m - covered;
+    for (size_t i = 0; i + rest < count; ++i) window[i] &= window[i + rest];
+  }
+}
+
+VESKOR_AVX2_CLONES void WindowSets(const KeySet* table, const uint8_t* bytes, size_t count,
+                                   uint64_t m, KeySet* window) {
+  WindowSetsOf(table, bytes, count, m, window);
+}
+
+VESKOR_AVX2_CLONES void WindowSets(const uint64_t* table, const uint8_t* bytes, size_t count,
+                                   uint64_t m, uint64_t* window) {
+  WindowSetsOf(table, bytes, count, m, window);
+}
+
+bool Empty(uint64_t set) { return set == 0; }
+
+// The keys whose runs begin at position i: members from i on, none at i - 1. (An out parameter:
+// a 256-bit value returned without AVX would change the calling convention.)
+template <class Set>
+__attribute__((always_inline)) inline void BeginsAt(const Set* window, const Set* table,
+                                                    const uint8_t* bytes, size_t i, Set& begins) {
+  begins = window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]];
+}
+
+// The first position from i on, before `starts`, where some run begins, else `starts`. Four
+// positions are looked at per branch: in a binary, runs begin in a few positions of a hundred.
+template <class Set>
+__attribute__((always_inline)) inline size_t NextBeginOf(const Set* window, const Set* table,
+                                                         const uint8_t* bytes, size_t i,
+                                                         size_t starts) {
+  Set a, b, c, d;
+  for (; i + 4 <= starts; i += 4) {
+    BeginsAt(window, table, bytes, i, a);
+    BeginsAt(window, table, bytes, i + 1, b);
+    BeginsAt(window, table, bytes, i + 2, c);
+    BeginsAt(window, table, bytes, i + 3, d);
+    if (!Empty(a | b | c | d)) break;
+  }
+  for (; i < starts; ++i) {
+    BeginsAt(window, table, bytes, i, a);
+    if (!Empty(a)) break;
+  }
+  return i;
+}
+
+// (Called through the clones' resolver, so never inlined; under ThreadSanitizer it has no clones.)
+VESKOR_AVX2_CLONES size_t NextBegin(const KeySet* window, const KeySet* table, const uint8_t* bytes,
+                                    size_t i, size_t starts) {
+  return NextBeginOf(window, table, bytes, i, starts);
+}
+
+__attribute__((noinline)) size_t NextBegin(const uint64_t* window, const uint64_t* table,
+                                           const uint8_t* bytes, size_t i, size_t starts) {
+  return NextBeginOf(window, table, bytes, i, starts);
+}
+
+// The keys of a set, one 64-bit lane at a time: all four lanes, or the one lane of a range of
+// keys that fits in it.
+template <class Set>
+struct Lanes;
+template <>
+struct Lanes<KeySet> {
+  static constexpr int kCount = 4;
+  static uint64_t Get(const KeySet& set, int lane) { return set[lane]; }
+};
+template <>
+struct Lanes<uint64_t> {
+  static constexpr int kCount = 1;
+  static uint64_t Get(uint64_t set, int) { return set; }
+};
+
+// The runs of one segment [begin, end) of the file: per key, the runs that begin there. `Set`
+// holds the keys of a position: all 256, or the 64 of one lane.
+template <class Set>
+class SegmentScreen {
+ public:
+  // `kept` counts the runs that all segments keep, up to `max_runs`; past it `keeping` turns
+  // false and every segment only counts from then on.
+  SegmentScreen(const ScanInput& input, const Screen& screen, std::atomic<bool>& keeping,
+                std::atomic<size_t>& kept, size_t max_runs)
+      : input_(input),
+        screen_(screen),
+        keeping_(keeping),
+        kept_(kept),
+        max_runs_(max_runs),
+        keep_(keeping.load()) {
+    window_.reset(new Set[kBlockPositions + 256]);
+  }
+
+  // False when a checkpoint said to stop.
+  bool Run(uint64_t begin, uint64_t end, JobOutput& out) {
+    for (uint64_t p = begin; p < end; p += kBlockPositions) {
+      if ((p - begin) % input_.batch_bytes < kBlockPositions && !out.Checkpoint()) return false;
+      const size_t before = events_.size();
+      Block(p, std::min(end, p + kBlockPositions), begin);
+      if (!keep_) continue;
+      const size_t added = events_.size() - before;
+      if (!keeping_.load(std::memory_order_relaxed) ||
+          kept_.fetch_add(added, std::memory_order_relaxed) + added > max_runs_) {
+        keeping_.store(false);
+        keep_ = false;
+        std::vector<uint32_t>().swap(events_);
+        std::vector<uint8_t>().swap(event_keys_);
+      }
+    }
+    return true;
+  }
+
+  bool kept_all() const { return keep_; }
+
+  const std::array<uint64_t, 256>& counts() const { return counts_; }
+  // The runs found, in file order: start - segment begin and length packed as a segment keeps
+  // them, and beside them their keys.
+  std::vector<uint32_t>& events() { return events_; }
+  std::vector<uint8_t>& event_keys() { return event_keys_; }
+
+ private:
+  // Positions [p, q) as run starts. The bytes from p - 1 up to the last window and a tail are
+  // copied out of the mapping first, so that a file that shrinks faults only there.
+  void Block(uint64_t p, uint64_t q, uint64_t segment_begin) {
+    const uint64_t m = screen_.m;
+    const uint64_t from = p == 0 ? 0 : p - 1;
+    const uint64_t to = std::min(input_.size, q + m - 1 + kTailBytes);
+    bytes_.resize(static_cast<size_t>(to - from));
+    uint8_t* copy = bytes_.data();
+    const uint8_t* source = input_.data + from;
+    const size_t length = bytes_.size();
+    if (!ReadMapped([&] { std::memcpy(copy, source, length); })) throw InputReadError();
+    const uint8_t* bytes = copy + (p - from);  // bytes[i] is position p + i
+    const uint64_t copied = to - p;            // bytes[0 .. copied) are there
+    // Windows that reach past the file's end have no keys.
+    const uint64_t windows_end = std::min(q, input_.size >= m ? input_.size - m + 1 : 0);
+    if (windows_end <= p) return;
+    const size_t starts = static_cast<size_t>(windows_end - p);
+    const Set* table = screen_.Table(static_cast<const Set*>(nullptr));
+    Set* const window = window_.get();
+    WindowSets(table, bytes, starts + m - 1, m, window);
+    // At the file's start no member comes before.
+    const size_t first = p == 0 ? 1 : 0;
+    if (p == 0 && !Empty(window[0])) Begins(window[0], 0, 0, segment_begin, bytes, copied);
+    // The next position where some run begins, in a function of its own whose loop keeps its
+    // counter in a register, then the runs that begin there.
+    for (size_t i = NextBegin(window, table, bytes, first, starts); i < starts;
+         i = NextBegin(window, table, bytes, i + 1, starts)) {
+      Set begins;
+      BeginsAt(window, table, bytes, i, begins);
+      Begins(begins, p, i, segment_begin, bytes, copied);
+    }
+  }
+
+  // Runs of the keys in `begins` start at position p + i.
+  void Begins(const Set& begins, uint64_t p, size_t i, uint64_t segment_begin, const uint8_t* bytes,
+              uint64_t copied) {
+    const uint64_t m = screen_.m;
+    {
+      for (int lane = 0; lane < Lanes<Set>::kCount; ++lane) {
+        for (uint64_t keys = Lanes<Set>::Get(begins, lane); keys != 0; keys &= keys - 1) {
+          const int key = screen_.lane_base + lane * 64 + __builtin_ctzll(keys);
+          ++counts_[key];
+          if (!keep_) continue;
+          // The run's end, up to kLongRun: in the copied bytes, then in the file when it goes on
+          // past them.
+          const uint64_t stop = std::min(copied, i + DenseRuns::kLongRun);
+          uint64_t end = i + m;
+          while (end < stop && Has(screen_.sets[bytes[end]], key)) ++end;
+          uint64_t run_end = p + end;
+          const uint64_t limit = std::min(input_.size, p + i + DenseRuns::kLongRun);
+          if (end == copied && run_end < limit) {
+            const ByteClass& members = screen_.members[key];
+            if (!ReadMapped([&] { run_end = RunEnd(input_.data, members, run_end, limit); })) {
+              throw InputReadError();
+            }
+          }
+          events_.push_back(static_cast<uint32_t>(
+              (p + i - segment_begin) << DenseRuns::kLengthBits | (run_end - (p + i))));
+          event_keys_.push_back(static_cast<uint8_t>(key));
+        }
+      }
+    }
+  }
+
+  const ScanInput& input_;
+  const Screen& screen_;
+  std::atomic<bool>& keeping_;
+  std::atomic<size_t>& kept_;
+  const size_t max_runs_;
+  bool keep_;
+  std::unique_ptr<Set[]> window_;
+  std::vector<uint8_t> bytes_;
+  std::array<uint64_t, 256> counts_{};
+  std::vector<uint32_t> events_;
+  std::vector<uint8_t> event_keys_;
+};
+
+}  // namespace
+
+DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
+                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
+                          std::array<uint64_t, 256>& counts) {
+  Screen screen;
+  screen.m = input.min_run;
+  const DecodeFunction decode = input.algorithm->Decode;
+  for (int b = 0; b < 256; ++b) {
+    KeySet set{0, 0, 0, 0};
+    for (int key = first_key; key <= last_key; ++key) {
+      if (input.in_alphabet[decode(static_cast<uint8_t>(b), static_cast<uint8_t>(key))]) {
+        set[key >> 6] |= uint64_t{1} << (key & 63);
+      }
+    }
+    screen.sets[b] = set;
+  }
+  // A range of keys inside one lane is screened with 64-bit sets: a quarter of the work.
+  const bool one_lane = first_key / 64 == last_key / 64;
+  screen.lane_base = one_lane ? first_key / 64 * 64 : 0;
+  for (int b = 0; b < 256; ++b) screen.lane[b] = screen.sets[b][first_key / 64];
+  screen.members.reserve(256);
+  for (int key = 0; key < 256; ++key) {
+    std::array<bool, 256> member{};
+    for (int b = 0; b < 256; ++b) member[b] = Has(screen.sets[b], key);
+    screen.members.emplace_back(member);
+  }
+  // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
+  // their sorting small.
+  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
+  const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
+  runs.segments.assign(segments, {});
+  std::vector<std::array<uint64_t, 256>> segment_counts(segments);
+  std::atomic<bool> keeping{true};
+  std::atomic<size_t> kept{0};
+  const bool completed = jobs.RunAll(segments, [&](size_t s, JobOutput& out) {
+    const uint64_t begin = s * segment_bytes;
+    const uint64_t end = std::min(input.size, begin + segment_bytes);
+    std::vector<uint32_t> events;
+    std::vector<uint8_t> keys;
+    auto screen_with = [&](auto& screen_segment) {
+      if (!screen_segment.Run(begin, end, out)) return false;
+      segment_counts[s] = screen_segment.counts();
+      if (!screen_segment.kept_all() || !keeping.load()) return false;
+      events.swap(screen_segment.events());
+      keys.swap(screen_segment.event_keys());
+      return true;
+    };
+    if (one_lane) {
+      SegmentScreen<uint64_t> screen_segment(input, screen, keeping, kept, max_runs);
+      if (!screen_with(screen_segment)) return;
+    } else {
+      SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, max_runs);
+      if (!screen_with(screen_segment)) return;
+    }
+    // The runs in file order, sorted by key (a counting sort keeps the order within a key).
+    DenseRuns::Segment& segment = runs.segments[s];
+    segment.begin = begin;
+    for (uint8_t key : keys) ++segment.offsets[key + 1];
+    for (int key = 0; key < 256; ++key) segment.offsets[key + 1] += segment.offsets[key];
+    segment.runs.resize(events.size());
+    std::array<uint32_t, 256> next;
+    std::copy(segment.offsets.begin(), segment.offsets.end() - 1, next.begin());
+    for (size_t e = 0; e < events.size(); ++e) segment.runs[next[keys[e]]++] = events[e];
+  });
+  if (!completed) return DenseResult::kStopped;
+  counts.fill(0);
+  for (const auto& c : segment_counts) {
+    for (int key = 0; key < 256; ++key) counts[key] += c[key];
+  }
+  if (!keeping.load()) {
+    runs.segments.clear();
+    return DenseResult::kTooMany;
+  }
+  return DenseResult::kFound;
+}
+
+}  // namespace veskor

@@ -1,0 +1,55 @@
+// The search of all keys for dense alphabets (the printable one among them). For every byte
+// value a 256-bit set holds the keys under which it decodes into the alphabet; the sets of m
+// consecutive bytes, ANDed by doubling over a block that stays in the cache, give at every
+// position the keys under which m members follow, and those without a member just before are
+// where runs of m or more begin. One pass finds the runs of every key; only they are judged.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "engine/search/scan_input.h"
+
+namespace veskor {
+
+class JobRunner;
+
+// The runs found for a range of keys, per segment of the file and per key, in file order.
+class DenseRuns {
+ public:
+  // Calls f(start, length) for the runs of `key`, in file order; a length of kLongRun or more
+  // stands for a run at least that long, whose end the caller finds.
+  static constexpr int kLengthBits = 12;
+  static constexpr uint64_t kLongRun = (uint64_t{1} << kLengthBits) - 1;
+  // A segment's starts fit the bits beside the length.
+  static constexpr uint64_t kMaxSegmentBytes = uint64_t{1} << (32 - kLengthBits);
+  template <class F>
+  void ForEach(int key, F&& f) const {
+    for (const Segment& segment : segments) {
+      for (uint32_t i = segment.offsets[key]; i < segment.offsets[key + 1]; ++i) {
+        const uint32_t packed = segment.runs[i];
+        f(segment.begin + (packed >> kLengthBits), packed & kLongRun);
+      }
+    }
+  }
+
+  struct Segment {
+    uint64_t begin = 0;
+    std::array<uint32_t, 257> offsets{};  // the runs of key k: runs[offsets[k] .. offsets[k+1])
+    std::vector<uint32_t> runs;           // start - begin in the high bits, length in the low
+  };
+  std::vector<Segment> segments;
+};
+
+enum class DenseResult { kFound, kTooMany, kStopped };
+
+// Finds the runs of MinLength or more of the keys first_key..last_key (1 to 255) over the whole
+// file, segment by segment on the runner's workers. Keeps at most `max_runs` runs: past them it
+// stops keeping, counts on, and answers kTooMany with `counts` holding every key's number of
+// runs, so that the caller can take the keys in groups that fit.
+DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
+                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
+                          std::array<uint64_t, 256>& counts);
+
+}  // namespace veskor

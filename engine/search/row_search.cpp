@@ -1,0 +1,361 @@
+// The searches put together: one key in blocks of the file, all keys by the sparse screening, the
+// dense key sets or one pass per key, and NONE scanned once and written under every key. Every
+// search ends in jobs whose lines the job runner writes in order.
+#include "engine/search/row_search.h"
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "engine/score/key_summary.h"
+#include "engine/search/capped_collector.h"
+#include "engine/search/dense_search.h"
+#include "engine/search/job_runner.h"
+#include "engine/search/key_scan.h"
+#include "engine/search/line_maker.h"
+#include "engine/search/run_judge.h"
+#include "engine/search/sparse_search.h"
+#include "text/arithmetic.h"
+
+namespace veskor {
+namespace {
+
+// Judged runs between two checkpoints of a job that works through a list of runs.
+constexpr size_t kRunsPerCheckpoint = 4096;
+// Above this many pair values the regions of the sparse screening cover too much of a file for
+// it to pay; measured with bench/fast_scan_bench (the crossover of the two screenings).
+constexpr int kSparsePairValues = 48;
+// What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
+constexpr size_t kDensePassCost = 4;
+
+// The keys 1 to 255 of a search of all keys, in order.
+std::vector<int> EveryKey() {
+  std::vector<int> keys(255);
+  for (int key = 1; key <= 255; ++key) keys[key - 1] = key;
+  return keys;
+}
+
+// The summaries of a search's jobs, one each, merged into the row's on the run's thread once a
+// job's lines are written.
+class Summaries {
+ public:
+  Summaries(size_t jobs, bool kept) : summaries_(kept ? jobs : 0) {}
+  KeySummary* operator[](size_t job) { return summaries_.empty() ? nullptr : &summaries_[job]; }
+  void MergeInto(RowSummary* row, size_t job, int key) {
+    if (row == nullptr || summaries_.empty()) return;
+    (*row)[key].Merge(summaries_[job]);
+    summaries_[job] = KeySummary();
+  }
+
+ private:
+  std::vector<KeySummary> summaries_;
+};
+
+class Search {
+ public:
+  Search(const TAlgorithm& algorithm, const SearchFields& fields, TScanContext& context,
+         const ScanOptions& options)
+      : context_(context),
+        options_(options),
+        input_(context.Data, context.Size, context.Width, algorithm, fields, *context.Lines,
+               options.batch_bytes),
+        jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents) {}
+
+  // The lines written count for the row, also when an error ends the search.
+  ~Search() { context_.Found += jobs_.lines_written(); }
+
+  void OneKey() {
+    const KeyView key(input_, context_.Key);
+    const uint64_t block = std::max<uint64_t>(1, options_.segment_bytes);
+    const size_t blocks = static_cast<size_t>(CeilDiv(input_.size, block));
+    int last_progress = 0;
+    Summaries summaries(blocks, context_.Summary != nullptr);
+    const bool completed = jobs_.RunOrdered(
+        blocks,
+        [&](size_t i, JobOutput& out) {
+          Judged(key, out, summaries[i], [&](RunJudge& judge) {
+            ScanRange(input_, key, i * block, std::min(input_.size, (i + 1) * block), false, out,
+                      [&](const Span& span) { judge.Judge(span); });
+          });
+        },
+        [&](size_t i) {
+          summaries.MergeInto(context_.Summary, i, key.key());
+          if (context_.SingleKey) {
+            // The progress of the block's last byte, as a byte-by-byte pass would show it there.
+            const int p = ProgressAt(std::min(input_.size, (i + 1) * block) - 1, input_.size);
+            if (p > last_progress) {
+              context_.Services->SetProgress(p);
+              last_progress = p;
+            }
+          }
+          return true;
+        });
+    if (completed) context_.Services->SetProgress(100);
+  }
+
+  void AllKeys(const std::function<bool(int)>& after_key, ScanOptions::Search search) {
+    if (input_.algorithm->Family == CipherFamily::kNone) return Unkeyed(after_key);
+    // The wide algorithms screen their units' own pair values; the key sets look at one byte per
+    // character.
+    if (input_.wide && search != ScanOptions::Search::kEachKey) {
+      search = ScanOptions::Search::kSparse;
+    }
+    switch (search) {
+      case ScanOptions::Search::kSparse:
+        return Sparse(EveryKey(), after_key);
+      case ScanOptions::Search::kDense:
+        return Dense(after_key);
+      default:
+        EachKey(EveryKey(), after_key);
+    }
+  }
+
+ private:
+  // The one fallback: a whole pass over the file for each key, the keys on the workers.
+  bool EachKey(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
+    Summaries summaries(keys.size(), context_.Summary != nullptr);
+    return jobs_.RunOrdered(
+        keys.size(),
+        [&](size_t i, JobOutput& out) {
+          const KeyView key(input_, static_cast<uint8_t>(keys[i]));
+          Judged(key, out, summaries[i], [&](RunJudge& judge) {
+            ScanRange(input_, key, 0, input_.size, false, out,
+                      [&](const Span& span) { judge.Judge(span); });
+          });
+        },
+        [&](size_t i) {
+          summaries.MergeInto(context_.Summary, i, keys[i]);
+          return after_key(keys[i]);
+        });
+  }
+
+  void Sparse(const std::vector<int>& keys, const std::function<bool(int)>& after_key) {
+    std::vector<Span> regions;
+    const CipherFamily family = input_.algorithm->Family;
+    switch (input_.wide ? FindWideRegions(input_, family, jobs_, options_.max_regions,
+                                          options_.segment_bytes, regions)
+                        : FindRegions(input_, family, jobs_, options_.max_regions,
+                                      options_.segment_bytes, regions)) {
+      case SparseResult::kStopped:
+        return;
+      case SparseResult::kTooMany:
+        EachKey(keys, after_key);
+        return;
+      case SparseResult::kFound:
+        break;
+    }
+    Summaries summaries(keys.size(), context_.Summary != nullptr);
+    jobs_.RunOrdered(
+        keys.size(),
+        [&](size_t i, JobOutput& out) {
+          const KeyView key(input_, static_cast<uint8_t>(keys[i]));
+          Judged(key, out, summaries[i], [&](RunJudge& judge) {
+            for (const Span& region : regions) {
+              // A byte region's outside bytes end every run in it. A wide region joins the
+              // stretches of both parities, whose units do not end each other's runs: its runs
+              // are those that start in it, followed to their ends (which lie in it).
+              if (!ScanRange(input_, key, region.start, region.end, !input_.wide, out,
+                             [&](const Span& span) { judge.Judge(span); })) {
+                return;
+              }
+            }
+          });
+        },
+        [&](size_t i) {
+          summaries.MergeInto(context_.Summary, i, keys[i]);
+          return after_key(keys[i]);
+        });
+  }
+
+  void Dense(const std::function<bool(int)>& after_key) {
+    DenseRuns runs;
+    std::array<uint64_t, 256> counts{};
+    switch (FindDenseRuns(input_, jobs_, 1, 255, options_.max_runs, options_.segment_bytes, runs,
+                          counts)) {
+      case DenseResult::kStopped:
+        return;
+      case DenseResult::kFound:
+        DenseKeys(1, 255, runs, after_key);
+        return;
+      case DenseResult::kTooMany:
+        break;
+    }
+    // Too many runs to keep at once: the keys in groups whose runs fit, each group a pass of its
+    // own, and a key with more runs than that alone on a pass of the single-key scanner.
+    struct Group {
+      int first, last;
+      bool alone;
+    };
+    std::vector<Group> groups;
+    for (int first = 1; first <= 255;) {
+      int last = first;
+      const bool alone = counts[first] > options_.max_runs;
+      if (!alone) {
+        // A group stays inside one lane of 64 keys, whose pass takes a quarter of the work.
+        uint64_t total = counts[first];
+        while (last < 255 && (last + 1) % 64 != 0 && counts[last + 1] <= options_.max_runs &&
+               total + counts[last + 1] <= options_.max_runs) {
+          total += counts[++last];
+        }
+      }
+      groups.push_back({first, last, alone});
+      first = last + 1;
+    }
+    // A pass of the key sets costs about as much as kDensePassCost passes of the single-key
+    // scanner: past that many groups, one pass per key is cheaper.
+    if (groups.size() * kDensePassCost > 255) groups = {{1, 255, true}};
+    for (const Group& group : groups) {
+      std::vector<int> keys;
+      for (int key = group.first; key <= group.last; ++key) keys.push_back(key);
+      if (group.alone) {
+        if (!EachKey(keys, after_key)) return;
+        continue;
+      }
+      DenseRuns group_runs;
+      std::array<uint64_t, 256> group_counts{};
+      switch (FindDenseRuns(input_, jobs_, group.first, group.last, options_.max_runs,
+                            options_.segment_bytes, group_runs, group_counts)) {
+        case DenseResult::kStopped:
+          return;
+        case DenseResult::kTooMany:
+          if (!EachKey(keys, after_key)) return;
+          break;
+        case DenseResult::kFound:
+          if (!DenseKeys(group.first, group.last, group_runs, after_key)) return;
+          break;
+      }
+    }
+  }
+
+  // The lines of the keys first..last from their runs.
+  bool DenseKeys(int first, int last, const DenseRuns& runs,
+                 const std::function<bool(int)>& after_key) {
+    const size_t count = static_cast<size_t>(last - first + 1);
+    Summaries summaries(count, context_.Summary != nullptr);
+    return jobs_.RunOrdered(
+        count,
+        [&](size_t i, JobOutput& out) {
+          const KeyView key(input_, static_cast<uint8_t>(first + static_cast<int>(i)));
+          Judged(key, out, summaries[i], [&](RunJudge& judge) {
+            size_t judged = 0;
+            bool go_on = true;
+            runs.ForEach(key.key(), [&](uint64_t start, uint64_t length) {
+              if (!go_on) return;
+              if (++judged % kRunsPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
+              uint64_t end = start + length;
+              if (length == DenseRuns::kLongRun) {
+                const ByteClass& members = key.members();
+                if (!ReadMapped([&] { end = RunEnd(input_.data, members, end, input_.size); })) {
+                  throw InputReadError();
+                }
+              }
+              judge.Judge({start, end});
+            });
+          });
+        },
+        [&](size_t i) {
+          summaries.MergeInto(context_.Summary, i, first + static_cast<int>(i));
+          return after_key(first + static_cast<int>(i));
+        });
+  }
+
+  // NONE decodes alike under every key: one scan finds the accepted strings, and every key writes
+  // them again with its own number. The strings are kept while they fit.
+  void Unkeyed(const std::function<bool(int)>& after_key) {
+    const KeyView key(input_, 1);
+    const uint64_t segment = std::max<uint64_t>(1, options_.segment_bytes);
+    const size_t segments = static_cast<size_t>(CeilDiv(input_.size, segment));
+    CappedCollector<Span> accepted(segments, options_.max_regions);
+    // An error while a segment is judged (a failing expression, a file that can no longer be
+    // read) comes after the strings before it, as a pass would meet it.
+    std::vector<std::exception_ptr> errors(segments);
+    const bool completed = jobs_.RunAll(segments, [&](size_t s, JobOutput& out) {
+      RunJudge judge(input_, key, out);
+      try {
+        ScanRange(input_, key, s * segment, std::min(input_.size, (s + 1) * segment), false, out,
+                  [&](const Span& span) {
+                    if (!accepted.full() && judge.Accepts(span)) accepted.Add(s, span);
+                  });
+      } catch (...) {
+        errors[s] = std::current_exception();
+      }
+    });
+    if (!completed) return;
+    std::vector<Span> spans;
+    std::exception_ptr error;
+    for (size_t s = 0; s < segments && !error; ++s) {
+      spans.insert(spans.end(), accepted.part(s).begin(), accepted.part(s).end());
+      error = errors[s];
+    }
+    if (!accepted.kept_all()) {
+      EachKey(EveryKey(), after_key);
+      return;
+    }
+    // Every key has the same strings: the summary keeps key 1's.
+    Summaries summaries(1, context_.Summary != nullptr);
+    jobs_.RunOrdered(
+        255,
+        [&](size_t i, JobOutput& out) {
+          const KeyView key_i(input_, static_cast<uint8_t>(i + 1));
+          Judged(key_i, out, i == 0 ? summaries[0] : nullptr, [&](RunJudge& judge) {
+            for (size_t n = 0; n < spans.size(); ++n) {
+              if (n % kRunsPerCheckpoint == 0 && !out.Checkpoint()) return;
+              judge.Write(spans[n]);
+            }
+            if (error) std::rethrow_exception(error);
+          });
+        },
+        [&](size_t i) {
+          if (i == 0) summaries.MergeInto(context_.Summary, 0, 1);
+          return after_key(static_cast<int>(i) + 1);
+        });
+  }
+
+  // Runs body(judge) over a job's runs and writes the lines that wait in the judge when it
+  // ends, also when an error ends it: the lines before the error are written.
+  template <class Body>
+  void Judged(const KeyView& key, JobOutput& out, KeySummary* summary, Body&& body) {
+    RunJudge judge(input_, key, out, summary);
+    try {
+      body(judge);
+    } catch (...) {
+      judge.Flush();
+      throw;
+    }
+    judge.Flush();
+  }
+
+  TScanContext& context_;
+  const ScanOptions& options_;
+  ScanInput input_;
+  JobRunner jobs_;
+};
+
+}  // namespace
+
+ScanOptions::Search ChooseSearch(const TAlgorithm& algorithm, const SearchFields& fields) {
+  if (algorithm.Family == CipherFamily::kNone) return ScanOptions::Search::kEachKey;
+  if (fields.Alphabet.empty()) return ScanOptions::Search::kSparse;  // nothing to find
+  if (fields.MinLength < 2) return ScanOptions::Search::kDense;
+  return PairValueCount(AlphabetSet(fields.Alphabet), algorithm.Family) <= kSparsePairValues
+             ? ScanOptions::Search::kSparse
+             : ScanOptions::Search::kDense;
+}
+
+void ScanPass(const TAlgorithm& algorithm, const SearchFields& fields, TScanContext& context,
+              const ScanOptions& options) {
+  Search(algorithm, fields, context, options).OneKey();
+}
+
+void ScanAllKeys(const TAlgorithm& algorithm, const SearchFields& fields, TScanContext& context,
+                 const std::function<bool(int)>& after_key, const ScanOptions& options) {
+  ScanOptions::Search search = options.search;
+  if (search == ScanOptions::Search::kAuto) search = ChooseSearch(algorithm, fields);
+  // The pair screening needs two bytes to a run.
+  if (search == ScanOptions::Search::kSparse && fields.MinLength < 2) {
+    search = ScanOptions::Search::kDense;
+  }
+  Search(algorithm, fields, context, options).AllKeys(after_key, search);
+}
+
+}  // namespace veskor

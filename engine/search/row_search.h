@@ -1,0 +1,53 @@
+// The search of one task row: one key's pass over the file in blocks, or every key by the search
+// that suits the alphabet and cipher (ChooseSearch), on every core. Its lines, counts and stop
+// behaviour are the reference scanner's.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+#include "engine/decoding/algorithms.h"
+#include "engine/search/scan_context.h"
+#include "engine/search/scan_input.h"
+
+namespace veskor {
+
+// How a search goes about its work; the defaults serve the run, tests choose small sizes to put
+// runs across every boundary.
+struct ScanOptions {
+  // Threads that scan (1: the run's own thread does everything).
+  int workers = 1;
+  // Bytes scanned between two looks at the stop flag and the clock.
+  uint64_t batch_bytes = uint64_t{1} << 20;
+  // The stretch of the file one job takes (a block for one key, a segment of a screening).
+  uint64_t segment_bytes = uint64_t{4} << 20;
+  std::chrono::nanoseconds event_interval = std::chrono::milliseconds(20);
+  // The regions, strings or runs a search of all keys keeps (16 bytes each for regions and
+  // strings, 4 for runs and 1 more while they wait for their sorting); past them it takes the
+  // keys in groups, or one pass per key.
+  size_t max_regions = size_t{1} << 20;
+  size_t max_runs = size_t{12} << 20;
+  // Which search of all keys to use; kAuto chooses by the alphabet.
+  enum class Search { kAuto, kSparse, kDense, kEachKey };
+  Search search = Search::kAuto;
+};
+
+// One pass over context.Data with context.Key: the line of every accepted run, in file order,
+// written through context.Services, context.Found increased by their number, progress through
+// SetProgress. A stop (StopRequested) ends the pass after a file-order prefix of its lines.
+// Errors of the expression, the format and the log pass through; InputReadError when the file
+// can no longer be read.
+void ScanPass(const TAlgorithm& algorithm, const SearchFields& fields, TScanContext& context,
+              const ScanOptions& options = {});
+
+// Every key from 1 to 255, in key order: the same lines, in the same order, as 255 ScanPass
+// calls with those keys. After each key, `after_key(key)` runs (the row's progress) and the search
+// goes on only while it returns true. A stop ends the search after whole keys and a file-order
+// prefix of the next key's lines.
+void ScanAllKeys(const TAlgorithm& algorithm, const SearchFields& fields, TScanContext& context,
+                 const std::function<bool(int)>& after_key, const ScanOptions& options = {});
+
+// The search of all keys that ScanAllKeys takes for this alphabet and cipher.
+ScanOptions::Search ChooseSearch(const TAlgorithm& algorithm, const SearchFields& fields);
+
+}  // namespace veskor

@@ -1,0 +1,270 @@
+// The judging of one key's runs into their lines: one by one, or in batches whose texts are read
+// out of the file together and written in place.
+#include "engine/search/run_judge.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/search/fault_guard.h"
+#include "engine/search/job_runner.h"
+
+namespace veskor {
+namespace {
+
+// The text of a long string, decoded from the mapping piece by piece as its line is written.
+class MappedText : public LongText {
+ public:
+  // `length` characters from `in`.
+  MappedText(const KeyView& key, const uint8_t* in, uint64_t length)
+      : key_(key), in_(in), length_(length) {}
+  uint64_t size() const override { return length_; }
+  void WriteTo(uint64_t count, ByteSink& sink) const override {
+    std::string piece(static_cast<size_t>(std::min(count, kHeldTextBytes)), '\0');
+    const uint64_t width = key_.wide() ? 2 : 1;
+    for (uint64_t at = 0; at < count; at += piece.size()) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), count - at));
+      char* out = piece.data();
+      const uint8_t* in = in_ + at * width;
+      const KeyView& key = key_;
+      if (!ReadMapped([&] { key.DecodeText(in, out, n); })) throw InputReadError();
+      sink.Write(std::string_view(out, n));
+    }
+  }
+
+ private:
+  const KeyView& key_;
+  const uint8_t* in_;
+  uint64_t length_;
+};
+
+// Where the text shown for a best string starts: at its best stretch when that lies deep inside
+// (a secret in padding), else at the string's start (its first letters may score less).
+uint64_t ShownFrom(uint64_t best_start) { return best_start > 32 ? best_start : 0; }
+
+}  // namespace
+
+RunJudge::RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out, KeySummary* summary)
+    : input_(input), key_(key), out_(out), summary_(summary) {}
+
+void RunJudge::Summarize(const Span& span, std::string_view text) {
+  const uint64_t characters = input_.Characters(span);
+  if (text.empty()) {
+    // A text not held (a long string, or one written in place) is read again: whole when
+    // short, else streamed through the scorer, whose best stretch is then read for display.
+    if (characters <= kHeldTextBytes) {
+      scratch_.resize(characters);
+      if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
+      text = scratch_;
+    } else {
+      struct Feed : ByteSink {
+        TextScorer& to;
+        explicit Feed(TextScorer& scorer) : to(scorer) {}
+        void Write(std::string_view piece) override { to.Feed(piece); }
+      } feed(scorer_);
+      const MappedText whole(key_, input_.data + span.start, characters);
+      scorer_.Reset();
+      whole.WriteTo(characters, feed);
+      const uint64_t from = ShownFrom(scorer_.BestStart());
+      const uint64_t width = input_.wide ? 2 : 1;
+      const Span shown{span.start + from * width,
+                       std::min(span.end, span.start + (from + KeySummary::kTextBytes) * width)};
+      scratch_.resize(input_.Characters(shown));
+      if (!DecodeRuns(&shown, 1, scratch_.data())) throw InputReadError();
+      summary_->Add(span.start, characters, scratch_, scorer_.Score());
+      return;
+    }
+  }
+  // Only a string that may pass the threshold is scored: most strings of a search are noise,
+  // and the bound costs a few times less than the score.
+  if (!TextScoreMayExceed(text, summary_->EntryScore())) {
+    summary_->Count(span.start, characters, text);
+    return;
+  }
+  scorer_.Reset();
+  scorer_.Feed(text);
+  summary_->Add(span.start, characters, text.substr(ShownFrom(scorer_.BestStart())),
+                scorer_.Score());
+}
+
+char* RunJudge::TextBuffer(uint64_t length) {
+  if (text_capacity_ < length) {
+    text_capacity_ = std::max<uint64_t>(length, 2 * text_capacity_);
+    text_buffer_.reset(new char[text_capacity_]);
+  }
+  return text_buffer_.get();
+}
+
+bool RunJudge::DecodeRuns(const Span* runs, size_t count, char* out) const {
+  const uint8_t* data = input_.data;
+  const KeyView& key = key_;
+  const ScanInput& input = input_;
+  return ReadMapped([&] {
+    char* at = out;
+    for (size_t i = 0; i < count; ++i) {
+      const uint64_t length = input.Characters(runs[i]);
+      key.DecodeText(data + runs[i].start, at, length);
+      at += length;
+    }
+  });
+}
+
+void RunJudge::Decode(const Span& span) {
+  const uint64_t length = input_.Characters(span);
+  // A text longer than memory should hold (an expression asked about a run of a gigabyte) is
+  // decoded into a temporary file and read through its mapping, which the kernel pages out.
+  char* out = length > kHeldInMemoryBytes ? spilled_.Map(length) : TextBuffer(length);
+  if (!DecodeRuns(&span, 1, out)) throw InputReadError();
+  text_ = std::string_view(out, length);
+  decoded_ = span;
+}
+
+std::string_view RunJudge::Text(const Span& span, uint64_t max_bytes) {
+  const uint64_t width = input_.wide ? 2 : 1;
+  const Span shown{span.start, std::min(span.end, span.start + max_bytes * width)};
+  Decode(shown);
+  decoded_ = {0, 0};  // a cut text is no run's whole text
+  return text_;
+}
+
+bool RunJudge::Accepts(const Span& span) {
+  const uint64_t length = input_.Characters(span);
+  const SearchFields& fields = *input_.fields;
+  if (fields.MaxLength != 0 && length > fields.MaxLength) return false;
+  if (fields.RegExp.empty()) return true;
+  Decode(span);
+  return input_.lines->Matches(text_, out_.StopFlag(), [this] { out_.Pace(); });
+}
+
+void RunJudge::Write(const Span& span) {
+  const uint64_t length = input_.Characters(span);
+  if (length > kHeldTextBytes || (decoded_.start == span.start && decoded_.end == span.end)) {
+    Flush();
+    return WriteNow(span);
+  }
+  // Short lines wait in a batch, whose texts are read out of the file under one guard.
+  queued_.push_back(span);
+  queued_bytes_ += length;
+  if (queued_.size() >= kQueuedRuns || queued_bytes_ >= kHeldTextBytes) Flush();
+}
+
+void RunJudge::WriteNow(const Span& span) {
+  const uint64_t length = input_.Characters(span);
+  const auto position = static_cast<int64_t>(span.start);
+  if (length > kHeldTextBytes) {
+    const MappedText text(key_, input_.data + span.start, length);
+    input_.lines->WriteLine(out_, key_.key(), input_.width, position, text);
+    out_.EndLine();
+    if (summary_ != nullptr) Summarize(span, {});
+    return;
+  }
+  // The text may already be decoded by the expression's test.
+  if (decoded_.start != span.start || decoded_.end != span.end) Decode(span);
+  input_.lines->AppendLine(out_.Buffer(), key_.key(), input_.width, position, text_);
+  out_.EndLine();
+  if (summary_ != nullptr) Summarize(span, text_);
+}
+namespace {
+
+// The texts of a batch's lines: decoded straight from the file under the key, or, without a key,
+// copied from the batch's texts decoded before.
+class RunTexts : public TextSource {
+ public:
+  explicit RunTexts(const KeyView* key) : key_(key) {}
+  void Copy(const void* text, char* to, uint64_t count) const override {
+    if (key_ != nullptr) {
+      key_->DecodeText(static_cast<const uint8_t*>(text), to, count);
+    } else {
+      std::memcpy(to, text, count);
+    }
+  }
+
+ private:
+  const KeyView* key_;
+};
+
+}  // namespace
+
+bool RunJudge::FlushInPlace(const char* texts) {
+  if (!in_place_known_) {
+    in_place_known_ = true;
+    in_place_ = input_.lines->InPlace(key_.key(), input_.width);
+  }
+  const KeyLineWriter* lines = in_place_.get();
+  if (lines == nullptr) return false;
+  // Each line's position and where its text is read from. The texts lie all over the file: ask
+  // for them all before the first is read, so that their cache misses overlap (a prefetch never
+  // faults, even past a file that shrank).
+  batch_.clear();
+  const char* held = texts;
+  for (const Span& span : queued_) {
+    const uint64_t length = input_.Characters(span);
+    const void* text = held;
+    if (held != nullptr) {
+      held += length;
+    } else {
+      text = input_.data + span.start;
+      __builtin_prefetch(text);
+    }
+    batch_.push_back({static_cast<int64_t>(span.start), length, text});
+  }
+  // Room for every line first: inside the fault guard nothing is allocated.
+  LineBuffer& buffer = out_.Buffer();
+  char* const start =
+      buffer.Extend(static_cast<size_t>(lines->Bound(batch_.size(), queued_bytes_)));
+  char* end = start;
+  const RunTexts source(texts == nullptr ? &key_ : nullptr);
+  const std::span<const InPlaceLine> batch(batch_);
+  // One call writes the whole batch.
+  const bool read = ReadMapped([&] { end = lines->Write(start, batch, source); });
+  if (!read) return false;  // the lines are made one by one, up to the run that faults
+  buffer.Commit(static_cast<size_t>(end - start));
+  out_.EndLines(static_cast<int64_t>(batch_.size()));
+  return true;
+}
+
+void RunJudge::Flush() {
+  if (queued_.empty()) return;
+  // Without a summary the texts go straight from the file into their lines; the summary reads
+  // them too, so with one they are decoded once for both.
+  if (summary_ == nullptr && FlushInPlace(nullptr)) {
+    queued_.clear();
+    queued_bytes_ = 0;
+    return;
+  }
+  char* texts = TextBuffer(queued_bytes_);
+  if (!DecodeRuns(queued_.data(), queued_.size(), texts)) {
+    // The file can no longer be read: the lines before the run that faults are still written.
+    std::vector<Span> runs;
+    runs.swap(queued_);
+    queued_bytes_ = 0;
+    for (const Span& span : runs) WriteNow(span);
+    return;
+  }
+  decoded_ = {0, 0};
+  if (!FlushInPlace(texts)) {
+    const char* at = texts;
+    for (const Span& span : queued_) {
+      const uint64_t length = input_.Characters(span);
+      input_.lines->AppendLine(out_.Buffer(), key_.key(), input_.width,
+                               static_cast<int64_t>(span.start), std::string_view(at, length));
+      out_.EndLine();
+      at += length;
+    }
+  }
+  if (summary_ != nullptr) {
+    const char* at = texts;
+    for (const Span& span : queued_) {
+      const uint64_t length = input_.Characters(span);
+      Summarize(span, std::string_view(at, length));
+      at += length;
+    }
+  }
+  queued_.clear();
+  queued_bytes_ = 0;
+}
+
+void RunJudge::Judge(const Span& span) {
+  if (Accepts(span)) Write(span);
+}
+
+}  // namespace veskor

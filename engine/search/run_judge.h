@@ -1,0 +1,81 @@
+// The judging of one key's runs: MaxLength, the row's expression, and the line of each accepted
+// run, written in batches through the line maker.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/score/key_summary.h"
+#include "engine/score/text_score.h"
+#include "engine/search/line_maker.h"
+#include "engine/search/run_finder.h"
+#include "engine/search/scan_input.h"
+#include "engine/search/spilled_text.h"
+
+namespace veskor {
+
+class JobOutput;
+
+// Strings up to this length are decoded whole; a longer one streams from the file into its line
+// in pieces of this size, so memory does not grow with a string's length.
+inline constexpr uint64_t kHeldTextBytes = uint64_t{64} << 10;
+
+// Judges the runs of one key: a run longer than MaxLength is dropped, the row's expression is
+// asked when it has one, and an accepted run becomes its line in `out`, at once or, for short
+// lines without an expression, in batches whose texts are read out of the file together. Errors
+// of the format, the expression or the file's reading pass through, after the lines before them.
+class RunJudge {
+ public:
+  // With a `summary`, every string whose line is written is counted and, where its text may
+  // look like text, scored into it.
+  RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out,
+           KeySummary* summary = nullptr);
+  void Judge(const Span& span);
+  // Whether the run passes MaxLength and the expression, without writing a line.
+  bool Accepts(const Span& span);
+  // The line of a run already accepted, under this key (it may wait for Flush).
+  void Write(const Span& span);
+  // Writes the lines that wait. A job calls it when its runs are done.
+  void Flush();
+  // The text of a run, at most its first `max_bytes` bytes; valid until the next call.
+  std::string_view Text(const Span& span, uint64_t max_bytes);
+
+ private:
+  static constexpr size_t kQueuedRuns = 512;
+  char* TextBuffer(uint64_t length);
+  // Decodes the runs' texts back to back into `out`; false when the file faulted.
+  bool DecodeRuns(const Span* runs, size_t count, char* out) const;
+  void Decode(const Span& span);
+  void WriteNow(const Span& span);
+  // The waiting lines written in place, their texts decoded into them or, when `texts` holds
+  // them decoded back to back, copied from there; false when the format does not allow it or
+  // the file faulted (nothing is then written).
+  bool FlushInPlace(const char* texts);
+
+  // Counts and scores a written string into the summary; `text` is its whole text when it is
+  // held, else empty (the text is read from the file).
+  void Summarize(const Span& span, std::string_view text);
+
+  const ScanInput& input_;
+  const KeyView& key_;
+  JobOutput& out_;
+  KeySummary* summary_;
+  TextScorer scorer_;
+  std::string scratch_;  // a text decoded again for the summary
+  std::unique_ptr<char[]> text_buffer_;
+  uint64_t text_capacity_ = 0;
+  SpilledText spilled_;
+  std::string_view text_;
+  Span decoded_{0, 0};  // the run whose text text_ holds
+  std::vector<Span> queued_;
+  uint64_t queued_bytes_ = 0;
+  // The key's lines written in place, looked for at the first batch.
+  std::unique_ptr<const KeyLineWriter> in_place_;
+  bool in_place_known_ = false;
+  std::vector<InPlaceLine> batch_;  // the queued runs' lines for in_place_
+};
+
+}  // namespace veskor

@@ -1,0 +1,79 @@
+// What every search of one row reads: the mapped file, the alphabet and the row's fields, each
+// key's decoding of it, and the error raised when the file can no longer be read.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "engine/decoding/algorithms.h"
+#include "engine/search/run_finder.h"
+#include "engine/search/scan_context.h"
+#include "text/error.h"
+
+namespace veskor {
+
+class LineMaker;
+
+// Raised when the input's bytes can no longer be read (the file shrank under the mapping). The
+// run turns it into its "cannot read" message and goes on with the next row.
+class InputReadError : public Error {
+ public:
+  InputReadError() : Error("The input file could not be read") {}
+};
+
+// The byte values of an alphabet text (order and repetition do not matter).
+std::array<bool, 256> AlphabetSet(std::string_view alphabet);
+
+// What every search of one row shares; nothing in it changes while the search runs, so the
+// workers read it freely.
+struct ScanInput {
+  const uint8_t* data = nullptr;
+  uint64_t size = 0;
+  int32_t width = 0;
+  const TAlgorithm* algorithm = nullptr;
+  const SearchFields* fields = nullptr;
+  const LineMaker* lines = nullptr;
+  uint64_t min_run = 1;  // MinLength, at least 1
+  std::array<bool, 256> in_alphabet{};
+  uint64_t batch_bytes = uint64_t{1} << 20;  // bytes scanned between two checkpoints
+
+  ScanInput(const uint8_t* input_data, uint64_t input_size, int32_t position_width,
+            const TAlgorithm& input_algorithm, const SearchFields& search_fields,
+            const LineMaker& line_maker, uint64_t batch);
+
+  // A run's length in characters.
+  uint64_t Characters(const Span& span) const {
+    return wide ? (span.end - span.start) / 2 : span.end - span.start;
+  }
+
+  // Wide algorithms read the decoded bytes as UTF-16LE code units at every byte offset; a unit
+  // is a character when its Windows-1251 form is in the alphabet (1 in unit_char).
+  bool wide = false;
+  std::vector<uint8_t> unit_char;
+};
+
+// One key: its decode table and the stored bytes that decode into the alphabet under it.
+class KeyView {
+ public:
+  KeyView(const ScanInput& input, uint8_t key);
+  uint8_t key() const { return key_; }
+  const DecodeTable& decode() const { return decode_; }
+  bool identity() const { return identity_; }  // NONE, or key 0: the text is the stored bytes
+  bool wide() const { return wide_; }
+  const ByteClass& members() const { return members_; }
+  // The text of `length` characters stored from `in`: the decoded bytes, or of a wide
+  // algorithm the Windows-1251 forms of the decoded code units. Touches nothing but PODs.
+  void DecodeText(const uint8_t* in, char* out, uint64_t length) const;
+
+ private:
+  uint8_t key_;
+  DecodeTable decode_;
+  bool identity_;
+  bool wide_;
+  CipherFamily family_;
+  ByteClass members_;
+};
+
+}  // namespace veskor
