@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake g++ make pkg-config
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev googletest
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-dejavu-extra
   clang clang-format libclang-rt-14-dev binutils
