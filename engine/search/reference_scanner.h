@@ -1,5 +1,5 @@
 // The string scanner written straight from its algorithm, one byte per step: the yardstick
-// that the production scanner is tested against. Not used by the run.
+// that the row's search (engine/search/row_search) is tested against. Not used by the run.
 #pragma once
 
 #include "engine/decoding/algorithms.h"
