@@ -253,6 +253,21 @@ float TextScorer::Score() const {
 
 float TextScorer::TotalScore() const { return static_cast<float>(total_) / kModelUnitsPerBit; }
 
+void ScoreUniformRun(TextScorer& scorer, char byte, uint64_t length) {
+  // From its fourth byte on, a run of one byte continues the progression of step 0 at lag 1
+  // (kProgressionAfter[0] = 2 bytes in a row before it), so every further byte gains at most
+  // -kNoisePenaltyBits: the stretch that ends there only loses, and the best stretch lies in the
+  // first bytes. A prefix of some margin beyond that settles it.
+  constexpr uint64_t kSettledAfter = 32;
+  static_assert(kProgressionAfter[0] + 2 <= kSettledAfter);
+  static_assert(TextScorer::kNoisePenaltyBits > 0);
+  std::array<char, kSettledAfter> prefix;
+  prefix.fill(byte);
+  scorer.Reset();
+  scorer.Feed(
+      std::string_view(prefix.data(), static_cast<size_t>(std::min(length, kSettledAfter))));
+}
+
 float TextScore(std::string_view text) {
   TextScorer scorer;
   scorer.Feed(text);

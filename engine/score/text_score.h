@@ -69,4 +69,9 @@ float TextScore(std::string_view text);
 // stops as soon as that passes the floor. A run scores a string exactly only where it may matter.
 bool TextScoreMayExceed(std::string_view text, float floor);
 
+// Scores `length` copies of `byte` into `scorer` (after a Reset), leaving Score() and
+// BestStart() as feeding them all would, in time that does not grow with the length: padding
+// under a key is one such string per key, megabytes long.
+void ScoreUniformRun(TextScorer& scorer, char byte, uint64_t length);
+
 }  // namespace veskor

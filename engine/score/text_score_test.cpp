@@ -124,5 +124,22 @@ TEST(TextScore, AStringTheBoundRulesOutNeverScoresAboveTheFloor) {
   EXPECT_TRUE(TextScoreMayExceed("The quick brown fox jumps over the lazy dog", 24.0f));
 }
 
+// A run of one byte scored without reading it through scores as the whole run fed byte by byte,
+// at every length around where its score settles and far beyond.
+TEST(TextScore, RunsOfOneByteScoreAsFedWhole) {
+  for (const char byte : {'\0', ' ', 'e', 'Z', '0', '.', '\t', '\xE0', '\xFF'}) {
+    for (uint64_t length : {1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 31, 32, 33, 34, 64, 1000, 70000}) {
+      TextScorer whole;
+      whole.Feed(std::string(length, byte));
+      TextScorer run;
+      run.Feed("abc");  // what the scorer held before is forgotten
+      ScoreUniformRun(run, byte, length);
+      EXPECT_EQ(run.Score(), whole.Score()) << int(byte) << " x " << length;
+      EXPECT_EQ(run.BestStart(), whole.BestStart()) << int(byte) << " x " << length;
+      EXPECT_EQ(run.BestLength(), whole.BestLength()) << int(byte) << " x " << length;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace veskor

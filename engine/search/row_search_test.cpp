@@ -13,9 +13,11 @@
 
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
+#include "engine/score/text_score.h"
 #include "engine/search/line_maker.h"
 #include "engine/search/reference_scanner.h"
 #include "engine/search/run_finder.h"
+#include "engine/search/run_judge.h"
 #include "engine/search/test_shrink.h"
 #include "text/cp1251.h"
 
@@ -670,6 +672,91 @@ TEST(Scanner, TheSummaryCountsEveryKeysLinesAndRanksTheHiddenTextFirst) {
     EXPECT_NE(summary[0x5A].BestText().find("Meet me at the old mill"), std::string::npos);
     if (!first_ranking) first_ranking = ranking;
     EXPECT_EQ(ranking, *first_ranking) << static_cast<int>(option.search);
+  }
+}
+
+// The summary of every key's strings as the judge keeps it when it scores each string whole: a
+// string counted when the bound rules it out, else added with its score. The lines of a search
+// without a summary, their texts read back from the hex of TestLines.
+RowSummary ScoredOneByOne(const std::string& data, int algorithm, const SearchFields& fields) {
+  FillAlgorithms();
+  Recorder services;
+  const TestLines lines;
+  TScanContext context = ContextFor(data, services, lines);
+  context.SingleKey = false;
+  ScanAllKeys(
+      Algorithms[algorithm], fields, context, [](int) { return true; },
+      Options(1 << 20, 1 << 20, 1));
+  RowSummary summary;
+  for (const std::string& line : Lines(services.bytes)) {
+    const size_t width_at = line.find(' ') + 1, position_at = line.find(' ', width_at) + 1;
+    const size_t hex = line.find(' ', position_at) + 1;
+    std::string text;
+    for (size_t i = hex; i + 1 < line.size(); i += 2) {
+      text.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+    }
+    const int key = std::stoi(line);
+    const uint64_t position = std::stoull(line.substr(position_at));
+    KeySummary& strings = summary[key];
+    if (text.size() <= kHeldTextBytes && !TextScoreMayExceed(text, strings.EntryScore())) {
+      strings.Count(position, text.size(), text);
+      continue;
+    }
+    TextScorer scorer;
+    scorer.Feed(text);
+    // A best stretch deep inside is shown from its start.
+    const size_t shown = scorer.BestStart() > 32 ? scorer.BestStart() : 0;
+    strings.Add(position, text.size(), std::string_view(text).substr(shown), scorer.Score());
+  }
+  return summary;
+}
+
+TEST(Scanner, RunsOfOneByteKeepTheSummaryOfEveryStringScoredWhole) {
+  // Padding of lengths around where a run's score settles, short and longer than a held text,
+  // alone, running into text and text running into it, and a sentence that fills a key's best
+  // strings; narrow and wide.
+  std::mt19937 rng(29);
+  std::string alphabet = "\t";
+  for (int b = 32; b <= 126; ++b) alphabet.push_back(static_cast<char>(b));
+  alphabet += "\x86\xAA";  // the Windows-1251 forms of U+2020 and U+0404: wide runs of one byte
+  const std::string secret = "Meet me at the old mill at noon and bring the files. ";
+  for (int algorithm : {0, 2, 4}) {
+    const uint64_t long_run = algorithm == 4 ? 2 * kHeldTextBytes + 6 : kHeldTextBytes + 3;
+    std::string plain;
+    for (uint64_t length : {1, 2, 3, 4, 5, 6, 7, 8, 30, 31, 32, 33, 34, 35, 64, 65, 300}) {
+      for (const char fill : {'\0', 'e', ' '}) {
+        for (int i = 0; i < 4; ++i) plain.push_back(static_cast<char>(rng()));
+        if (length % 3 == 0) plain += secret.substr(0, 5 + length % 20);
+        plain.append(length * (algorithm == 4 ? 2 : 1), fill);
+        if (length % 2 == 0) plain += secret.substr(length % 20);
+      }
+    }
+    for (int i = 0; i < 10; ++i) plain += secret;
+    plain.append(long_run, '\0');
+    plain += "\x01";
+    plain.append(long_run, 'z');
+    plain += secret;
+    const std::string data = Encode(plain, algorithm, 0x5A);
+    const SearchFields fields = Fields(alphabet, algorithm == 4 ? 3 : 1);
+    const RowSummary expected = ScoredOneByOne(data, algorithm, fields);
+    for (int workers : {1, 2}) {
+      FillAlgorithms();
+      Recorder services;
+      const TestLines lines;
+      RowSummary summary;
+      TScanContext context = ContextFor(data, services, lines);
+      context.SingleKey = false;
+      context.Summary = &summary;
+      ScanAllKeys(
+          Algorithms[algorithm], fields, context, [](int) { return true; },
+          Options(1 << 20, 1 << 20, workers));
+      for (int key = 1; key <= 255; ++key) {
+        EXPECT_EQ(summary[key], expected[key]) << "algorithm " << algorithm << " key " << key;
+      }
+      if (algorithm != 4) {
+        EXPECT_EQ(summary.Ranking().front(), 0x5A);
+      }
+    }
   }
 }
 

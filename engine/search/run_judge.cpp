@@ -41,6 +41,12 @@ class MappedText : public LongText {
 // (a secret in padding), else at the string's start (its first letters may score less).
 uint64_t ShownFrom(uint64_t best_start) { return best_start > 32 ? best_start : 0; }
 
+// Whether the `count` bytes from `bytes` are all one byte value.
+bool Uniform(const void* bytes, uint64_t count) {
+  const auto* at = static_cast<const uint8_t*>(bytes);
+  return count < 2 || (at[0] == at[1] && std::memcmp(at, at + 1, count - 1) == 0);
+}
+
 }  // namespace
 
 RunJudge::RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out, KeySummary* summary)
@@ -56,6 +62,14 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
       if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
       text = scratch_;
     } else {
+      // Padding: stored bytes all alike decode alike under every key, and such a run scores
+      // without reading it through.
+      const uint8_t* stored = input_.data + span.start;
+      bool uniform = false;
+      if (!ReadMapped([&] { uniform = Uniform(stored, span.end - span.start); })) {
+        throw InputReadError();
+      }
+      if (uniform) return SummarizeUniform(span, characters, {});
       struct Feed : ByteSink {
         TextScorer& to;
         explicit Feed(TextScorer& scorer) : to(scorer) {}
@@ -74,6 +88,7 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
       return;
     }
   }
+  if (Uniform(text.data(), text.size())) return SummarizeUniform(span, characters, text);
   // Only a string that may pass the threshold is scored: most strings of a search are noise,
   // and the bound costs a few times less than the score.
   if (!TextScoreMayExceed(text, summary_->EntryScore())) {
@@ -84,6 +99,26 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
   scorer_.Feed(text);
   summary_->Add(span.start, characters, text.substr(ShownFrom(scorer_.BestStart())),
                 scorer_.Score());
+}
+
+void RunJudge::SummarizeUniform(const Span& span, uint64_t characters, std::string_view text) {
+  char byte = 0;
+  if (text.empty()) {
+    const Span first{span.start, span.start + (input_.wide ? 2 : 1)};
+    if (!DecodeRuns(&first, 1, &byte)) throw InputReadError();
+  } else {
+    byte = text[0];
+  }
+  ScoreUniformRun(scorer_, byte, characters);
+  const uint64_t from = ShownFrom(scorer_.BestStart());
+  if (text.empty()) {
+    scratch_.assign(static_cast<size_t>(std::min(characters, from + KeySummary::kTextBytes)), byte);
+    text = scratch_;
+  }
+  // Counted when its score cannot pass the entry, as after the bound: the same summary.
+  const float score = scorer_.Score();
+  if (score <= summary_->EntryScore()) return summary_->Count(span.start, characters, text);
+  summary_->Add(span.start, characters, text.substr(static_cast<size_t>(from)), score);
 }
 
 char* RunJudge::TextBuffer(uint64_t length) {

@@ -58,6 +58,8 @@ class RunJudge {
   // Counts and scores a written string into the summary; `text` is its whole text when it is
   // held, else empty (the text is read from the file).
   void Summarize(const Span& span, std::string_view text);
+  // Summarize for a run of one character, whose text is `text` when held, else empty.
+  void SummarizeUniform(const Span& span, uint64_t characters, std::string_view text);
 
   const ScanInput& input_;
   const KeyView& key_;
