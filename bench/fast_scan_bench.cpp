@@ -204,7 +204,8 @@ void Crossover(const MappedInput& input) {
 }
 
 // What keeping the per-key summary (counts and text scores) costs the dense search of all keys
-// with the printable alphabet, over the random file and over binaries from /usr/bin.
+// with the printable alphabet, over the random file, binaries from /usr/bin and zero bytes (the
+// padding of binaries, one string per key).
 void SummaryCost(const std::vector<std::string>& files, const std::string& work) {
   std::printf(
       "\nAll keys, XOR8, printable, MinLength 7, lines dropped: without and with the summary\n"
@@ -307,7 +308,10 @@ int main(int argc, char** argv) {
     MappedInput part_input;
     if (std::system(cut.c_str()) == 0 && part_input.Open(part) == MappedInput::Result::kOk) {
       Crossover(part_input);
-      SummaryCost({part, "/usr/bin/cmake", "/usr/bin/gdb"}, work);
+      const std::string zeros = work + "/zeros32.bin";
+      std::ofstream(zeros, std::ios::binary)
+          .write(std::string(size_t{32} << 20, '\0').data(), std::streamsize{32} << 20);
+      SummaryCost({part, "/usr/bin/cmake", "/usr/bin/gdb", zeros}, work);
     }
   }
   std::string cleanup = "rm -rf '" + work + "'";
