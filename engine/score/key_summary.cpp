@@ -87,7 +87,12 @@ std::vector<int> RowSummary::Ranking() const {
     keys.push_back(key);
     scores[key] = keys_[key].Score();
   }
-  std::stable_sort(keys.begin(), keys.end(), [&](int a, int b) { return scores[a] > scores[b]; });
+  // Keys without evidence (score 0) are told apart by their longest string, which a hidden text
+  // lengthens, rather than left in key order, where a true key's rank would be its number.
+  std::stable_sort(keys.begin(), keys.end(), [&](int a, int b) {
+    if (scores[a] != scores[b]) return scores[a] > scores[b];
+    return keys_[a].Longest() > keys_[b].Longest();
+  });
   return keys;
 }
 

@@ -91,7 +91,8 @@ class RowSummary {
   // Merges key by key.
   void Merge(const RowSummary& other);
 
-  // The keys with at least one string, highest score first, equal scores by key ascending.
+  // The keys with at least one string, highest score first, equal scores by the longest string
+  // (longer first), then by key ascending.
   std::vector<int> Ranking() const;
   // The keys a row's results list, best first: the ranking; or, for an algorithm that decodes
   // alike under every key (`unkeyed`), only the row's key (key 1 for an all-keys row) when it

@@ -96,5 +96,15 @@ TEST(RowSummary, RankingByScoreThenKey) {
   EXPECT_EQ(row[1].Count(), 2u);
 }
 
+// Keys without evidence are told apart by their longest string, not by their number.
+TEST(RowSummary, RankingWithoutEvidenceByLongest) {
+  RowSummary row;
+  row.Add(2, 0, 7, "a", -5);
+  row.Add(234, 0, 19, "a", -5);
+  row.Add(100, 0, 11, "a", -5);
+  row.Add(50, 0, 5, "a", 200);
+  EXPECT_EQ(row.Ranking(), (std::vector<int>{50, 234, 100, 2}));
+}
+
 }  // namespace
 }  // namespace veskor
