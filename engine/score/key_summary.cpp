@@ -24,8 +24,13 @@ void KeySummary::Count(uint64_t position, uint64_t length, std::string_view text
 void KeySummary::Add(uint64_t position, uint64_t length, std::string_view text_prefix,
                      float score) {
   Count(position, length, text_prefix);
-  // Strings below the threshold add nothing to the score and are shown only by the longest.
-  if (score <= kThresholdBits) return;
+  // Strings below the threshold add nothing to the score and are shown only by the longest; the
+  // best of them tells keys without evidence apart, until a string passes the threshold.
+  if (score <= kThresholdBits) {
+    if (best_.empty() && score > kWeakBits) weak_ = std::max(weak_, score);
+    return;
+  }
+  weak_ = 0;
   if (best_.size() == kBestCount &&
       !Before(score, position, best_.back().score, best_.back().position)) {
     return;
@@ -63,6 +68,7 @@ void KeySummary::Merge(const KeySummary& other) {
              });
   if (merged.size() > kBestCount) merged.resize(kBestCount);
   best_ = std::move(merged);
+  weak_ = best_.empty() ? std::max(weak_, other.weak_) : 0;
 }
 
 double KeySummary::Score() const {
@@ -87,10 +93,14 @@ std::vector<int> RowSummary::Ranking() const {
     keys.push_back(key);
     scores[key] = keys_[key].Score();
   }
-  // Keys without evidence (score 0) are told apart by their longest string, which a hidden text
-  // lengthens, rather than left in key order, where a true key's rank would be its number.
+  // Keys without evidence (score 0) are told apart by weaker evidence: their best string below
+  // the threshold, then their longest string, which a hidden text lengthens; never by their
+  // number, where a true key's rank would be the key itself.
   std::stable_sort(keys.begin(), keys.end(), [&](int a, int b) {
     if (scores[a] != scores[b]) return scores[a] > scores[b];
+    if (keys_[a].WeakScore() != keys_[b].WeakScore()) {
+      return keys_[a].WeakScore() > keys_[b].WeakScore();
+    }
     return keys_[a].Longest() > keys_[b].Longest();
   });
   return keys;

@@ -32,6 +32,10 @@ class KeySummary {
   // A string adds to its key's score only by the evidence above this many bits: random
   // printable bytes stay below it, short words and phrases rise just above it.
   static constexpr double kThresholdBits = 24.0;
+  // A key without evidence keeps the best score of its strings above this many bits (and at
+  // most kThresholdBits): weaker evidence that still tells such keys apart. Below it a string
+  // is noise of any key and needs no score.
+  static constexpr double kWeakBits = 16.0;
 
   // One accepted string; `text_prefix` holds at least its first kTextBytes bytes (longer text is
   // cut). Allocates only while the string enters the best list for the first few times.
@@ -51,7 +55,9 @@ class KeySummary {
   uint64_t LongestPosition() const { return longest_position_; }
   // The score a string must pass to matter: to count in the key's score and take a place among
   // the best. A string that cannot pass it needs no score (Count it).
+  // Of a key without evidence, a string that may beat its weak score matters too.
   float EntryScore() const {
+    if (best_.empty()) return std::max<float>(kWeakBits, weak_);
     return best_.size() < kBestCount ? kThresholdBits
                                      : std::max<float>(kThresholdBits, best_.back().score);
   }
@@ -64,6 +70,9 @@ class KeySummary {
   // k-th best weighted 1/k^2, so one long real string lifts its key and a crowd of short junk
   // strings does not. 0 when no string passes the threshold.
   double Score() const;
+  // Of a key without evidence (Score() 0), its best string's score when above kWeakBits, else
+  // 0; 0 for a key with evidence.
+  float WeakScore() const { return weak_; }
 
   bool operator==(const KeySummary&) const = default;
 
@@ -76,6 +85,7 @@ class KeySummary {
   uint64_t longest_ = 0;
   uint64_t longest_position_ = 0;
   std::string longest_text_;  // its first kTextBytes bytes
+  float weak_ = 0;
   std::vector<BestString> best_;
 };
 
@@ -91,8 +101,8 @@ class RowSummary {
   // Merges key by key.
   void Merge(const RowSummary& other);
 
-  // The keys with at least one string, highest score first, equal scores by the longest string
-  // (longer first), then by key ascending.
+  // The keys with at least one string, highest score first, equal scores by the weak score,
+  // then by the longest string (higher and longer first), then by key ascending.
   std::vector<int> Ranking() const;
   // The keys a row's results list, best first: the ranking; or, for an algorithm that decodes
   // alike under every key (`unkeyed`), only the row's key (key 1 for an all-keys row) when it
