@@ -84,8 +84,7 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
                        std::min(span.end, span.start + (from + KeySummary::kTextBytes) * width)};
       scratch_.resize(input_.Characters(shown));
       if (!DecodeRuns(&shown, 1, scratch_.data())) throw InputReadError();
-      summary_->Add(span.start, characters, scratch_, scorer_.Score());
-      return;
+      return AddScored(span, characters, scratch_, scorer_.Score());
     }
   }
   if (Uniform(text.data(), text.size())) return SummarizeUniform(span, characters, text);
@@ -97,8 +96,50 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
   }
   scorer_.Reset();
   scorer_.Feed(text);
-  summary_->Add(span.start, characters, text.substr(ShownFrom(scorer_.BestStart())),
-                scorer_.Score());
+  AddScored(span, characters, text.substr(ShownFrom(scorer_.BestStart())), scorer_.Score());
+}
+
+void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,
+                         float score) {
+  // Asked only of a string that would lift its key, which few strings do.
+  if (score > summary_->EntryScore() && !key_.identity() &&
+      HostText(span, scorer_.BestStart(), scorer_.BestLength())) {
+    return summary_->Count(span.start, characters, shown);
+  }
+  summary_->Add(span.start, characters, shown, score);
+}
+
+bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
+  // A key that swaps case or shifts by 32 turns the file's plain names and prose into text of
+  // the other case: the same bytes read as text with no key (split where the row's alphabet
+  // ends, as a search under no key finds them). Only a reading under the key that explains
+  // the stretch far better than the plain one shows text hidden under the key.
+  constexpr uint64_t kJudgedCharacters = 4096;
+  constexpr float kHiddenFactor = 2.0f;
+  length = std::min(length, kJudgedCharacters);
+  if (!plain_) plain_.emplace(input_, 0);
+  const uint64_t width = input_.wide ? 2 : 1;
+  const Span stretch{span.start + from * width, span.start + (from + length) * width};
+  host_text_.resize(static_cast<size_t>(2 * length));
+  char* keyed = host_text_.data();
+  char* plain = keyed + length;
+  const uint8_t* stored = input_.data + stretch.start;
+  const KeyView& key = key_;
+  const KeyView& none = *plain_;
+  if (!ReadMapped([&] {
+        key.DecodeText(stored, keyed, length);
+        none.DecodeText(stored, plain, length);
+      })) {
+    throw InputReadError();
+  }
+  float plain_score = 0;
+  for (uint64_t at = 0; at < length;) {
+    uint64_t end = at;
+    while (end < length && input_.in_alphabet[static_cast<uint8_t>(plain[end])]) ++end;
+    if (end > at) plain_score += std::max(0.0f, TextScore(std::string_view(plain + at, end - at)));
+    at = end + 1;
+  }
+  return kHiddenFactor * plain_score >= TextScore(std::string_view(keyed, length));
 }
 
 void RunJudge::SummarizeUniform(const Span& span, uint64_t characters, std::string_view text) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,13 +61,20 @@ class RunJudge {
   void Summarize(const Span& span, std::string_view text);
   // Summarize for a run of one character, whose text is `text` when held, else empty.
   void SummarizeUniform(const Span& span, uint64_t characters, std::string_view text);
+  // Adds a scored string, whose best stretch scorer_ holds, to the summary; `shown` is its text
+  // from where it is shown. The host's own text only counts.
+  void AddScored(const Span& span, uint64_t characters, std::string_view shown, float score);
+  // Whether the `length` characters from `from` of a run read as text with no key already.
+  bool HostText(const Span& span, uint64_t from, uint64_t length);
 
   const ScanInput& input_;
   const KeyView& key_;
   JobOutput& out_;
   KeySummary* summary_;
   TextScorer scorer_;
-  std::string scratch_;  // a text decoded again for the summary
+  std::string scratch_;           // a text decoded again for the summary
+  std::optional<KeyView> plain_;  // the row's decoding under no key, made on first use
+  std::string host_text_;         // a stretch's text under both, for HostText
   std::unique_ptr<char[]> text_buffer_;
   uint64_t text_capacity_ = 0;
   SpilledText spilled_;
