@@ -24,6 +24,15 @@ constexpr std::array<uint32_t, kLags> kProgressionAfter = {2, 4, 5, 4};
 // digits (such as the "00010203..." table of number formatting code) fill whole strings.
 constexpr uint32_t kLongestNumber = 10;
 
+// A stretch where every other byte is the same byte counts as noise once that byte has come this
+// many times in a row: the tables of byte values under a wrong key (".5.4.7.6.1.0.3.2") and wide
+// text read a byte at a time under one ("h e l l o"), while text alternates only briefly ("e.g.",
+// "1.2.3").
+constexpr uint32_t kLongestAlternation = 3;
+// A stretch of digits and one other byte counts as noise beyond this many bytes: tables of small
+// numbers ("12,7,95,3,14,"), while an address, a date or a version stays shorter.
+constexpr uint32_t kLongestNumberList = 16;
+
 constexpr int32_t kNoisePenaltyUnits =
     static_cast<int32_t>(TextScorer::kNoisePenaltyBits * kModelUnitsPerBit);
 
@@ -176,6 +185,9 @@ void TextScorer::Reset() {
   history_ = 0;
   progressions_.fill(0);
   digits_ = 0;
+  alternations_.fill(0);
+  numeric_ = 0;
+  numeric_separator_ = 0;
   if (++stamp_ == 0) {  // the stamps wrapped around: every count is stale
     counts_.fill(0);
     stamp_ = 1;
@@ -192,6 +204,9 @@ void TextScorer::Feed(std::string_view piece) {
   uint64_t history = history_;
   std::array<uint32_t, 4> progressions = progressions_;
   uint32_t digits = digits_;
+  std::array<uint32_t, 2> alternations = alternations_;
+  uint32_t numeric = numeric_;
+  uint8_t numeric_separator = numeric_separator_;
   const uint64_t stamp = uint64_t{stamp_} << 32;
   const FrequencyLogs& logs = Logs();
   for (char c : piece) {
@@ -217,10 +232,24 @@ void TextScorer::Feed(std::string_view piece) {
       steps = step ? steps + 1 : 0;
       progression |= steps >= kProgressionAfter[lag - 1];
     }
+    // Little variety: the same byte at every other position, or digits and one separator.
+    const bool same_as_two_back = length >= 2 && byte == static_cast<uint8_t>(history >> 8);
+    uint32_t& alternation = alternations[length & 1];
+    alternation = same_as_two_back ? alternation + 1 : 0;
+    const bool alternating = std::max(alternations[0], alternations[1]) >= kLongestAlternation;
+    const bool digit = static_cast<unsigned>(byte - '0') < 10;
+    if (digit || byte == numeric_separator) {
+      ++numeric;
+    } else {
+      numeric = digits + 1;
+      numeric_separator = byte;
+    }
     history = (history << 8) | byte;
     ++length;
-    digits = static_cast<unsigned>(byte - '0') < 10 ? digits + 1 : 0;
-    if (progression || digits > kLongestNumber) gain = std::min(gain, -kNoisePenaltyUnits);
+    digits = digit ? digits + 1 : 0;
+    if (progression || alternating || digits > kLongestNumber || numeric > kLongestNumberList) {
+      gain = std::min(gain, -kNoisePenaltyUnits);
+    }
 
     total += gain;
     if (run <= 0) {  // a stretch that starts here does better than one that includes the past
@@ -245,6 +274,9 @@ void TextScorer::Feed(std::string_view piece) {
   history_ = history;
   progressions_ = progressions;
   digits_ = digits;
+  alternations_ = alternations;
+  numeric_ = numeric;
+  numeric_separator_ = numeric_separator;
 }
 
 float TextScorer::Score() const {

@@ -16,8 +16,9 @@ namespace veskor {
 // explains padding and tables of small numbers decoded under a wrong key: few byte values,
 // often repeated). A byte that continues a progression (bytes a constant step apart at a lag of
 // one to four: runs of one byte, patterns of two to four bytes repeated, counting tables such
-// as "abcdef" or "a1a2a3a4"), and a digit after ten digits in a row add at most
-// -kNoisePenaltyBits.
+// as "abcdef" or "a1a2a3a4"), a digit after ten digits in a row, and a byte of a stretch with
+// little variety (every other byte the same, as in ".5.4.7.6" or "h e l l o", or digits and one
+// other byte, as in "12,7,95,3,14,") beyond its first bytes add at most -kNoisePenaltyBits.
 //
 // Score() is the evidence of the string's best stretch (the consecutive bytes with the largest
 // sum), so that a secret that runs into padding decoded to printable bytes still shows. Real
@@ -54,6 +55,10 @@ class TextScorer {
   // Bytes in a row that continued a progression at lags 1 to 4.
   std::array<uint32_t, 4> progressions_{};
   uint32_t digits_ = 0;  // digits in a row at the end
+  // Bytes in a row, of each parity of position, equal to the byte two before them.
+  std::array<uint32_t, 2> alternations_{};
+  uint32_t numeric_ = 0;  // bytes in a row that are digits or numeric_separator_
+  uint8_t numeric_separator_ = 0;
   // How often each byte occurred in the string, in the low half of counts_[b], valid when the
   // high half equals stamp_; so Reset does not clear the table.
   uint32_t stamp_ = 0;
