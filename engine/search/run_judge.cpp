@@ -7,6 +7,7 @@
 
 #include "engine/search/fault_guard.h"
 #include "engine/search/job_runner.h"
+#include "text/cp1251.h"
 
 namespace veskor {
 namespace {
@@ -131,6 +132,13 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
         none.DecodeText(stored, plain, length);
       })) {
     throw InputReadError();
+  }
+  // A key that only changes the case of letters leaves the reader nothing but the case to go
+  // by, and names in capitals are as plain as in small letters: both readings are then judged
+  // in small letters.
+  const DecodeTable& decode = key_.decode();
+  if (decode['a'] == 'A' || decode['A'] == 'a') {
+    for (char& c : host_text_) c = static_cast<char>(ToLower1251(static_cast<uint8_t>(c)));
   }
   float plain_score = 0;
   for (uint64_t at = 0; at < length;) {
