@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -320,6 +321,97 @@ class Composer {
     }
     return out;
   }
+  // A password as people choose them: words, a year or a few digits, a sign, letters swapped
+  // for digits and signs.
+  std::string Password() {
+    std::string out;
+    switch (random_.Below(5)) {
+      case 0:
+        out = Capital(Pick("english")) + std::to_string(random_.Below(10000));
+        break;
+      case 1:
+        out = Capital(Pick("english")) + Capital(Pick("english")) +
+              std::to_string(random_.Below(100));
+        break;
+      case 2:
+        out = Capital(Pick("english")) + std::to_string(1990 + random_.Below(40));
+        break;
+      case 3:
+        out = Pick("english") + std::string(1, "._-@#"[random_.Below(5)]) + Pick("english");
+        break;
+      default: {
+        static const char kPlain[] = "aeiost";
+        static const char kSwapped[] = "@3!05+";
+        out = Pick("english") + std::to_string(random_.Below(1000));
+        for (char& c : out) {
+          const char* at = std::strchr(kPlain, c);
+          if (at != nullptr && *at != '\0' && random_.Chance(60)) c = kSwapped[at - kPlain];
+        }
+        break;
+      }
+    }
+    if (random_.Chance(40)) out += "!@#$%&*?."[random_.Below(9)];
+    return out;
+  }
+  std::string Hex(size_t digits) {
+    std::string out;
+    for (size_t i = 0; i < digits; ++i) out += "0123456789abcdef"[random_.Below(16)];
+    return out;
+  }
+  // The names a program gives its mutexes, events and pipes, and the credentials of its
+  // settings: the short strings a program hides.
+  std::string SecretLine() {
+    switch (random_.Below(6)) {
+      case 0: {  // a mutex or an event
+        static const char* const kScopes[] = {"Global\\", "Local\\", "", "Session\\1\\"};
+        std::string out = kScopes[random_.Below(4)];
+        out += random_.Chance(50) ? Capital(Pick("english")) + Capital(Pick("mutex"))
+                                  : Identifier() + "_" + Pick("mutex");
+        if (random_.Chance(50))
+          out += random_.Chance(50) ? std::to_string(random_.Below(10000))
+                                    : "_" + Hex(4 + random_.Below(5));
+        return out;
+      }
+      case 1: {  // a named pipe
+        std::string out =
+            random_.Chance(80) ? "\\\\.\\pipe\\" : "\\\\" + Pick("domain") + "\\pipe\\";
+        out += random_.Chance(50) ? Pick("english") : Identifier();
+        if (random_.Chance(60))
+          out += std::string(1, "_-."[random_.Below(3)]) +
+                 (random_.Chance(50) ? std::to_string(random_.Below(1000)) : Hex(4));
+        return out;
+      }
+      case 2: {  // key=value
+        static const char* const kJoins[] = {"=", "=", ": ", ":", " = ", "=\""};
+        const size_t join = random_.Below(6);
+        std::string out = Pick("secret") + kJoins[join];
+        out += random_.Chance(30)   ? Hex(8 + random_.Below(25))
+               : random_.Chance(20) ? Pick("account")
+                                    : Password();
+        if (join == 5) out += "\"";
+        return out;
+      }
+      case 3: {  // user:password
+        std::string user = random_.Chance(50) ? Pick("account")
+                           : random_.Chance(50)
+                               ? Pick("first") + "." + Pick("last")
+                               : Pick("english") + std::to_string(random_.Below(100));
+        if (random_.Chance(40)) {
+          for (char& c : user) c = static_cast<char>(veskor::ToLower1251(c));
+        }
+        return user + (random_.Chance(85) ? ":" : "/") + Password();
+      }
+      case 4: {  // a connection string
+        std::string out = "Server=" + Host() + ";Database=" + Pick("english") + ";";
+        out += random_.Chance(50) ? "User Id=" : "uid=";
+        out +=
+            Pick("account") + ";" + (random_.Chance(50) ? "Password=" : "pwd=") + Password() + ";";
+        return out;
+      }
+      default:
+        return Password();
+    }
+  }
 
  private:
   const WordLists& lists_;
@@ -529,6 +621,7 @@ int main(int argc, char** argv) {
     AddLines(corpus, 30000, [&] { return composer.Email(); });
     AddLines(corpus, 50000, [&] { return composer.RegistryKey(); });
     AddLines(corpus, 80000, [&] { return composer.CommandLine(); });
+    AddLines(corpus, 60000, [&] { return composer.SecretLine(); });
     size_t corpus_bytes = 0;
     for (const std::string& line : corpus) corpus_bytes += line.size();
     const Counts counts = CountLines(corpus);
