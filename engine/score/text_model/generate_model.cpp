@@ -412,6 +412,75 @@ class Composer {
         return Password();
     }
   }
+  std::string Date() {
+    char out[32];
+    const unsigned year = 1990 + static_cast<unsigned>(random_.Below(40));
+    const unsigned month = 1 + static_cast<unsigned>(random_.Below(12));
+    const unsigned day = 1 + static_cast<unsigned>(random_.Below(28));
+    switch (random_.Below(4)) {
+      case 0:
+        std::snprintf(out, sizeof out, "%02u.%02u.%u", day, month, year);
+        break;
+      case 1:
+        std::snprintf(out, sizeof out, "%02u/%02u/%u", month, day, year);
+        break;
+      default:
+        std::snprintf(out, sizeof out, "%u-%02u-%02u", year, month, day);
+        break;
+    }
+    std::string date = out;
+    if (random_.Chance(25)) {
+      std::snprintf(out, sizeof out, " %02u:%02u:%02u", static_cast<unsigned>(random_.Below(24)),
+                    static_cast<unsigned>(random_.Below(60)),
+                    static_cast<unsigned>(random_.Below(60)));
+      date += out;
+    }
+    return date;
+  }
+  // A row of a table exported as text (comma, semicolon, tab or bar between fields), or its
+  // header: numbers, amounts, dates, names and words side by side.
+  std::string TableRow() {
+    static const char* const kSeparators[] = {",", ",", ";", "\t", "|"};
+    const char* separator = kSeparators[random_.Below(5)];
+    const size_t fields = 3 + random_.Below(7);
+    const bool header = random_.Chance(15);
+    std::string out;
+    for (size_t i = 0; i < fields; ++i) {
+      if (i > 0) out += separator;
+      if (header) {
+        out += random_.Chance(50) ? Identifier() : Capital(Pick("english"));
+        continue;
+      }
+      switch (random_.Below(8)) {
+        case 0:
+          out += std::to_string(random_.Below(i == 0 ? 1000 : 100000));
+          break;
+        case 1:
+          out +=
+              std::to_string(random_.Below(10000)) + "." + std::to_string(10 + random_.Below(90));
+          break;
+        case 2:
+          out += Date();
+          break;
+        case 3:
+          out += Pick("first") + " " + Pick("last");
+          break;
+        case 4:
+          out += "\"" + Capital(Pick("english")) + " " + Pick("english") + "\"";
+          break;
+        case 5:
+          out += Number();
+          break;
+        case 6:
+          out += Pick("english");
+          break;
+        default:
+          out += Capital(Pick("english"));
+          break;
+      }
+    }
+    return out;
+  }
 
  private:
   const WordLists& lists_;
@@ -622,6 +691,7 @@ int main(int argc, char** argv) {
     AddLines(corpus, 50000, [&] { return composer.RegistryKey(); });
     AddLines(corpus, 80000, [&] { return composer.CommandLine(); });
     AddLines(corpus, 60000, [&] { return composer.SecretLine(); });
+    AddLines(corpus, 60000, [&] { return composer.TableRow(); });
     size_t corpus_bytes = 0;
     for (const std::string& line : corpus) corpus_bytes += line.size();
     const Counts counts = CountLines(corpus);
