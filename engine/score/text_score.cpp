@@ -24,11 +24,12 @@ constexpr std::array<uint32_t, kLags> kProgressionAfter = {2, 4, 5, 4};
 // digits (such as the "00010203..." table of number formatting code) fill whole strings.
 constexpr uint32_t kLongestNumber = 10;
 
-// A stretch where every other byte is the same byte counts as noise once that byte has come this
-// many times in a row: the tables of byte values under a wrong key (".5.4.7.6.1.0.3.2") and wide
-// text read a byte at a time under one ("h e l l o"), while text alternates only briefly ("e.g.",
-// "1.2.3").
-constexpr uint32_t kLongestAlternation = 3;
+// A stretch where every other byte is the same byte counts as noise once that byte has come
+// back three times in a row: the tables of byte values under a wrong key (".5.4.7.6.1.0.3.2")
+// and wide text read a byte at a time under one ("h e l l o"), while text alternates only
+// briefly ("e.g.", "1.2.3"). The mask picks a byte's flag and those of the two bytes of its
+// parity before it.
+constexpr uint32_t kAlternationMask = 0b10101;
 // A stretch of digits and one other byte counts as noise beyond this many bytes: tables of small
 // numbers ("12,7,95,3,14,"), while an address, a date or a version stays shorter.
 constexpr uint32_t kLongestNumberList = 16;
@@ -185,7 +186,7 @@ void TextScorer::Reset() {
   history_ = 0;
   progressions_.fill(0);
   digits_ = 0;
-  alternations_.fill(0);
+  same_as_two_back_ = 0;
   numeric_ = 0;
   numeric_separator_ = 0;
   if (++stamp_ == 0) {  // the stamps wrapped around: every count is stale
@@ -204,7 +205,7 @@ void TextScorer::Feed(std::string_view piece) {
   uint64_t history = history_;
   std::array<uint32_t, 4> progressions = progressions_;
   uint32_t digits = digits_;
-  std::array<uint32_t, 2> alternations = alternations_;
+  uint32_t same_as_two_back = same_as_two_back_;
   uint32_t numeric = numeric_;
   uint8_t numeric_separator = numeric_separator_;
   const uint64_t stamp = uint64_t{stamp_} << 32;
@@ -233,10 +234,11 @@ void TextScorer::Feed(std::string_view piece) {
       progression |= steps >= kProgressionAfter[lag - 1];
     }
     // Little variety: the same byte at every other position, or digits and one separator.
-    const bool same_as_two_back = length >= 2 && byte == static_cast<uint8_t>(history >> 8);
-    uint32_t& alternation = alternations[length & 1];
-    alternation = same_as_two_back ? alternation + 1 : 0;
-    const bool alternating = std::max(alternations[0], alternations[1]) >= kLongestAlternation;
+    same_as_two_back = (same_as_two_back << 1) |
+                       (length >= 2 && byte == static_cast<uint8_t>(history >> 8) ? 1 : 0);
+    const bool alternating =
+        ((same_as_two_back & kAlternationMask) == kAlternationMask) ||
+        ((same_as_two_back & (kAlternationMask << 1)) == kAlternationMask << 1);
     const bool digit = static_cast<unsigned>(byte - '0') < 10;
     if (digit || byte == numeric_separator) {
       ++numeric;
@@ -274,7 +276,7 @@ void TextScorer::Feed(std::string_view piece) {
   history_ = history;
   progressions_ = progressions;
   digits_ = digits;
-  alternations_ = alternations;
+  same_as_two_back_ = same_as_two_back;
   numeric_ = numeric;
   numeric_separator_ = numeric_separator;
 }

@@ -55,8 +55,8 @@ class TextScorer {
   // Bytes in a row that continued a progression at lags 1 to 4.
   std::array<uint32_t, 4> progressions_{};
   uint32_t digits_ = 0;  // digits in a row at the end
-  // Bytes in a row, of each parity of position, equal to the byte two before them.
-  std::array<uint32_t, 2> alternations_{};
+  // Bit i set: the byte i before the last equalled the byte two before it.
+  uint32_t same_as_two_back_ = 0;
   uint32_t numeric_ = 0;  // bytes in a row that are digits or numeric_separator_
   uint8_t numeric_separator_ = 0;
   // How often each byte occurred in the string, in the low half of counts_[b], valid when the
