@@ -44,29 +44,34 @@ TEST(KeySummary, MergeInAnyOrderEqualsOnePass) {
     uint64_t position, length;
     float score;
   };
-  std::vector<Item> items;
-  for (uint64_t i = 0; i < 400; ++i) {
-    items.push_back({i * 10, 7 + rng() % 5, static_cast<float>(rng() % 30)});  // many ties
-  }
-  auto summarise = [&](size_t begin, size_t end) {
-    KeySummary s;
-    for (size_t i = begin; i < end; ++i) {
-      s.Add(items[i].position, items[i].length, std::to_string(i), items[i].score);
+  // Scores around the threshold, and all below it, where the weak score is what merges.
+  for (const uint32_t top : {30u, 24u}) {
+    std::vector<Item> items;
+    for (uint64_t i = 0; i < 400; ++i) {
+      items.push_back({i * 10, 7 + rng() % 5, static_cast<float>(rng() % top)});  // many ties
     }
-    return s;
-  };
-  const KeySummary one_pass = summarise(0, items.size());
-  for (int trial = 0; trial < 20; ++trial) {
-    std::vector<size_t> cuts = {0, items.size()};
-    for (int c = 0; c < 4; ++c) cuts.push_back(rng() % items.size());
-    std::sort(cuts.begin(), cuts.end());
-    std::vector<KeySummary> blocks;
-    for (size_t b = 0; b + 1 < cuts.size(); ++b) blocks.push_back(summarise(cuts[b], cuts[b + 1]));
-    std::shuffle(blocks.begin(), blocks.end(), rng);
-    KeySummary merged;
-    for (const KeySummary& block : blocks) merged.Merge(block);
-    ASSERT_EQ(merged, one_pass) << trial;
-    EXPECT_EQ(merged.Score(), one_pass.Score());
+    auto summarise = [&](size_t begin, size_t end) {
+      KeySummary s;
+      for (size_t i = begin; i < end; ++i) {
+        s.Add(items[i].position, items[i].length, std::to_string(i), items[i].score);
+      }
+      return s;
+    };
+    const KeySummary one_pass = summarise(0, items.size());
+    for (int trial = 0; trial < 20; ++trial) {
+      std::vector<size_t> cuts = {0, items.size()};
+      for (int c = 0; c < 4; ++c) cuts.push_back(rng() % items.size());
+      std::sort(cuts.begin(), cuts.end());
+      std::vector<KeySummary> blocks;
+      for (size_t b = 0; b + 1 < cuts.size(); ++b)
+        blocks.push_back(summarise(cuts[b], cuts[b + 1]));
+      std::shuffle(blocks.begin(), blocks.end(), rng);
+      KeySummary merged;
+      for (const KeySummary& block : blocks) merged.Merge(block);
+      ASSERT_EQ(merged, one_pass) << trial;
+      EXPECT_EQ(merged.Score(), one_pass.Score());
+    }
+    EXPECT_EQ(one_pass.WeakScore(), top == 24u ? 23.0f : 0.0f);
   }
 }
 
@@ -96,14 +101,21 @@ TEST(RowSummary, RankingByScoreThenKey) {
   EXPECT_EQ(row[1].Count(), 2u);
 }
 
-// Keys without evidence are told apart by their longest string, not by their number.
-TEST(RowSummary, RankingWithoutEvidenceByLongest) {
+// Keys without evidence are told apart by their best string below the threshold (above
+// kWeakBits), then by their longest string, not by their number.
+TEST(RowSummary, RankingWithoutEvidenceByWeakScoreThenLongest) {
   RowSummary row;
   row.Add(2, 0, 7, "a", -5);
   row.Add(234, 0, 19, "a", -5);
   row.Add(100, 0, 11, "a", -5);
   row.Add(50, 0, 5, "a", 200);
-  EXPECT_EQ(row.Ranking(), (std::vector<int>{50, 234, 100, 2}));
+  row.Add(50, 10, 5, "a", 20);  // a key with evidence keeps no weak score
+  row.Add(9, 0, 7, "a", 18);
+  row.Add(8, 0, 7, "a", 22);
+  row.Add(7, 0, 30, "a", KeySummary::kWeakBits);  // not above: only its length counts
+  EXPECT_EQ(row.Ranking(), (std::vector<int>{50, 8, 9, 7, 234, 100, 2}));
+  EXPECT_EQ(row[50].WeakScore(), 0.0f);
+  EXPECT_EQ(row[8].WeakScore(), 22.0f);
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ constexpr uint32_t kLongestNumber = 10;
 // parity before it.
 constexpr uint32_t kAlternationMask = 0b10101;
 // A stretch of digits and one other byte counts as noise beyond this many bytes: tables of small
-// numbers ("12,7,95,3,14,"), while an address, a date or a version stays shorter.
-constexpr uint32_t kLongestNumberList = 16;
+// numbers ("12,7,95,3,14,"), while a date, a version or most addresses stay shorter.
+constexpr uint32_t kLongestNumberList = 12;
 
 constexpr int32_t kNoisePenaltyUnits =
     static_cast<int32_t>(TextScorer::kNoisePenaltyBits * kModelUnitsPerBit);

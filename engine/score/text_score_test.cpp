@@ -50,6 +50,10 @@ TEST(TextScore, NoiseGainsLittle) {
       std::string(24, '='),
       "1112131415161718191:2122232425262728292:3132333435363738393:",
       "00030004000600070009000=000C00000000000000000000000<00000000",
+      // Little variety: tables of small numbers and of byte values under a wrong key.
+      ".9.9.7.9.9.9.8.7.9.9.9.8.7.9.9.9.8.7",
+      ".5.4.7.6.1.0.3.2.=.<.?.>.9.8.;.:.E.D.G.F",
+      "12,7,95,3,14,88,2,9,100,42,7,1,55,6",
   };
   for (const std::string& noise : noises) {
     EXPECT_LT(TextScore(noise), KeySummary::kThresholdBits) << noise;
@@ -61,6 +65,19 @@ TEST(TextScore, NoiseGainsLittle) {
   run.Feed(std::string(360, 'e'));
   EXPECT_LT(run.TotalScore(), forty - 360 * TextScorer::kNoisePenaltyBits + 1);
   EXPECT_EQ(run.Score(), TextScore(std::string(40, 'e')));
+}
+
+// The short strings a program hides read as text by what they are: names of mutexes and pipes,
+// credentials, and the rows of a table.
+TEST(TextScore, ShortNamesAndCredentialsPassTheThreshold) {
+  const std::string texts[] = {
+      "Global\\UpdaterMutex_4f2a", "\\\\.\\pipe\\backup_agent",     "password=Summer2023!",
+      "admin:Winter2024",          "uid=sa;pwd=Harbour77",          "token=8f3ac29d41e0",
+      "Local\\SyncLock",           "2021-03-14,John Smith,4520.75",
+  };
+  for (const std::string& text : texts) {
+    EXPECT_GT(TextScore(text), KeySummary::kThresholdBits) << text;
+  }
 }
 
 // Text inside a long run of padding decoded to one printable byte scores as the text alone,
@@ -79,7 +96,8 @@ TEST(TextScore, TextInsidePaddingStillShows) {
 // A string fed in pieces scores exactly as the whole string, whatever the cuts, also inside
 // periodic runs; Reset starts afresh.
 TEST(TextScore, PiecesScoreAsTheWhole) {
-  const std::string text = "Meet me at noon: ZZZZZZZZ abcabcabcabc C:\\Temp\\notes.txt";
+  const std::string text =
+      "Meet me at noon: ZZZZZZZZ abcabcabcabc C:\\Temp\\notes.txt .5.4.7.6.1.0 12,7,95,3,14,88";
   const float whole = TextScore(text);
   TextScorer scorer;
   for (size_t cut = 0; cut <= text.size(); ++cut) {
