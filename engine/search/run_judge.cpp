@@ -112,39 +112,51 @@ void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view
 
 bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   // A key that swaps case or shifts by 32 turns the file's plain names and prose into text of
-  // the other case: the same bytes read as text with no key (split where the row's alphabet
-  // ends, as a search under no key finds them). Only a reading under the key that explains
-  // the stretch far better than the plain one shows text hidden under the key.
+  // the other case. Such text is there to read with no key: in the file's own strings, runs of
+  // the row's alphabet that a zero byte or a line break ends (a text hidden under the key ends
+  // its plain runs anywhere, at what its digits and signs are stored as). Only a reading under
+  // the key that explains the stretch far better than those strings shows text hidden there.
   constexpr uint64_t kJudgedCharacters = 4096;
   constexpr float kHiddenFactor = 2.0f;
   length = std::min(length, kJudgedCharacters);
   if (!plain_) plain_.emplace(input_, 0);
   const uint64_t width = input_.wide ? 2 : 1;
-  const Span stretch{span.start + from * width, span.start + (from + length) * width};
-  host_text_.resize(static_cast<size_t>(2 * length));
+  host_text_.resize(static_cast<size_t>(3 * length));
   char* keyed = host_text_.data();
   char* plain = keyed + length;
-  const uint8_t* stored = input_.data + stretch.start;
+  char* kinds = plain + length;  // of each plain character: kMember, kEnd or 0
+  constexpr char kMember = 1, kEnd = 2;
+  const uint8_t* stored = input_.data + span.start + from * width;
   const KeyView& key = key_;
   const KeyView& none = *plain_;
+  const ScanInput& input = input_;
   if (!ReadMapped([&] {
         key.DecodeText(stored, keyed, length);
         none.DecodeText(stored, plain, length);
+        for (uint64_t i = 0; i < length; ++i) {
+          const uint32_t unit = width == 1 ? stored[i] : stored[2 * i] | stored[2 * i + 1] << 8;
+          kinds[i] = unit == 0 || unit == '\n' || unit == '\r'           ? kEnd
+                     : input.in_alphabet[static_cast<uint8_t>(plain[i])] ? kMember
+                                                                         : 0;
+        }
       })) {
     throw InputReadError();
   }
-  // A key that only changes the case of letters leaves the reader nothing but the case to go
-  // by, and names in capitals are as plain as in small letters: both readings are then judged
-  // in small letters.
+  // A key that only changes the case of letters leaves nothing but the case to go by, and names
+  // in capitals are as plain as in small letters: both readings are then judged in small ones.
   const DecodeTable& decode = key_.decode();
   if (decode['a'] == 'A' || decode['A'] == 'a') {
-    for (char& c : host_text_) c = static_cast<char>(ToLower1251(static_cast<uint8_t>(c)));
+    for (char* c = keyed; c < kinds; ++c)
+      *c = static_cast<char>(ToLower1251(static_cast<uint8_t>(*c)));
   }
   float plain_score = 0;
   for (uint64_t at = 0; at < length;) {
     uint64_t end = at;
-    while (end < length && input_.in_alphabet[static_cast<uint8_t>(plain[end])]) ++end;
-    if (end > at) plain_score += std::max(0.0f, TextScore(std::string_view(plain + at, end - at)));
+    while (end < length && kinds[end] == kMember) ++end;
+    const bool string = (at == 0 || kinds[at - 1] == kEnd) && (end == length || kinds[end] == kEnd);
+    if (end > at && string) {
+      plain_score += std::max(0.0f, TextScore(std::string_view(plain + at, end - at)));
+    }
     at = end + 1;
   }
   return kHiddenFactor * plain_score >= TextScore(std::string_view(keyed, length));
