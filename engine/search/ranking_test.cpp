@@ -1,4 +1,5 @@
-// The ranking of a real search of all keys over held-out text stored under each keyed cipher.
+// The ranking of a real search of all keys: held-out text stored under each keyed cipher, and
+// the file's own text read through a key that changes its case.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -71,6 +72,81 @@ TEST(RowSummary, TrueKeyRanksFirstOnHeldOutText) {
       const std::vector<int> ranking = lines.row.Ranking();
       ASSERT_FALSE(ranking.empty());
       EXPECT_EQ(ranking[0], key) << Algorithms[algorithm].Name;
+    }
+  }
+}
+
+// Makes no line: the search's own judge scores the strings into the row's summary.
+class NoLines : public LineMaker {
+ public:
+  bool Matches(std::string_view, const std::atomic<bool>&,
+               const std::function<void()>&) const override {
+    return true;
+  }
+  void AppendLine(LineBuffer&, int32_t, int32_t, int64_t, std::string_view) const override {}
+  void WriteLine(ByteSink&, int32_t, int32_t, int64_t, const LongText&) const override {}
+};
+
+// The file's own strings read through a key that changes their case do not lift that key, while
+// a text hidden under the same key does.
+TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
+  FillAlgorithms();
+  SearchFields fields;
+  fields.Alphabet = "\t";
+  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
+  fields.MinLength = 7;
+  // The key of each cipher that shows capitals in small letters, and XOR8's that swaps case.
+  auto small_from_capitals = [](int algorithm) {
+    for (int key = 1; key < 256; ++key) {
+      if (MakeDecodeTable(Algorithms[algorithm].Decode, static_cast<uint8_t>(key))['A'] == 'a') {
+        return key;
+      }
+    }
+    return 0;
+  };
+  const std::string names =
+      std::string("leftmiddlecurlybrace\0rightmiddlecurlybrace\0topleftsqbracket\0", 62) +
+      std::string("botleftsummation\0leftsinglequotemark\0", 38);
+  const std::string licence =
+      "TERMS AND CONDITIONS FOR COPYING\nDISTRIBUTION AND MODIFICATION\n"
+      "NO WARRANTY OF ANY KIND\n";
+  struct Case {
+    int algorithm;
+    int key;
+    std::string host_text;  // stored plain
+    std::string hidden;     // stored under the key, or empty
+  } cases[] = {
+      {0, 0x20, names, ""},
+      {1, small_from_capitals(1), licence, ""},
+      {2, small_from_capitals(2), licence, ""},
+      {0, 0x20, names, "password for velvet.northwind.com is Timber1234"},
+      {1, small_from_capitals(1), licence, "https://files.riverstone.example/tools/setup.exe"},
+  };
+  for (const Case& c : cases) {
+    std::mt19937 rng(17);
+    std::string stored;
+    for (int part = 0; part < 20; ++part) {
+      stored += c.host_text;
+      for (int i = 0; i < 300; ++i) stored += static_cast<char>(rng());
+    }
+    const DecodeTable decode =
+        MakeDecodeTable(Algorithms[c.algorithm].Decode, static_cast<uint8_t>(c.key));
+    DecodeTable encode{};
+    for (int b = 0; b < 256; ++b) encode[decode[b]] = static_cast<uint8_t>(b);
+    for (char h : c.hidden) stored += static_cast<char>(encode[static_cast<uint8_t>(h)]);
+    QuietServices services;
+    const NoLines lines;
+    RowSummary summary;
+    TScanContext context = ContextOver(reinterpret_cast<const uint8_t*>(stored.data()),
+                                       stored.size(), services, lines);
+    context.SingleKey = false;
+    context.Summary = &summary;
+    ScanAllKeys(Algorithms[c.algorithm], fields, context, [](int) { return true; });
+    ASSERT_GT(summary[c.key].Count(), 0u) << c.key;
+    if (c.hidden.empty()) {
+      EXPECT_EQ(summary[c.key].Score(), 0.0) << Algorithms[c.algorithm].Name << " " << c.key;
+    } else {
+      EXPECT_EQ(summary.Ranking().front(), c.key) << Algorithms[c.algorithm].Name << " " << c.key;
     }
   }
 }
