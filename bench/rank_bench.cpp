@@ -3,6 +3,7 @@
 // on real files of this machine and on seeded random data. Also the text score's speed.
 //
 //   build/bench/rank_bench [cases (a)] [cases (b)] [seed] [--hard=N] [--threads=N] [--list]
+//                          [--keep=DIR]
 //                        (defaults 400, 200, seed 1, 40 cases per kind of the harder corpus,
 //                         2 threads)
 //
@@ -11,9 +12,9 @@
 // secrets in binaries and random bytes, (2) secrets in licence texts and scripts, (3) in
 // compressed files, (4) three secrets in one 4 MiB binary made of several, (5) whole HTML, JSON,
 // CSV, Python and man files; (4) has a quarter of --hard's cases. --list prints every case whose
-// key is not ranked well enough. The seconds beside each figure add up the cases' run times (the
-// threads run cases side by side, one search worker each). The same seed draws the same cases on
-// the same files.
+// key is not ranked well enough, and --keep copies its file into DIR. The seconds beside each
+// figure add up the cases' run times (the threads run cases side by side, one search worker each).
+// The same seed draws the same cases on the same files.
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -647,6 +648,26 @@ std::string Describe(const Case& c, const Ranks& ranks) {
   return out;
 }
 
+// Whole files of up to 1 MiB; binaries of 256 KiB to 5 MiB hold the secrets of (b), as random
+// bytes of 1 to 5 MiB do. The harder corpus hides short secrets in binaries of 64 KiB to 4 MiB
+// and random bytes of 64 KiB to 4 MiB, and joins binaries of 64 KiB to 2 MiB into 4 MiB.
+constexpr size_t kMaxWhole = 1u << 20;
+constexpr size_t kMinHost = 256u << 10, kMaxHost = 5u << 20;
+constexpr size_t kMinShortHost = 64u << 10, kMaxShortHost = 4u << 20;
+constexpr size_t kJoinedSize = 4u << 20, kMaxJoinedPart = 2u << 20;
+
+size_t MaxBytes(const Case& c) {
+  switch (c.part) {
+    case kWhole:
+    case kWholeTyped:
+      return kMaxWhole;
+    case kThreeSecrets:
+      return kJoinedSize;
+    default:
+      return kMaxHost;
+  }
+}
+
 // The case's file as stored: the host, with the secrets or the whole of it under the key.
 std::string MakeData(Case& c, size_t max_bytes) {
   std::string data;
@@ -687,8 +708,16 @@ std::string MakeData(Case& c, size_t max_bytes) {
   return data;
 }
 
-void RunCase(Case& c, const std::string& input, size_t max_bytes, bool list) {
-  const std::string data = MakeData(c, max_bytes);
+struct Options {
+  int cases_a = 400, cases_b = 200, cases_hard = 40;
+  uint64_t seed = 1;
+  bool list = false;
+  std::string keep;  // a folder for the files of the cases not ranked well enough
+  unsigned threads = 2;
+};
+
+void RunCase(Case& c, size_t index, const std::string& input, const Options& options) {
+  const std::string data = MakeData(c, MaxBytes(c));
   c.file_bytes = data.size();
   {
     std::ofstream out(input, std::ios::binary | std::ios::trunc);
@@ -702,7 +731,15 @@ void RunCase(Case& c, const std::string& input, size_t max_bytes, bool list) {
   const int top = PartInfos()[c.part].top;
   c.score_hit = ranks.by_score >= 1 && ranks.by_score <= top;
   c.count_hit = ranks.by_count >= 1 && ranks.by_count <= top;
-  if (list && !c.score_hit) c.listing = Describe(c, ranks);
+  if (c.score_hit) return;
+  if (options.list) c.listing = Describe(c, ranks);
+  if (!options.keep.empty()) {
+    // Named so that `veskor-scan --algo ALGO --summary` can be run on it again.
+    const std::string kept = options.keep + "/case" + std::to_string(index) + "-" +
+                             Algorithms[c.algorithm].Name + "-key" + std::to_string(c.key) + ".bin";
+    fs::copy_file(input, kept, fs::copy_options::overwrite_existing);
+    if (options.list) c.listing.insert(c.listing.find('\n') + 1, "      kept as " + kept + "\n");
+  }
 }
 
 // The text score's speed on the strings of a document and on short random printable strings.
@@ -758,13 +795,6 @@ void MeasureSpeed(const Pools& pools) {
   }
 }
 
-struct Options {
-  int cases_a = 400, cases_b = 200, cases_hard = 40;
-  uint64_t seed = 1;
-  bool list = false;
-  unsigned threads = 2;
-};
-
 Options ParseOptions(int argc, char** argv) {
   Options options;
   int positional = 0;
@@ -773,6 +803,8 @@ Options ParseOptions(int argc, char** argv) {
       options.list = true;
     } else if (std::strncmp(argv[i], "--threads=", 10) == 0) {
       options.threads = std::max(1, std::atoi(argv[i] + 10));
+    } else if (std::strncmp(argv[i], "--keep=", 7) == 0) {
+      options.keep = argv[i] + 7;
     } else if (std::strncmp(argv[i], "--hard=", 7) == 0) {
       options.cases_hard = std::max(0, std::atoi(argv[i] + 7));
     } else if (positional == 0) {
@@ -787,14 +819,6 @@ Options ParseOptions(int argc, char** argv) {
   }
   return options;
 }
-
-// Whole files of up to 1 MiB; binaries of 256 KiB to 5 MiB hold the secrets of (b), as random
-// bytes of 1 to 5 MiB do. The harder corpus hides short secrets in binaries of 64 KiB to 4 MiB
-// and random bytes of 64 KiB to 4 MiB, and joins binaries of 64 KiB to 2 MiB into 4 MiB.
-constexpr size_t kMaxWhole = 1u << 20;
-constexpr size_t kMinHost = 256u << 10, kMaxHost = 5u << 20;
-constexpr size_t kMinShortHost = 64u << 10, kMaxShortHost = 4u << 20;
-constexpr size_t kJoinedSize = 4u << 20, kMaxJoinedPart = 2u << 20;
 
 std::vector<fs::path> SizedBetween(const std::vector<const std::vector<fs::path>*>& pools,
                                    uintmax_t min_size, uintmax_t max_size) {
@@ -938,29 +962,16 @@ void DrawHarderCases(const Options& options, const Pools& pools, std::vector<Cas
   }
 }
 
-size_t MaxBytes(const Case& c) {
-  switch (c.part) {
-    case kWhole:
-    case kWholeTyped:
-      return kMaxWhole;
-    case kThreeSecrets:
-      return kJoinedSize;
-    default:
-      return kMaxHost;
-  }
-}
-
-void RunCases(std::vector<Case>& cases, unsigned threads, bool list, const std::string& dir) {
+void RunCases(std::vector<Case>& cases, const Options& options, const std::string& dir) {
   std::atomic<size_t> next{0};
   std::vector<std::thread> workers;
   std::exception_ptr failure;
   std::mutex failure_mutex;
-  for (unsigned t = 0; t < threads; ++t) {
+  for (unsigned t = 0; t < options.threads; ++t) {
     workers.emplace_back([&, t] {
       const std::string input = dir + "/case" + std::to_string(t) + ".bin";
       try {
-        for (size_t i; (i = next++) < cases.size();)
-          RunCase(cases[i], input, MaxBytes(cases[i]), list);
+        for (size_t i; (i = next++) < cases.size();) RunCase(cases[i], i, input, options);
       } catch (...) {
         std::lock_guard lock(failure_mutex);
         failure = std::current_exception();
@@ -1052,7 +1063,7 @@ int main(int argc, char** argv) {
   DrawHarderCases(options, pools, cases);
   const std::string folder = MakeCaseFolder();
   try {
-    RunCases(cases, options.threads, options.list, folder);
+    RunCases(cases, options, folder);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "rank_bench: %s\n", e.what());
     fs::remove_all(folder);
