@@ -1,12 +1,24 @@
-// How well the text score ranks the keys of an all-keys search, on real files of this machine:
-// (a) whole files stored under a key, (b) short secrets hidden under a key in binaries and in
-// random bytes; both beside ranking by the number of strings. Also the text score's speed.
+// How well the keys of an all-keys search are ranked, measured through the runner's own summary
+// (a task row run with its summary kept and no line written, as `veskor-scan --summary` runs it)
+// on real files of this machine and on seeded random data. Also the text score's speed.
 //
-//   build/bench/rank_bench [cases (a)] [cases (b)] [seed] [--threads=N] [--list]
-//                                                      (defaults 400, 200, 1, 2 threads)
+//   build/bench/rank_bench [cases (a)] [cases (b)] [seed] [--hard=N] [--threads=N] [--list]
+//                          [--keep=DIR]
+//                        (defaults 400, 200, seed 1, 40 cases per kind of the harder corpus,
+//                         2 threads)
 //
-// --list prints every case whose key the score does not rank well enough. The seconds beside
-// each figure add up the cases' search times (the threads run cases side by side).
+// (a) whole files under a key and (b) 30..60 byte secrets in binaries and random bytes, both
+// beside ranking by the number of strings; then the harder corpus, kind by kind: (1) 12..24 byte
+// secrets in binaries and random bytes, (2) secrets in licence texts and scripts, (3) in
+// compressed files, (4) three secrets in one 4 MiB binary made of several, (5) whole HTML, JSON,
+// CSV, Python and man files; (4) has a third of --hard's cases. --list prints every case whose
+// key is not ranked well enough, and --keep copies its file into DIR. The seconds beside each
+// figure add up the cases' run times (the threads run cases side by side, one search worker each).
+// The same seed draws the same cases on the same files.
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -14,84 +26,78 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
+#include "engine/run/analysis_run.h"
 #include "engine/score/key_summary.h"
 #include "engine/score/text_score.h"
-#include "engine/search/line_maker.h"
-#include "engine/search/row_search.h"
+#include "presets/preset.h"
+#include "presets/preset_list.h"
+#include "report/report_format.h"
+#include "tasks/task_table.h"
 
 namespace veskor {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Scores every accepted string into the row's summary and makes no line; a long text is scored
-// in the pieces it arrives in.
-class ScoringLines : public LineMaker {
- public:
-  // Written under the lock by the search's workers; read once the search has ended.
-  mutable RowSummary row;
-  mutable uint64_t scored_bytes = 0;
+constexpr const char* kPresetName = "printable";
+constexpr int kXor8 = 0, kAdd8 = 1, kSub8 = 2, kXor8W = 4;  // indices into Algorithms
 
-  bool Matches(std::string_view, const std::atomic<bool>&,
-               const std::function<void()>&) const override {
-    return true;
-  }
-  void AppendLine(LineBuffer&, int32_t key, int32_t, int64_t position,
-                  std::string_view text) const override {
-    Add(key, position, text.size(), text, TextScore(text));
-  }
-  void WriteLine(ByteSink&, int32_t key, int32_t, int64_t position,
-                 const LongText& text) const override {
-    struct Scoring : ByteSink {
-      TextScorer scorer;
-      std::string prefix;
-      void Write(std::string_view piece) override {
-        scorer.Feed(piece);
-        prefix.append(piece.substr(0, KeySummary::kTextBytes - prefix.size()));
-      }
-    } sink;
-    text.WriteTo(text.size(), sink);
-    Add(key, position, text.size(), sink.prefix, sink.scorer.Score());
-  }
-
- private:
-  void Add(int32_t key, int64_t position, uint64_t length, std::string_view prefix,
-           float score) const {
-    std::lock_guard lock(mutex_);
-    row.Add(key, static_cast<uint64_t>(position), length, prefix, score);
-    scored_bytes += length;
-  }
-
-  mutable std::mutex mutex_;
-};
-
-// The search's other services: nothing to write, show or process.
-class QuietServices : public ScanServices {
- public:
-  void Write(std::string_view) override {}
-  void SetProgress(int) override {}
-  void ProcessEvents() override {}
-};
-
-SearchFields PrintableFields() {
-  SearchFields fields;
-  fields.Alphabet = "\t";
-  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
-  fields.MinLength = 7;
-  return fields;
+TPreset PrintablePreset() {
+  TPreset preset = NewPreset();
+  std::string alphabet = "\t";
+  for (int c = 32; c <= 126; ++c) alphabet += static_cast<char>(c);
+  SetShortString(preset.Name, kPresetName);
+  SetShortString(preset.Alphabet, alphabet);
+  SetShortString(preset.RegExp, "");
+  preset.MinLength = 7;
+  preset.MaxLength = 0;
+  return preset;
 }
 
-// Stores `plain` so that the algorithm decodes it back under `key`.
+// The runner's side of a --summary run: the summary kept, no line formatted, no log, one search
+// worker (the bench runs its cases side by side instead).
+class SummaryHost : public RunHost {
+ public:
+  explicit SummaryHost(std::string input) : input_(std::move(input)) {}
+
+  std::string InputPath() override { return input_; }
+  void ShowMessage(const std::string& text) override { messages += text + "\n"; }
+  void ProcessEvents() override {}
+  std::string FormatText() override { return std::string(kDefaultReportFormat); }
+  std::unique_ptr<LogSink> CreateLog(const std::string&) override {
+    class NoLog : public LogSink {
+      void Write(std::string_view) override {}
+      void Close() override {}
+    };
+    return std::make_unique<NoLog>();
+  }
+  bool WritesLines() override { return false; }
+  bool KeepsSummary() override { return true; }
+  int ScanWorkers() override { return 1; }
+  void RowFinished(const RowOutcome& finished) override { outcome = finished; }
+
+  RowOutcome outcome;
+  std::string messages;
+
+ private:
+  std::string input_;
+};
+
+// Stores `bytes` so that the algorithm decodes them back under `key`.
 void Encode(const TAlgorithm& algorithm, uint8_t key, char* bytes, size_t size) {
   const DecodeTable decode = MakeDecodeTable(algorithm.Decode, key);
   DecodeTable encode{};
@@ -104,53 +110,52 @@ void Encode(const TAlgorithm& algorithm, uint8_t key, char* bytes, size_t size) 
 struct Ranks {
   int by_score = 0;  // 1 is first; 0: the key has no string
   int by_count = 0;
-  RowSummary row;
+  std::vector<int> ranking;  // as --summary lists the keys
+  std::shared_ptr<const RowSummary> row;
 };
 
-// Searches every key and ranks `key` by score and by number of strings.
-Ranks RankKey(const TAlgorithm& algorithm, const std::string& data, int key,
-              uint64_t& scored_bytes) {
-  QuietServices services;
-  ScoringLines lines;
-  TScanContext context =
-      ContextOver(reinterpret_cast<const uint8_t*>(data.data()), data.size(), services, lines);
-  context.SingleKey = false;
-  ScanAllKeys(algorithm, PrintableFields(), context, [](int) { return true; });
-  scored_bytes += lines.scored_bytes;
+// Runs one all-keys row over the file at `input` as `veskor-scan --algo NAME --alphabet-file
+// printable --summary` does, and ranks `key` by the summary's order and by number of strings.
+Ranks RankKey(const TAlgorithm& algorithm, const std::string& input, int key) {
+  TaskTable table;
+  PresetList presets;
+  presets.Append(PrintablePreset());
+  table.AddTaskRow(true, kStatusNone, algorithm.Name, kPresetName, "", 0, "0", kLinkNone);
+  SummaryHost host(input);
+  RunAnalysis(table, presets, host);
+  if (!host.outcome.summary || host.outcome.kind != RowOutcome::Kind::kDone) {
+    throw std::runtime_error("the run over " + input + " did not finish: " + host.messages);
+  }
   Ranks ranks;
-  const std::vector<int> ranking = lines.row.Ranking();
-  const auto at = std::find(ranking.begin(), ranking.end(), key);
-  ranks.by_score = at == ranking.end() ? 0 : static_cast<int>(at - ranking.begin()) + 1;
-  std::vector<int> by_count = ranking;
+  ranks.row = host.outcome.summary;
+  const RowSummary& row = *ranks.row;
+  ranks.ranking = row.ShownKeys(algorithm.Unkeyed(), host.outcome.key);
+  const auto at = std::find(ranks.ranking.begin(), ranks.ranking.end(), key);
+  ranks.by_score = at == ranks.ranking.end() ? 0 : static_cast<int>(at - ranks.ranking.begin()) + 1;
+  std::vector<int> by_count = ranks.ranking;
   std::stable_sort(by_count.begin(), by_count.end(), [&](int a, int b) {
-    if (lines.row[a].Count() != lines.row[b].Count()) {
-      return lines.row[a].Count() > lines.row[b].Count();
-    }
+    if (row[a].Count() != row[b].Count()) return row[a].Count() > row[b].Count();
     return a < b;
   });
   const auto at_count = std::find(by_count.begin(), by_count.end(), key);
   ranks.by_count =
       at_count == by_count.end() ? 0 : static_cast<int>(at_count - by_count.begin()) + 1;
-  ranks.row = std::move(lines.row);
   return ranks;
 }
 
+bool StartsWith(const fs::path& path, const char* magic, size_t size) {
+  std::ifstream in(path, std::ios::binary);
+  char head[4] = {};
+  in.read(head, static_cast<std::streamsize>(size));
+  return in && std::memcmp(head, magic, size) == 0;
+}
 bool IsElf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  char magic[4] = {};
-  in.read(magic, 4);
-  return in && std::memcmp(magic,
-                           "\x7F"
-                           "ELF",
-                           4) == 0;
+  return StartsWith(path,
+                    "\x7F"
+                    "ELF",
+                    4);
 }
-
-bool IsScript(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  char magic[2] = {};
-  in.read(magic, 2);
-  return in && magic[0] == '#' && magic[1] == '!';
-}
+bool IsScript(const fs::path& path) { return StartsWith(path, "#!", 2); }
 
 // Plain text: no zero bytes and mostly printable in its first 4 KiB.
 bool IsPlainText(const fs::path& path) {
@@ -167,10 +172,6 @@ bool IsPlainText(const fs::path& path) {
   }
   return printable > n * 95 / 100;
 }
-
-struct Pools {
-  std::vector<fs::path> programs, libraries, documents, scripts;
-};
 
 // Regular files (not links) of `root` between the sizes, in name order, at most `limit` looked at.
 std::vector<fs::path> FilesUnder(const fs::path& root, uintmax_t min_size, uintmax_t max_size,
@@ -190,22 +191,73 @@ std::vector<fs::path> FilesUnder(const fs::path& root, uintmax_t min_size, uintm
   return files;
 }
 
+// The files the cases are drawn from, each list in name order.
+struct Pools {
+  // (a) and (b)
+  std::vector<fs::path> programs, libraries, documents, scripts;
+  // the harder corpus
+  std::vector<fs::path> licences, texts_scripts, doc_gz, man_gz, html, json, python, man_pages;
+};
+
+bool EndsWith(const std::string& name, std::string_view end) {
+  return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+}
+
 Pools FindFiles(uintmax_t max_size) {
   Pools pools;
   for (const fs::path& p : FilesUnder("/usr/bin", 4096, max_size, 100000)) {
-    if (IsElf(p))
+    if (IsElf(p)) {
       pools.programs.push_back(p);
-    else if (IsScript(p))
+    } else if (IsScript(p)) {
       pools.scripts.push_back(p);
+      if (fs::file_size(p) >= 1024) pools.texts_scripts.push_back(p);
+    }
   }
   for (const fs::path& p : FilesUnder("/usr/lib", 4096, max_size, 200000)) {
-    if (IsElf(p))
+    if (IsElf(p)) {
       pools.libraries.push_back(p);
-    else if (IsScript(p))
+    } else if (IsScript(p)) {
       pools.scripts.push_back(p);
+    }
+    const std::string name = p.filename().string();
+    if (EndsWith(name, ".json") && p.string().find("/python") == std::string::npos) {
+      pools.json.push_back(p);
+    }
+    if (EndsWith(name, ".py") && p.string().rfind("/usr/lib/python3", 0) == 0) {
+      pools.python.push_back(p);
+    }
   }
   for (const fs::path& p : FilesUnder("/usr/share/doc", 2048, max_size, 100000)) {
     if (p.extension() != ".gz" && IsPlainText(p)) pools.documents.push_back(p);
+  }
+  for (const fs::path& p : FilesUnder("/usr/share/common-licenses", 1024, max_size, 1000)) {
+    pools.licences.push_back(p);
+  }
+  for (const fs::path& p : FilesUnder("/usr/share", 1024, max_size, 200000)) {
+    const std::string path = p.string();
+    const std::string name = p.filename().string();
+    const bool gz = EndsWith(name, ".gz") || EndsWith(name, ".xz");
+    if (path.rfind("/usr/share/doc/", 0) == 0) {
+      if (name == "copyright") pools.licences.push_back(p);
+      if (gz) pools.doc_gz.push_back(p);
+    } else if (path.rfind("/usr/share/man/", 0) == 0) {
+      if (gz) pools.man_gz.push_back(p);
+      // Pages of the English sections, unpacked for the whole-file kind.
+      if (EndsWith(name, ".gz") && path.rfind("/usr/share/man/man", 0) == 0 &&
+          path.find('\'') == std::string::npos) {
+        pools.man_pages.push_back(p);
+      }
+    }
+    if (EndsWith(name, ".html") || EndsWith(name, ".htm")) {
+      if (fs::file_size(p) >= 2048) pools.html.push_back(p);
+    } else if (EndsWith(name, ".json")) {
+      pools.json.push_back(p);
+    } else if (EndsWith(name, ".py") || EndsWith(name, ".sh")) {
+      pools.texts_scripts.push_back(p);
+    }
+  }
+  for (auto* pool : {&pools.licences, &pools.texts_scripts, &pools.json}) {
+    std::sort(pool->begin(), pool->end());
   }
   return pools;
 }
@@ -218,68 +270,77 @@ std::string ReadFile(const fs::path& path, size_t max_bytes) {
   return data;
 }
 
-// Secrets of 30 to 60 bytes of several kinds, from word lists of their own.
-class SecretMaker {
- public:
-  explicit SecretMaker(std::mt19937_64& rng) : rng_(rng) {}
+// The unpacked text of a .gz file, at most `max_bytes`.
+std::string ReadGzip(const fs::path& path, size_t max_bytes) {
+  const std::string command = "gzip -dc -- '" + path.string() + "' 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  std::string data(max_bytes, '\0');
+  const size_t n = std::fread(data.data(), 1, max_bytes, pipe);
+  ::pclose(pipe);
+  data.resize(n);
+  return data;
+}
 
-  std::string Make() {
-    for (;;) {
-      std::string secret;
-      switch (rng_() % 6) {
-        case 0:
-          secret = "https://" + Pick(kHosts) + "." + Pick(kTlds) + "/" + Pick(kWords) + "/" +
-                   Pick(kWords) + Digits(3) + "." + Pick(kExtensions);
-          break;
-        case 1:
-          secret = std::string(rng_() % 2 ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER") +
-                   "\\Software\\" + Capital(Pick(kWords)) + "\\" + Capital(Pick(kWords)) + "\\" +
-                   Capital(Pick(kWords));
-          break;
-        case 2:
-          secret = Pick(kCommands) + " --" + Pick(kWords) + " -" + Letter() + " /opt/" +
-                   Pick(kWords) + "/" + Pick(kWords) + "." + Pick(kExtensions);
-          break;
-        case 3: {
-          secret = Capital(Pick(kWords));
-          while (secret.size() < 40) {
-            secret += ' ';
-            secret += Pick(kSmallWords);
-            secret += ' ';
-            secret += Pick(kWords);
-          }
-          secret += ".";
-          break;
-        }
-        case 4:
-          secret = "C:\\Users\\" + Capital(Pick(kWords)) + "\\AppData\\" + Capital(Pick(kWords)) +
-                   "\\" + Pick(kWords) + "." + Pick(kExtensions);
-          break;
-        default:
-          secret = "password for " + Pick(kWords) + "." + Pick(kHosts) + "." + Pick(kTlds) +
-                   " is " + Capital(Pick(kWords)) + Digits(4);
-          break;
-      }
-      if (secret.size() >= 30 && secret.size() <= 60) return secret;
+std::string RandomBytes(uint64_t seed, size_t size) {
+  std::mt19937_64 rng(seed);
+  std::string data(size, '\0');
+  for (size_t j = 0; j + 8 <= data.size(); j += 8) {
+    const uint64_t v = rng();
+    std::memcpy(&data[j], &v, 8);
+  }
+  return data;
+}
+
+// Strings of the printable preset in plain bytes: runs of tab and 32..126, 7 or longer.
+uint64_t CountStrings(std::string_view data) {
+  uint64_t count = 0, run = 0;
+  for (const char ch : data) {
+    const uint8_t c = static_cast<uint8_t>(ch);
+    if (c == '\t' || (c >= 32 && c <= 126)) {
+      ++run;
+    } else {
+      count += run >= 7;
+      run = 0;
     }
   }
+  return count + (run >= 7);
+}
 
- private:
-  static constexpr const char* kWords[] = {
-      "harvest", "lantern", "orchid",  "granite", "meadow",  "velvet",   "compass", "thunder",
-      "saddle",  "pebble",  "willow",  "falcon",  "cobalt",  "juniper",  "marble",  "tundra",
-      "quiver",  "ember",   "walnut",  "glacier", "hammock", "mosaic",   "nectar",  "orbit",
-      "paddock", "quartz",  "riddle",  "sparrow", "timber",  "umbrella", "voyage",  "wander",
-      "yonder",  "zephyr",  "anchor",  "blossom", "candle",  "dagger",   "emerald", "furnace",
-      "gallery", "horizon", "invoice", "jacket",  "kettle",  "ladder",   "mirror",  "needle",
-      "pigeon",  "rocket",  "shelter", "tractor", "village", "whistle",  "kingdom", "puzzle"};
-  static constexpr const char* kSmallWords[] = {"and",  "the",  "of",   "with", "near", "under",
-                                                "over", "into", "from", "for",  "by",   "after"};
-  static constexpr const char* kHosts[] = {"northwind",  "bluepeak", "silverline", "redbrook",
-                                           "greenfield", "ironwood", "brightstar", "oakridge"};
-  static constexpr const char* kTlds[] = {"com", "net", "org", "io", "de", "co.uk"};
-  static constexpr const char* kExtensions[] = {"zip", "exe", "dat", "txt", "cfg", "bin", "pdf"};
-  static constexpr const char* kCommands[] = {"rsync", "openssl", "scp", "wget", "tar", "dd"};
+// Words and names of our own for the secrets and the generated tables.
+constexpr const char* kWords[] = {
+    "harvest", "lantern", "orchid",  "granite", "meadow",  "velvet",   "compass", "thunder",
+    "saddle",  "pebble",  "willow",  "falcon",  "cobalt",  "juniper",  "marble",  "tundra",
+    "quiver",  "ember",   "walnut",  "glacier", "hammock", "mosaic",   "nectar",  "orbit",
+    "paddock", "quartz",  "riddle",  "sparrow", "timber",  "umbrella", "voyage",  "wander",
+    "yonder",  "zephyr",  "anchor",  "blossom", "candle",  "dagger",   "emerald", "furnace",
+    "gallery", "horizon", "invoice", "jacket",  "kettle",  "ladder",   "mirror",  "needle",
+    "pigeon",  "rocket",  "shelter", "tractor", "village", "whistle",  "kingdom", "puzzle"};
+constexpr const char* kSmallWords[] = {"and",  "the",  "of",   "with", "near", "under",
+                                       "over", "into", "from", "for",  "by",   "after"};
+constexpr const char* kHosts[] = {"northwind",  "bluepeak", "silverline", "redbrook",
+                                  "greenfield", "ironwood", "brightstar", "oakridge"};
+constexpr const char* kTlds[] = {"com", "net", "org", "io", "de", "co.uk"};
+constexpr const char* kExtensions[] = {"zip", "exe", "dat", "txt", "cfg", "bin", "pdf"};
+constexpr const char* kCommands[] = {"rsync", "openssl", "scp", "wget", "tar", "dd"};
+constexpr const char* kUsers[] = {"admin", "root", "backup", "svc",    "deploy",
+                                  "guest", "ops",  "db",     "mlopez", "kchen"};
+constexpr const char* kCredentialNames[] = {"pass", "pwd",    "token", "secret",
+                                            "key",  "apikey", "auth",  "passwd"};
+constexpr const char* kLockWords[] = {"Mutex", "Lock", "Sync", "Once", "Guard", "Mtx"};
+constexpr const char* kSymbols[] = {"!", "#", "$", "@", "%", "*", "-", "_", "."};
+constexpr const char* kCities[] = {"Lisbon", "Oslo",    "Tartu",  "Leeds",  "Graz",
+                                   "Lyon",   "Porto",   "Krakow", "Malmo",  "Ghent",
+                                   "Bremen", "Bologna", "Cork",   "Aarhus", "Utrecht"};
+constexpr const char* kFirstNames[] = {"Anna", "Piet",  "Marta", "Jonas", "Ines", "Tomas",
+                                       "Lena", "Oskar", "Sofia", "Emil",  "Nora", "Hugo"};
+
+// Draws from a seeded generator. Every draw is sequenced (one statement, or the elements of a
+// braced list, which run in order), so that the same seed makes the same cases whatever order a
+// compiler gives the operands of + or a call's arguments.
+class Draw {
+ public:
+  explicit Draw(std::mt19937_64& rng) : rng_(rng) {}
 
   template <size_t N>
   std::string Pick(const char* const (&words)[N]) {
@@ -289,15 +350,185 @@ class SecretMaker {
     word[0] = static_cast<char>(word[0] - 'a' + 'A');
     return word;
   }
+  static std::string Cat(std::initializer_list<std::string> parts) {
+    std::string out;
+    for (const std::string& part : parts) out += part;
+    return out;
+  }
   std::string Digits(int n) {
     std::string out;
     for (int i = 0; i < n; ++i) out += static_cast<char>('0' + rng_() % 10);
     return out;
   }
-  char Letter() { return static_cast<char>('a' + rng_() % 26); }
+  std::string Hex(int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += "0123456789abcdef"[rng_() % 16];
+    return out;
+  }
+  std::string Letter() { return std::string(1, static_cast<char>('a' + rng_() % 26)); }
+  uint64_t Below(uint64_t n) { return rng_() % n; }
 
+ protected:
   std::mt19937_64& rng_;
 };
+
+// Secrets of 30 to 60 bytes of several kinds: the secrets of (b).
+class SecretMaker : public Draw {
+ public:
+  using Draw::Draw;
+
+  std::string Make() {
+    for (;;) {
+      std::string secret;
+      switch (Below(6)) {
+        case 0:
+          secret = Cat({"https://", Pick(kHosts), ".", Pick(kTlds), "/", Pick(kWords), "/",
+                        Pick(kWords), Digits(3), ".", Pick(kExtensions)});
+          break;
+        case 1:
+          secret = Cat({Below(2) ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER", "\\Software\\",
+                        Capital(Pick(kWords)), "\\", Capital(Pick(kWords)), "\\",
+                        Capital(Pick(kWords))});
+          break;
+        case 2:
+          secret = Cat({Pick(kCommands), " --", Pick(kWords), " -", Letter(), " /opt/",
+                        Pick(kWords), "/", Pick(kWords), ".", Pick(kExtensions)});
+          break;
+        case 3:
+          secret = Capital(Pick(kWords));
+          while (secret.size() < 40) secret += Cat({" ", Pick(kSmallWords), " ", Pick(kWords)});
+          secret += ".";
+          break;
+        case 4:
+          secret = Cat({"C:\\Users\\", Capital(Pick(kWords)), "\\AppData\\", Capital(Pick(kWords)),
+                        "\\", Pick(kWords), ".", Pick(kExtensions)});
+          break;
+        default:
+          secret = Cat({"password for ", Pick(kWords), ".", Pick(kHosts), ".", Pick(kTlds), " is ",
+                        Capital(Pick(kWords)), Digits(4)});
+          break;
+      }
+      if (secret.size() >= 30 && secret.size() <= 60) return secret;
+    }
+  }
+};
+
+// Short secrets of 12 to 24 bytes: mutex names, passwords, key=value credentials,
+// user:password pairs, named-pipe paths, URLs and registry paths.
+class ShortSecretMaker : public Draw {
+ public:
+  using Draw::Draw;
+
+  std::string Make() {
+    for (;;) {
+      std::string secret;
+      switch (Below(7)) {
+        case 0: {
+          const uint64_t scope = Below(3);
+          secret = Cat({scope == 0   ? "Global\\"
+                        : scope == 1 ? "Local\\"
+                                     : "",
+                        Capital(Pick(kWords)), Pick(kLockWords)});
+          if (Below(2))
+            secret += Cat({Below(2) ? "_" : "", Digits(2 + static_cast<int>(Below(3)))});
+          break;
+        }
+        case 1:
+          secret = Password();
+          break;
+        case 2:
+          secret = Pick(kCredentialNames);
+          secret += "=";
+          secret += Below(3) == 0 ? Hex(10 + static_cast<int>(Below(7))) : Password();
+          break;
+        case 3:
+          secret = Cat({Pick(kUsers), ":", Password()});
+          break;
+        case 4:
+          secret = Cat({"\\\\.\\pipe\\", Pick(kWords)});
+          secret += Below(2) ? Cat({"_", Pick(kWords)}) : Digits(3);
+          break;
+        case 5:
+          secret = Cat({Below(2) ? "http://" : "https://", Pick(kWords), ".", Pick(kTlds), "/"});
+          secret += Below(2) ? Pick(kWords) : Letter();
+          break;
+        default:
+          secret = Cat({Below(2) ? "HKCU\\Software\\" : "HKLM\\SOFTWARE\\", Capital(Pick(kWords))});
+          break;
+      }
+      if (secret.size() >= 12 && secret.size() <= 24) return secret;
+    }
+  }
+
+ private:
+  std::string Password() {
+    switch (Below(3)) {
+      case 0:
+        return Cat({Capital(Pick(kWords)), Pick(kSymbols), Digits(2 + static_cast<int>(Below(3)))});
+      case 1:
+        return Cat({Pick(kWords), Digits(2), Capital(Pick(kWords))});
+      default: {
+        // A word with letters swapped for look-alike digits.
+        std::string word = Cat({Pick(kWords), Pick(kSymbols), Capital(Pick(kWords))});
+        for (char& c : word) {
+          if (Below(2) == 0) continue;
+          c = c == 'a' ? '4' : c == 'e' ? '3' : c == 'o' ? '0' : c == 'i' ? '1' : c;
+        }
+        return word;
+      }
+    }
+  }
+};
+
+// A CSV table of 10 to 400 rows: people, sensor readings or stock.
+std::string MakeCsv(uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  Draw draw(rng);
+  const int rows = 10 + static_cast<int>(draw.Below(391));
+  auto number = [&](uint64_t below) { return std::to_string(draw.Below(below)); };
+  auto cents = [&] {
+    const uint64_t c = draw.Below(100);
+    return std::string(c < 10 ? ".0" : ".") + std::to_string(c);
+  };
+  std::string csv;
+  switch (draw.Below(3)) {
+    case 0:
+      csv = "id,first_name,email,city,balance\n";
+      for (int i = 1; i <= rows; ++i) {
+        const std::string name = draw.Pick(kFirstNames);
+        std::string mail = name;
+        mail[0] = static_cast<char>(mail[0] - 'A' + 'a');
+        csv += Draw::Cat({std::to_string(i), ",", name, ",", mail, ".", draw.Pick(kWords), "@",
+                          draw.Pick(kHosts), ".", draw.Pick(kTlds), ",", draw.Pick(kCities), ",",
+                          number(9000), cents(), "\n"});
+      }
+      break;
+    case 1: {
+      csv = "timestamp,sensor,temperature,humidity,pressure\n";
+      int minute = 0;
+      char stamp[32];
+      for (int i = 0; i < rows; ++i, minute += 15) {
+        std::snprintf(stamp, sizeof stamp, "2025-%02d-%02dT%02d:%02d:00", 1 + minute / 40320 % 12,
+                      1 + minute / 1440 % 28, minute / 60 % 24, minute % 60);
+        csv += Draw::Cat({stamp, ",", std::to_string(1 + draw.Below(8)), ",",
+                          std::to_string(15 + draw.Below(12)), ".", number(10), ",",
+                          std::to_string(30 + draw.Below(50)), ".", number(10), ",",
+                          std::to_string(990 + draw.Below(40)), "\n"});
+      }
+      break;
+    }
+    default:
+      csv = "sku,item,quantity,unit_price,warehouse\n";
+      for (int i = 0; i < rows; ++i) {
+        const std::string code = Draw::Cat(
+            {Draw::Capital(draw.Letter()), Draw::Capital(draw.Letter()), "-", draw.Digits(4)});
+        csv += Draw::Cat({code, ",", draw.Pick(kWords), " ", draw.Pick(kWords), ",", number(500),
+                          ",", number(200), cents(), ",", draw.Pick(kCities), "\n"});
+      }
+      break;
+  }
+  return csv;
+}
 
 struct Tally {
   int cases = 0, score_hits = 0, count_hits = 0;
@@ -308,89 +539,220 @@ struct Tally {
     count_hits += count_hit;
     seconds += case_seconds;
   }
-  void Print(const char* name) const {
+  void Print(const std::string& name) const {
     if (cases == 0) return;
-    std::printf("  %-30s %4d cases   score %6.1f%%   count %6.1f%%   %5.0f s\n", name, cases,
-                100.0 * score_hits / cases, 100.0 * count_hits / cases, seconds);
+    std::printf("  %-30s %4d cases   score %6.1f%%   count %6.1f%%   %5.0f s\n", name.c_str(),
+                cases, 100.0 * score_hits / cases, 100.0 * count_hits / cases, seconds);
   }
 };
 
-// A case whose key the score did not rank well enough: the key's best strings and the three
-// keys ranked first.
-std::string Describe(const std::string& name, const TAlgorithm& algorithm, int key,
-                     const Ranks& ranks, const std::string& secret) {
+// The parts the cases belong to; the first two are the earlier corpus.
+enum Part { kWhole, kSecret, kShort, kInText, kCompressed, kThreeSecrets, kWholeTyped, kParts };
+
+struct PartInfo {
+  const char* name;  // in the overview
+  const char* title;
+  std::vector<const char*> groups;
+  int top;  // the rank the true key must reach
+};
+
+const std::array<PartInfo, kParts>& PartInfos() {
+  static const std::array<PartInfo, kParts> infos = {{
+      {"(a) whole files, first",
+       "(a) whole files under a random key: the true key ranks first",
+       {"programs (/usr/bin)", "libraries (/usr/lib)", "documents (/usr/share/doc)", "scripts"},
+       1},
+      {"(b) 30..60 byte secrets, top 3",
+       "(b) a 30..60 byte secret under a random key: its key ranks in the top three",
+       {"in binaries (stored plain)", "in random bytes"},
+       3},
+      {"(1) 12..24 byte secrets, top 3",
+       "(1) a 12..24 byte secret in a binary or random bytes: its key in the top three",
+       {"in binaries", "in random bytes"},
+       3},
+      {"(2) in texts, scripts, top 3",
+       "(2) a secret in a licence text or a script: its key in the top three",
+       {"licence texts", "scripts (python, shell)"},
+       3},
+      {"(3) in compressed files, top 3",
+       "(3) a secret in a compressed file: its key in the top three",
+       {"/usr/share/doc .gz/.xz", "/usr/share/man .gz/.xz"},
+       3},
+      {"(4) three in 4 MiB, first",
+       "(4) three secrets in a 4 MiB binary made of several: their key first",
+       {"concatenated binaries"},
+       1},
+      {"(5) HTML..man files, first",
+       "(5) whole files of a type under a random key: the true key first",
+       {"HTML", "JSON", "CSV (generated)", "Python", "man pages"},
+       1},
+  }};
+  return infos;
+}
+
+// One case, drawn before the search so that the threads share nothing.
+struct Case {
+  Part part = kWhole;
+  size_t group = 0;
+  std::vector<fs::path> paths;  // the host, or the files joined into it; none for random bytes
+  enum class Source { kFiles, kRandom, kGzip, kCsv } source = Source::kFiles;
+  size_t size = 0;  // random bytes: their size; joined files: the size they are cut to
+  uint64_t data_seed = 0;
+  int algorithm = 0;
+  int key = 0;
+  std::vector<std::string> secrets;  // none: the whole host is stored under the key
+  std::vector<uint64_t> wheres;      // each secret's offset, modulo the room it has
+  // Results.
+  bool score_hit = false, count_hit = false;
+  double seconds = 0;
+  uint64_t file_bytes = 0, string_bytes = 0, plain_strings = 0;
+  std::string listing;
+};
+
+std::string CaseName(const Case& c) {
+  switch (c.source) {
+    case Case::Source::kRandom:
+      return "random " + std::to_string(c.size);
+    case Case::Source::kCsv:
+      return "generated csv " + std::to_string(c.data_seed % 100000);
+    default:
+      break;
+  }
+  std::string name = c.paths.empty() ? "" : c.paths[0].string();
+  if (c.paths.size() > 1) name += " + " + std::to_string(c.paths.size() - 1) + " more";
+  return name;
+}
+
+std::string Clip(const std::string& text, size_t bytes) {
   std::string out;
-  char line[512];
-  std::snprintf(line, sizeof(line), "    %s %s key %d: rank %d by score (%.1f), %d by count %s\n",
-                name.c_str(), algorithm.Name.c_str(), key, ranks.by_score, ranks.row[key].Score(),
-                ranks.by_count, secret.c_str());
+  for (const char ch : text.substr(0, bytes)) {
+    const uint8_t c = static_cast<uint8_t>(ch);
+    out += c >= 32 && c < 127 ? ch : '?';
+  }
+  return out;
+}
+
+// A case whose key was not ranked well enough: the key's best strings and the three keys ranked
+// first.
+std::string Describe(const Case& c, const Ranks& ranks) {
+  const TAlgorithm& algorithm = Algorithms[c.algorithm];
+  const RowSummary& row = *ranks.row;
+  std::string out;
+  char line[600];
+  std::string secrets;
+  for (const std::string& secret : c.secrets) secrets += " \"" + secret + "\"";
+  std::snprintf(line, sizeof(line), "    %s %s key %d: rank %d by score (%.1f), %d by count%s\n",
+                CaseName(c).c_str(), algorithm.Name.c_str(), c.key, ranks.by_score,
+                row[c.key].Score(), ranks.by_count, secrets.c_str());
   out += line;
-  for (const BestString& best : ranks.row[key].Best()) {
+  for (const BestString& best : row[c.key].Best()) {
     std::snprintf(line, sizeof(line), "      its best %.1f \"%s\"\n", best.score,
-                  best.text.substr(0, 60).c_str());
+                  Clip(best.text, 60).c_str());
     out += line;
   }
-  const std::vector<int> ranking = ranks.row.Ranking();
-  for (size_t i = 0; i < std::min<size_t>(3, ranking.size()); ++i) {
-    const KeySummary& summary = ranks.row[ranking[i]];
-    const std::string best = summary.Best().empty() ? "" : summary.Best()[0].text.substr(0, 60);
+  for (size_t i = 0; i < std::min<size_t>(3, ranks.ranking.size()); ++i) {
+    const KeySummary& summary = row[ranks.ranking[i]];
+    const std::string best = summary.Best().empty() ? "" : Clip(summary.Best()[0].text, 60);
     std::snprintf(line, sizeof(line), "      key %3d score %7.1f count %6llu best %.1f \"%s\"\n",
-                  ranking[i], summary.Score(), static_cast<unsigned long long>(summary.Count()),
+                  ranks.ranking[i], summary.Score(),
+                  static_cast<unsigned long long>(summary.Count()),
                   summary.Best().empty() ? 0.0 : summary.Best()[0].score, best.c_str());
     out += line;
   }
   return out;
 }
 
-// One case of either part, drawn before the search so that the threads share nothing.
-struct Case {
-  bool whole = true;           // (a); otherwise (b)
-  size_t group = 0;            // (a): the kind of file; (b): 0 in a binary, 1 in random bytes
-  std::filesystem::path path;  // empty for random bytes
-  size_t random_size = 0;
-  uint64_t data_seed = 0;
-  int algorithm = 0;
-  int key = 0;
-  std::string secret;
-  uint64_t where = 0;  // the secret's offset, modulo the room the host leaves
-  // Results.
-  bool score_hit = false, count_hit = false;
-  double seconds = 0;
-  uint64_t file_bytes = 0, scored_bytes = 0;
-  std::string listing;
+// Whole files of up to 1 MiB; binaries of 256 KiB to 5 MiB hold the secrets of (b), as random
+// bytes of 1 to 5 MiB do. The harder corpus hides short secrets in binaries of 64 KiB to 4 MiB
+// and random bytes of 64 KiB to 4 MiB, and joins binaries of 64 KiB to 2 MiB into 4 MiB.
+constexpr size_t kMaxWhole = 1u << 20;
+constexpr size_t kMinHost = 256u << 10, kMaxHost = 5u << 20;
+constexpr size_t kMinShortHost = 64u << 10, kMaxShortHost = 4u << 20;
+constexpr size_t kJoinedSize = 4u << 20, kMaxJoinedPart = 2u << 20;
+
+size_t MaxBytes(const Case& c) {
+  switch (c.part) {
+    case kWhole:
+    case kWholeTyped:
+      return kMaxWhole;
+    case kThreeSecrets:
+      return kJoinedSize;
+    default:
+      return kMaxHost;
+  }
+}
+
+// The case's file as stored: the host, with the secrets or the whole of it under the key.
+std::string MakeData(Case& c, size_t max_bytes) {
+  std::string data;
+  switch (c.source) {
+    case Case::Source::kRandom:
+      data = RandomBytes(c.data_seed, c.size);
+      break;
+    case Case::Source::kCsv:
+      data = MakeCsv(c.data_seed);
+      break;
+    case Case::Source::kGzip:
+      data = ReadGzip(c.paths[0], max_bytes);
+      break;
+    case Case::Source::kFiles:
+      for (const fs::path& path : c.paths) data += ReadFile(path, max_bytes - data.size());
+      break;
+  }
+  c.plain_strings = CountStrings(data);
+  const TAlgorithm& algorithm = Algorithms[c.algorithm];
+  const uint8_t key = static_cast<uint8_t>(c.key);
+  if (c.secrets.empty()) {
+    Encode(algorithm, key, data.data(), data.size());
+    return data;
+  }
+  // The secrets go into equal shares of the host, one each, so that they never overlap.
+  const size_t shares = c.secrets.size();
+  for (size_t s = 0; s < shares; ++s) {
+    std::string secret;
+    for (const char ch : c.secrets[s]) {
+      secret += ch;
+      if (algorithm.Width == 2) secret += '\0';
+    }
+    Encode(algorithm, key, secret.data(), secret.size());
+    const size_t share = data.size() / shares;
+    const size_t room = share > secret.size() ? share - secret.size() : 1;
+    data.replace(s * share + c.wheres[s] % room, secret.size(), secret);
+  }
+  return data;
+}
+
+struct Options {
+  int cases_a = 400, cases_b = 200, cases_hard = 40;
+  uint64_t seed = 1;
+  bool list = false;
+  std::string keep;  // a folder for the files of the cases not ranked well enough
+  unsigned threads = 2;
 };
 
-void RunCase(Case& c, size_t max_bytes, bool list) {
-  const TAlgorithm& algorithm = Algorithms[c.algorithm];
-  std::string data;
-  if (!c.path.empty()) {
-    data = ReadFile(c.path, max_bytes);
-  } else {
-    std::mt19937_64 rng(c.data_seed);
-    data.resize(c.random_size);
-    for (size_t j = 0; j + 8 <= data.size(); j += 8) {
-      const uint64_t v = rng();
-      std::memcpy(&data[j], &v, 8);
-    }
-  }
-  if (c.whole) {
-    Encode(algorithm, static_cast<uint8_t>(c.key), data.data(), data.size());
-  } else {
-    std::string secret = c.secret;
-    Encode(algorithm, static_cast<uint8_t>(c.key), secret.data(), secret.size());
-    data.replace(c.where % (data.size() - secret.size()), secret.size(), secret);
-  }
+void RunCase(Case& c, size_t index, const std::string& input, const Options& options) {
+  const std::string data = MakeData(c, MaxBytes(c));
   c.file_bytes = data.size();
+  {
+    std::ofstream out(input, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out) throw std::runtime_error("cannot write " + input);
+  }
   const auto start = std::chrono::steady_clock::now();
-  const Ranks ranks = RankKey(algorithm, data, c.key, c.scored_bytes);
+  const Ranks ranks = RankKey(Algorithms[c.algorithm], input, c.key);
   c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const int top = c.whole ? 1 : 3;
+  for (int key = 0; key < 256; ++key) c.string_bytes += (*ranks.row)[key].TotalLength();
+  const int top = PartInfos()[c.part].top;
   c.score_hit = ranks.by_score >= 1 && ranks.by_score <= top;
   c.count_hit = ranks.by_count >= 1 && ranks.by_count <= top;
-  if (list && !c.score_hit) {
-    const std::string name =
-        c.path.empty() ? "random " + std::to_string(data.size()) : c.path.string();
-    c.listing = Describe(name, algorithm, c.key, ranks, c.secret);
+  if (c.score_hit) return;
+  if (options.list) c.listing = Describe(c, ranks);
+  if (!options.keep.empty()) {
+    // Named so that `veskor-scan --algo ALGO --summary` can be run on it again.
+    const std::string kept = options.keep + "/case" + std::to_string(index) + "-" +
+                             Algorithms[c.algorithm].Name + "-key" + std::to_string(c.key) + ".bin";
+    fs::copy_file(input, kept, fs::copy_options::overwrite_existing);
+    if (options.list) c.listing.insert(c.listing.find('\n') + 1, "      kept as " + kept + "\n");
   }
 }
 
@@ -447,13 +809,6 @@ void MeasureSpeed(const Pools& pools) {
   }
 }
 
-struct Options {
-  int cases_a = 400, cases_b = 200;
-  uint64_t seed = 1;
-  bool list = false;
-  unsigned threads = 2;
-};
-
 Options ParseOptions(int argc, char** argv) {
   Options options;
   int positional = 0;
@@ -462,6 +817,10 @@ Options ParseOptions(int argc, char** argv) {
       options.list = true;
     } else if (std::strncmp(argv[i], "--threads=", 10) == 0) {
       options.threads = std::max(1, std::atoi(argv[i] + 10));
+    } else if (std::strncmp(argv[i], "--keep=", 7) == 0) {
+      options.keep = argv[i] + 7;
+    } else if (std::strncmp(argv[i], "--hard=", 7) == 0) {
+      options.cases_hard = std::max(0, std::atoi(argv[i] + 7));
     } else if (positional == 0) {
       options.cases_a = std::atoi(argv[i]);
       ++positional;
@@ -475,48 +834,32 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-// Whole files of up to 1 MiB; binaries of 256 KiB to 5 MiB hold secrets, as random bytes of
-// 1 to 5 MiB do.
-constexpr size_t kMaxWhole = 1u << 20;
-constexpr size_t kMinHost = 256u << 10, kMaxHost = 5u << 20;
-
-using Kinds = std::vector<std::pair<const char*, std::vector<fs::path>>>;
-
-Kinds WholeFileKinds(const Pools& pools) {
-  auto small = [&](const std::vector<fs::path>& pool) {
-    std::vector<fs::path> files;
-    for (const auto& p : pool) {
-      if (fs::file_size(p) <= kMaxWhole) files.push_back(p);
-    }
-    return files;
-  };
-  return {{"programs (/usr/bin)", small(pools.programs)},
-          {"libraries (/usr/lib)", small(pools.libraries)},
-          {"documents (/usr/share/doc)", small(pools.documents)},
-          {"scripts", small(pools.scripts)}};
-}
-
-std::vector<fs::path> SecretHosts(const Pools& pools) {
-  std::vector<fs::path> hosts;
-  for (const auto* pool : {&pools.programs, &pools.libraries}) {
+std::vector<fs::path> SizedBetween(const std::vector<const std::vector<fs::path>*>& pools,
+                                   uintmax_t min_size, uintmax_t max_size) {
+  std::vector<fs::path> files;
+  for (const auto* pool : pools) {
     for (const auto& p : *pool) {
-      if (fs::file_size(p) >= kMinHost) hosts.push_back(p);
+      const uintmax_t size = fs::file_size(p);
+      if (size >= min_size && size <= max_size) files.push_back(p);
     }
   }
-  return hosts;
+  return files;
 }
 
-// Every case is drawn first, in order, from the seed.
-std::vector<Case> DrawCases(const Options& options, const Kinds& kinds,
-                            const std::vector<fs::path>& hosts) {
+// The earlier corpus, drawn in order from the seed.
+void DrawEarlierCases(const Options& options, const Pools& pools, std::vector<Case>& cases) {
+  const std::array<std::vector<fs::path>, 4> kinds = {
+      SizedBetween({&pools.programs}, 0, kMaxWhole), SizedBetween({&pools.libraries}, 0, kMaxWhole),
+      SizedBetween({&pools.documents}, 0, kMaxWhole), SizedBetween({&pools.scripts}, 0, kMaxWhole)};
+  const std::vector<fs::path> hosts =
+      SizedBetween({&pools.programs, &pools.libraries}, kMinHost, kMaxHost);
   std::mt19937_64 rng(options.seed);
-  std::vector<Case> cases;
   for (int i = 0; i < options.cases_a; ++i) {
     Case c;
     c.group = static_cast<size_t>(i) % kinds.size();
-    const auto& pool = kinds[c.group].second;
+    const auto& pool = kinds[c.group];
     if (pool.empty()) continue;
-    c.path = pool[rng() % pool.size()];
+    c.paths = {pool[rng() % pool.size()]};
     c.algorithm = (i / static_cast<int>(kinds.size())) % 3;
     c.key = 1 + static_cast<int>(rng() % 255);
     cases.push_back(std::move(c));
@@ -524,63 +867,189 @@ std::vector<Case> DrawCases(const Options& options, const Kinds& kinds,
   SecretMaker secrets(rng);
   for (int i = 0; i < options.cases_b; ++i) {
     Case c;
-    c.whole = false;
+    c.part = kSecret;
     c.group = i % 2 == 0 && !hosts.empty() ? 0 : 1;
     if (c.group == 0) {
-      c.path = hosts[rng() % hosts.size()];
+      c.paths = {hosts[rng() % hosts.size()]};
     } else {
-      c.random_size = (1u << 20) + rng() % (4u << 20);
+      c.source = Case::Source::kRandom;
+      c.size = (1u << 20) + rng() % (4u << 20);
       c.data_seed = rng();
     }
     c.algorithm = (i / 2) % 3;
     c.key = 1 + static_cast<int>(rng() % 255);
-    c.secret = secrets.Make();
-    c.where = rng();
+    c.secrets = {secrets.Make()};
+    c.wheres = {rng()};
     cases.push_back(std::move(c));
   }
-  return cases;
 }
 
-void RunCases(std::vector<Case>& cases, unsigned threads, bool list) {
+// The harder corpus: --hard cases of each kind (a third as many three-secret binaries, which
+// are the largest), each kind drawn from a stream of its own so that its cases stay the same
+// whatever the others' counts.
+void DrawHarderCases(const Options& options, const Pools& pools, std::vector<Case>& cases) {
+  const std::vector<fs::path> binaries =
+      SizedBetween({&pools.programs, &pools.libraries}, kMinShortHost, kMaxShortHost);
+  const std::vector<fs::path> parts =
+      SizedBetween({&pools.programs, &pools.libraries}, kMinShortHost, kMaxJoinedPart);
+  const std::array<const std::vector<fs::path>*, 2> in_text = {&pools.licences,
+                                                               &pools.texts_scripts};
+  const std::array<const std::vector<fs::path>*, 2> compressed = {&pools.doc_gz, &pools.man_gz};
+  const std::vector<fs::path> html = SizedBetween({&pools.html}, 0, kMaxWhole);
+  const std::vector<fs::path> json = SizedBetween({&pools.json}, 1024, kMaxWhole);
+  const std::vector<fs::path> python = SizedBetween({&pools.python}, 2048, kMaxWhole);
+  const std::vector<fs::path> man_pages = SizedBetween({&pools.man_pages}, 1024, kMaxWhole);
+  const std::array<const std::vector<fs::path>*, 5> typed = {&html, &json, nullptr, &python,
+                                                             &man_pages};
+  // XOR8, ADD8 and SUB8 in turn; where wide text fits (binaries and random bytes), every
+  // seventh case is XOR8W.
+  auto algorithm_of = [](int i, bool wide) {
+    if (wide && i % 7 == 6) return kXor8W;
+    return std::array{kXor8, kAdd8, kSub8}[(wide ? i - i / 7 : i) % 3];
+  };
+  for (int part = kShort; part < kParts; ++part) {
+    std::mt19937_64 rng(options.seed * 0x9E3779B97F4A7C15ULL + static_cast<uint64_t>(part));
+    ShortSecretMaker short_secrets(rng);
+    SecretMaker long_secrets(rng);
+    const int count = part == kThreeSecrets ? (options.cases_hard + 2) / 3 : options.cases_hard;
+    for (int i = 0; i < count; ++i) {
+      Case c;
+      c.part = static_cast<Part>(part);
+      const bool wide = part == kShort || part == kThreeSecrets;
+      c.algorithm = algorithm_of(i, wide);
+      int secrets = 1;
+      switch (part) {
+        case kShort:
+          c.group = static_cast<size_t>(i) % 2;
+          if (c.group == 0 && !binaries.empty()) {
+            c.paths = {binaries[rng() % binaries.size()]};
+          } else {
+            c.group = 1;
+            c.source = Case::Source::kRandom;
+            c.size = kMinShortHost + rng() % (kMaxShortHost - kMinShortHost);
+            c.data_seed = rng();
+          }
+          break;
+        case kInText:
+        case kCompressed: {
+          c.group = static_cast<size_t>(i) % 2;
+          const auto& pool = part == kInText ? *in_text[c.group] : *compressed[c.group];
+          if (pool.empty()) continue;
+          c.paths = {pool[rng() % pool.size()]};
+          break;
+        }
+        case kThreeSecrets: {
+          if (parts.empty()) continue;
+          uintmax_t total = 0;
+          while (total < kJoinedSize) {
+            c.paths.push_back(parts[rng() % parts.size()]);
+            total += fs::file_size(c.paths.back());
+          }
+          c.size = kJoinedSize;
+          secrets = 3;
+          break;
+        }
+        default: {
+          c.group = static_cast<size_t>(i) % typed.size();
+          secrets = 0;
+          if (typed[c.group] == nullptr) {
+            c.source = Case::Source::kCsv;
+            c.data_seed = rng();
+          } else {
+            const auto& pool = *typed[c.group];
+            if (pool.empty()) continue;
+            c.paths = {pool[rng() % pool.size()]};
+            if (typed[c.group] == &man_pages) c.source = Case::Source::kGzip;
+          }
+          break;
+        }
+      }
+      c.key = 1 + static_cast<int>(rng() % 255);
+      for (int s = 0; s < secrets; ++s) {
+        // Kind (1) is all short secrets; the others mix short ones with those of (b).
+        c.secrets.push_back(part == kShort || rng() % 2 ? short_secrets.Make()
+                                                        : long_secrets.Make());
+        c.wheres.push_back(rng());
+      }
+      cases.push_back(std::move(c));
+    }
+  }
+}
+
+void RunCases(std::vector<Case>& cases, const Options& options, const std::string& dir) {
   std::atomic<size_t> next{0};
   std::vector<std::thread> workers;
-  for (unsigned t = 0; t < threads; ++t) {
-    workers.emplace_back([&] {
-      for (size_t i; (i = next++) < cases.size();) {
-        RunCase(cases[i], cases[i].whole ? kMaxWhole : kMaxHost, list);
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  for (unsigned t = 0; t < options.threads; ++t) {
+    workers.emplace_back([&, t] {
+      const std::string input = dir + "/case" + std::to_string(t) + ".bin";
+      try {
+        for (size_t i; (i = next++) < cases.size();) RunCase(cases[i], i, input, options);
+      } catch (...) {
+        std::lock_guard lock(failure_mutex);
+        failure = std::current_exception();
+        next = cases.size();
       }
+      std::error_code ignored;
+      fs::remove(input, ignored);
     });
   }
   for (std::thread& worker : workers) worker.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
-// Prints the hit rates by kind and algorithm, and returns the bytes searched and scored.
-std::pair<uint64_t, uint64_t> PrintTallies(const std::vector<Case>& cases, const Kinds& kinds) {
-  Tally whole, hidden;
-  std::vector<Tally> whole_by_kind(kinds.size()), whole_by_algorithm(3);
-  std::vector<Tally> hidden_by_host(2), hidden_by_algorithm(3);
-  uint64_t scored_bytes = 0, file_bytes = 0;
-  for (const Case& c : cases) {
-    scored_bytes += c.scored_bytes;
-    file_bytes += c.file_bytes;
-    const std::array<Tally*, 3> tallies =
-        c.whole ? std::array<Tally*, 3>{&whole, &whole_by_kind[c.group],
-                                        &whole_by_algorithm[c.algorithm]}
-                : std::array<Tally*, 3>{&hidden, &hidden_by_host[c.group],
-                                        &hidden_by_algorithm[c.algorithm]};
-    for (Tally* tally : tallies) tally->Add(c.score_hit, c.count_hit, c.seconds);
-    if (!c.listing.empty()) std::printf("%s", c.listing.c_str());
+constexpr std::array<const char*, 5> kStringBuckets = {
+    "file's strings < 100", "file's strings 100..999", "file's strings 1k..10k",
+    "file's strings 10k..100k", "file's strings >= 100k"};
+
+size_t StringBucket(uint64_t strings) {
+  size_t bucket = 0;
+  for (uint64_t limit = 100; bucket + 1 < kStringBuckets.size() && strings >= limit; limit *= 10) {
+    ++bucket;
   }
-  std::printf("(a) whole files under a random key: the true key ranks first\n");
-  whole.Print("all");
-  for (size_t k = 0; k < kinds.size(); ++k) whole_by_kind[k].Print(kinds[k].first);
-  for (size_t a = 0; a < 3; ++a) whole_by_algorithm[a].Print(Algorithms[a].Name.c_str());
-  std::printf("\n(b) a 30..60 byte secret under a random key: its key ranks in the top three\n");
-  hidden.Print("all");
-  hidden_by_host[0].Print("in binaries (stored plain)");
-  hidden_by_host[1].Print("in random bytes");
-  for (size_t a = 0; a < 3; ++a) hidden_by_algorithm[a].Print(Algorithms[a].Name.c_str());
-  return {file_bytes, scored_bytes};
+  return bucket;
+}
+
+// Prints the hit rates of every part: by group and algorithm, and for the harder corpus by the
+// plain file's number of strings too.
+void PrintTallies(const std::vector<Case>& cases) {
+  std::array<Tally, kParts> overview;
+  for (int part = 0; part < kParts; ++part) {
+    const PartInfo& info = PartInfos()[part];
+    Tally& all = overview[part];
+    std::vector<Tally> by_group(info.groups.size()), by_algorithm(Algorithms.size());
+    std::array<Tally, kStringBuckets.size()> by_strings;
+    for (const Case& c : cases) {
+      if (c.part != part) continue;
+      for (Tally* tally : {&all, &by_group[c.group], &by_algorithm[c.algorithm],
+                           &by_strings[StringBucket(c.plain_strings)]}) {
+        tally->Add(c.score_hit, c.count_hit, c.seconds);
+      }
+    }
+    if (all.cases == 0) continue;
+    std::printf("%s%s\n", part == kWhole ? "" : "\n", info.title);
+    all.Print("all");
+    for (size_t g = 0; g < info.groups.size(); ++g) by_group[g].Print(info.groups[g]);
+    for (size_t a = 0; a < Algorithms.size(); ++a) by_algorithm[a].Print(Algorithms[a].Name);
+    if (part >= kShort) {
+      for (size_t b = 0; b < by_strings.size(); ++b) by_strings[b].Print(kStringBuckets[b]);
+    }
+    for (const Case& c : cases) {
+      if (c.part == part) std::printf("%s", c.listing.c_str());
+    }
+  }
+  std::printf("\noverview: the cases whose key ranks where it should\n");
+  for (int part = 0; part < kParts; ++part) overview[part].Print(PartInfos()[part].name);
+}
+
+// A private folder for the cases' files, in memory when /dev/shm is there.
+std::string MakeCaseFolder() {
+  for (const char* base : {"/dev/shm", "/tmp"}) {
+    std::string pattern = std::string(base) + "/rank_bench.XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) return pattern;
+  }
+  throw std::runtime_error("cannot make a folder for the cases' files");
 }
 
 }  // namespace
@@ -593,22 +1062,42 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   const Pools pools = FindFiles(kMaxHost);
   std::printf(
-      "rank_bench: %d + %d cases, seed %llu, %u threads; files: %zu programs, %zu libraries, "
-      "%zu documents, %zu scripts\n",
-      options.cases_a, options.cases_b, static_cast<unsigned long long>(options.seed),
-      options.threads, pools.programs.size(), pools.libraries.size(), pools.documents.size(),
-      pools.scripts.size());
-  std::printf("printable preset (tab and 32..126), MinLength 7, keys 1..255\n\n");
+      "rank_bench: %d + %d cases and %d per harder kind (a third of that in (4)), seed %llu, %u "
+      "threads; files: %zu "
+      "programs, %zu libraries, %zu documents, %zu scripts; %zu licences, %zu scripts of "
+      "/usr/bin and /usr/share, %zu + %zu compressed, %zu HTML, %zu JSON, %zu Python, %zu man\n",
+      options.cases_a, options.cases_b, options.cases_hard,
+      static_cast<unsigned long long>(options.seed), options.threads, pools.programs.size(),
+      pools.libraries.size(), pools.documents.size(), pools.scripts.size(), pools.licences.size(),
+      pools.texts_scripts.size(), pools.doc_gz.size(), pools.man_gz.size(), pools.html.size(),
+      pools.json.size(), pools.python.size(), pools.man_pages.size());
+  std::printf(
+      "as `veskor-scan --algo ALGO --alphabet-file printable --summary FILE` ranks: printable "
+      "preset (tab and 32..126), MinLength 7, keys 1..255\n\n");
 
-  const Kinds kinds = WholeFileKinds(pools);
-  std::vector<Case> cases = DrawCases(options, kinds, SecretHosts(pools));
-  RunCases(cases, options.threads, options.list);
-  const auto [file_bytes, scored_bytes] = PrintTallies(cases, kinds);
+  std::vector<Case> cases;
+  DrawEarlierCases(options, pools, cases);
+  DrawHarderCases(options, pools, cases);
+  const std::string folder = MakeCaseFolder();
+  try {
+    RunCases(cases, options, folder);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "rank_bench: %s\n", e.what());
+    fs::remove_all(folder);
+    return 1;
+  }
+  fs::remove_all(folder);
+  PrintTallies(cases);
 
+  uint64_t file_bytes = 0, string_bytes = 0;
+  for (const Case& c : cases) {
+    file_bytes += c.file_bytes;
+    string_bytes += c.string_bytes;
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("\n%.1f MiB searched, %.1f MiB of strings scored, %.0f s\n\n", file_bytes / 1048576.0,
-              scored_bytes / 1048576.0, seconds);
+  std::printf("\n%.1f MiB searched, %.1f MiB of strings summarized, %.0f s\n\n",
+              file_bytes / 1048576.0, string_bytes / 1048576.0, seconds);
   std::printf("text score speed (one thread)\n");
   MeasureSpeed(pools);
   return 0;
