@@ -113,9 +113,10 @@ void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view
 bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   // A key that swaps case or shifts by 32 turns the file's plain names and prose into text of
   // the other case. Such text is there to read with no key: in the file's own strings, runs of
-  // the row's alphabet that a zero byte or a line break ends (a text hidden under the key ends
-  // its plain runs anywhere, at what its digits and signs are stored as). Only a reading under
-  // the key that explains the stretch far better than those strings shows text hidden there.
+  // the row's alphabet that a zero byte or a line break ends, or that the byte before them
+  // gives the length of (a text hidden under the key ends its plain runs anywhere, at what its
+  // digits and signs are stored as). Only a reading under the key that explains the stretch
+  // far better than those strings shows text hidden there.
   constexpr uint64_t kJudgedCharacters = 4096;
   constexpr float kHiddenFactor = 2.0f;
   length = std::min(length, kJudgedCharacters);
@@ -153,9 +154,14 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   for (uint64_t at = 0; at < length;) {
     uint64_t end = at;
     while (end < length && kinds[end] == kMember) ++end;
-    const bool string = (at == 0 || kinds[at - 1] == kEnd) && (end == length || kinds[end] == kEnd);
-    if (end > at && string) {
-      plain_score += std::max(0.0f, TextScore(std::string_view(plain + at, end - at)));
+    uint64_t string = 0;  // the characters of a string of the file that starts here
+    if ((at == 0 || kinds[at - 1] == kEnd) && (end == length || kinds[end] == kEnd)) {
+      string = end - at;
+    } else if (width == 1 && at > 0 && static_cast<uint8_t>(plain[at - 1]) <= end - at) {
+      string = static_cast<uint8_t>(plain[at - 1]);  // a string that carries its length
+    }
+    if (string > 0) {
+      plain_score += std::max(0.0f, TextScore(std::string_view(plain + at, string)));
     }
     at = end + 1;
   }
