@@ -324,8 +324,12 @@ class Composer {
   // A password as people choose them: words, a year or a few digits, a sign, letters swapped
   // for digits and signs.
   std::string Password() {
+    // Not "@" between words: an address sign there is what a key that turns spaces into "@"
+    // shows of capitals.
+    static const char kSigns[] = "!#$%&*?._-";
+    const std::string sign(1, kSigns[random_.Below(sizeof kSigns - 1)]);
     std::string out;
-    switch (random_.Below(5)) {
+    switch (random_.Below(7)) {
       case 0:
         out = Capital(Pick("english")) + std::to_string(random_.Below(10000));
         break;
@@ -337,22 +341,37 @@ class Composer {
         out = Capital(Pick("english")) + std::to_string(1990 + random_.Below(40));
         break;
       case 3:
-        out = Pick("english") + std::string(1, "._-@#"[random_.Below(5)]) + Pick("english");
+        out = Pick("english") + sign +
+              (random_.Chance(50) ? Pick("english") : Capital(Pick("english")));
         break;
-      default: {
-        static const char kPlain[] = "aeiost";
-        static const char kSwapped[] = "@3!05+";
-        out = Pick("english") + std::to_string(random_.Below(1000));
-        for (char& c : out) {
-          const char* at = std::strchr(kPlain, c);
-          if (at != nullptr && *at != '\0' && random_.Chance(60)) c = kSwapped[at - kPlain];
+      case 4:
+        out = Pick("english") + std::to_string(random_.Below(100)) + Capital(Pick("english"));
+        break;
+      case 5:
+        out = Capital(Pick("english")) + sign + std::to_string(random_.Below(10000));
+        break;
+      default:
+        out = Pick("english") + (random_.Chance(50) ? sign : std::to_string(random_.Below(100))) +
+              Capital(Pick("english"));
+        break;
+    }
+    // Letters swapped for look-alike digits and signs, in some passwords.
+    if (random_.Chance(35)) {
+      static const char kPlain[] = "aeiiosst";
+      static const char kSwapped[] = "431!05$7";
+      for (char& c : out) {
+        for (size_t i = 0; i + 1 < sizeof kPlain; ++i) {
+          if (c == kPlain[i] && random_.Chance(50)) {
+            c = kSwapped[i];
+            break;
+          }
         }
-        break;
       }
     }
-    if (random_.Chance(40)) out += "!@#$%&*?."[random_.Below(9)];
+    if (random_.Chance(25)) out += sign;
     return out;
   }
+
   std::string Hex(size_t digits) {
     std::string out;
     for (size_t i = 0; i < digits; ++i) out += "0123456789abcdef"[random_.Below(16)];
@@ -392,11 +411,21 @@ class Composer {
         return out;
       }
       case 3: {  // user:password
-        std::string user = random_.Chance(50) ? Pick("account")
-                           : random_.Chance(50)
-                               ? Pick("first") + "." + Pick("last")
-                               : Pick("english") + std::to_string(random_.Below(100));
-        if (random_.Chance(40)) {
+        std::string user;
+        switch (random_.Below(4)) {
+          case 0:
+          case 1:
+            user = Pick("account");
+            break;
+          case 2:
+            user = random_.Chance(50) ? Pick("first") + "." + Pick("last")
+                                      : Pick("first").substr(0, 1) + Pick("last");
+            break;
+          default:
+            user = Pick("english") + std::to_string(random_.Below(100));
+            break;
+        }
+        if (random_.Chance(60)) {
           for (char& c : user) c = static_cast<char>(veskor::ToLower1251(c));
         }
         return user + (random_.Chance(85) ? ":" : "/") + Password();
