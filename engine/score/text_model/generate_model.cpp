@@ -719,7 +719,7 @@ int main(int argc, char** argv) {
     AddLines(corpus, 30000, [&] { return composer.Email(); });
     AddLines(corpus, 50000, [&] { return composer.RegistryKey(); });
     AddLines(corpus, 80000, [&] { return composer.CommandLine(); });
-    AddLines(corpus, 60000, [&] { return composer.SecretLine(); });
+    AddLines(corpus, 120000, [&] { return composer.SecretLine(); });
     AddLines(corpus, 60000, [&] { return composer.TableRow(); });
     size_t corpus_bytes = 0;
     for (const std::string& line : corpus) corpus_bytes += line.size();
