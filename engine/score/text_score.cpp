@@ -93,6 +93,7 @@ constexpr int kBoundUnitsPerBit = 8;
 struct BoundTable {
   std::array<std::array<int8_t, 256>, 256> after;  // [c][b]
   std::array<int8_t, 256> first;
+  int32_t most_gain = 0;  // the largest of them all, at least 0
   BoundTable() {
     // The bytes that lead into each state.
     std::vector<std::array<uint64_t, 4>> into(kModelStates, std::array<uint64_t, 4>{});
@@ -120,6 +121,10 @@ struct BoundTable {
       for (int b = 0; b < 256; ++b) after[c][b] = Eighths(most[c][b]);
     }
     for (int b = 0; b < 256; ++b) first[b] = Eighths(first_gains[b]);
+    for (int c = 0; c < 256; ++c) {
+      for (int b = 0; b < 256; ++b) most_gain = std::max<int32_t>(most_gain, after[c][b]);
+      most_gain = std::max<int32_t>(most_gain, first[c]);
+    }
   }
   // Model units to eighths of a bit, rounded up and kept within int8.
   static int8_t Eighths(int32_t units) {
@@ -161,6 +166,37 @@ bool TextScoreMayExceed(std::string_view text, float floor) {
     state = entry >> 16;
     run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
     if (run > limit) return true;
+  }
+  return false;
+}
+
+bool StoredTextMayExceed(const uint8_t* stored, uint64_t length,
+                         const std::array<uint8_t, 256>& decode, float floor) {
+  if (length == 0) return floor < 0;
+  const BoundTable& bounds = Bounds();
+  const int64_t limit = static_cast<int64_t>(std::floor(floor * kBoundUnitsPerBit));
+  // No stretch gains more than the largest gain at every byte: once a key's eighth best string
+  // scores high, its short strings are turned down by their length alone.
+  if (static_cast<int64_t>(length) * bounds.most_gain <= limit) return false;
+  uint8_t before = decode[stored[0]];
+  int64_t run = bounds.first[before];
+  bool may = run > limit;
+  for (uint64_t i = 1; i < length && !may; ++i) {
+    const uint8_t byte = decode[stored[i]];
+    run = std::max<int64_t>(run, 0) + bounds.after[before][byte];
+    may = run > limit;
+    before = byte;
+  }
+  if (!may) return false;
+  // Then the model's own gains, as TextScoreMayExceed.
+  const int64_t model_limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
+  uint32_t state = 0;
+  run = 0;
+  for (uint64_t i = 0; i < length; ++i) {
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[decode[stored[i]]]];
+    state = entry >> 16;
+    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+    if (run > model_limit) return true;
   }
   return false;
 }

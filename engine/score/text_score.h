@@ -69,6 +69,12 @@ float TextScore(std::string_view text);
 // stops as soon as that passes the floor. A run scores a string exactly only where it may matter.
 bool TextScoreMayExceed(std::string_view text, float floor);
 
+// TextScoreMayExceed over a text not yet decoded: its byte i is decode[stored[i]]. False only
+// when TextScoreMayExceed of the decoded text is false, so a string it turns down is counted
+// without being decoded; most strings of a search are.
+bool StoredTextMayExceed(const uint8_t* stored, uint64_t length,
+                         const std::array<uint8_t, 256>& decode, float floor);
+
 // Scores `length` copies of `byte` into `scorer` (after a Reset), leaving Score() and
 // BestStart() as feeding them all would, in time that does not grow with the length: padding
 // under a key is one such string per key, megabytes long.
