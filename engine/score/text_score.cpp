@@ -170,11 +170,12 @@ bool TextScoreMayExceed(std::string_view text, float floor) {
   return false;
 }
 
-bool StoredTextMayExceed(const uint8_t* stored, uint64_t length,
-                         const std::array<uint8_t, 256>& decode, float floor) {
-  if (length == 0) return floor < 0;
-  const BoundTable& bounds = Bounds();
-  const int64_t limit = static_cast<int64_t>(std::floor(floor * kBoundUnitsPerBit));
+namespace {
+
+// The pair bound of StoredTextsMayExceed for one text: false only when no stretch of the text's
+// largest pair gains passes `limit` (in eighths of a bit).
+bool PairBoundMayExceed(const BoundTable& bounds, const uint8_t* stored, uint64_t length,
+                        const std::array<uint8_t, 256>& decode, int64_t limit) {
   // No stretch gains more than the largest gain at every byte: once a key's eighth best string
   // scores high, its short strings are turned down by their length alone.
   if (static_cast<int64_t>(length) * bounds.most_gain <= limit) return false;
@@ -187,18 +188,73 @@ bool StoredTextMayExceed(const uint8_t* stored, uint64_t length,
     may = run > limit;
     before = byte;
   }
-  if (!may) return false;
-  // Then the model's own gains, as TextScoreMayExceed.
-  const int64_t model_limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
+  return may;
+}
+
+// One text followed through the model's gains.
+struct ModelLane {
+  const uint8_t* at = nullptr;
+  const uint8_t* end = nullptr;
+  uint8_t* may = nullptr;  // where the verdict goes
   uint32_t state = 0;
-  run = 0;
-  for (uint64_t i = 0; i < length; ++i) {
-    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[decode[stored[i]]]];
-    state = entry >> 16;
-    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
-    if (run > model_limit) return true;
+  int64_t run = 0;
+  bool passed = false;
+};
+
+}  // namespace
+
+void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
+                          float floor, uint8_t* may) {
+  const BoundTable& bounds = Bounds();
+  const int64_t limit = static_cast<int64_t>(std::floor(floor * kBoundUnitsPerBit));
+  // First the pair bound, from a table that stays in the cache.
+  size_t left = 0;  // texts that passed it, to follow through the model
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const StoredText& text = texts[i];
+    may[i] = text.length == 0 ? floor < 0
+                              : PairBoundMayExceed(bounds, text.bytes, text.length, decode, limit);
+    left += may[i];
   }
-  return false;
+  if (left == 0) return;
+  // Then the model's own gains, as TextScoreMayExceed. The model's table does not stay in the
+  // cache: a few texts are followed at once, so that their misses overlap.
+  const int64_t model_limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
+  constexpr size_t kLanes = 4;
+  std::array<ModelLane, kLanes> lanes;
+  size_t next = 0;
+  auto refill = [&](ModelLane& lane) {
+    while (next < texts.size() && (may[next] == 0 || texts[next].length == 0)) ++next;
+    if (next == texts.size()) {
+      lane.at = lane.end = nullptr;
+      return;
+    }
+    lane.at = texts[next].bytes;
+    lane.end = lane.at + texts[next].length;
+    lane.may = &may[next];
+    lane.state = 0;
+    lane.run = 0;
+    lane.passed = false;
+    ++next;
+  };
+  size_t active = 0;
+  for (ModelLane& lane : lanes) {
+    refill(lane);
+    active += lane.at != nullptr;
+  }
+  while (active != 0) {
+    for (ModelLane& lane : lanes) {
+      if (lane.at == nullptr) continue;
+      const uint32_t entry = kModelTable[(lane.state << 8) | kModelColumn[decode[*lane.at]]];
+      lane.state = entry >> 16;
+      lane.run = std::max<int64_t>(lane.run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+      lane.passed |= lane.run > model_limit;
+      if (++lane.at == lane.end || lane.passed) {
+        *lane.may = lane.passed;
+        refill(lane);
+        active -= lane.at == nullptr;
+      }
+    }
+  }
 }
 
 void TextScorer::Reset() {

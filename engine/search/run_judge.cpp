@@ -108,12 +108,10 @@ void RunJudge::SummarizeQueued() {
   const uint8_t* data = input_.data;
   const DecodeTable& decode = key_.decode();
   may_score_.resize(queued_.size());
-  const bool read = ReadMapped([&] {
-    for (size_t i = 0; i < queued_.size(); ++i) {
-      const Span& span = queued_[i];
-      may_score_[i] = StoredTextMayExceed(data + span.start, span.end - span.start, decode, entry);
-    }
-  });
+  stored_.clear();
+  for (const Span& span : queued_) stored_.push_back({data + span.start, span.end - span.start});
+  const bool read =
+      ReadMapped([&] { StoredTextsMayExceed(stored_, decode, entry, may_score_.data()); });
   if (!read) throw InputReadError();
   for (size_t i = 0; i < queued_.size(); ++i) {
     const Span& span = queued_[i];

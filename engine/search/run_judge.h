@@ -81,6 +81,7 @@ class RunJudge {
   std::unique_ptr<const KeyLineWriter> in_place_;
   bool in_place_known_ = false;
   std::vector<InPlaceLine> batch_;  // the queued runs' lines for in_place_
+  std::vector<StoredText> stored_;  // the queued runs' stored bytes
   std::vector<uint8_t> may_score_;  // of each queued run, whether its text may pass the entry
 };
 
