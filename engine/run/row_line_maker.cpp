@@ -25,6 +25,15 @@ class FormatLines : public KeyLineWriter {
   std::unique_ptr<const ReportFormat::InPlaceLines> lines_;
 };
 
+// The lines of a run that keeps none: each counts, none has a byte.
+class NoLines : public KeyLineWriter {
+ public:
+  uint64_t Bound(uint64_t, uint64_t) const override { return 0; }
+  char* Write(char* at, std::span<const InPlaceLine>, const TextSource&) const override {
+    return at;
+  }
+};
+
 }  // namespace
 
 RowLineMaker::RowLineMaker(std::string_view expression, std::string_view format, bool write_lines)
@@ -62,7 +71,7 @@ void RowLineMaker::WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t 
 }
 
 std::unique_ptr<const KeyLineWriter> RowLineMaker::InPlace(int32_t key, int32_t width) const {
-  if (!write_lines_) return nullptr;
+  if (!write_lines_) return std::make_unique<NoLines>();
   std::unique_ptr<const ReportFormat::InPlaceLines> lines = format_.InPlace(key, width);
   if (lines == nullptr) return nullptr;
   return std::make_unique<FormatLines>(std::move(lines));

@@ -12,13 +12,13 @@ bool KeySummary::Before(float score_a, uint64_t position_a, float score_b, uint6
 }
 
 void KeySummary::Count(uint64_t position, uint64_t length, std::string_view text_prefix) {
-  ++count_;
-  total_length_ += length;
-  if (count_ == 1 || length > longest_ || (length == longest_ && position < longest_position_)) {
+  if (MayBecomeLongest(position, length)) {
     longest_ = length;
     longest_position_ = position;
     longest_text_.assign(text_prefix.substr(0, std::min<size_t>(kTextBytes, text_prefix.size())));
   }
+  ++count_;
+  total_length_ += length;
 }
 
 void KeySummary::Add(uint64_t position, uint64_t length, std::string_view text_prefix,

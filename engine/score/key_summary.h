@@ -44,6 +44,11 @@ class KeySummary {
   // counts, and may be the longest, but takes no place among the best. Whatever order strings
   // come in, the best list and the score end as if every string had been scored.
   void Count(uint64_t position, uint64_t length, std::string_view text_prefix);
+  // Whether a string would become the longest if counted now: only then does Count read its
+  // text, and a string that would not may be counted with an empty one.
+  bool MayBecomeLongest(uint64_t position, uint64_t length) const {
+    return count_ == 0 || length > longest_ || (length == longest_ && position < longest_position_);
+  }
   // Adds the strings of another part of the same key's file.
   void Merge(const KeySummary& other);
 

@@ -103,6 +103,7 @@ constexpr int kBoundUnitsPerBit = 8;
 struct BoundTable {
   std::array<std::array<int8_t, 256>, 256> after;  // [c][b]
   std::array<int8_t, 256> first;
+  int32_t most_gain = 0;  // the largest of them all, at least 0
   BoundTable() {
     // The bytes that lead into each state.
     std::vector<std::array<uint64_t, 4>> into(kModelStates, std::array<uint64_t, 4>{});
@@ -130,6 +131,10 @@ struct BoundTable {
       for (int b = 0; b < 256; ++b) after[c][b] = Eighths(most[c][b]);
     }
     for (int b = 0; b < 256; ++b) first[b] = Eighths(first_gains[b]);
+    for (int c = 0; c < 256; ++c) {
+      for (int b = 0; b < 256; ++b) most_gain = std::max<int32_t>(most_gain, after[c][b]);
+      most_gain = std::max<int32_t>(most_gain, first[c]);
+    }
   }
   // Model units to eighths of a bit, rounded up and kept within int8.
   static int8_t Eighths(int32_t units) {
@@ -173,6 +178,93 @@ bool TextScoreMayExceed(std::string_view text, float floor) {
     if (run > limit) return true;
   }
   return false;
+}
+
+namespace {
+
+// The pair bound of StoredTextsMayExceed for one text: false only when no stretch of the text's
+// largest pair gains passes `limit` (in eighths of a bit).
+bool PairBoundMayExceed(const BoundTable& bounds, const uint8_t* stored, uint64_t length,
+                        const std::array<uint8_t, 256>& decode, int64_t limit) {
+  // No stretch gains more than the largest gain at every byte: once a key's eighth best string
+  // scores high, its short strings are turned down by their length alone.
+  if (static_cast<int64_t>(length) * bounds.most_gain <= limit) return false;
+  uint8_t before = decode[stored[0]];
+  int64_t run = bounds.first[before];
+  bool may = run > limit;
+  for (uint64_t i = 1; i < length && !may; ++i) {
+    const uint8_t byte = decode[stored[i]];
+    run = std::max<int64_t>(run, 0) + bounds.after[before][byte];
+    may = run > limit;
+    before = byte;
+  }
+  return may;
+}
+
+// One text followed through the model's gains.
+struct ModelLane {
+  const uint8_t* at = nullptr;
+  const uint8_t* end = nullptr;
+  uint8_t* may = nullptr;  // where the verdict goes
+  uint32_t state = 0;
+  int64_t run = 0;
+  bool passed = false;
+};
+
+}  // namespace
+
+void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
+                          float floor, uint8_t* may) {
+  const BoundTable& bounds = Bounds();
+  const int64_t limit = static_cast<int64_t>(std::floor(floor * kBoundUnitsPerBit));
+  // First the pair bound, from a table that stays in the cache.
+  size_t left = 0;  // texts that passed it, to follow through the model
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const StoredText& text = texts[i];
+    may[i] = text.length == 0 ? floor < 0
+                              : PairBoundMayExceed(bounds, text.bytes, text.length, decode, limit);
+    left += may[i];
+  }
+  if (left == 0) return;
+  // Then the model's own gains, as TextScoreMayExceed. The model's table does not stay in the
+  // cache: a few texts are followed at once, so that their misses overlap.
+  const int64_t model_limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
+  constexpr size_t kLanes = 4;
+  std::array<ModelLane, kLanes> lanes;
+  size_t next = 0;
+  auto refill = [&](ModelLane& lane) {
+    while (next < texts.size() && (may[next] == 0 || texts[next].length == 0)) ++next;
+    if (next == texts.size()) {
+      lane.at = lane.end = nullptr;
+      return;
+    }
+    lane.at = texts[next].bytes;
+    lane.end = lane.at + texts[next].length;
+    lane.may = &may[next];
+    lane.state = 0;
+    lane.run = 0;
+    lane.passed = false;
+    ++next;
+  };
+  size_t active = 0;
+  for (ModelLane& lane : lanes) {
+    refill(lane);
+    active += lane.at != nullptr;
+  }
+  while (active != 0) {
+    for (ModelLane& lane : lanes) {
+      if (lane.at == nullptr) continue;
+      const uint32_t entry = kModelTable[(lane.state << 8) | kModelColumn[decode[*lane.at]]];
+      lane.state = entry >> 16;
+      lane.run = std::max<int64_t>(lane.run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+      lane.passed |= lane.run > model_limit;
+      if (++lane.at == lane.end || lane.passed) {
+        *lane.may = lane.passed;
+        refill(lane);
+        active -= lane.at == nullptr;
+      }
+    }
+  }
 }
 
 void TextScorer::Reset() {

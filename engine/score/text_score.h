@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace veskor {
@@ -73,6 +74,18 @@ float TextScore(std::string_view text);
 // before it in any context of the model (the noise explanations only ever lower a gain), and
 // stops as soon as that passes the floor. A run scores a string exactly only where it may matter.
 bool TextScoreMayExceed(std::string_view text, float floor);
+
+// A text not yet decoded: `length` stored bytes from `bytes`.
+struct StoredText {
+  const uint8_t* bytes = nullptr;
+  uint64_t length = 0;
+};
+
+// TextScoreMayExceed(text, floor) of each text, into may[i] (1 or 0), where byte j of text i is
+// decode[texts[i].bytes[j]]. A string it turns down is counted without ever being decoded: most
+// strings of a search are. Allocates nothing (it runs under the fault guard).
+void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
+                          float floor, uint8_t* may);
 
 // Scores `length` copies of `byte` into `scorer` (after a Reset), leaving Score() and
 // BestStart() as feeding them all would, in time that does not grow with the length: padding

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -140,6 +142,41 @@ TEST(TextScore, AStringTheBoundRulesOutNeverScoresAboveTheFloor) {
     }
   }
   EXPECT_TRUE(TextScoreMayExceed("The quick brown fox jumps over the lazy dog", 24.0f));
+}
+
+TEST(TextScore, TheBoundOverStoredBytesIsTheBoundOverTheirText) {
+  // Texts stored under a few XOR keys, read through the key's decode table: the same verdict as
+  // the bound over the decoded text, at floors low and high (where length alone decides).
+  std::mt19937 rng(7);
+  std::vector<std::string> texts = {"The quick brown fox jumps over the lazy dog", "ZZZZZZZZZZZZ",
+                                    "C:\\Windows\\system32\\cmd.exe", "x"};
+  for (int i = 0; i < 5000; ++i) {
+    std::string text(1 + rng() % 60, ' ');
+    for (char& c : text) c = static_cast<char>(i % 3 == 0 ? rng() : 32 + rng() % 95);
+    texts.push_back(text);
+  }
+  for (const uint8_t key : {0x00, 0x20, 0x5A}) {
+    std::array<uint8_t, 256> decode;
+    for (int b = 0; b < 256; ++b) decode[b] = static_cast<uint8_t>(b ^ key);
+    std::vector<std::string> stored_texts;
+    std::vector<StoredText> stored;
+    for (const std::string& text : texts) {
+      std::string bytes = text;
+      for (char& c : bytes) c = static_cast<char>(c ^ key);
+      stored_texts.push_back(bytes);
+    }
+    for (const std::string& bytes : stored_texts) {
+      stored.push_back({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    }
+    for (float floor : {0.0f, 24.0f, 60.0f, 300.0f}) {
+      std::vector<uint8_t> may(texts.size(), 2);
+      StoredTextsMayExceed(stored, decode, floor, may.data());
+      for (size_t i = 0; i < texts.size(); ++i) {
+        ASSERT_EQ(may[i] != 0, TextScoreMayExceed(texts[i], floor))
+            << texts[i] << " key " << int{key} << " floor " << floor;
+      }
+    }
+  }
 }
 
 // A run of one byte scored without reading it through scores as the whole run fed byte by byte,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -739,10 +740,15 @@ TEST(Scanner, RunsOfOneByteKeepTheSummaryOfEveryStringScoredWhole) {
     const std::string data = Encode(plain, algorithm, 0x5A);
     const SearchFields fields = Fields(alphabet, algorithm == 4 ? 3 : 1);
     const RowSummary expected = ScoredOneByOne(data, algorithm, fields);
-    for (int workers : {1, 2}) {
+    // Lines made one by one, lines written in place (whose summary reads the stored bytes), and
+    // no lines at all, as the runner's summary.
+    const TestLines test_lines;
+    const RowLineMaker in_place("", "%3d | %*d | %s");
+    const RowLineMaker no_lines("", "%3d | %*d | %s", false);
+    for (const auto& [workers, lines] : std::initializer_list<std::pair<int, const LineMaker&>>{
+             {1, test_lines}, {2, test_lines}, {1, in_place}, {2, no_lines}}) {
       FillAlgorithms();
       Recorder services;
-      const TestLines lines;
       RowSummary summary;
       TScanContext context = ContextFor(data, services, lines);
       context.SingleKey = false;

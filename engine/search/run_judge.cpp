@@ -168,6 +168,39 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   return kHiddenFactor * plain_score >= TextScore(std::string_view(keyed, length));
 }
 
+void RunJudge::SummarizeQueued() {
+  // The entry only rises as strings are added, so a run turned down at the batch's entry would
+  // be turned down at its own turn too.
+  const float entry = summary_->EntryScore();
+  const uint8_t* data = input_.data;
+  const DecodeTable& decode = key_.decode();
+  may_score_.resize(queued_.size());
+  stored_.clear();
+  for (const Span& span : queued_) stored_.push_back({data + span.start, span.end - span.start});
+  const bool read =
+      ReadMapped([&] { StoredTextsMayExceed(stored_, decode, entry, may_score_.data()); });
+  if (!read) throw InputReadError();
+  for (size_t i = 0; i < queued_.size(); ++i) {
+    const Span& span = queued_[i];
+    const uint64_t characters = span.end - span.start;
+    if (may_score_[i] == 0 && !summary_->MayBecomeLongest(span.start, characters)) {
+      summary_->Count(span.start, characters, {});
+      continue;
+    }
+    const Span text{span.start,
+                    may_score_[i] != 0
+                        ? span.end
+                        : std::min<uint64_t>(span.end, span.start + KeySummary::kTextBytes)};
+    scratch_.resize(text.end - text.start);
+    if (!DecodeRuns(&text, 1, scratch_.data())) throw InputReadError();
+    if (may_score_[i] != 0) {
+      Summarize(span, scratch_);
+    } else {
+      summary_->Count(span.start, characters, scratch_);
+    }
+  }
+}
+
 void RunJudge::SummarizeUniform(const Span& span, uint64_t characters, std::string_view text) {
   char byte = 0;
   if (text.empty()) {
@@ -326,9 +359,17 @@ bool RunJudge::FlushInPlace(const char* texts) {
 
 void RunJudge::Flush() {
   if (queued_.empty()) return;
-  // Without a summary the texts go straight from the file into their lines; the summary reads
-  // them too, so with one they are decoded once for both.
-  if (summary_ == nullptr && FlushInPlace(nullptr)) {
+  // The texts go straight from the file into their lines. The summary of a narrow algorithm
+  // reads the stored bytes again and decodes only the few texts it needs; a wide one's texts
+  // are decoded once for both.
+  if ((summary_ == nullptr || !input_.wide) && FlushInPlace(nullptr)) {
+    try {
+      if (summary_ != nullptr) SummarizeQueued();
+    } catch (...) {
+      queued_.clear();  // their lines are written
+      queued_bytes_ = 0;
+      throw;
+    }
     queued_.clear();
     queued_bytes_ = 0;
     return;

@@ -59,6 +59,9 @@ class RunJudge {
   // Counts and scores a written string into the summary; `text` is its whole text when it is
   // held, else empty (the text is read from the file).
   void Summarize(const Span& span, std::string_view text);
+  // Summarize for the queued runs, whose lines are written: most are counted from their stored
+  // bytes, and only those that may score or become the longest are decoded.
+  void SummarizeQueued();
   // Summarize for a run of one character, whose text is `text` when held, else empty.
   void SummarizeUniform(const Span& span, uint64_t characters, std::string_view text);
   // Adds a scored string, whose best stretch scorer_ holds, to the summary; `shown` is its text
@@ -86,6 +89,8 @@ class RunJudge {
   std::unique_ptr<const KeyLineWriter> in_place_;
   bool in_place_known_ = false;
   std::vector<InPlaceLine> batch_;  // the queued runs' lines for in_place_
+  std::vector<StoredText> stored_;  // the queued runs' stored bytes
+  std::vector<uint8_t> may_score_;  // of each queued run, whether its text may pass the entry
 };
 
 }  // namespace veskor
