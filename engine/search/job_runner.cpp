@@ -55,6 +55,9 @@ struct JobOutput::Shared {
   size_t next = 0;  // the next job to start
   bool cancel = false;
   std::atomic<bool> halt{false};
+  // Chunks the writer is done with, kept for the workers: a fresh buffer costs a page fault per
+  // page, and a run of all keys hands on thousands of chunks.
+  std::vector<LineBuffer> spare;
 };
 
 void JobOutput::Write(std::string_view bytes) {
@@ -92,10 +95,11 @@ void JobOutput::Publish(size_t end) {
   Chunk chunk;
   chunk.lines = chunk_lines_;
   chunk.ends_line = end == line_end_;
-  if (end == chunk_.size()) {
+  const bool whole = end == chunk_.size();
+  const size_t room = std::min(chunk_.capacity(), kChunkBytes + kChunkBytes / 2);
+  if (whole) {
     chunk.bytes = std::move(chunk_);
     chunk_ = LineBuffer();
-    chunk_.Extend(std::min(chunk.bytes.capacity(), kChunkBytes + kChunkBytes / 2));
   } else {
     chunk.bytes.Append(chunk_.view().substr(0, end));
     chunk_.EraseFront(end);
@@ -103,6 +107,9 @@ void JobOutput::Publish(size_t end) {
   starts_mid_line_ = !chunk.ends_line;
   line_end_ = 0;
   chunk_lines_ = 0;
+  if (whole && chunk_.capacity() == 0 && (shared_.inline_mode || chunk.bytes.empty())) {
+    chunk_.Extend(room);
+  }
   if (chunk.bytes.empty()) return;
   if (shared_.inline_mode) {
     shared_.services->Write(chunk.bytes.view());
@@ -110,6 +117,10 @@ void JobOutput::Publish(size_t end) {
     return;
   }
   std::unique_lock lock(shared_.mutex);
+  if (whole && !shared_.spare.empty()) {
+    chunk_ = std::move(shared_.spare.back());
+    shared_.spare.pop_back();
+  }
   Slot& slot = shared_.slots[job_];
   slot.buffered += chunk.bytes.size();
   slot.chunks.push_back(std::move(chunk));
@@ -118,6 +129,11 @@ void JobOutput::Publish(size_t end) {
   shared_.to_workers.wait(lock, [&] {
     return shared_.cancel || shared_.head == job_ || slot.buffered < shared_.job_buffer_bytes;
   });
+  if (whole && chunk_.capacity() == 0) {
+    lock.unlock();
+    chunk_.Extend(room);
+    lock.lock();
+  }
   if (shared_.cancel && shared_.head != job_) throw Cancelled();
 }
 
@@ -282,6 +298,14 @@ bool JobRunner::WriteInOrder(JobOutput::Shared& shared, size_t count,
       services_.Write(chunk.bytes.view());
       lines_written_ += chunk.lines;
       mid_line = !chunk.ends_line;
+    }
+    if (!chunks.empty()) {
+      std::lock_guard lock(shared.mutex);
+      for (Chunk& chunk : chunks) {
+        if (shared.spare.size() >= 4 * shared.window) break;
+        chunk.bytes.Clear();
+        shared.spare.push_back(std::move(chunk.bytes));
+      }
     }
     if (stopping && !mid_line) return false;
     if (error) std::rethrow_exception(error);
