@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/search/scan_input.h"
@@ -37,9 +39,27 @@ class DenseRuns {
   struct Segment {
     uint64_t begin = 0;
     std::array<uint32_t, 257> offsets{};  // the runs of key k: runs[offsets[k] .. offsets[k+1])
-    std::vector<uint32_t> runs;           // start - begin in the high bits, length in the low
+    // Start - begin in the high bits, length in the low; offsets[256] of them. Every entry is
+    // written by the sorting, so the array is not filled first, and it is kept for the next pass
+    // of the same DenseRuns when it is large enough.
+    std::unique_ptr<uint32_t[]> runs;
+    size_t capacity = 0;
   };
   std::vector<Segment> segments;
+
+  // The runs of one segment as the screening finds them, in file order, beside their keys. A
+  // pass hands them from segment to segment and from pass to pass, so that their memory is
+  // grown and paged in once rather than for every segment.
+  struct Found {
+    std::vector<uint32_t> events;
+    std::vector<uint8_t> keys;
+  };
+  Found TakeFound();
+  void GiveBack(Found found);
+
+ private:
+  std::mutex found_mutex_;
+  std::vector<Found> spare_found_;
 };
 
 enum class DenseResult { kFound, kTooMany, kStopped };

@@ -211,17 +211,17 @@ class Search {
         if (!EachKey(keys, after_key)) return;
         continue;
       }
-      DenseRuns group_runs;
+      // One DenseRuns for every group: a pass takes over the memory of the one before.
       std::array<uint64_t, 256> group_counts{};
       switch (FindDenseRuns(input_, jobs_, group.first, group.last, options_.max_runs,
-                            options_.segment_bytes, group_runs, group_counts)) {
+                            options_.segment_bytes, runs, group_counts)) {
         case DenseResult::kStopped:
           return;
         case DenseResult::kTooMany:
           if (!EachKey(keys, after_key)) return;
           break;
         case DenseResult::kFound:
-          if (!DenseKeys(group.first, group.last, group_runs, after_key)) return;
+          if (!DenseKeys(group.first, group.last, runs, after_key)) return;
           break;
       }
     }
