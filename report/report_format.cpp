@@ -673,6 +673,65 @@ void ReportFormat::Append(LineBuffer& out, int32_t key, int32_t width, int64_t p
   out.Append(line);
 }
 
+// A key's lines that are literal text, the position in decimal right-aligned in a field of fixed
+// width, literal text, the whole string and literal text (the default format among them): all
+// that comes before the string is a template whose field holds spaces, into which the position's
+// digits are written from the field's end. Millions of lines a second go through here.
+struct ReportFormat::InPlaceLines::Shape {
+  static constexpr size_t kHeadBytes = 96;
+  static constexpr size_t kTailBytes = 32;
+  std::array<char, kHeadBytes> head;
+  size_t head_size = 0;
+  size_t digits_end = 0;  // in head, where the position's digits end
+  uint64_t limit = 0;     // positions below it fit the field (10 to the field's width)
+  std::array<char, kTailBytes> tail;
+  size_t tail_size = 0;  // the literal after the string, without the line end
+
+  // The shape of a key's program, if it has it.
+  static std::unique_ptr<const Shape> Of(const ReportFormat::Program& program) {
+    const std::vector<Op>& ops = program.ops;
+    size_t i = 0;
+    auto literal = [&]() -> std::string_view {
+      return i < ops.size() && ops[i].type == Op::Type::kLiteral ? ops[i++].text
+                                                                 : std::string_view();
+    };
+    auto shape = std::make_unique<Shape>();
+    const std::string_view before = literal();
+    if (i >= ops.size()) return nullptr;
+    const Op& position = ops[i++];
+    // Positions are never negative, so d and u print alike.
+    if (position.type != Op::Type::kField || position.argument != 2 ||
+        (position.letter != 'd' && position.letter != 'u') || position.left ||
+        position.has_precision || position.width.value < 1 || position.width.value > 19) {
+      return nullptr;
+    }
+    const size_t width = static_cast<size_t>(position.width.value);
+    const std::string_view between = literal();
+    if (i >= ops.size()) return nullptr;
+    const Op& text = ops[i++];
+    if (text.type != Op::Type::kField || text.argument != 3 || text.letter != 's' ||
+        text.has_precision || text.width.value != 0) {
+      return nullptr;
+    }
+    const std::string_view after = literal();
+    if (i != ops.size()) return nullptr;
+    if (before.size() + width + between.size() > kHeadBytes || after.size() > kTailBytes) {
+      return nullptr;
+    }
+    char* head = shape->head.data();
+    head = std::copy(before.begin(), before.end(), head);
+    head = std::fill_n(head, width, ' ');
+    shape->digits_end = static_cast<size_t>(head - shape->head.data());
+    head = std::copy(between.begin(), between.end(), head);
+    shape->head_size = static_cast<size_t>(head - shape->head.data());
+    shape->limit = 1;
+    for (size_t d = 0; d < width; ++d) shape->limit *= 10;
+    std::copy(after.begin(), after.end(), shape->tail.data());
+    shape->tail_size = after.size();
+    return shape;
+  }
+};
+
 ReportFormat::InPlaceLines::InPlaceLines() = default;
 ReportFormat::InPlaceLines::~InPlaceLines() = default;
 
@@ -680,6 +739,28 @@ char* ReportFormat::InPlaceLines::Write(char* at, std::span<const InPlaceLine> l
                                         std::string_view line_end, const TextSource& texts) const {
   // Every number the key and the width fill is in the literals now.
   const int32_t no_values[2] = {0, 0};
+  const Shape* shape = shape_.get();
+  if (shape != nullptr && shape->tail_size + line_end.size() <= Shape::kTailBytes) {
+    std::array<char, Shape::kTailBytes> tail = shape->tail;
+    std::copy(line_end.begin(), line_end.end(), tail.data() + shape->tail_size);
+    const size_t tail_size = shape->tail_size + line_end.size();
+    for (const InPlaceLine& line : lines) {
+      const auto position = static_cast<uint64_t>(line.position);
+      if (position < shape->limit) {
+        CopyBytes(at, shape->head.data(), shape->head_size);
+        WriteDecimalBackwards(at + shape->digits_end, position);
+        at += shape->head_size;
+        texts.Copy(line.text, at, line.text_size);
+        at += line.text_size;
+      } else {
+        at = DirectWrite(*program_, at, no_values, line.position,
+                         {line.text_size, {}, &texts, line.text});
+      }
+      CopyBytes(at, tail.data(), tail_size);
+      at += tail_size;
+    }
+    return at;
+  }
   for (const InPlaceLine& line : lines) {
     at = DirectWrite(*program_, at, no_values, line.position,
                      {line.text_size, {}, &texts, line.text});
@@ -736,6 +817,7 @@ std::unique_ptr<const ReportFormat::InPlaceLines> ReportFormat::InPlace(int32_t 
     program.ops[i].text = std::string_view(literals).substr(start, end - start);
   }
   lines->fixed_ += literals.size();
+  lines->shape_ = InPlaceLines::Shape::Of(program);
   return lines;
 }
 
