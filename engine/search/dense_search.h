@@ -28,7 +28,13 @@ class DenseRuns {
   static constexpr uint64_t kMaxSegmentBytes = uint64_t{1} << (32 - kLengthBits);
   template <class F>
   void ForEach(int key, F&& f) const {
-    for (const Segment& segment : segments) {
+    ForEach(key, 0, segments.size(), f);
+  }
+  // The same for the runs in segments [from, to).
+  template <class F>
+  void ForEach(int key, size_t from, size_t to, F&& f) const {
+    for (size_t s = from; s < to; ++s) {
+      const Segment& segment = segments[s];
       for (uint32_t i = segment.offsets[key]; i < segment.offsets[key + 1]; ++i) {
         const uint32_t packed = segment.runs[i];
         f(segment.begin + (packed >> kLengthBits), packed & kLongRun);

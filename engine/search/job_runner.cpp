@@ -91,7 +91,7 @@ void JobOutput::Pace() {
   if (shared_.inline_mode) shared_.runner->PaceEvents();
 }
 
-void JobOutput::Publish(size_t end) {
+void JobOutput::Publish(size_t end, bool more) {
   Chunk chunk;
   chunk.lines = chunk_lines_;
   chunk.ends_line = end == line_end_;
@@ -107,7 +107,7 @@ void JobOutput::Publish(size_t end) {
   starts_mid_line_ = !chunk.ends_line;
   line_end_ = 0;
   chunk_lines_ = 0;
-  if (whole && chunk_.capacity() == 0 && (shared_.inline_mode || chunk.bytes.empty())) {
+  if (more && whole && chunk_.capacity() == 0 && (shared_.inline_mode || chunk.bytes.empty())) {
     chunk_.Extend(room);
   }
   if (chunk.bytes.empty()) return;
@@ -117,7 +117,7 @@ void JobOutput::Publish(size_t end) {
     return;
   }
   std::unique_lock lock(shared_.mutex);
-  if (whole && !shared_.spare.empty()) {
+  if (more && whole && !shared_.spare.empty()) {
     chunk_ = std::move(shared_.spare.back());
     shared_.spare.pop_back();
   }
@@ -129,7 +129,7 @@ void JobOutput::Publish(size_t end) {
   shared_.to_workers.wait(lock, [&] {
     return shared_.cancel || shared_.head == job_ || slot.buffered < shared_.job_buffer_bytes;
   });
-  if (whole && chunk_.capacity() == 0) {
+  if (more && whole && chunk_.capacity() == 0) {
     lock.unlock();
     chunk_.Extend(room);
     lock.lock();
@@ -138,8 +138,27 @@ void JobOutput::Publish(size_t end) {
 }
 
 void JobOutput::Finish() {
-  if (line_end_ > 0) Publish(line_end_);
+  if (line_end_ > 0) Publish(line_end_, false);
 }
+
+namespace {
+
+// A chunk from the writer's spares, else a fresh one of a chunk's size.
+LineBuffer TakeSpare(JobOutput::Shared& shared) {
+  LineBuffer chunk;
+  {
+    std::lock_guard lock(shared.mutex);
+    if (!shared.spare.empty()) {
+      chunk = std::move(shared.spare.back());
+      shared.spare.pop_back();
+      return chunk;
+    }
+  }
+  chunk.Extend(kChunkBytes + kChunkBytes / 2);
+  return chunk;
+}
+
+}  // namespace
 
 JobRunner::JobRunner(int workers, ScanServices& services, std::chrono::nanoseconds event_interval,
                      std::chrono::steady_clock::time_point& last_events)
@@ -215,6 +234,8 @@ bool JobRunner::RunOnWorkers(JobOutput::Shared& shared, size_t count,
         i = shared.next++;
       }
       JobOutput output(shared, i);
+      // A job starts in a chunk the writer is done with, rather than growing a fresh one.
+      if (shared.ordered) output.chunk_ = TakeSpare(shared);
       std::exception_ptr error;
       try {
         job(i, output);
@@ -228,6 +249,10 @@ bool JobRunner::RunOnWorkers(JobOutput::Shared& shared, size_t count,
         }
       }
       std::lock_guard lock(shared.mutex);
+      if (output.chunk_.empty() && output.chunk_.capacity() > 0 &&
+          shared.spare.size() < 4 * shared.window) {
+        shared.spare.push_back(std::move(output.chunk_));
+      }
       shared.slots[i].done = true;
       shared.slots[i].error = error;
       shared.to_writer.notify_one();

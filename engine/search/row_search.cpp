@@ -27,6 +27,9 @@ constexpr size_t kRunsPerCheckpoint = 4096;
 constexpr int kSparsePairValues = 48;
 // What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
 constexpr size_t kDensePassCost = 4;
+// About this many runs make one part of a key's lines in the dense search (a megabyte of lines
+// in a binary).
+constexpr uint64_t kPartRuns = 32768;
 
 // The keys 1 to 255 of a search of all keys, in order.
 std::vector<int> EveryKey() {
@@ -227,19 +230,44 @@ class Search {
     }
   }
 
-  // The lines of the keys first..last from their runs.
+  // The lines of the keys first..last from their runs. Without a summary a key with many runs
+  // is split into parts of consecutive segments, jobs of their own written in order: the lines
+  // that wait for the key before them stay few enough for the cache, and at the end both
+  // workers have a part to do rather than one key left on one of them. (A summary is kept per
+  // key: a part's own would score strings that the key's best ones make needless.)
   bool DenseKeys(int first, int last, const DenseRuns& runs,
                  const std::function<bool(int)>& after_key) {
-    const size_t count = static_cast<size_t>(last - first + 1);
-    Summaries summaries(count, context_.Summary != nullptr);
+    struct Part {
+      int key;
+      size_t from, to;  // segments
+      bool last;        // the key's last part
+    };
+    std::vector<Part> parts;
+    const bool split = context_.Summary == nullptr;
+    for (int key = first; key <= last; ++key) {
+      size_t from = 0;
+      uint64_t part_runs = 0;
+      for (size_t s = 0; s < runs.segments.size(); ++s) {
+        const DenseRuns::Segment& segment = runs.segments[s];
+        part_runs += segment.offsets[key + 1] - segment.offsets[key];
+        if (split && part_runs >= kPartRuns && s + 1 < runs.segments.size()) {
+          parts.push_back({key, from, s + 1, false});
+          from = s + 1;
+          part_runs = 0;
+        }
+      }
+      parts.push_back({key, from, runs.segments.size(), true});
+    }
+    Summaries summaries(parts.size(), context_.Summary != nullptr);
     return jobs_.RunOrdered(
-        count,
+        parts.size(),
         [&](size_t i, JobOutput& out) {
-          const KeyView key(input_, static_cast<uint8_t>(first + static_cast<int>(i)));
+          const Part& part = parts[i];
+          const KeyView key(input_, static_cast<uint8_t>(part.key));
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
             size_t judged = 0;
             bool go_on = true;
-            runs.ForEach(key.key(), [&](uint64_t start, uint64_t length) {
+            runs.ForEach(key.key(), part.from, part.to, [&](uint64_t start, uint64_t length) {
               if (!go_on) return;
               if (++judged % kRunsPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
               uint64_t end = start + length;
@@ -254,8 +282,8 @@ class Search {
           });
         },
         [&](size_t i) {
-          summaries.MergeInto(context_.Summary, i, first + static_cast<int>(i));
-          return after_key(first + static_cast<int>(i));
+          summaries.MergeInto(context_.Summary, i, parts[i].key);
+          return !parts[i].last || after_key(parts[i].key);
         });
   }
 
