@@ -33,6 +33,8 @@ typedef uint64_t KeySet __attribute__((vector_size(32)));
 
 // Positions looked at as run starts per block: the block's sets (32 bytes each) stay in L2.
 constexpr uint64_t kBlockPositions = 4096;
+// Files of fewer segments than this are not sampled for their number of runs.
+constexpr size_t kSampledSegments = 16;
 // Bytes looked at past the block's windows before a run's end is looked for in the file itself.
 constexpr uint64_t kTailBytes = 64;
 
@@ -278,9 +280,9 @@ void DenseRuns::GiveBack(Found found) {
   spare_found_.push_back(std::move(found));
 }
 
-DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
-                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
-                          std::array<uint64_t, 256>& counts) {
+namespace {
+
+Screen MakeScreen(const ScanInput& input, int first_key, int last_key) {
   Screen screen;
   screen.m = input.min_run;
   const DecodeFunction decode = input.algorithm->Decode;
@@ -303,6 +305,16 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key
     for (int b = 0; b < 256; ++b) member[b] = Has(screen.sets[b], key);
     screen.members.emplace_back(member);
   }
+  return screen;
+}
+
+}  // namespace
+
+DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
+                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
+                          std::array<uint64_t, 256>& counts) {
+  const Screen screen = MakeScreen(input, first_key, last_key);
+  const bool one_lane = first_key / 64 == last_key / 64;
   // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
   // their sorting small.
   segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
@@ -368,6 +380,42 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key
     return DenseResult::kTooMany;
   }
   return DenseResult::kFound;
+}
+
+bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, uint64_t segment_bytes,
+                       std::array<uint64_t, 256>& counts) {
+  const Screen screen = MakeScreen(input, 1, 255);
+  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
+  const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
+  // A small file is not sampled: its pass costs little whatever comes of it.
+  counts.fill(0);
+  if (segments < kSampledSegments) return true;
+  // An eighth of the segments, spread evenly over the file.
+  const size_t samples = segments / 8;
+  std::vector<std::array<uint64_t, 256>> sample_counts(samples);
+  std::atomic<bool> keeping{false};
+  std::atomic<size_t> kept{0};
+  const bool completed = jobs.RunAll(samples, [&](size_t j, JobOutput& out) {
+    const uint64_t begin = (j * segments / samples) * segment_bytes;
+    const uint64_t end = std::min(input.size, begin + segment_bytes);
+    DenseRuns::Found unused;  // nothing is kept
+    SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, 0, unused);
+    if (screen_segment.Run(begin, end, out)) sample_counts[j] = screen_segment.counts();
+  });
+  if (!completed) return false;
+  uint64_t sampled_bytes = 0;
+  for (size_t j = 0; j < samples; ++j) {
+    const uint64_t begin = (j * segments / samples) * segment_bytes;
+    sampled_bytes += std::min(input.size, begin + segment_bytes) - begin;
+  }
+  for (const auto& c : sample_counts) {
+    for (int key = 0; key < 256; ++key) counts[key] += c[key];
+  }
+  for (uint64_t& count : counts) {
+    count = static_cast<uint64_t>(static_cast<double>(count) * static_cast<double>(input.size) /
+                                  static_cast<double>(std::max<uint64_t>(1, sampled_bytes)));
+  }
+  return true;
 }
 
 }  // namespace veskor

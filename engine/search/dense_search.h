@@ -78,4 +78,11 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key
                           size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
                           std::array<uint64_t, 256>& counts);
 
+// Every key's number of runs over the whole file as estimated from an eighth of its segments,
+// counted on the runner's workers (all 0 for a file of a few segments, which is not sampled);
+// false when a stop ended it. Cheap beside a pass that fails: a file with far more runs than a
+// pass keeps goes to groups of keys at once.
+bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, uint64_t segment_bytes,
+                       std::array<uint64_t, 256>& counts);
+
 }  // namespace veskor
