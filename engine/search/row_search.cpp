@@ -27,9 +27,6 @@ constexpr size_t kRunsPerCheckpoint = 4096;
 constexpr int kSparsePairValues = 48;
 // What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
 constexpr size_t kDensePassCost = 4;
-// About this many runs make one part of a key's lines in the dense search (a megabyte of lines
-// in a binary).
-constexpr uint64_t kPartRuns = 32768;
 
 // The keys 1 to 255 of a search of all keys, in order.
 std::vector<int> EveryKey() {
@@ -258,10 +255,11 @@ class Search {
   }
 
   // The lines of the keys first..last from their runs. Without a summary a key with many runs
-  // is split into parts of consecutive segments, jobs of their own written in order: the lines
-  // that wait for the key before them stay few enough for the cache, and at the end both
-  // workers have a part to do rather than one key left on one of them. (A summary is kept per
-  // key: a part's own would score strings that the key's best ones make needless.)
+  // is split into parts of consecutive segments (a megabyte of lines in a binary by default), jobs
+  // of their own written in order: the lines that wait for the key before them stay few enough for
+  // the cache, and at the end both workers have a part to do rather than one key left on one of
+  // them. (A summary is kept per key: a part's own would score strings that the key's best ones
+  // make needless.)
   bool DenseKeys(int first, int last, const DenseRuns& runs,
                  const std::function<bool(int)>& after_key) {
     struct Part {
@@ -277,7 +275,7 @@ class Search {
       for (size_t s = 0; s < runs.segments.size(); ++s) {
         const DenseRuns::Segment& segment = runs.segments[s];
         part_runs += segment.offsets[key + 1] - segment.offsets[key];
-        if (split && part_runs >= kPartRuns && s + 1 < runs.segments.size()) {
+        if (split && part_runs >= options_.part_runs && s + 1 < runs.segments.size()) {
           parts.push_back({key, from, s + 1, false});
           from = s + 1;
           part_runs = 0;
