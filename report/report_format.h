@@ -88,10 +88,15 @@ class ReportFormat {
     char* Write(char* at, std::span<const InPlaceLine> lines, std::string_view line_end,
                 const TextSource& texts) const;
 
+    struct Shape;
+
    private:
     friend class ReportFormat;
     InPlaceLines();
     std::unique_ptr<Program> program_;
+    // The lines of the usual shape (text, the position right-aligned, text, the whole string,
+    // text) made from a template, without walking the program; null for other formats.
+    std::unique_ptr<const Shape> shape_;
     uint64_t fixed_ = 0;
     uint64_t per_character_ = 0;
   };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -349,6 +350,50 @@ TEST(ReportFormat, ALineMayHoldAtMostTheLimitBesidesItsText) {
   EXPECT_THROW(ReportFormat("%3:16777216s%3:16777216s%0:9d").Write(sink, 1, 1, 0, PieceText("a")),
                ReportFormatError);
   EXPECT_EQ(sink.bytes, "");
+}
+
+// Texts held in the test, copied as they are.
+struct HeldTexts : TextSource {
+  void Copy(const void* text, char* to, uint64_t count) const override {
+    std::copy_n(static_cast<const char*>(text), count, to);
+  }
+};
+
+TEST(ReportFormat, LinesWrittenInPlaceAreTheAppendedLines) {
+  // The usual shape (text, position right-aligned, text, string, text) is made from a template
+  // at every field width, with positions of every number of digits, up to and past the field;
+  // other formats walk their program.
+  const char* formats[] = {"%3d | %*d | %s", "%1:*d|%s", "%2:7u%3:s.", "%2:d%s",
+                           "ab%2:12d%3:s",   "%2:-8d%s", "%1:*.3d %s", "%3d %2:x %s"};
+  const std::string texts[] = {"", "a", "some text of a line", std::string(70, 'z')};
+  std::vector<int64_t> positions = {0};
+  for (int64_t power = 1; power <= 1'000'000'000'000; power *= 10) {
+    positions.push_back(power - 1);
+    positions.push_back(power);
+  }
+  for (const char* format : formats) {
+    const ReportFormat compiled(format);
+    for (int32_t width = 0; width <= 13; ++width) {
+      const auto in_place = compiled.InPlace(42, width);
+      ASSERT_NE(in_place, nullptr) << format;
+      std::vector<InPlaceLine> lines;
+      std::string expected;
+      uint64_t text_bytes = 0;
+      for (int64_t position : positions) {
+        for (const std::string& text : texts) {
+          lines.push_back({position, text.size(), text.data()});
+          text_bytes += text.size();
+          LineBuffer line;
+          compiled.Append(line, 42, width, position, text, "\r\n");
+          expected += line.view();
+        }
+      }
+      std::string got(in_place->Bound(lines.size(), text_bytes) + 2 * lines.size(), '#');
+      const char* end = in_place->Write(got.data(), lines, "\r\n", HeldTexts());
+      got.resize(static_cast<size_t>(end - got.data()));
+      EXPECT_EQ(got, expected) << format << " width " << width;
+    }
+  }
 }
 
 }  // namespace

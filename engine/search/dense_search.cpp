@@ -33,6 +33,8 @@ typedef uint64_t KeySet __attribute__((vector_size(32)));
 
 // Positions looked at as run starts per block: the block's sets (32 bytes each) stay in L2.
 constexpr uint64_t kBlockPositions = 4096;
+// Files of fewer segments than this are not sampled for their number of runs.
+constexpr size_t kSampledSegments = 16;
 // Bytes looked at past the block's windows before a run's end is looked for in the file itself.
 constexpr uint64_t kTailBytes = 64;
 
@@ -144,15 +146,20 @@ class SegmentScreen {
  public:
   // `kept` counts the runs that all segments keep, up to `max_runs`; past it `keeping` turns
   // false and every segment only counts from then on.
+  // The runs go into `found`, emptied first.
   SegmentScreen(const ScanInput& input, const Screen& screen, std::atomic<bool>& keeping,
-                std::atomic<size_t>& kept, size_t max_runs)
+                std::atomic<size_t>& kept, size_t max_runs, DenseRuns::Found& found)
       : input_(input),
         screen_(screen),
         keeping_(keeping),
         kept_(kept),
         max_runs_(max_runs),
-        keep_(keeping.load()) {
+        keep_(keeping.load()),
+        events_(found.events),
+        event_keys_(found.keys) {
     window_.reset(new Set[kBlockPositions + 256]);
+    events_.clear();
+    event_keys_.clear();
   }
 
   // False when a checkpoint said to stop.
@@ -177,10 +184,6 @@ class SegmentScreen {
   bool kept_all() const { return keep_; }
 
   const std::array<uint64_t, 256>& counts() const { return counts_; }
-  // The runs found, in file order: start - segment begin and length packed as a segment keeps
-  // them, and beside them their keys.
-  std::vector<uint32_t>& events() { return events_; }
-  std::vector<uint8_t>& event_keys() { return event_keys_; }
 
  private:
   // Positions [p, q) as run starts. The bytes from p - 1 up to the last window and a tail are
@@ -256,15 +259,30 @@ class SegmentScreen {
   std::unique_ptr<Set[]> window_;
   std::vector<uint8_t> bytes_;
   std::array<uint64_t, 256> counts_{};
-  std::vector<uint32_t> events_;
-  std::vector<uint8_t> event_keys_;
+  // The runs found, in file order: start - segment begin and length packed as a segment keeps
+  // them, and beside them their keys.
+  std::vector<uint32_t>& events_;
+  std::vector<uint8_t>& event_keys_;
 };
 
 }  // namespace
 
-DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
-                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
-                          std::array<uint64_t, 256>& counts) {
+DenseRuns::Found DenseRuns::TakeFound() {
+  std::lock_guard lock(found_mutex_);
+  if (spare_found_.empty()) return {};
+  Found found = std::move(spare_found_.back());
+  spare_found_.pop_back();
+  return found;
+}
+
+void DenseRuns::GiveBack(Found found) {
+  std::lock_guard lock(found_mutex_);
+  spare_found_.push_back(std::move(found));
+}
+
+namespace {
+
+Screen MakeScreen(const ScanInput& input, int first_key, int last_key) {
   Screen screen;
   screen.m = input.min_run;
   const DecodeFunction decode = input.algorithm->Decode;
@@ -287,43 +305,70 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key
     for (int b = 0; b < 256; ++b) member[b] = Has(screen.sets[b], key);
     screen.members.emplace_back(member);
   }
+  return screen;
+}
+
+}  // namespace
+
+DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
+                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
+                          std::array<uint64_t, 256>& counts) {
+  const Screen screen = MakeScreen(input, first_key, last_key);
+  const bool one_lane = first_key / 64 == last_key / 64;
   // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
   // their sorting small.
   segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
   const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
-  runs.segments.assign(segments, {});
+  // The segments of an earlier pass keep their arrays for this one.
+  runs.segments.resize(segments);
+  for (DenseRuns::Segment& segment : runs.segments) {
+    segment.begin = 0;
+    segment.offsets.fill(0);
+  }
   std::vector<std::array<uint64_t, 256>> segment_counts(segments);
   std::atomic<bool> keeping{true};
   std::atomic<size_t> kept{0};
   const bool completed = jobs.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(input.size, begin + segment_bytes);
-    std::vector<uint32_t> events;
-    std::vector<uint8_t> keys;
+    DenseRuns::Found found = runs.TakeFound();
     auto screen_with = [&](auto& screen_segment) {
       if (!screen_segment.Run(begin, end, out)) return false;
       segment_counts[s] = screen_segment.counts();
-      if (!screen_segment.kept_all() || !keeping.load()) return false;
-      events.swap(screen_segment.events());
-      keys.swap(screen_segment.event_keys());
-      return true;
+      return screen_segment.kept_all() && keeping.load();
     };
-    if (one_lane) {
-      SegmentScreen<uint64_t> screen_segment(input, screen, keeping, kept, max_runs);
-      if (!screen_with(screen_segment)) return;
-    } else {
-      SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, max_runs);
-      if (!screen_with(screen_segment)) return;
+    bool kept_all = false;
+    try {
+      if (one_lane) {
+        SegmentScreen<uint64_t> screen_segment(input, screen, keeping, kept, max_runs, found);
+        kept_all = screen_with(screen_segment);
+      } else {
+        SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, max_runs, found);
+        kept_all = screen_with(screen_segment);
+      }
+    } catch (...) {
+      runs.GiveBack(std::move(found));
+      throw;
     }
-    // The runs in file order, sorted by key (a counting sort keeps the order within a key).
-    DenseRuns::Segment& segment = runs.segments[s];
-    segment.begin = begin;
-    for (uint8_t key : keys) ++segment.offsets[key + 1];
-    for (int key = 0; key < 256; ++key) segment.offsets[key + 1] += segment.offsets[key];
-    segment.runs.resize(events.size());
-    std::array<uint32_t, 256> next;
-    std::copy(segment.offsets.begin(), segment.offsets.end() - 1, next.begin());
-    for (size_t e = 0; e < events.size(); ++e) segment.runs[next[keys[e]]++] = events[e];
+    if (kept_all) {
+      // The runs in file order, sorted by key (a counting sort keeps the order within a key).
+      const std::vector<uint32_t>& events = found.events;
+      const std::vector<uint8_t>& keys = found.keys;
+      DenseRuns::Segment& segment = runs.segments[s];
+      segment.begin = begin;
+      for (uint8_t key : keys) ++segment.offsets[key + 1];
+      for (int key = 0; key < 256; ++key) segment.offsets[key + 1] += segment.offsets[key];
+      if (segment.capacity < events.size()) {
+        segment.runs.reset();
+        segment.runs.reset(new uint32_t[events.size()]);
+        segment.capacity = events.size();
+      }
+      std::array<uint32_t, 256> next;
+      std::copy(segment.offsets.begin(), segment.offsets.end() - 1, next.begin());
+      uint32_t* const sorted = segment.runs.get();
+      for (size_t e = 0; e < events.size(); ++e) sorted[next[keys[e]]++] = events[e];
+    }
+    runs.GiveBack(std::move(found));
   });
   if (!completed) return DenseResult::kStopped;
   counts.fill(0);
@@ -335,6 +380,42 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key
     return DenseResult::kTooMany;
   }
   return DenseResult::kFound;
+}
+
+bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, uint64_t segment_bytes,
+                       std::array<uint64_t, 256>& counts) {
+  const Screen screen = MakeScreen(input, 1, 255);
+  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
+  const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
+  // A small file is not sampled: its pass costs little whatever comes of it.
+  counts.fill(0);
+  if (segments < kSampledSegments) return true;
+  // An eighth of the segments, spread evenly over the file.
+  const size_t samples = segments / 8;
+  std::vector<std::array<uint64_t, 256>> sample_counts(samples);
+  std::atomic<bool> keeping{false};
+  std::atomic<size_t> kept{0};
+  const bool completed = jobs.RunAll(samples, [&](size_t j, JobOutput& out) {
+    const uint64_t begin = (j * segments / samples) * segment_bytes;
+    const uint64_t end = std::min(input.size, begin + segment_bytes);
+    DenseRuns::Found unused;  // nothing is kept
+    SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, 0, unused);
+    if (screen_segment.Run(begin, end, out)) sample_counts[j] = screen_segment.counts();
+  });
+  if (!completed) return false;
+  uint64_t sampled_bytes = 0;
+  for (size_t j = 0; j < samples; ++j) {
+    const uint64_t begin = (j * segments / samples) * segment_bytes;
+    sampled_bytes += std::min(input.size, begin + segment_bytes) - begin;
+  }
+  for (const auto& c : sample_counts) {
+    for (int key = 0; key < 256; ++key) counts[key] += c[key];
+  }
+  for (uint64_t& count : counts) {
+    count = static_cast<uint64_t>(static_cast<double>(count) * static_cast<double>(input.size) /
+                                  static_cast<double>(std::max<uint64_t>(1, sampled_bytes)));
+  }
+  return true;
 }
 
 }  // namespace veskor

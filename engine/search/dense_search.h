@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/search/scan_input.h"
@@ -26,7 +28,13 @@ class DenseRuns {
   static constexpr uint64_t kMaxSegmentBytes = uint64_t{1} << (32 - kLengthBits);
   template <class F>
   void ForEach(int key, F&& f) const {
-    for (const Segment& segment : segments) {
+    ForEach(key, 0, segments.size(), f);
+  }
+  // The same for the runs in segments [from, to).
+  template <class F>
+  void ForEach(int key, size_t from, size_t to, F&& f) const {
+    for (size_t s = from; s < to; ++s) {
+      const Segment& segment = segments[s];
       for (uint32_t i = segment.offsets[key]; i < segment.offsets[key + 1]; ++i) {
         const uint32_t packed = segment.runs[i];
         f(segment.begin + (packed >> kLengthBits), packed & kLongRun);
@@ -37,9 +45,27 @@ class DenseRuns {
   struct Segment {
     uint64_t begin = 0;
     std::array<uint32_t, 257> offsets{};  // the runs of key k: runs[offsets[k] .. offsets[k+1])
-    std::vector<uint32_t> runs;           // start - begin in the high bits, length in the low
+    // Start - begin in the high bits, length in the low; offsets[256] of them. Every entry is
+    // written by the sorting, so the array is not filled first, and it is kept for the next pass
+    // of the same DenseRuns when it is large enough.
+    std::unique_ptr<uint32_t[]> runs;
+    size_t capacity = 0;
   };
   std::vector<Segment> segments;
+
+  // The runs of one segment as the screening finds them, in file order, beside their keys. A
+  // pass hands them from segment to segment and from pass to pass, so that their memory is
+  // grown and paged in once rather than for every segment.
+  struct Found {
+    std::vector<uint32_t> events;
+    std::vector<uint8_t> keys;
+  };
+  Found TakeFound();
+  void GiveBack(Found found);
+
+ private:
+  std::mutex found_mutex_;
+  std::vector<Found> spare_found_;
 };
 
 enum class DenseResult { kFound, kTooMany, kStopped };
@@ -51,5 +77,12 @@ enum class DenseResult { kFound, kTooMany, kStopped };
 DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
                           size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
                           std::array<uint64_t, 256>& counts);
+
+// Every key's number of runs over the whole file as estimated from an eighth of its segments,
+// counted on the runner's workers (all 0 for a file of a few segments, which is not sampled);
+// false when a stop ended it. Cheap beside a pass that fails: a file with far more runs than a
+// pass keeps goes to groups of keys at once.
+bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, uint64_t segment_bytes,
+                       std::array<uint64_t, 256>& counts);
 
 }  // namespace veskor

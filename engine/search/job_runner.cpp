@@ -55,6 +55,9 @@ struct JobOutput::Shared {
   size_t next = 0;  // the next job to start
   bool cancel = false;
   std::atomic<bool> halt{false};
+  // Chunks the writer is done with, kept for the workers: a fresh buffer costs a page fault per
+  // page, and a run of all keys hands on thousands of chunks.
+  std::vector<LineBuffer> spare;
 };
 
 void JobOutput::Write(std::string_view bytes) {
@@ -88,14 +91,15 @@ void JobOutput::Pace() {
   if (shared_.inline_mode) shared_.runner->PaceEvents();
 }
 
-void JobOutput::Publish(size_t end) {
+void JobOutput::Publish(size_t end, bool more) {
   Chunk chunk;
   chunk.lines = chunk_lines_;
   chunk.ends_line = end == line_end_;
-  if (end == chunk_.size()) {
+  const bool whole = end == chunk_.size();
+  const size_t room = std::min(chunk_.capacity(), kChunkBytes + kChunkBytes / 2);
+  if (whole) {
     chunk.bytes = std::move(chunk_);
     chunk_ = LineBuffer();
-    chunk_.Extend(std::min(chunk.bytes.capacity(), kChunkBytes + kChunkBytes / 2));
   } else {
     chunk.bytes.Append(chunk_.view().substr(0, end));
     chunk_.EraseFront(end);
@@ -103,6 +107,9 @@ void JobOutput::Publish(size_t end) {
   starts_mid_line_ = !chunk.ends_line;
   line_end_ = 0;
   chunk_lines_ = 0;
+  if (more && whole && chunk_.capacity() == 0 && (shared_.inline_mode || chunk.bytes.empty())) {
+    chunk_.Extend(room);
+  }
   if (chunk.bytes.empty()) return;
   if (shared_.inline_mode) {
     shared_.services->Write(chunk.bytes.view());
@@ -110,6 +117,10 @@ void JobOutput::Publish(size_t end) {
     return;
   }
   std::unique_lock lock(shared_.mutex);
+  if (more && whole && !shared_.spare.empty()) {
+    chunk_ = std::move(shared_.spare.back());
+    shared_.spare.pop_back();
+  }
   Slot& slot = shared_.slots[job_];
   slot.buffered += chunk.bytes.size();
   slot.chunks.push_back(std::move(chunk));
@@ -118,12 +129,36 @@ void JobOutput::Publish(size_t end) {
   shared_.to_workers.wait(lock, [&] {
     return shared_.cancel || shared_.head == job_ || slot.buffered < shared_.job_buffer_bytes;
   });
+  if (more && whole && chunk_.capacity() == 0) {
+    lock.unlock();
+    chunk_.Extend(room);
+    lock.lock();
+  }
   if (shared_.cancel && shared_.head != job_) throw Cancelled();
 }
 
 void JobOutput::Finish() {
-  if (line_end_ > 0) Publish(line_end_);
+  if (line_end_ > 0) Publish(line_end_, false);
 }
+
+namespace {
+
+// A chunk from the writer's spares, else a fresh one of a chunk's size.
+LineBuffer TakeSpare(JobOutput::Shared& shared) {
+  LineBuffer chunk;
+  {
+    std::lock_guard lock(shared.mutex);
+    if (!shared.spare.empty()) {
+      chunk = std::move(shared.spare.back());
+      shared.spare.pop_back();
+      return chunk;
+    }
+  }
+  chunk.Extend(kChunkBytes + kChunkBytes / 2);
+  return chunk;
+}
+
+}  // namespace
 
 JobRunner::JobRunner(int workers, ScanServices& services, std::chrono::nanoseconds event_interval,
                      std::chrono::steady_clock::time_point& last_events)
@@ -199,6 +234,8 @@ bool JobRunner::RunOnWorkers(JobOutput::Shared& shared, size_t count,
         i = shared.next++;
       }
       JobOutput output(shared, i);
+      // A job starts in a chunk the writer is done with, rather than growing a fresh one.
+      if (shared.ordered) output.chunk_ = TakeSpare(shared);
       std::exception_ptr error;
       try {
         job(i, output);
@@ -212,6 +249,10 @@ bool JobRunner::RunOnWorkers(JobOutput::Shared& shared, size_t count,
         }
       }
       std::lock_guard lock(shared.mutex);
+      if (output.chunk_.empty() && output.chunk_.capacity() > 0 &&
+          shared.spare.size() < 4 * shared.window) {
+        shared.spare.push_back(std::move(output.chunk_));
+      }
       shared.slots[i].done = true;
       shared.slots[i].error = error;
       shared.to_writer.notify_one();
@@ -282,6 +323,14 @@ bool JobRunner::WriteInOrder(JobOutput::Shared& shared, size_t count,
       services_.Write(chunk.bytes.view());
       lines_written_ += chunk.lines;
       mid_line = !chunk.ends_line;
+    }
+    if (!chunks.empty()) {
+      std::lock_guard lock(shared.mutex);
+      for (Chunk& chunk : chunks) {
+        if (shared.spare.size() >= 4 * shared.window) break;
+        chunk.bytes.Clear();
+        shared.spare.push_back(std::move(chunk.bytes));
+      }
     }
     if (stopping && !mid_line) return false;
     if (error) std::rethrow_exception(error);

@@ -50,8 +50,9 @@ class JobOutput : public ByteSink {
  private:
   friend class JobRunner;
   JobOutput(Shared& shared, size_t job) : shared_(shared), job_(job) {}
-  // Hands the chunk on: up to `end` bytes, of which `lines` lines end there.
-  void Publish(size_t end);
+  // Hands the chunk on: up to `end` bytes, of which `lines` lines end there. Without `more`
+  // (the job's end) no room is made for further lines.
+  void Publish(size_t end, bool more = true);
   // The job has ended: its whole lines are handed on, a line it left unfinished is dropped.
   void Finish();
 

@@ -170,6 +170,15 @@ class Search {
   void Dense(const std::function<bool(int)>& after_key) {
     DenseRuns runs;
     std::array<uint64_t, 256> counts{};
+    // A file whose runs clearly do not fit one pass (twice as many by a sample's count) goes to
+    // groups of keys at once, instead of a whole pass that only counts them.
+    if (!EstimateDenseRuns(input_, jobs_, options_.segment_bytes, counts)) return;
+    uint64_t estimate = 0;
+    for (uint64_t count : counts) estimate += count;
+    if (estimate > 2 * static_cast<uint64_t>(options_.max_runs)) {
+      Grouped(1, 255, counts, options_.max_runs / 4 * 3, runs, after_key);
+      return;
+    }
     switch (FindDenseRuns(input_, jobs_, 1, 255, options_.max_runs, options_.segment_bytes, runs,
                           counts)) {
       case DenseResult::kStopped:
@@ -180,21 +189,28 @@ class Search {
       case DenseResult::kTooMany:
         break;
     }
-    // Too many runs to keep at once: the keys in groups whose runs fit, each group a pass of its
-    // own, and a key with more runs than that alone on a pass of the single-key scanner.
+    Grouped(1, 255, counts, options_.max_runs, runs, after_key);
+  }
+
+  // Too many runs to keep at once: the keys first..last in groups whose runs (by `counts`) fit
+  // `limit`, each group a pass of its own, and a key with more runs than a pass keeps alone on a
+  // pass of the single-key scanner. A group whose runs do not fit after all (`counts` was an
+  // estimate) is grouped again by the counts its pass found. False when a stop ended it.
+  bool Grouped(int first_key, int last_key, const std::array<uint64_t, 256>& counts, uint64_t limit,
+               DenseRuns& runs, const std::function<bool(int)>& after_key) {
     struct Group {
       int first, last;
       bool alone;
     };
     std::vector<Group> groups;
-    for (int first = 1; first <= 255;) {
+    for (int first = first_key; first <= last_key;) {
       int last = first;
       const bool alone = counts[first] > options_.max_runs;
       if (!alone) {
         // A group stays inside one lane of 64 keys, whose pass takes a quarter of the work.
         uint64_t total = counts[first];
-        while (last < 255 && (last + 1) % 64 != 0 && counts[last + 1] <= options_.max_runs &&
-               total + counts[last + 1] <= options_.max_runs) {
+        while (last < last_key && (last + 1) % 64 != 0 && counts[last + 1] <= options_.max_runs &&
+               total + counts[last + 1] <= limit) {
           total += counts[++last];
         }
       }
@@ -203,43 +219,80 @@ class Search {
     }
     // A pass of the key sets costs about as much as kDensePassCost passes of the single-key
     // scanner: past that many groups, one pass per key is cheaper.
-    if (groups.size() * kDensePassCost > 255) groups = {{1, 255, true}};
+    if (groups.size() * kDensePassCost > static_cast<size_t>(last_key - first_key + 1)) {
+      groups = {{first_key, last_key, true}};
+    }
     for (const Group& group : groups) {
       std::vector<int> keys;
       for (int key = group.first; key <= group.last; ++key) keys.push_back(key);
       if (group.alone) {
-        if (!EachKey(keys, after_key)) return;
+        if (!EachKey(keys, after_key)) return false;
         continue;
       }
-      DenseRuns group_runs;
+      // One DenseRuns for every group: a pass takes over the memory of the one before.
       std::array<uint64_t, 256> group_counts{};
       switch (FindDenseRuns(input_, jobs_, group.first, group.last, options_.max_runs,
-                            options_.segment_bytes, group_runs, group_counts)) {
+                            options_.segment_bytes, runs, group_counts)) {
         case DenseResult::kStopped:
-          return;
+          return false;
         case DenseResult::kTooMany:
-          if (!EachKey(keys, after_key)) return;
+          // Counted exactly now: the groups made of these counts fit.
+          if (limit < options_.max_runs && group.first < group.last) {
+            if (!Grouped(group.first, group.last, group_counts, options_.max_runs, runs,
+                         after_key)) {
+              return false;
+            }
+          } else if (!EachKey(keys, after_key)) {
+            return false;
+          }
           break;
         case DenseResult::kFound:
-          if (!DenseKeys(group.first, group.last, group_runs, after_key)) return;
+          if (!DenseKeys(group.first, group.last, runs, after_key)) return false;
           break;
       }
     }
+    return true;
   }
 
-  // The lines of the keys first..last from their runs.
+  // The lines of the keys first..last from their runs. Without a summary a key with many runs
+  // is split into parts of consecutive segments (a megabyte of lines in a binary by default), jobs
+  // of their own written in order: the lines that wait for the key before them stay few enough for
+  // the cache, and at the end both workers have a part to do rather than one key left on one of
+  // them. (A summary is kept per key: a part's own would score strings that the key's best ones
+  // make needless.)
   bool DenseKeys(int first, int last, const DenseRuns& runs,
                  const std::function<bool(int)>& after_key) {
-    const size_t count = static_cast<size_t>(last - first + 1);
-    Summaries summaries(count, context_.Summary != nullptr);
+    struct Part {
+      int key;
+      size_t from, to;  // segments
+      bool last;        // the key's last part
+    };
+    std::vector<Part> parts;
+    const bool split = context_.Summary == nullptr;
+    for (int key = first; key <= last; ++key) {
+      size_t from = 0;
+      uint64_t part_runs = 0;
+      for (size_t s = 0; s < runs.segments.size(); ++s) {
+        const DenseRuns::Segment& segment = runs.segments[s];
+        part_runs += segment.offsets[key + 1] - segment.offsets[key];
+        if (split && part_runs >= options_.part_runs && s + 1 < runs.segments.size()) {
+          parts.push_back({key, from, s + 1, false});
+          from = s + 1;
+          part_runs = 0;
+        }
+      }
+      parts.push_back({key, from, runs.segments.size(), true});
+    }
+    Summaries summaries(parts.size(), context_.Summary != nullptr);
     return jobs_.RunOrdered(
-        count,
+        parts.size(),
         [&](size_t i, JobOutput& out) {
-          const KeyView key(input_, static_cast<uint8_t>(first + static_cast<int>(i)));
+          const Part& part = parts[i];
+          const KeyView key(input_, static_cast<uint8_t>(part.key));
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
             size_t judged = 0;
             bool go_on = true;
-            runs.ForEach(key.key(), [&](uint64_t start, uint64_t length) {
+            runs.ForEach(key.key(), part.from, part.to, [&](uint64_t start, uint64_t length) {
               if (!go_on) return;
               if (++judged % kRunsPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
               uint64_t end = start + length;
@@ -254,8 +307,8 @@ class Search {
           });
         },
         [&](size_t i) {
-          summaries.MergeInto(context_.Summary, i, first + static_cast<int>(i));
-          return after_key(first + static_cast<int>(i));
+          summaries.MergeInto(context_.Summary, i, parts[i].key);
+          return !parts[i].last || after_key(parts[i].key);
         });
   }
 

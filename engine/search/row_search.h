@@ -27,6 +27,8 @@ struct ScanOptions {
   // keys in groups, or one pass per key.
   size_t max_regions = size_t{1} << 20;
   size_t max_runs = size_t{12} << 20;
+  // Without a summary the dense search makes a key's lines in parts of about this many runs.
+  uint64_t part_runs = 32768;
   // Which search of all keys to use; kAuto chooses by the alphabet.
   enum class Search { kAuto, kSparse, kDense, kEachKey };
   Search search = Search::kAuto;

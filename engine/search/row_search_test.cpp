@@ -523,6 +523,43 @@ TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
   });
 }
 
+TEST(Scanner, DenseSearchOfAFileOfManySegmentsAgreesWithTheReference) {
+  // Twenty segments: the file is sampled for its number of runs (segments 0 and 10), a limit
+  // far below it sends the keys to groups by the estimate, and small parts split a key's lines
+  // over several jobs. The sampled segments are mostly bytes that no key decodes into a run
+  // (0x00 and 0x80 in turn: one of the two is never printable), so the estimate is a quarter
+  // of the truth and its groups overflow and are grouped again by their counts.
+  std::mt19937 rng(23);
+  std::string alphabet;
+  for (int c = 32; c < 127; ++c) alphabet += static_cast<char>(c);
+  for (int algorithm : {0, 2}) {
+    std::string data = Generate(rng, 20 * 4096, alphabet, 7, 0, algorithm, 77);
+    for (size_t segment : {0, 10}) {
+      for (size_t i = segment * 4096; i < segment * 4096 + 3 * 1024; ++i) {
+        data[i] = static_cast<char>(i % 2 == 0 ? 0x00 : 0x80);
+      }
+    }
+    const SearchFields fields = Fields(alphabet, 7);
+    const Outcome expected = ReferenceAllKeys(data, algorithm, fields);
+    ASSERT_GT(expected.found, 1000);
+    const size_t runs = static_cast<size_t>(expected.found);
+    for (size_t limit : {runs / 10, runs / 3, runs}) {
+      for (uint64_t part_runs : {uint64_t{16}, uint64_t{1} << 20}) {
+        for (int workers : {1, 2}) {
+          ScanOptions options = Options(1 << 20, 4096, workers);
+          options.search = ScanOptions::Search::kDense;
+          options.max_runs = limit;
+          options.part_runs = part_runs;
+          const Outcome got = AllKeys(data, algorithm, fields, options);
+          ASSERT_EQ(got.lines, expected.lines) << "algorithm " << algorithm << " limit " << limit
+                                               << " parts " << part_runs << " workers " << workers;
+          ASSERT_EQ(got.found, expected.found);
+        }
+      }
+    }
+  }
+}
+
 TEST(Scanner, AllKeysFindAStringOfExactlyMinLengthAtTheFilesEnd) {
   // The last MinLength bytes decode to members under one key only, and end the file. Before
   // them, runs of about MinLength bytes that no key decodes into the alphabet but whose pairs
