@@ -483,10 +483,10 @@ void AppendLine(std::string& out, std::string_view format, const std::vector<Kin
 // Widths and precisions up to this are made by the direct path.
 constexpr int32_t kDirectWidth = 4096;
 
-// Copies a few bytes without a call: most pieces of a line (a literal, a number, a string) are
-// short. Two overlapping loads cover 4 to 32 bytes, inside the source.
-inline void CopyBytes(char* to, const char* from, size_t count) {
-  if (count >= 16 && count <= 32) {
+// Copies at most 32 bytes without a call: most pieces of a line (a literal, a number, a string)
+// are short. Two overlapping loads cover 4 to 32 bytes, inside the source.
+inline void CopyShort(char* to, const char* from, size_t count) {
+  if (count >= 16) {
     uint64_t a, b, c, d;
     std::memcpy(&a, from, 8);
     std::memcpy(&b, from + 8, 8);
@@ -496,20 +496,27 @@ inline void CopyBytes(char* to, const char* from, size_t count) {
     std::memcpy(to + 8, &b, 8);
     std::memcpy(to + count - 16, &c, 8);
     std::memcpy(to + count - 8, &d, 8);
-  } else if (count >= 8 && count < 16) {
+  } else if (count >= 8) {
     uint64_t a, b;
     std::memcpy(&a, from, 8);
     std::memcpy(&b, from + count - 8, 8);
     std::memcpy(to, &a, 8);
     std::memcpy(to + count - 8, &b, 8);
-  } else if (count >= 4 && count < 8) {
+  } else if (count >= 4) {
     uint32_t a, b;
     std::memcpy(&a, from, 4);
     std::memcpy(&b, from + count - 4, 4);
     std::memcpy(to, &a, 4);
     std::memcpy(to + count - 4, &b, 4);
-  } else if (count < 4) {
+  } else {
     for (size_t i = 0; i < count; ++i) to[i] = from[i];
+  }
+}
+
+// Copies any number of bytes, the short ones without a call.
+inline void CopyBytes(char* to, const char* from, size_t count) {
+  if (count <= 32) {
+    CopyShort(to, from, count);
   } else {
     std::memcpy(to, from, count);
   }
@@ -707,6 +714,7 @@ struct ReportFormat::InPlaceLines::Shape {
 
   static constexpr size_t kHeadBytes = 96;
   static constexpr size_t kTailBytes = 32;
+  static_assert(kTailBytes <= 32, "a tail is copied by CopyShort");
   std::array<char, kHeadBytes> head;
   size_t head_size = 0;
   size_t digits_end = 0;  // in head, where the position's digits end
@@ -789,7 +797,7 @@ char* ReportFormat::InPlaceLines::Write(char* at, std::span<const InPlaceLine> l
         at += shape->head_size;
         texts.Copy(line.text, at, line.text_size);
         at += line.text_size;
-        CopyBytes(at, tail.data(), tail_size);
+        CopyShort(at, tail.data(), tail_size);  // the tail fits its array: at most 32 bytes
         at += tail_size;
       } else {  // the whole line by the program, then its end
         at = DirectWrite(*program_, at, no_values, line.position,
