@@ -15,6 +15,8 @@
 namespace veskor {
 namespace {
 
+using namespace std::string_literals;
+
 // Scores every accepted string into a row summary and makes no line.
 class SummaryLines : public LineMaker {
  public:
@@ -105,8 +107,8 @@ TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
     return 0;
   };
   const std::string names =
-      std::string("leftmiddlecurlybrace\0rightmiddlecurlybrace\0topleftsqbracket\0", 62) +
-      std::string("botleftsummation\0leftsinglequotemark\0", 38);
+      "leftmiddlecurlybrace\0rightmiddlecurlybrace\0topleftsqbracket\0"
+      "botleftsummation\0leftsinglequotemark\0"s;
   const std::string licence =
       "TERMS AND CONDITIONS FOR COPYING\nDISTRIBUTION AND MODIFICATION\n"
       "NO WARRANTY OF ANY KIND\n";
