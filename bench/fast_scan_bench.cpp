@@ -155,24 +155,29 @@ double AgainstStrings(const std::string& file, const std::string& work, bool pri
   return same ? theirs / ours.seconds : -1;
 }
 
-// All keys over the file with the lines dropped; best of five timings.
-Scan AllKeysDropped(const MappedInput& input, const SearchFields& fields,
-                    ScanOptions::Search search, int workers, bool summary = false) {
+// One search of all keys over the file with the lines dropped; returns the strings found.
+int64_t AllKeysDroppedOnce(const MappedInput& input, const SearchFields& fields,
+                           ScanOptions::Search search, int workers, bool summary) {
   ScanOptions options;
   options.workers = workers > 0 ? workers : DefaultWorkerCount();
   options.search = search;
   const RowLineMaker lines(fields.RegExp, kDefaultReportFormat);
+  DropServices services;
+  TScanContext context = ContextOver(input.data(), input.size(), services, lines);
+  context.SingleKey = false;
+  RowSummary row_summary;
+  if (summary) context.Summary = &row_summary;
+  ScanAllKeys(
+      Algorithms[0], fields, context, [](int) { return true; }, options);
+  return context.Found;
+}
+
+// All keys over the file with the lines dropped; best of five timings.
+Scan AllKeysDropped(const MappedInput& input, const SearchFields& fields,
+                    ScanOptions::Search search, int workers, bool summary = false) {
   int64_t found = 0;
-  const double seconds = Seconds([&] {
-    DropServices services;
-    TScanContext context = ContextOver(input.data(), input.size(), services, lines);
-    context.SingleKey = false;
-    RowSummary row_summary;
-    if (summary) context.Summary = &row_summary;
-    ScanAllKeys(
-        Algorithms[0], fields, context, [](int) { return true; }, options);
-    found = context.Found;
-  });
+  const double seconds =
+      Seconds([&] { found = AllKeysDroppedOnce(input, fields, search, workers, summary); });
   return {seconds, found};
 }
 
@@ -204,7 +209,7 @@ void Crossover(const MappedInput& input) {
   }
 }
 
-// The wall and processor seconds of one dense search of all keys with the lines dropped.
+// The wall and processor seconds of one search of all keys with the lines dropped.
 std::pair<double, double> DroppedOnce(const MappedInput& input, const SearchFields& fields,
                                       bool summary) {
   auto cpu = [] {
@@ -212,19 +217,9 @@ std::pair<double, double> DroppedOnce(const MappedInput& input, const SearchFiel
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &at);
     return static_cast<double>(at.tv_sec) + at.tv_nsec * 1e-9;
   };
-  ScanOptions options;
-  options.workers = DefaultWorkerCount();
-  options.search = ScanOptions::Search::kAuto;
-  const RowLineMaker lines(fields.RegExp, kDefaultReportFormat);
   const double cpu_from = cpu();
   const auto from = std::chrono::steady_clock::now();
-  DropServices services;
-  TScanContext context = ContextOver(input.data(), input.size(), services, lines);
-  context.SingleKey = false;
-  RowSummary row_summary;
-  if (summary) context.Summary = &row_summary;
-  ScanAllKeys(
-      Algorithms[0], fields, context, [](int) { return true; }, options);
+  AllKeysDroppedOnce(input, fields, ScanOptions::Search::kAuto, 0, summary);
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - from;
   return {wall.count(), cpu() - cpu_from};
 }
