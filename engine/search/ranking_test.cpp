@@ -2,6 +2,7 @@
 // the file's own text read through a key that changes its case.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -109,6 +110,14 @@ TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
   const std::string names =
       "leftmiddlecurlybrace\0rightmiddlecurlybrace\0topleftsqbracket\0"
       "botleftsummation\0leftsinglequotemark\0"s;
+  // The same names as a compiled unit keeps them: each after its length byte, which the key
+  // makes printable, and before a small number.
+  std::string counted;
+  for (const char* name : {"leftmiddlecurlybrace", "rightmiddlecurlybrace", "topleftsqbracket"}) {
+    counted += static_cast<char>(std::strlen(name));
+    counted += name;
+    counted += "\x03\x01"s;
+  }
   const std::string licence =
       "TERMS AND CONDITIONS FOR COPYING\nDISTRIBUTION AND MODIFICATION\n"
       "NO WARRANTY OF ANY KIND\n";
@@ -119,6 +128,7 @@ TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
     std::string hidden;     // stored under the key, or empty
   } cases[] = {
       {0, 0x20, names, ""},
+      {0, 0x20, counted, ""},
       {1, small_from_capitals(1), licence, ""},
       {2, small_from_capitals(2), licence, ""},
       {0, 0x20, names, "password for velvet.northwind.com is Timber1234"},

@@ -122,6 +122,29 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   length = std::min(length, kJudgedCharacters);
   if (!plain_) plain_.emplace(input_, 0);
   const uint64_t width = input_.wide ? 2 : 1;
+  // The stretch may start inside a plain string, whose first letter the key turned into a sign
+  // (a name after its length byte, which the key makes printable): the judged text then starts
+  // where that string does, with the byte before it, so that the string is seen whole.
+  if (width == 1 && from > 0) {
+    constexpr uint64_t kLookBack = 256;
+    const uint8_t* before = input_.data + span.start + from;
+    const DecodeTable& none_decode = plain_->decode();
+    const ScanInput& input = input_;
+    uint64_t back = 0;
+    if (!ReadMapped([&] {
+          while (back < std::min(from, kLookBack) &&
+                 input.in_alphabet[none_decode[*(before - back - 1)]]) {
+            ++back;
+          }
+        })) {
+      throw InputReadError();
+    }
+    if (back > 0) {
+      back += back < from;
+      from -= back;
+      length = std::min(length + back, kJudgedCharacters);
+    }
+  }
   host_text_.resize(static_cast<size_t>(3 * length));
   char* keyed = host_text_.data();
   char* plain = keyed + length;
@@ -157,8 +180,12 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
     uint64_t string = 0;  // the characters of a string of the file that starts here
     if ((at == 0 || kinds[at - 1] == kEnd) && (end == length || kinds[end] == kEnd)) {
       string = end - at;
-    } else if (width == 1 && at > 0 && static_cast<uint8_t>(plain[at - 1]) <= end - at) {
-      string = static_cast<uint8_t>(plain[at - 1]);  // a string that carries its length
+    } else if (width == 1 && at > 0 &&
+               (static_cast<uint8_t>(plain[at - 1]) == end - at ||
+                (end == length && static_cast<uint8_t>(plain[at - 1]) > end - at))) {
+      // A string that carries its length: the run ends where the length says (or goes on past
+      // the judged text). Any control byte before a longer run would give a length it holds.
+      string = end - at;
     }
     if (string > 0) {
       plain_score += std::max(0.0f, TextScore(std::string_view(plain + at, string)));
