@@ -70,12 +70,20 @@ TEST(TextScore, NoiseGainsLittle) {
 }
 
 // The short strings a program hides read as text by what they are: names of mutexes and pipes,
-// credentials, and the rows of a table.
+// credentials (also with letters written as look-alike digits), and the rows of a table.
 TEST(TextScore, ShortNamesAndCredentialsPassTheThreshold) {
   const std::string texts[] = {
-      "Global\\UpdaterMutex_4f2a", "\\\\.\\pipe\\backup_agent",     "password=Summer2023!",
-      "admin:Winter2024",          "uid=sa;pwd=Harbour77",          "token=8f3ac29d41e0",
-      "Local\\SyncLock",           "2021-03-14,John Smith,4520.75",
+      "Global\\UpdaterMutex_4f2a",
+      "\\\\.\\pipe\\backup_agent",
+      "password=Summer2023!",
+      "admin:Winter2024",
+      "uid=sa;pwd=Harbour77",
+      "token=8f3ac29d41e0",
+      "Local\\SyncLock",
+      "2021-03-14,John Smith,4520.75",
+      "l4nt3rn-S1gnal",
+      "root:b1sc0it!Otter",
+      "g4rd3n.Pl4net",
   };
   for (const std::string& text : texts) {
     EXPECT_GT(TextScore(text), KeySummary::kThresholdBits) << text;

@@ -441,6 +441,38 @@ class Composer {
         return Password();
     }
   }
+  // Letters swapped for look-alike digits and signs, each with the given chance.
+  std::string LookAlike(std::string word, int percent) {
+    static const char kPlain[] = "aeilosst";
+    static const char kSwapped[] = "43110$57";
+    for (char& c : word) {
+      for (size_t i = 0; i + 1 < sizeof kPlain; ++i) {
+        if (c == kPlain[i] && random_.Chance(percent)) {
+          c = kSwapped[i];
+          break;
+        }
+      }
+    }
+    return word;
+  }
+  // Credentials whose words are written with look-alike digits ("d4gg3r"), joined by a sign, and
+  // the user names they go with: the shape of a password in a program's settings, which the few
+  // swapped passwords of SecretLine leave too rare for the model to know.
+  std::string LookAlikeLine() {
+    static const char kSigns[] = "!#$%&*?._-+=~^";
+    const std::string sign(1, kSigns[random_.Below(sizeof kSigns - 1)]);
+    std::string out =
+        LookAlike(Pick("english"), 50) + sign +
+        LookAlike(random_.Chance(60) ? Capital(Pick("english")) : Pick("english"), 50);
+    if (random_.Chance(30)) out += std::to_string(random_.Below(100));
+    if (random_.Chance(35)) {
+      std::string user =
+          random_.Chance(50) ? Pick("account") : Pick("first").substr(0, 1) + Pick("last");
+      for (char& c : user) c = static_cast<char>(veskor::ToLower1251(c));
+      out = user + ":" + out;
+    }
+    return out;
+  }
   std::string Date() {
     char out[32];
     const unsigned year = 1990 + static_cast<unsigned>(random_.Below(40));
@@ -721,6 +753,7 @@ int main(int argc, char** argv) {
     AddLines(corpus, 80000, [&] { return composer.CommandLine(); });
     AddLines(corpus, 120000, [&] { return composer.SecretLine(); });
     AddLines(corpus, 60000, [&] { return composer.TableRow(); });
+    AddLines(corpus, 40000, [&] { return composer.LookAlikeLine(); });
     size_t corpus_bytes = 0;
     for (const std::string& line : corpus) corpus_bytes += line.size();
     const Counts counts = CountLines(corpus);
