@@ -1,0 +1,504 @@
+// How well the runner ranks the true pair of the rotation, skip-byte and running-key ciphers,
+// read from `veskor-scan --summary` run as a subprocess on seeded cases made of this machine's
+// files.
+//
+//   build/bench/cipher_bench [cases per algorithm] [seed] [--runner=PATH] [--algos=A,B,...]
+//                            [--no-any] [--list] [--keep=DIR]
+//                          (defaults 20, seed 1, build/veskor-scan, the six newer algorithms)
+//
+// (1) whole text files (documents, licences, scripts, man pages, HTML, JSON, CSV; at most 256 KiB)
+// stored under a key: the true pair ranks first in `--algo ANY`. (2) a 20..60 byte secret at a
+// seeded offset in a binary of /usr/bin or in random bytes (64 KiB..1 MiB): the true pair ranks in
+// the top three, in `--algo ANY` and in the algorithm's own all-keys row. A pair counts as true
+// when it decodes every byte as the key it was stored under does: ANY names a byte map by the
+// first algorithm that has it. --no-any ranks through the own row alone; --list prints the cases
+// that missed and --keep copies their files into DIR. The same seed draws the same cases.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/bench_corpus.h"
+
+namespace veskor::bench {
+namespace {
+
+uint8_t Rol(uint8_t v, int r) { return static_cast<uint8_t>(v << (r & 7) | v >> ((8 - r) & 7)); }
+uint8_t Ror(uint8_t v, int r) { return Rol(v, 8 - (r & 7)); }
+uint8_t Low(int key) { return static_cast<uint8_t>(key); }
+int Turns(int key) { return key >> 8; }
+
+// What a key makes of the byte at `offset` (decoding), and back (encoding).
+using Coder = uint8_t (*)(uint8_t byte, int key, uint64_t offset);
+
+struct Cipher {
+  const char* name;
+  int width;                // bytes per character
+  int first_key, last_key;  // the keys that "all keys" tries
+  bool running;             // the key moves with the offset
+  Coder decode, encode;     // no encoder: never stored under it here
+};
+
+// Every algorithm in the order ANY names a byte map by.
+const std::array<Cipher, 14> kCiphers = {{
+    {"XOR8", 1, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b ^ Low(k); },
+     [](uint8_t d, int k, uint64_t) -> uint8_t { return d ^ Low(k); }},
+    {"ADD8", 1, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b + Low(k); },
+     [](uint8_t d, int k, uint64_t) -> uint8_t { return d - Low(k); }},
+    {"SUB8", 1, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b - Low(k); },
+     [](uint8_t d, int k, uint64_t) -> uint8_t { return d + Low(k); }},
+    {"NONE", 1, 1, 1, false, [](uint8_t b, int, uint64_t) { return b; }, nullptr},
+    {"XOR8W", 2, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b ^ Low(k); },
+     nullptr},
+    {"ADD8W", 2, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b + Low(k); },
+     nullptr},
+    {"SUB8W", 2, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b - Low(k); },
+     nullptr},
+    {"NONEW", 2, 1, 1, false, [](uint8_t b, int, uint64_t) { return b; }, nullptr},
+    {"XOR8ROL", 1, 256, 2047, false,
+     [](uint8_t b, int k, uint64_t) { return Rol(b ^ Low(k), Turns(k)); },
+     [](uint8_t d, int k, uint64_t) -> uint8_t { return Ror(d, Turns(k)) ^ Low(k); }},
+    {"ADD8ROL", 1, 256, 2047, false,
+     [](uint8_t b, int k, uint64_t) { return Rol(b + Low(k), Turns(k)); },
+     [](uint8_t d, int k, uint64_t) -> uint8_t { return Ror(d, Turns(k)) - Low(k); }},
+    {"ROL8ADD", 1, 256, 2047, false,
+     [](uint8_t b, int k, uint64_t) -> uint8_t { return Rol(b, Turns(k)) + Low(k); },
+     [](uint8_t d, int k, uint64_t) { return Ror(d - Low(k), Turns(k)); }},
+    {"XOR8N", 1, 1, 255, false,
+     [](uint8_t b, int k, uint64_t) -> uint8_t { return b == 0 || b == k ? b : b ^ Low(k); },
+     [](uint8_t d, int k, uint64_t) -> uint8_t { return d == 0 || d == k ? d : d ^ Low(k); }},
+    {"XOR8INC", 1, 0, 255, true,
+     [](uint8_t b, int k, uint64_t i) -> uint8_t { return b ^ Low(k + static_cast<int>(i & 255)); },
+     [](uint8_t d, int k, uint64_t i) -> uint8_t {
+       return d ^ Low(k + static_cast<int>(i & 255));
+     }},
+    {"XOR8DEC", 1, 0, 255, true,
+     [](uint8_t b, int k, uint64_t i) -> uint8_t { return b ^ Low(k - static_cast<int>(i & 255)); },
+     [](uint8_t d, int k, uint64_t i) -> uint8_t {
+       return d ^ Low(k - static_cast<int>(i & 255));
+     }},
+}};
+
+int CipherIndex(const std::string& name) {
+  for (size_t c = 0; c < kCiphers.size(); ++c) {
+    if (name == kCiphers[c].name) return static_cast<int>(c);
+  }
+  return -1;
+}
+
+using ByteMap = std::array<uint8_t, 256>;
+ByteMap MapOf(const Cipher& cipher, int key) {
+  ByteMap map;
+  for (int b = 0; b < 256; ++b) map[b] = cipher.decode(static_cast<uint8_t>(b), key, 0);
+  return map;
+}
+
+// Encoding then decoding every key of every cipher must give back a random string, wherever in
+// the file it lies: a wrong encoder would make every figure below meaningless.
+void SelfCheck() {
+  std::mt19937_64 rng(12345);
+  std::string plain(300, '\0');
+  for (char& c : plain) c = static_cast<char>(rng());
+  for (const Cipher& cipher : kCiphers) {
+    if (cipher.encode == nullptr) continue;
+    for (int key = cipher.first_key; key <= cipher.last_key; ++key) {
+      const uint64_t base = rng() % 100000;
+      for (size_t t = 0; t < plain.size(); ++t) {
+        const uint8_t p = static_cast<uint8_t>(plain[t]);
+        if (cipher.decode(cipher.encode(p, key, base + t), key, base + t) != p) {
+          std::fprintf(stderr, "cipher_bench: %s key %d does not decode its own encoding of %d\n",
+                       cipher.name, key, p);
+          std::exit(1);
+        }
+      }
+    }
+  }
+}
+
+struct Options {
+  int cases = 20;
+  uint64_t seed = 1;
+  std::string runner = "build/veskor-scan";
+  std::vector<int> ciphers;
+  bool any = true, list = false;
+  std::string keep;
+};
+
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// A run of `veskor-scan --algo ALGO --summary` on one file: the rank of the first row that decodes
+// like the true pair (0: none does) and the rows ranked first.
+struct Ranking {
+  int rank = 0;
+  std::vector<std::string> top;
+  double seconds = 0;
+};
+
+class Runner {
+ public:
+  Runner(std::string runner, std::string folder)
+      : runner_(std::move(runner)), folder_(std::move(folder)) {
+    std::ofstream(folder_ + "/printable", std::ios::binary) << PrintableAlphabet();
+  }
+
+  Ranking Rank(const std::string& algo, const std::string& input, int cipher, int key) const {
+    const std::string errors = folder_ + "/stderr";
+    const std::string command = Quote(runner_) + " --algo " + algo + " --alphabet-file " +
+                                Quote(folder_ + "/printable") + " --min 7 --summary " +
+                                Quote(input) + " 2>" + Quote(errors);
+    const auto start = std::chrono::steady_clock::now();
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) throw std::runtime_error("cannot start " + runner_);
+    std::string out;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    Ranking ranking;
+    ranking.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string said = ReadFile(errors, 4096);
+    const std::string header = "algo\tkey\tscore\tlines\tchars\tlongest\tbest\n";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || out.rfind(header, 0) != 0 ||
+        said.find("(skipped)") != std::string::npos) {
+      throw std::runtime_error(command + " failed: " + said);
+    }
+    const Cipher& truth = kCiphers[cipher];
+    const ByteMap true_map = MapOf(truth, key);
+    int row = 0;
+    for (size_t at = header.size(); at < out.size(); ++row) {
+      size_t end = out.find('\n', at);
+      if (end == std::string::npos) end = out.size();
+      const std::string line = out.substr(at, end - at);
+      at = end + 1;
+      if (row < 3) ranking.top.push_back(Clip(line, 100));
+      if (ranking.rank != 0) continue;
+      const size_t tab = line.find('\t');
+      const int index = CipherIndex(line.substr(0, tab));
+      if (index < 0) continue;
+      const Cipher& found = kCiphers[index];
+      const int found_key = std::atoi(line.c_str() + tab + 1);
+      const bool same = truth.running ? index == cipher && found_key == key
+                                      : !found.running && found.width == truth.width &&
+                                            MapOf(found, found_key) == true_map;
+      if (same) ranking.rank = row + 1;
+    }
+    return ranking;
+  }
+
+ private:
+  std::string runner_, folder_;
+};
+
+// One case, drawn before anything runs.
+struct Case {
+  int cipher = 0, key = 0;
+  bool whole = true;
+  fs::path path;           // none: random bytes
+  bool gzip = false;       // a man page, unpacked
+  size_t size = 0;         // the bytes kept
+  uint64_t data_seed = 0;  // random bytes
+  std::string secret;
+  uint64_t where = 0;
+  // Results: ranks 0 when not run or not found.
+  int any_rank = 0, own_rank = 0;
+  double seconds = 0;
+  std::string listing;
+};
+
+constexpr size_t kMaxWhole = 256u << 10;
+constexpr size_t kMinHost = 64u << 10, kMaxHost = 1u << 20;
+
+std::string MakeData(const Case& c) {
+  std::string data = c.path.empty() ? RandomBytes(c.data_seed, c.size)
+                     : c.gzip       ? ReadGzip(c.path, c.size)
+                                    : ReadFile(c.path, c.size);
+  const Cipher& cipher = kCiphers[c.cipher];
+  if (c.whole) {
+    for (size_t i = 0; i < data.size(); ++i) {
+      data[i] = static_cast<char>(cipher.encode(static_cast<uint8_t>(data[i]), c.key, i));
+    }
+    return data;
+  }
+  if (data.size() < c.secret.size()) throw std::runtime_error("cannot read " + c.path.string());
+  // For a running key the secret's first byte is stored under s = key + p (XOR8INC) or key - p
+  // (XOR8DEC): the key is the one that offset 0 would have.
+  const size_t p = c.where % (data.size() - c.secret.size() + 1);
+  for (size_t t = 0; t < c.secret.size(); ++t) {
+    data[p + t] = static_cast<char>(cipher.encode(static_cast<uint8_t>(c.secret[t]), c.key, p + t));
+  }
+  return data;
+}
+
+std::string CaseName(const Case& c) {
+  if (c.whole) return c.path.string();
+  const std::string name = c.path.empty() ? "random bytes" : c.path.string();
+  return name + " (" + std::to_string(c.size) + " bytes kept) secret \"" + c.secret + "\"";
+}
+
+// Draws every case of one algorithm from a stream of its own, so that its cases stay the same
+// whatever other algorithms are chosen.
+void DrawCases(const Options& options, const Pools& pools, int cipher, std::vector<Case>& cases) {
+  std::vector<fs::path> bin_scripts;
+  for (const fs::path& p : pools.scripts) {
+    if (p.string().rfind("/usr/bin/", 0) == 0) bin_scripts.push_back(p);
+  }
+  // The kinds of text in turn, each kind a pool; man pages (the first kind) are unpacked.
+  std::vector<std::pair<std::vector<fs::path>, bool>> texts;
+  const std::vector<const std::vector<fs::path>*> kinds = {
+      &pools.man_pages, &pools.documents, &pools.licences, &bin_scripts,
+      &pools.html,      &pools.json,      &pools.csv};
+  for (const std::vector<fs::path>* pool : kinds) {
+    std::vector<fs::path> files = SizedBetween({pool}, 1024, UINTMAX_MAX);
+    if (!files.empty()) texts.emplace_back(std::move(files), pool == &pools.man_pages);
+  }
+  const std::vector<fs::path> hosts = SizedBetween({&pools.programs}, kMinHost, UINTMAX_MAX);
+  std::mt19937_64 rng(options.seed * 0x9E3779B97F4A7C15ULL + static_cast<uint64_t>(cipher));
+  SecretMaker long_secrets(rng, 20, 60);
+  ShortSecretMaker short_secrets(rng, 20, 60);
+  const Cipher& algorithm = kCiphers[cipher];
+  auto draw_key = [&] {
+    return algorithm.first_key +
+           static_cast<int>(rng() % (algorithm.last_key + 1 - algorithm.first_key));
+  };
+  for (int i = 0; i < options.cases && !texts.empty(); ++i) {
+    Case c;
+    c.cipher = cipher;
+    const auto& [pool, gzip] = texts[static_cast<size_t>(i) % texts.size()];
+    c.path = pool[rng() % pool.size()];
+    c.gzip = gzip;
+    c.size = kMaxWhole;
+    c.key = draw_key();
+    cases.push_back(c);
+  }
+  for (int i = 0; i < options.cases; ++i) {
+    Case c;
+    c.cipher = cipher;
+    c.whole = false;
+    c.size = kMinHost + rng() % (kMaxHost - kMinHost + 1);
+    if (i % 2 == 0 && !hosts.empty()) {
+      c.path = hosts[rng() % hosts.size()];
+      c.size = std::min<size_t>(c.size, fs::file_size(c.path));
+    } else {
+      c.data_seed = rng();
+    }
+    c.secret = rng() % 2 ? long_secrets.Make() : short_secrets.Make();
+    c.where = rng();
+    c.key = draw_key();
+    cases.push_back(c);
+  }
+}
+
+void RunCase(Case& c, size_t index, const Runner& runner, const std::string& input,
+             const Options& options) {
+  const std::string data = MakeData(c);
+  std::ofstream(input, std::ios::binary | std::ios::trunc).write(data.data(), data.size());
+  const char* name = kCiphers[c.cipher].name;
+  std::vector<std::pair<const char*, Ranking>> runs;
+  if (options.any) {
+    runs.emplace_back("ANY", runner.Rank("ANY", input, c.cipher, c.key));
+    c.any_rank = runs.back().second.rank;
+  }
+  if (!c.whole || !options.any) {
+    runs.emplace_back(name, runner.Rank(name, input, c.cipher, c.key));
+    c.own_rank = runs.back().second.rank;
+  }
+  const int top = c.whole ? 1 : 3;
+  bool missed = false;
+  for (const auto& [algo, ranking] : runs) {
+    c.seconds += ranking.seconds;
+    if (ranking.rank >= 1 && ranking.rank <= top) continue;
+    missed = true;
+    if (!options.list) continue;
+    c.listing += "    " + std::string(name) + " key " + std::to_string(c.key) + " in " +
+                 CaseName(c) + ": rank " + std::to_string(ranking.rank) + " in " + algo + "\n";
+    for (const std::string& line : ranking.top) c.listing += "      " + line + "\n";
+  }
+  if (missed && !options.keep.empty()) {
+    // Named so that the runner can be run on it again by hand.
+    const std::string kept = options.keep + "/case" + std::to_string(index) + "-" + name + "-key" +
+                             std::to_string(c.key) + ".bin";
+    fs::copy_file(input, kept, fs::copy_options::overwrite_existing);
+    if (options.list) c.listing += "      kept as " + kept + "\n";
+  }
+}
+
+struct Tally {
+  int cases = 0, hits = 0;
+  double seconds = 0;
+  void Add(bool hit, double case_seconds) {
+    ++cases;
+    hits += hit;
+    seconds += case_seconds;
+  }
+  std::string Percent() const {
+    char text[16];
+    if (cases == 0) return "     -";
+    std::snprintf(text, sizeof(text), "%5.1f%%", 100.0 * hits / cases);
+    return text;
+  }
+};
+
+// Per algorithm: whole files first, secrets in the top three by ANY and by the own row.
+struct Figures {
+  Tally whole, any, own;
+  double seconds = 0;
+};
+
+void PrintFigures(const Options& options, const std::vector<Case>& cases) {
+  std::vector<Figures> figures(kCiphers.size());
+  for (const Case& c : cases) {
+    Figures& f = figures[c.cipher];
+    f.seconds += c.seconds;
+    if (c.whole) {
+      const int rank = options.any ? c.any_rank : c.own_rank;
+      f.whole.Add(rank == 1, c.seconds);
+    } else {
+      if (options.any) f.any.Add(c.any_rank >= 1 && c.any_rank <= 3, c.seconds);
+      f.own.Add(c.own_rank >= 1 && c.own_rank <= 3, c.seconds);
+    }
+  }
+  const char* whole_by = options.any ? "ANY" : "own row";
+  std::printf("(1) whole files under a key: the true pair first (%s)\n", whole_by);
+  for (int c : options.ciphers) {
+    const Tally& t = figures[c].whole;
+    std::printf("  %-8s %4d cases   first %s   %6.1f s\n", kCiphers[c].name, t.cases,
+                t.Percent().c_str(), t.seconds);
+  }
+  for (const Case& c : cases) {
+    if (c.whole) std::printf("%s", c.listing.c_str());
+  }
+  std::printf(
+      "\n(2) a 20..60 byte secret in a binary or random bytes: the true pair in the top 3\n");
+  for (int c : options.ciphers) {
+    const Figures& f = figures[c];
+    std::printf("  %-8s %4d cases   ANY %s   own row %s   %6.1f s\n", kCiphers[c].name, f.own.cases,
+                f.any.Percent().c_str(), f.own.Percent().c_str(), f.own.seconds);
+  }
+  for (const Case& c : cases) {
+    if (!c.whole) std::printf("%s", c.listing.c_str());
+  }
+  std::printf("\n%-8s  %-12s  %-15s  %-15s  %5s  %8s\n", "algo", "whole first", "secrets top-3",
+              "secrets top-3", "cases", "seconds");
+  std::printf("%-8s  %-12s  %-15s  %-15s  %5s  %8s\n", "", whole_by, "(ANY)", "(own row)", "", "");
+  for (int c : options.ciphers) {
+    const Figures& f = figures[c];
+    std::printf("%-8s  %-12s  %-15s  %-15s  %5d  %8.1f\n", kCiphers[c].name,
+                f.whole.Percent().c_str(), f.any.Percent().c_str(), f.own.Percent().c_str(),
+                f.whole.cases + f.own.cases, f.seconds);
+  }
+}
+
+// Wall time of the runner's summary over 1 MiB of a real binary, stored plain: the median of three.
+void PrintSpeed(const Options& options, const Pools& pools, const Runner& runner,
+                const std::string& folder) {
+  const std::vector<fs::path> big = SizedBetween({&pools.programs}, kMaxHost, UINTMAX_MAX);
+  if (big.empty()) return;
+  const fs::path& source = big[options.seed % big.size()];
+  const std::string input = folder + "/speed.bin";
+  const std::string data = ReadFile(source, kMaxHost);
+  std::ofstream(input, std::ios::binary).write(data.data(), data.size());
+  std::printf("\nspeed: `veskor-scan --algo ALGO --summary` on 1 MiB of %s, wall, median of 3\n",
+              source.c_str());
+  std::vector<int> algos = {0};
+  if (options.any) algos.push_back(-1);
+  for (int c : options.ciphers) {
+    if (c != 0) algos.push_back(c);
+  }
+  for (int c : algos) {
+    const char* name = c < 0 ? "ANY" : kCiphers[c].name;
+    std::array<double, 3> seconds;
+    for (double& s : seconds) s = runner.Rank(name, input, 0, 1).seconds;
+    std::sort(seconds.begin(), seconds.end());
+    std::printf("  %-8s %7.2f s\n", name, seconds[1]);
+  }
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  int positional = 0;
+  std::string algos = "XOR8ROL,ADD8ROL,ROL8ADD,XOR8N,XOR8INC,XOR8DEC";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--list") {
+      options.list = true;
+    } else if (arg == "--no-any") {
+      options.any = false;
+    } else if (arg.rfind("--runner=", 0) == 0) {
+      options.runner = arg.substr(9);
+    } else if (arg.rfind("--keep=", 0) == 0) {
+      options.keep = arg.substr(7);
+    } else if (arg.rfind("--algos=", 0) == 0) {
+      algos = arg.substr(8);
+    } else if (arg.rfind("--", 0) == 0) {
+      throw std::runtime_error("unknown option " + arg);
+    } else if (positional++ == 0) {
+      options.cases = std::max(0, std::atoi(arg.c_str()));
+    } else {
+      options.seed = std::strtoull(arg.c_str(), nullptr, 10);
+    }
+  }
+  for (size_t at = 0; at <= algos.size();) {
+    size_t end = algos.find(',', at);
+    if (end == std::string::npos) end = algos.size();
+    const std::string name = algos.substr(at, end - at);
+    const int c = CipherIndex(name);
+    if (c < 0 || kCiphers[c].encode == nullptr) {
+      throw std::runtime_error("no encoder for the algorithm \"" + name + "\"");
+    }
+    options.ciphers.push_back(c);
+    at = end + 1;
+  }
+  return options;
+}
+
+}  // namespace
+}  // namespace veskor::bench
+
+int main(int argc, char** argv) {
+  using namespace veskor::bench;
+  SelfCheck();
+  const std::string folder = MakeCaseFolder("cipher_bench");
+  try {
+    const Options options = ParseOptions(argc, argv);
+    const auto start = std::chrono::steady_clock::now();
+    const Pools pools = FindFiles(64u << 20);
+    std::printf(
+        "cipher_bench: %d cases per algorithm and part, seed %llu, runner %s%s; files: %zu "
+        "documents, %zu licences, %zu scripts, %zu man pages, %zu HTML, %zu JSON, %zu CSV, %zu "
+        "programs\n",
+        options.cases, static_cast<unsigned long long>(options.seed), options.runner.c_str(),
+        options.any ? "" : " (own rows only)", pools.documents.size(), pools.licences.size(),
+        pools.scripts.size(), pools.man_pages.size(), pools.html.size(), pools.json.size(),
+        pools.csv.size(), pools.programs.size());
+    std::printf("printable alphabet (tab and 32..126), --min 7\n\n");
+    const Runner runner(options.runner, folder);
+    std::vector<Case> cases;
+    for (int c : options.ciphers) DrawCases(options, pools, c, cases);
+    for (size_t i = 0; i < cases.size(); ++i)
+      RunCase(cases[i], i, runner, folder + "/case", options);
+    PrintFigures(options, cases);
+    PrintSpeed(options, pools, runner, folder);
+    std::printf("\n%.0f s in all\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "cipher_bench: %s\n", e.what());
+    fs::remove_all(folder);
+    return 1;
+  }
+  fs::remove_all(folder);
+  return 0;
+}
