@@ -2,6 +2,7 @@
 // Messages are UTF-8; 8-bit user text is converted before it is embedded.
 #pragma once
 
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -28,5 +29,9 @@ class ConversionError : public Error {
 
 // Replaces the first "%s" or "%d" of a message template by `value`.
 std::string Substitute(std::string_view message_template, std::string_view value);
+// Replaces the "%s" and "%d" of a message template by `values`, in order, in one walk: a value
+// that holds "%s" itself stays as it is.
+std::string Substitute(std::string_view message_template,
+                       std::initializer_list<std::string_view> values);
 
 }  // namespace veskor

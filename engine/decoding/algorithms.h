@@ -1,5 +1,6 @@
-// The table of the eight algorithms: the four one-byte decoders, each read byte by byte and as
-// wide text, under the names that rows and presets use.
+// The table of the algorithms: the four one-byte decoders, each read byte by byte and as wide
+// text, then the rotation families, XOR that keeps zero bytes, and XOR with a running key, under
+// the names that rows and presets use.
 #pragma once
 
 #include <array>
@@ -9,11 +10,14 @@
 
 namespace veskor {
 
-using DecodeFunction = uint8_t (*)(uint8_t stored, uint8_t key);
+// The decoded value of a stored byte under a key as a row writes it: one byte for most
+// algorithms, r * 256 + x for the rotation families. A running key gives the key at offset 0.
+using DecodeFunction = uint8_t (*)(uint8_t stored, int key);
 
 // How a cipher's key acts on a byte, which the searches of all keys build on: XOR8 keeps b ^ b'
-// of two stored bytes under every key, ADD8 and SUB8 keep b' - b, NONE ignores the key.
-enum class CipherFamily { kXor, kAdd, kSub, kNone };
+// of two stored bytes under every key, ADD8 and SUB8 keep b' - b, NONE ignores the key. Any
+// other byte map (kMap) is searched through its sets of keys per byte value alone.
+enum class CipherFamily { kXor, kAdd, kSub, kNone, kMap };
 
 struct TAlgorithm {
   std::string Name;  // at most 255 bytes
@@ -22,14 +26,25 @@ struct TAlgorithm {
   // Bytes per character: 1, or 2 for the wide algorithms, which read the decoded bytes as
   // UTF-16LE code units at every byte offset.
   int Width = 1;
+  // The keys a row with an empty key tries, in this order.
+  int FirstKey = 1;
+  int LastKey = 255;
+  // True when a key text gives its low 8 bits (the one-byte keys); else the key must lie
+  // between FirstKey and LastKey.
+  bool ByteKey = true;
+  // A running key: the byte at offset i is decoded under Decode's key + Step * i (mod 256).
+  int Step = 0;
 
   // True when every key decodes alike (NONE, NONEW): a row shows its strings under one key.
   bool Unkeyed() const { return Family == CipherFamily::kNone; }
+  int KeyCount() const { return LastKey - FirstKey + 1; }
 };
 
-// XOR8, ADD8, SUB8, NONE, then their wide twins XOR8W, ADD8W, SUB8W, NONEW, in this order, once
-// FillAlgorithms has run.
-extern std::array<TAlgorithm, 8> Algorithms;
+inline constexpr size_t kAlgorithmCount = 14;
+
+// XOR8, ADD8, SUB8, NONE, then their wide twins XOR8W, ADD8W, SUB8W, NONEW, then XOR8ROL,
+// ADD8ROL, ROL8ADD, XOR8N, XOR8INC, XOR8DEC, in this order, once FillAlgorithms has run.
+extern std::array<TAlgorithm, kAlgorithmCount> Algorithms;
 
 void FillAlgorithms();
 
@@ -37,8 +52,18 @@ void FillAlgorithms();
 // leaves `slot` untouched and returns false when none does ("LOCAL" has no decoder).
 bool FindAlgorithm(std::string_view name, TAlgorithm& slot);
 
-// The decoded value of every stored byte under one key.
+inline constexpr std::string_view kKeyOutOfRangeMessage = "'%s' is not a valid %s key (%s to %s)";
+
+// The key of a key text (the whole-number syntax) under an algorithm: its low 8 bits for the
+// one-byte keys, else the value itself, which must lie in the algorithm's range. A
+// ConversionError quoting `shown` (the text as typed, UTF-8) when it is no key.
+int KeyOfText(const TAlgorithm& algorithm, std::string_view text, std::string_view shown);
+
+// A key as the rotation families write it ("0x35A"), or in decimal for the others.
+std::string KeyText(const TAlgorithm& algorithm, int key);
+
+// The decoded value of every stored byte under one key (at offset 0 for a running key).
 using DecodeTable = std::array<uint8_t, 256>;
-DecodeTable MakeDecodeTable(DecodeFunction decode, uint8_t key);
+DecodeTable MakeDecodeTable(DecodeFunction decode, int key);
 
 }  // namespace veskor

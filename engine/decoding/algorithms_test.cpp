@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "text/error.h"
+
 namespace veskor {
 namespace {
 
@@ -63,6 +67,55 @@ TEST(Decoders, TableOrderAndWrapping) {
   EXPECT_EQ(Algorithms[1].Decode(0xFF, 1), 0x00);
   EXPECT_EQ(Algorithms[2].Decode(0x00, 1), 0xFF);
   EXPECT_EQ(Algorithms[3].Decode(0x41, 0x99), 0x41);
+}
+
+TEST(Decoders, NewCiphersDecodeByTheirFormulas) {
+  FillAlgorithms();
+  struct Case {
+    const char* name;
+    uint8_t stored;
+    int key;
+    uint8_t decoded;
+  } cases[] = {
+      {"XOR8ROL", 0x12, 0x35A, 0x42},                                 // rol(0x12 ^ 0x5A = 0x48, 3)
+      {"XOR8ROL", 0x81, 0x100, 0x03},                                 // rotation alone
+      {"ADD8ROL", 0xFF, 0x202, 0x04},                                 // rol(0x01, 2)
+      {"ROL8ADD", 0x81, 0x1FF, 0x02},                                 // rol(0x81, 1) = 0x03, + 0xFF
+      {"XOR8N", 0x00, 0x41, 0x00},                                    // zero stays
+      {"XOR8N", 0x41, 0x41, 0x41},                                    // the key's own byte stays
+      {"XOR8N", 0x20, 0x41, 0x61},    {"XOR8INC", 0x61, 0x20, 0x41},  // the key at offset 0
+  };
+  for (const Case& c : cases) {
+    TAlgorithm slot;
+    ASSERT_TRUE(FindAlgorithm(c.name, slot)) << c.name;
+    EXPECT_EQ(slot.Decode(c.stored, c.key), c.decoded) << c.name << " " << c.key;
+  }
+  TAlgorithm inc, dec;
+  ASSERT_TRUE(FindAlgorithm("XOR8INC", inc) && FindAlgorithm("XOR8DEC", dec));
+  EXPECT_EQ(inc.Step, 1);
+  EXPECT_EQ(dec.Step, -1);
+}
+
+TEST(Decoders, KeyTextsWithinEachAlgorithmsRange) {
+  FillAlgorithms();
+  TAlgorithm xor8, rotation;
+  ASSERT_TRUE(FindAlgorithm("XOR8", xor8) && FindAlgorithm("XOR8ROL", rotation));
+  EXPECT_EQ(KeyOfText(xor8, "-1", "-1"), 255);
+  EXPECT_EQ(KeyOfText(xor8, "0x35A", "0x35A"), 0x5A);
+  EXPECT_EQ(KeyOfText(rotation, "0x35A", "0x35A"), 0x35A);
+  EXPECT_EQ(KeyOfText(rotation, "$7FF", "$7FF"), 0x7FF);
+  // The text as typed is quoted whole, also when it holds a placeholder of its own.
+  const char* const cases[][2] = {
+      {"0xFF", "0xFF"}, {"0x800", "0x800"}, {"-1", "-1"}, {"2048", "%s"}};
+  for (const auto& [text, shown] : cases) {
+    try {
+      KeyOfText(rotation, text, shown);
+      ADD_FAILURE() << text;
+    } catch (const ConversionError& e) {
+      EXPECT_EQ(e.what(),
+                "'" + std::string(shown) + "' is not a valid XOR8ROL key (0x100 to 0x7FF)");
+    }
+  }
 }
 
 TEST(Decoders, FindAlgorithmMatchesExactNamesOnly) {

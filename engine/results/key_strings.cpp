@@ -27,7 +27,7 @@ struct EnoughStrings {};
 }  // namespace
 
 struct KeyStrings::Scan {
-  Scan(const RunSearch& search, const MappedInput& mapped, const LineMaker& lines, uint8_t key)
+  Scan(const RunSearch& search, const MappedInput& mapped, const LineMaker& lines, int key)
       : input(mapped.data(), mapped.size(), search.width, search.algorithm, search.fields, lines,
               uint64_t{1} << 20),
         view(input, key),
@@ -40,7 +40,7 @@ struct KeyStrings::Scan {
   JobRunner jobs;
 };
 
-KeyStrings::KeyStrings(const RunSearch& search, uint8_t key,
+KeyStrings::KeyStrings(const RunSearch& search, int key,
                        std::function<bool(std::string_view)> filter)
     : search_(search), key_(key), filter_(std::move(filter)) {}
 

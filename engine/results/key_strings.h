@@ -33,7 +33,7 @@ class KeyStrings {
   enum class Status { kReady, kChanged, kCannotRead };
 
   // `filter` (optional) keeps only the strings whose text it accepts.
-  KeyStrings(const RunSearch& search, uint8_t key,
+  KeyStrings(const RunSearch& search, int key,
              std::function<bool(std::string_view)> filter = nullptr);
   ~KeyStrings();
 
@@ -62,7 +62,7 @@ class KeyStrings {
   void From(uint64_t first, uint64_t n, const Take& take);
 
   RunSearch search_;
-  uint8_t key_;
+  int key_;
   std::function<bool(std::string_view)> filter_;
   MappedInput mapped_;
   uint64_t size_ = 0;

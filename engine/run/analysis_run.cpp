@@ -158,19 +158,21 @@ class Run {
     try {
       if (!key_text.empty()) {
         context.SingleKey = true;
-        context.Key =
-            static_cast<uint8_t>(StrToInt(Utf16ToCp1251(key_text), Utf16ToUtf8(key_text)) & 0xFF);
+        context.Key = KeyOfText(algorithm, Utf16ToCp1251(key_text), Utf16ToUtf8(key_text));
         services.SetKey(context.Key);
         outcome.key = context.Key;
         ScanPass(algorithm, fields, context, options);
       } else {
         context.SingleKey = false;
-        services.SetKey(1);
+        services.SetKey(algorithm.FirstKey);
+        // The one-byte ciphers show key k of 255 as k * 100 / 255, rounded.
+        const int keys = algorithm.KeyCount();
         ScanAllKeys(
             algorithm, fields, context,
             [&](int key) {
-              services.SetKey(std::min(key + 1, 255));
-              table_.SetWholeNumber(NxProgressColumn, row, (key * 100 + 127) / 255);
+              services.SetKey(std::min(key + 1, algorithm.LastKey));
+              const int done = key - algorithm.FirstKey + 1;
+              table_.SetWholeNumber(NxProgressColumn, row, (done * 100 + keys / 2) / keys);
               return !StopIsRequested();
             },
             options);

@@ -82,13 +82,13 @@ double KeySummary::Score() const {
 }
 
 void RowSummary::Merge(const RowSummary& other) {
-  for (int key = 0; key < 256; ++key) keys_[key].Merge(other.keys_[key]);
+  for (int key = 0; key < kKeys; ++key) keys_[key].Merge(other.keys_[key]);
 }
 
 std::vector<int> RowSummary::Ranking() const {
   std::vector<int> keys;
-  std::vector<double> scores(256);
-  for (int key = 0; key < 256; ++key) {
+  std::vector<double> scores(kKeys);
+  for (int key = 0; key < kKeys; ++key) {
     if (keys_[key].Count() == 0) continue;
     keys.push_back(key);
     scores[key] = keys_[key].Score();

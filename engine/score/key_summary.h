@@ -94,11 +94,13 @@ class KeySummary {
   std::vector<BestString> best_;
 };
 
-// The summaries of the keys 0 to 255 of one task row.
+// The summaries of the keys of one task row (0 to kKeys - 1: a byte, or a rotation and a byte).
 class RowSummary {
  public:
-  KeySummary& operator[](int key) { return keys_[static_cast<uint8_t>(key)]; }
-  const KeySummary& operator[](int key) const { return keys_[static_cast<uint8_t>(key)]; }
+  static constexpr int kKeys = 2048;
+  RowSummary() : keys_(kKeys) {}
+  KeySummary& operator[](int key) { return keys_[static_cast<size_t>(key) % kKeys]; }
+  const KeySummary& operator[](int key) const { return keys_[static_cast<size_t>(key) % kKeys]; }
 
   void Add(int key, uint64_t position, uint64_t length, std::string_view text_prefix, float score) {
     (*this)[key].Add(position, length, text_prefix, score);
@@ -117,7 +119,7 @@ class RowSummary {
   uint64_t ShownCount(bool unkeyed, std::optional<int> row_key) const;
 
  private:
-  std::array<KeySummary, 256> keys_;
+  std::vector<KeySummary> keys_;
 };
 
 // A key's score as people read it: at most two decimals, no trailing zeros (12.5, 3, 0.07).

@@ -282,14 +282,14 @@ void DenseRuns::GiveBack(Found found) {
 
 namespace {
 
-Screen MakeScreen(const ScanInput& input, int first_key, int last_key) {
+Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_key) {
   Screen screen;
   screen.m = input.min_run;
   const DecodeFunction decode = input.algorithm->Decode;
   for (int b = 0; b < 256; ++b) {
     KeySet set{0, 0, 0, 0};
     for (int key = first_key; key <= last_key; ++key) {
-      if (input.in_alphabet[decode(static_cast<uint8_t>(b), static_cast<uint8_t>(key))]) {
+      if (input.in_alphabet[decode(static_cast<uint8_t>(b), key_base + key)]) {
         set[key >> 6] |= uint64_t{1} << (key & 63);
       }
     }
@@ -310,10 +310,10 @@ Screen MakeScreen(const ScanInput& input, int first_key, int last_key) {
 
 }  // namespace
 
-DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
-                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
+DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
+                          int last_key, size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
                           std::array<uint64_t, 256>& counts) {
-  const Screen screen = MakeScreen(input, first_key, last_key);
+  const Screen screen = MakeScreen(input, key_base, first_key, last_key);
   const bool one_lane = first_key / 64 == last_key / 64;
   // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
   // their sorting small.
@@ -382,9 +382,9 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key
   return DenseResult::kFound;
 }
 
-bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, uint64_t segment_bytes,
-                       std::array<uint64_t, 256>& counts) {
-  const Screen screen = MakeScreen(input, 1, 255);
+bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
+                       int last_key, uint64_t segment_bytes, std::array<uint64_t, 256>& counts) {
+  const Screen screen = MakeScreen(input, key_base, first_key, last_key);
   segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
   const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
   // A small file is not sampled: its pass costs little whatever comes of it.

@@ -70,19 +70,21 @@ class DenseRuns {
 
 enum class DenseResult { kFound, kTooMany, kStopped };
 
-// Finds the runs of MinLength or more of the keys first_key..last_key (1 to 255) over the whole
-// file, segment by segment on the runner's workers. Keeps at most `max_runs` runs: past them it
-// stops keeping, counts on, and answers kTooMany with `counts` holding every key's number of
-// runs, so that the caller can take the keys in groups that fit.
-DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int first_key, int last_key,
-                          size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
+// Finds the runs of MinLength or more of the keys key_base + first_key .. key_base + last_key
+// (first_key and last_key from 0 to 255: the slots of a page of 256 keys, by which the runs and
+// counts are kept) over the whole file, segment by segment on the runner's workers. Keeps at most
+// `max_runs` runs: past them it stops keeping, counts on, and answers kTooMany with `counts`
+// holding every key's number of runs, so that the caller can take the keys in groups that fit.
+DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
+                          int last_key, size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
                           std::array<uint64_t, 256>& counts);
 
-// Every key's number of runs over the whole file as estimated from an eighth of its segments,
+// Every key's number of runs over the whole file (the keys key_base + first_key .. key_base +
+// last_key, by slot) as estimated from an eighth of its segments,
 // counted on the runner's workers (all 0 for a file of a few segments, which is not sampled);
 // false when a stop ended it. Cheap beside a pass that fails: a file with far more runs than a
 // pass keeps goes to groups of keys at once.
-bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, uint64_t segment_bytes,
-                       std::array<uint64_t, 256>& counts);
+bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
+                       int last_key, uint64_t segment_bytes, std::array<uint64_t, 256>& counts);
 
 }  // namespace veskor

@@ -26,10 +26,25 @@ struct ByteRuns {
   }
 };
 
+// The members of a running key, which decodes every offset under its own byte key: probed.
+struct RunningRuns {
+  const KeyView& key;
+  uint64_t m;
+  size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
+    return ProbeRuns([&](uint64_t i) { return key.Member(i); }, m, limit, state, out, capacity, 0);
+  }
+  bool Has(uint64_t position) const { return key.Member(position); }
+  uint64_t End(uint64_t position, uint64_t limit) const { return key.RunEnd(position, limit); }
+};
+
 }  // namespace
 
 bool ScanKeyRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
                   bool cut_at_end, JobOutput& out, const std::function<void(const Span&)>& on_run) {
+  if (key.running()) {
+    return RunsStartingIn(RunningRuns{key, input.min_run}, input.min_run, begin, end, input.size,
+                          cut_at_end, input.batch_bytes, out, on_run);
+  }
   const ByteRuns runs{input.data, key.members(), input.min_run};
   return RunsStartingIn(runs, input.min_run, begin, end, input.size, cut_at_end, input.batch_bytes,
                         out, on_run);

@@ -86,7 +86,9 @@ void ScanPassReference(const TAlgorithm& algorithm, const SearchFields& fields,
   int last_progress = 0;
   while (position < context.Size) {
     if (StopRequested.load(std::memory_order_relaxed)) break;
-    const uint8_t d = algorithm.Decode(context.Data[position], context.Key);
+    // A running key moves on by its step at every byte.
+    const int key = context.Key + algorithm.Step * static_cast<int>(position & 0xFF);
+    const uint8_t d = algorithm.Decode(context.Data[position], key);
     if (InAlphabet(fields.Alphabet, d)) {
       if (in_run) {
         current.push_back(static_cast<char>(d));

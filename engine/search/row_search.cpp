@@ -28,10 +28,10 @@ constexpr int kSparsePairValues = 48;
 // What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
 constexpr size_t kDensePassCost = 4;
 
-// The keys 1 to 255 of a search of all keys, in order.
-std::vector<int> EveryKey() {
-  std::vector<int> keys(255);
-  for (int key = 1; key <= 255; ++key) keys[key - 1] = key;
+// The keys of a search of all keys, in order.
+std::vector<int> EveryKey(const TAlgorithm& algorithm) {
+  std::vector<int> keys;
+  for (int key = algorithm.FirstKey; key <= algorithm.LastKey; ++key) keys.push_back(key);
   return keys;
 }
 
@@ -96,17 +96,31 @@ class Search {
   void AllKeys(const std::function<bool(int)>& after_key, ScanOptions::Search search) {
     if (input_.algorithm->Family == CipherFamily::kNone) return Unkeyed(after_key);
     // The wide algorithms screen their units' own pair values; the key sets look at one byte per
-    // character.
+    // character. Byte maps without a pair value have only the key sets, and a running key
+    // only its passes.
     if (input_.wide && search != ScanOptions::Search::kEachKey) {
       search = ScanOptions::Search::kSparse;
     }
+    const TAlgorithm& algorithm = *input_.algorithm;
+    if (algorithm.Family == CipherFamily::kMap && search == ScanOptions::Search::kSparse) {
+      search = ScanOptions::Search::kDense;
+    }
+    if (algorithm.Step != 0) search = ScanOptions::Search::kEachKey;
     switch (search) {
       case ScanOptions::Search::kSparse:
-        return Sparse(EveryKey(), after_key);
+        return Sparse(EveryKey(algorithm), after_key);
       case ScanOptions::Search::kDense:
-        return Dense(after_key);
+        // Page by page of 256 keys (one for the one-byte keys, one per rotation).
+        for (int page = algorithm.FirstKey / 256; page <= algorithm.LastKey / 256; ++page) {
+          const int base = page * 256;
+          if (!Dense(base, std::max(algorithm.FirstKey, base) - base,
+                     std::min(algorithm.LastKey, base + 255) - base, after_key)) {
+            return;
+          }
+        }
+        return;
       default:
-        EachKey(EveryKey(), after_key);
+        EachKey(EveryKey(algorithm), after_key);
     }
   }
 
@@ -117,7 +131,7 @@ class Search {
     return jobs_.RunOrdered(
         keys.size(),
         [&](size_t i, JobOutput& out) {
-          const KeyView key(input_, static_cast<uint8_t>(keys[i]));
+          const KeyView key(input_, keys[i]);
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
             ScanRange(input_, key, 0, input_.size, false, out,
                       [&](const Span& span) { judge.Judge(span); });
@@ -148,7 +162,7 @@ class Search {
     jobs_.RunOrdered(
         keys.size(),
         [&](size_t i, JobOutput& out) {
-          const KeyView key(input_, static_cast<uint8_t>(keys[i]));
+          const KeyView key(input_, keys[i]);
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
             for (const Span& region : regions) {
               // A byte region's outside bytes end every run in it. A wide region joins the
@@ -167,35 +181,38 @@ class Search {
         });
   }
 
-  void Dense(const std::function<bool(int)>& after_key) {
+  // The keys base + first .. base + last of one page; false when a stop ended it.
+  bool Dense(int base, int first, int last, const std::function<bool(int)>& after_key) {
+    page_base_ = base;
     DenseRuns runs;
     std::array<uint64_t, 256> counts{};
     // A file whose runs clearly do not fit one pass (twice as many by a sample's count) goes to
     // groups of keys at once, instead of a whole pass that only counts them.
-    if (!EstimateDenseRuns(input_, jobs_, options_.segment_bytes, counts)) return;
+    if (!EstimateDenseRuns(input_, jobs_, base, first, last, options_.segment_bytes, counts)) {
+      return false;
+    }
     uint64_t estimate = 0;
     for (uint64_t count : counts) estimate += count;
     if (estimate > 2 * static_cast<uint64_t>(options_.max_runs)) {
-      Grouped(1, 255, counts, options_.max_runs / 4 * 3, runs, after_key);
-      return;
+      return Grouped(first, last, counts, options_.max_runs / 4 * 3, runs, after_key);
     }
-    switch (FindDenseRuns(input_, jobs_, 1, 255, options_.max_runs, options_.segment_bytes, runs,
-                          counts)) {
+    switch (FindDenseRuns(input_, jobs_, base, first, last, options_.max_runs,
+                          options_.segment_bytes, runs, counts)) {
       case DenseResult::kStopped:
-        return;
+        return false;
       case DenseResult::kFound:
-        DenseKeys(1, 255, runs, after_key);
-        return;
+        return DenseKeys(first, last, runs, after_key);
       case DenseResult::kTooMany:
         break;
     }
-    Grouped(1, 255, counts, options_.max_runs, runs, after_key);
+    return Grouped(first, last, counts, options_.max_runs, runs, after_key);
   }
 
-  // Too many runs to keep at once: the keys first..last in groups whose runs (by `counts`) fit
-  // `limit`, each group a pass of its own, and a key with more runs than a pass keeps alone on a
-  // pass of the single-key scanner. A group whose runs do not fit after all (`counts` was an
-  // estimate) is grouped again by the counts its pass found. False when a stop ended it.
+  // Too many runs to keep at once: the keys (slots of the page) first..last in groups whose runs
+  // (by `counts`) fit `limit`, each group a pass of its own, and a key with more runs than a pass
+  // keeps alone on a pass of the single-key scanner. A group whose runs do not fit after all
+  // (`counts` was an estimate) is grouped again by the counts its pass found. False when a stop
+  // ended it.
   bool Grouped(int first_key, int last_key, const std::array<uint64_t, 256>& counts, uint64_t limit,
                DenseRuns& runs, const std::function<bool(int)>& after_key) {
     struct Group {
@@ -224,14 +241,14 @@ class Search {
     }
     for (const Group& group : groups) {
       std::vector<int> keys;
-      for (int key = group.first; key <= group.last; ++key) keys.push_back(key);
+      for (int key = group.first; key <= group.last; ++key) keys.push_back(page_base_ + key);
       if (group.alone) {
         if (!EachKey(keys, after_key)) return false;
         continue;
       }
       // One DenseRuns for every group: a pass takes over the memory of the one before.
       std::array<uint64_t, 256> group_counts{};
-      switch (FindDenseRuns(input_, jobs_, group.first, group.last, options_.max_runs,
+      switch (FindDenseRuns(input_, jobs_, page_base_, group.first, group.last, options_.max_runs,
                             options_.segment_bytes, runs, group_counts)) {
         case DenseResult::kStopped:
           return false;
@@ -254,12 +271,12 @@ class Search {
     return true;
   }
 
-  // The lines of the keys first..last from their runs. Without a summary a key with many runs
-  // is split into parts of consecutive segments (a megabyte of lines in a binary by default), jobs
-  // of their own written in order: the lines that wait for the key before them stay few enough for
-  // the cache, and at the end both workers have a part to do rather than one key left on one of
-  // them. (A summary is kept per key: a part's own would score strings that the key's best ones
-  // make needless.)
+  // The lines of the keys (slots of the page) first..last from their runs. Without a summary a key
+  // with many runs is split into parts of consecutive segments (a megabyte of lines in a binary by
+  // default), jobs of their own written in order: the lines that wait for the key before them stay
+  // few enough for the cache, and at the end both workers have a part to do rather than one key
+  // left on one of them. (A summary is kept per key: a part's own would score strings that the
+  // key's best ones make needless.)
   bool DenseKeys(int first, int last, const DenseRuns& runs,
                  const std::function<bool(int)>& after_key) {
     struct Part {
@@ -288,17 +305,16 @@ class Search {
         parts.size(),
         [&](size_t i, JobOutput& out) {
           const Part& part = parts[i];
-          const KeyView key(input_, static_cast<uint8_t>(part.key));
+          const KeyView key(input_, page_base_ + part.key);
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
             size_t judged = 0;
             bool go_on = true;
-            runs.ForEach(key.key(), part.from, part.to, [&](uint64_t start, uint64_t length) {
+            runs.ForEach(part.key, part.from, part.to, [&](uint64_t start, uint64_t length) {
               if (!go_on) return;
               if (++judged % kRunsPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
               uint64_t end = start + length;
               if (length == DenseRuns::kLongRun) {
-                const ByteClass& members = key.members();
-                if (!ReadMapped([&] { end = RunEnd(input_.data, members, end, input_.size); })) {
+                if (!ReadMapped([&] { end = key.RunEnd(end, input_.size); })) {
                   throw InputReadError();
                 }
               }
@@ -307,8 +323,8 @@ class Search {
           });
         },
         [&](size_t i) {
-          summaries.MergeInto(context_.Summary, i, parts[i].key);
-          return !parts[i].last || after_key(parts[i].key);
+          summaries.MergeInto(context_.Summary, i, page_base_ + parts[i].key);
+          return !parts[i].last || after_key(page_base_ + parts[i].key);
         });
   }
 
@@ -341,7 +357,7 @@ class Search {
       error = errors[s];
     }
     if (!accepted.kept_all()) {
-      EachKey(EveryKey(), after_key);
+      EachKey(EveryKey(*input_.algorithm), after_key);
       return;
     }
     // Every key has the same strings: the summary keeps key 1's.
@@ -382,12 +398,16 @@ class Search {
   const ScanOptions& options_;
   ScanInput input_;
   JobRunner jobs_;
+  int page_base_ = 0;  // the first key of the page that the dense search works on
 };
 
 }  // namespace
 
 ScanOptions::Search ChooseSearch(const TAlgorithm& algorithm, const SearchFields& fields) {
-  if (algorithm.Family == CipherFamily::kNone) return ScanOptions::Search::kEachKey;
+  if (algorithm.Family == CipherFamily::kNone || algorithm.Step != 0) {
+    return ScanOptions::Search::kEachKey;
+  }
+  if (algorithm.Family == CipherFamily::kMap) return ScanOptions::Search::kDense;
   if (fields.Alphabet.empty()) return ScanOptions::Search::kSparse;  // nothing to find
   if (fields.MinLength < 2) return ScanOptions::Search::kDense;
   return PairValueCount(AlphabetSet(fields.Alphabet), algorithm.Family) <= kSparsePairValues

@@ -42,10 +42,10 @@ struct ScanOptions {
 void ScanPass(const TAlgorithm& algorithm, const SearchFields& fields, TScanContext& context,
               const ScanOptions& options = {});
 
-// Every key from 1 to 255, in key order: the same lines, in the same order, as 255 ScanPass
-// calls with those keys. After each key, `after_key(key)` runs (the row's progress) and the search
-// goes on only while it returns true. A stop ends the search after whole keys and a file-order
-// prefix of the next key's lines.
+// Every key of the algorithm (FirstKey to LastKey: 1 to 255 for the one-byte ciphers), in key
+// order: the same lines, in the same order, as one ScanPass call per key. After each key,
+// `after_key(key)` runs (the row's progress) and the search goes on only while it returns true. A
+// stop ends the search after whole keys and a file-order prefix of the next key's lines.
 void ScanAllKeys(const TAlgorithm& algorithm, const SearchFields& fields, TScanContext& context,
                  const std::function<bool(int)>& after_key, const ScanOptions& options = {});
 

@@ -118,7 +118,7 @@ TScanContext ContextFor(const std::string& data, Recorder& services, const LineM
 
 using PassFunction = std::function<void(const TAlgorithm&, const SearchFields&, TScanContext&)>;
 
-Outcome RunPass(const PassFunction& pass, const std::string& data, int algorithm_index, uint8_t key,
+Outcome RunPass(const PassFunction& pass, const std::string& data, int algorithm_index, int key,
                 const SearchFields& fields, bool single_key = true, Recorder* recorder = nullptr,
                 const TestLines* test_lines = nullptr) {
   FillAlgorithms();
@@ -233,18 +233,26 @@ TEST(Scanner, ServiceErrorsEndThePassAndAreNotCounted) {
 
 // Plain text made of runs whose lengths sit around the interesting limits, then encoded with
 // the inverse of the algorithm so that it decodes back under the key.
-// The stored bytes that decode to `plain` under the algorithm and key.
-std::string Encode(std::string plain, int algorithm_index, uint8_t key) {
+// The stored bytes that decode to `plain` under the algorithm and key, stored from offset 0 (a
+// running key moves on at every byte).
+std::string Encode(std::string plain, int algorithm_index, int key) {
   FillAlgorithms();
+  const TAlgorithm& algorithm = Algorithms[algorithm_index];
   uint8_t inverse[256];
-  for (int b = 0; b < 256; ++b)
-    inverse[Algorithms[algorithm_index].Decode(uint8_t(b), key)] = uint8_t(b);
-  for (char& c : plain) c = static_cast<char>(inverse[static_cast<uint8_t>(c)]);
+  int inverse_of = -1;
+  for (size_t i = 0; i < plain.size(); ++i) {
+    const int key_here = key + algorithm.Step * static_cast<int>(i & 0xFF);
+    if (key_here != inverse_of) {
+      for (int b = 0; b < 256; ++b) inverse[algorithm.Decode(uint8_t(b), key_here)] = uint8_t(b);
+      inverse_of = key_here;
+    }
+    plain[i] = static_cast<char>(inverse[static_cast<uint8_t>(plain[i])]);
+  }
   return plain;
 }
 
 std::string Generate(std::mt19937& rng, size_t size, const std::string& alphabet, int min, int max,
-                     int algorithm_index, uint8_t key) {
+                     int algorithm_index, int key) {
   std::array<bool, 256> member{};
   for (char c : alphabet) member[static_cast<uint8_t>(c)] = true;
   std::vector<uint8_t> members, others;
@@ -441,11 +449,13 @@ TEST(Scanner, StopLeavesAFileOrderPrefix) {
   }
 }
 
-// 255 reference passes, as the run made them before it searched all keys at once.
+// One reference pass per key, as the run made them before it searched all keys at once.
 Outcome ReferenceAllKeys(const std::string& data, int algorithm_index, const SearchFields& fields) {
+  FillAlgorithms();
   Outcome all{{}, {}, 0};
-  for (int key = 1; key <= 255; ++key) {
-    Outcome o = RunPass(Reference, data, algorithm_index, static_cast<uint8_t>(key), fields, false);
+  const TAlgorithm& algorithm = Algorithms[algorithm_index];
+  for (int key = algorithm.FirstKey; key <= algorithm.LastKey; ++key) {
+    Outcome o = RunPass(Reference, data, algorithm_index, key, fields, false);
     all.lines.insert(all.lines.end(), o.lines.begin(), o.lines.end());
     all.found += o.found;
   }
@@ -521,6 +531,51 @@ TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
       }
     }
   });
+}
+
+// The rotation families, XOR that keeps zero bytes and the running keys: one key against the
+// reference, and all keys against one reference pass per key, by every search that applies.
+TEST(Scanner, NewCiphersAgreeWithTheReferenceForOneKeyAndForAllKeys) {
+  std::mt19937 rng(2024);
+  std::vector<ScanOptions> options;
+  for (auto search : {ScanOptions::Search::kAuto, ScanOptions::Search::kEachKey}) {
+    for (size_t limit : {size_t{0}, size_t{2}, size_t{1} << 20}) {
+      for (int workers : {1, 2}) {
+        ScanOptions option =
+            Options(workers == 2 ? 5 : 1 << 20, workers == 2 ? 33 : 1 << 20, workers);
+        option.search = search;
+        option.max_regions = option.max_runs = limit;
+        options.push_back(option);
+      }
+    }
+  }
+  const int alphabet_sizes[] = {1, 10, 95, 200};
+  for (int algorithm = 8; algorithm < 14; ++algorithm) {
+    FillAlgorithms();
+    const TAlgorithm& entry = Algorithms[algorithm];
+    for (int round = 0; round < 2; ++round) {
+      const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 4]);
+      const int min = 1 + static_cast<int>(rng() % 6);
+      const int key = entry.FirstKey + static_cast<int>(rng() % entry.KeyCount());
+      const std::string data = Generate(rng, 50 + rng() % 400, alphabet, min, 0, algorithm, key);
+      const SearchFields fields = Fields(alphabet, min);
+      const Outcome one = RunPass(Reference, data, algorithm, key, fields);
+      ASSERT_EQ(RunPass(WithOptions(Options(7, 33, 2)), data, algorithm, key, fields).lines,
+                one.lines)
+          << entry.Name << " key " << key;
+      const Outcome expected = ReferenceAllKeys(data, algorithm, fields);
+      EXPECT_FALSE(expected.lines.empty()) << entry.Name;
+      for (const ScanOptions& option : options) {
+        std::vector<int> keys;
+        const Outcome got = AllKeys(data, algorithm, fields, option, &keys);
+        ASSERT_EQ(got.lines, expected.lines)
+            << entry.Name << " round " << round << " search " << static_cast<int>(option.search)
+            << " limit " << option.max_runs << " workers " << option.workers;
+        ASSERT_EQ(keys.size(), static_cast<size_t>(entry.KeyCount()));
+        EXPECT_EQ(keys.back(), entry.LastKey);
+      }
+    }
+  }
 }
 
 TEST(Scanner, DenseSearchOfAFileOfManySegmentsAgreesWithTheReference) {

@@ -120,7 +120,7 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   constexpr uint64_t kJudgedCharacters = 4096;
   constexpr float kHiddenFactor = 2.0f;
   length = std::min(length, kJudgedCharacters);
-  if (!plain_) plain_.emplace(input_, 0);
+  if (!plain_) plain_.emplace(input_, KeyView::NoKey{});
   const uint64_t width = input_.wide ? 2 : 1;
   // The stretch may start inside a plain string, whose first letter the key turned into a sign
   // (a name after its length byte, which the key makes printable): the judged text then starts
@@ -169,7 +169,7 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   // A key that only changes the case of letters leaves nothing but the case to go by, and names
   // in capitals are as plain as in small letters: both readings are then judged in small ones.
   const DecodeTable& decode = key_.decode();
-  if (decode['a'] == 'A' || decode['A'] == 'a') {
+  if (!key_.running() && (decode['a'] == 'A' || decode['A'] == 'a')) {
     for (char* c = keyed; c < kinds; ++c)
       *c = static_cast<char>(ToLower1251(static_cast<uint8_t>(*c)));
   }
@@ -204,9 +204,13 @@ void RunJudge::SummarizeQueued() {
   may_score_.resize(queued_.size());
   stored_.clear();
   for (const Span& span : queued_) stored_.push_back({data + span.start, span.end - span.start});
-  const bool read =
-      ReadMapped([&] { StoredTextsMayExceed(stored_, decode, entry, may_score_.data()); });
-  if (!read) throw InputReadError();
+  // A running key has no one decode table: its texts are decoded and bounded as texts.
+  if (key_.running()) {
+    std::fill(may_score_.begin(), may_score_.end(), 1);
+  } else if (!ReadMapped(
+                 [&] { StoredTextsMayExceed(stored_, decode, entry, may_score_.data()); })) {
+    throw InputReadError();
+  }
   for (size_t i = 0; i < queued_.size(); ++i) {
     const Span& span = queued_[i];
     const uint64_t characters = span.end - span.start;

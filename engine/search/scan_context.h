@@ -51,7 +51,7 @@ class ScanServices {
 struct TScanContext {
   const uint8_t* Data = nullptr;
   uint64_t Size = 0;  // the file's full size, at least 1
-  uint8_t Key = 0;
+  int Key = 0;        // in the algorithm's key range
   int32_t Width = 0;  // decimal digits of Size
   bool SingleKey = true;
   int64_t Found = 0;  // lines written so far for the row; the pass adds to it

@@ -32,7 +32,11 @@ inline uint64_t DecodeWord(uint64_t word, CipherFamily family, uint64_t keys) {
 // The keyed ciphers decode by arithmetic: eight bytes at a time for the short texts of most
 // strings, which the compiler's vector loop would spend its set-up on.
 void DecodeBytes(const uint8_t* __restrict in, char* __restrict out, uint64_t length,
-                 CipherFamily family, uint8_t key) {
+                 CipherFamily family, uint8_t key, const DecodeTable& decode) {
+  if (family == CipherFamily::kMap) {
+    for (uint64_t i = 0; i < length; ++i) out[i] = static_cast<char>(decode[in[i]]);
+    return;
+  }
   if (length >= 8 && length <= 64 && family != CipherFamily::kNone) {
     // SUB8 adds the key's negation.
     const uint8_t added = family == CipherFamily::kSub ? static_cast<uint8_t>(-key) : key;
@@ -51,6 +55,7 @@ void DecodeBytes(const uint8_t* __restrict in, char* __restrict out, uint64_t le
   }
   switch (family) {
     case CipherFamily::kNone:
+    case CipherFamily::kMap:
       std::memcpy(out, in, length);
       break;
     case CipherFamily::kXor:
@@ -74,7 +79,12 @@ std::array<bool, 256> MembersUnder(const ScanInput& input, const DecodeTable& de
 }  // namespace
 
 void KeyView::DecodeText(const uint8_t* in, char* out, uint64_t length) const {
-  if (!wide_) return DecodeBytes(in, out, length, family_, key_);
+  if (running()) {
+    const auto at = static_cast<uint64_t>(in - data_);
+    for (uint64_t i = 0; i < length; ++i) out[i] = static_cast<char>(RunningByte(at + i));
+    return;
+  }
+  if (!wide_) return DecodeBytes(in, out, length, family_, static_cast<uint8_t>(key_), decode_);
   const std::array<uint8_t, 65536>& forms = UnitForms();
   for (uint64_t t = 0; t < length; ++t) {
     out[t] = static_cast<char>(forms[decode_[in[2 * t]] | decode_[in[2 * t + 1]] << 8]);
@@ -108,14 +118,34 @@ ScanInput::ScanInput(const uint8_t* input_data, uint64_t input_size, int32_t pos
   }
 }
 
-KeyView::KeyView(const ScanInput& input, uint8_t key)
-    : key_(key),
+KeyView::KeyView(const ScanInput& input, int key)
+    : data_(input.data),
+      in_alphabet_(input.in_alphabet),
+      key_(key),
+      step_(input.algorithm->Step),
       decode_(MakeDecodeTable(input.algorithm->Decode, key)),
-      identity_(true),
+      identity_(step_ == 0),
       wide_(input.wide),
       members_(MembersUnder(input, decode_)) {
   for (int b = 0; b < 256; ++b) identity_ = identity_ && decode_[b] == b;
   family_ = identity_ ? CipherFamily::kNone : input.algorithm->Family;
+}
+
+KeyView::KeyView(const ScanInput& input, NoKey)
+    : data_(input.data),
+      in_alphabet_(input.in_alphabet),
+      key_(0),
+      step_(0),
+      decode_(MakeDecodeTable([](uint8_t b, int) { return b; }, 0)),
+      identity_(true),
+      wide_(input.wide),
+      family_(CipherFamily::kNone),
+      members_(MembersUnder(input, decode_)) {}
+
+uint64_t KeyView::RunEnd(uint64_t pos, uint64_t limit) const {
+  if (!running()) return veskor::RunEnd(data_, members_, pos, limit);
+  while (pos < limit && Member(pos)) ++pos;
+  return pos;
 }
 
 }  // namespace veskor

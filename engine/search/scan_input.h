@@ -54,21 +54,41 @@ struct ScanInput {
   std::vector<uint8_t> unit_char;
 };
 
-// One key: its decode table and the stored bytes that decode into the alphabet under it.
+// One key: its decode table and the stored bytes that decode into the alphabet under it. Of a
+// running key, the table and the members are those of offset 0; the byte at offset i decodes
+// under the key + step * i, and only DecodeText, Member and RunEnd know it.
 class KeyView {
  public:
-  KeyView(const ScanInput& input, uint8_t key);
-  uint8_t key() const { return key_; }
+  KeyView(const ScanInput& input, int key);
+  // The file's own bytes read with no cipher at all, whatever the row's algorithm.
+  struct NoKey {};
+  KeyView(const ScanInput& input, NoKey);
+  int key() const { return key_; }
   const DecodeTable& decode() const { return decode_; }
   bool identity() const { return identity_; }  // NONE, or key 0: the text is the stored bytes
   bool wide() const { return wide_; }
+  bool running() const { return step_ != 0; }
   const ByteClass& members() const { return members_; }
-  // The text of `length` characters stored from `in`: the decoded bytes, or of a wide
-  // algorithm the Windows-1251 forms of the decoded code units. Touches nothing but PODs.
+  // The text of `length` characters stored from `in`, which points into the input's bytes: the
+  // decoded bytes, or of a wide algorithm the Windows-1251 forms of the decoded code units.
+  // Touches nothing but PODs.
   void DecodeText(const uint8_t* in, char* out, uint64_t length) const;
+  // Whether the stored byte at `position` decodes into the alphabet.
+  bool Member(uint64_t position) const {
+    return running() ? in_alphabet_[RunningByte(position)] : members_.Has(data_[position]);
+  }
+  // The first position from `pos` on that is no member, or `limit`. Touches nothing but PODs.
+  uint64_t RunEnd(uint64_t pos, uint64_t limit) const;
 
  private:
-  uint8_t key_;
+  uint8_t RunningByte(uint64_t position) const {
+    return data_[position] ^ static_cast<uint8_t>(key_ + step_ * static_cast<int64_t>(position));
+  }
+
+  const uint8_t* data_;
+  const std::array<bool, 256>& in_alphabet_;
+  int key_;
+  int step_;
   DecodeTable decode_;
   bool identity_;
   bool wide_;
