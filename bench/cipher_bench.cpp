@@ -184,7 +184,11 @@ class Runner {
       if (end == std::string::npos) end = out.size();
       const std::string line = out.substr(at, end - at);
       at = end + 1;
-      if (row < 3) ranking.top.push_back(Clip(line, 100));
+      if (row < 3) {
+        std::string shown = line;
+        std::replace(shown.begin(), shown.end(), '\t', ' ');
+        ranking.top.push_back(Clip(shown, 100));
+      }
       if (ranking.rank != 0) continue;
       const size_t tab = line.find('\t');
       const int index = CipherIndex(line.substr(0, tab));
