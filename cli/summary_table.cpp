@@ -16,11 +16,15 @@ std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
       continue;
     }
     const RowSummary& summary = *outcome.summary;
-    const std::string algorithm = EscapeForTerminal(Cp1251ToUtf8(outcome.search->algorithm.Name));
-    for (int key : summary.ShownKeys(outcome.search->algorithm.Unkeyed(), outcome.key)) {
+    const RunSearch& search = *outcome.search;
+    const bool unkeyed = !search.any && search.algorithm.Unkeyed();
+    for (int key : summary.ShownKeys(unkeyed, outcome.key)) {
       const KeySummary& strings = summary[key];
+      // An ANY row lists pairs: each with its own algorithm.
+      const std::string algorithm =
+          EscapeForTerminal(Cp1251ToUtf8(PairSearch(search, key).algorithm.Name));
       char counts[96];
-      std::snprintf(counts, sizeof counts, "\t%d\t%s\t%llu\t%llu\t%llu\t", key,
+      std::snprintf(counts, sizeof counts, "\t%d\t%s\t%llu\t%llu\t%llu\t", PairKeyOf(search, key),
                     ScoreText(strings.Score()).c_str(),
                     static_cast<unsigned long long>(strings.Count()),
                     static_cast<unsigned long long>(strings.TotalLength()),

@@ -2,10 +2,12 @@
 #include "engine/run/analysis_run.h"
 
 #include <set>
+#include <vector>
 
 #include "engine/decoding/algorithms.h"
 #include "engine/run/mapped_input.h"
 #include "engine/run/row_line_maker.h"
+#include "engine/score/key_summary.h"
 #include "engine/search/row_search.h"
 #include "presets/preset.h"
 #include "report/report_format.h"
@@ -100,7 +102,11 @@ class Run {
     // A row is never scanned with a decoder or preset left over from an earlier row: that
     // would report results of a search the row does not name.
     TAlgorithm algorithm;
-    if (!FindAlgorithm(algorithm_name, algorithm)) {
+    const bool any = algorithm_name == kAnyAlgorithmName;
+    if (any) {
+      algorithm.Name = algorithm_name;
+      algorithm.Family = CipherFamily::kMap;
+    } else if (!FindAlgorithm(algorithm_name, algorithm)) {
       outcome.kind = RowOutcome::Kind::kSkipped;
       const std::string message = Substitute(kNoDecoderMessage, Cp1251ToUtf8(algorithm_name));
       MarkNotRun(table_, row, message);
@@ -120,11 +126,11 @@ class Run {
     table_.SetLogPath(row, log_path);
     outcome.log_path = log_path;
     std::unique_ptr<LogSink> log = host_.CreateLog(log_path);
-    ScanInput(row, input, algorithm, SearchFieldsOf(preset), *log, outcome);
+    ScanInput(row, input, algorithm, any, SearchFieldsOf(preset), *log, outcome);
     log->Close();
   }
 
-  void ScanInput(int row, const std::string& input, const TAlgorithm& algorithm,
+  void ScanInput(int row, const std::string& input, const TAlgorithm& algorithm, bool any,
                  const SearchFields& fields, LogSink& log, RowOutcome& outcome) {
     MappedInput mapped;
     switch (mapped.Open(input)) {
@@ -153,10 +159,15 @@ class Run {
     context.Summary = summary.get();
     outcome.summary = summary;
     outcome.search = std::make_shared<RunSearch>(
-        RunSearch{input, mapped.stamp(), algorithm, fields, format, context.Width});
+        RunSearch{input, mapped.stamp(), algorithm, fields, format, context.Width, any});
     const std::u16string& key_text = table_.Text(NxKeyColumn, row);
     try {
-      if (!key_text.empty()) {
+      if (any) {
+        if (!key_text.empty()) {
+          throw ConversionError(Substitute(kAnyKeyMessage, Utf16ToUtf8(key_text)));
+        }
+        ScanEveryAlgorithm(row, fields, format, context, services, options, outcome);
+      } else if (!key_text.empty()) {
         context.SingleKey = true;
         context.Key = KeyOfText(algorithm, Utf16ToCp1251(key_text), Utf16ToUtf8(key_text));
         services.SetKey(context.Key);
@@ -190,6 +201,79 @@ class Run {
     outcome.kind = StopIsRequested() ? RowOutcome::Kind::kStopped : RowOutcome::Kind::kDone;
   }
 
+  // Every algorithm of the table with every key, summarised without lines and ranked together
+  // as pairs; the pairs that decode every byte as an earlier pair does are left to the earlier
+  // one. The log then holds the lines of the best pair.
+  void ScanEveryAlgorithm(int row, const SearchFields& fields, const std::string& format,
+                          TScanContext& context, RowServices& services, const ScanOptions& options,
+                          RowOutcome& outcome) {
+    auto pairs =
+        std::make_shared<RowSummary>(static_cast<int>(kAlgorithmCount) * RowSummary::kKeys);
+    const RowLineMaker no_lines(fields.RegExp, format, false);
+    std::set<std::string> maps;  // the width and decode table of every pair so far
+    int total = 0;
+    for (const TAlgorithm& algorithm : Algorithms)
+      total += algorithm.Unkeyed() ? 1 : algorithm.KeyCount();
+    int done = 0;
+    for (size_t a = 0; a < kAlgorithmCount && !StopIsRequested(); ++a) {
+      const TAlgorithm& algorithm = Algorithms[a];
+      const int first = algorithm.Unkeyed() ? 1 : algorithm.FirstKey;
+      const int last = algorithm.Unkeyed() ? 1 : algorithm.LastKey;
+      std::vector<int> fresh;
+      for (int key = first; key <= last; ++key) {
+        if (algorithm.Step != 0) {
+          fresh.push_back(key);
+          continue;
+        }
+        const DecodeTable table = MakeDecodeTable(algorithm.Decode, key);
+        std::string map(table.begin(), table.end());
+        map.push_back(static_cast<char>(algorithm.Width));
+        if (maps.insert(std::move(map)).second) fresh.push_back(key);
+      }
+      if (fresh.empty()) {
+        done += last - first + 1;
+        continue;
+      }
+      RowSummary part;
+      TScanContext pass = context;
+      pass.Lines = &no_lines;
+      pass.Summary = &part;
+      pass.SingleKey = false;
+      pass.Found = 0;
+      services.SetKey(first);
+      if (algorithm.Unkeyed()) {
+        pass.Key = 1;
+        ScanPass(algorithm, fields, pass, options);
+      } else {
+        ScanAllKeys(
+            algorithm, fields, pass,
+            [&](int key) {
+              services.SetKey(std::min(key + 1, last));
+              const int searched = done + key - first + 1;
+              table_.SetWholeNumber(NxProgressColumn, row, (searched * 100 + total / 2) / total);
+              return !StopIsRequested();
+            },
+            options);
+      }
+      context.LastEvents = pass.LastEvents;
+      done += last - first + 1;
+      for (int key : fresh) (*pairs)[RowSummary::PairId(static_cast<int>(a), key)] = part[key];
+    }
+    if (outcome.summary) outcome.summary = pairs;
+    context.Summary = nullptr;
+    const std::vector<int> ranking = pairs->Ranking();
+    if (ranking.empty() || StopIsRequested()) return;
+    const int best = ranking.front();
+    const TAlgorithm& algorithm = Algorithms[RowSummary::PairAlgorithm(best)];
+    context.Key = RowSummary::PairKey(best);
+    context.SingleKey = false;
+    if (host_.WritesLines()) {
+      ScanPass(algorithm, fields, context, options);
+    } else {
+      context.Found = static_cast<int64_t>((*pairs)[best].Count());
+    }
+  }
+
   void InputFailed(int row, const char* message, const std::string& input, RowOutcome& outcome) {
     outcome.kind = RowOutcome::Kind::kInputFailed;
     MarkNotRun(table_, row, message);
@@ -203,6 +287,14 @@ class Run {
 };
 
 }  // namespace
+
+RunSearch PairSearch(const RunSearch& search, int pair) {
+  if (!search.any) return search;
+  RunSearch of_pair = search;
+  of_pair.algorithm = Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(pair))];
+  of_pair.any = false;
+  return of_pair;
+}
 
 std::string LogPathFor(const std::string& input_path, const std::string& algorithm) {
   return input_path + "_" + algorithm + ".log";

@@ -19,6 +19,9 @@ namespace veskor {
 inline constexpr const char* kCannotOpenMessage = "Невозможно открыть файл!";
 inline constexpr const char* kCannotMapMessage = "Невозможно спроецировать файл!";
 inline constexpr const char* kCannotReadMessage = "Невозможно прочесть файл!";
+// An ANY row tries every key of every algorithm: a key in its key cell is refused.
+inline constexpr std::string_view kAnyKeyMessage =
+    "'%s': ANY tries every key of every algorithm; leave the key empty";
 inline constexpr const char* kNoDecoderMessage =
     "The algorithm \"%s\" has no decoder: the task was skipped";
 inline constexpr const char* kNoPresetMessage = "No preset is named \"%s\": the task was skipped";

@@ -181,6 +181,57 @@ TEST_F(RunTest, InvalidKeyEndsTheRunAfterTheInputIsMapped) {
   EXPECT_EQ(host_.controls, (std::vector<bool>{false, true}));  // back to idle
 }
 
+TEST_F(RunTest, AnAnyRowRanksPairsOfEveryAlgorithmAndLogsTheBestPairsLines) {
+  // A URL stored under XOR8ROL 0x35A (rol(b ^ 0x5A, 3)) in padding that reads as "AAA..." under
+  // XOR8 0x80 and ADD8 0x80 (0xC1), then under a rotation by 3 alone (0x28).
+  const std::string url = "http://update.example.org/gate.php?id=4711";
+  std::string data = std::string(1500, '\xC1') + std::string(1500, '\x28');
+  for (size_t i = 0; i < url.size(); ++i) {
+    const auto d = static_cast<uint8_t>(url[i]);
+    data[1000 + i] = static_cast<char>(((d >> 3) | (d << 5)) ^ 0x5A);
+  }
+  WriteFile(input_, data);
+  TPreset printable = NewPreset();
+  SetShortString(printable.Name, "Printable");
+  std::string alphabet;
+  for (int c = 32; c < 127; ++c) alphabet.push_back(static_cast<char>(c));
+  SetShortString(printable.Alphabet, alphabet);
+  printable.MinLength = 7;
+  presets_.Append(printable);
+  AddRow("XOR8ROL", "0x35A", "Printable");
+  AddRow("ANY", "", "Printable");
+  RunAnalysis(table_, presets_, host_);
+  ASSERT_EQ(host_.outcomes.size(), 2u);
+  const RowOutcome& any = host_.outcomes[1];
+  ASSERT_TRUE(any.summary && any.search && any.search->any);
+  const std::vector<int> ranking = any.summary->Ranking();
+  ASSERT_FALSE(ranking.empty());
+  EXPECT_EQ(ranking.front(), RowSummary::PairId(8, 0x35A));
+  EXPECT_EQ(PairSearch(*any.search, ranking.front()).algorithm.Name, "XOR8ROL");
+  EXPECT_EQ(ReadFile(input_ + "_ANY.log"), ReadFile(input_ + "_XOR8ROL.log"));
+  EXPECT_NE(ReadFile(input_ + "_ANY.log").find(url), std::string::npos);
+  // Pairs that decode alike are named once, by the first algorithm of the table: SUB8 k is
+  // ADD8 256 - k, ADD8 0x80 is XOR8 0x80, a rotation alone is XOR8ROL's.
+  for (int key = 1; key < 256; ++key) {
+    EXPECT_EQ((*any.summary)[RowSummary::PairId(2, key)].Count(), 0u) << key;
+  }
+  EXPECT_EQ((*any.summary)[RowSummary::PairId(1, 0x80)].Count(), 0u);
+  EXPECT_GT((*any.summary)[RowSummary::PairId(0, 0x80)].Count(), 0u);
+  EXPECT_GT((*any.summary)[RowSummary::PairId(8, 0x300)].Count(), 0u);
+  EXPECT_EQ((*any.summary)[RowSummary::PairId(9, 0x300)].Count(), 0u);
+  EXPECT_EQ((*any.summary)[RowSummary::PairId(10, 0x300)].Count(), 0u);
+  EXPECT_EQ(Progress(1), 100);
+
+  table_.ClearTasks();
+  AddRow("ANY", "7", "Printable");
+  try {
+    RunAnalysis(table_, presets_, host_);
+    FAIL() << "no error";
+  } catch (const ConversionError& e) {
+    EXPECT_STREQ(e.what(), "'7': ANY tries every key of every algorithm; leave the key empty");
+  }
+}
+
 TEST_F(RunTest, InputThatCannotBeOpenedOrMapped) {
   struct Case {
     const char* name;

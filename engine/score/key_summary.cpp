@@ -82,13 +82,15 @@ double KeySummary::Score() const {
 }
 
 void RowSummary::Merge(const RowSummary& other) {
-  for (int key = 0; key < kKeys; ++key) keys_[key].Merge(other.keys_[key]);
+  for (size_t key = 0; key < std::min(keys_.size(), other.keys_.size()); ++key) {
+    keys_[key].Merge(other.keys_[key]);
+  }
 }
 
 std::vector<int> RowSummary::Ranking() const {
   std::vector<int> keys;
-  std::vector<double> scores(kKeys);
-  for (int key = 0; key < kKeys; ++key) {
+  std::vector<double> scores(keys_.size());
+  for (int key = 0; key < SlotCount(); ++key) {
     if (keys_[key].Count() == 0) continue;
     keys.push_back(key);
     scores[key] = keys_[key].Score();

@@ -94,13 +94,20 @@ class KeySummary {
   std::vector<BestString> best_;
 };
 
-// The summaries of the keys of one task row (0 to kKeys - 1: a byte, or a rotation and a byte).
+// The summaries of the keys of one task row (0 to kKeys - 1: a byte, or a rotation and a byte),
+// or of a row that tries every algorithm, of its pairs (PairId: the algorithm's place in the
+// table and its key).
 class RowSummary {
  public:
   static constexpr int kKeys = 2048;
-  RowSummary() : keys_(kKeys) {}
-  KeySummary& operator[](int key) { return keys_[static_cast<size_t>(key) % kKeys]; }
-  const KeySummary& operator[](int key) const { return keys_[static_cast<size_t>(key) % kKeys]; }
+  explicit RowSummary(int slot_count = kKeys) : keys_(static_cast<size_t>(slot_count)) {}
+  static int PairId(int algorithm, int key) { return algorithm * kKeys + key; }
+  static int PairAlgorithm(int pair) { return pair / kKeys; }
+  static int PairKey(int pair) { return pair % kKeys; }
+
+  KeySummary& operator[](int key) { return keys_.at(static_cast<size_t>(key)); }
+  const KeySummary& operator[](int key) const { return keys_.at(static_cast<size_t>(key)); }
+  int SlotCount() const { return static_cast<int>(keys_.size()); }
 
   void Add(int key, uint64_t position, uint64_t length, std::string_view text_prefix, float score) {
     (*this)[key].Add(position, length, text_prefix, score);
