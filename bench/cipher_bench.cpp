@@ -141,12 +141,25 @@ std::string Quote(const std::string& text) {
 }
 
 // A run of `veskor-scan --algo ALGO --summary` on one file: the rank of the first row that decodes
-// like the true pair (0: none does) and the rows ranked first.
+// like the true pair (0: none does) and the rows ranked first. A text lacks most byte values, and
+// pairs whose maps differ only on those (or only outside the alphabet) find the same strings:
+// `tied` is the true pair's rank with the rows above it whose figures equal its own left out.
 struct Ranking {
-  int rank = 0;
+  int rank = 0, tied = 0;
   std::vector<std::string> top;
   double seconds = 0;
 };
+
+// The tab-separated fields [first, last) of a summary line.
+std::string Fields(const std::string& line, int first, int last) {
+  std::string out;
+  int field = 0;
+  for (const char c : line) {
+    if (c == '\t' && ++field == last) break;
+    if (field >= first && !(c == '\t' && field == first)) out += c;
+  }
+  return out;
+}
 
 class Runner {
  public:
@@ -179,6 +192,7 @@ class Runner {
     const Cipher& truth = kCiphers[cipher];
     const ByteMap true_map = MapOf(truth, key);
     int row = 0;
+    std::vector<std::string> above;
     for (size_t at = header.size(); at < out.size(); ++row) {
       size_t end = out.find('\n', at);
       if (end == std::string::npos) end = out.size();
@@ -198,7 +212,17 @@ class Runner {
       const bool same = truth.running ? index == cipher && found_key == key
                                       : !found.running && found.width == truth.width &&
                                             MapOf(found, found_key) == true_map;
-      if (same) ranking.rank = row + 1;
+      if (!same) {
+        above.push_back(line);
+        continue;
+      }
+      ranking.rank = row + 1;
+      // score, lines, chars and longest
+      const std::string figures = Fields(line, 2, 6);
+      ranking.tied = 1 + static_cast<int>(std::count_if(above.begin(), above.end(),
+                                                        [&](const std::string& other) {
+                                                          return Fields(other, 2, 6) != figures;
+                                                        }));
     }
     return ranking;
   }
@@ -218,7 +242,7 @@ struct Case {
   std::string secret;
   uint64_t where = 0;
   // Results: ranks 0 when not run or not found.
-  int any_rank = 0, own_rank = 0;
+  int any_rank = 0, own_rank = 0, whole_tied = 0;
   double seconds = 0;
   std::string listing;
 };
@@ -320,6 +344,7 @@ void RunCase(Case& c, size_t index, const Runner& runner, const std::string& inp
     runs.emplace_back(name, runner.Rank(name, input, c.cipher, c.key));
     c.own_rank = runs.back().second.rank;
   }
+  c.whole_tied = runs[0].second.tied;
   const int top = c.whole ? 1 : 3;
   bool missed = false;
   for (const auto& [algo, ranking] : runs) {
@@ -328,7 +353,8 @@ void RunCase(Case& c, size_t index, const Runner& runner, const std::string& inp
     missed = true;
     if (!options.list) continue;
     c.listing += "    " + std::string(name) + " key " + std::to_string(c.key) + " in " +
-                 CaseName(c) + ": rank " + std::to_string(ranking.rank) + " in " + algo + "\n";
+                 CaseName(c) + ": rank " + std::to_string(ranking.rank) + " in " + algo + " (" +
+                 std::to_string(ranking.tied) + " without ties)\n";
     for (const std::string& line : ranking.top) c.listing += "      " + line + "\n";
   }
   if (missed && !options.keep.empty()) {
@@ -358,7 +384,7 @@ struct Tally {
 
 // Per algorithm: whole files first, secrets in the top three by ANY and by the own row.
 struct Figures {
-  Tally whole, any, own;
+  Tally whole, whole_tied, any, own;
   double seconds = 0;
 };
 
@@ -370,17 +396,21 @@ void PrintFigures(const Options& options, const std::vector<Case>& cases) {
     if (c.whole) {
       const int rank = options.any ? c.any_rank : c.own_rank;
       f.whole.Add(rank == 1, c.seconds);
+      f.whole_tied.Add(c.whole_tied == 1, c.seconds);
     } else {
       if (options.any) f.any.Add(c.any_rank >= 1 && c.any_rank <= 3, c.seconds);
       f.own.Add(c.own_rank >= 1 && c.own_rank <= 3, c.seconds);
     }
   }
   const char* whole_by = options.any ? "ANY" : "own row";
-  std::printf("(1) whole files under a key: the true pair first (%s)\n", whole_by);
+  std::printf(
+      "(1) whole files under a key: the true pair first (%s); beside it, first or tied\n"
+      "    with the first (the same score, lines, chars and longest)\n",
+      whole_by);
   for (int c : options.ciphers) {
     const Tally& t = figures[c].whole;
-    std::printf("  %-8s %4d cases   first %s   %6.1f s\n", kCiphers[c].name, t.cases,
-                t.Percent().c_str(), t.seconds);
+    std::printf("  %-8s %4d cases   first %s   or tied %s   %6.1f s\n", kCiphers[c].name, t.cases,
+                t.Percent().c_str(), figures[c].whole_tied.Percent().c_str(), t.seconds);
   }
   for (const Case& c : cases) {
     if (c.whole) std::printf("%s", c.listing.c_str());
@@ -395,14 +425,15 @@ void PrintFigures(const Options& options, const std::vector<Case>& cases) {
   for (const Case& c : cases) {
     if (!c.whole) std::printf("%s", c.listing.c_str());
   }
-  std::printf("\n%-8s  %-12s  %-15s  %-15s  %5s  %8s\n", "algo", "whole first", "secrets top-3",
-              "secrets top-3", "cases", "seconds");
-  std::printf("%-8s  %-12s  %-15s  %-15s  %5s  %8s\n", "", whole_by, "(ANY)", "(own row)", "", "");
+  std::printf("\n%-8s  %-11s  %-11s  %-13s  %-13s  %5s  %8s\n", "algo", "whole first",
+              "whole first", "secrets top-3", "secrets top-3", "cases", "seconds");
+  std::printf("%-8s  %-11s  %-11s  %-13s  %-13s  %5s  %8s\n", "", whole_by, "(or tied)", "(ANY)",
+              "(own row)", "", "");
   for (int c : options.ciphers) {
     const Figures& f = figures[c];
-    std::printf("%-8s  %-12s  %-15s  %-15s  %5d  %8.1f\n", kCiphers[c].name,
-                f.whole.Percent().c_str(), f.any.Percent().c_str(), f.own.Percent().c_str(),
-                f.whole.cases + f.own.cases, f.seconds);
+    std::printf("%-8s  %-11s  %-11s  %-13s  %-13s  %5d  %8.1f\n", kCiphers[c].name,
+                f.whole.Percent().c_str(), f.whole_tied.Percent().c_str(), f.any.Percent().c_str(),
+                f.own.Percent().c_str(), f.whole.cases + f.own.cases, f.seconds);
   }
 }
 
