@@ -11,8 +11,10 @@
 // seeded offset in a binary of /usr/bin or in random bytes (64 KiB..1 MiB): the true pair ranks in
 // the top three, in `--algo ANY` and in the algorithm's own all-keys row. A pair counts as true
 // when it decodes every byte as the key it was stored under does: ANY names a byte map by the
-// first algorithm that has it. --no-any ranks through the own row alone; --list prints the cases
-// that missed and --keep copies their files into DIR. The same seed draws the same cases.
+// first algorithm that has it. Whole files are also counted when the pairs ranked above the true
+// one tie with it (a text's few byte values may decode alike under two maps). --no-any ranks
+// through the own row alone; --list prints the cases that missed and --keep copies their files into
+// DIR. The same seed draws the same cases.
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -49,22 +51,25 @@ struct Cipher {
   Coder decode, encode;     // no encoder: never stored under it here
 };
 
+uint8_t Xor(uint8_t b, int k, uint64_t) { return b ^ Low(k); }
+uint8_t Add(uint8_t b, int k, uint64_t) { return b + Low(k); }
+uint8_t Sub(uint8_t b, int k, uint64_t) { return b - Low(k); }
+uint8_t Same(uint8_t b, int, uint64_t) { return b; }
+// XOR8N is its own inverse, as XOR with a running key is.
+uint8_t XorN(uint8_t b, int k, uint64_t) { return b == 0 || b == k ? b : b ^ Low(k); }
+uint8_t XorInc(uint8_t b, int k, uint64_t i) { return b ^ Low(k + static_cast<int>(i & 255)); }
+uint8_t XorDec(uint8_t b, int k, uint64_t i) { return b ^ Low(k - static_cast<int>(i & 255)); }
+
 // Every algorithm in the order ANY names a byte map by.
 const std::array<Cipher, 14> kCiphers = {{
-    {"XOR8", 1, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b ^ Low(k); },
-     [](uint8_t d, int k, uint64_t) -> uint8_t { return d ^ Low(k); }},
-    {"ADD8", 1, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b + Low(k); },
-     [](uint8_t d, int k, uint64_t) -> uint8_t { return d - Low(k); }},
-    {"SUB8", 1, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b - Low(k); },
-     [](uint8_t d, int k, uint64_t) -> uint8_t { return d + Low(k); }},
-    {"NONE", 1, 1, 1, false, [](uint8_t b, int, uint64_t) { return b; }, nullptr},
-    {"XOR8W", 2, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b ^ Low(k); },
-     nullptr},
-    {"ADD8W", 2, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b + Low(k); },
-     nullptr},
-    {"SUB8W", 2, 1, 255, false, [](uint8_t b, int k, uint64_t) -> uint8_t { return b - Low(k); },
-     nullptr},
-    {"NONEW", 2, 1, 1, false, [](uint8_t b, int, uint64_t) { return b; }, nullptr},
+    {"XOR8", 1, 1, 255, false, Xor, Xor},
+    {"ADD8", 1, 1, 255, false, Add, Sub},
+    {"SUB8", 1, 1, 255, false, Sub, Add},
+    {"NONE", 1, 1, 1, false, Same, nullptr},
+    {"XOR8W", 2, 1, 255, false, Xor, nullptr},
+    {"ADD8W", 2, 1, 255, false, Add, nullptr},
+    {"SUB8W", 2, 1, 255, false, Sub, nullptr},
+    {"NONEW", 2, 1, 1, false, Same, nullptr},
     {"XOR8ROL", 1, 256, 2047, false,
      [](uint8_t b, int k, uint64_t) { return Rol(b ^ Low(k), Turns(k)); },
      [](uint8_t d, int k, uint64_t) -> uint8_t { return Ror(d, Turns(k)) ^ Low(k); }},
@@ -74,19 +79,9 @@ const std::array<Cipher, 14> kCiphers = {{
     {"ROL8ADD", 1, 256, 2047, false,
      [](uint8_t b, int k, uint64_t) -> uint8_t { return Rol(b, Turns(k)) + Low(k); },
      [](uint8_t d, int k, uint64_t) { return Ror(d - Low(k), Turns(k)); }},
-    {"XOR8N", 1, 1, 255, false,
-     [](uint8_t b, int k, uint64_t) -> uint8_t { return b == 0 || b == k ? b : b ^ Low(k); },
-     [](uint8_t d, int k, uint64_t) -> uint8_t { return d == 0 || d == k ? d : d ^ Low(k); }},
-    {"XOR8INC", 1, 0, 255, true,
-     [](uint8_t b, int k, uint64_t i) -> uint8_t { return b ^ Low(k + static_cast<int>(i & 255)); },
-     [](uint8_t d, int k, uint64_t i) -> uint8_t {
-       return d ^ Low(k + static_cast<int>(i & 255));
-     }},
-    {"XOR8DEC", 1, 0, 255, true,
-     [](uint8_t b, int k, uint64_t i) -> uint8_t { return b ^ Low(k - static_cast<int>(i & 255)); },
-     [](uint8_t d, int k, uint64_t i) -> uint8_t {
-       return d ^ Low(k - static_cast<int>(i & 255));
-     }},
+    {"XOR8N", 1, 1, 255, false, XorN, XorN},
+    {"XOR8INC", 1, 0, 255, true, XorInc, XorInc},
+    {"XOR8DEC", 1, 0, 255, true, XorDec, XorDec},
 }};
 
 int CipherIndex(const std::string& name) {
