@@ -8,6 +8,7 @@
 #include "engine/run/mapped_input.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
+#include "engine/search/dense_search.h"
 #include "engine/search/row_search.h"
 #include "presets/preset.h"
 #include "report/report_format.h"
@@ -210,6 +211,9 @@ class Run {
     auto pairs =
         std::make_shared<RowSummary>(static_cast<int>(kAlgorithmCount) * RowSummary::kKeys);
     const RowLineMaker no_lines(fields.RegExp, format, false);
+    // The algorithms' dense searches follow one another: they share the memory of their runs.
+    ScanOptions shared = options;
+    shared.dense_runs = std::make_shared<DenseRuns>();
     std::set<std::string> maps;  // the width and decode table of every pair so far
     int total = 0;
     for (const TAlgorithm& algorithm : Algorithms)
@@ -243,7 +247,7 @@ class Run {
       services.SetKey(first);
       if (algorithm.Unkeyed()) {
         pass.Key = 1;
-        ScanPass(algorithm, fields, pass, options);
+        ScanPass(algorithm, fields, pass, shared);
       } else {
         ScanAllKeys(
             algorithm, fields, pass,
@@ -253,7 +257,7 @@ class Run {
               table_.SetWholeNumber(NxProgressColumn, row, (searched * 100 + total / 2) / total);
               return !StopIsRequested();
             },
-            options);
+            shared);
       }
       context.LastEvents = pass.LastEvents;
       done += last - first + 1;

@@ -59,7 +59,8 @@ class Search {
         options_(options),
         input_(context.Data, context.Size, context.Width, algorithm, fields, *context.Lines,
                options.batch_bytes),
-        jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents) {}
+        jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents),
+        dense_runs_(options.dense_runs ? options.dense_runs : std::make_shared<DenseRuns>()) {}
 
   // The lines written count for the row, also when an error ends the search.
   ~Search() { context_.Found += jobs_.lines_written(); }
@@ -184,7 +185,7 @@ class Search {
   // The keys base + first .. base + last of one page; false when a stop ended it.
   bool Dense(int base, int first, int last, const std::function<bool(int)>& after_key) {
     page_base_ = base;
-    DenseRuns runs;
+    DenseRuns& runs = *dense_runs_;
     std::array<uint64_t, 256> counts{};
     // A file whose runs clearly do not fit one pass (twice as many by a sample's count) goes to
     // groups of keys at once, instead of a whole pass that only counts them.
@@ -399,6 +400,7 @@ class Search {
   ScanInput input_;
   JobRunner jobs_;
   int page_base_ = 0;  // the first key of the page that the dense search works on
+  std::shared_ptr<DenseRuns> dense_runs_;  // kept from page to page
 };
 
 }  // namespace
