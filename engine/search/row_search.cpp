@@ -97,8 +97,7 @@ class Search {
   void AllKeys(const std::function<bool(int)>& after_key, ScanOptions::Search search) {
     if (input_.algorithm->Family == CipherFamily::kNone) return Unkeyed(after_key);
     // The wide algorithms screen their units' own pair values; the key sets look at one byte per
-    // character. Byte maps without a pair value have only the key sets, and a running key
-    // only its passes.
+    // character. Byte maps without a pair value (and running keys) have only the key sets.
     if (input_.wide && search != ScanOptions::Search::kEachKey) {
       search = ScanOptions::Search::kSparse;
     }
@@ -106,7 +105,6 @@ class Search {
     if (algorithm.Family == CipherFamily::kMap && search == ScanOptions::Search::kSparse) {
       search = ScanOptions::Search::kDense;
     }
-    if (algorithm.Step != 0) search = ScanOptions::Search::kEachKey;
     switch (search) {
       case ScanOptions::Search::kSparse:
         return Sparse(EveryKey(algorithm), after_key);
@@ -406,9 +404,7 @@ class Search {
 }  // namespace
 
 ScanOptions::Search ChooseSearch(const TAlgorithm& algorithm, const SearchFields& fields) {
-  if (algorithm.Family == CipherFamily::kNone || algorithm.Step != 0) {
-    return ScanOptions::Search::kEachKey;
-  }
+  if (algorithm.Family == CipherFamily::kNone) return ScanOptions::Search::kEachKey;
   if (algorithm.Family == CipherFamily::kMap) return ScanOptions::Search::kDense;
   if (fields.Alphabet.empty()) return ScanOptions::Search::kSparse;  // nothing to find
   if (fields.MinLength < 2) return ScanOptions::Search::kDense;
