@@ -8,6 +8,7 @@
 #include "engine/run/mapped_input.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
+#include "engine/search/dense_search.h"
 #include "engine/search/row_search.h"
 #include "presets/preset.h"
 #include "report/report_format.h"
@@ -201,24 +202,30 @@ class Run {
     outcome.kind = StopIsRequested() ? RowOutcome::Kind::kStopped : RowOutcome::Kind::kDone;
   }
 
-  // Every algorithm of the table with every key, summarised without lines and ranked together
-  // as pairs; the pairs that decode every byte as an earlier pair does are left to the earlier
-  // one. The log then holds the lines of the best pair.
+  // Every keyed algorithm of the table with every key, summarised without lines and ranked
+  // together as pairs; the pairs that decode every byte as an earlier pair does are left to the
+  // earlier one. The log then holds the lines of the best pair. NONE and NONEW are not tried:
+  // the file's own strings are not hidden, and in most files they would rank first.
   void ScanEveryAlgorithm(int row, const SearchFields& fields, const std::string& format,
                           TScanContext& context, RowServices& services, const ScanOptions& options,
                           RowOutcome& outcome) {
     auto pairs =
         std::make_shared<RowSummary>(static_cast<int>(kAlgorithmCount) * RowSummary::kKeys);
     const RowLineMaker no_lines(fields.RegExp, format, false);
+    // The algorithms' dense searches follow one another: they share the memory of their runs.
+    ScanOptions shared = options;
+    shared.dense_runs = std::make_shared<DenseRuns>();
     std::set<std::string> maps;  // the width and decode table of every pair so far
     int total = 0;
-    for (const TAlgorithm& algorithm : Algorithms)
-      total += algorithm.Unkeyed() ? 1 : algorithm.KeyCount();
+    for (const TAlgorithm& algorithm : Algorithms) {
+      if (!algorithm.Unkeyed()) total += algorithm.KeyCount();
+    }
     int done = 0;
     for (size_t a = 0; a < kAlgorithmCount && !StopIsRequested(); ++a) {
       const TAlgorithm& algorithm = Algorithms[a];
-      const int first = algorithm.Unkeyed() ? 1 : algorithm.FirstKey;
-      const int last = algorithm.Unkeyed() ? 1 : algorithm.LastKey;
+      if (algorithm.Unkeyed()) continue;
+      const int first = algorithm.FirstKey;
+      const int last = algorithm.LastKey;
       std::vector<int> fresh;
       for (int key = first; key <= last; ++key) {
         if (algorithm.Step != 0) {
@@ -241,20 +248,15 @@ class Run {
       pass.SingleKey = false;
       pass.Found = 0;
       services.SetKey(first);
-      if (algorithm.Unkeyed()) {
-        pass.Key = 1;
-        ScanPass(algorithm, fields, pass, options);
-      } else {
-        ScanAllKeys(
-            algorithm, fields, pass,
-            [&](int key) {
-              services.SetKey(std::min(key + 1, last));
-              const int searched = done + key - first + 1;
-              table_.SetWholeNumber(NxProgressColumn, row, (searched * 100 + total / 2) / total);
-              return !StopIsRequested();
-            },
-            options);
-      }
+      ScanAllKeys(
+          algorithm, fields, pass,
+          [&](int key) {
+            services.SetKey(std::min(key + 1, last));
+            const int searched = done + key - first + 1;
+            table_.SetWholeNumber(NxProgressColumn, row, (searched * 100 + total / 2) / total);
+            return !StopIsRequested();
+          },
+          shared);
       context.LastEvents = pass.LastEvents;
       done += last - first + 1;
       for (int key : fresh) (*pairs)[RowSummary::PairId(static_cast<int>(a), key)] = part[key];

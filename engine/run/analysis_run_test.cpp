@@ -220,6 +220,8 @@ TEST_F(RunTest, AnAnyRowRanksPairsOfEveryAlgorithmAndLogsTheBestPairsLines) {
   EXPECT_GT((*any.summary)[RowSummary::PairId(8, 0x300)].Count(), 0u);
   EXPECT_EQ((*any.summary)[RowSummary::PairId(9, 0x300)].Count(), 0u);
   EXPECT_EQ((*any.summary)[RowSummary::PairId(10, 0x300)].Count(), 0u);
+  // The file's own bytes are no cipher's: NONE is not tried.
+  EXPECT_EQ((*any.summary)[RowSummary::PairId(3, 1)].Count(), 0u);
   EXPECT_EQ(Progress(1), 100);
 
   table_.ClearTasks();

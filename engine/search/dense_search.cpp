@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "engine/search/fault_guard.h"
 #include "engine/search/job_runner.h"
@@ -31,6 +32,10 @@ typedef uint64_t KeySet __attribute__((vector_size(32)));
 #define VESKOR_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
 
+bool Has(const KeySet& set, int key) { return (set[key >> 6] >> (key & 63)) & 1; }
+
+bool Empty(const KeySet& set) { return (set[0] | set[1] | set[2] | set[3]) == 0; }
+
 // Positions looked at as run starts per block: the block's sets (32 bytes each) stay in L2.
 constexpr uint64_t kBlockPositions = 4096;
 // Files of fewer segments than this are not sampled for their number of runs.
@@ -44,22 +49,39 @@ struct Screen {
   int lane_base = 0;               // the first key of that lane
   std::vector<ByteClass> members;  // per key, for the end of long runs
   uint64_t m = 1;
+  // A running key decodes the byte at offset i under key + step * i: its set at i is the set of
+  // key 0 turned by step * i. `turned` holds every byte's set of key 0 twice over (512 bits),
+  // shifted right by 0 to 7 bits, so that a set turned by s is 32 bytes read from byte s / 8 of
+  // the copy shifted by s % 8.
+  int step = 0;
+  int key_base = 0;
+  const std::array<bool, 256>* in_alphabet = nullptr;
+  std::vector<std::array<uint8_t, 64>> turned;  // [shift * 256 + b]
+  KeySet range{0, 0, 0, 0};                     // the keys of the range
 
   const KeySet* Table(const KeySet*) const { return sets.data(); }
   const uint64_t* Table(const uint64_t*) const { return lane.data(); }
+
+  // The keys under which the byte b at `position` is a member, of a running key. (An out
+  // parameter: a 256-bit value returned without AVX would change the calling convention.)
+  __attribute__((always_inline)) void TurnedSet(uint8_t b, uint64_t position, KeySet& set) const {
+    const unsigned s = (step > 0 ? position : 0 - position) & 0xFF;
+    std::memcpy(&set, turned[(s & 7) * 256 + b].data() + (s >> 3), sizeof set);
+    set &= range;
+  }
+  // Whether the stored byte b at `position` is a member under the key of slot `key`.
+  bool Member(int key, uint8_t b, uint64_t position) const {
+    if (step == 0) return Has(sets[b], key);
+    const auto at = static_cast<int64_t>(position);
+    return (*in_alphabet)[static_cast<uint8_t>(b ^ (key_base + key + step * at))];
+  }
 };
-
-bool Has(const KeySet& set, int key) { return (set[key >> 6] >> (key & 63)) & 1; }
-
-bool Empty(const KeySet& set) { return (set[0] | set[1] | set[2] | set[3]) == 0; }
 
 // The sets of positions [0, n) of `bytes`, ANDed so that entry i holds the keys under which
 // bytes i .. i + m - 1 are all members (entries up to count - m are meaningful). One loop per
 // doubling step; each stays in the cache.
 template <class Set>
-__attribute__((always_inline)) inline void WindowSetsOf(const Set* table, const uint8_t* bytes,
-                                                        size_t count, uint64_t m, Set* window) {
-  for (size_t i = 0; i < count; ++i) window[i] = table[bytes[i]];
+__attribute__((always_inline)) inline void AndWindowsOf(Set* window, size_t count, uint64_t m) {
   uint64_t covered = 1;
   while (2 * covered <= m) {
     const size_t last = count - covered;
@@ -70,6 +92,18 @@ __attribute__((always_inline)) inline void WindowSetsOf(const Set* table, const 
     const uint64_t rest = m - covered;
     for (size_t i = 0; i + rest < count; ++i) window[i] &= window[i + rest];
   }
+}
+
+template <class Set>
+__attribute__((always_inline)) inline void WindowSetsOf(const Set* table, const uint8_t* bytes,
+                                                        size_t count, uint64_t m, Set* window) {
+  for (size_t i = 0; i < count; ++i) window[i] = table[bytes[i]];
+  AndWindowsOf(window, count, m);
+}
+
+// The sets of `count` positions in `window`, ANDed as WindowSets does.
+VESKOR_AVX2_CLONES void AndWindows(KeySet* window, size_t count, uint64_t m) {
+  AndWindowsOf(window, count, m);
 }
 
 VESKOR_AVX2_CLONES void WindowSets(const KeySet* table, const uint8_t* bytes, size_t count,
@@ -203,6 +237,9 @@ class SegmentScreen {
     const uint64_t windows_end = std::min(q, input_.size >= m ? input_.size - m + 1 : 0);
     if (windows_end <= p) return;
     const size_t starts = static_cast<size_t>(windows_end - p);
+    if constexpr (std::is_same_v<Set, KeySet>) {
+      if (screen_.step != 0) return RunningBlock(p, bytes, starts, segment_begin, copied);
+    }
     const Set* table = screen_.Table(static_cast<const Set*>(nullptr));
     Set* const window = window_.get();
     WindowSets(table, bytes, starts + m - 1, m, window);
@@ -216,6 +253,27 @@ class SegmentScreen {
       Set begins;
       BeginsAt(window, table, bytes, i, begins);
       Begins(begins, p, i, segment_begin, bytes, copied);
+    }
+  }
+
+  // Block for a running key: every position's set turned by its offset. turned_[i] holds the
+  // set of position p + i - 1.
+  void RunningBlock(uint64_t p, const uint8_t* bytes, size_t starts, uint64_t segment_begin,
+                    uint64_t copied) {
+    const uint64_t m = screen_.m;
+    const size_t count = starts + m - 1;
+    turned_.resize(count + 1);
+    Set* const window = window_.get();
+    if (p > 0) screen_.TurnedSet(bytes[-1], p - 1, turned_[0]);
+    for (size_t i = 0; i < count; ++i) {
+      screen_.TurnedSet(bytes[i], p + i, turned_[i + 1]);
+      window[i] = turned_[i + 1];
+    }
+    AndWindows(window, count, m);
+    for (size_t i = 0; i < starts; ++i) {
+      // At the file's start no member comes before.
+      const Set begins = p + i == 0 ? window[0] : window[i] & ~turned_[i];
+      if (!Empty(begins)) Begins(begins, p, i, segment_begin, bytes, copied);
     }
   }
 
@@ -233,12 +291,19 @@ class SegmentScreen {
           // past them.
           const uint64_t stop = std::min(copied, i + DenseRuns::kLongRun);
           uint64_t end = i + m;
-          while (end < stop && Has(screen_.sets[bytes[end]], key)) ++end;
+          while (end < stop && screen_.Member(key, bytes[end], p + end)) ++end;
           uint64_t run_end = p + end;
           const uint64_t limit = std::min(input_.size, p + i + DenseRuns::kLongRun);
           if (end == copied && run_end < limit) {
-            const ByteClass& members = screen_.members[key];
-            if (!ReadMapped([&] { run_end = RunEnd(input_.data, members, run_end, limit); })) {
+            const Screen& screen = screen_;
+            const uint8_t* data = input_.data;
+            if (!ReadMapped([&] {
+                  if (screen.step != 0) {
+                    while (run_end < limit && screen.Member(key, data[run_end], run_end)) ++run_end;
+                  } else {
+                    run_end = RunEnd(data, screen.members[key], run_end, limit);
+                  }
+                })) {
               throw InputReadError();
             }
           }
@@ -257,6 +322,7 @@ class SegmentScreen {
   const size_t max_runs_;
   bool keep_;
   std::unique_ptr<Set[]> window_;
+  std::vector<Set> turned_;
   std::vector<uint8_t> bytes_;
   std::array<uint64_t, 256> counts_{};
   // The runs found, in file order: start - segment begin and length packed as a segment keeps
@@ -285,6 +351,9 @@ namespace {
 Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_key) {
   Screen screen;
   screen.m = input.min_run;
+  screen.step = input.algorithm->Step;
+  screen.key_base = key_base;
+  screen.in_alphabet = &input.in_alphabet;
   const DecodeFunction decode = input.algorithm->Decode;
   for (int b = 0; b < 256; ++b) {
     KeySet set{0, 0, 0, 0};
@@ -296,7 +365,7 @@ Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_
     screen.sets[b] = set;
   }
   // A range of keys inside one lane is screened with 64-bit sets: a quarter of the work.
-  const bool one_lane = first_key / 64 == last_key / 64;
+  const bool one_lane = first_key / 64 == last_key / 64 && screen.step == 0;
   screen.lane_base = one_lane ? first_key / 64 * 64 : 0;
   for (int b = 0; b < 256; ++b) screen.lane[b] = screen.sets[b][first_key / 64];
   screen.members.reserve(256);
@@ -304,6 +373,28 @@ Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_
     std::array<bool, 256> member{};
     for (int b = 0; b < 256; ++b) member[b] = Has(screen.sets[b], key);
     screen.members.emplace_back(member);
+  }
+  if (screen.step != 0) {
+    // Every key of the page turned as the offset moves it, then cut to the range.
+    for (int key = first_key; key <= last_key; ++key) {
+      screen.range[key >> 6] |= uint64_t{1} << (key & 63);
+    }
+    screen.turned.resize(8 * 256);
+    for (int b = 0; b < 256; ++b) {
+      std::array<uint8_t, 64> twice{};
+      for (int j = 0; j < 512; ++j) {
+        if (input.in_alphabet[static_cast<uint8_t>(b ^ (key_base + j))]) {
+          twice[j >> 3] |= static_cast<uint8_t>(1 << (j & 7));
+        }
+      }
+      for (int shift = 0; shift < 8; ++shift) {
+        std::array<uint8_t, 64>& out = screen.turned[shift * 256 + b];
+        for (int j = 0; j < 64; ++j) {
+          const int next = j + 1 < 64 ? twice[j + 1] : 0;
+          out[j] = static_cast<uint8_t>((twice[j] >> shift) | (next << (8 - shift)));
+        }
+      }
+    }
   }
   return screen;
 }
@@ -314,7 +405,8 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base,
                           int last_key, size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
                           std::array<uint64_t, 256>& counts) {
   const Screen screen = MakeScreen(input, key_base, first_key, last_key);
-  const bool one_lane = first_key / 64 == last_key / 64;
+  // A running key's sets are turned whole.
+  const bool one_lane = first_key / 64 == last_key / 64 && screen.step == 0;
   // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
   // their sorting small.
   segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);

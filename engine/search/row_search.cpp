@@ -59,7 +59,8 @@ class Search {
         options_(options),
         input_(context.Data, context.Size, context.Width, algorithm, fields, *context.Lines,
                options.batch_bytes),
-        jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents) {}
+        jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents),
+        dense_runs_(options.dense_runs ? options.dense_runs : std::make_shared<DenseRuns>()) {}
 
   // The lines written count for the row, also when an error ends the search.
   ~Search() { context_.Found += jobs_.lines_written(); }
@@ -96,8 +97,7 @@ class Search {
   void AllKeys(const std::function<bool(int)>& after_key, ScanOptions::Search search) {
     if (input_.algorithm->Family == CipherFamily::kNone) return Unkeyed(after_key);
     // The wide algorithms screen their units' own pair values; the key sets look at one byte per
-    // character. Byte maps without a pair value have only the key sets, and a running key
-    // only its passes.
+    // character. Byte maps without a pair value (and running keys) have only the key sets.
     if (input_.wide && search != ScanOptions::Search::kEachKey) {
       search = ScanOptions::Search::kSparse;
     }
@@ -105,7 +105,6 @@ class Search {
     if (algorithm.Family == CipherFamily::kMap && search == ScanOptions::Search::kSparse) {
       search = ScanOptions::Search::kDense;
     }
-    if (algorithm.Step != 0) search = ScanOptions::Search::kEachKey;
     switch (search) {
       case ScanOptions::Search::kSparse:
         return Sparse(EveryKey(algorithm), after_key);
@@ -184,7 +183,7 @@ class Search {
   // The keys base + first .. base + last of one page; false when a stop ended it.
   bool Dense(int base, int first, int last, const std::function<bool(int)>& after_key) {
     page_base_ = base;
-    DenseRuns runs;
+    DenseRuns& runs = *dense_runs_;
     std::array<uint64_t, 256> counts{};
     // A file whose runs clearly do not fit one pass (twice as many by a sample's count) goes to
     // groups of keys at once, instead of a whole pass that only counts them.
@@ -399,14 +398,13 @@ class Search {
   ScanInput input_;
   JobRunner jobs_;
   int page_base_ = 0;  // the first key of the page that the dense search works on
+  std::shared_ptr<DenseRuns> dense_runs_;  // kept from page to page
 };
 
 }  // namespace
 
 ScanOptions::Search ChooseSearch(const TAlgorithm& algorithm, const SearchFields& fields) {
-  if (algorithm.Family == CipherFamily::kNone || algorithm.Step != 0) {
-    return ScanOptions::Search::kEachKey;
-  }
+  if (algorithm.Family == CipherFamily::kNone) return ScanOptions::Search::kEachKey;
   if (algorithm.Family == CipherFamily::kMap) return ScanOptions::Search::kDense;
   if (fields.Alphabet.empty()) return ScanOptions::Search::kSparse;  // nothing to find
   if (fields.MinLength < 2) return ScanOptions::Search::kDense;

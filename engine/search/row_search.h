@@ -5,12 +5,15 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "engine/decoding/algorithms.h"
 #include "engine/search/scan_context.h"
 #include "engine/search/scan_input.h"
 
 namespace veskor {
+
+class DenseRuns;
 
 // How a search goes about its work; the defaults serve the run, tests choose small sizes to put
 // runs across every boundary.
@@ -32,6 +35,9 @@ struct ScanOptions {
   // Which search of all keys to use; kAuto chooses by the alphabet.
   enum class Search { kAuto, kSparse, kDense, kEachKey };
   Search search = Search::kAuto;
+  // Where the dense search keeps its runs; searches that follow one another may share it, so
+  // that its memory is grown and paged in once (null: each search has its own).
+  std::shared_ptr<DenseRuns> dense_runs;
 };
 
 // One pass over context.Data with context.Key: the line of every accepted run, in file order,
