@@ -155,9 +155,11 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
   keys_ = new KeyRankModel(result_, this);
   strings_ = new StringListModel(this);
   BuildControls();
-  resize(kInitialSize);
+  // An ANY row's Algorithm column widens the window, not the strings' pane.
   const int key_list_width = KeyListWidth(*keys_);
-  splitter_->setSizes({key_list_width, kInitialSize.width() - key_list_width});
+  const int width = kInitialSize.width() + key_list_width - kKeyListWidth;
+  resize(width, kInitialSize.height());
+  splitter_->setSizes({key_list_width, width - key_list_width});
 
   connect(strings_, &StringListModel::Progressed, this, [this] { ShowState(); });
   connect(key_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -193,6 +195,8 @@ void ResultsWindow::BuildControls() {
   auto* right = new QWidget(this);
   lbKey_ = new QLabel(right);
   lbKey_->setObjectName("lbKey");
+  // A long line of figures is cut at the pane's edge rather than pushing the key list narrower.
+  lbKey_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   auto* filter_label = new QLabel(QStringLiteral("Filter:"), right);
   edFilter_ = new QLineEdit(right);
   edFilter_->setObjectName("edFilter");
@@ -332,16 +336,20 @@ void ResultsWindow::ShowState() {
   const int key = SelectedKey();
   QString key_words;
   if (key >= 0) {
-    // An ANY row's pair: "XOR8ROL key 0x35A: ...".
-    key_words = result_->search->any ? QStringLiteral("%1 key %2: %3")
-                                           .arg(From1251(KeyAlgorithm(*result_->search, key).Name),
-                                                ListedKeyText(*result_->search, key),
-                                                KeyFiguresText((*result_->summary)[key]))
-                                     : QStringLiteral("Key %1: %2")
-                                           .arg(ListedKeyText(*result_->search, key),
-                                                KeyFiguresText((*result_->summary)[key]));
+    const TAlgorithm& algorithm = KeyAlgorithm(*result_->search, key);
+    const QString figures = KeyFiguresText((*result_->summary)[key]);
+    // An ANY row's pair: "XOR8ROL key 0x35A: ...", "NONE: ...".
+    if (!result_->search->any) {
+      key_words = QStringLiteral("Key %1: %2").arg(ListedKeyText(*result_->search, key), figures);
+    } else if (algorithm.Unkeyed()) {
+      key_words = QStringLiteral("%1: %2").arg(From1251(algorithm.Name), figures);
+    } else {
+      key_words = QStringLiteral("%1 key %2: %3")
+                      .arg(From1251(algorithm.Name), ListedKeyText(*result_->search, key), figures);
+    }
   }
   lbKey_->setText(key_words);
+  lbKey_->setToolTip(key_words);
   const StringListModel::State state = strings_->state();
   using State = StringListModel::State;
   QString message;

@@ -276,6 +276,7 @@ class ResultsWindowTest : public QObject {
     QCOMPARE(keys->index(0, 0).data().toString(), QString("XOR8ROL"));
     QCOMPARE(keys->index(0, 1).data().toString(), QString("0x35A"));
     QCOMPARE(veskor::RowSummary::PairKey(results->SelectedKey()), 0x35A);
+    QVERIFY(Find<QLabel>(results, "lbKey")->text().startsWith("XOR8ROL key 0x35A: score "));
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     const QStringList texts = ListedTexts(results);
     for (const char* sentence : kSentences) QVERIFY2(texts.contains(sentence), sentence);

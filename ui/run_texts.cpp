@@ -24,10 +24,10 @@ QString StringCountText(int64_t count) {
 }
 
 QString RunProgressText(const QString& algorithm, bool single_key, int key, int64_t lines) {
-  // An ANY row goes through every algorithm's keys in turn: its key alone names nothing.
+  // An ANY row goes through every algorithm's keys in turn, and writes its lines only once it has
+  // ranked them all: neither its key nor its count says how far it is.
   if (To1251(algorithm) == kAnyAlgorithmName) {
-    return QStringLiteral("%1: every algorithm over all keys, %2")
-        .arg(algorithm, StringCountText(lines));
+    return algorithm + QStringLiteral(": every algorithm over all keys");
   }
   TAlgorithm named;
   if (FindAlgorithm(To1251(algorithm), named) && !named.ByteKey) {
