@@ -4,13 +4,15 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "ui/qt_text.h"
 #include "ui/run_texts.h"
 #include "ui/string_list_model.h"
 
 namespace veskor {
 namespace {
 
-const char* const kHeaders[KeyRankModel::kColumnCount] = {"Key", "Score", "Strings", "Best string"};
+const char* const kHeaders[KeyRankModel::kColumnCount] = {"Algorithm", "Key", "Score", "Strings",
+                                                          "Best string"};
 
 // The best strings, one a line: position in hex, score, text.
 QString BestStringsText(const KeySummary& key) {
@@ -37,6 +39,7 @@ QString KeyFiguresText(const KeySummary& key) {
 KeyRankModel::KeyRankModel(std::shared_ptr<const RowResult> result, QObject* parent)
     : QAbstractTableModel(parent), result_(std::move(result)) {
   if (result_) keys_ = result_->ShownKeys();
+  if (result_ && result_->search && result_->search->any) first_column_ = kAlgorithmColumn;
 }
 
 int KeyRankModel::KeyAt(int row) const {
@@ -53,7 +56,7 @@ int KeyRankModel::rowCount(const QModelIndex& parent) const {
 }
 
 int KeyRankModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kColumnCount;
+  return parent.isValid() ? 0 : kColumnCount - first_column_;
 }
 
 QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
@@ -61,12 +64,15 @@ QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
     return {};
   }
   const KeySummary& key = (*result_->summary)[keys_[index.row()]];
-  const int column = index.column();
+  const Column column = ColumnAt(index.column());
+  const RunSearch& search = *result_->search;
   switch (role) {
     case Qt::DisplayRole:
       switch (column) {
+        case kAlgorithmColumn:
+          return From1251(KeyAlgorithm(search, keys_[index.row()]).Name);
         case kKeyColumn:
-          return KeyText(keys_[index.row()]);
+          return ListedKeyText(search, keys_[index.row()]);
         case kScoreColumn:
           return QString::fromStdString(ScoreText(key.Score()));
         case kStringsColumn:
@@ -90,8 +96,8 @@ QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
 
 QVariant KeyRankModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
-      section < kColumnCount) {
-    return QString::fromLatin1(kHeaders[section]);
+      section < columnCount()) {
+    return QString::fromLatin1(kHeaders[ColumnAt(section)]);
   }
   return QAbstractTableModel::headerData(section, orientation, role);
 }

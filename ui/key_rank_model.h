@@ -1,5 +1,6 @@
-// The keys of a row that has run, best first, as a Qt table model: each key in decimal and hex,
-// its score, its string count and its best string, from the run's per-key summary.
+// The keys of a row that has run, best first, as a Qt table model: each key as its algorithm
+// writes it, its score, its string count and its best string, from the run's per-key summary.
+// An ANY row lists pairs, each with its algorithm in a column before the key.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -14,7 +15,15 @@ class KeyRankModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  enum Column { kKeyColumn, kScoreColumn, kStringsColumn, kBestColumn, kColumnCount };
+  // The columns of an ANY row; the other rows have no Algorithm column, so theirs start at Key.
+  enum Column {
+    kAlgorithmColumn,
+    kKeyColumn,
+    kScoreColumn,
+    kStringsColumn,
+    kBestColumn,
+    kColumnCount
+  };
   // Characters of the best string shown in its cell.
   static constexpr int kShownCharacters = 200;
 
@@ -24,6 +33,8 @@ class KeyRankModel : public QAbstractTableModel {
   int KeyAt(int row) const;
   // The row of `key`, or -1.
   int RowOf(int key) const;
+  // The column listed at `section`.
+  Column ColumnAt(int section) const { return static_cast<Column>(section + first_column_); }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -36,6 +47,7 @@ class KeyRankModel : public QAbstractTableModel {
  private:
   std::shared_ptr<const RowResult> result_;
   std::vector<int> keys_;
+  int first_column_ = kKeyColumn;
 };
 
 // A key's figures in words: "score 812.5; 1,234 strings, 45,678 characters, the longest 312".

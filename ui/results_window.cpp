@@ -41,7 +41,7 @@ namespace {
 constexpr int kRowHeight = 18;
 constexpr QSize kInitialSize(920, 560);
 constexpr int kKeyListWidth = 360;
-constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 60, 70, 140};
+constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 70, 60, 70, 140};
 constexpr int kStringColumnWidths[StringListModel::kColumnCount] = {90, 80, 55, 300};
 const QColor kErrorText(192, 0, 0);
 
@@ -88,6 +88,23 @@ void SetUpGrid(QTableView* grid, const int* widths, int columns) {
   for (int column = 0; column < columns; ++column) header->resizeSection(column, widths[column]);
 }
 
+// The key list's columns at their widths, the Algorithm column of an ANY row among them.
+void SetUpKeyGrid(QTableView* grid, const KeyRankModel& keys) {
+  int widths[KeyRankModel::kColumnCount];
+  const int columns = keys.columnCount();
+  for (int column = 0; column < columns; ++column) {
+    widths[column] = kKeyColumnWidths[keys.ColumnAt(column)];
+  }
+  SetUpGrid(grid, widths, columns);
+}
+
+// The key list wide enough for its columns but the best string's.
+int KeyListWidth(const KeyRankModel& keys) {
+  return keys.columnCount() == KeyRankModel::kColumnCount
+             ? kKeyListWidth + kKeyColumnWidths[KeyRankModel::kAlgorithmColumn]
+             : kKeyListWidth;
+}
+
 // The strings' table: Ctrl+C copies the selected lines whole, not the current cell's text.
 class StringGridView : public QTableView {
  public:
@@ -112,11 +129,16 @@ QString DecodeName(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
-// "XOR8 over all keys", "XOR8 with key 90 (0x5A)", "NONE (the bytes as they are)".
+// "XOR8 over all keys", "XOR8 with key 90 (0x5A)", "NONE (the bytes as they are)", "ANY: every
+// algorithm over all keys".
 QString SearchText(const RowResult& result) {
   const QString algorithm = From1251(result.search->algorithm.Name);
+  if (result.search->any) return algorithm + QStringLiteral(": every algorithm over all keys");
   if (result.Unkeyed()) return algorithm + QStringLiteral(" (the bytes as they are)");
-  if (result.key) return algorithm + QStringLiteral(" with key ") + KeyText(*result.key);
+  if (result.key) {
+    return algorithm + QStringLiteral(" with key ") +
+           ShownKeyText(result.search->algorithm, *result.key);
+  }
   return algorithm + QStringLiteral(" over all keys");
 }
 
@@ -133,8 +155,11 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
   keys_ = new KeyRankModel(result_, this);
   strings_ = new StringListModel(this);
   BuildControls();
-  resize(kInitialSize);
-  splitter_->setSizes({kKeyListWidth, kInitialSize.width() - kKeyListWidth});
+  // An ANY row's Algorithm column widens the window, not the strings' pane.
+  const int key_list_width = KeyListWidth(*keys_);
+  const int width = kInitialSize.width() + key_list_width - kKeyListWidth;
+  resize(width, kInitialSize.height());
+  splitter_->setSizes({key_list_width, width - key_list_width});
 
   connect(strings_, &StringListModel::Progressed, this, [this] { ShowState(); });
   connect(key_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -165,11 +190,13 @@ void ResultsWindow::BuildControls() {
   key_grid_->setObjectName("KeyGrid");
   key_grid_->setModel(keys_);
   key_grid_->setSelectionMode(QAbstractItemView::SingleSelection);
-  SetUpGrid(key_grid_, kKeyColumnWidths, KeyRankModel::kColumnCount);
+  SetUpKeyGrid(key_grid_, *keys_);
 
   auto* right = new QWidget(this);
   lbKey_ = new QLabel(right);
   lbKey_->setObjectName("lbKey");
+  // A long line of figures is cut at the pane's edge rather than pushing the key list narrower.
+  lbKey_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   auto* filter_label = new QLabel(QStringLiteral("Filter:"), right);
   edFilter_ = new QLineEdit(right);
   edFilter_->setObjectName("edFilter");
@@ -307,9 +334,22 @@ void ResultsWindow::ApplyFilter() {
 
 void ResultsWindow::ShowState() {
   const int key = SelectedKey();
-  lbKey_->setText(key < 0 ? QString()
-                          : QStringLiteral("Key %1: %2")
-                                .arg(KeyText(key), KeyFiguresText((*result_->summary)[key])));
+  QString key_words;
+  if (key >= 0) {
+    const TAlgorithm& algorithm = KeyAlgorithm(*result_->search, key);
+    const QString figures = KeyFiguresText((*result_->summary)[key]);
+    // An ANY row's pair: "XOR8ROL key 0x35A: ...", "NONE: ...".
+    if (!result_->search->any) {
+      key_words = QStringLiteral("Key %1: %2").arg(ListedKeyText(*result_->search, key), figures);
+    } else if (algorithm.Unkeyed()) {
+      key_words = QStringLiteral("%1: %2").arg(From1251(algorithm.Name), figures);
+    } else {
+      key_words = QStringLiteral("%1 key %2: %3")
+                      .arg(From1251(algorithm.Name), ListedKeyText(*result_->search, key), figures);
+    }
+  }
+  lbKey_->setText(key_words);
+  lbKey_->setToolTip(key_words);
   const StringListModel::State state = strings_->state();
   using State = StringListModel::State;
   QString message;
@@ -379,9 +419,14 @@ void ResultsWindow::CopySelection() {
 }
 
 QString ResultsWindow::SuggestedSavePath() const {
+  // An ANY row's pair is saved under its own algorithm; a rotation key as it is typed.
+  const int key = SelectedKey();
+  const TAlgorithm& algorithm = KeyAlgorithm(*result_->search, key);
+  const int shown_key = PairKeyOf(*result_->search, key);
   return QStringLiteral("%1_%2_key%3.log")
-      .arg(DecodeName(result_->search->input), From1251(result_->search->algorithm.Name))
-      .arg(SelectedKey());
+      .arg(DecodeName(result_->search->input), From1251(algorithm.Name),
+           algorithm.ByteKey ? QString::number(shown_key)
+                             : QString::fromStdString(KeyText(algorithm, shown_key)));
 }
 
 void ResultsWindow::Save() {

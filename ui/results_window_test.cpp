@@ -66,6 +66,24 @@ QByteArray HiddenText() {
   return bytes;
 }
 
+// 64 KiB of random bytes with the sentences planted once between zero bytes, each byte d stored
+// as ror(d, 3) ^ 0x5A: what XOR8ROL 0x35A reads back.
+QByteArray RotatedHiddenText() {
+  QByteArray bytes(64 << 10, Qt::Uninitialized);
+  std::mt19937 random(12);
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  int at = 1000;
+  for (const char* sentence : kSentences) {
+    const QByteArray text = QByteArray(1, '\0') + sentence + QByteArray(1, '\0');
+    for (int i = 0; i < text.size(); ++i) {
+      const auto d = static_cast<uint8_t>(text[i]);
+      bytes[at + i] = static_cast<char>(static_cast<uint8_t>((d >> 3) | (d << 5)) ^ 0x5A);
+    }
+    at += 12000;
+  }
+  return bytes;
+}
+
 // The lines of `key` in a log in the default format, without their CR LF.
 QStringList LogLines(const QString& log, int key) {
   const QString prefix = QStringLiteral("%1 | ").arg(key, 3);
@@ -101,9 +119,10 @@ class ResultsWindowTest : public QObject {
   QString InDir(const QString& name) const { return dir_->filePath(name); }
   QString Log() const { return InDir("input.bin_XOR8.log"); }
 
-  // A run of XOR8 over all keys, NONE over all keys and an unchecked row over the file, with the
-  // starter preset of printable text.
-  void RunOver(const QByteArray& input, const QString& name = "input.bin") {
+  // A run of XOR8 (or `first`) over all keys, NONE over all keys and an unchecked row over the
+  // file, with the starter preset of printable text.
+  void RunOver(const QByteArray& input, const QString& name = "input.bin",
+               const char* first = "XOR8") {
     const QString input_path = InDir(name);
     QFile file(input_path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -113,7 +132,7 @@ class ResultsWindowTest : public QObject {
     QVERIFY(QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat")));
     const char* preset = "Printable text";
     veskor::TaskTable table;
-    table.AddTaskRow(true, veskor::kStatusNone, "XOR8", preset, "", 0, "0", veskor::kLinkNone);
+    table.AddTaskRow(true, veskor::kStatusNone, first, preset, "", 0, "0", veskor::kLinkNone);
     table.AddTaskRow(true, veskor::kStatusNone, "NONE", preset, "", 0, "0", veskor::kLinkNone);
     table.AddTaskRow(false, veskor::kStatusNone, "ADD8", preset, "", 0, "0", veskor::kLinkNone);
     veskor::SaveTableText(table, Bytes(InDir("grid.cfg")), u',');
@@ -235,6 +254,36 @@ class ResultsWindowTest : public QObject {
     QStringList other_texts;
     for (const QString& line : LogLines(Log(), other)) other_texts << ShownLineText(line);
     QCOMPARE(ListedTexts(results), other_texts);
+  }
+
+  void AnAnyRowListsTheHiddenPairFirstWithItsAlgorithmAndStrings() {
+    RunOver(RotatedHiddenText(), "input.bin", "ANY");
+    QCOMPARE(window_->tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusDone);
+    const QString count = TaskGrid()
+                              ->model()
+                              ->index(0, veskor::NxResultColumn)
+                              .data(veskor::TaskTableModel::kCountRole)
+                              .toString();
+    QVERIFY2(
+        count.contains(QRegularExpression("^[0-9,]+ strings?; best keys? XOR8ROL 0x35A(, |$)")),
+        qPrintable(count));
+    ResultsWindow* results = OpenRow(0);
+    QVERIFY(results->windowTitle().contains("ANY"));
+    QVERIFY(Find<QLabel>(results, "lbSource")->text().contains("ANY"));
+    const QAbstractItemModel* keys = Find<QTableView>(results, "KeyGrid")->model();
+    QCOMPARE(keys->headerData(0, Qt::Horizontal).toString(), QString("Algorithm"));
+    QCOMPARE(keys->headerData(1, Qt::Horizontal).toString(), QString("Key"));
+    QCOMPARE(keys->index(0, 0).data().toString(), QString("XOR8ROL"));
+    QCOMPARE(keys->index(0, 1).data().toString(), QString("0x35A"));
+    QCOMPARE(veskor::RowSummary::PairKey(results->SelectedKey()), 0x35A);
+    QVERIFY(Find<QLabel>(results, "lbKey")->text().startsWith("XOR8ROL key 0x35A: score "));
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    const QStringList texts = ListedTexts(results);
+    for (const char* sentence : kSentences) QVERIFY2(texts.contains(sentence), sentence);
+    // Another pair's strings are its own, under its own algorithm.
+    results->SelectKey(results->result()->ShownKeys().at(1));
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    QVERIFY(!ListedTexts(results).contains(kSentences[0]));
   }
 
   void ARowStoppedBeforeItFoundAStringOpensAndSaysSo() {

@@ -7,6 +7,7 @@
 
 #include "engine/decoding/algorithms.h"
 #include "tasks/task_table.h"
+#include "ui/qt_text.h"
 
 namespace veskor {
 namespace {
@@ -15,7 +16,7 @@ constexpr size_t kBestKeysShown = 3;
 
 }  // namespace
 
-bool RowResult::Unkeyed() const { return search && search->algorithm.Unkeyed(); }
+bool RowResult::Unkeyed() const { return search && !search->any && search->algorithm.Unkeyed(); }
 
 std::vector<int> RowResult::ShownKeys() const {
   return summary ? summary->ShownKeys(Unkeyed(), key) : std::vector<int>{};
@@ -27,12 +28,33 @@ QString KeyText(int key) {
       .arg(QString::number(key, 16).toUpper().rightJustified(2, QLatin1Char('0')));
 }
 
+QString ShownKeyText(const TAlgorithm& algorithm, int key) {
+  return algorithm.ByteKey ? KeyText(key) : QString::fromStdString(veskor::KeyText(algorithm, key));
+}
+
+const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key) {
+  return search.any ? Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(key))]
+                    : search.algorithm;
+}
+
+QString ListedKeyText(const RunSearch& search, int key) {
+  // NONE and NONEW decode alike under every key: their pair's key says nothing.
+  if (search.any && KeyAlgorithm(search, key).Unkeyed()) return QString(QChar(0x2014));
+  return ShownKeyText(KeyAlgorithm(search, key), PairKeyOf(search, key));
+}
+
+QString NamedKeyText(const RunSearch& search, int key) {
+  if (!search.any) return ListedKeyText(search, key);
+  if (KeyAlgorithm(search, key).Unkeyed()) return From1251(KeyAlgorithm(search, key).Name);
+  return From1251(KeyAlgorithm(search, key).Name) + QLatin1Char(' ') + ListedKeyText(search, key);
+}
+
 QString BestKeysText(const RowResult& result) {
   if (result.key || result.Unkeyed() || !result.summary) return QString();
   QStringList keys;
   for (int key : result.summary->Ranking()) {
     if (keys.size() == kBestKeysShown || (*result.summary)[key].Score() <= 0) break;
-    keys << KeyText(key);
+    keys << (result.search ? NamedKeyText(*result.search, key) : KeyText(key));
   }
   if (keys.isEmpty()) return QString();
   return (keys.size() == 1 ? QStringLiteral("best key ") : QStringLiteral("best keys ")) +

@@ -1,6 +1,10 @@
 // The run's numbers in words: grouped digits, string counts and the progress line.
 #include "ui/run_texts.h"
 
+#include "engine/decoding/algorithms.h"
+#include "engine/run/run_search.h"
+#include "ui/qt_text.h"
+
 namespace veskor {
 
 QString GroupedNumber(int64_t value) {
@@ -20,6 +24,20 @@ QString StringCountText(int64_t count) {
 }
 
 QString RunProgressText(const QString& algorithm, bool single_key, int key, int64_t lines) {
+  // An ANY row goes through every algorithm's keys in turn, and writes its lines only once it has
+  // ranked them all: neither its key nor its count says how far it is.
+  if (To1251(algorithm) == kAnyAlgorithmName) {
+    return algorithm + QStringLiteral(": every algorithm over all keys");
+  }
+  TAlgorithm named;
+  if (FindAlgorithm(To1251(algorithm), named) && !named.ByteKey) {
+    const QString key_text = QString::fromStdString(KeyText(named, key));
+    if (single_key)
+      return QStringLiteral("%1 key %2: %3").arg(algorithm, key_text, StringCountText(lines));
+    return QStringLiteral("%1: key %2 of %3, %4")
+        .arg(algorithm, key_text, QString::fromStdString(KeyText(named, named.LastKey)),
+             StringCountText(lines));
+  }
   if (single_key)
     return QStringLiteral("%1 key %2: %3").arg(algorithm).arg(key).arg(StringCountText(lines));
   return QStringLiteral("%1: key %2 of 255, %3")

@@ -14,7 +14,8 @@ QString GroupedNumber(int64_t value);
 QString StringCountText(int64_t count);
 
 // The progress of a running row in words: over all keys "XOR8: key 37 of 255, 12,345 strings",
-// with one key "XOR8 key 65: 1,204 strings".
+// with one key "XOR8 key 65: 1,204 strings"; a rotation family's keys as they are typed
+// ("XOR8ROL: key 0x35A of 0x7FF, ..."), an ANY row without its key or count.
 QString RunProgressText(const QString& algorithm, bool single_key, int key, int64_t lines);
 
 }  // namespace veskor

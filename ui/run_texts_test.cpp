@@ -1,11 +1,18 @@
-// The run's numbers in words: digit grouping at every length, the singular, both progress forms.
+// The run's numbers in words: digit grouping at every length, the singular, both progress forms,
+// and keys as each algorithm writes them.
 #include "ui/run_texts.h"
 
 #include <QtTest>
+#include <algorithm>
+
+#include "engine/decoding/algorithms.h"
+#include "engine/run/run_search.h"
+#include "ui/row_results.h"
 
 class RunTextsTest : public QObject {
   Q_OBJECT
  private slots:
+  void initTestCase() { veskor::FillAlgorithms(); }
   void GroupsDigitsInThrees() {
     const struct {
       int64_t value;
@@ -32,6 +39,45 @@ class RunTextsTest : public QObject {
     QCOMPARE(veskor::RunProgressText("XOR8", true, 65, 1204),
              QString("XOR8 key 65: 1,204 strings"));
     QCOMPARE(veskor::RunProgressText("NONE", true, 0, 1), QString("NONE key 0: 1 string"));
+    QCOMPARE(veskor::RunProgressText("XOR8ROL", false, 0x35A, 2),
+             QString("XOR8ROL: key 0x35A of 0x7FF, 2 strings"));
+    QCOMPARE(veskor::RunProgressText("ROL8ADD", true, 0x100, 1),
+             QString("ROL8ADD key 0x100: 1 string"));
+    QCOMPARE(veskor::RunProgressText("XOR8INC", false, 7, 3),
+             QString("XOR8INC: key 7 of 255, 3 strings"));
+    QCOMPARE(veskor::RunProgressText("ANY", false, 0x35A, 3),
+             QString("ANY: every algorithm over all keys"));
+  }
+
+  // A key as the Results window and the Result cell write it, on its own row and as a pair of
+  // an ANY row.
+  void KeysAsTheirAlgorithmWritesThem() {
+    const struct {
+      const char* algorithm;
+      int key;
+      const char* shown;  // on a row of the algorithm
+      const char* named;  // as a pair of an ANY row, in the Result cell
+    } cases[] = {{"XOR8", 0x5A, "90 (0x5A)", "XOR8 90 (0x5A)"},
+                 {"XOR8", 7, "7 (0x07)", "XOR8 7 (0x07)"},
+                 {"XOR8ROL", 0x35A, "0x35A", "XOR8ROL 0x35A"},
+                 {"ROL8ADD", 0x7FF, "0x7FF", "ROL8ADD 0x7FF"},
+                 {"XOR8INC", 0, "0 (0x00)", "XOR8INC 0 (0x00)"},
+                 {"NONEW", 1, "1 (0x01)", "NONEW"}};
+    for (const auto& c : cases) {
+      veskor::RunSearch row;
+      QVERIFY(veskor::FindAlgorithm(c.algorithm, row.algorithm));
+      QCOMPARE(veskor::ListedKeyText(row, c.key), QString(c.shown));
+      veskor::RunSearch any;
+      any.algorithm.Name = veskor::kAnyAlgorithmName;
+      any.any = true;
+      const int place = static_cast<int>(
+          std::find_if(veskor::Algorithms.begin(), veskor::Algorithms.end(),
+                       [&](const veskor::TAlgorithm& a) { return a.Name == c.algorithm; }) -
+          veskor::Algorithms.begin());
+      const int pair = veskor::RowSummary::PairId(place, c.key);
+      QCOMPARE(veskor::NamedKeyText(any, pair), QString(c.named));
+      QCOMPARE(veskor::KeyAlgorithm(any, pair).Name, std::string(c.algorithm));
+    }
   }
 };
 

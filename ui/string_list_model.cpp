@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "engine/run/run_search.h"
 #include "engine/search/scan_input.h"
 #include "text/cp1251.h"
 
@@ -63,7 +64,9 @@ void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Fil
   key_ = search_ ? key : -1;
   state_ = State::kIdle;
   if (search_) {
-    strings_ = std::make_unique<KeyStrings>(*search_, static_cast<uint8_t>(key), std::move(filter));
+    // An ANY row's pair is found again under its own algorithm and key.
+    strings_ = std::make_unique<KeyStrings>(PairSearch(*search_, key), PairKeyOf(*search_, key),
+                                            std::move(filter));
     switch (strings_->Open()) {
       case KeyStrings::Status::kReady:
         state_ = State::kScanning;

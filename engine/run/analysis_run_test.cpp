@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 
 #include "engine/decoding/algorithms.h"
 #include "engine/regexp/regexp_error.h"
@@ -101,6 +102,16 @@ class RunTest : public ::testing::Test {
     table_.AddTaskRow(use, -1, algorithm, preset, key, 0, "0", -1);
   }
   std::string Result(int row) { return Utf16ToUtf8(table_.Text(NxResultColumn, row)); }
+  // "Printable": the characters 32 to 126, min 7.
+  void AddPrintablePreset() {
+    TPreset printable = NewPreset();
+    SetShortString(printable.Name, "Printable");
+    std::string alphabet;
+    for (int c = 32; c < 127; ++c) alphabet.push_back(static_cast<char>(c));
+    SetShortString(printable.Alphabet, alphabet);
+    printable.MinLength = 7;
+    presets_.Append(printable);
+  }
   int Image(int row) { return table_.WholeNumber(NxImageColumn, row); }
   int Link(int row) { return table_.WholeNumber(NxGotoColumn, row); }
   double Progress(int row) { return table_.Progress(row); }
@@ -191,13 +202,7 @@ TEST_F(RunTest, AnAnyRowRanksPairsOfEveryAlgorithmAndLogsTheBestPairsLines) {
     data[1000 + i] = static_cast<char>(((d >> 3) | (d << 5)) ^ 0x5A);
   }
   WriteFile(input_, data);
-  TPreset printable = NewPreset();
-  SetShortString(printable.Name, "Printable");
-  std::string alphabet;
-  for (int c = 32; c < 127; ++c) alphabet.push_back(static_cast<char>(c));
-  SetShortString(printable.Alphabet, alphabet);
-  printable.MinLength = 7;
-  presets_.Append(printable);
+  AddPrintablePreset();
   AddRow("XOR8ROL", "0x35A", "Printable");
   AddRow("ANY", "", "Printable");
   RunAnalysis(table_, presets_, host_);
@@ -232,6 +237,31 @@ TEST_F(RunTest, AnAnyRowRanksPairsOfEveryAlgorithmAndLogsTheBestPairsLines) {
   } catch (const ConversionError& e) {
     EXPECT_STREQ(e.what(), "'7': ANY tries every key of every algorithm; leave the key empty");
   }
+}
+
+TEST_F(RunTest, ARunningKeyDoesNotRankItsOwnCounterReadInATableOfSmallNumbers) {
+  // Small 16-bit numbers read under a running key spell its counter: ";99;75573311//-/++)+'".
+  std::mt19937 rng(3);
+  std::string data;
+  while (data.size() < 4000) data += {static_cast<char>(rng() % 6), '\0'};
+  const std::string url = "http://update.example.org/gate.php?id=4711";
+  for (size_t i = 0; i < url.size(); ++i) {
+    const size_t at = 2001 + i;
+    data[at] = static_cast<char>(url[i] ^ static_cast<uint8_t>(51 - at));
+  }
+  WriteFile(input_, data);
+  AddPrintablePreset();
+  AddRow("XOR8DEC", "", "Printable");
+  RunAnalysis(table_, presets_, host_);
+  ASSERT_EQ(host_.outcomes.size(), 1u);
+  const std::vector<int> ranking = host_.outcomes[0].summary->Ranking();
+  ASSERT_GE(ranking.size(), 2u);
+  EXPECT_EQ(ranking[0], 51);
+  // Only a few strings where the table meets the hidden text still read as a little text.
+  const RowSummary& keys = *host_.outcomes[0].summary;
+  int with_evidence = 0;
+  for (int key : ranking) with_evidence += keys[key].Score() > 0;
+  EXPECT_LE(with_evidence, 3) << ranking[1] << " " << keys[ranking[1]].BestText();
 }
 
 TEST_F(RunTest, InputThatCannotBeOpenedOrMapped) {

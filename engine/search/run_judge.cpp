@@ -3,6 +3,7 @@
 #include "engine/search/run_judge.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "engine/search/fault_guard.h"
@@ -104,7 +105,8 @@ void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view
                          float score) {
   // Asked only of a string that would lift its key, which few strings do.
   if (score > summary_->EntryScore() && !key_.identity() &&
-      HostText(span, scorer_.BestStart(), scorer_.BestLength())) {
+      ((key_.running() && KeyStream(span, scorer_.BestStart(), scorer_.BestLength())) ||
+       HostText(span, scorer_.BestStart(), scorer_.BestLength()))) {
     return summary_->Count(span.start, characters, shown);
   }
   summary_->Add(span.start, characters, shown, score);
@@ -193,6 +195,29 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
     at = end + 1;
   }
   return kHiddenFactor * plain_score >= TextScore(std::string_view(keyed, length));
+}
+
+bool RunJudge::KeyStream(const Span& span, uint64_t from, uint64_t length) {
+  // Text hidden under a running key is stored as ever new values: the key moves on at every
+  // character, so even a repeated letter is stored anew (one byte in thirty repeats one of the
+  // eight before it by chance). A table of small numbers repeats its few values at every turn:
+  // a third of its bytes or more.
+  constexpr uint64_t kNear = 8;
+  const uint8_t* stored = input_.data + span.start + from;
+  uint64_t repeats = 0;
+  if (!ReadMapped([&] {
+        for (uint64_t i = 1; i < length; ++i) {
+          for (uint64_t back = 1; back <= std::min(i, kNear); ++back) {
+            if (stored[i] == stored[i - back]) {
+              ++repeats;
+              break;
+            }
+          }
+        }
+      })) {
+    throw InputReadError();
+  }
+  return 3 * repeats >= length;
 }
 
 void RunJudge::SummarizeQueued() {
