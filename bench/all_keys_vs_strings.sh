@@ -9,15 +9,7 @@
 set -euo pipefail
 scan="${1:-build/veskor-scan}"
 mib="${2:-32}"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-printf '\t' > "$work/printable"
-for i in $(seq 32 126); do printf "\\$(printf %o "$i")" >> "$work/printable"; done
-# The binaries in name order, whole, until the size is reached.
-for f in /usr/bin/*; do
-  [ -f "$f" ] && [ ! -L "$f" ] && head -c 4 "$f" | grep -q ELF && cat "$f"
-done 2>/dev/null | head -c $((mib << 20)) > "$work/binaries.bin" || true
+. "$(dirname "$0")/bench_inputs.sh"
 head -c $((mib << 20)) /dev/urandom > "$work/random.bin"
 
 median() { sort -n | sed -n 2p; }

@@ -70,8 +70,8 @@ class RunJudge {
   // Whether the `length` characters from `from` of a run read as text with no key already.
   bool HostText(const Span& span, uint64_t from, uint64_t length);
   // Whether the `length` stored bytes from `from` of a run repeat their values so often that a
-  // running key reads its own counter in them: a table of small numbers turns into letters that drift by
-  // one or two (";99;75573311//-/++)+'%%%#!!!"), not text hidden there.
+  // running key reads its own counter in them: a table of small numbers turns into letters that
+  // drift by one or two (";99;75573311//-/++)+'%%%#!!!"), not text hidden there.
   bool KeyStream(const Span& span, uint64_t from, uint64_t length);
 
   const ScanInput& input_;
