@@ -168,6 +168,11 @@ check "--files-from --null" "0 done done skipped" \
 "${one[@]}" --summary "$b/in/ex.bin" 2>/dev/null | tail -n +2 | head -2 | cut -f1-6 > "$b/want"
 check "key records" "$(cat "$b/want")" \
   "$(jq -r 'select(.type == "key") | [.algo, .key, .score, .lines, .chars, .longest] | @tsv' "$b/out")"
+# The records are the same for every number of threads, but for the time each file took.
+for jobs in 1 2; do
+  "${one[@]}" --json --jobs $jobs --recursive "$b/in" 2>/dev/null | jq -c 'del(.seconds)' > "$b/jobs$jobs"
+done
+check "--json --jobs 1 and 2" "" "$(cmp "$b/jobs1" "$b/jobs2" 2>&1)"
 "${one[@]}" --json --files-from "$b/no-list" 2>/dev/null
 check "unreadable list" 2 $?
 
