@@ -81,11 +81,10 @@ void WalkBatch(const std::vector<std::string>& names, bool recursive,
   for (const std::string& name : names) {
     struct stat info {};
     // A name given is followed wherever it leads, as a single run follows it.
-    if (::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      if (!(recursive ? Walk(name, visit)
-                      : visit({name, BatchEntry::Kind::kError, kFolderMessage, 0}))) {
-        return;
-      }
+    // A folder without --recursive is handed to the run like any name, which says why it
+    // cannot be read in its own words.
+    if (recursive && ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      if (!Walk(name, visit)) return;
       continue;
     }
     if (!visit({name, BatchEntry::Kind::kScan, "", 0})) return;

@@ -10,7 +10,6 @@
 namespace veskor {
 
 // Why a name of the batch is not scanned; the runner's own texts.
-inline constexpr const char* kFolderMessage = "a folder: --recursive scans its files";
 inline constexpr const char* kFolderLinkMessage = "a symbolic link to a folder: not followed";
 inline constexpr const char* kFifoMessage = "a FIFO: not scanned";
 inline constexpr const char* kSocketMessage = "a socket: not scanned";

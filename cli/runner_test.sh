@@ -156,7 +156,7 @@ for f in "$b/in/sub/hidden.bin" "$b/in/ex.bin"; do
 done
 [ -e "$b/in/ex.bin_XOR8.log" ] && { echo "FAIL: --json wrote a log"; fail=1; }
 "${one[@]}" --json "$b/in" > "$b/out" 2>/dev/null
-check "folder without --recursive" "1 error a folder: --recursive scans its files" \
+check "folder without --recursive" "1 error Невозможно открыть файл!" \
   "$? $(jq -r '"\(.status) \(.message)"' "$b/out")"
 
 # --files-from with NUL-separated names (a newline is part of a name); --max-size skips.
