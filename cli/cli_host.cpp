@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "cli/json_records.h"
 #include "cli/terminal_text.h"
 #include "engine/run/log_file.h"
 #include "files/io_error.h"
@@ -38,12 +39,13 @@ class StdoutSink : public LogSink {
 }  // namespace
 
 CliHost::CliHost(const TaskTable& table, std::string input, std::string format, Output output,
-                 int jobs)
+                 int jobs, bool json)
     : table_(table),
       input_(std::move(input)),
       format_(std::move(format)),
       output_(output),
       jobs_(jobs),
+      json_(json),
       bar_(::isatty(STDERR_FILENO) == 1) {}
 
 CliHost::~CliHost() { ClearBar(); }
@@ -53,10 +55,23 @@ void CliHost::PrintLine(const std::string& line) {
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-void CliHost::ShowMessage(const std::string& text) { PrintLine(EscapeForTerminal(text)); }
+void CliHost::ShowMessage(const std::string& text) {
+  if (first_message_.empty()) first_message_ = text;
+  PrintLine(EscapeForTerminal(text));
+}
 
 void CliHost::ShowInputMessage(const std::string& text, const std::string& input) {
+  if (first_message_.empty()) first_message_ = text;
   PrintLine(MessageAbout(input, text));
+}
+
+std::unique_ptr<LineMaker> CliHost::CreateLines(const TAlgorithm& algorithm,
+                                                std::string_view expression,
+                                                std::string_view format, bool write_lines) {
+  std::unique_ptr<LineMaker> lines =
+      RunHost::CreateLines(algorithm, expression, format, write_lines && !json_);
+  if (!json_ || !write_lines) return lines;
+  return StringRecords(input_, algorithm.Name, std::move(lines));
 }
 
 void CliHost::CellChanged(int column, int row) {

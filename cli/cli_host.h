@@ -16,7 +16,9 @@ class CliHost : public RunHost, public TaskTableObserver {
   // every row is kept.
   enum class Output { kLogs, kStdout, kSummary };
 
-  CliHost(const TaskTable& table, std::string input, std::string format, Output output, int jobs);
+  // With `json`, the lines are string records (cli/json_records.h) on standard output.
+  CliHost(const TaskTable& table, std::string input, std::string format, Output output, int jobs,
+          bool json = false);
   ~CliHost() override;
 
   std::string InputPath() override { return input_; }
@@ -28,6 +30,8 @@ class CliHost : public RunHost, public TaskTableObserver {
   int ScanWorkers() override { return jobs_ > 0 ? jobs_ : RunHost::ScanWorkers(); }
   bool WritesLines() override { return output_ != Output::kSummary; }
   bool KeepsSummary() override { return output_ == Output::kSummary; }
+  std::unique_ptr<LineMaker> CreateLines(const TAlgorithm& algorithm, std::string_view expression,
+                                         std::string_view format, bool write_lines) override;
   void RowFinished(const RowOutcome& outcome) override;
 
   void CellChanged(int column, int row) override;
@@ -39,6 +43,8 @@ class CliHost : public RunHost, public TaskTableObserver {
   bool AllCompleted() const { return all_completed_; }
   // The rows that ran, in table order.
   const std::vector<RowOutcome>& outcomes() const { return outcomes_; }
+  // The first of the run's messages (UTF-8, without the file's name), or empty.
+  const std::string& first_message() const { return first_message_; }
 
  private:
   void ClearBar();
@@ -48,6 +54,8 @@ class CliHost : public RunHost, public TaskTableObserver {
   std::string format_;
   Output output_;
   int jobs_;
+  bool json_;
+  std::string first_message_;
   std::vector<RowOutcome> outcomes_;
   bool bar_ = false;  // standard error is a terminal
   bool bar_shown_ = false;

@@ -1,16 +1,29 @@
 // veskor-scan: the analysis of the window's "Analyze" button, from the command line.
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "cli/batch_files.h"
 #include "cli/cli_host.h"
+#include "cli/file_hash.h"
+#include "cli/json_records.h"
 #include "cli/options.h"
 #include "cli/summary_table.h"
 #include "cli/terminal_text.h"
 #include "engine/decoding/algorithms.h"
+#include "engine/run/mapped_input.h"
 #include "engine/run/program_files.h"
 #include "engine/score/key_summary.h"
 #include "engine/search/scan_context.h"
@@ -29,7 +42,13 @@ constexpr const char* kCommandLinePreset = "command line";
 
 // Ctrl-C, a terminal hung up, `kill` or `timeout`, and a reader gone: the row ends as after Stop,
 // its log in place with the lines so far; dying instead would leave its temporary file behind.
-void OnInterrupt(int) { RequestStop(); }
+// The batch ends after the file it stopped.
+volatile std::sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int) {
+  interrupted = 1;
+  RequestStop();
+}
 
 void HandleStopSignals() {
   struct sigaction action {};
@@ -80,10 +99,149 @@ std::string ErrorText(const std::exception& e) {
   return EscapeForTerminal(e.what());
 }
 
+// Writes to standard output whole; false when it cannot (the reader is gone).
+bool WriteOut(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// The names of --files-from's list; a list that cannot be read is a wrong command line.
+std::vector<std::string> ReadNameList(const std::string& list, bool null_separated) {
+  std::string bytes;
+  if (list == "-") {
+    bytes.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    if (std::cin.bad()) throw UsageError("--files-from: cannot read standard input");
+  } else {
+    std::ifstream in(list, std::ios::binary);
+    if (!in) throw UsageError("--files-from: cannot read " + list);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) throw UsageError("--files-from: cannot read " + list);
+  }
+  return SplitNameList(bytes, null_separated);
+}
+
+// The files of one command line, each run as a single run of its own would run it.
+class Batch {
+ public:
+  Batch(const CliOptions& options, TaskTable& table, const PresetList& presets, std::string format)
+      : options_(options), table_(table), presets_(presets), format_(std::move(format)) {}
+
+  // False when the batch ends here: a stop, or standard output gone.
+  bool Scan(const BatchEntry& entry) {
+    const auto start = std::chrono::steady_clock::now();
+    FileOutcome file;
+    file.size = entry.size;
+    bool go_on = true;
+    if (entry.kind != BatchEntry::Kind::kScan) {
+      file.status = entry.kind == BatchEntry::Kind::kSkipped ? "skipped" : "error";
+      file.message = entry.message;
+      std::fprintf(stderr, "%s\n", MessageAbout(entry.path, entry.message).c_str());
+    } else {
+      go_on = Run(entry.path, file);
+    }
+    if (std::strcmp(file.status, "error") == 0) failed_ = true;
+    if (!options_.json) return go_on;
+    file.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return WriteOut(FileRecord(entry.path, file)) && go_on;
+  }
+
+  bool failed() const { return failed_; }
+
+ private:
+  bool Run(const std::string& path, FileOutcome& file) {
+    auto refuse = [&](const char* status, const char* message) {
+      file.status = status;
+      file.message = message;
+      std::fprintf(stderr, "%s\n", MessageAbout(path, message).c_str());
+      return true;
+    };
+    if (options_.max_size) {
+      struct stat info {};
+      if (::stat(path.c_str(), &info) == 0) file.size = static_cast<uint64_t>(info.st_size);
+      if (file.size > *options_.max_size) return refuse("skipped", kTooLargeMessage);
+    }
+    // A record names the content by the bytes the run reads: the same mapping, kept open through
+    // the run, whose stamp the run's own must match.
+    MappedInput mapped;
+    if (options_.json) {
+      switch (mapped.Open(path)) {
+        case MappedInput::Result::kOk:
+          break;
+        case MappedInput::Result::kCannotOpen:
+          return refuse("error", kCannotOpenMessage);
+        case MappedInput::Result::kCannotMap:
+          return refuse("error", kCannotMapMessage);
+        case MappedInput::Result::kCannotView:
+          return refuse("error", kCannotReadMessage);
+      }
+      file.size = mapped.size();
+      const std::optional<std::string> hash = Sha256Hex(mapped.data(), mapped.size());
+      if (!hash) return refuse("error", kCannotReadMessage);
+      file.sha256 = *hash;
+    }
+    const CliHost::Output output = options_.summary     ? CliHost::Output::kSummary
+                                   : options_.to_stdout ? CliHost::Output::kStdout
+                                   : options_.json      ? CliHost::Output::kStdout
+                                                        : CliHost::Output::kLogs;
+    CliHost host(table_, path, format_, output, options_.jobs, options_.json);
+    table_.SetObserver(&host);
+    bool ended_by_error = false;
+    try {
+      RunAnalysis(table_, presets_, host);
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception& e) {
+      host.PrintLine(ErrorText(e));
+      file.message = e.what();
+      ended_by_error = true;
+    }
+    table_.SetObserver(nullptr);
+    bool completed = !ended_by_error && host.AllCompleted();
+    if (completed && options_.json) {
+      for (const RowOutcome& outcome : host.outcomes()) {
+        if (outcome.search && outcome.search->stamp != mapped.stamp()) {
+          // Another file took the name between the hash and the run.
+          return refuse("error", kCannotReadMessage);
+        }
+      }
+    }
+    if (!ended_by_error && file.message.empty()) file.message = host.first_message();
+    if (!completed && file.message.empty() && interrupted) file.message = kStoppedMessage;
+    file.status = completed ? "done" : "error";
+    if (ended_by_error) return !interrupted;
+    bool written = true;
+    if (options_.summary) {
+      written = options_.json ? WriteOut(KeyRecords(path, host.outcomes(), options_.top))
+                              : WriteOut(SummaryTable(host.outcomes()));
+    }
+    return written && !interrupted;
+  }
+
+  const CliOptions& options_;
+  TaskTable& table_;
+  const PresetList& presets_;
+  std::string format_;
+  bool failed_ = false;
+};
+
 int Main(const std::vector<std::string>& arguments) {
   CliOptions options;
+  std::vector<std::string> names;
   try {
     options = ParseCommandLine(arguments);
+    if (!options.help && !options.list) {
+      names = options.files;
+      if (options.files_from) {
+        for (std::string& name : ReadNameList(*options.files_from, options.null_separated)) {
+          names.push_back(std::move(name));
+        }
+      }
+    }
   } catch (const UsageError& e) {
     std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(), kUsage);
     return 2;
@@ -116,21 +274,9 @@ int Main(const std::vector<std::string>& arguments) {
     return 0;
   }
   HandleStopSignals();
-  const CliHost::Output output = options.summary     ? CliHost::Output::kSummary
-                                 : options.to_stdout ? CliHost::Output::kStdout
-                                                     : CliHost::Output::kLogs;
-  CliHost host(table, *options.file, format, output, options.jobs);
-  table.SetObserver(&host);
-  try {
-    RunAnalysis(table, presets, host);
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    host.PrintLine(ErrorText(e));
-    return 1;
-  }
-  if (options.summary) std::fputs(SummaryTable(host.outcomes()).c_str(), stdout);
-  return host.AllCompleted() ? 0 : 1;
+  Batch batch(options, table, presets, format);
+  WalkBatch(names, options.recursive, [&](const BatchEntry& entry) { return batch.Scan(entry); });
+  return batch.failed() || interrupted ? 1 : 0;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Command-line parsing for veskor-scan.
 #include "cli/options.h"
 
+#include <charconv>
+#include <climits>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -18,6 +20,9 @@ const char* const kUsage =
     "                   [--min N] [--max N] [--regexp TEXT | --regexp-file PATH]\n"
     "                   [--format TEXT | --format-file PATH] [--dir DIR]\n"
     "                   [--stdout | --summary] [--jobs N] FILE\n"
+    "       either form, over many files:\n"
+    "                   [--json] [--top N] [--recursive] [--files-from LIST [--null]]\n"
+    "                   [--max-size BYTES] FILE|DIR...\n"
     "\n"
     "Without --algo, runs the checked tasks of DIR/grid.cfg with the presets of DIR/presets.dat\n"
     "and the format of DIR/config.ini (DIR: the folder of veskor-scan). With --algo, runs one\n"
@@ -31,7 +36,14 @@ const char* const kUsage =
     "look like text, as tab-separated columns algo, key, score, lines, chars, longest, best.\n"
     "--jobs N: the threads the scan may use, 1 to 1024 (default: every core; 1: this thread\n"
     "alone);\n"
-    "the lines and logs are the same for every N.\n";
+    "the lines and logs are the same for every N.\n"
+    "Many files are scanned one after another, each as on its own. --recursive walks a DIR;\n"
+    "--files-from LIST reads the names from LIST ('-': standard input), one a line, or ended\n"
+    "by NUL with --null. --max-size BYTES skips larger files. --json writes JSON Lines\n"
+    "records instead of logs, lines or tables: \"string\" (one per string), \"key\" (with\n"
+    "--summary; --top N keeps the first N keys of each task) and \"file\" (one per file, after\n"
+    "its other records, with its size, sha256, status done, error or skipped, message and\n"
+    "seconds). Exit status 1 when some file had an error.\n";
 
 namespace {
 
@@ -69,6 +81,24 @@ int ParseJobs(const std::string& option, const std::string& text) {
   return *value;
 }
 
+// A whole number of bytes, 0 to 2^63 - 1.
+uint64_t ParseBytes(const std::string& option, const std::string& text) {
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+      value > static_cast<uint64_t>(INT64_MAX)) {
+    throw UsageError(option + ": '" + text + "' is not a whole number of bytes");
+  }
+  return value;
+}
+
+int ParseTop(const std::string& option, const std::string& text) {
+  const auto value = ParseInteger(text);
+  if (!value || *value < 1)
+    throw UsageError(option + ": '" + text + "' is not a whole number above 0");
+  return *value;
+}
+
 // A preset record holds at most 255 bytes of alphabet or expression.
 constexpr size_t kRecordFieldBytes = 255;
 // The settings file keeps at most this much of a format.
@@ -84,11 +114,14 @@ std::string RecordField(const std::string& option, std::string bytes) {
 CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   CliOptions options;
   const std::map<std::string, bool> takes_value = {
-      {"--help", false},    {"--list", false},       {"--stdout", false},       {"--dir", true},
-      {"--format", true},   {"--format-file", true}, {"--algo", true},          {"--key", true},
-      {"--preset", true},   {"--alphabet", true},    {"--alphabet-file", true}, {"--min", true},
-      {"--max", true},      {"--regexp", true},      {"--regexp-file", true},   {"--jobs", true},
-      {"--summary", false},
+      {"--help", false},      {"--list", false},         {"--stdout", false},
+      {"--dir", true},        {"--format", true},        {"--format-file", true},
+      {"--algo", true},       {"--key", true},           {"--preset", true},
+      {"--alphabet", true},   {"--alphabet-file", true}, {"--min", true},
+      {"--max", true},        {"--regexp", true},        {"--regexp-file", true},
+      {"--jobs", true},       {"--summary", false},      {"--json", false},
+      {"--top", true},        {"--recursive", false},    {"--null", false},
+      {"--files-from", true}, {"--max-size", true},
   };
   std::vector<std::string> positional;
   bool options_end = false;
@@ -137,14 +170,26 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     if (name == "--jobs") options.jobs = ParseJobs(name, value);
     if (name == "--regexp") options.regexp = RecordField(name, Utf8ToCp1251(value));
     if (name == "--regexp-file") options.regexp = ReadLimitedFile(name, value, kRecordFieldBytes);
+    if (name == "--json") options.json = true;
+    if (name == "--top") options.top = ParseTop(name, value);
+    if (name == "--recursive") options.recursive = true;
+    if (name == "--null") options.null_separated = true;
+    if (name == "--files-from") options.files_from = value;
+    if (name == "--max-size") options.max_size = ParseBytes(name, value);
   }
   if (options.help) return options;
-  if (positional.size() > 1) throw UsageError("only one FILE may be given");
   if (options.to_stdout && options.summary) {
     throw UsageError("--stdout and --summary cannot be combined");
   }
-  if (!positional.empty()) options.file = positional[0];
-  if (!options.file && !(options.list && !options.algorithm)) throw UsageError("FILE is missing");
+  if (options.to_stdout && options.json) throw UsageError("--stdout and --json cannot be combined");
+  if (options.top > 0 && !(options.json && options.summary)) {
+    throw UsageError("--top needs --json and --summary");
+  }
+  if (options.null_separated && !options.files_from) throw UsageError("--null needs --files-from");
+  options.files = std::move(positional);
+  if (options.files.empty() && !options.files_from && !(options.list && !options.algorithm)) {
+    throw UsageError("FILE is missing");
+  }
   if (options.algorithm) {
     if (options.list) throw UsageError("--list lists the table; it takes no --algo");
     if (options.preset && (options.alphabet || options.regexp)) {

@@ -1,6 +1,7 @@
 // The runner's command line.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,8 +32,16 @@ struct CliOptions {
   std::optional<std::string> regexp;     // 8-bit
   int min_length = 7;
   int max_length = 0;
-  int jobs = 0;                     // 0: every core the process may run on
-  std::optional<std::string> file;  // file-system bytes
+  int jobs = 0;  // 0: every core the process may run on
+  // The batch: names as given (file-system bytes), folders walked with `recursive`, the names
+  // of the list `files_from` ("-": standard input) after them.
+  std::vector<std::string> files;
+  bool recursive = false;
+  std::optional<std::string> files_from;
+  bool null_separated = false;  // the list's names end with NUL
+  bool json = false;            // JSON Lines on standard output
+  int top = 0;                  // with --json --summary: the first N keys of each task; 0 all
+  std::optional<uint64_t> max_size;
 };
 
 // Parses argv (without the program name). TEXT arguments are UTF-8 and converted to

@@ -20,7 +20,7 @@ TEST(CommandLine, SingleTaskOptions) {
   EXPECT_EQ(o.max_length, 200);
   EXPECT_EQ(o.format, "%s");
   EXPECT_TRUE(o.to_stdout);
-  EXPECT_EQ(o.file, "file.bin");
+  EXPECT_EQ(o.files, std::vector<std::string>{"file.bin"});
   EXPECT_EQ(o.jobs, 0);  // every core
   EXPECT_EQ(ParseCommandLine({"--jobs", "8", "f"}).jobs, 8);
 }
@@ -33,7 +33,7 @@ TEST(CommandLine, DefaultsAndFileOptionsKeepBytes) {
   EXPECT_EQ(o.min_length, 7);
   EXPECT_EQ(o.max_length, 0);
   EXPECT_FALSE(o.key.has_value());
-  EXPECT_EQ(o.file, "-x");
+  EXPECT_EQ(o.files, std::vector<std::string>{"-x"});
   std::remove(path.c_str());
 }
 
@@ -46,8 +46,7 @@ TEST(CommandLine, Refused) {
       {"--algo", "XOR8", "--alphabet", "1", "--max", "-1", "f"},
       {"--algo", "XOR8", "--alphabet", "1", "--min", "x", "f"},
       {"--algo", "XOR8", "--alphabet", std::string(256, 'a'), "f"},
-      {"--algo", "XOR8", "--alphabet", "1", "a", "b"},  // two files
-      {"--algo"},                                       // value missing
+      {"--algo"},  // value missing
       {"--stdout=yes", "f"},
       {"--key", "1", "f"},  // --key without --algo
       {"--jobs", "0", "f"},
@@ -55,10 +54,31 @@ TEST(CommandLine, Refused) {
       {"--algo", "XOR8", "--alphabet", "1", "--stdout", "--summary", "f"},  // two outputs
       {"--algo", "XOR8", "--preset", "P", "--alphabet", "1", "f"},  // a preset and its fields
       {"--algo", "XOR8", "--preset", "P", "--regexp", "1", "f"},
+      {"--json", "--stdout", "f"},       // two outputs
+      {"--json", "--top", "3", "f"},     // --top ranks keys: it needs --summary
+      {"--summary", "--top", "3", "f"},  // and only limits records
+      {"--json", "--summary", "--top", "0", "f"},
+      {"--null", "f"},  // --null reads a list
+      {"--max-size", "-1", "f"},
+      {"--max-size", "1k", "f"},
+      {"--json"},  // no FILE, no list
   };
   for (const auto& args : cases) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];
   }
+}
+
+TEST(CommandLine, ManyFiles) {
+  const CliOptions o =
+      ParseCommandLine({"--json", "--summary", "--top=3", "--recursive", "--max-size", "1048576",
+                        "--files-from", "-", "--null", "a", "--", "--b"});
+  EXPECT_EQ(o.files, (std::vector<std::string>{"a", "--b"}));
+  EXPECT_TRUE(o.json && o.summary && o.recursive && o.null_separated);
+  EXPECT_EQ(o.top, 3);
+  EXPECT_EQ(o.files_from, "-");
+  EXPECT_EQ(o.max_size, 1048576u);
+  // A list alone names the files.
+  EXPECT_TRUE(ParseCommandLine({"--files-from", "list"}).files.empty());
 }
 
 TEST(CommandLine, HelpAndListNeedNoFile) {

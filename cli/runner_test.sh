@@ -117,6 +117,65 @@ for option in --alphabet-file --regexp-file; do
   check "$option /dev/zero" "2 veskor-scan: $option: at most 255 bytes" "$? $(head -1 "$dir/err")"
 done
 
+# Many files: each as a single run of its own, in the order given.
+b="$dir/batch"
+mkdir -p "$b/in/sub" "$b/in/sub2"
+cp "$dir/hidden.bin" "$b/in/sub/hidden.bin"
+cp "$dir/ex.bin" "$b/in/ex.bin"
+: > "$b/in/empty.bin"
+mkfifo "$b/in/fifo"
+ln -s sub2 "$b/in/link_to_folder"
+ln -s ex.bin "$b/in/link_to_file"
+printf 'Meet me' > "$b/in/"$'\xe0\n'.bin
+one=("$scan" --algo XOR8 --alphabet-file "$dir/printable" --min 8)
+single() { "${one[@]}" --stdout --format '%d|%2:d|%s' "$1" 2>/dev/null | tr -d '\r'; }
+want="$(single "$dir/hidden.bin"; single "$dir/ex.bin")"
+check "--stdout over two files" "$want" \
+  "$("${one[@]}" --stdout --format '%d|%2:d|%s' "$dir/hidden.bin" "$dir/ex.bin" 2>/dev/null | tr -d '\r')"
+rm -f "$dir"/hidden.bin_XOR8.log "$dir"/ex.bin_XOR8.log
+"${one[@]}" "$dir/hidden.bin" "$dir/ex.bin" 2>/dev/null
+check "a log beside each file" "0 2" "$? $(ls "$dir"/hidden.bin_XOR8.log "$dir"/ex.bin_XOR8.log | wc -l)"
+
+# A folder walked in byte order of its names: a FIFO and a link to a folder are skipped with
+# their reason, a link to a file is scanned, an empty file is an error and the batch goes on.
+"${one[@]}" --json --recursive "$b/in" "$dir/missing.bin" > "$b/out" 2>/dev/null
+check "batch with errors" 1 $?
+check "file records in order" \
+  "empty.bin error Невозможно спроецировать файл!|ex.bin done|fifo skipped a FIFO: not scanned|link_to_file done|link_to_folder skipped a symbolic link to a folder: not followed|sub/hidden.bin done|а\n.bin done|missing.bin error Невозможно открыть файл!" \
+  "$(jq -r 'select(.type == "file") | "\(.file | sub(".*/(in|tmp[^/]*)/"; "") | gsub("\n"; "\\n")) \(.status) \(.message)" | rtrimstr(" ")' "$b/out" | paste -sd'|')"
+check "a name that is not UTF-8" "$(printf "$b/in/"$'\xe0\n'.bin | od -An -tx1 | tr -d ' \n')" \
+  "$(jq -r 'select(.file_hex) | .file_hex' "$b/out")"
+check "sha256" "$(sha256sum < "$dir/hidden.bin" | cut -d' ' -f1)" \
+  "$(jq -r 'select(.type == "file" and (.file | endswith("sub/hidden.bin"))) | .sha256' "$b/out")"
+# Each file's records: its strings, then its file record.
+check "record order" "$(jq -r '.file' "$b/out" | uniq | sort | uniq -d)" ""
+check "file record last" "file" "$(jq -sr 'group_by(.file)[] | last | .type' "$b/out" | sort -u)"
+for f in "$b/in/sub/hidden.bin" "$b/in/ex.bin"; do
+  check "string records of $(basename "$f")" "$(single "$f")" \
+    "$(jq -r --arg f "$f" 'select(.type == "string" and .file == $f) | "\(.key)|\(.offset)|\(.text)"' "$b/out")"
+done
+[ -e "$b/in/ex.bin_XOR8.log" ] && { echo "FAIL: --json wrote a log"; fail=1; }
+"${one[@]}" --json "$b/in" > "$b/out" 2>/dev/null
+check "folder without --recursive" "1 error Невозможно открыть файл!" \
+  "$? $(jq -r '"\(.status) \(.message)"' "$b/out")"
+
+# --files-from with NUL-separated names (a newline is part of a name); --max-size skips.
+printf '%s\0' "$b/in/ex.bin" "$b/in/"$'\xe0\n'.bin "$b/in/sub/hidden.bin" |
+  "${one[@]}" --json --summary --top 2 --files-from - --null --max-size 39 > "$b/out" 2>/dev/null
+check "--files-from --null" "0 done done skipped" \
+  "$? $(jq -r 'select(.type == "file") | .status' "$b/out" | paste -sd' ')"
+# The key records are the summary table's rows, the first --top of them.
+"${one[@]}" --summary "$b/in/ex.bin" 2>/dev/null | tail -n +2 | head -2 | cut -f1-6 > "$b/want"
+check "key records" "$(cat "$b/want")" \
+  "$(jq -r 'select(.type == "key") | [.algo, .key, .score, .lines, .chars, .longest] | @tsv' "$b/out")"
+# The records are the same for every number of threads, but for the time each file took.
+for jobs in 1 2; do
+  "${one[@]}" --json --jobs $jobs --recursive "$b/in" 2>/dev/null | jq -c 'del(.seconds)' > "$b/jobs$jobs"
+done
+check "--json --jobs 1 and 2" "" "$(cmp "$b/jobs1" "$b/jobs2" 2>&1)"
+"${one[@]}" --json --files-from "$b/no-list" 2>/dev/null
+check "unreadable list" 2 $?
+
 # A signal ends the row as Stop does: the log takes its name with the lines so far, and no
 # temporary file stays beside it. SIGKILL cannot be caught: the next log of the name removes what
 # it left. The input makes the run last long (all keys, many lines): the signal comes while the

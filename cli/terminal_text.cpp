@@ -38,6 +38,15 @@ size_t SequenceLength(std::string_view text, size_t i) {
 
 }  // namespace
 
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::string EscapeForTerminal(std::string_view text) {
   std::string out;
   out.reserve(text.size());

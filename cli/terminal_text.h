@@ -18,6 +18,9 @@ std::string EscapeForTerminal(std::string_view text);
 // as \xHH.
 std::string SummaryText(std::string_view cp1251, size_t max_bytes);
 
+// Whether the bytes are valid UTF-8 (no overlong form, surrogate or value past U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
 // "FILE: message" with FILE escaped, or the message alone when `file` is empty; the message is
 // escaped too.
 std::string MessageAbout(std::string_view file, std::string_view message);

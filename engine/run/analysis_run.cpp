@@ -149,10 +149,11 @@ class Run {
     // expression is compiled once for every pass; its error is raised at the first string that
     // passes the length tests, never before.
     const std::string format = host_.FormatText();
-    const RowLineMaker lines(fields.RegExp, format, host_.WritesLines());
+    const std::unique_ptr<LineMaker> lines =
+        host_.CreateLines(algorithm, fields.RegExp, format, host_.WritesLines());
     ScanOptions options;
     options.workers = host_.ScanWorkers();
-    TScanContext context = ContextOver(mapped.data(), mapped.size(), services, lines);
+    TScanContext context = ContextOver(mapped.data(), mapped.size(), services, *lines);
     context.LastEvents = std::chrono::steady_clock::now();
     // What the run found and searched, for the ranking of the keys and for finding a key's
     // strings again.
@@ -270,6 +271,9 @@ class Run {
     context.Key = RowSummary::PairKey(best);
     context.SingleKey = false;
     if (host_.WritesLines()) {
+      const std::unique_ptr<LineMaker> pair_lines =
+          host_.CreateLines(algorithm, fields.RegExp, format, true);
+      context.Lines = pair_lines.get();
       ScanPass(algorithm, fields, context, options);
     } else {
       context.Found = static_cast<int64_t>((*pairs)[best].Count());
@@ -296,6 +300,12 @@ RunSearch PairSearch(const RunSearch& search, int pair) {
   of_pair.algorithm = Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(pair))];
   of_pair.any = false;
   return of_pair;
+}
+
+std::unique_ptr<LineMaker> RunHost::CreateLines(const TAlgorithm& algorithm,
+                                                std::string_view expression,
+                                                std::string_view format, bool write_lines) {
+  return std::make_unique<RowLineMaker>(expression, format, write_lines);
 }
 
 std::string LogPathFor(const std::string& input_path, const std::string& algorithm) {

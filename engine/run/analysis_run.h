@@ -10,6 +10,7 @@
 #include "engine/run/run_search.h"
 #include "engine/score/key_summary.h"
 #include "engine/search/job_runner.h"
+#include "engine/search/line_maker.h"
 #include "presets/preset_list.h"
 #include "tasks/task_table.h"
 
@@ -62,6 +63,11 @@ class RunHost {
   virtual std::unique_ptr<LogSink> CreateLog(const std::string& path) {
     return std::make_unique<LogFile>(path);
   }
+  // What makes a row's lines of `algorithm` (of an ANY row, the best pair's): by default the
+  // report format's (RowLineMaker). The runner's JSON Lines put records in their place.
+  virtual std::unique_ptr<LineMaker> CreateLines(const TAlgorithm& algorithm,
+                                                 std::string_view expression,
+                                                 std::string_view format, bool write_lines);
   virtual void RowFinished(const RowOutcome& outcome) {}
   // While a row runs, about every 20 ms before events are processed: the key being searched
   // (the row's key, or of all keys the one after the last finished) and the lines so far.

@@ -1,0 +1,41 @@
+// The files of a batch: the names given, folders walked, and the names read from a list.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veskor {
+
+// Why a name of the batch is not scanned; the runner's own texts.
+inline constexpr const char* kFolderLinkMessage = "a symbolic link to a folder: not followed";
+inline constexpr const char* kFifoMessage = "a FIFO: not scanned";
+inline constexpr const char* kSocketMessage = "a socket: not scanned";
+inline constexpr const char* kDeviceMessage = "a device: not scanned";
+inline constexpr const char* kTooLargeMessage = "larger than --max-size";
+inline constexpr const char* kStoppedMessage = "stopped";
+
+// One name of the batch, in the order the batch reports it.
+struct BatchEntry {
+  // kScan: handed to the run, which says why when it cannot be read.
+  enum class Kind { kScan, kSkipped, kError };
+  std::string path;  // file-system bytes
+  Kind kind = Kind::kScan;
+  std::string message;  // UTF-8, for kSkipped and kError
+  uint64_t size = 0;    // when known
+};
+
+// Hands every name to `visit` in order: a folder with `recursive` as its entries in byte order
+// of their names (folders walked in place, symbolic links to folders not followed, anything but
+// a regular file skipped), without it as an error. A name given is taken as it is; one that
+// cannot be read is left to the run. `visit` returns false to end the walk.
+void WalkBatch(const std::vector<std::string>& names, bool recursive,
+               const std::function<bool(const BatchEntry&)>& visit);
+
+// The names of a list: one a line (LF), or each ended by NUL with `null_separated`; empty
+// names are left out.
+std::vector<std::string> SplitNameList(std::string_view bytes, bool null_separated);
+
+}  // namespace veskor

@@ -1,0 +1,135 @@
+// JSON Lines through nlohmann::json, its objects ordered as the records' layout lists them.
+#include "cli/json_records.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "cli/terminal_text.h"
+#include "engine/score/key_summary.h"
+#include "engine/score/text_score.h"
+#include "text/cp1251.h"
+
+namespace veskor {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A name that is not UTF-8 is read as Windows-1251, and its bytes kept in hex to recover it.
+Json Record(const char* type, const std::string& file) {
+  Json record;
+  record["type"] = type;
+  if (IsValidUtf8(file)) {
+    record["file"] = file;
+    return record;
+  }
+  record["file"] = Cp1251ToUtf8(file);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : file) {
+    hex += kDigits[static_cast<uint8_t>(c) >> 4];
+    hex += kDigits[static_cast<uint8_t>(c) & 15];
+  }
+  record["file_hex"] = hex;
+  return record;
+}
+
+// A score as the summary table shows it, at most two decimals.
+double Rounded(double score) { return std::stod(ScoreText(score)); }
+
+std::string Line(const Json& record) {
+  return record.dump(-1, ' ', false, Json::error_handler_t::strict) + "\n";
+}
+
+class StringLines : public LineMaker {
+ public:
+  StringLines(std::string file, std::string algorithm, std::unique_ptr<LineMaker> expression)
+      : file_(std::move(file)),
+        algorithm_(Cp1251ToUtf8(algorithm)),
+        expression_(std::move(expression)) {}
+
+  bool Matches(std::string_view text, const std::atomic<bool>& stop,
+               const std::function<void()>& pace) const override {
+    return expression_->Matches(text, stop, pace);
+  }
+  void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
+                  std::string_view text) const override {
+    out.Append(Make(key, position, text));
+  }
+  void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
+                 const LongText& text) const override {
+    class Collect : public ByteSink {
+     public:
+      void Write(std::string_view bytes) override { text.append(bytes); }
+      std::string text;
+    } whole;
+    text.WriteTo(text.size(), whole);
+    out.Write(Make(key, position, whole.text));
+  }
+
+ private:
+  std::string Make(int32_t key, int64_t position, std::string_view text) const {
+    Json record = Record("string", file_);
+    record["algo"] = algorithm_;
+    record["key"] = key;
+    record["offset"] = position;
+    record["length"] = text.size();
+    record["text"] = Cp1251ToUtf8(text);
+    record["score"] = Rounded(TextScore(text));
+    return Line(record);
+  }
+
+  std::string file_;
+  std::string algorithm_;  // UTF-8
+  std::unique_ptr<LineMaker> expression_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
+                                         std::unique_ptr<LineMaker> expression) {
+  return std::make_unique<StringLines>(std::move(file), std::move(algorithm),
+                                       std::move(expression));
+}
+
+std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top) {
+  std::string lines;
+  for (const RowOutcome& outcome : outcomes) {
+    if (!outcome.summary || !outcome.search || outcome.kind == RowOutcome::Kind::kInputFailed) {
+      continue;
+    }
+    const RowSummary& summary = *outcome.summary;
+    const RunSearch& search = *outcome.search;
+    const bool unkeyed = !search.any && search.algorithm.Unkeyed();
+    int listed = 0;
+    for (int key : summary.ShownKeys(unkeyed, outcome.key)) {
+      if (top > 0 && listed++ == top) break;
+      const KeySummary& strings = summary[key];
+      Json record = Record("key", file);
+      // An ANY row lists pairs: each with its own algorithm.
+      record["algo"] = Cp1251ToUtf8(PairSearch(search, key).algorithm.Name);
+      record["key"] = PairKeyOf(search, key);
+      record["score"] = Rounded(strings.Score());
+      record["lines"] = strings.Count();
+      record["chars"] = strings.TotalLength();
+      record["longest"] = strings.Longest();
+      record["best"] = Cp1251ToUtf8(strings.BestText());
+      // The best text is the longest string's when no string was scored.
+      record["best_offset"] =
+          strings.Best().empty() ? strings.LongestPosition() : strings.Best().front().position;
+      lines += Line(record);
+    }
+  }
+  return lines;
+}
+
+std::string FileRecord(const std::string& file, const FileOutcome& outcome) {
+  Json record = Record("file", file);
+  record["size"] = outcome.size;
+  record["sha256"] = outcome.sha256;
+  record["status"] = outcome.status;
+  record["message"] = outcome.message;
+  record["seconds"] = std::round(outcome.seconds * 1000) / 1000;
+  return Line(record);
+}
+
+}  // namespace veskor

@@ -1,0 +1,34 @@
+// The JSON Lines records of a batch: a string, a ranked key, a file; each one line ended by LF.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/run/analysis_run.h"
+#include "engine/search/line_maker.h"
+
+namespace veskor {
+
+// A row's string records in place of its report lines: `file` is the input's name (file-system
+// bytes), `algorithm` the algorithm's name (8-bit). Which strings are taken is left to
+// `expression` (a RowLineMaker's test).
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
+                                         std::unique_ptr<LineMaker> expression);
+
+// The key records of the rows that scanned their whole input, rows in order, each row's keys
+// best first, at most `top` of each (0: all).
+std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top);
+
+struct FileOutcome {
+  uint64_t size = 0;
+  std::string sha256;  // empty when the file was not read
+  const char* status = "done";
+  std::string message;  // UTF-8
+  double seconds = 0;
+};
+
+std::string FileRecord(const std::string& file, const FileOutcome& outcome);
+
+}  // namespace veskor
