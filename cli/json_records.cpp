@@ -122,6 +122,16 @@ std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& o
   return lines;
 }
 
+std::string RuleRecord(const std::string& file, const FileRule& rule) {
+  Json record = Record("rule", file);
+  record["algo"] = Cp1251ToUtf8(rule.algorithm);
+  record["key"] = rule.key;
+  record["name"] = rule.name;
+  // Only ASCII: the writer escapes every other byte.
+  record["rule"] = rule.text;
+  return Line(record);
+}
+
 std::string FileRecord(const std::string& file, const FileOutcome& outcome) {
   Json record = Record("file", file);
   record["size"] = outcome.size;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/yara_rules.h"
 #include "engine/run/analysis_run.h"
 #include "engine/search/line_maker.h"
 
@@ -20,6 +21,9 @@ std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm
 // The key records of the rows that scanned their whole input, rows in order, each row's keys
 // best first, at most `top` of each (0: all).
 std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top);
+
+// A rule's record, with --yara among a file's records before its file record.
+std::string RuleRecord(const std::string& file, const FileRule& rule);
 
 struct FileOutcome {
   uint64_t size = 0;

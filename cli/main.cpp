@@ -12,6 +12,7 @@
 #include <iostream>
 #include <iterator>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "cli/options.h"
 #include "cli/summary_table.h"
 #include "cli/terminal_text.h"
+#include "cli/yara_rules.h"
 #include "engine/decoding/algorithms.h"
 #include "engine/run/mapped_input.h"
 #include "engine/run/program_files.h"
@@ -168,7 +170,7 @@ class Batch {
     // A record names the content by the bytes the run reads: the same mapping, kept open through
     // the run, whose stamp the run's own must match.
     MappedInput mapped;
-    if (options_.json) {
+    if (options_.json || options_.yara) {
       switch (mapped.Open(path)) {
         case MappedInput::Result::kOk:
           break;
@@ -202,7 +204,7 @@ class Batch {
     }
     table_.SetObserver(nullptr);
     bool completed = !ended_by_error && host.AllCompleted();
-    if (completed && options_.json) {
+    if (completed && (options_.json || options_.yara)) {
       for (const RowOutcome& outcome : host.outcomes()) {
         if (outcome.search && outcome.search->stamp != mapped.stamp()) {
           // Another file took the name between the hash and the run.
@@ -215,11 +217,26 @@ class Batch {
     file.status = completed ? "done" : "error";
     if (ended_by_error) return !interrupted;
     bool written = true;
-    if (options_.summary) {
-      written = options_.json ? WriteOut(KeyRecords(path, host.outcomes(), options_.top))
-                              : WriteOut(SummaryTable(host.outcomes()));
+    if (options_.summary && options_.json) {
+      written = WriteOut(KeyRecords(path, host.outcomes(), options_.top));
+    } else if (options_.summary && !options_.yara) {
+      written = WriteOut(SummaryTable(host.outcomes()));
+    }
+    if (options_.yara && written) {
+      written = WriteOut(Rules(path, host.outcomes(), file.sha256, mapped));
     }
     return written && !interrupted;
+  }
+
+  // The file's rules: each a record with --json, else the rules' text alone.
+  std::string Rules(const std::string& path, const std::vector<RowOutcome>& outcomes,
+                    const std::string& sha256, const MappedInput& mapped) {
+    const std::string_view bytes(reinterpret_cast<const char*>(mapped.data()), mapped.size());
+    std::string out;
+    for (const FileRule& rule : FileRules(outcomes, sha256, bytes, rule_names_)) {
+      out += options_.json ? RuleRecord(path, rule) : rule.text;
+    }
+    return out;
   }
 
   const CliOptions& options_;
@@ -227,6 +244,7 @@ class Batch {
   const PresetList& presets_;
   std::string format_;
   bool failed_ = false;
+  std::set<std::string> rule_names_;  // of the whole batch, whose rules compile together
 };
 
 int Main(const std::vector<std::string>& arguments) {

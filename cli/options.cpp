@@ -22,7 +22,7 @@ const char* const kUsage =
     "                   [--stdout | --summary] [--jobs N] FILE\n"
     "       either form, over many files:\n"
     "                   [--json] [--top N] [--recursive] [--files-from LIST [--null]]\n"
-    "                   [--max-size BYTES] FILE|DIR...\n"
+    "                   [--max-size BYTES] [--yara] FILE|DIR...\n"
     "\n"
     "Without --algo, runs the checked tasks of DIR/grid.cfg with the presets of DIR/presets.dat\n"
     "and the format of DIR/config.ini (DIR: the folder of veskor-scan). With --algo, runs one\n"
@@ -43,7 +43,9 @@ const char* const kUsage =
     "records instead of logs, lines or tables: \"string\" (one per string), \"key\" (with\n"
     "--summary; --top N keeps the first N keys of each task) and \"file\" (one per file, after\n"
     "its other records, with its size, sha256, status done, error or skipped, message and\n"
-    "seconds). Exit status 1 when some file had an error.\n";
+    "seconds). Exit status 1 when some file had an error.\n"
+    "--yara (with --summary): a YARA rule for each task's best key that holds text, its\n"
+    "strings stored as in the file; the only output, or \"rule\" records with --json.\n";
 
 namespace {
 
@@ -121,7 +123,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       {"--max", true},        {"--regexp", true},        {"--regexp-file", true},
       {"--jobs", true},       {"--summary", false},      {"--json", false},
       {"--top", true},        {"--recursive", false},    {"--null", false},
-      {"--files-from", true}, {"--max-size", true},
+      {"--files-from", true}, {"--max-size", true},      {"--yara", false},
   };
   std::vector<std::string> positional;
   bool options_end = false;
@@ -176,6 +178,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     if (name == "--null") options.null_separated = true;
     if (name == "--files-from") options.files_from = value;
     if (name == "--max-size") options.max_size = ParseBytes(name, value);
+    if (name == "--yara") options.yara = true;
   }
   if (options.help) return options;
   if (options.to_stdout && options.summary) {
@@ -185,6 +188,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   if (options.top > 0 && !(options.json && options.summary)) {
     throw UsageError("--top needs --json and --summary");
   }
+  if (options.yara && !options.summary) throw UsageError("--yara needs --summary");
   if (options.null_separated && !options.files_from) throw UsageError("--null needs --files-from");
   options.files = std::move(positional);
   if (options.files.empty() && !options.files_from && !(options.list && !options.algorithm)) {

@@ -42,6 +42,7 @@ struct CliOptions {
   bool json = false;            // JSON Lines on standard output
   int top = 0;                  // with --json --summary: the first N keys of each task; 0 all
   std::optional<uint64_t> max_size;
+  bool yara = false;  // with --summary: a YARA rule of each task's best key
 };
 
 // Parses argv (without the program name). TEXT arguments are UTF-8 and converted to

@@ -61,7 +61,8 @@ TEST(CommandLine, Refused) {
       {"--null", "f"},  // --null reads a list
       {"--max-size", "-1", "f"},
       {"--max-size", "1k", "f"},
-      {"--json"},  // no FILE, no list
+      {"--json"},                 // no FILE, no list
+      {"--json", "--yara", "f"},  // rules come of the ranked keys
   };
   for (const auto& args : cases) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];
@@ -77,6 +78,8 @@ TEST(CommandLine, ManyFiles) {
   EXPECT_EQ(o.top, 3);
   EXPECT_EQ(o.files_from, "-");
   EXPECT_EQ(o.max_size, 1048576u);
+  EXPECT_FALSE(o.yara);
+  EXPECT_TRUE(ParseCommandLine({"--summary", "--yara", "f"}).yara);
   // A list alone names the files.
   EXPECT_TRUE(ParseCommandLine({"--files-from", "list"}).files.empty());
 }

@@ -176,6 +176,41 @@ check "--json --jobs 1 and 2" "" "$(cmp "$b/jobs1" "$b/jobs2" 2>&1)"
 "${one[@]}" --json --files-from "$b/no-list" 2>/dev/null
 check "unreadable list" 2 $?
 
+# --yara: a rule of each task's best key, compiled and run by YARA itself: it finds the file it
+# came from, and not the same file without its secret. The filler is the same for every run.
+y="$dir/yara"
+mkdir "$y"
+perl -e 'srand(7); print map { chr(int rand 256) } 1 .. 3000' > "$y/before"
+perl -e 'srand(8); print map { chr(int rand 256) } 1 .. 2000' > "$y/after"
+cat "$y/before" "$y/after" > "$y/clean.bin"
+secret='Meet me at the old mill at noon and bring the ledger'
+hide() {  # hide NAME PERL-EXPRESSION-OF-$c: the secret stored between the filler
+  { cat "$y/before"; printf '%s' "$secret" | perl -ne "print map { \$c = ord; $2 } split //"
+    cat "$y/after"; } > "$y/$1.bin"
+}
+hide XOR8 'chr($c ^ 0x5A)'
+hide XOR8W 'chr($c ^ 0x33) . chr(0x33)'
+hide ADD8 'chr(($c - 0x21) & 255)'
+hide XOR8ROL 'chr(((($c >> 3) | ($c << 5)) & 255) ^ 0x5A)'
+for case in 'XOR8 90 xor(90) ascii' 'XOR8W 51 xor(51) wide' 'ADD8 33 {' 'XOR8ROL 0x35A {'; do
+  set -- $case
+  "$scan" --algo "$1" --alphabet-file "$dir/printable" --summary --yara "$y/$1.bin" \
+    > "$y/$1.yar" 2>/dev/null
+  name=$(sed -n 's/^rule //p' "$y/$1.yar")
+  check "$1 rule name" "_$1_$2" "${name#veskor_????????????????}"
+  grep -q "^    \$s1 = .*${3}" "$y/$1.yar" || { echo "FAIL: $1 rule strings: $(cat "$y/$1.yar")"; fail=1; }
+  check "$1 rule finds its file" "$name $y/$1.bin" "$(yara -w "$y/$1.yar" "$y/$1.bin" 2>&1)"
+  check "$1 rule without the secret" "" "$(yara -w "$y/$1.yar" "$y/clean.bin" 2>&1)"
+done
+# With --json each rule is a record before its file's record; the rules of a batch compile
+# together, a file given twice among them.
+"$scan" --algo XOR8 --alphabet-file "$dir/printable" --summary --json --top 1 --yara \
+  "$y/XOR8.bin" "$y/clean.bin" "$y/XOR8.bin" > "$y/out" 2>/dev/null
+check "rule records" "key rule file key file key rule file" "$(jq -r .type "$y/out" | paste -sd' ')"
+jq -r 'select(.type == "rule") | .rule' "$y/out" > "$y/all.yar"
+check "a batch's rules" "$(sed -n 's/^rule //p' "$y/XOR8.yar") $y/XOR8.bin|$(sed -n 's/^rule //p' "$y/XOR8.yar")_2 $y/XOR8.bin" \
+  "$(yara -w "$y/all.yar" "$y/XOR8.bin" 2>&1 | paste -sd'|')"
+
 # A signal ends the row as Stop does: the log takes its name with the lines so far, and no
 # temporary file stays beside it. SIGKILL cannot be caught: the next log of the name removes what
 # it left. The input makes the run last long (all keys, many lines): the signal comes while the

@@ -1,0 +1,37 @@
+// The YARA rules of a file's rows, through the engine's rule writer.
+#include "cli/yara_rules.h"
+
+#include "engine/results/yara_rule.h"
+#include "engine/score/key_summary.h"
+
+namespace veskor {
+
+std::vector<FileRule> FileRules(const std::vector<RowOutcome>& outcomes, std::string_view sha256,
+                                std::string_view bytes, std::set<std::string>& taken) {
+  std::vector<FileRule> rules;
+  for (const RowOutcome& outcome : outcomes) {
+    if (!outcome.summary || !outcome.search || outcome.kind == RowOutcome::Kind::kInputFailed) {
+      continue;
+    }
+    const RunSearch& search = *outcome.search;
+    const bool unkeyed = !search.any && search.algorithm.Unkeyed();
+    const std::vector<int> keys = outcome.summary->ShownKeys(unkeyed, outcome.key);
+    if (keys.empty()) continue;
+    const KeySummary& best = (*outcome.summary)[keys.front()];
+    if (!(best.Score() > 0)) continue;
+    // An ANY row's best is a pair: its own algorithm and key.
+    const TAlgorithm algorithm = PairSearch(search, keys.front()).algorithm;
+    const int key = PairKeyOf(search, keys.front());
+    std::string name = YaraRuleName(sha256, algorithm, key);
+    for (int n = 2; taken.count(name) != 0; ++n) {
+      name = YaraRuleName(sha256, algorithm, key) + "_" + std::to_string(n);
+    }
+    auto text = YaraRule({sha256, &algorithm, key, best.Score(), &best.Best(), bytes}, name);
+    if (!text) continue;
+    taken.insert(name);
+    rules.push_back({algorithm.Name, key, std::move(name), std::move(*text)});
+  }
+  return rules;
+}
+
+}  // namespace veskor

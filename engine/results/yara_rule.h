@@ -1,0 +1,38 @@
+// A YARA rule from a key's best strings: the bytes they are stored as in the file, written so
+// that the rule finds that file again (and its twins) without the key being searched for.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/decoding/algorithms.h"
+#include "engine/score/key_summary.h"
+
+namespace veskor {
+
+// What a rule is made of: a key that a row ranked best, and the file it was found in.
+struct KeyFinding {
+  std::string_view sha256;  // the file's SHA-256 in hex
+  const TAlgorithm* algorithm = nullptr;
+  int key = 0;
+  double score = 0;
+  const std::vector<BestString>* strings = nullptr;  // the key's best strings
+  std::string_view file;                             // the file's bytes
+};
+
+// A rule takes at most this many characters of a string, from its start: longer strings are
+// found by their beginning alone.
+inline constexpr uint64_t kRuleStringCharacters = KeySummary::kTextBytes;
+
+// A YARA identifier: "veskor_", the SHA-256's first 16 digits, the algorithm's name (other
+// characters than ASCII letters and digits as '_') and the key as the row shows it.
+std::string YaraRuleName(std::string_view sha256, const TAlgorithm& algorithm, int key);
+
+// The rule `name` of `finding`, ended by LF; none when no string can be written. A string that
+// lies outside the file is left out, and so is one written as an earlier one was.
+std::optional<std::string> YaraRule(const KeyFinding& finding, std::string_view name);
+
+}  // namespace veskor
