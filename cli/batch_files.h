@@ -16,6 +16,7 @@ inline constexpr const char* kSocketMessage = "a socket: not scanned";
 inline constexpr const char* kDeviceMessage = "a device: not scanned";
 inline constexpr const char* kTooLargeMessage = "larger than --max-size";
 inline constexpr const char* kStoppedMessage = "stopped";
+inline constexpr const char* kTimeoutMessage = "longer than --timeout: stopped";
 
 // One name of the batch, in the order the batch reports it.
 struct BatchEntry {

@@ -9,6 +9,7 @@
 #include "cli/json_records.h"
 #include "cli/terminal_text.h"
 #include "engine/run/log_file.h"
+#include "engine/search/scan_context.h"
 #include "files/io_error.h"
 #include "text/cp1251.h"
 
@@ -78,7 +79,16 @@ void CliHost::CellChanged(int column, int row) {
   if (column == NxProgressColumn) bar_row_ = row;
 }
 
+void CliHost::CheckDeadline() {
+  if (timed_out_ || !deadline_ || std::chrono::steady_clock::now() < *deadline_) return;
+  // The run honours the flag after the row and clears it, so the next file starts unstopped;
+  // a signal's stop, which ends the batch, is told apart by the runner's own flag.
+  timed_out_ = true;
+  RequestStop();
+}
+
 void CliHost::ProcessEvents() {
+  CheckDeadline();
   if (!bar_ || bar_row_ < 0 || bar_row_ >= table_.RowCount()) return;
   const int percent = static_cast<int>(table_.Progress(bar_row_));
   constexpr int kWidth = 40;
@@ -110,6 +120,8 @@ std::unique_ptr<LogSink> CliHost::CreateLog(const std::string& path) {
 }
 
 void CliHost::RowFinished(const RowOutcome& outcome) {
+  // Rows too short to process events are still counted against the deadline.
+  CheckDeadline();
   ClearBar();
   const std::u16string& key = table_.Text(NxKeyColumn, outcome.row);
   const char* state = "";

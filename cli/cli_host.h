@@ -2,6 +2,8 @@
 // bar on a terminal, logs on disk or the lines on standard output.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,12 @@ class CliHost : public RunHost, public TaskTableObserver {
   // Prints a line that is already fit for the terminal on standard error, below any progress bar.
   void PrintLine(const std::string& line);
 
+  // Past `deadline`, the run is stopped as by Stop: the row ends with its lines so far, and no
+  // row after it runs.
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
+  // True when the deadline stopped the run.
+  bool TimedOut() const { return timed_out_; }
+
   // True when every visited row ran to its end.
   bool AllCompleted() const { return all_completed_; }
   // The rows that ran, in table order.
@@ -48,6 +56,7 @@ class CliHost : public RunHost, public TaskTableObserver {
 
  private:
   void ClearBar();
+  void CheckDeadline();
 
   const TaskTable& table_;
   std::string input_;
@@ -61,6 +70,8 @@ class CliHost : public RunHost, public TaskTableObserver {
   bool bar_shown_ = false;
   int bar_row_ = -1;
   bool all_completed_ = true;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  bool timed_out_ = false;
 };
 
 }  // namespace veskor

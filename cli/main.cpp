@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -14,10 +15,12 @@
 #include <new>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cli/batch_files.h"
 #include "cli/cli_host.h"
+#include "cli/done_files.h"
 #include "cli/file_hash.h"
 #include "cli/json_records.h"
 #include "cli/options.h"
@@ -127,11 +130,26 @@ std::vector<std::string> ReadNameList(const std::string& list, bool null_separat
   return SplitNameList(bytes, null_separated);
 }
 
+// The SHA-256 of the files --skip-done passes over; a file that cannot be read is a wrong command
+// line, as a list that cannot be.
+std::unordered_set<std::string> ReadDoneHashes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw UsageError("--skip-done: cannot read " + path);
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) throw UsageError("--skip-done: cannot read " + path);
+  return DoneHashes(bytes);
+}
+
 // The files of one command line, each run as a single run of its own would run it.
 class Batch {
  public:
-  Batch(const CliOptions& options, TaskTable& table, const PresetList& presets, std::string format)
-      : options_(options), table_(table), presets_(presets), format_(std::move(format)) {}
+  Batch(const CliOptions& options, TaskTable& table, const PresetList& presets, std::string format,
+        std::unordered_set<std::string> done)
+      : options_(options),
+        table_(table),
+        presets_(presets),
+        format_(std::move(format)),
+        done_(std::move(done)) {}
 
   // False when the batch ends here: a stop, or standard output gone.
   bool Scan(const BatchEntry& entry) {
@@ -146,7 +164,9 @@ class Batch {
     } else {
       go_on = Run(entry.path, file);
     }
-    if (std::strcmp(file.status, "error") == 0) failed_ = true;
+    if (std::strcmp(file.status, "error") == 0 || std::strcmp(file.status, "timeout") == 0) {
+      failed_ = true;
+    }
     if (!options_.json) return go_on;
     file.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return WriteOut(FileRecord(entry.path, file)) && go_on;
@@ -170,7 +190,7 @@ class Batch {
     // A record names the content by the bytes the run reads: the same mapping, kept open through
     // the run, whose stamp the run's own must match.
     MappedInput mapped;
-    if (options_.json || options_.yara) {
+    if (options_.json || options_.yara || options_.skip_done) {
       switch (mapped.Open(path)) {
         case MappedInput::Result::kOk:
           break;
@@ -185,6 +205,7 @@ class Batch {
       const std::optional<std::string> hash = Sha256Hex(mapped.data(), mapped.size());
       if (!hash) return refuse("error", kCannotReadMessage);
       file.sha256 = *hash;
+      if (done_.count(file.sha256) != 0) return refuse("skipped", kDoneBeforeMessage);
     }
     const CliHost::Output output = options_.summary     ? CliHost::Output::kSummary
                                    : options_.to_stdout ? CliHost::Output::kStdout
@@ -192,6 +213,11 @@ class Batch {
                                                         : CliHost::Output::kLogs;
     CliHost host(table_, path, format_, output, options_.jobs, options_.json);
     table_.SetObserver(&host);
+    if (options_.timeout) {
+      host.SetDeadline(std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(*options_.timeout)));
+    }
     bool ended_by_error = false;
     try {
       RunAnalysis(table_, presets_, host);
@@ -215,6 +241,15 @@ class Batch {
     if (!ended_by_error && file.message.empty()) file.message = host.first_message();
     if (!completed && file.message.empty() && interrupted) file.message = kStoppedMessage;
     file.status = completed ? "done" : "error";
+    // A signal's stop ends the batch and reads as before, and an input not read stays an error;
+    // a file stopped at its deadline alone is one the batch goes on from.
+    if (host.TimedOut() && !interrupted && !ended_by_error &&
+        std::none_of(host.outcomes().begin(), host.outcomes().end(), [](const RowOutcome& row) {
+          return row.kind == RowOutcome::Kind::kInputFailed;
+        })) {
+      file.status = "timeout";
+      host.PrintLine(MessageAbout(path, kTimeoutMessage));
+    }
     if (ended_by_error) return !interrupted;
     bool written = true;
     if (options_.summary && options_.json) {
@@ -243,6 +278,7 @@ class Batch {
   TaskTable& table_;
   const PresetList& presets_;
   std::string format_;
+  std::unordered_set<std::string> done_;  // the SHA-256 of files --skip-done passes over
   bool failed_ = false;
   std::set<std::string> rule_names_;  // of the whole batch, whose rules compile together
 };
@@ -250,6 +286,7 @@ class Batch {
 int Main(const std::vector<std::string>& arguments) {
   CliOptions options;
   std::vector<std::string> names;
+  std::unordered_set<std::string> done;
   try {
     options = ParseCommandLine(arguments);
     if (!options.help && !options.list) {
@@ -259,6 +296,7 @@ int Main(const std::vector<std::string>& arguments) {
           names.push_back(std::move(name));
         }
       }
+      if (options.skip_done) done = ReadDoneHashes(*options.skip_done);
     }
   } catch (const UsageError& e) {
     std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(), kUsage);
@@ -292,7 +330,7 @@ int Main(const std::vector<std::string>& arguments) {
     return 0;
   }
   HandleStopSignals();
-  Batch batch(options, table, presets, format);
+  Batch batch(options, table, presets, format, std::move(done));
   WalkBatch(names, options.recursive, [&](const BatchEntry& entry) { return batch.Scan(entry); });
   return batch.failed() || interrupted ? 1 : 0;
 }

@@ -22,7 +22,8 @@ const char* const kUsage =
     "                   [--stdout | --summary] [--jobs N] FILE\n"
     "       either form, over many files:\n"
     "                   [--json] [--top N] [--recursive] [--files-from LIST [--null]]\n"
-    "                   [--max-size BYTES] [--yara] FILE|DIR...\n"
+    "                   [--max-size BYTES] [--timeout SECONDS] [--skip-done JSONL] [--yara]\n"
+    "                   FILE|DIR...\n"
     "\n"
     "Without --algo, runs the checked tasks of DIR/grid.cfg with the presets of DIR/presets.dat\n"
     "and the format of DIR/config.ini (DIR: the folder of veskor-scan). With --algo, runs one\n"
@@ -39,11 +40,14 @@ const char* const kUsage =
     "the lines and logs are the same for every N.\n"
     "Many files are scanned one after another, each as on its own. --recursive walks a DIR;\n"
     "--files-from LIST reads the names from LIST ('-': standard input), one a line, or ended\n"
-    "by NUL with --null. --max-size BYTES skips larger files. --json writes JSON Lines\n"
-    "records instead of logs, lines or tables: \"string\" (one per string), \"key\" (with\n"
-    "--summary; --top N keeps the first N keys of each task) and \"file\" (one per file, after\n"
-    "its other records, with its size, sha256, status done, error or skipped, message and\n"
-    "seconds). Exit status 1 when some file had an error.\n"
+    "by NUL with --null. --max-size BYTES skips larger files. --timeout SECONDS stops a file\n"
+    "whose tasks take longer (a log begun stays) and goes on with the next. --json writes\n"
+    "JSON Lines records instead of logs, lines or tables: \"string\" (one per string), \"key\"\n"
+    "(with --summary; --top N keeps the first N keys of each task) and \"file\" (one per file,\n"
+    "after its other records, with its size, sha256, status done, error, timeout or skipped,\n"
+    "message and seconds). --skip-done JSONL passes over the files whose sha256 has a \"file\"\n"
+    "record of status done in JSONL (an earlier run's output), to resume a batch. Exit status\n"
+    "1 when some file had an error or a timeout.\n"
     "--yara (with --summary): a YARA rule for each task's best key that holds text, its\n"
     "strings stored as in the file; the only output, or \"rule\" records with --json.\n";
 
@@ -101,6 +105,18 @@ int ParseTop(const std::string& option, const std::string& text) {
   return *value;
 }
 
+// A time in seconds, a decimal number above 0 (at most a year).
+double ParseSeconds(const std::string& option, const std::string& text) {
+  double value = 0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !(value > 0) ||
+      value > 366 * 24 * 3600.0) {
+    throw UsageError(option + ": '" + text + "' is not a number of seconds above 0");
+  }
+  return value;
+}
+
 // A preset record holds at most 255 bytes of alphabet or expression.
 constexpr size_t kRecordFieldBytes = 255;
 // The settings file keeps at most this much of a format.
@@ -123,7 +139,8 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       {"--max", true},        {"--regexp", true},        {"--regexp-file", true},
       {"--jobs", true},       {"--summary", false},      {"--json", false},
       {"--top", true},        {"--recursive", false},    {"--null", false},
-      {"--files-from", true}, {"--max-size", true},      {"--yara", false},
+      {"--files-from", true}, {"--max-size", true},      {"--skip-done", true},
+      {"--timeout", true},    {"--yara", false},
   };
   std::vector<std::string> positional;
   bool options_end = false;
@@ -179,6 +196,8 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     if (name == "--files-from") options.files_from = value;
     if (name == "--max-size") options.max_size = ParseBytes(name, value);
     if (name == "--yara") options.yara = true;
+    if (name == "--skip-done") options.skip_done = value;
+    if (name == "--timeout") options.timeout = ParseSeconds(name, value);
   }
   if (options.help) return options;
   if (options.to_stdout && options.summary) {

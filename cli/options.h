@@ -42,7 +42,9 @@ struct CliOptions {
   bool json = false;            // JSON Lines on standard output
   int top = 0;                  // with --json --summary: the first N keys of each task; 0 all
   std::optional<uint64_t> max_size;
-  bool yara = false;  // with --summary: a YARA rule of each task's best key
+  bool yara = false;                     // with --summary: a YARA rule of each task's best key
+  std::optional<std::string> skip_done;  // an earlier batch's JSON Lines
+  std::optional<double> timeout;         // seconds a file's tasks may take
 };
 
 // Parses argv (without the program name). TEXT arguments are UTF-8 and converted to

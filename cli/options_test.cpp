@@ -63,6 +63,12 @@ TEST(CommandLine, Refused) {
       {"--max-size", "1k", "f"},
       {"--json"},                 // no FILE, no list
       {"--json", "--yara", "f"},  // rules come of the ranked keys
+      {"--timeout", "0", "f"},
+      {"--timeout", "-1", "f"},
+      {"--timeout", "1e3", "f"},
+      {"--timeout", "nan", "f"},
+      {"--timeout", "2s", "f"},
+      {"--skip-done", "out.jsonl"},  // resumes a batch: FILE still needed
   };
   for (const auto& args : cases) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];
@@ -80,6 +86,9 @@ TEST(CommandLine, ManyFiles) {
   EXPECT_EQ(o.max_size, 1048576u);
   EXPECT_FALSE(o.yara);
   EXPECT_TRUE(ParseCommandLine({"--summary", "--yara", "f"}).yara);
+  const CliOptions resumed = ParseCommandLine({"--skip-done", "out.jsonl", "--timeout=2.5", "a"});
+  EXPECT_EQ(resumed.skip_done, "out.jsonl");
+  EXPECT_EQ(resumed.timeout, 2.5);
   // A list alone names the files.
   EXPECT_TRUE(ParseCommandLine({"--files-from", "list"}).files.empty());
 }

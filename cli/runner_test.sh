@@ -211,6 +211,87 @@ jq -r 'select(.type == "rule") | .rule' "$y/out" > "$y/all.yar"
 check "a batch's rules" "$(sed -n 's/^rule //p' "$y/XOR8.yar") $y/XOR8.bin|$(sed -n 's/^rule //p' "$y/XOR8.yar")_2 $y/XOR8.bin" \
   "$(yara -w "$y/all.yar" "$y/XOR8.bin" 2>&1 | paste -sd'|')"
 
+# Many machines: GNU parallel splits a folder over runs, and the records are a single run's. The
+# files are unique, as --skip-done knows a file by its content; a few hide a text under XOR8 90.
+c="$dir/corpus"
+p="$dir/split"
+mkdir "$c" "$p"
+for i in $(seq -w 0 219); do
+  if [ $((10#$i % 50)) -eq 7 ]; then
+    printf 'hdr %s\001\002 Meet me at the old mill, file %s\377' $i $i |
+      perl -pe 's/(.)/chr(ord($1) ^ 0x5A)/ges'
+  else
+    printf 'sample %s \001\002\003 %*s' $i $((10#$i % 40)) x
+  fi > "$c/f$i.bin"
+done
+ranked=("${one[@]}" --summary --json --top 3)
+sorted() { jq -sc 'map(del(.seconds)) | sort_by(.file)[]' "$@"; }
+done_files() { jq -Rr 'fromjson? | select(.type == "file" and .status == "done") | .file' "$@"; }
+printf '%s\n' "$c"/* > "$p/all"
+"${ranked[@]}" --recursive "$c" > "$p/single" 2>/dev/null
+check "single run over the corpus" "0 " "$? $(done_files "$p/single" | diff "$p/all" -)"
+check "hidden texts found" 5 \
+  "$(jq -r 'select(.type == "key" and .key == 90 and (.best | contains("Meet me"))) | .file' "$p/single" | wc -l)"
+printf '%s\0' "$c"/* |
+  parallel --will-cite -0 -X -j2 --joblog "$p/jobs" "${ranked[@]}" > "$p/parallel" 2>/dev/null
+check "parallel: exit status, more than one run" "0 yes" \
+  "$? $([ "$(tail -n +2 "$p/jobs" | wc -l)" -ge 2 ] && echo yes)"
+check "parallel: the single run's records" "" "$(cmp <(sorted "$p/single") <(sorted "$p/parallel") 2>&1)"
+
+# Resumed over a half-finished output, cut in the middle of a line: only the rest is scanned,
+# with the records a single run gives them, and every file is done once over the two outputs.
+line=$(grep -n '"type":"file"' "$p/single" | sed -n 110p | cut -d: -f1)
+head -c $(($(head -n "$line" "$p/single" | wc -c) + 25)) "$p/single" > "$p/half"
+"${ranked[@]}" --recursive --skip-done "$p/half" "$c" > "$p/rest" 2>/dev/null
+check "resumed: exit status, every file done once" "0 " \
+  "$? $(done_files "$p/half" "$p/rest" | sort | diff "$p/all" -)"
+check "resumed: passed over" "110 done before" \
+  "$(jq -r 'select(.status == "skipped") | .message' "$p/rest" | uniq -c | sed 's/^ *//')"
+# Each output's records of the files it finished.
+finished() {
+  jq -Rc 'fromjson?' "$1" |
+    jq -sc 'map(select(.type == "file" and .status == "done") | .file) as $done
+            | .[] | select(.file | IN($done[]))'
+}
+check "resumed: the single run's records" "" \
+  "$(cmp <(sorted "$p/single") <(cat <(finished "$p/half") <(finished "$p/rest") | sorted) 2>&1)"
+
+# A batch killed in the middle of a slow file, resumed: every file done once.
+yes 'line of text 0123456789' | head -c 4M > "$p/slow.bin"
+printf '%s\n' "$c"/f00?.bin "$p/slow.bin" "$c"/f01?.bin > "$p/list"
+"${ranked[@]}" --files-from "$p/list" > "$p/killed" 2>/dev/null & pid=$!
+until grep -q 'f009.bin","size"' "$p/killed" || ! kill -0 $pid 2>/dev/null; do sleep 0.02; done
+kill -KILL $pid
+{ wait $pid; } 2>/dev/null
+"${ranked[@]}" --files-from "$p/list" --skip-done "$p/killed" > "$p/resumed" 2>/dev/null
+check "killed and resumed: every file done once" "0 " \
+  "$? $(done_files "$p/killed" "$p/resumed" | sort | diff <(sort "$p/list") -)"
+
+# --timeout stops the file that takes longer and the batch goes on; exit status 1. No machine
+# scans that many bytes under every key in a millisecond (the small files may time out too).
+yes 'line of text 0123456789' | head -c 16M > "$p/slow.bin"
+"${ranked[@]}" --timeout 0.001 "$c/f000.bin" "$p/slow.bin" "$c/f001.bin" > "$p/out" 2>"$p/err"
+check "--timeout: exit status, files" "1 f000.bin slow.bin f001.bin" \
+  "$? $(jq -r 'select(.type == "file") | .file' "$p/out" | xargs -rn1 basename | paste -sd' ')"
+check "--timeout: the slow file" "timeout " \
+  "$(jq -r 'select(.type == "file" and (.file | endswith("slow.bin"))) | "\(.status) \(.message)"' "$p/out")"
+check "--timeout: message" "$p/slow.bin: longer than --timeout: stopped" \
+  "$(grep -F "$p/slow.bin:" "$p/err")"
+# Without --json the log begun stays, as after Stop, and no temporary file is left.
+"${one[@]}" --timeout 0.001 "$p/slow.bin" 2>/dev/null
+check "--timeout: log kept" "1 1 0" \
+  "$? $(ls "$p/slow.bin_XOR8.log" | wc -l) $(find "$p" -name '.slow.bin*' | wc -l)"
+# SIGINT (which a script's background job ignores unless set back) still ends the whole batch.
+perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV' "${ranked[@]}" --timeout 1000 \
+  "$c/f000.bin" "$p/slow.bin" "$c/f001.bin" > "$p/out" 2>/dev/null & pid=$!
+until grep -q 'f000.bin","size"' "$p/out" || ! kill -0 $pid 2>/dev/null; do sleep 0.02; done
+kill -INT $pid
+wait $pid
+check "SIGINT over --timeout ends the batch" "1 done|error stopped" \
+  "$? $(jq -r 'select(.type == "file") | "\(.status) \(.message)" | rtrimstr(" ")' "$p/out" |
+    paste -sd'|')"
+rm -rf "$p" "$c"
+
 # A signal ends the row as Stop does: the log takes its name with the lines so far, and no
 # temporary file stays beside it. SIGKILL cannot be caught: the next log of the name removes what
 # it left. The input makes the run last long (all keys, many lines): the signal comes while the

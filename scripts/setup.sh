@@ -8,7 +8,7 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-dejavu-core fonts-dejavu-extra
   clang clang-format libclang-rt-14-dev binutils
   gcovr
-  libssl-dev nlohmann-json3-dev jq yara
+  libssl-dev nlohmann-json3-dev jq yara parallel
 )
 missing=()
 for p in "${packages[@]}"; do
