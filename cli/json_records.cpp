@@ -4,6 +4,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "cli/summary_table.h"
 #include "cli/terminal_text.h"
 #include "engine/score/key_summary.h"
 #include "engine/score/text_score.h"
@@ -93,32 +94,21 @@ std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm
 
 std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top) {
   std::string lines;
-  for (const RowOutcome& outcome : outcomes) {
-    if (!outcome.summary || !outcome.search || outcome.kind == RowOutcome::Kind::kInputFailed) {
-      continue;
-    }
-    const RowSummary& summary = *outcome.summary;
-    const RunSearch& search = *outcome.search;
-    const bool unkeyed = !search.any && search.algorithm.Unkeyed();
-    int listed = 0;
-    for (int key : summary.ShownKeys(unkeyed, outcome.key)) {
-      if (top > 0 && listed++ == top) break;
-      const KeySummary& strings = summary[key];
-      Json record = Record("key", file);
-      // An ANY row lists pairs: each with its own algorithm.
-      record["algo"] = Cp1251ToUtf8(PairSearch(search, key).algorithm.Name);
-      record["key"] = PairKeyOf(search, key);
-      record["score"] = Rounded(strings.Score());
-      record["lines"] = strings.Count();
-      record["chars"] = strings.TotalLength();
-      record["longest"] = strings.Longest();
-      record["best"] = Cp1251ToUtf8(strings.BestText());
-      // The best text is the longest string's when no string was scored.
-      record["best_offset"] =
-          strings.Best().empty() ? strings.LongestPosition() : strings.Best().front().position;
-      lines += Line(record);
-    }
-  }
+  ForEachListedKey(
+      outcomes, top, [&](const std::string& algorithm, int key, const KeySummary& strings) {
+        Json record = Record("key", file);
+        record["algo"] = Cp1251ToUtf8(algorithm);
+        record["key"] = key;
+        record["score"] = Rounded(strings.Score());
+        record["lines"] = strings.Count();
+        record["chars"] = strings.TotalLength();
+        record["longest"] = strings.Longest();
+        record["best"] = Cp1251ToUtf8(strings.BestText());
+        // The best text is the longest string's when no string was scored.
+        record["best_offset"] =
+            strings.Best().empty() ? strings.LongestPosition() : strings.Best().front().position;
+        lines += Line(record);
+      });
   return lines;
 }
 

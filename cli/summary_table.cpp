@@ -9,8 +9,8 @@
 
 namespace veskor {
 
-std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
-  std::string table = "algo\tkey\tscore\tlines\tchars\tlongest\tbest\n";
+void ForEachListedKey(const std::vector<RowOutcome>& outcomes, int top,
+                      const std::function<void(const std::string&, int, const KeySummary&)>& f) {
   for (const RowOutcome& outcome : outcomes) {
     if (!outcome.summary || !outcome.search || outcome.kind == RowOutcome::Kind::kInputFailed) {
       continue;
@@ -18,20 +18,28 @@ std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
     const RowSummary& summary = *outcome.summary;
     const RunSearch& search = *outcome.search;
     const bool unkeyed = !search.any && search.algorithm.Unkeyed();
+    int listed = 0;
     for (int key : summary.ShownKeys(unkeyed, outcome.key)) {
-      const KeySummary& strings = summary[key];
+      if (top > 0 && listed++ == top) break;
       // An ANY row lists pairs: each with its own algorithm.
-      const std::string algorithm =
-          EscapeForTerminal(Cp1251ToUtf8(PairSearch(search, key).algorithm.Name));
-      char counts[96];
-      std::snprintf(counts, sizeof counts, "\t%d\t%s\t%llu\t%llu\t%llu\t", PairKeyOf(search, key),
-                    ScoreText(strings.Score()).c_str(),
-                    static_cast<unsigned long long>(strings.Count()),
-                    static_cast<unsigned long long>(strings.TotalLength()),
-                    static_cast<unsigned long long>(strings.Longest()));
-      table += algorithm + counts + SummaryText(strings.BestText(), KeySummary::kTextBytes) + "\n";
+      f(PairSearch(search, key).algorithm.Name, PairKeyOf(search, key), summary[key]);
     }
   }
+}
+
+std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
+  std::string table = "algo\tkey\tscore\tlines\tchars\tlongest\tbest\n";
+  ForEachListedKey(outcomes, 0,
+                   [&](const std::string& algorithm, int key, const KeySummary& strings) {
+                     char counts[96];
+                     std::snprintf(counts, sizeof counts, "\t%d\t%s\t%llu\t%llu\t%llu\t", key,
+                                   ScoreText(strings.Score()).c_str(),
+                                   static_cast<unsigned long long>(strings.Count()),
+                                   static_cast<unsigned long long>(strings.TotalLength()),
+                                   static_cast<unsigned long long>(strings.Longest()));
+                     table += EscapeForTerminal(Cp1251ToUtf8(algorithm)) + counts +
+                              SummaryText(strings.BestText(), KeySummary::kTextBytes) + "\n";
+                   });
   return table;
 }
 

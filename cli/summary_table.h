@@ -1,6 +1,7 @@
 // The ranking that --summary prints: every row's keys, best first, as tab-separated UTF-8.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,5 +13,11 @@ namespace veskor {
 // its whole input, rows in the order given. A row whose input could not be read to its end has
 // no lines: a ranking of part of a file would read as the ranking of all of it.
 std::string SummaryTable(const std::vector<RowOutcome>& outcomes);
+
+// The keys the summary lists, row by row as given and best first within a row: f(algorithm
+// name, key, summary) for each, the pair's own algorithm and key of an ANY row; at most `top`
+// of each row (0: every key).
+void ForEachListedKey(const std::vector<RowOutcome>& outcomes, int top,
+                      const std::function<void(const std::string&, int, const KeySummary&)>& f);
 
 }  // namespace veskor
