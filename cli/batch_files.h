@@ -30,8 +30,9 @@ struct BatchEntry {
 
 // Hands every name to `visit` in order: a folder with `recursive` as its entries in byte order
 // of their names (folders walked in place, symbolic links to folders not followed, anything but
-// a regular file skipped), without it as an error. A name given is taken as it is; one that
-// cannot be read is left to the run. `visit` returns false to end the walk.
+// a regular file skipped). Any other name given, a folder without `recursive` among them, is
+// taken as it is and left to the run, which says why it cannot be read. `visit` returns false to
+// end the walk.
 void WalkBatch(const std::vector<std::string>& names, bool recursive,
                const std::function<bool(const BatchEntry&)>& visit);
 
