@@ -28,6 +28,12 @@ int signal_pipe[2] = {-1, -1};
 // The window whose files an exit() saves; null outside a SessionEnd's life.
 TfrmMain* exit_window = nullptr;
 
+// A write to the X server's socket after the server has gone raises SIGPIPE, whose default
+// action ends the process on the spot, before Qt's own exit() that saves the files. Caught, the
+// write fails with EPIPE and the display connection reports its loss as it does on a read. A
+// handler, not SIG_IGN: programs started from the window get the default action back at exec.
+void OnBrokenPipe(int) {}
+
 void OnClosingSignal(int signal_number) {
   const int saved_errno = errno;
   const char byte = static_cast<char>(signal_number);
@@ -66,6 +72,7 @@ SessionEnd::~SessionEnd() {
   exit_window = nullptr;
   if (notifier_ == nullptr) return;
   for (int signal_number : kClosingSignals) std::signal(signal_number, SIG_DFL);
+  std::signal(SIGPIPE, SIG_DFL);
   // Requests that arrived too late for this window are not meant for the next one.
   char bytes[64];
   while (::read(signal_pipe[0], bytes, sizeof bytes) > 0) {
@@ -85,6 +92,8 @@ void SessionEnd::TakeSignals() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int signal_number : kClosingSignals) ::sigaction(signal_number, &action, nullptr);
+  action.sa_handler = OnBrokenPipe;
+  ::sigaction(SIGPIPE, &action, nullptr);
 }
 
 void SessionEnd::RequestClose() {

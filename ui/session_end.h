@@ -16,7 +16,8 @@ class SessionEnd : public QObject {
 
  public:
   // Takes over SIGTERM, SIGHUP and SIGINT (their handlers only write to a pipe that the event
-  // loop watches), listens to the session manager's commit request, and has the window's
+  // loop watches) and SIGPIPE (a write to a lost display fails instead of ending the process),
+  // listens to the session manager's commit request, and has the window's
   // SaveAtExit run if the process ends by exit() meanwhile. One object at a time.
   explicit SessionEnd(TfrmMain& window);
   // Gives the signals back their default action; exit() saves nothing any more.
