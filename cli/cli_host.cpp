@@ -19,8 +19,10 @@ namespace {
 // The lines of every row on standard output, in task order, each ended by CR LF as in a log.
 class StdoutSink : public LogSink {
  public:
+  explicit StdoutSink(FileOutput& output) : output_(output) {}
   void Write(std::string_view bytes) override {
-    if (!buffer_.Write(STDOUT_FILENO, bytes)) throw IoErrorFromErrno(errno);
+    buffer_.append(bytes);
+    if (buffer_.size() >= kBytes) Flush();
   }
   void Close() override { Flush(); }
   ~StdoutSink() override {
@@ -31,29 +33,34 @@ class StdoutSink : public LogSink {
   }
 
  private:
+  static constexpr size_t kBytes = size_t{1} << 20;
   void Flush() {
-    if (!buffer_.Flush(STDOUT_FILENO)) throw IoErrorFromErrno(errno);
+    const bool written = output_.Out(buffer_);
+    buffer_.clear();
+    if (!written) throw IoErrorFromErrno(errno);
   }
-  WriteBuffer buffer_;
+  FileOutput& output_;
+  std::string buffer_;
 };
 
 }  // namespace
 
 CliHost::CliHost(const TaskTable& table, std::string input, std::string format, Output output,
-                 int jobs, bool json)
+                 int jobs, FileOutput& out, bool json)
     : table_(table),
       input_(std::move(input)),
       format_(std::move(format)),
       output_(output),
       jobs_(jobs),
       json_(json),
-      bar_(::isatty(STDERR_FILENO) == 1) {}
+      out_(out),
+      bar_(out.Alone() && ::isatty(STDERR_FILENO) == 1) {}
 
 CliHost::~CliHost() { ClearBar(); }
 
 void CliHost::PrintLine(const std::string& line) {
   ClearBar();
-  std::fprintf(stderr, "%s\n", line.c_str());
+  out_.Err(line);
 }
 
 void CliHost::ShowMessage(const std::string& text) {
@@ -80,6 +87,8 @@ void CliHost::CellChanged(int column, int row) {
 }
 
 void CliHost::CheckDeadline() {
+  // A signal sets the process's flag; a file scanned beside others obeys a flag of its own.
+  if (StopRequested.load(std::memory_order_relaxed)) RequestStop();
   if (timed_out_ || !deadline_ || std::chrono::steady_clock::now() < *deadline_) return;
   // The run honours the flag after the row and clears it, so the next file starts unstopped;
   // a signal's stop, which ends the batch, is told apart by the runner's own flag.
@@ -115,7 +124,7 @@ std::unique_ptr<LogSink> CliHost::CreateLog(const std::string& path) {
     void Close() override {}
   };
   if (output_ == Output::kSummary) return std::make_unique<NoLog>();
-  if (output_ == Output::kStdout) return std::make_unique<StdoutSink>();
+  if (output_ == Output::kStdout) return std::make_unique<StdoutSink>(out_);
   return RunHost::CreateLog(path);
 }
 
@@ -150,11 +159,10 @@ void CliHost::RowFinished(const RowOutcome& outcome) {
           ? static_cast<int64_t>(outcome.summary->ShownCount(
                 outcome.search && outcome.search->algorithm.Unkeyed(), outcome.key))
           : outcome.found;
-  std::fprintf(stderr, "%s key %s preset \"%s\": %lld lines%s -> %s\n",
-               EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row))).c_str(),
-               key.empty() ? "all" : EscapeForTerminal(Utf16ToUtf8(key)).c_str(),
-               EscapeForTerminal(Utf16ToUtf8(table_.Text(NxPresetColumn, outcome.row))).c_str(),
-               static_cast<long long>(lines), state, EscapeForTerminal(log).c_str());
+  out_.Err(EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row))) + " key " +
+           (key.empty() ? "all" : EscapeForTerminal(Utf16ToUtf8(key))) + " preset \"" +
+           EscapeForTerminal(Utf16ToUtf8(table_.Text(NxPresetColumn, outcome.row))) +
+           "\": " + std::to_string(lines) + " lines" + state + " -> " + EscapeForTerminal(log));
 }
 
 }  // namespace veskor

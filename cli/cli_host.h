@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/file_output.h"
 #include "engine/run/analysis_run.h"
 #include "tasks/task_table.h"
 
@@ -18,9 +19,10 @@ class CliHost : public RunHost, public TaskTableObserver {
   // every row is kept.
   enum class Output { kLogs, kStdout, kSummary };
 
-  // With `json`, the lines are string records (cli/json_records.h) on standard output.
+  // Standard output and error go to `out`; with `json`, the lines are string records
+  // (cli/json_records.h).
   CliHost(const TaskTable& table, std::string input, std::string format, Output output, int jobs,
-          bool json = false);
+          FileOutput& out, bool json = false);
   ~CliHost() override;
 
   std::string InputPath() override { return input_; }
@@ -41,8 +43,8 @@ class CliHost : public RunHost, public TaskTableObserver {
   // Prints a line that is already fit for the terminal on standard error, below any progress bar.
   void PrintLine(const std::string& line);
 
-  // Past `deadline`, the run is stopped as by Stop: the row ends with its lines so far, and no
-  // row after it runs.
+  // Past `deadline`, or once a signal has set StopRequested, the run is stopped as by Stop: the row
+  // ends with its lines so far, and no row after it runs.
   void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
   // True when the deadline stopped the run.
   bool TimedOut() const { return timed_out_; }
@@ -64,6 +66,7 @@ class CliHost : public RunHost, public TaskTableObserver {
   Output output_;
   int jobs_;
   bool json_;
+  FileOutput& out_;
   std::string first_message_;
   std::vector<RowOutcome> outcomes_;
   bool bar_ = false;  // standard error is a terminal

@@ -4,17 +4,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -22,6 +29,7 @@
 #include "cli/cli_host.h"
 #include "cli/done_files.h"
 #include "cli/file_hash.h"
+#include "cli/file_output.h"
 #include "cli/json_records.h"
 #include "cli/options.h"
 #include "cli/summary_table.h"
@@ -31,6 +39,7 @@
 #include "engine/run/mapped_input.h"
 #include "engine/run/program_files.h"
 #include "engine/score/key_summary.h"
+#include "engine/search/job_runner.h"
 #include "engine/search/scan_context.h"
 #include "presets/preset.h"
 #include "presets/preset_list.h"
@@ -52,7 +61,7 @@ volatile std::sig_atomic_t interrupted = 0;
 
 void OnInterrupt(int) {
   interrupted = 1;
-  RequestStop();
+  StopRequested.store(true, std::memory_order_relaxed);
 }
 
 void HandleStopSignals() {
@@ -104,17 +113,6 @@ std::string ErrorText(const std::exception& e) {
   return EscapeForTerminal(e.what());
 }
 
-// Writes to standard output whole; false when it cannot (the reader is gone).
-bool WriteOut(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // The names of --files-from's list; a list that cannot be read is a wrong command line.
 std::vector<std::string> ReadNameList(const std::string& list, bool null_separated) {
   std::string bytes;
@@ -143,16 +141,17 @@ std::unordered_set<std::string> ReadDoneHashes(const std::string& path) {
 // The files of one command line, each run as a single run of its own would run it.
 class Batch {
  public:
-  Batch(const CliOptions& options, TaskTable& table, const PresetList& presets, std::string format,
-        std::unordered_set<std::string> done)
+  Batch(const CliOptions& options, const TaskTable& table, const PresetList& presets,
+        std::string format, std::unordered_set<std::string> done)
       : options_(options),
         table_(table),
         presets_(presets),
         format_(std::move(format)),
         done_(std::move(done)) {}
 
-  // False when the batch ends here: a stop, or standard output gone.
-  bool Scan(const BatchEntry& entry) {
+  // Scans one entry with `jobs` workers (0: every core), its output to `out`. False when the
+  // batch ends here: a stop, or standard output gone.
+  bool Scan(const BatchEntry& entry, FileOutput& out, int jobs) {
     const auto start = std::chrono::steady_clock::now();
     FileOutcome file;
     file.size = entry.size;
@@ -160,26 +159,26 @@ class Batch {
     if (entry.kind != BatchEntry::Kind::kScan) {
       file.status = entry.kind == BatchEntry::Kind::kSkipped ? "skipped" : "error";
       file.message = entry.message;
-      std::fprintf(stderr, "%s\n", MessageAbout(entry.path, entry.message).c_str());
+      out.Err(MessageAbout(entry.path, entry.message));
     } else {
-      go_on = Run(entry.path, file);
+      go_on = Run(entry.path, file, out, jobs);
     }
     if (std::strcmp(file.status, "error") == 0 || std::strcmp(file.status, "timeout") == 0) {
-      failed_ = true;
+      failed_.store(true);
     }
     if (!options_.json) return go_on;
     file.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return WriteOut(FileRecord(entry.path, file)) && go_on;
+    return out.Out(FileRecord(entry.path, file)) && go_on;
   }
 
-  bool failed() const { return failed_; }
+  bool failed() const { return failed_.load(); }
 
  private:
-  bool Run(const std::string& path, FileOutcome& file) {
+  bool Run(const std::string& path, FileOutcome& file, FileOutput& out, int jobs) {
     auto refuse = [&](const char* status, const char* message) {
       file.status = status;
       file.message = message;
-      std::fprintf(stderr, "%s\n", MessageAbout(path, message).c_str());
+      out.Err(MessageAbout(path, message));
       return true;
     };
     if (options_.max_size) {
@@ -211,8 +210,10 @@ class Batch {
                                    : options_.to_stdout ? CliHost::Output::kStdout
                                    : options_.json      ? CliHost::Output::kStdout
                                                         : CliHost::Output::kLogs;
-    CliHost host(table_, path, format_, output, options_.jobs, options_.json);
-    table_.SetObserver(&host);
+    // The run marks its rows in a table of its own, so that files may run side by side.
+    TaskTable table = table_;
+    CliHost host(table, path, format_, output, jobs, out, options_.json);
+    table.SetObserver(&host);
     if (options_.timeout) {
       host.SetDeadline(std::chrono::steady_clock::now() +
                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -220,7 +221,7 @@ class Batch {
     }
     bool ended_by_error = false;
     try {
-      RunAnalysis(table_, presets_, host);
+      RunAnalysis(table, presets_, host);
     } catch (const std::bad_alloc&) {
       throw;
     } catch (const std::exception& e) {
@@ -228,7 +229,7 @@ class Batch {
       file.message = e.what();
       ended_by_error = true;
     }
-    table_.SetObserver(nullptr);
+    table.SetObserver(nullptr);
     bool completed = !ended_by_error && host.AllCompleted();
     if (completed && (options_.json || options_.yara)) {
       for (const RowOutcome& outcome : host.outcomes()) {
@@ -253,34 +254,120 @@ class Batch {
     if (ended_by_error) return !interrupted;
     bool written = true;
     if (options_.summary && options_.json) {
-      written = WriteOut(KeyRecords(path, host.outcomes(), options_.top));
+      written = out.Out(KeyRecords(path, host.outcomes(), options_.top));
     } else if (options_.summary && !options_.yara) {
-      written = WriteOut(SummaryTable(host.outcomes()));
+      written = out.Out(SummaryTable(host.outcomes()));
     }
     if (options_.yara && written) {
-      written = WriteOut(Rules(path, host.outcomes(), file.sha256, mapped));
+      const std::string_view bytes(reinterpret_cast<const char*>(mapped.data()), mapped.size());
+      // Named in the batch's order, when the rules of the files before are written.
+      auto rules =
+          std::make_shared<std::vector<FileRule>>(FileRules(host.outcomes(), file.sha256, bytes));
+      written = out.OutInTurn([this, rules, path] {
+        NameApart(*rules, rule_names_);
+        std::string text;
+        for (const FileRule& rule : *rules)
+          text += options_.json ? RuleRecord(path, rule) : rule.text;
+        return text;
+      });
     }
     return written && !interrupted;
   }
 
-  // The file's rules: each a record with --json, else the rules' text alone.
-  std::string Rules(const std::string& path, const std::vector<RowOutcome>& outcomes,
-                    const std::string& sha256, const MappedInput& mapped) {
-    const std::string_view bytes(reinterpret_cast<const char*>(mapped.data()), mapped.size());
-    std::string out;
-    for (const FileRule& rule : FileRules(outcomes, sha256, bytes, rule_names_)) {
-      out += options_.json ? RuleRecord(path, rule) : rule.text;
-    }
-    return out;
-  }
-
   const CliOptions& options_;
-  TaskTable& table_;
+  const TaskTable& table_;
   const PresetList& presets_;
   std::string format_;
   std::unordered_set<std::string> done_;  // the SHA-256 of files --skip-done passes over
-  bool failed_ = false;
-  std::set<std::string> rule_names_;  // of the whole batch, whose rules compile together
+  std::atomic<bool> failed_{false};
+  std::set<std::string> rule_names_;  // of the whole batch, named in its order
+};
+
+// Files scanned side by side, each by one worker on one thread, for batches of many files: a
+// small file keeps a worker busy for less time than the split of its pass across workers costs.
+// The files' output follows in the batch's order (OrderedOutput).
+class SideBySide {
+ public:
+  SideBySide(Batch& batch, int workers) : batch_(batch), workers_(static_cast<size_t>(workers)) {
+    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~SideBySide() { Finish(); }
+
+  // Queues the entry, waiting while every worker has one waiting; false once the batch ends.
+  bool Add(const BatchEntry& entry) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return queue_.size() < workers_ || ended_; });
+    if (ended_ || interrupted) return false;
+    queue_.push_back({entry, &output_.Open()});
+    work_.notify_one();
+    return true;
+  }
+
+  // Waits for the queued files; rethrows a worker's lack of memory.
+  void Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
+    if (out_of_memory_.exchange(false)) throw std::bad_alloc();
+  }
+
+ private:
+  struct Job {
+    BatchEntry entry;
+    FileOutput* output;
+  };
+
+  void Work() {
+    // A file's deadline stops that file alone; a signal reaches it through its host.
+    std::atomic<bool> stop{false};
+    StopScope scope(stop);
+    for (;;) {
+      Job job;
+      bool ended;
+      {
+        std::unique_lock lock(mutex_);
+        work_.wait(lock, [&] { return !queue_.empty() || closing_; });
+        if (queue_.empty()) return;
+        job = std::move(queue_.front());
+        queue_.pop_front();
+        ended = ended_;
+      }
+      room_.notify_one();
+      bool go_on = false;
+      if (!ended) {
+        stop.store(false);
+        try {
+          go_on = batch_.Scan(job.entry, *job.output, 1);
+        } catch (const std::bad_alloc&) {
+          out_of_memory_ = true;
+        }
+      }
+      // A file that ends the batch is its last: files after it, still running, are not reported,
+      // as they would not have been scanned one after another.
+      output_.Finish(*job.output, !go_on && !ended);
+      if (!go_on && !ended) {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        room_.notify_all();
+      }
+    }
+  }
+
+  Batch& batch_;
+  const size_t workers_;
+  OrderedOutput output_;
+  std::mutex mutex_;
+  std::condition_variable work_;  // a job queued, or the batch closing
+  std::condition_variable room_;  // a job taken, or the batch ended
+  std::deque<Job> queue_;
+  bool closing_ = false;
+  bool ended_ = false;  // a stop or standard output gone: queued files are dropped
+  std::atomic<bool> out_of_memory_{false};
+  std::vector<std::thread> threads_;
 };
 
 int Main(const std::vector<std::string>& arguments) {
@@ -331,7 +418,31 @@ int Main(const std::vector<std::string>& arguments) {
   }
   HandleStopSignals();
   Batch batch(options, table, presets, format, std::move(done));
-  WalkBatch(names, options.recursive, [&](const BatchEntry& entry) { return batch.Scan(entry); });
+  DirectOutput direct;
+  // One file to scan has every worker; a second one sends the batch side by side.
+  const int workers = options.jobs > 0 ? options.jobs : DefaultWorkerCount();
+  std::vector<BatchEntry> pending;
+  int scans = 0;
+  std::optional<SideBySide> side;
+  WalkBatch(names, options.recursive, [&](const BatchEntry& entry) {
+    if (workers == 1) return batch.Scan(entry, direct, options.jobs);
+    if (side) return side->Add(entry);
+    pending.push_back(entry);
+    if (entry.kind == BatchEntry::Kind::kScan) ++scans;
+    if (scans < 2) return true;
+    side.emplace(batch, workers);
+    for (const BatchEntry& waiting : pending) {
+      if (!side->Add(waiting)) return false;
+    }
+    return true;
+  });
+  if (side) {
+    side->Finish();
+  } else {
+    for (const BatchEntry& entry : pending) {
+      if (!batch.Scan(entry, direct, options.jobs)) break;
+    }
+  }
   return batch.failed() || interrupted ? 1 : 0;
 }
 

@@ -211,6 +211,18 @@ jq -r 'select(.type == "rule") | .rule' "$y/out" > "$y/all.yar"
 check "a batch's rules" "$(sed -n 's/^rule //p' "$y/XOR8.yar") $y/XOR8.bin|$(sed -n 's/^rule //p' "$y/XOR8.yar")_2 $y/XOR8.bin" \
   "$(yara -w "$y/all.yar" "$y/XOR8.bin" 2>&1 | paste -sd'|')"
 
+# Files side by side (--jobs 4) or one after another (--jobs 1): the same output, byte for byte
+# but for the time each file took; the records, the lines, the rules' names, the messages.
+yes 'line of text 0123456789' | head -c 2M > "$y/lines.bin"
+for jobs in 1 4; do
+  "$scan" --algo XOR8 --alphabet-file "$dir/printable" --summary --json --yara --jobs $jobs \
+    --recursive "$b/in" "$y" "$y/XOR8.bin" 2>"$dir/err$jobs" | jq -c 'del(.seconds)' > "$dir/out$jobs"
+  "${one[@]}" --stdout --jobs $jobs "$y/lines.bin" "$b/in/ex.bin" "$y/XOR8.bin" "$y/lines.bin" \
+    2>>"$dir/err$jobs" >> "$dir/out$jobs"
+done
+check "side by side, standard output" "" "$(cmp "$dir/out1" "$dir/out4" 2>&1)"
+check "side by side, standard error" "" "$(cmp "$dir/err1" "$dir/err4" 2>&1)"
+
 # Many machines: GNU parallel splits a folder over runs, and the records are a single run's. The
 # files are unique, as --skip-done knows a file by its content; a few hide a text under XOR8 90.
 c="$dir/corpus"

@@ -7,7 +7,7 @@
 namespace veskor {
 
 std::vector<FileRule> FileRules(const std::vector<RowOutcome>& outcomes, std::string_view sha256,
-                                std::string_view bytes, std::set<std::string>& taken) {
+                                std::string_view bytes) {
   std::vector<FileRule> rules;
   for (const RowOutcome& outcome : outcomes) {
     if (!outcome.summary || !outcome.search || outcome.kind == RowOutcome::Kind::kInputFailed) {
@@ -23,15 +23,22 @@ std::vector<FileRule> FileRules(const std::vector<RowOutcome>& outcomes, std::st
     const TAlgorithm algorithm = PairSearch(search, keys.front()).algorithm;
     const int key = PairKeyOf(search, keys.front());
     std::string name = YaraRuleName(sha256, algorithm, key);
-    for (int n = 2; taken.count(name) != 0; ++n) {
-      name = YaraRuleName(sha256, algorithm, key) + "_" + std::to_string(n);
-    }
     auto text = YaraRule({sha256, &algorithm, key, best.Score(), &best.Best(), bytes}, name);
     if (!text) continue;
-    taken.insert(name);
     rules.push_back({algorithm.Name, key, std::move(name), std::move(*text)});
   }
   return rules;
+}
+
+void NameApart(std::vector<FileRule>& rules, std::set<std::string>& taken) {
+  for (FileRule& rule : rules) {
+    std::string name = rule.name;
+    for (int n = 2; taken.count(name) != 0; ++n) name = rule.name + "_" + std::to_string(n);
+    // The text begins "rule NAME\n".
+    if (name != rule.name) rule.text = "rule " + name + rule.text.substr(5 + rule.name.size());
+    rule.name = name;
+    taken.insert(name);
+  }
 }
 
 }  // namespace veskor

@@ -19,10 +19,14 @@ struct FileRule {
 
 // Rows in order, of the rows that scanned (as the key records take them), each best key whose score
 // is above the ranking's noise (Score() > 0). `bytes` is the file the rows read, `sha256` its hash.
-// A name in `taken` (rules written before, of two rows with one algorithm and key, or of a file
-// given twice) gets "_2", "_3", ... so that the rules of a batch compile together; the names
-// written are added to it.
+// Each rule is named by its hash, algorithm and key alone (YaraRuleName).
 std::vector<FileRule> FileRules(const std::vector<RowOutcome>& outcomes, std::string_view sha256,
-                                std::string_view bytes, std::set<std::string>& taken);
+                                std::string_view bytes);
+
+// Renames the rules whose name is in `taken` (rules written before, of two rows with one algorithm
+// and key, or of a file given twice) with "_2", "_3", ... so that the rules of a batch compile
+// together, and adds the names to it. Called in the batch's order, the names are those of a batch
+// scanned one file after another.
+void NameApart(std::vector<FileRule>& rules, std::set<std::string>& taken);
 
 }  // namespace veskor

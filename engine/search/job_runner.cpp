@@ -78,13 +78,13 @@ void JobOutput::EndLines(int64_t count) {
 bool JobOutput::Checkpoint() {
   if (shared_.inline_mode) {
     shared_.runner->PaceEvents();
-    return !StopRequested.load(std::memory_order_relaxed);
+    return !StopIsRequested();
   }
   return !shared_.halt.load(std::memory_order_relaxed);
 }
 
 const std::atomic<bool>& JobOutput::StopFlag() const {
-  return shared_.inline_mode ? StopRequested : shared_.halt;
+  return shared_.inline_mode ? veskor::StopFlag() : shared_.halt;
 }
 
 void JobOutput::Pace() {
@@ -193,7 +193,7 @@ bool JobRunner::Run(size_t count, const std::function<void(size_t, JobOutput&)>&
   shared->inline_mode = workers_ == 1 || count <= 1;
   if (shared->inline_mode) {
     for (size_t i = 0; i < count; ++i) {
-      if (StopRequested.load(std::memory_order_relaxed)) return false;
+      if (StopIsRequested()) return false;
       JobOutput output(*shared, i);
       try {
         job(i, output);
@@ -202,7 +202,7 @@ bool JobRunner::Run(size_t count, const std::function<void(size_t, JobOutput&)>&
         throw;
       }
       output.Finish();
-      if (StopRequested.load(std::memory_order_relaxed)) return false;
+      if (StopIsRequested()) return false;
       if (after != nullptr && !(*after)(i)) return false;
       PaceEvents();
     }
@@ -347,7 +347,7 @@ bool JobRunner::WriteInOrder(JobOutput::Shared& shared, size_t count,
     }
     PaceEvents();
     // A stop ends the writing at the next line end; a long line being written is finished.
-    if (StopRequested.load(std::memory_order_relaxed)) {
+    if (StopIsRequested()) {
       shared.halt.store(true);
       if (!mid_line) return false;
       stopping = true;

@@ -24,7 +24,7 @@ void JudgeAt(const SearchFields& fields, TScanContext& context, const std::strin
   const uint64_t length = current.size();
   if (length < fields.MinLength) return;
   if (fields.MaxLength != 0 && length > fields.MaxLength) return;
-  if (!fields.RegExp.empty() && !context.Lines->Matches(current, StopRequested, [] {})) return;
+  if (!fields.RegExp.empty() && !context.Lines->Matches(current, StopFlag(), [] {})) return;
   LineBuffer line;
   context.Lines->AppendLine(line, context.Key, context.Width, static_cast<int64_t>(start), current);
   context.Services->Write(line.view());
@@ -69,7 +69,7 @@ void ScanWideReference(const TAlgorithm& algorithm, const SearchFields& fields,
   std::stable_sort(runs.begin(), runs.end(),
                    [](const Run& a, const Run& b) { return a.start < b.start; });
   for (const Run& run : runs) {
-    if (StopRequested.load(std::memory_order_relaxed)) return;
+    if (StopIsRequested()) return;
     JudgeAt(fields, context, run.text, run.start);
   }
   context.Services->SetProgress(100);
@@ -85,7 +85,7 @@ void ScanPassReference(const TAlgorithm& algorithm, const SearchFields& fields,
   bool in_run = false;
   int last_progress = 0;
   while (position < context.Size) {
-    if (StopRequested.load(std::memory_order_relaxed)) break;
+    if (StopIsRequested()) break;
     // A running key moves on by its step at every byte.
     const int key = context.Key + algorithm.Step * static_cast<int>(position & 0xFF);
     const uint8_t d = algorithm.Decode(context.Data[position], key);
@@ -110,7 +110,7 @@ void ScanPassReference(const TAlgorithm& algorithm, const SearchFields& fields,
     ++position;
     context.Services->ProcessEvents();
   }
-  if (StopRequested.load(std::memory_order_relaxed)) return;  // the open run is dropped
+  if (StopIsRequested()) return;  // the open run is dropped
   // A run still open at the end of the file is judged like any other.
   if (in_run) Judge(fields, context, current, position);
   context.Services->SetProgress(100);

@@ -42,7 +42,7 @@ struct ScanOptions {
 
 // One pass over context.Data with context.Key: the line of every accepted run, in file order,
 // written through context.Services, context.Found increased by their number, progress through
-// SetProgress. A stop (StopRequested) ends the pass after a file-order prefix of its lines.
+// SetProgress. A stop (StopIsRequested) ends the pass after a file-order prefix of its lines.
 // Errors of the expression, the format and the log pass through; InputReadError when the file
 // can no longer be read.
 void ScanPass(const TAlgorithm& algorithm, const SearchFields& fields, TScanContext& context,

@@ -8,6 +8,16 @@ namespace veskor {
 
 std::atomic<bool> StopRequested{false};
 
+namespace {
+thread_local std::atomic<bool>* thread_stop = &StopRequested;
+}  // namespace
+
+std::atomic<bool>& StopFlag() { return *thread_stop; }
+
+StopScope::StopScope(std::atomic<bool>& flag) : previous_(thread_stop) { thread_stop = &flag; }
+
+StopScope::~StopScope() { thread_stop = previous_; }
+
 int32_t DecimalWidth(uint64_t size) {
   int32_t digits = 1;
   while (size >= 10) size /= 10, ++digits;

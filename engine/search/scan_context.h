@@ -11,16 +11,32 @@
 namespace veskor {
 
 // The stop flag. Its writers: RequestStop, called by "Stop" and the close request of the window
-// (ui/main_window) and by the runner's SIGINT (cli/main); ClearStop, called only by the run when
-// it honours the flag after a row (engine/run/analysis_run). Its readers: the run after every key
-// and row (StopIsRequested), the scanner's checkpoints (engine/search/job_runner), and the
-// expression's search, which is handed the flag.
+// (ui/main_window) and by the runner at a file's deadline (cli/cli_host); the runner's signal
+// handler, which sets StopRequested itself; ClearStop, called only by the run when it honours
+// the flag after a row (engine/run/analysis_run). Its readers: the run after every key and row
+// (StopIsRequested), the scanner's checkpoints (engine/search/job_runner), and the expression's
+// search, which is handed the flag.
 extern std::atomic<bool> StopRequested;
 
-// Safe in a signal handler.
-inline void RequestStop() { StopRequested.store(true, std::memory_order_relaxed); }
-inline bool StopIsRequested() { return StopRequested.load(std::memory_order_relaxed); }
-inline void ClearStop() { StopRequested.store(false); }
+// The flag that the run on the calling thread obeys: StopRequested, unless a StopScope on the
+// thread names one of its own (the runner scans files side by side, each stopped on its own).
+std::atomic<bool>& StopFlag();
+
+// For its life, StopFlag() on the constructing thread is `flag`.
+class StopScope {
+ public:
+  explicit StopScope(std::atomic<bool>& flag);
+  ~StopScope();
+  StopScope(const StopScope&) = delete;
+  StopScope& operator=(const StopScope&) = delete;
+
+ private:
+  std::atomic<bool>* previous_;
+};
+
+inline void RequestStop() { StopFlag().store(true, std::memory_order_relaxed); }
+inline bool StopIsRequested() { return StopFlag().load(std::memory_order_relaxed); }
+inline void ClearStop() { StopFlag().store(false); }
 
 // The preset's four search fields, copied by value.
 struct SearchFields {
