@@ -285,7 +285,8 @@ class Batch {
 
 // Files scanned side by side, each by one worker on one thread, for batches of many files: a
 // small file keeps a worker busy for less time than the split of its pass across workers costs.
-// The files' output follows in the batch's order (OrderedOutput).
+// Once the walk has ended, the last files split their passes over the workers left idle. The
+// files' output follows in the batch's order (OrderedOutput).
 class SideBySide {
  public:
   SideBySide(Batch& batch, int workers) : batch_(batch), workers_(static_cast<size_t>(workers)) {
@@ -328,6 +329,7 @@ class SideBySide {
     for (;;) {
       Job job;
       bool ended;
+      int jobs = 1;
       {
         std::unique_lock lock(mutex_);
         work_.wait(lock, [&] { return !queue_.empty() || closing_; });
@@ -335,13 +337,16 @@ class SideBySide {
         job = std::move(queue_.front());
         queue_.pop_front();
         ended = ended_;
+        // The batch's last files take the workers that have nothing left to do.
+        if (closing_ && queue_.empty()) jobs = static_cast<int>(workers_ - busy_);
+        ++busy_;
       }
       room_.notify_one();
       bool go_on = false;
       if (!ended) {
         stop.store(false);
         try {
-          go_on = batch_.Scan(job.entry, *job.output, 1);
+          go_on = batch_.Scan(job.entry, *job.output, jobs);
         } catch (const std::bad_alloc&) {
           out_of_memory_ = true;
         }
@@ -349,8 +354,9 @@ class SideBySide {
       // A file that ends the batch is its last: files after it, still running, are not reported,
       // as they would not have been scanned one after another.
       output_.Finish(*job.output, !go_on && !ended);
+      std::lock_guard lock(mutex_);
+      --busy_;
       if (!go_on && !ended) {
-        std::lock_guard lock(mutex_);
         ended_ = true;
         room_.notify_all();
       }
@@ -366,6 +372,7 @@ class SideBySide {
   std::deque<Job> queue_;
   bool closing_ = false;
   bool ended_ = false;  // a stop or standard output gone: queued files are dropped
+  size_t busy_ = 0;     // workers scanning a file
   std::atomic<bool> out_of_memory_{false};
   std::vector<std::thread> threads_;
 };
