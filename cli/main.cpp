@@ -57,11 +57,16 @@ constexpr const char* kCommandLinePreset = "command line";
 // Ctrl-C, a terminal hung up, `kill` or `timeout`, and a reader gone: the row ends as after Stop,
 // its log in place with the lines so far; dying instead would leave its temporary file behind.
 // The batch ends after the file it stopped.
-volatile std::sig_atomic_t interrupted = 0;
+// Read by the workers of a batch scanned side by side: an atomic, lock-free and so safe to set in
+// the handler.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnInterrupt(int) {
-  interrupted = 1;
+  const int saved_errno = errno;
+  interrupted.store(true);
   StopRequested.store(true, std::memory_order_relaxed);
+  errno = saved_errno;
 }
 
 void HandleStopSignals() {
