@@ -66,10 +66,11 @@ KeyMatchPane::KeyMatchPane(std::shared_ptr<const RowResult> result, KeyRankModel
   barMatches_->hide();
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);
+  // The words and the bar beside the check box, away from the strings' count on the right.
   row->addWidget(chkOnlyMatches_);
-  row->addStretch(1);
-  row->addWidget(lbMatches_);
-  row->addWidget(barMatches_);
+  row->addSpacing(12);
+  row->addWidget(lbMatches_, 1);
+  row->addWidget(barMatches_, 1);
   setFocusProxy(chkOnlyMatches_);
   // The row keeps its height when the progress bar comes and goes.
   setMinimumHeight(barMatches_->sizeHint().height());
@@ -109,6 +110,7 @@ void KeyMatchPane::Search(const QString& text, bool expression, KeyMatchCounter:
   if (!filter_) {
     pause_->stop();
     barMatches_->hide();
+    lbMatches_->show();
     keys_->ClearMatches();
   } else {
     // Each key press stops the count at once; the next starts when the typing pauses.
@@ -128,11 +130,13 @@ void KeyMatchPane::StartCount() {
 
 void KeyMatchPane::ShowProgress(double share) {
   barMatches_->setValue(static_cast<int>(share * kProgressSteps));
+  lbMatches_->hide();
   barMatches_->show();
 }
 
 void KeyMatchPane::ShowOutcome(KeyMatchCounter::Outcome outcome, const QString& message) {
   barMatches_->hide();
+  lbMatches_->show();
   keys_->StopAwaiting();
   shown_->Refilter();
   switch (outcome) {
