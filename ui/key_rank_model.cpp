@@ -11,8 +11,8 @@
 namespace veskor {
 namespace {
 
-const char* const kHeaders[KeyRankModel::kColumnCount] = {"Algorithm", "Key", "Score", "Strings",
-                                                          "Best string"};
+const char* const kHeaders[KeyRankModel::kColumnCount] = {"Algorithm", "Key",     "Score",
+                                                          "Strings",   "Matches", "Best string"};
 
 // The best strings, one a line: position in hex, score, text.
 QString BestStringsText(const KeySummary& key) {
@@ -39,6 +39,7 @@ QString KeyFiguresText(const KeySummary& key) {
 KeyRankModel::KeyRankModel(std::shared_ptr<const RowResult> result, QObject* parent)
     : QAbstractTableModel(parent), result_(std::move(result)) {
   if (result_) keys_ = result_->ShownKeys();
+  matches_.resize(keys_.size());
   if (result_ && result_->search && result_->search->any) first_column_ = kAlgorithmColumn;
 }
 
@@ -49,6 +50,40 @@ int KeyRankModel::KeyAt(int row) const {
 int KeyRankModel::RowOf(int key) const {
   const auto found = std::find(keys_.begin(), keys_.end(), key);
   return found == keys_.end() ? -1 : static_cast<int>(found - keys_.begin());
+}
+
+void KeyRankModel::ClearMatches() {
+  std::fill(matches_.begin(), matches_.end(), std::nullopt);
+  awaiting_ = false;
+  MatchesChanged(0, rowCount() - 1);
+}
+
+void KeyRankModel::AwaitMatches() {
+  std::fill(matches_.begin(), matches_.end(), std::nullopt);
+  awaiting_ = true;
+  MatchesChanged(0, rowCount() - 1);
+}
+
+void KeyRankModel::SetMatches(int key, uint64_t count) {
+  const int row = RowOf(key);
+  if (row < 0) return;
+  matches_[static_cast<size_t>(row)] = count;
+  MatchesChanged(row, row);
+}
+
+void KeyRankModel::StopAwaiting() {
+  awaiting_ = false;
+  MatchesChanged(0, rowCount() - 1);
+}
+
+std::optional<uint64_t> KeyRankModel::MatchesAt(int row) const {
+  return row >= 0 && row < rowCount() ? matches_[static_cast<size_t>(row)] : std::nullopt;
+}
+
+void KeyRankModel::MatchesChanged(int first_row, int last_row) {
+  if (first_row > last_row) return;
+  const int column = kMatchesColumn - first_column_;
+  emit dataChanged(index(first_row, column), index(last_row, column), {Qt::DisplayRole});
 }
 
 int KeyRankModel::rowCount(const QModelIndex& parent) const {
@@ -77,13 +112,18 @@ QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
           return QString::fromStdString(ScoreText(key.Score()));
         case kStringsColumn:
           return GroupedNumber(static_cast<int64_t>(key.Count()));
+        case kMatchesColumn: {
+          const std::optional<uint64_t>& matches = matches_[static_cast<size_t>(index.row())];
+          if (matches) return GroupedNumber(static_cast<int64_t>(*matches));
+          return awaiting_ ? QString(QChar(0x2026)) : QString();
+        }
         default: {
           const uint64_t length = key.Best().empty() ? key.Longest() : key.Best()[0].length;
           return ShownText(key.BestText(), length, kShownCharacters);
         }
       }
     case Qt::TextAlignmentRole:
-      return column == kScoreColumn || column == kStringsColumn
+      return column == kScoreColumn || column == kStringsColumn || column == kMatchesColumn
                  ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                  : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::ToolTipRole:
@@ -98,6 +138,10 @@ QVariant KeyRankModel::headerData(int section, Qt::Orientation orientation, int 
   if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
       section < columnCount()) {
     return QString::fromLatin1(kHeaders[ColumnAt(section)]);
+  }
+  if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section >= 0 &&
+      section < columnCount() && ColumnAt(section) == kMatchesColumn) {
+    return QStringLiteral("The key's strings that pass the filter");
   }
   return QAbstractTableModel::headerData(section, orientation, role);
 }

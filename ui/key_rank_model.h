@@ -1,10 +1,13 @@
 // The keys of a row that has run, best first, as a Qt table model: each key as its algorithm
-// writes it, its score, its string count and its best string, from the run's per-key summary.
-// An ANY row lists pairs, each with its algorithm in a column before the key.
+// writes it, its score, its string count and its best string, from the run's per-key summary,
+// and how many of its strings pass the window's filter. An ANY row lists pairs, each with its
+// algorithm in a column before the key.
 #pragma once
 
 #include <QAbstractTableModel>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "ui/row_results.h"
@@ -21,6 +24,7 @@ class KeyRankModel : public QAbstractTableModel {
     kKeyColumn,
     kScoreColumn,
     kStringsColumn,
+    kMatchesColumn,
     kBestColumn,
     kColumnCount
   };
@@ -36,6 +40,15 @@ class KeyRankModel : public QAbstractTableModel {
   // The column listed at `section`.
   Column ColumnAt(int section) const { return static_cast<Column>(section + first_column_); }
 
+  // The Matches column: empty while no filter is set (ClearMatches); "…" for each key until its
+  // count arrives (AwaitMatches, SetMatches), or empty once none will (StopAwaiting).
+  void ClearMatches();
+  void AwaitMatches();
+  void SetMatches(int key, uint64_t count);
+  void StopAwaiting();
+  // The count of the key at `row`, once it has arrived.
+  std::optional<uint64_t> MatchesAt(int row) const;
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   // DisplayRole: the cells' words; ToolTipRole: the key's lengths on the key, its best strings
@@ -46,7 +59,12 @@ class KeyRankModel : public QAbstractTableModel {
 
  private:
   std::shared_ptr<const RowResult> result_;
+  // Called after the Matches column changed.
+  void MatchesChanged(int first_row, int last_row);
+
   std::vector<int> keys_;
+  std::vector<std::optional<uint64_t>> matches_;  // by row
+  bool awaiting_ = false;
   int first_column_ = kKeyColumn;
 };
 

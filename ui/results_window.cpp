@@ -31,6 +31,7 @@
 #include "text/cp1251.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
+#include "ui/key_match_pane.h"
 #include "ui/key_rank_model.h"
 #include "ui/qt_text.h"
 #include "ui/run_texts.h"
@@ -39,9 +40,9 @@ namespace veskor {
 namespace {
 
 constexpr int kRowHeight = 18;
-constexpr QSize kInitialSize(920, 560);
-constexpr int kKeyListWidth = 360;
-constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 70, 60, 70, 140};
+constexpr QSize kInitialSize(980, 560);
+constexpr int kKeyListWidth = 420;
+constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 70, 60, 70, 60, 140};
 constexpr int kStringColumnWidths[StringListModel::kColumnCount] = {90, 80, 55, 300};
 const QColor kErrorText(192, 0, 0);
 
@@ -188,7 +189,7 @@ void ResultsWindow::BuildControls() {
 
   key_grid_ = new QTableView(this);
   key_grid_->setObjectName("KeyGrid");
-  key_grid_->setModel(keys_);
+  matches_ = new KeyMatchPane(result_, keys_, key_grid_, this);
   key_grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   SetUpKeyGrid(key_grid_, *keys_);
 
@@ -281,7 +282,12 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   splitter_ = new QSplitter(Qt::Horizontal, this);
   splitter_->setObjectName("ResultsSplitter");
   splitter_->setChildrenCollapsible(false);
-  splitter_->addWidget(key_grid_);
+  auto* left = new QWidget(this);
+  auto* left_column = new QVBoxLayout(left);
+  left_column->setContentsMargins(0, 0, 0, 0);
+  left_column->addWidget(key_grid_, 1);
+  left_column->addWidget(matches_);
+  splitter_->addWidget(left);
   splitter_->addWidget(right);
   splitter_->setStretchFactor(1, 1);
 
@@ -291,19 +297,20 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
 
   setTabOrder(key_grid_, edFilter_);
   setTabOrder(edFilter_, chkExpression_);
-  setTabOrder(chkExpression_, string_grid_);
+  setTabOrder(chkExpression_, matches_);
+  setTabOrder(matches_, string_grid_);
   setTabOrder(string_grid_, btnSave_);
 }
 
 int ResultsWindow::SelectedKey() const {
-  return keys_->KeyAt(key_grid_->selectionModel()->currentIndex().row());
+  return matches_->KeyAt(key_grid_->selectionModel()->currentIndex());
 }
 
 void ResultsWindow::SelectKey(int key) {
-  const int row = keys_->RowOf(key);
-  if (row < 0) return;
+  const QModelIndex listed = matches_->IndexOf(key);
+  if (!listed.isValid()) return;
   key_grid_->selectionModel()->setCurrentIndex(
-      keys_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      listed, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void ResultsWindow::ApplyFilter() {
@@ -323,6 +330,7 @@ void ResultsWindow::ApplyFilter() {
     filter = ContainsFilter(To1251(text));
   }
   filter_invalid_ = !error.isEmpty();
+  matches_->Search(text, chkExpression_->isChecked(), filter);
   lbFilterError_->setText(error);
   lbFilterError_->setVisible(filter_invalid_);
   if (filter_invalid_ || key < 0) {

@@ -21,6 +21,7 @@ class QTableView;
 
 namespace veskor {
 
+class KeyMatchPane;
 class KeyRankModel;
 
 // The window's messages in place of the strings.
@@ -67,6 +68,7 @@ class ResultsWindow : public QWidget {
   std::shared_ptr<const RowResult> result_;
   KeyRankModel* keys_ = nullptr;
   StringListModel* strings_ = nullptr;
+  KeyMatchPane* matches_ = nullptr;
   // Set while an expression does not compile: nothing is listed.
   bool filter_invalid_ = false;
   QString saved_note_;
