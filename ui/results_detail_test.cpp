@@ -1,6 +1,7 @@
 // The Results window's detail pane and copies, driven as a user would after a real run: a URL
 // hidden under XOR8 0x5A near the file's start and a string of 5,000 characters, shown whole with
-// the bytes around them; "Copy text only", "Copy line", "Copy key"; a changed file shows nothing.
+// the bytes around them; "Copy text only", "Copy line", "Copy key"; a changed file shows nothing;
+// an ANY row's pair read under its own algorithm.
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -93,15 +94,16 @@ class ResultsDetailTest : public QObject {
     return widget;
   }
 
-  // XOR8 over all keys with the starter preset of printable text, its Results window open on
+  // `algorithm` over all keys with the starter preset of printable text, its Results window open on
   // the best key with every string listed.
-  ResultsWindow* RunAndOpen(const QByteArray& input, const QString& name = "input.bin") {
+  ResultsWindow* RunAndOpen(const QByteArray& input, const QString& name = "input.bin",
+                            const char* algorithm = "XOR8") {
     QFile file(InDir(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size()) return nullptr;
     file.close();
     if (!QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat"))) return nullptr;
     veskor::TaskTable table;
-    table.AddTaskRow(true, veskor::kStatusNone, "XOR8", "Printable text", "", 0, "0",
+    table.AddTaskRow(true, veskor::kStatusNone, algorithm, "Printable text", "", 0, "0",
                      veskor::kLinkNone);
     veskor::SaveTableText(table, QFile::encodeName(InDir("grid.cfg")).toStdString(), u',');
     window_ = std::make_unique<veskor::TfrmMain>(nullptr, dir_->path());
@@ -301,6 +303,34 @@ class ResultsDetailTest : public QObject {
     grid->setCurrentIndex(grid->model()->index(url + 1, 0));
     QVERIFY(bytes->toPlainText().isEmpty());
     QVERIFY(Find<QPlainTextEdit>(results, "edDetailText")->toPlainText().isEmpty());
+  }
+
+  void AnAnyRowsPairIsShownUnderItsOwnAlgorithm() {
+    // The URL stored as XOR8ROL 0x35A reads it back: each byte d as ror(d, 3) ^ 0x5A.
+    QByteArray input = HiddenStrings();
+    for (char& byte : input) byte = static_cast<char>(byte ^ kKey);
+    for (int i = kUrlAt; i < kUrlAt + kUrl.size(); ++i) {
+      const auto d = static_cast<uint8_t>(input[i]);
+      input[i] = static_cast<char>(static_cast<uint8_t>((d >> 3) | (d << 5)) ^ 0x5A);
+    }
+    input[kUrlAt - 1] = input[kUrlAt + kUrl.size()] = 0x5A;  // zero bytes under the pair
+    ResultsWindow* results = RunAndOpen(input, "input.bin", "ANY");
+    QVERIFY(results != nullptr);
+    results->SelectKey(veskor::RowSummary::PairId(8, 0x35A));  // XOR8ROL's place in the table
+    QTRY_VERIFY_WITH_TIMEOUT(results->strings()->state() == StringListModel::State::kComplete,
+                             60000);
+    auto* grid = Find<QTableView>(results, "StringGrid");
+    const int row = RowOf(results, kUrl);
+    QVERIFY(row >= 0);
+    grid->setCurrentIndex(grid->model()->index(row, 0));
+    QCOMPARE(Find<QPlainTextEdit>(results, "edDetailText")->toPlainText(),
+             QString::fromLatin1(kUrl));
+    QCOMPARE(Find<QLabel>(results, "lbDetail")->text(),
+             QString("XOR8ROL key 0x35A, position 0x64 (100), 53 characters"));
+    QList<qulonglong> offsets;
+    QString decoded;
+    ReadByteView(results, offsets, decoded);
+    QVERIFY2(decoded.contains(QString::fromLatin1(kUrl)), qPrintable(decoded));
   }
 
   void AScreenshotOnRequest() {
