@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "engine/regexp/regexp.h"
+#include "engine/results/string_bytes.h"
 #include "engine/run/log_file.h"
 #include "text/cp1251.h"
 #include "ui/desktop.h"
@@ -35,15 +36,19 @@
 #include "ui/key_rank_model.h"
 #include "ui/qt_text.h"
 #include "ui/run_texts.h"
+#include "ui/string_detail_pane.h"
 
 namespace veskor {
 namespace {
 
 constexpr int kRowHeight = 18;
-constexpr QSize kInitialSize(980, 560);
+constexpr QSize kInitialSize(980, 680);
 constexpr int kKeyListWidth = 420;
 constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 70, 60, 70, 60, 140};
 constexpr int kStringColumnWidths[StringListModel::kColumnCount] = {90, 80, 55, 300};
+// The string list over the detail pane.
+constexpr int kStringListHeight = 300;
+constexpr int kDetailHeight = 280;
 const QColor kErrorText(192, 0, 0);
 
 // Collects the bytes of lines.
@@ -168,6 +173,16 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
   connect(edFilter_, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
   connect(chkExpression_, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
   connect(btnSave_, &QPushButton::clicked, this, [this] { Save(); });
+  connect(string_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) { ShowDetail(current.row()); });
+  connect(string_grid_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    // A pane dragged shut opens again.
+    if (string_splitter_->sizes().value(1) == 0) {
+      string_splitter_->setSizes({kStringListHeight, kDetailHeight});
+    }
+    ShowDetail(index.row());
+  });
+  connect(strings_, &QAbstractItemModel::modelReset, detail_, &StringDetailPane::Clear);
 
   if (keys_->rowCount() > 0) {
     SelectKey(keys_->KeyAt(0));
@@ -230,6 +245,7 @@ void ResultsWindow::BuildControls() {
   stack_->setObjectName("StringStack");
   stack_->addWidget(string_grid_);
   stack_->addWidget(lbMessage_);
+  detail_ = new StringDetailPane(right);
 
   lbCount_ = new QLabel(right);
   lbCount_->setObjectName("lbCount");
@@ -244,10 +260,20 @@ void ResultsWindow::BuildControls() {
 void ResultsWindow::BuildStringMenu() {
   menu_ = new QMenu(this);
   menu_->setObjectName("StringMenu");
-  actCopy_ = menu_->addAction(QStringLiteral("Copy"), this, [this] { CopySelection(); });
+  actCopy_ = menu_->addAction(QStringLiteral("Copy line"), this, [this] { CopySelection(); });
   actCopy_->setObjectName("actCopy");
   actCopy_->setShortcut(QKeySequence::Copy);
   actCopy_->setShortcutContext(Qt::WidgetShortcut);  // shown in the menu; the grid takes the key
+  actCopyText_ = menu_->addAction(QStringLiteral("Copy text only"), this, [this] { CopyTexts(); });
+  actCopyText_->setObjectName("actCopyText");
+  actCopyText_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+  actCopyText_->setShortcutContext(Qt::WidgetShortcut);
+  string_grid_->addAction(actCopyText_);
+  actCopyKey_ = menu_->addAction(QStringLiteral("Copy key"), this, [this] { CopyKey(); });
+  actCopyKey_->setObjectName("actCopyKey");
+  actCopyKey_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K));
+  actCopyKey_->setShortcutContext(Qt::WidgetShortcut);
+  string_grid_->addAction(actCopyKey_);
   actSelectAll_ =
       menu_->addAction(QStringLiteral("Select all"), string_grid_, &QTableView::selectAll);
   actSelectAll_->setObjectName("actSelectAll");
@@ -258,6 +284,8 @@ void ResultsWindow::BuildStringMenu() {
   actSave_->setObjectName("actSave");
   connect(string_grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     actCopy_->setEnabled(string_grid_->selectionModel()->hasSelection());
+    actCopyText_->setEnabled(actCopy_->isEnabled());
+    actCopyKey_->setEnabled(SelectedKey() >= 0);
     menu_->popup(string_grid_->viewport()->mapToGlobal(pos));
   });
 }
@@ -276,7 +304,13 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   right_column->addWidget(lbKey_);
   right_column->addLayout(filter_row);
   right_column->addWidget(lbFilterError_);
-  right_column->addWidget(stack_, 1);
+  string_splitter_ = new QSplitter(Qt::Vertical, right);
+  string_splitter_->setObjectName("StringSplitter");
+  string_splitter_->addWidget(stack_);
+  string_splitter_->addWidget(detail_);
+  string_splitter_->setCollapsible(0, false);
+  string_splitter_->setSizes({kStringListHeight, kDetailHeight});
+  right_column->addWidget(string_splitter_, 1);
   right_column->addLayout(bottom_row);
 
   splitter_ = new QSplitter(Qt::Horizontal, this);
@@ -424,6 +458,55 @@ void ResultsWindow::CopySelection() {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QGuiApplication::clipboard()->setText(text);
   });
+}
+
+void ResultsWindow::CopyTexts() {
+  const QItemSelection selection = string_grid_->selectionModel()->selection();
+  if (selection.isEmpty()) return;
+  std::vector<std::pair<int, int>> rows;
+  for (const QItemSelectionRange& range : selection) rows.emplace_back(range.top(), range.bottom());
+  std::sort(rows.begin(), rows.end());
+  Guarded(this, [&] {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct RestoreCursor {
+      ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    const int key = strings_->key();
+    // Read again only for a string longer than the text its row holds.
+    std::unique_ptr<StringBytes> bytes;
+    std::string texts;
+    int next = 0;
+    for (const auto& [top, bottom] : rows) {
+      for (int row = std::max(top, next); row <= bottom; ++row) {
+        const FoundString* found = strings_->StringAt(row);
+        if (found == nullptr) return;  // the listing ends: the file changed
+        if (found->text.size() == found->length) {
+          texts += found->text;
+        } else {
+          if (!bytes) {
+            bytes = std::make_unique<StringBytes>(PairSearch(*result_->search, key),
+                                                  PairKeyOf(*result_->search, key));
+            if (bytes->Open() != StringBytes::Status::kReady) return;
+          }
+          texts += bytes->Text(found->position, found->length, found->length);
+        }
+        texts += '\n';
+      }
+      next = std::max(next, bottom + 1);
+    }
+    QGuiApplication::clipboard()->setText(From1251(texts));
+  });
+}
+
+void ResultsWindow::CopyKey() {
+  const int key = SelectedKey();
+  if (key >= 0) QGuiApplication::clipboard()->setText(NamedKeyText(*result_->search, key));
+}
+
+void ResultsWindow::ShowDetail(int row) {
+  const FoundString* found = strings_->StringAt(row);
+  if (found == nullptr) return detail_->Clear();
+  detail_->ShowString(*result_, strings_->key(), found->position, found->length);
 }
 
 QString ResultsWindow::SuggestedSavePath() const {

@@ -23,6 +23,7 @@ namespace veskor {
 
 class KeyMatchPane;
 class KeyRankModel;
+class StringDetailPane;
 
 // The window's messages in place of the strings.
 inline constexpr const char* kFileChangedMessage =
@@ -50,6 +51,10 @@ class ResultsWindow : public QWidget {
   // Puts the lines of the selected strings on the clipboard in the log's line format, one a
   // line (Ctrl+C and the menu's "Copy").
   void CopySelection();
+  // "Copy text only": the selected strings' texts, whole, one a line.
+  void CopyTexts();
+  // "Copy key": the selected key as the key list shows it (of an ANY row with its algorithm).
+  void CopyKey();
   // "Save...": every string of the key that passes the filter, as the log's lines (CR LF), to
   // a file the user names.
   void Save();
@@ -64,6 +69,8 @@ class ResultsWindow : public QWidget {
   // The count, the progress and what may be done, after every change of the listing.
   void ShowState();
   QString SuggestedSavePath() const;
+  // Shows the string listed at `row` in the detail pane, or none.
+  void ShowDetail(int row);
 
   std::shared_ptr<const RowResult> result_;
   KeyRankModel* keys_ = nullptr;
@@ -89,6 +96,10 @@ class ResultsWindow : public QWidget {
   QAction* actCopy_ = nullptr;
   QAction* actSelectAll_ = nullptr;
   QAction* actSave_ = nullptr;
+  QSplitter* string_splitter_ = nullptr;
+  StringDetailPane* detail_ = nullptr;
+  QAction* actCopyText_ = nullptr;
+  QAction* actCopyKey_ = nullptr;
 };
 
 }  // namespace veskor
