@@ -3,7 +3,7 @@
 // on real files of this machine and on seeded random data. Also the text score's speed.
 //
 //   build/bench/rank_bench [cases (a)] [cases (b)] [seed] [--hard=N] [--threads=N] [--list]
-//                          [--keep=DIR]
+//                          [--keep=DIR] [--bands]
 //                        (defaults 400, 200, seed 1, 40 cases per kind of the harder corpus,
 //                         2 threads)
 //
@@ -14,7 +14,9 @@
 // CSV, Python and man files; (4) has a third of --hard's cases. --list prints every case whose
 // key is not ranked well enough, and --keep copies its file into DIR. The seconds beside each
 // figure add up the cases' run times (the threads run cases side by side, one search worker each).
-// The same seed draws the same cases on the same files.
+// --bands adds the scores behind the score bands (engine/score/score_band.h): the true keys of the
+// secrets and of whole files, and the best wrong key of each case by the kind of file around it,
+// with the share of each in the bands. The same seed draws the same cases on the same files.
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -43,6 +45,7 @@
 #include "engine/decoding/algorithms.h"
 #include "engine/run/analysis_run.h"
 #include "engine/score/key_summary.h"
+#include "engine/score/score_band.h"
 #include "engine/score/text_score.h"
 #include "presets/preset.h"
 #include "presets/preset_list.h"
@@ -287,6 +290,9 @@ struct Case {
   // Results.
   bool score_hit = false, count_hit = false;
   double seconds = 0;
+  // The true key's score; the best score of the other keys, and of those but the keys that read
+  // the file's own text or the secret in the other letter case (see CaseTwins).
+  double true_score = 0, wrong_score = 0, wrong_apart_score = 0;
   uint64_t file_bytes = 0, string_bytes = 0, plain_strings = 0;
   std::string listing;
 };
@@ -398,10 +404,30 @@ std::string MakeData(Case& c, size_t max_bytes) {
 struct Options {
   int cases_a = 400, cases_b = 200, cases_hard = 40;
   uint64_t seed = 1;
-  bool list = false;
+  bool list = false, bands = false;
   std::string keep;  // a folder for the files of the cases not ranked well enough
   unsigned threads = 2;
 };
+
+// The keys that read a case's text in the other letter case: XOR8 and XOR8W's key ^ 32, ADD8 and
+// SUB8's key + 32 and key - 32, of the true key and, where the host is stored as it is (a secret
+// in it), of the key that reads it plain (0). They find real text, so they are no measure of
+// what a wrong key finds.
+std::vector<int> CaseTwins(const Case& c) {
+  std::vector<int> twins;
+  std::vector<int> readers = {c.key};
+  if (!c.secrets.empty()) readers.push_back(0);
+  const bool xor_family = c.algorithm == kXor8 || c.algorithm == kXor8W;
+  for (const int key : readers) {
+    if (xor_family) {
+      twins.push_back(key ^ 32);
+    } else {
+      twins.push_back((key + 32) & 255);
+      twins.push_back((key + 224) & 255);
+    }
+  }
+  return twins;
+}
 
 void RunCase(Case& c, size_t index, const std::string& input, const Options& options) {
   const std::string data = MakeData(c, MaxBytes(c));
@@ -415,6 +441,16 @@ void RunCase(Case& c, size_t index, const std::string& input, const Options& opt
   const Ranks ranks = RankKey(Algorithms[c.algorithm], input, c.key);
   c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   for (int key = 0; key < 256; ++key) c.string_bytes += (*ranks.row)[key].TotalLength();
+  c.true_score = (*ranks.row)[c.key].Score();
+  const std::vector<int> twins = CaseTwins(c);
+  for (int key = 1; key < 256; ++key) {
+    if (key == c.key) continue;
+    const double score = (*ranks.row)[key].Score();
+    c.wrong_score = std::max(c.wrong_score, score);
+    if (std::find(twins.begin(), twins.end(), key) == twins.end()) {
+      c.wrong_apart_score = std::max(c.wrong_apart_score, score);
+    }
+  }
   const int top = PartInfos()[c.part].top;
   c.score_hit = ranks.by_score >= 1 && ranks.by_score <= top;
   c.count_hit = ranks.by_count >= 1 && ranks.by_count <= top;
@@ -488,6 +524,8 @@ Options ParseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--list") == 0) {
       options.list = true;
+    } else if (std::strcmp(argv[i], "--bands") == 0) {
+      options.bands = true;
     } else if (std::strncmp(argv[i], "--threads=", 10) == 0) {
       options.threads = std::max(1, std::atoi(argv[i] + 10));
     } else if (std::strncmp(argv[i], "--keep=", 7) == 0) {
@@ -703,6 +741,70 @@ void PrintTallies(const std::vector<Case>& cases) {
   std::printf("\noverview: the cases whose key ranks where it should\n");
   for (int part = 0; part < kParts; ++part) overview[part].Print(PartInfos()[part].name);
 }
+// The kind of file around a case's strings, for the wrong keys: random bytes, binaries, text
+// (documents, scripts, HTML, JSON, CSV, Python, man pages) or compressed files.
+enum HostKind { kRandomHost, kBinaryHost, kTextHost, kCompressedHost, kHostKinds };
+
+HostKind HostOf(const Case& c) {
+  if (c.source == Case::Source::kRandom) return kRandomHost;
+  switch (c.part) {
+    case kWhole:
+      return c.group < 2 ? kBinaryHost : kTextHost;
+    case kSecret:
+    case kShort:
+    case kThreeSecrets:
+      return kBinaryHost;
+    case kCompressed:
+      return kCompressedHost;
+    default:
+      return kTextHost;
+  }
+}
+
+// One line of a population of scores: its quantiles and its share in each band.
+void PrintScores(const char* name, std::vector<double> scores) {
+  if (scores.empty()) return;
+  std::sort(scores.begin(), scores.end());
+  auto at = [&](double q) { return scores[static_cast<size_t>(q * (scores.size() - 1) + 0.5)]; };
+  int in_band[3] = {};
+  for (const double score : scores) ++in_band[static_cast<int>(BandOf(score))];
+  const double n = static_cast<double>(scores.size());
+  std::printf("  %-36s %5zu %6.1f %6.1f %6.1f %6.1f %6.1f %7.1f   %5.1f%% %5.1f%% %5.1f%%\n", name,
+              scores.size(), at(0.01), at(0.1), at(0.5), at(0.9), at(0.99), scores.back(),
+              100.0 * in_band[static_cast<int>(ScoreBand::kNoise)] / n,
+              100.0 * in_band[static_cast<int>(ScoreBand::kMaybe)] / n,
+              100.0 * in_band[static_cast<int>(ScoreBand::kText)] / n);
+}
+
+void PrintBands(const std::vector<Case>& cases) {
+  std::printf("\nscore bands: noise below %s, text from %s\n", ScoreText(kMaybeScore).c_str(),
+              ScoreText(kTextScore).c_str());
+  std::printf("  %-36s %5s %6s %6s %6s %6s %6s %7s   %6s %6s %6s\n", "", "cases", "1%", "10%",
+              "median", "90%", "99%", "max", "noise", "maybe", "text");
+  const char* const kHostNames[kHostKinds] = {"random bytes", "binaries", "text files",
+                                              "compressed files"};
+  std::vector<double> secrets, whole;
+  std::array<std::vector<double>, kHostKinds> wrong, apart;
+  std::vector<double> wrong_all, apart_all;
+  for (const Case& c : cases) {
+    (c.secrets.empty() ? whole : secrets).push_back(c.true_score);
+    wrong[HostOf(c)].push_back(c.wrong_score);
+    apart[HostOf(c)].push_back(c.wrong_apart_score);
+    wrong_all.push_back(c.wrong_score);
+    apart_all.push_back(c.wrong_apart_score);
+  }
+  PrintScores("true key: hidden secrets", secrets);
+  PrintScores("true key: whole files", whole);
+  for (int kind = 0; kind < kHostKinds; ++kind) {
+    PrintScores(("best wrong key: " + std::string(kHostNames[kind])).c_str(), wrong[kind]);
+  }
+  PrintScores("best wrong key: all", wrong_all);
+  for (int kind = 0; kind < kHostKinds; ++kind) {
+    PrintScores(("  but case twins: " + std::string(kHostNames[kind])).c_str(), apart[kind]);
+  }
+  PrintScores("  but case twins: all", apart_all);
+}
+
 }  // namespace
 }  // namespace veskor::bench
 
@@ -739,6 +841,7 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(folder);
   PrintTallies(cases);
+  if (options.bands) PrintBands(cases);
 
   uint64_t file_bytes = 0, string_bytes = 0;
   for (const Case& c : cases) {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "cli/summary_table.h"
 #include "cli/terminal_text.h"
+#include "engine/results/summary_table.h"
 #include "engine/score/key_summary.h"
 #include "engine/score/text_score.h"
 #include "text/cp1251.h"

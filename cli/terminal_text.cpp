@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-#include "text/cp1251.h"
-
 namespace veskor {
 namespace {
 
@@ -75,29 +73,6 @@ std::string EscapeForTerminal(std::string_view text) {
     } else {
       out.append(text.substr(i, length));
       i += length;
-    }
-  }
-  return out;
-}
-
-std::string SummaryText(std::string_view cp1251, size_t max_bytes) {
-  const std::string utf8 = Cp1251ToUtf8(cp1251.substr(0, max_bytes));
-  std::string out;
-  out.reserve(utf8.size());
-  for (char c : utf8) {
-    const uint8_t byte = static_cast<uint8_t>(c);
-    if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else if (byte < 32) {
-      AppendHex(out, byte);
-    } else {
-      out += c;
     }
   }
   return out;

@@ -13,11 +13,6 @@ namespace veskor {
 // the window's text byte for byte.
 std::string EscapeForTerminal(std::string_view text);
 
-// A string's text for a summary column: Windows-1251 taken to UTF-8, its first `max_bytes`
-// bytes, with tab, CR, LF and backslash written as \t, \r, \n and \\ and any other byte below 32
-// as \xHH.
-std::string SummaryText(std::string_view cp1251, size_t max_bytes);
-
 // Whether the bytes are valid UTF-8 (no overlong form, surrogate or value past U+10FFFF).
 bool IsValidUtf8(std::string_view text);
 

@@ -1,9 +1,11 @@
 // The ranked keys of a row for the Results window's key list.
 #include "ui/key_rank_model.h"
 
+#include <QColor>
 #include <QStringList>
 #include <algorithm>
 
+#include "engine/score/score_band.h"
 #include "ui/qt_text.h"
 #include "ui/run_texts.h"
 #include "ui/string_list_model.h"
@@ -11,8 +13,20 @@
 namespace veskor {
 namespace {
 
-const char* const kHeaders[KeyRankModel::kColumnCount] = {"Algorithm", "Key",     "Score",
-                                                          "Strings",   "Matches", "Best string"};
+const char* const kHeaders[KeyRankModel::kColumnCount] = {
+    "Algorithm", "Key", "Score", "Band", "Strings", "Matches", "Best string"};
+
+// A band's colour: text stands out, noise steps back.
+QColor BandColour(ScoreBand band) {
+  switch (band) {
+    case ScoreBand::kText:
+      return QColor(0, 120, 40);
+    case ScoreBand::kMaybe:
+      return QColor(170, 100, 0);
+    default:
+      return QColor(128, 128, 128);
+  }
+}
 
 // The best strings, one a line: position in hex, score, text.
 QString BestStringsText(const KeySummary& key) {
@@ -34,6 +48,19 @@ QString KeyFiguresText(const KeySummary& key) {
            StringCountText(static_cast<int64_t>(key.Count())),
            GroupedNumber(static_cast<int64_t>(key.TotalLength())),
            GroupedNumber(static_cast<int64_t>(key.Longest())));
+}
+
+QString ScoreBandsText() {
+  return QStringLiteral(
+             "How strongly the key hides text: the evidence of its best strings under a model "
+             "of text.\n"
+             "\u201Ctext\u201D from %1: hidden text. Fewer than 1 in 100 wrong keys score as "
+             "high, but a key that reads text in the other letter case does.\n"
+             "\u201Cmaybe\u201D from %2: short words, names or passwords, or the text-like "
+             "noise of programs and documents: look at its strings.\n"
+             "\u201Cnoise\u201D below %2: what wrong keys score on random bytes.")
+      .arg(QString::fromStdString(ScoreText(kTextScore)),
+           QString::fromStdString(ScoreText(kMaybeScore)));
 }
 
 KeyRankModel::KeyRankModel(std::shared_ptr<const RowResult> result, QObject* parent)
@@ -110,6 +137,8 @@ QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
           return ListedKeyText(search, keys_[index.row()]);
         case kScoreColumn:
           return QString::fromStdString(ScoreText(key.Score()));
+        case kBandColumn:
+          return QString::fromLatin1(BandName(BandOf(key.Score())));
         case kStringsColumn:
           return GroupedNumber(static_cast<int64_t>(key.Count()));
         case kMatchesColumn: {
@@ -126,6 +155,9 @@ QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
       return column == kScoreColumn || column == kStringsColumn || column == kMatchesColumn
                  ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                  : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::ForegroundRole:
+      if (column == kBandColumn) return BandColour(BandOf(key.Score()));
+      return {};
     case Qt::ToolTipRole:
       if (column == kBestColumn && !key.Best().empty()) return BestStringsText(key);
       return KeyFiguresText(key);
@@ -142,6 +174,11 @@ QVariant KeyRankModel::headerData(int section, Qt::Orientation orientation, int 
   if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section >= 0 &&
       section < columnCount() && ColumnAt(section) == kMatchesColumn) {
     return QStringLiteral("The key's strings that pass the filter");
+  }
+  if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section >= 0 &&
+      section < columnCount() &&
+      (ColumnAt(section) == kScoreColumn || ColumnAt(section) == kBandColumn)) {
+    return ScoreBandsText();
   }
   return QAbstractTableModel::headerData(section, orientation, role);
 }

@@ -1,7 +1,7 @@
 // The keys of a row that has run, best first, as a Qt table model: each key as its algorithm
-// writes it, its score, its string count and its best string, from the run's per-key summary,
-// and how many of its strings pass the window's filter. An ANY row lists pairs, each with its
-// algorithm in a column before the key.
+// writes it, its score and the score's band, its string count and its best string, from the
+// run's per-key summary, and how many of its strings pass the window's filter. An ANY row lists
+// pairs, each with its algorithm in a column before the key.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -23,6 +23,7 @@ class KeyRankModel : public QAbstractTableModel {
     kAlgorithmColumn,
     kKeyColumn,
     kScoreColumn,
+    kBandColumn,
     kStringsColumn,
     kMatchesColumn,
     kBestColumn,
@@ -52,7 +53,7 @@ class KeyRankModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   // DisplayRole: the cells' words; ToolTipRole: the key's lengths on the key, its best strings
-  // on the best string.
+  // on the best string; ForegroundRole: the band's colour on the band.
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
@@ -70,5 +71,8 @@ class KeyRankModel : public QAbstractTableModel {
 
 // A key's figures in words: "score 812.5; 1,234 strings, 45,678 characters, the longest 312".
 QString KeyFiguresText(const KeySummary& key);
+
+// What the bands of the scores mean, with their thresholds: the Score and Band headers' tooltip.
+QString ScoreBandsText();
 
 }  // namespace veskor

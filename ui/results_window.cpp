@@ -42,9 +42,9 @@ namespace veskor {
 namespace {
 
 constexpr int kRowHeight = 18;
-constexpr QSize kInitialSize(980, 680);
-constexpr int kKeyListWidth = 420;
-constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 70, 60, 70, 60, 140};
+constexpr QSize kInitialSize(1030, 680);
+constexpr int kKeyListWidth = 470;
+constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 70, 60, 50, 70, 60, 140};
 constexpr int kStringColumnWidths[StringListModel::kColumnCount] = {90, 80, 55, 300};
 // The string list over the detail pane.
 constexpr int kStringListHeight = 300;
@@ -183,6 +183,7 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
     ShowDetail(index.row());
   });
   connect(strings_, &QAbstractItemModel::modelReset, detail_, &StringDetailPane::Clear);
+  connect(btnSaveRanking_, &QPushButton::clicked, this, [this] { SaveRowRanking(); });
 
   if (keys_->rowCount() > 0) {
     SelectKey(keys_->KeyAt(0));
@@ -251,6 +252,12 @@ void ResultsWindow::BuildControls() {
   lbCount_->setObjectName("lbCount");
   btnSave_ = new QPushButton(QStringLiteral("Save..."), right);
   btnSave_->setObjectName("btnSave");
+  btnSaveRanking_ = new QPushButton(QStringLiteral("Save ranking..."), right);
+  btnSaveRanking_->setObjectName("btnSaveRanking");
+  btnSaveRanking_->setToolTip(
+      QStringLiteral("Saves every key's score and figures, best first, as tab-separated text"));
+  btnSaveRanking_->setEnabled(keys_->rowCount() > 0);
+  rules_ = std::make_unique<RuleSource>(result_);
 
   BuildStringMenu();
   LayOutControls(right, filter_label);
@@ -282,12 +289,27 @@ void ResultsWindow::BuildStringMenu() {
   menu_->addSeparator();
   actSave_ = menu_->addAction(QStringLiteral("Save..."), this, [this] { Save(); });
   actSave_->setObjectName("actSave");
+  actCopyYara_ =
+      menu_->addAction(QStringLiteral("Copy as YARA rule"), this, [this] { CopyYaraRule(); });
+  actCopyYara_->setObjectName("actCopyYara");
+  menu_->insertAction(actSelectAll_, actCopyYara_);
   connect(string_grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     actCopy_->setEnabled(string_grid_->selectionModel()->hasSelection());
     actCopyText_->setEnabled(actCopy_->isEnabled());
     actCopyKey_->setEnabled(SelectedKey() >= 0);
+    actCopyYara_->setEnabled(string_grid_->selectionModel()->hasSelection());
     menu_->popup(string_grid_->viewport()->mapToGlobal(pos));
   });
+  // The key list's menu: the ranking.
+  key_menu_ = new QMenu(this);
+  key_menu_->setObjectName("KeyMenu");
+  actSaveRanking_ =
+      key_menu_->addAction(QStringLiteral("Save ranking..."), this, [this] { SaveRowRanking(); });
+  actSaveRanking_->setObjectName("actSaveRanking");
+  actSaveRanking_->setEnabled(keys_->rowCount() > 0);
+  key_grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(key_grid_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { key_menu_->popup(key_grid_->viewport()->mapToGlobal(pos)); });
 }
 
 // The source line above a splitter with the keys on the left, the filter and strings on the right.
@@ -298,6 +320,7 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   filter_row->addWidget(chkExpression_);
   auto* bottom_row = new QHBoxLayout;
   bottom_row->addWidget(lbCount_, 1);
+  bottom_row->addWidget(btnSaveRanking_);
   bottom_row->addWidget(btnSave_);
   auto* right_column = new QVBoxLayout(right);
   right_column->setContentsMargins(0, 0, 0, 0);
@@ -333,7 +356,8 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   setTabOrder(edFilter_, chkExpression_);
   setTabOrder(chkExpression_, matches_);
   setTabOrder(matches_, string_grid_);
-  setTabOrder(string_grid_, btnSave_);
+  setTabOrder(string_grid_, btnSaveRanking_);
+  setTabOrder(btnSaveRanking_, btnSave_);
 }
 
 int ResultsWindow::SelectedKey() const {
@@ -540,6 +564,49 @@ void ResultsWindow::Save() {
                                               QStringLiteral(" lines"),
                  path);
   });
+  ShowState();
+}
+
+void ResultsWindow::SaveRowRanking() {
+  const QString note = SaveRanking(this, *result_);
+  if (note.isEmpty()) return;
+  saved_note_ = note;
+  ShowState();
+}
+
+void ResultsWindow::CopyYaraRule() {
+  const int key = SelectedKey();
+  const QItemSelection selection = string_grid_->selectionModel()->selection();
+  if (key < 0 || selection.isEmpty()) return;
+  // The first strings of the selection, in the list's order, and how many were selected.
+  std::vector<std::pair<int, int>> rows;
+  for (const QItemSelectionRange& range : selection) rows.emplace_back(range.top(), range.bottom());
+  std::sort(rows.begin(), rows.end());
+  std::vector<FoundString> strings;
+  int64_t selected = 0;
+  int next = 0;
+  for (const auto& [top, bottom] : rows) {
+    const int first = std::max(top, next);
+    if (first > bottom) continue;
+    selected += bottom - first + 1;
+    for (int row = first; row <= bottom && strings.size() < kMaxRuleStrings; ++row) {
+      if (const FoundString* found = strings_->StringAt(row)) strings.push_back(*found);
+    }
+    next = bottom + 1;
+  }
+  QString message;
+  const std::optional<std::string> rule = rules_->Rule(key, strings, message);
+  if (!rule) {
+    saved_note_ = message;
+    ShowState();
+    return;
+  }
+  QGuiApplication::clipboard()->setText(QString::fromStdString(*rule));
+  saved_note_ = selected > static_cast<int64_t>(kMaxRuleStrings)
+                    ? QStringLiteral("A YARA rule of the first %1 of %2 selected strings copied")
+                          .arg(kMaxRuleStrings)
+                          .arg(GroupedNumber(selected))
+                    : QStringLiteral("A YARA rule of %1 copied").arg(StringCountText(selected));
   ShowState();
 }
 

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "ui/results_export.h"
 #include "ui/row_results.h"
 #include "ui/string_list_model.h"
 
@@ -58,6 +59,11 @@ class ResultsWindow : public QWidget {
   // "Save...": every string of the key that passes the filter, as the log's lines (CR LF), to
   // a file the user names.
   void Save();
+  // "Save ranking...": the row's keys as `veskor-scan --summary` lists them, to a file the user
+  // names.
+  void SaveRowRanking();
+  // "Copy as YARA rule": a rule of the selected strings as they are stored in the file.
+  void CopyYaraRule();
 
  private:
   void BuildControls();
@@ -100,6 +106,11 @@ class ResultsWindow : public QWidget {
   StringDetailPane* detail_ = nullptr;
   QAction* actCopyText_ = nullptr;
   QAction* actCopyKey_ = nullptr;
+  QPushButton* btnSaveRanking_ = nullptr;
+  QMenu* key_menu_ = nullptr;
+  QAction* actSaveRanking_ = nullptr;
+  QAction* actCopyYara_ = nullptr;
+  std::unique_ptr<RuleSource> rules_;
 };
 
 }  // namespace veskor

@@ -1,5 +1,5 @@
 // SHA-256 through OpenSSL's digest interface, read under the mapping's fault guard.
-#include "cli/file_hash.h"
+#include "engine/results/file_hash.h"
 
 #include <openssl/evp.h>
 

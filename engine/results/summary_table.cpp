@@ -1,9 +1,9 @@
-// The --summary table.
-#include "cli/summary_table.h"
+// The ranking table of --summary and "Save ranking...".
+#include "engine/results/summary_table.h"
 
+#include <cstdint>
 #include <cstdio>
 
-#include "cli/terminal_text.h"
 #include "engine/score/key_summary.h"
 #include "text/cp1251.h"
 
@@ -27,6 +27,32 @@ void ForEachListedKey(const std::vector<RowOutcome>& outcomes, int top,
   }
 }
 
+std::string SummaryText(std::string_view cp1251, size_t max_bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const std::string utf8 = Cp1251ToUtf8(cp1251.substr(0, max_bytes));
+  std::string out;
+  out.reserve(utf8.size());
+  for (char c : utf8) {
+    const uint8_t byte = static_cast<uint8_t>(c);
+    if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (byte < 32) {
+      out += "\\x";
+      out += kDigits[byte >> 4];
+      out += kDigits[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
   std::string table = "algo\tkey\tscore\tlines\tchars\tlongest\tbest\n";
   ForEachListedKey(outcomes, 0,
@@ -37,7 +63,8 @@ std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
                                    static_cast<unsigned long long>(strings.Count()),
                                    static_cast<unsigned long long>(strings.TotalLength()),
                                    static_cast<unsigned long long>(strings.Longest()));
-                     table += EscapeForTerminal(Cp1251ToUtf8(algorithm)) + counts +
+                     // The table's names are letters and digits: written as they are.
+                     table += Cp1251ToUtf8(algorithm) + counts +
                               SummaryText(strings.BestText(), KeySummary::kTextBytes) + "\n";
                    });
   return table;

@@ -1,8 +1,11 @@
-// The ranking that --summary prints: every row's keys, best first, as tab-separated UTF-8.
+// The ranking of a run's keys as a table: every row's keys, best first, as tab-separated UTF-8,
+// what `veskor-scan --summary` prints and the Results window's "Save ranking..." writes.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/run/analysis_run.h"
@@ -19,5 +22,10 @@ std::string SummaryTable(const std::vector<RowOutcome>& outcomes);
 // of each row (0: every key).
 void ForEachListedKey(const std::vector<RowOutcome>& outcomes, int top,
                       const std::function<void(const std::string&, int, const KeySummary&)>& f);
+
+// A string's text for a summary column: Windows-1251 taken to UTF-8, its first `max_bytes`
+// bytes, with tab, CR, LF and backslash written as \t, \r, \n and \\ and any other byte below 32
+// as \xHH.
+std::string SummaryText(std::string_view cp1251, size_t max_bytes);
 
 }  // namespace veskor

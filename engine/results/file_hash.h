@@ -1,4 +1,4 @@
-// The SHA-256 of a mapped input, by which a batch's records name a file's content.
+// The SHA-256 of a mapped input, by which a batch's records and a YARA rule's name know a file.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// The --summary table: which rows and keys it lists.
-#include "cli/summary_table.h"
+// The ranking table: which rows and keys it lists, and how a best string is written.
+#include "engine/results/summary_table.h"
 
 #include <gtest/gtest.h>
 

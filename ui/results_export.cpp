@@ -1,0 +1,128 @@
+// The ranking table and the YARA rule of the Results window, through the engine's writers.
+#include "ui/results_export.h"
+
+#include <QApplication>
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+
+#include "engine/results/file_hash.h"
+#include "engine/results/summary_table.h"
+#include "engine/results/yara_rule.h"
+#include "engine/run/log_file.h"
+#include "engine/run/mapped_input.h"
+#include "engine/search/fault_guard.h"
+#include "ui/desktop.h"
+#include "ui/error_box.h"
+#include "ui/qt_text.h"
+#include "ui/results_window.h"
+#include "ui/run_texts.h"
+
+namespace veskor {
+namespace {
+
+// The wait cursor while the file is hashed or read.
+struct WaitCursor {
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+}  // namespace
+
+std::string RankingTable(const RowResult& result) {
+  RowOutcome outcome;
+  outcome.kind = result.stopped ? RowOutcome::Kind::kStopped : RowOutcome::Kind::kDone;
+  outcome.key = result.key;
+  outcome.summary = result.summary;
+  outcome.search = result.search;
+  return SummaryTable({outcome});
+}
+
+QString SuggestedRankingPath(const RowResult& result) {
+  return QStringLiteral("%1_%2_ranking.tsv")
+      .arg(QFile::decodeName(QByteArray::fromStdString(result.search->input)),
+           From1251(result.search->algorithm.Name));
+}
+
+QString SaveRanking(QWidget* parent, const RowResult& result) {
+  const QString path = ChooseFileToSave(parent, SuggestedRankingPath(result));
+  if (path.isEmpty()) return {};
+  QString note;
+  Guarded(parent, [&] {
+    LogFile file(QFile::encodeName(path).toStdString());
+    file.Write(RankingTable(result));
+    file.Close();
+    const size_t keys = result.ShownKeys().size();
+    note = QStringLiteral("The ranking of %1 saved to %2")
+               .arg(keys == 1 ? QStringLiteral("1 key")
+                              : GroupedNumber(static_cast<int64_t>(keys)) + QStringLiteral(" keys"),
+                    path);
+  });
+  return note;
+}
+
+std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundString>& strings,
+                                            QString& message) {
+  const RunSearch& search = *result_->search;
+  const TAlgorithm algorithm = PairSearch(search, key).algorithm;
+  const int algorithm_key = PairKeyOf(search, key);
+  const uint64_t width = static_cast<uint64_t>(std::max(algorithm.Width, 1));
+  WaitCursor wait;
+  MappedInput mapped;
+  if (mapped.Open(search.input) != MappedInput::Result::kOk) {
+    message = kCannotReadFileMessage;
+    return std::nullopt;
+  }
+  if (mapped.stamp() != search.stamp) {
+    message = kFileChangedMessage;
+    return std::nullopt;
+  }
+  if (sha256_.empty()) {
+    const std::optional<std::string> hash = Sha256Hex(mapped.data(), mapped.size());
+    if (!hash) {
+      message = kCannotReadFileMessage;
+      return std::nullopt;
+    }
+    sha256_ = *hash;
+  }
+  // The rule reads each string's stored bytes from the file; only those are copied, one after
+  // another, and each string is placed where its copy lies.
+  std::vector<BestString> chosen;
+  uint64_t total = 0;
+  for (const FoundString& found : strings) {
+    if (chosen.size() == kMaxRuleStrings) break;
+    const uint64_t bytes = std::min(found.length, kRuleStringCharacters) * width;
+    if (found.position > mapped.size() || bytes > mapped.size() - found.position) continue;
+    chosen.push_back({found.position, found.length, 0, {}});
+    total += bytes;
+  }
+  std::string stored(total, '\0');
+  std::vector<uint64_t> from;
+  for (const BestString& string : chosen) from.push_back(string.position);
+  uint64_t at = 0;
+  for (BestString& string : chosen) {
+    string.position = at;
+    at += std::min(string.length, kRuleStringCharacters) * width;
+  }
+  char* const out = stored.data();
+  const uint8_t* const data = mapped.data();
+  const bool read = ReadMapped([&] {
+    for (size_t i = 0; i < chosen.size(); ++i) {
+      std::memcpy(out + chosen[i].position, data + from[i],
+                  std::min(chosen[i].length, kRuleStringCharacters) * width);
+    }
+  });
+  if (!read) {
+    message = kCannotReadFileMessage;
+    return std::nullopt;
+  }
+  const double score = (*result_->summary)[key].Score();
+  const std::string name = YaraRuleName(sha256_, algorithm, algorithm_key);
+  std::optional<std::string> rule =
+      YaraRule({sha256_, &algorithm, algorithm_key, score, &chosen, stored}, name);
+  // Every string lay past the file's end: the file is not the one listed.
+  if (!rule) message = kFileChangedMessage;
+  return rule;
+}
+
+}  // namespace veskor
