@@ -22,8 +22,12 @@ std::vector<FileRule> FileRules(const std::vector<RowOutcome>& outcomes, std::st
     // An ANY row's best is a pair: its own algorithm and key.
     const TAlgorithm algorithm = PairSearch(search, keys.front()).algorithm;
     const int key = PairKeyOf(search, keys.front());
+    // The file may shrink under its mapping: the strings' bytes are copied under the guard.
+    const std::optional<StoredStrings> stored = CopyStoredStrings(best.Best(), algorithm, bytes);
+    if (!stored) continue;
     std::string name = YaraRuleName(sha256, algorithm, key);
-    auto text = YaraRule({sha256, &algorithm, key, best.Score(), &best.Best(), bytes}, name);
+    auto text =
+        YaraRule({sha256, &algorithm, key, best.Score(), &stored->strings, stored->bytes}, name);
     if (!text) continue;
     rules.push_back({algorithm.Name, key, std::move(name), std::move(*text)});
   }

@@ -4,14 +4,12 @@
 #include <QApplication>
 #include <QFile>
 #include <algorithm>
-#include <cstring>
 
 #include "engine/results/file_hash.h"
 #include "engine/results/summary_table.h"
 #include "engine/results/yara_rule.h"
 #include "engine/run/log_file.h"
 #include "engine/run/mapped_input.h"
-#include "engine/search/fault_guard.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/qt_text.h"
@@ -66,7 +64,6 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
   const RunSearch& search = *result_->search;
   const TAlgorithm algorithm = PairSearch(search, key).algorithm;
   const int algorithm_key = PairKeyOf(search, key);
-  const uint64_t width = static_cast<uint64_t>(std::max(algorithm.Width, 1));
   WaitCursor wait;
   MappedInput mapped;
   if (mapped.Open(search.input) != MappedInput::Result::kOk) {
@@ -85,41 +82,19 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
     }
     sha256_ = *hash;
   }
-  // The rule reads each string's stored bytes from the file; only those are copied, one after
-  // another, and each string is placed where its copy lies.
-  std::vector<BestString> chosen;
-  uint64_t total = 0;
-  for (const FoundString& found : strings) {
-    if (chosen.size() == kMaxRuleStrings) break;
-    const uint64_t bytes = std::min(found.length, kRuleStringCharacters) * width;
-    if (found.position > mapped.size() || bytes > mapped.size() - found.position) continue;
-    chosen.push_back({found.position, found.length, 0, {}});
-    total += bytes;
-  }
-  std::string stored(total, '\0');
-  std::vector<uint64_t> from;
-  for (const BestString& string : chosen) from.push_back(string.position);
-  uint64_t at = 0;
-  for (BestString& string : chosen) {
-    string.position = at;
-    at += std::min(string.length, kRuleStringCharacters) * width;
-  }
-  char* const out = stored.data();
-  const uint8_t* const data = mapped.data();
-  const bool read = ReadMapped([&] {
-    for (size_t i = 0; i < chosen.size(); ++i) {
-      std::memcpy(out + chosen[i].position, data + from[i],
-                  std::min(chosen[i].length, kRuleStringCharacters) * width);
-    }
-  });
-  if (!read) {
+  std::vector<BestString> listed;
+  for (const FoundString& found : strings) listed.push_back({found.position, found.length, 0, {}});
+  const std::string_view file(reinterpret_cast<const char*>(mapped.data()), mapped.size());
+  const std::optional<StoredStrings> stored =
+      CopyStoredStrings(listed, algorithm, file, kMaxRuleStrings);
+  if (!stored) {
     message = kCannotReadFileMessage;
     return std::nullopt;
   }
   const double score = (*result_->summary)[key].Score();
   const std::string name = YaraRuleName(sha256_, algorithm, algorithm_key);
   std::optional<std::string> rule =
-      YaraRule({sha256_, &algorithm, algorithm_key, score, &chosen, stored}, name);
+      YaraRule({sha256_, &algorithm, algorithm_key, score, &stored->strings, stored->bytes}, name);
   // Every string lay past the file's end: the file is not the one listed.
   if (!rule) message = kFileChangedMessage;
   return rule;

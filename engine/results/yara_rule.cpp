@@ -3,7 +3,10 @@
 #include "engine/results/yara_rule.h"
 
 #include <algorithm>
+#include <cstring>
 #include <set>
+
+#include "engine/search/fault_guard.h"
 
 namespace veskor {
 namespace {
@@ -83,6 +86,34 @@ std::string YaraRuleName(std::string_view sha256, const TAlgorithm& algorithm, i
     if (!word) c = '_';
   }
   return name;
+}
+
+std::optional<StoredStrings> CopyStoredStrings(const std::vector<BestString>& strings,
+                                               const TAlgorithm& algorithm, std::string_view mapped,
+                                               size_t most) {
+  const auto width = static_cast<uint64_t>(std::max(algorithm.Width, 1));
+  StoredStrings copy;
+  std::vector<uint64_t> from;
+  uint64_t total = 0;
+  for (const BestString& string : strings) {
+    if (copy.strings.size() == most) break;
+    const uint64_t bytes = std::min(string.length, kRuleStringCharacters) * width;
+    if (string.position > mapped.size() || bytes > mapped.size() - string.position) continue;
+    copy.strings.push_back({total, string.length, 0, {}});
+    from.push_back(string.position);
+    total += bytes;
+  }
+  copy.bytes.assign(total, '\0');
+  char* const out = copy.bytes.data();
+  const std::vector<BestString>& chosen = copy.strings;
+  const bool read = ReadMapped([&] {
+    for (size_t i = 0; i < chosen.size(); ++i) {
+      std::memcpy(out + chosen[i].position, mapped.data() + from[i],
+                  std::min(chosen[i].length, kRuleStringCharacters) * width);
+    }
+  });
+  if (!read) return std::nullopt;
+  return copy;
 }
 
 std::optional<std::string> YaraRule(const KeyFinding& finding, std::string_view name) {

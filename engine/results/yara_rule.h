@@ -31,6 +31,19 @@ inline constexpr uint64_t kRuleStringCharacters = KeySummary::kTextBytes;
 // characters than ASCII letters and digits as '_') and the key as the row shows it.
 std::string YaraRuleName(std::string_view sha256, const TAlgorithm& algorithm, int key);
 
+// The stored bytes of `strings` that a rule reads (at most kRuleStringCharacters characters of
+// each, `algorithm`'s width per character), copied out of `mapped`, the file's mapping, under
+// the fault guard: one after another, each string moved to where its copy lies, at most `most`
+// strings, those that lie outside the file left out. None when a read faulted (the file shrank
+// under the mapping).
+struct StoredStrings {
+  std::string bytes;
+  std::vector<BestString> strings;
+};
+std::optional<StoredStrings> CopyStoredStrings(const std::vector<BestString>& strings,
+                                               const TAlgorithm& algorithm, std::string_view mapped,
+                                               size_t most = static_cast<size_t>(-1));
+
 // The rule `name` of `finding`, ended by LF; none when no string can be written. A string that
 // lies outside the file is left out, and so is one written as an earlier one was.
 std::optional<std::string> YaraRule(const KeyFinding& finding, std::string_view name);

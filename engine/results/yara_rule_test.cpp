@@ -3,6 +3,8 @@
 #include "engine/results/yara_rule.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -95,6 +97,35 @@ TEST(YaraRuleTest, TheNameIsAnIdentifierOfHashAlgorithmAndKey) {
   for (const Case& c : cases) {
     EXPECT_EQ(YaraRuleName("0123456789abcdef0123456789", c.algorithm, c.key), c.name);
   }
+}
+
+// The bytes a rule reads are copied out of the mapping under the guard: a file that shrank
+// under it gives none instead of a fault.
+TEST(CopyStoredStrings, CopiesTheStringsBytesAndSurvivesAFileThatShrank) {
+  char path[] = "/tmp/veskor_ruleXXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string page(4096, 'x');
+  const std::string file = page + "secret" + page;
+  ASSERT_EQ(::write(fd, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+  void* map = ::mmap(nullptr, file.size(), PROT_READ, MAP_SHARED, fd, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  const std::string_view mapped(static_cast<const char*>(map), file.size());
+  // The second string lies past the file's end; the third too when it is wide.
+  const std::vector<BestString> strings = {
+      {4096, 6, 1, {}}, {9000, 4, 1, {}}, {8195, 2, 1, {}}, {10, 3, 1, {}}};
+  const auto copy = CopyStoredStrings(strings, Algorithm("XOR8"), mapped, 3);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->bytes, "secretxxxxx");
+  ASSERT_EQ(copy->strings.size(), 3u);
+  EXPECT_EQ(copy->strings[1].position, 6u);
+  EXPECT_EQ(copy->strings[2].position, 8u);
+  EXPECT_EQ(CopyStoredStrings(strings, Algorithm("XOR8W"), mapped)->bytes.size(), 12u + 6u);
+  ASSERT_EQ(::ftruncate(fd, 100), 0);
+  EXPECT_FALSE(CopyStoredStrings(strings, Algorithm("XOR8"), mapped));
+  ::munmap(map, file.size());
+  ::close(fd);
+  ::unlink(path);
 }
 
 }  // namespace
