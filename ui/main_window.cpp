@@ -356,7 +356,9 @@ void TfrmMain::TaskGridCellClick(int column, int row) {
     if (column != NxGotoColumn || row < 0 || row >= tasks_.RowCount()) return;
     const std::string& log = tasks_.LogPath(row);
     if (log.empty() || !FileExists(log)) return;
-    OpenWithDesktop(QFile::decodeName(QByteArray::fromStdString(log)));
+    const QString path = QFile::decodeName(QByteArray::fromStdString(log));
+    if (!OpenWithDesktop(path))
+      ShowErrorBox(this, QString::fromUtf8(kNoLogProgramMessage).arg(path));
   });
 }
 

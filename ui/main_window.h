@@ -53,6 +53,9 @@ inline constexpr const char* kTagProperty = "Tag";
 // The box of a second window on a program folder that a window already uses ("%s": the folder).
 inline constexpr const char* kAlreadyRunningMessage =
     "Veskor is already running with the files in %s.";
+// The row's log link when the desktop has no program for the log (the error box; %1: the path).
+inline constexpr const char* kNoLogProgramMessage =
+    "The desktop has no program that opens the log\n%1\nOpen it with a program of your choice.";
 
 class TfrmMain : public QWidget {
   Q_OBJECT
