@@ -3,6 +3,7 @@
 // saves the program files, takes the input path and drives the analysis run.
 #pragma once
 
+#include <QDateTime>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -146,6 +147,8 @@ class TfrmMain : public QWidget {
   // Lets go of the results no row names any more, and closes their windows.
   void PruneResults();
   void CloseResultsWindows();
+  // A Results window opened with no other open and no place of its own: over this window.
+  void CenterResultsWindow(ResultsWindow* window) const;
 
   // The models come first: the pages hold references to them, and the pages are destroyed in
   // the destructor's body, before the models.
@@ -164,6 +167,11 @@ class TfrmMain : public QWidget {
   // Each row's last results, in memory only, and the Results windows open on them.
   RowResults results_;
   std::map<const RowResult*, QPointer<ResultsWindow>> results_windows_;
+  // The Results windows of earlier runs stay open: the runs are counted to name them, and each
+  // new window opens down from the last one opened.
+  int runs_ = 0;
+  QDateTime run_start_;
+  QPointer<ResultsWindow> last_results_window_;
 
   QLabel* lbFilename_ = nullptr;
   QLineEdit* edPath_ = nullptr;
