@@ -25,8 +25,8 @@ std::function<void()>& BeepSeam() {
   return seam;
 }
 
-std::function<void(const QString&)>& OpenSeam() {
-  static std::function<void(const QString&)> seam;
+std::function<bool(const QString&)>& OpenSeam() {
+  static std::function<bool(const QString&)> seam;
   return seam;
 }
 
@@ -64,9 +64,9 @@ void Beep() {
   QApplication::beep();
 }
 
-void OpenWithDesktop(const QString& path) {
+bool OpenWithDesktop(const QString& path) {
   if (OpenSeam()) return OpenSeam()(path);
-  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void SetChooseFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam) {
@@ -76,7 +76,7 @@ void SetSaveFileSeamForTesting(std::function<QString(QWidget*, const QString&)> 
   SaveSeam() = std::move(seam);
 }
 void SetBeepSeamForTesting(std::function<void()> seam) { BeepSeam() = std::move(seam); }
-void SetOpenSeamForTesting(std::function<void(const QString&)> seam) {
+void SetOpenSeamForTesting(std::function<bool(const QString&)> seam) {
   OpenSeam() = std::move(seam);
 }
 

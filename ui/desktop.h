@@ -23,14 +23,15 @@ QString ChooseFileToSave(QWidget* parent, const QString& suggested);
 // Plays the desktop's default sound without waiting.
 void Beep();
 
-// Opens the file with the application associated with its type; the outcome is not examined.
-void OpenWithDesktop(const QString& path);
+// Opens the file with the application associated with its type; false when the desktop has no
+// program to ask.
+bool OpenWithDesktop(const QString& path);
 
 // Test seams: while a seam is set, it runs instead of the desktop's own operation. An empty
 // function restores the operation.
 void SetChooseFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam);
 void SetSaveFileSeamForTesting(std::function<QString(QWidget*, const QString&)> seam);
 void SetBeepSeamForTesting(std::function<void()> seam);
-void SetOpenSeamForTesting(std::function<void(const QString&)> seam);
+void SetOpenSeamForTesting(std::function<bool(const QString&)> seam);
 
 }  // namespace veskor

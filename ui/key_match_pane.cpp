@@ -40,16 +40,15 @@ bool KeyMatchFilter::filterAcceptsRow(int source_row, const QModelIndex&) const 
 }
 
 KeyMatchPane::KeyMatchPane(std::shared_ptr<const RowResult> result, KeyRankModel* keys,
-                           QTableView* grid, QWidget* parent)
+                           QTableView* grid, KeyMatchFilter* shown, QWidget* parent)
     : QWidget(parent),
       result_(std::move(result)),
       keys_(keys),
       grid_(grid),
-      shown_(new KeyMatchFilter(keys, this)),
+      shown_(shown),
       counter_(new KeyMatchCounter(this)),
       pause_(new QTimer(this)) {
   setObjectName("KeyMatches");
-  grid_->setModel(shown_);
   pause_->setSingleShot(true);
   pause_->setInterval(kPauseMilliseconds);
 

@@ -45,9 +45,9 @@ class KeyMatchPane : public QWidget {
   // A filter change waits this long for the next key press before the count starts again.
   static constexpr int kPauseMilliseconds = 200;
 
-  // Shows `keys` in `grid` through the filter of keys without matches.
+  // `grid` shows `keys` through `shown`, which the pane tells to hide the keys without matches.
   KeyMatchPane(std::shared_ptr<const RowResult> result, KeyRankModel* keys, QTableView* grid,
-               QWidget* parent);
+               KeyMatchFilter* shown, QWidget* parent);
 
   // The key at an index of the grid, or -1; the grid's index of a key, invalid when it is not
   // listed.

@@ -48,6 +48,7 @@
 #include "ui/run_texts.h"
 #include "ui/task_page.h"
 #include "ui/task_table_model.h"
+#include "ui/window_memory.h"
 
 namespace veskor {
 namespace {
@@ -304,9 +305,11 @@ void TfrmMain::btnAnalyzeClick() {
     RequestStop();
     return;
   }
-  // A new run replaces every row's results.
-  CloseResultsWindows();
+  // A new run replaces every row's results; a window open on an earlier run's keeps them.
+  std::erase_if(results_windows_, [](const auto& entry) { return entry.second.isNull(); });
   results_.Clear();
+  ++runs_;
+  run_start_ = QDateTime::currentDateTime();
   WindowRunHost host(*this);
   Guarded(this, [&] { RunAnalysis(tasks_, presets_, host); });
   // The run restores the controls also when an error ends it; this only makes sure of it.
@@ -356,7 +359,9 @@ void TfrmMain::TaskGridCellClick(int column, int row) {
     if (column != NxGotoColumn || row < 0 || row >= tasks_.RowCount()) return;
     const std::string& log = tasks_.LogPath(row);
     if (log.empty() || !FileExists(log)) return;
-    OpenWithDesktop(QFile::decodeName(QByteArray::fromStdString(log)));
+    const QString path = QFile::decodeName(QByteArray::fromStdString(log));
+    if (!OpenWithDesktop(path))
+      ShowErrorBox(this, QString::fromUtf8(kNoLogProgramMessage).arg(path));
   });
 }
 
@@ -371,6 +376,8 @@ void TfrmMain::KeepResults(const RowOutcome& outcome) {
   result->found = outcome.found;
   result->stopped = outcome.kind == RowOutcome::Kind::kStopped;
   result->key = outcome.key;
+  result->run = runs_;
+  result->run_start = run_start_;
   // The table is disabled while the run lasts: its cells are still the row's as it ran.
   result->preset = Utf16ToCp1251(tasks_.Text(NxPresetColumn, outcome.row));
   results_.Keep(outcome.log_path, std::move(result));
@@ -392,23 +399,32 @@ void TfrmMain::CloseResultsWindows() {
   results_windows_.clear();
 }
 
+void TfrmMain::CenterResultsWindow(ResultsWindow* window) const {
+  // Over the main window, inside the screen: where the user's eyes are.
+  QRect frame = window->frameGeometry();
+  frame.moveCenter(frameGeometry().center());
+  if (const QScreen* screen = this->screen()) {
+    const QRect available = screen->availableGeometry();
+    frame.moveLeft(
+        std::max(available.left(), std::min(frame.left(), available.right() - frame.width() + 1)));
+    frame.moveTop(
+        std::max(available.top(), std::min(frame.top(), available.bottom() - frame.height() + 1)));
+  }
+  window->move(frame.topLeft());
+}
+
 ResultsWindow* TfrmMain::ShowResults(int row) {
   const std::shared_ptr<const RowResult> result = results_.Find(tasks_, row);
   if (!result) return nullptr;
   QPointer<ResultsWindow>& window = results_windows_[result.get()];
   if (!window) {
     window = new ResultsWindow(result, this);
-    // Over the main window, inside the screen: where the user's eyes are.
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(frameGeometry().center());
-    if (const QScreen* screen = this->screen()) {
-      const QRect available = screen->availableGeometry();
-      frame.moveLeft(std::max(available.left(),
-                              std::min(frame.left(), available.right() - frame.width() + 1)));
-      frame.moveTop(std::max(available.top(),
-                             std::min(frame.top(), available.bottom() - frame.height() + 1)));
+    if (last_results_window_ && last_results_window_->isVisible()) {
+      PlaceCascaded(window, last_results_window_);
+    } else if (!window->restored_place()) {
+      CenterResultsWindow(window);
     }
-    window->move(frame.topLeft());
+    last_results_window_ = window;
   }
   window->show();
   window->setWindowState(window->windowState() & ~Qt::WindowMinimized);

@@ -3,6 +3,7 @@
 // saves the program files, takes the input path and drives the analysis run.
 #pragma once
 
+#include <QDateTime>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -53,6 +54,9 @@ inline constexpr const char* kTagProperty = "Tag";
 // The box of a second window on a program folder that a window already uses ("%s": the folder).
 inline constexpr const char* kAlreadyRunningMessage =
     "Veskor is already running with the files in %s.";
+// The row's log link when the desktop has no program for the log (the error box; %1: the path).
+inline constexpr const char* kNoLogProgramMessage =
+    "The desktop has no program that opens the log\n%1\nOpen it with a program of your choice.";
 
 class TfrmMain : public QWidget {
   Q_OBJECT
@@ -143,6 +147,8 @@ class TfrmMain : public QWidget {
   // Lets go of the results no row names any more, and closes their windows.
   void PruneResults();
   void CloseResultsWindows();
+  // A Results window opened with no other open and no place of its own: over this window.
+  void CenterResultsWindow(ResultsWindow* window) const;
 
   // The models come first: the pages hold references to them, and the pages are destroyed in
   // the destructor's body, before the models.
@@ -161,6 +167,11 @@ class TfrmMain : public QWidget {
   // Each row's last results, in memory only, and the Results windows open on them.
   RowResults results_;
   std::map<const RowResult*, QPointer<ResultsWindow>> results_windows_;
+  // The Results windows of earlier runs stay open: the runs are counted to name them, and each
+  // new window opens down from the last one opened.
+  int runs_ = 0;
+  QDateTime run_start_;
+  QPointer<ResultsWindow> last_results_window_;
 
   QLabel* lbFilename_ = nullptr;
   QLineEdit* edPath_ = nullptr;

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTableView>
@@ -32,11 +34,13 @@
 #include "text/cp1251.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
+#include "ui/key_list_view.h"
 #include "ui/key_match_pane.h"
 #include "ui/key_rank_model.h"
 #include "ui/qt_text.h"
 #include "ui/run_texts.h"
 #include "ui/string_detail_pane.h"
+#include "ui/window_memory.h"
 
 namespace veskor {
 namespace {
@@ -51,15 +55,38 @@ constexpr int kStringListHeight = 300;
 constexpr int kDetailHeight = 280;
 const QColor kErrorText(192, 0, 0);
 
-// Collects the bytes of lines.
-class StringSink : public ByteSink {
+// The filter's words while the expression box is not checked, and while it is.
+constexpr const char* kTextPlaceholder = "text the strings contain, in any case";
+constexpr const char* kExpressionPlaceholder =
+    "an expression the strings match; letter case counts";
+
+// The lines as the desktop's text: Windows-1251 decoded as they come, each CR LF of the log a
+// LF, so that a copy of millions of lines is built once.
+class ClipboardText : public ByteSink {
  public:
-  void Write(std::string_view bytes) override { bytes_.append(bytes); }
-  const std::string& bytes() const { return bytes_; }
+  void Write(std::string_view bytes) override {
+    for (const char c : bytes) {
+      if (carriage_return_ && c != '\n') text_ += QLatin1Char('\r');
+      carriage_return_ = c == '\r';
+      if (!carriage_return_) text_ += QChar(Cp1251ToChar16(static_cast<uint8_t>(c)));
+    }
+  }
+  QString Take() {
+    if (carriage_return_) text_ += QLatin1Char('\r');
+    carriage_return_ = false;
+    return std::move(text_);
+  }
 
  private:
-  std::string bytes_;
+  QString text_;
+  bool carriage_return_ = false;  // held until the next byte says whether a LF follows
 };
+
+// "1 line", "1,234 lines".
+QString LinesText(uint64_t lines) {
+  return lines == 1 ? QStringLiteral("1 line")
+                    : GroupedNumber(static_cast<int64_t>(lines)) + QStringLiteral(" lines");
+}
 
 // Keeps the strings whose text holds `needle` in any letter case (Windows-1251 case mapping).
 StringListModel::Filter ContainsFilter(const std::string& needle) {
@@ -155,9 +182,16 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
   setObjectName("frmResults");
   setAttribute(Qt::WA_DeleteOnClose);
   const QString file = QFileInfo(DecodeName(result_->search->input)).fileName();
-  setWindowTitle(
+  QString title =
       QStringLiteral("Results: %1 (%2, %3)")
-          .arg(file, From1251(result_->search->algorithm.Name), From1251(result_->preset)));
+          .arg(file, From1251(result_->search->algorithm.Name), From1251(result_->preset));
+  // Windows of earlier runs stay open beside the new ones: the run tells them apart.
+  if (result_->run > 0) {
+    title += QStringLiteral(" \u2014 run %1, %2")
+                 .arg(result_->run)
+                 .arg(result_->run_start.toString(QStringLiteral("HH:mm")));
+  }
+  setWindowTitle(title);
   keys_ = new KeyRankModel(result_, this);
   strings_ = new StringListModel(this);
   BuildControls();
@@ -166,12 +200,16 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
   const int width = kInitialSize.width() + key_list_width - kKeyListWidth;
   resize(width, kInitialSize.height());
   splitter_->setSizes({key_list_width, width - key_list_width});
+  restored_place_ = RestoreWindowLayout(this);
 
   connect(strings_, &StringListModel::Progressed, this, [this] { ShowState(); });
   connect(key_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { ApplyFilter(); });
   connect(edFilter_, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
-  connect(chkExpression_, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
+  connect(chkExpression_, &QCheckBox::toggled, this, [this](bool expression) {
+    edFilter_->setPlaceholderText(expression ? kExpressionPlaceholder : kTextPlaceholder);
+    ApplyFilter();
+  });
   connect(btnSave_, &QPushButton::clicked, this, [this] { Save(); });
   connect(string_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) { ShowDetail(current.row()); });
@@ -184,6 +222,10 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
   });
   connect(strings_, &QAbstractItemModel::modelReset, detail_, &StringDetailPane::Clear);
   connect(btnSaveRanking_, &QPushButton::clicked, this, [this] { SaveRowRanking(); });
+  connect(btnCancel_, &QPushButton::clicked, this, [this] {
+    if (job_) job_->Cancel();
+  });
+  BuildShortcuts();
 
   if (keys_->rowCount() > 0) {
     SelectKey(keys_->KeyAt(0));
@@ -192,7 +234,36 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
   }
 }
 
-ResultsWindow::~ResultsWindow() = default;
+ResultsWindow::~ResultsWindow() { delete job_; }
+
+void ResultsWindow::BuildShortcuts() {
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  find->setObjectName("scFind");
+  connect(find, &QShortcut::activated, this, [this] {
+    edFilter_->setFocus(Qt::ShortcutFocusReason);
+    edFilter_->selectAll();
+  });
+  // Escape ends a copy or a save first, the window only when none is under way.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setObjectName("scEscape");
+  connect(escape, &QShortcut::activated, this, [this] {
+    if (job_) {
+      job_->Cancel();
+    } else {
+      close();
+    }
+  });
+  auto* close_window = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);
+  close_window->setObjectName("scClose");
+  connect(close_window, &QShortcut::activated, this, [this] { close(); });
+}
+
+void ResultsWindow::closeEvent(QCloseEvent* event) {
+  // A copy or a save stops with the window: nothing reaches the clipboard or the file.
+  if (job_) job_->Cancel();
+  SaveWindowLayout(this);
+  QWidget::closeEvent(event);
+}
 
 void ResultsWindow::BuildControls() {
   lbSource_ = new QLabel(this);
@@ -203,9 +274,9 @@ void ResultsWindow::BuildControls() {
                               From1251(result_->preset), StringCountText(result_->found),
                               result_->stopped ? QStringLiteral(" (stopped)") : QString()));
 
-  key_grid_ = new QTableView(this);
+  key_grid_ = new KeyListView(keys_, result_, this);
   key_grid_->setObjectName("KeyGrid");
-  matches_ = new KeyMatchPane(result_, keys_, key_grid_, this);
+  matches_ = new KeyMatchPane(result_, keys_, key_grid_, key_grid_->shown(), this);
   key_grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   SetUpKeyGrid(key_grid_, *keys_);
 
@@ -217,7 +288,7 @@ void ResultsWindow::BuildControls() {
   auto* filter_label = new QLabel(QStringLiteral("Filter:"), right);
   edFilter_ = new QLineEdit(right);
   edFilter_->setObjectName("edFilter");
-  edFilter_->setPlaceholderText(QStringLiteral("text the strings contain, in any case"));
+  edFilter_->setPlaceholderText(kTextPlaceholder);
   edFilter_->setClearButtonEnabled(true);
   filter_label->setBuddy(edFilter_);
   chkExpression_ = new QCheckBox(QStringLiteral("Expression"), right);
@@ -235,6 +306,7 @@ void ResultsWindow::BuildControls() {
   string_grid_->setObjectName("StringGrid");
   string_grid_->setModel(strings_);
   string_grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  string_grid_->setTabKeyNavigation(false);
   SetUpGrid(string_grid_, kStringColumnWidths, StringListModel::kColumnCount);
   string_grid_->setContextMenuPolicy(Qt::CustomContextMenu);
   lbMessage_ = new QLabel(right);
@@ -250,6 +322,12 @@ void ResultsWindow::BuildControls() {
 
   lbCount_ = new QLabel(right);
   lbCount_->setObjectName("lbCount");
+  btnCancel_ = new QPushButton(QStringLiteral("Cancel"), right);
+  btnCancel_->setObjectName("btnCancel");
+  btnCancel_->setToolTip(QStringLiteral("Stops the copy or the save (Escape)"));
+  // The window's busy cursor says the copy goes on; the button stays a thing to click.
+  btnCancel_->setCursor(Qt::ArrowCursor);
+  btnCancel_->hide();
   btnSave_ = new QPushButton(QStringLiteral("Save..."), right);
   btnSave_->setObjectName("btnSave");
   btnSaveRanking_ = new QPushButton(QStringLiteral("Save ranking..."), right);
@@ -294,7 +372,7 @@ void ResultsWindow::BuildStringMenu() {
   actCopyYara_->setObjectName("actCopyYara");
   menu_->insertAction(actSelectAll_, actCopyYara_);
   connect(string_grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    actCopy_->setEnabled(string_grid_->selectionModel()->hasSelection());
+    actCopy_->setEnabled(!job_ && string_grid_->selectionModel()->hasSelection());
     actCopyText_->setEnabled(actCopy_->isEnabled());
     actCopyKey_->setEnabled(SelectedKey() >= 0);
     actCopyYara_->setEnabled(string_grid_->selectionModel()->hasSelection());
@@ -321,6 +399,7 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   auto* bottom_row = new QHBoxLayout;
   bottom_row->addWidget(lbCount_, 1);
   bottom_row->addWidget(btnSaveRanking_);
+  bottom_row->addWidget(btnCancel_);
   bottom_row->addWidget(btnSave_);
   auto* right_column = new QVBoxLayout(right);
   right_column->setContentsMargins(0, 0, 0, 0);
@@ -352,23 +431,32 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   column->addWidget(lbSource_);
   column->addWidget(splitter_, 1);
 
+  // The keys, the filter and the strings in reading order; the detail pane under the strings
+  // follows them, before the expression box and the buttons.
   setTabOrder(key_grid_, edFilter_);
-  setTabOrder(edFilter_, chkExpression_);
+  // Keys, filter, strings, the string whole and its bytes; then the rest of the window.
+  auto* detail_text = detail_->findChild<QWidget*>("edDetailText");
+  auto* detail_bytes = detail_->findChild<QWidget*>("edDetailBytes");
+  setTabOrder(edFilter_, string_grid_);
+  setTabOrder(string_grid_, detail_text);
+  setTabOrder(detail_text, detail_bytes);
+  setTabOrder(detail_bytes, chkExpression_);
   setTabOrder(chkExpression_, matches_);
-  setTabOrder(matches_, string_grid_);
-  setTabOrder(string_grid_, btnSaveRanking_);
-  setTabOrder(btnSaveRanking_, btnSave_);
+  setTabOrder(matches_, btnSaveRanking_);
+  setTabOrder(btnSaveRanking_, btnCancel_);
+  setTabOrder(btnCancel_, btnSave_);
 }
 
 int ResultsWindow::SelectedKey() const {
-  return matches_->KeyAt(key_grid_->selectionModel()->currentIndex());
+  return key_grid_->KeyAt(key_grid_->selectionModel()->currentIndex().row());
 }
 
 void ResultsWindow::SelectKey(int key) {
-  const QModelIndex listed = matches_->IndexOf(key);
-  if (!listed.isValid()) return;
+  const int row = key_grid_->RowOf(key);
+  if (row < 0) return;
   key_grid_->selectionModel()->setCurrentIndex(
-      listed, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      key_grid_->model()->index(row, 0),
+      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void ResultsWindow::ApplyFilter() {
@@ -453,35 +541,94 @@ void ResultsWindow::ShowState() {
     }
   }
   if (!saved_note_.isEmpty()) count = saved_note_;
+  if (job_) count = JobText();
   lbCount_->setText(count);
-  const bool can_save = state == State::kScanning || (state == State::kComplete && found > 0);
+  btnCancel_->setVisible(job_ != nullptr);
+  const bool can_save =
+      !job_ && (state == State::kScanning || (state == State::kComplete && found > 0));
   btnSave_->setEnabled(can_save);
   actSave_->setEnabled(can_save);
 }
 
 void ResultsWindow::CopySelection() {
+  if (job_) return;
   const QItemSelection selection = string_grid_->selectionModel()->selection();
   if (selection.isEmpty()) return;
   // The selection is kept as ranges, never as one entry per row: all of millions of rows may
   // be selected.
-  std::vector<std::pair<int, int>> rows;
-  for (const QItemSelectionRange& range : selection) rows.emplace_back(range.top(), range.bottom());
-  std::sort(rows.begin(), rows.end());
-  StringSink sink;
-  Guarded(this, [&] {
-    int next = 0;
-    for (const auto& [top, bottom] : rows) {
-      const int first = std::max(top, next);
-      if (first > bottom) continue;
-      strings_->WriteLines(static_cast<uint64_t>(first), static_cast<uint64_t>(bottom - first + 1),
-                           sink);
-      next = bottom + 1;
-    }
-    // The desktop's text ends lines with LF; the log's CR LF stays in saved files.
-    QString text = From1251(sink.bytes());
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QGuiApplication::clipboard()->setText(text);
-  });
+  std::vector<std::pair<int, int>> ranges;
+  for (const QItemSelectionRange& range : selection) {
+    ranges.emplace_back(range.top(), range.bottom());
+  }
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<LineJob::Rows> rows;
+  int next = 0;
+  for (const auto& [top, bottom] : ranges) {
+    const int first = std::max(top, next);
+    if (first > bottom) continue;
+    rows.push_back({static_cast<uint64_t>(first), static_cast<uint64_t>(bottom - first + 1)});
+    next = bottom + 1;
+  }
+  auto sink = std::make_unique<ClipboardText>();
+  ClipboardText* text = sink.get();
+  auto* job = new LineJob(strings_, std::move(rows), text, kMaxCopyBytes, this);
+  StartJob(job, std::move(sink), false,
+           [this, text](LineJob::Outcome outcome, const LineJob& ended) {
+             switch (outcome) {
+               case LineJob::Outcome::kDone:
+                 QGuiApplication::clipboard()->setText(text->Take());
+                 saved_note_ = QStringLiteral("%1 copied").arg(LinesText(ended.total()));
+                 break;
+               case LineJob::Outcome::kCancelled:
+                 saved_note_ = QStringLiteral("The copy was cancelled; the clipboard is as it was");
+                 break;
+               case LineJob::Outcome::kTooLarge:
+                 ShowMessageBox(this, kCopyTooLargeMessage);
+                 break;
+               case LineJob::Outcome::kFailed:
+                 ShowErrorBox(this, ended.error());
+                 break;
+               case LineJob::Outcome::kUnavailable:
+                 break;
+             }
+           });
+}
+
+void ResultsWindow::StartJob(LineJob* job, std::unique_ptr<ByteSink> sink, bool saves,
+                             std::function<void(LineJob::Outcome, const LineJob&)> end) {
+  job_ = job;
+  job_sink_ = std::move(sink);
+  job_end_ = std::move(end);
+  job_saves_ = saves;
+  saved_note_.clear();
+  connect(job, &LineJob::Progressed, this, [this] { ShowState(); });
+  connect(job, &LineJob::Finished, this, [this](LineJob::Outcome outcome) { EndJob(outcome); });
+  setCursor(Qt::BusyCursor);
+  ShowState();
+  job->Start();
+}
+
+void ResultsWindow::EndJob(LineJob::Outcome outcome) {
+  LineJob* job = job_;
+  job_ = nullptr;
+  const auto end = std::move(job_end_);
+  job_end_ = nullptr;
+  unsetCursor();
+  Guarded(this, [&] { end(outcome, *job); });
+  job_sink_.reset();
+  job->deleteLater();
+  ShowState();
+}
+
+QString ResultsWindow::JobText() const {
+  const int percent = static_cast<int>(job_->progress() * 100);
+  if (job_->waiting()) {
+    return QStringLiteral("Reading the file to save the lines: %1%").arg(percent);
+  }
+  return QStringLiteral("%1 %2: %3%")
+      .arg(job_saves_ ? QStringLiteral("Saving") : QStringLiteral("Copying"),
+           LinesText(job_->total()))
+      .arg(percent);
 }
 
 void ResultsWindow::CopyTexts() {
@@ -545,26 +692,33 @@ QString ResultsWindow::SuggestedSavePath() const {
 }
 
 void ResultsWindow::Save() {
-  if (SelectedKey() < 0 || filter_invalid_) return;
+  if (SelectedKey() < 0 || filter_invalid_ || job_) return;
   const QString path = ChooseFileToSave(this, SuggestedSavePath());
   if (path.isEmpty()) return;
   Guarded(this, [&] {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct RestoreCursor {
-      ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
-    } restore;
-    if (!strings_->Finish()) return;
-    LogFile file(QFile::encodeName(path).toStdString());
-    strings_->WriteLines(0, strings_->found(), file);
-    file.Close();
-    saved_note_ =
-        QStringLiteral("%1 saved to %2")
-            .arg(strings_->found() == 1 ? QStringLiteral("1 line")
-                                        : GroupedNumber(static_cast<int64_t>(strings_->found())) +
-                                              QStringLiteral(" lines"),
-                 path);
+    // The file takes the place of the named one only when every line is written.
+    auto file = std::make_unique<LogFile>(QFile::encodeName(path).toStdString());
+    LogFile* log = file.get();
+    StartJob(new LineJob(strings_, log, this), std::move(file), true,
+             [this, log, path](LineJob::Outcome outcome, const LineJob& ended) {
+               switch (outcome) {
+                 case LineJob::Outcome::kDone:
+                   log->Close();
+                   saved_note_ =
+                       QStringLiteral("%1 saved to %2").arg(LinesText(ended.total()), path);
+                   break;
+                 case LineJob::Outcome::kCancelled:
+                   saved_note_ = QStringLiteral("Saving was cancelled; %1 is as it was").arg(path);
+                   break;
+                 case LineJob::Outcome::kFailed:
+                   ShowErrorBox(this, ended.error());
+                   break;
+                 case LineJob::Outcome::kTooLarge:
+                 case LineJob::Outcome::kUnavailable:
+                   break;
+               }
+             });
   });
-  ShowState();
 }
 
 void ResultsWindow::SaveRowRanking() {

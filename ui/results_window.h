@@ -4,8 +4,10 @@
 
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
+#include "ui/line_job.h"
 #include "ui/results_export.h"
 #include "ui/row_results.h"
 #include "ui/string_list_model.h"
@@ -23,6 +25,7 @@ class QTableView;
 namespace veskor {
 
 class KeyMatchPane;
+class KeyListView;
 class KeyRankModel;
 class StringDetailPane;
 
@@ -33,6 +36,11 @@ inline constexpr const char* kFileChangedMessage =
 inline constexpr const char* kCannotReadFileMessage =
     "The file can no longer be read, so its strings are not shown.";
 inline constexpr const char* kNoStringsMessage = "The run found no strings.";
+// The clipboard takes this much of the log's lines at most.
+inline constexpr uint64_t kMaxCopyBytes = uint64_t{256} << 20;
+inline constexpr const char* kCopyTooLargeMessage =
+    "The selected lines come to more than 256 MB of text, too much for the clipboard, so "
+    "nothing was copied. \"Save...\" writes the key's lines to a file.";
 
 // A separate, resizable top-level window; `parent` only owns it (it goes with the parent). It
 // selects the best key and shows its strings as they are found.
@@ -50,22 +58,37 @@ class ResultsWindow : public QWidget {
   void SelectKey(int key);
 
   // Puts the lines of the selected strings on the clipboard in the log's line format, one a
-  // line (Ctrl+C and the menu's "Copy").
+  // line (Ctrl+C and the menu's "Copy"); millions of them in slices, which Cancel and Escape
+  // end.
   void CopySelection();
   // "Copy text only": the selected strings' texts, whole, one a line.
   void CopyTexts();
   // "Copy key": the selected key as the key list shows it (of an ANY row with its algorithm).
   void CopyKey();
   // "Save...": every string of the key that passes the filter, as the log's lines (CR LF), to
-  // a file the user names.
+  // a file the user names; in slices like a copy.
   void Save();
   // "Save ranking...": the row's keys as `veskor-scan --summary` lists them, to a file the user
   // names.
   void SaveRowRanking();
   // "Copy as YARA rule": a rule of the selected strings as they are stored in the file.
   void CopyYaraRule();
+  // A copy or a save is under way.
+  bool busy() const { return job_ != nullptr; }
+  // The window took the place and size that the last one closed had.
+  bool restored_place() const { return restored_place_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
  private:
+  // Keyboard shortcuts: Ctrl+F to the filter, Escape and Ctrl+W to close.
+  void BuildShortcuts();
+  // Runs `job` over `sink`; `end` says what came of it.
+  void StartJob(LineJob* job, std::unique_ptr<ByteSink> sink, bool saves,
+                std::function<void(LineJob::Outcome, const LineJob&)> end);
+  void EndJob(LineJob::Outcome outcome);
+  QString JobText() const;
   void BuildControls();
   void BuildStringMenu();
   void LayOutControls(QWidget* right, QLabel* filter_label);
@@ -85,10 +108,16 @@ class ResultsWindow : public QWidget {
   // Set while an expression does not compile: nothing is listed.
   bool filter_invalid_ = false;
   QString saved_note_;
+  bool restored_place_ = false;
+  // The copy or save under way, what it writes to, and whether it saves.
+  LineJob* job_ = nullptr;
+  std::unique_ptr<ByteSink> job_sink_;
+  std::function<void(LineJob::Outcome, const LineJob&)> job_end_;
+  bool job_saves_ = false;
 
   QLabel* lbSource_ = nullptr;
   QSplitter* splitter_ = nullptr;
-  QTableView* key_grid_ = nullptr;
+  KeyListView* key_grid_ = nullptr;
   QLabel* lbKey_ = nullptr;
   QLineEdit* edFilter_ = nullptr;
   QCheckBox* chkExpression_ = nullptr;
@@ -97,6 +126,7 @@ class ResultsWindow : public QWidget {
   QTableView* string_grid_ = nullptr;
   QLabel* lbMessage_ = nullptr;
   QLabel* lbCount_ = nullptr;
+  QPushButton* btnCancel_ = nullptr;
   QPushButton* btnSave_ = nullptr;
   QMenu* menu_ = nullptr;
   QAction* actCopy_ = nullptr;

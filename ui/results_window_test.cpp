@@ -386,6 +386,7 @@ class ResultsWindowTest : public QObject {
     SetFilter(results, filter, false);
     save_to_ = cancel ? QString() : InDir("saved.log");
     Find<QPushButton>(results, "btnSave")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 60000);
     QCOMPARE(errors_, QStringList());
     if (cancel) {
       QVERIFY(!QFile::exists(InDir("saved.log")));

@@ -2,6 +2,7 @@
 // and what the row searched, in memory only, and the words that name keys and scores.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <cstdint>
 #include <map>
@@ -27,6 +28,8 @@ struct RowResult {
   std::string preset;      // the row's preset name, 8-bit
   int64_t found = 0;       // the strings the run found
   bool stopped = false;
+  int run = 0;          // the window's runs counted from 1; 0 when not known
+  QDateTime run_start;  // when the run began
 
   bool Unkeyed() const;
   // The keys the Results window lists, best first: the summary's ranking, or for NONE, which

@@ -243,7 +243,10 @@ class WindowTest : public QObject {
       return chosen_file_;
     });
     veskor::SetBeepSeamForTesting([this] { ++beeps_; });
-    veskor::SetOpenSeamForTesting([this](const QString& path) { opened_ << path; });
+    veskor::SetOpenSeamForTesting([this](const QString& path) {
+      opened_ << path;
+      return true;
+    });
     // 64 MiB of random bytes: under every key a dense alphabet finds runs everywhere, so that
     // an all-keys row lasts many seconds.
     QVERIFY(big_dir_.isValid());
