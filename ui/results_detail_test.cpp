@@ -341,7 +341,12 @@ class ResultsDetailTest : public QObject {
     for (char& byte : program) byte = static_cast<char>(byte ^ kKey);
     ResultsWindow* results = RunAndOpen(program, "ls.xor");
     QVERIFY(results != nullptr);
+    results->resize(1100, 720);
+    // The search across keys for "http", its count ended, beside the detail pane.
+    Find<QLineEdit>(results, "edFilter")->setText("http");
+    QTRY_VERIFY_WITH_TIMEOUT(!Find<QLabel>(results, "lbMatches")->text().isEmpty(), 60000);
     auto* grid = Find<QTableView>(results, "StringGrid");
+    QTRY_VERIFY_WITH_TIMEOUT(RowOf(results, kUrl) >= 0, 60000);
     const int row = RowOf(results, kUrl);
     QVERIFY(row >= 0);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, CellCenter(grid, row));
