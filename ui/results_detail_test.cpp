@@ -87,13 +87,6 @@ class ResultsDetailTest : public QObject {
 
   QString InDir(const QString& name) const { return dir_->filePath(name); }
 
-  template <typename T>
-  static T* Find(QWidget* parent, const char* name) {
-    T* widget = parent->findChild<T*>(name);
-    if (widget == nullptr) qFatal("no control named %s", name);
-    return widget;
-  }
-
   // `algorithm` over all keys with the starter preset of printable text, its Results window open on
   // the best key with every string listed.
   ResultsWindow* RunAndOpen(const QByteArray& input, const QString& name = "input.bin",
@@ -108,9 +101,9 @@ class ResultsDetailTest : public QObject {
     veskor::SaveTableText(table, QFile::encodeName(InDir("grid.cfg")).toStdString(), u',');
     window_ = std::make_unique<veskor::TfrmMain>(nullptr, dir_->path());
     window_->show();
-    Find<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    Find<QLineEdit>(window_.get(), "edPath")->setText(InDir(name));
-    Find<QPushButton>(window_.get(), "btnAnalyze")->click();
+    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
+    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(InDir(name));
+    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
     ResultsWindow* results = window_->ShowResults(0);
     if (results == nullptr) return nullptr;
     if (!QTest::qWaitFor(
@@ -140,7 +133,8 @@ class ResultsDetailTest : public QObject {
 
   // The byte view's lines: the offset of each, and their decoded texts one after another.
   static void ReadByteView(ResultsWindow* results, QList<qulonglong>& offsets, QString& text) {
-    const QString view = Find<QPlainTextEdit>(results, "edDetailBytes")->toPlainText();
+    const QString view =
+        veskor::FindControl<QPlainTextEdit>(results, "edDetailBytes")->toPlainText();
     for (const QString& line : view.split(QLatin1Char('\n'))) {
       offsets << line.left(8).toULongLong(nullptr, 16);
       text += line.mid(kTextColumn);
@@ -170,11 +164,11 @@ class ResultsDetailTest : public QObject {
     ResultsWindow* results = RunAndOpen(HiddenStrings());
     QVERIFY(results != nullptr);
     QCOMPARE(results->SelectedKey(), kKey);
-    auto* detail = Find<QWidget>(results, "detailPane");
-    auto* header = Find<QLabel>(detail, "lbDetail");
-    auto* text = Find<QPlainTextEdit>(detail, "edDetailText");
+    auto* detail = veskor::FindControl<QWidget>(results, "detailPane");
+    auto* header = veskor::FindControl<QLabel>(detail, "lbDetail");
+    auto* text = veskor::FindControl<QPlainTextEdit>(detail, "edDetailText");
     QVERIFY(text->toPlainText().isEmpty());
-    auto* grid = Find<QTableView>(results, "StringGrid");
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
     const int row = RowOf(results, kUrl);
     QVERIFY(row >= 0);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, CellCenter(grid, row));
@@ -191,7 +185,8 @@ class ResultsDetailTest : public QObject {
     QVERIFY2(decoded.contains(QString::fromLatin1(kUrl)), qPrintable(decoded));
     // The URL's bytes are marked: in hex, then as text, line by line.
     QString marked;
-    const auto marks = Find<QPlainTextEdit>(detail, "edDetailBytes")->extraSelections();
+    const auto marks =
+        veskor::FindControl<QPlainTextEdit>(detail, "edDetailBytes")->extraSelections();
     for (int i = 1; i < marks.size(); i += 2) marked += marks[i].cursor.selectedText();
     QCOMPARE(marked, QString::fromLatin1(kUrl));
     QString stored;
@@ -202,10 +197,10 @@ class ResultsDetailTest : public QObject {
   void ADoubleClickShowsALongStringWholeAndKeysMoveOn() {
     ResultsWindow* results = RunAndOpen(HiddenStrings());
     QVERIFY(results != nullptr);
-    auto* text = Find<QPlainTextEdit>(results, "edDetailText");
-    auto* header = Find<QLabel>(results, "lbDetail");
-    auto* grid = Find<QTableView>(results, "StringGrid");
-    auto* splitter = Find<QSplitter>(results, "StringSplitter");
+    auto* text = veskor::FindControl<QPlainTextEdit>(results, "edDetailText");
+    auto* header = veskor::FindControl<QLabel>(results, "lbDetail");
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
+    auto* splitter = veskor::FindControl<QSplitter>(results, "StringSplitter");
     const int row = RowOf(results, LongString().left(40));
     QVERIFY(row > 0);
     // The cell cuts the string; the pane, dragged shut, opens again on a double click.
@@ -228,8 +223,9 @@ class ResultsDetailTest : public QObject {
     QCOMPARE(offsets.last(), qulonglong((kLongAt + 5000 + 256 - 1) / 16 * 16));
     // The string's beginning in sight: the text from its start, the bytes from three lines before.
     QCOMPARE(text->verticalScrollBar()->value(), 0);
-    QCOMPARE(Find<QPlainTextEdit>(results, "edDetailBytes")->verticalScrollBar()->value(),
-             (kLongAt - int(offsets.first())) / 16 - 3);
+    QCOMPARE(
+        veskor::FindControl<QPlainTextEdit>(results, "edDetailBytes")->verticalScrollBar()->value(),
+        (kLongAt - int(offsets.first())) / 16 - 3);
 
     // The key above moves the pane to the string before.
     QTest::keyClick(grid, Qt::Key_Up);
@@ -242,7 +238,7 @@ class ResultsDetailTest : public QObject {
   void TheCopiesPutTextLineAndKeyOnTheClipboard() {
     ResultsWindow* results = RunAndOpen(HiddenStrings());
     QVERIFY(results != nullptr);
-    auto* grid = Find<QTableView>(results, "StringGrid");
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
     const int url = RowOf(results, kUrl);
     const int long_row = RowOf(results, LongString().left(40));
     QVERIFY(url >= 0 && long_row > url);
@@ -282,7 +278,7 @@ class ResultsDetailTest : public QObject {
       QTest::keySequence(grid, copy.keys);
       QVERIFY2(clipboard->text() == copy.expected, copy.name);
       clipboard->clear();
-      Find<QAction>(results, copy.action)->trigger();
+      veskor::FindControl<QAction>(results, copy.action)->trigger();
       QVERIFY2(clipboard->text() == copy.expected, copy.name);
     }
   }
@@ -290,8 +286,8 @@ class ResultsDetailTest : public QObject {
   void AChangedFileShowsNoBytes() {
     ResultsWindow* results = RunAndOpen(HiddenStrings());
     QVERIFY(results != nullptr);
-    auto* grid = Find<QTableView>(results, "StringGrid");
-    auto* bytes = Find<QPlainTextEdit>(results, "edDetailBytes");
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
+    auto* bytes = veskor::FindControl<QPlainTextEdit>(results, "edDetailBytes");
     const int url = RowOf(results, kUrl);
     grid->setCurrentIndex(grid->model()->index(url, 0));
     QVERIFY(!bytes->toPlainText().isEmpty());
@@ -302,7 +298,7 @@ class ResultsDetailTest : public QObject {
     // Another string, from the rows already fetched or not: no bytes of the changed file.
     grid->setCurrentIndex(grid->model()->index(url + 1, 0));
     QVERIFY(bytes->toPlainText().isEmpty());
-    QVERIFY(Find<QPlainTextEdit>(results, "edDetailText")->toPlainText().isEmpty());
+    QVERIFY(veskor::FindControl<QPlainTextEdit>(results, "edDetailText")->toPlainText().isEmpty());
   }
 
   void AnAnyRowsPairIsShownUnderItsOwnAlgorithm() {
@@ -319,13 +315,13 @@ class ResultsDetailTest : public QObject {
     results->SelectKey(veskor::RowSummary::PairId(8, 0x35A));  // XOR8ROL's place in the table
     QTRY_VERIFY_WITH_TIMEOUT(results->strings()->state() == StringListModel::State::kComplete,
                              60000);
-    auto* grid = Find<QTableView>(results, "StringGrid");
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
     const int row = RowOf(results, kUrl);
     QVERIFY(row >= 0);
     grid->setCurrentIndex(grid->model()->index(row, 0));
-    QCOMPARE(Find<QPlainTextEdit>(results, "edDetailText")->toPlainText(),
+    QCOMPARE(veskor::FindControl<QPlainTextEdit>(results, "edDetailText")->toPlainText(),
              QString::fromLatin1(kUrl));
-    QCOMPARE(Find<QLabel>(results, "lbDetail")->text(),
+    QCOMPARE(veskor::FindControl<QLabel>(results, "lbDetail")->text(),
              QString("XOR8ROL key 0x35A, position 0x64 (100), 53 characters"));
     QList<qulonglong> offsets;
     QString decoded;
@@ -343,14 +339,15 @@ class ResultsDetailTest : public QObject {
     QVERIFY(results != nullptr);
     results->resize(1100, 720);
     // The search across keys for "http", its count ended, beside the detail pane.
-    Find<QLineEdit>(results, "edFilter")->setText("http");
-    QTRY_VERIFY_WITH_TIMEOUT(!Find<QLabel>(results, "lbMatches")->text().isEmpty(), 60000);
-    auto* grid = Find<QTableView>(results, "StringGrid");
+    veskor::FindControl<QLineEdit>(results, "edFilter")->setText("http");
+    QTRY_VERIFY_WITH_TIMEOUT(!veskor::FindControl<QLabel>(results, "lbMatches")->text().isEmpty(),
+                             60000);
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
     QTRY_VERIFY_WITH_TIMEOUT(RowOf(results, kUrl) >= 0, 60000);
     const int row = RowOf(results, kUrl);
     QVERIFY(row >= 0);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, CellCenter(grid, row));
-    QCOMPARE(Find<QPlainTextEdit>(results, "edDetailText")->toPlainText(),
+    QCOMPARE(veskor::FindControl<QPlainTextEdit>(results, "edDetailText")->toPlainText(),
              QString::fromLatin1(kUrl));
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(results->grab().save(QDir(folder).filePath("results-detail.png")));

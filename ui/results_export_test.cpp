@@ -71,13 +71,6 @@ class ResultsExportTest : public QObject {
 
   QString InDir(const QString& name) const { return dir_->filePath(name); }
 
-  template <typename T>
-  static T* Find(QWidget* parent, const char* name) {
-    T* widget = parent->findChild<T*>(name);
-    if (widget == nullptr) qFatal("no control named %s", name);
-    return widget;
-  }
-
   static void Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -96,9 +89,9 @@ class ResultsExportTest : public QObject {
     veskor::SaveTableText(table, QFile::encodeName(InDir("grid.cfg")).toStdString(), u',');
     window_ = std::make_unique<TfrmMain>(nullptr, dir_->path());
     window_->show();
-    Find<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    Find<QLineEdit>(window_.get(), "edPath")->setText(InDir("input.bin"));
-    Find<QPushButton>(window_.get(), "btnAnalyze")->click();
+    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
+    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(InDir("input.bin"));
+    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
     if (!errors_.isEmpty()) qFatal("the run failed: %s", qPrintable(errors_.join('\n')));
     ResultsWindow* results = window_->ShowResults(0);
     if (results == nullptr) qFatal("the row has no results");
@@ -111,7 +104,7 @@ class ResultsExportTest : public QObject {
 
   // The key list's column whose header is `name`, or -1.
   static int KeyColumn(ResultsWindow* results, const QString& name) {
-    const QAbstractItemModel* keys = Find<QTableView>(results, "KeyGrid")->model();
+    const QAbstractItemModel* keys = veskor::FindControl<QTableView>(results, "KeyGrid")->model();
     for (int column = 0; column < keys->columnCount(); ++column) {
       if (keys->headerData(column, Qt::Horizontal).toString() == name) return column;
     }
@@ -154,12 +147,12 @@ class ResultsExportTest : public QObject {
     ResultsWindow* results = RunAndOpen(RandomFile(true), qPrintable(algorithm));
     save_to_ = InDir("ranking.tsv");
     if (menu) {
-      Find<QAction>(results, "actSaveRanking")->trigger();
+      veskor::FindControl<QAction>(results, "actSaveRanking")->trigger();
     } else {
-      Find<QPushButton>(results, "btnSaveRanking")->click();
+      veskor::FindControl<QPushButton>(results, "btnSaveRanking")->click();
     }
     QCOMPARE(errors_, QStringList());
-    QVERIFY(Find<QLabel>(results, "lbCount")->text().endsWith(save_to_));
+    QVERIFY(veskor::FindControl<QLabel>(results, "lbCount")->text().endsWith(save_to_));
 
     QProcess runner;
     runner.start(VESKOR_SCANNER, {"--algo", algorithm, "--preset", kPreset, "--dir", dir_->path(),
@@ -188,7 +181,7 @@ class ResultsExportTest : public QObject {
     QCOMPARE(veskor::RowSummary::PairKey(results->SelectedKey()), kTrueKey);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     // Select the first two secrets' rows.
-    auto* grid = Find<QTableView>(results, "StringGrid");
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
     const StringListModel* strings = results->strings();
     QItemSelectionModel* selection = grid->selectionModel();
     selection->clearSelection();
@@ -206,9 +199,9 @@ class ResultsExportTest : public QObject {
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
                             grid->viewport()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(grid->viewport(), &event);
-    auto* copy_rule = Find<QAction>(results, "actCopyYara");
+    auto* copy_rule = veskor::FindControl<QAction>(results, "actCopyYara");
     QVERIFY(copy_rule->isEnabled());
-    Find<QMenu>(results, "StringMenu")->hide();
+    veskor::FindControl<QMenu>(results, "StringMenu")->hide();
     copy_rule->trigger();
     QCOMPARE(errors_, QStringList());
 
@@ -244,7 +237,7 @@ class ResultsExportTest : public QObject {
 
   void TheTrueKeyReadsAsTextAndWrongKeysAsNoise() {
     ResultsWindow* results = RunAndOpen(RandomFile(true), "XOR8");
-    const QAbstractItemModel* keys = Find<QTableView>(results, "KeyGrid")->model();
+    const QAbstractItemModel* keys = veskor::FindControl<QTableView>(results, "KeyGrid")->model();
     const int band = KeyColumn(results, "Band");
     QVERIFY(band >= 0);
     QVERIFY(keys->headerData(KeyColumn(results, "Score"), Qt::Horizontal, Qt::ToolTipRole)
@@ -271,7 +264,7 @@ class ResultsExportTest : public QObject {
     ResultsWindow* results = RunAndOpen(RandomFile(true), "XOR8");
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     save_to_ = InDir("ranking.tsv");
-    Find<QPushButton>(results, "btnSaveRanking")->click();
+    veskor::FindControl<QPushButton>(results, "btnSaveRanking")->click();
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(results->grab().save(QDir(folder).filePath("results-export.png")));
   }

@@ -116,22 +116,16 @@ class ResultsHabitsTest : public QObject {
     veskor::SaveTableText(table, Bytes(InDir("grid.cfg")), u',');
     window_ = std::make_unique<TfrmMain>(nullptr, dir_->path());
     window_->show();
-    Find<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    Find<QLineEdit>(window_.get(), "edPath")->setText(InDir("input.bin"));
+    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
+    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(InDir("input.bin"));
     Analyze();
   }
   void Analyze() {
-    Find<QPushButton>(window_.get(), "btnAnalyze")->click();
+    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
     QCOMPARE(errors_, QStringList());
   }
 
-  template <typename T>
-  static T* Find(QWidget* parent, const char* name) {
-    T* widget = parent->findChild<T*>(name);
-    if (widget == nullptr) qFatal("no control named %s", name);
-    return widget;
-  }
-  QTableView* TaskGrid() { return Find<QTableView>(window_.get(), "TaskGrid"); }
+  QTableView* TaskGrid() { return veskor::FindControl<QTableView>(window_.get(), "TaskGrid"); }
   QList<ResultsWindow*> OpenWindows() {
     QList<ResultsWindow*> open;
     for (ResultsWindow* results : window_->findChildren<ResultsWindow*>()) {
@@ -166,14 +160,14 @@ class ResultsHabitsTest : public QObject {
   }
   // The keys in the order the list shows them.
   static std::vector<int> ShownKeys(ResultsWindow* results) {
-    auto* keys = Find<KeyListView>(results, "KeyGrid");
+    auto* keys = veskor::FindControl<KeyListView>(results, "KeyGrid");
     std::vector<int> shown;
     for (int row = 0; row < keys->model()->rowCount(); ++row) shown.push_back(keys->KeyAt(row));
     return shown;
   }
   // Clicks the key list's header of the column named `name`.
   static void ClickHeader(ResultsWindow* results, const QString& name) {
-    QTableView* grid = Find<QTableView>(results, "KeyGrid");
+    QTableView* grid = veskor::FindControl<QTableView>(results, "KeyGrid");
     QHeaderView* header = grid->horizontalHeader();
     int section = 0;
     while (section < header->count() &&
@@ -192,7 +186,8 @@ class ResultsHabitsTest : public QObject {
     *results = OpenRow(0);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(*results), 180000);
     QCOMPARE((*results)->strings()->rowCount(), kMillion);
-    QTest::keyClick(Find<QTableView>(*results, "StringGrid"), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(veskor::FindControl<QTableView>(*results, "StringGrid"), Qt::Key_A,
+                    Qt::ControlModifier);
   }
 
  private slots:
@@ -233,14 +228,16 @@ class ResultsHabitsTest : public QObject {
     beat.setInterval(0);
     connect(&beat, &QTimer::timeout, this, [&] { answered_while_copying |= results->busy(); });
     beat.start();
-    QTest::keyClick(Find<QTableView>(results, "StringGrid"), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(veskor::FindControl<QTableView>(results, "StringGrid"), Qt::Key_C,
+                    Qt::ControlModifier);
     QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 180000);
     beat.stop();
     QVERIFY(answered_while_copying);
     QCOMPARE(errors_, QStringList());
     QCOMPARE(QGuiApplication::clipboard()->text(), lines.join('\n') + '\n');
-    QCOMPARE(Find<QLabel>(results, "lbCount")->text(), QString("1,000,000 lines copied"));
-    QVERIFY(!Find<QPushButton>(results, "btnCancel")->isVisible());
+    QCOMPARE(veskor::FindControl<QLabel>(results, "lbCount")->text(),
+             QString("1,000,000 lines copied"));
+    QVERIFY(!veskor::FindControl<QPushButton>(results, "btnCancel")->isVisible());
   }
 
   void ACopyEndsWithoutTouchingTheClipboard_data() {
@@ -261,14 +258,15 @@ class ResultsHabitsTest : public QObject {
     QPointer<ResultsWindow> results = opened;
     Activate(results);
     QGuiApplication::clipboard()->setText("before");
-    QTest::keyClick(Find<QTableView>(results, "StringGrid"), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(veskor::FindControl<QTableView>(results, "StringGrid"), Qt::Key_C,
+                    Qt::ControlModifier);
     QVERIFY(results->busy());
-    auto* cancel = Find<QPushButton>(results, "btnCancel");
+    auto* cancel = veskor::FindControl<QPushButton>(results, "btnCancel");
     QVERIFY(cancel->isVisible());
     if (how == "Cancel") {
       QTest::mouseClick(cancel, Qt::LeftButton);
     } else if (how == "Escape") {
-      QTest::keyClick(Find<QTableView>(results, "StringGrid"), Qt::Key_Escape);
+      QTest::keyClick(veskor::FindControl<QTableView>(results, "StringGrid"), Qt::Key_Escape);
     } else if (how == "close") {
       results->close();
     } else {
@@ -279,7 +277,7 @@ class ResultsHabitsTest : public QObject {
     } else {
       QVERIFY(!results->busy());
       QVERIFY(results->isVisible());
-      QCOMPARE(Find<QLabel>(results, "lbCount")->text(),
+      QCOMPARE(veskor::FindControl<QLabel>(results, "lbCount")->text(),
                QString("The copy was cancelled; the clipboard is as it was"));
     }
     // Nothing of the copy arrives from the events still queued.
@@ -329,9 +327,9 @@ class ResultsHabitsTest : public QObject {
     RunOver(HiddenUrl(), {"XOR8"});
     ResultsWindow* results = OpenRow(0);
     Activate(results);
-    auto* keys = Find<QTableView>(results, "KeyGrid");
-    auto* filter = Find<QLineEdit>(results, "edFilter");
-    auto* strings = Find<QTableView>(results, "StringGrid");
+    auto* keys = veskor::FindControl<QTableView>(results, "KeyGrid");
+    auto* filter = veskor::FindControl<QLineEdit>(results, "edFilter");
+    auto* strings = veskor::FindControl<QTableView>(results, "StringGrid");
     keys->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), keys);
     QTest::keyClick(keys, Qt::Key_Tab);
@@ -360,7 +358,7 @@ class ResultsHabitsTest : public QObject {
     RunOver(HiddenUrl(), {"XOR8"});
     QPointer<ResultsWindow> results = OpenRow(0);
     Activate(results);
-    QTest::keyClick(Find<QTableView>(results, "KeyGrid"), Qt::Key(key),
+    QTest::keyClick(veskor::FindControl<QTableView>(results, "KeyGrid"), Qt::Key(key),
                     Qt::KeyboardModifiers(modifiers));
     QTRY_VERIFY_WITH_TIMEOUT(results.isNull(), 60000);
   }
@@ -394,7 +392,7 @@ class ResultsHabitsTest : public QObject {
     // Inside the test screen, so that nothing moves it back in.
     first->setGeometry(40, 30, 600, 400);
     first->layout()->activate();
-    auto* splitter = Find<QSplitter>(first, "ResultsSplitter");
+    auto* splitter = veskor::FindControl<QSplitter>(first, "ResultsSplitter");
     splitter->setSizes({180, 400});
     const QList<int> sizes = splitter->sizes();
     const QRect geometry = first->geometry();
@@ -402,7 +400,7 @@ class ResultsHabitsTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 60000);
     ResultsWindow* second = OpenRow(0);
     QCOMPARE(second->geometry(), geometry);
-    QTRY_COMPARE(Find<QSplitter>(second, "ResultsSplitter")->sizes(), sizes);
+    QTRY_COMPARE(veskor::FindControl<QSplitter>(second, "ResultsSplitter")->sizes(), sizes);
     // Another window opens down and to the right of it.
     ResultsWindow* third = OpenRow(1);
     QVERIFY(third != second);
@@ -413,12 +411,12 @@ class ResultsHabitsTest : public QObject {
   void TheFilterSaysWhenLetterCaseCounts() {
     RunOver(HiddenUrl(), {"XOR8"});
     ResultsWindow* results = OpenRow(0);
-    auto* filter = Find<QLineEdit>(results, "edFilter");
+    auto* filter = veskor::FindControl<QLineEdit>(results, "edFilter");
     QVERIFY(filter->placeholderText().contains("in any case"));
-    Find<QCheckBox>(results, "chkExpression")->setChecked(true);
+    veskor::FindControl<QCheckBox>(results, "chkExpression")->setChecked(true);
     QVERIFY(!filter->placeholderText().contains("any case"));
     QVERIFY(filter->placeholderText().contains("letter case counts"));
-    Find<QCheckBox>(results, "chkExpression")->setChecked(false);
+    veskor::FindControl<QCheckBox>(results, "chkExpression")->setChecked(false);
     QVERIFY(filter->placeholderText().contains("in any case"));
   }
 
@@ -444,10 +442,10 @@ class ResultsHabitsTest : public QObject {
     RunOver(input, {"XOR8"});
     ResultsWindow* results = OpenRow(0);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 180000);
-    auto* grid = Find<QTableView>(results, "StringGrid");
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
     QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
-    auto* count = Find<QLabel>(results, "lbCount");
+    auto* count = veskor::FindControl<QLabel>(results, "lbCount");
     QTRY_VERIFY_WITH_TIMEOUT(results->busy() && !count->text().endsWith(": 0%"), 60000);
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(results->grab().save(QDir(folder).filePath("results-habits.png")));

@@ -149,13 +149,6 @@ class ResultsSearchTest : public QObject {
 
   QString InDir(const QString& name) const { return dir_->filePath(name); }
 
-  template <typename T>
-  static T* Find(QWidget* parent, const char* name) {
-    T* widget = parent->findChild<T*>(name);
-    if (widget == nullptr) qWarning("no control named %s", name);
-    return widget;
-  }
-
   // A run of XOR8 over all keys of the file with the starter preset of printable text (tab and
   // 32 to 126, 7 or more), and its Results window.
   ResultsWindow* RunAndOpen(const QByteArray& input) {
@@ -170,25 +163,25 @@ class ResultsSearchTest : public QObject {
     veskor::SaveTableText(table, Bytes(InDir("grid.cfg")), u',');
     window_ = std::make_unique<veskor::TfrmMain>(nullptr, dir_->path());
     window_->show();
-    Find<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    Find<QLineEdit>(window_.get(), "edPath")->setText(input_path);
-    Find<QPushButton>(window_.get(), "btnAnalyze")->click();
+    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
+    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(input_path);
+    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
     if (!errors_.isEmpty()) return nullptr;
     return window_->ShowResults(0);
   }
 
   static void SetFilter(ResultsWindow* results, const QString& text, bool expression) {
-    Find<QCheckBox>(results, "chkExpression")->setChecked(expression);
-    QLineEdit* filter = Find<QLineEdit>(results, "edFilter");
+    veskor::FindControl<QCheckBox>(results, "chkExpression")->setChecked(expression);
+    QLineEdit* filter = veskor::FindControl<QLineEdit>(results, "edFilter");
     filter->clear();
     QTest::keyClicks(filter, text);
   }
   static bool Counting(ResultsWindow* results) {
-    return Find<KeyMatchPane>(results, "KeyMatches")->counting();
+    return veskor::FindControl<KeyMatchPane>(results, "KeyMatches")->counting();
   }
   // The keys the key list shows, in order, and their Matches cells.
   static QList<int> ListedKeys(ResultsWindow* results) {
-    const QAbstractItemModel* model = Find<QTableView>(results, "KeyGrid")->model();
+    const QAbstractItemModel* model = veskor::FindControl<QTableView>(results, "KeyGrid")->model();
     QList<int> keys;
     for (int row = 0; row < model->rowCount(); ++row) {
       keys << model->index(row, ColumnNamed(model, "Key"))
@@ -200,7 +193,7 @@ class ResultsSearchTest : public QObject {
     return keys;
   }
   static QMap<int, QString> MatchesCells(ResultsWindow* results) {
-    const QAbstractItemModel* model = Find<QTableView>(results, "KeyGrid")->model();
+    const QAbstractItemModel* model = veskor::FindControl<QTableView>(results, "KeyGrid")->model();
     const QList<int> keys = ListedKeys(results);
     QMap<int, QString> cells;
     for (int row = 0; row < model->rowCount(); ++row) {
@@ -268,9 +261,10 @@ class ResultsSearchTest : public QObject {
     const QString of_all = QString::number(all_keys.size());
     const QString matches_text[] = {"No key has matches", "1 key of " + of_all + " has matches",
                                     "2 keys of " + of_all + " have matches"};
-    QCOMPARE(Find<QLabel>(results, "lbMatches")->text(), matches_text[expected.size()]);
+    QCOMPARE(veskor::FindControl<QLabel>(results, "lbMatches")->text(),
+             matches_text[expected.size()]);
 
-    auto* only = Find<QCheckBox>(results, "chkOnlyMatches");
+    auto* only = veskor::FindControl<QCheckBox>(results, "chkOnlyMatches");
     QTest::mouseClick(only, Qt::LeftButton, Qt::NoModifier, QPoint(4, only->height() / 2));
     QVERIFY(only->isChecked());
     QList<int> listed = ListedKeys(results);
@@ -279,7 +273,7 @@ class ResultsSearchTest : public QObject {
     if (expected.isEmpty()) return;
 
     // The last key listed, clicked: its matching strings.
-    auto* grid = Find<QTableView>(results, "KeyGrid");
+    auto* grid = veskor::FindControl<QTableView>(results, "KeyGrid");
     const int last = grid->model()->rowCount() - 1;
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier,
                       grid->visualRect(grid->model()->index(last, 0)).center());
@@ -294,7 +288,7 @@ class ResultsSearchTest : public QObject {
     }
     QCOMPARE(listed_texts, expected.value(key));
     // Without the filter every key is back, uncounted.
-    Find<QLineEdit>(results, "edFilter")->clear();
+    veskor::FindControl<QLineEdit>(results, "edFilter")->clear();
     QCOMPARE(ListedKeys(results).size(), all_keys.size());
     QCOMPARE(MatchesCells(results).values(), QStringList(all_keys.size(), QString()));
   }
@@ -338,13 +332,13 @@ class ResultsSearchTest : public QObject {
     });
     QTRY_VERIFY_WITH_TIMEOUT(fired, 60000);
     QVERIFY(counting_when_fired);
-    QVERIFY(Find<QProgressBar>(&results, "barMatches")->isVisible());
+    QVERIFY(veskor::FindControl<QProgressBar>(&results, "barMatches")->isVisible());
 
     // Another letter in the middle of the count: every key waits for its new count.
-    QTest::keyClicks(Find<QLineEdit>(&results, "edFilter"), "C");
+    QTest::keyClicks(veskor::FindControl<QLineEdit>(&results, "edFilter"), "C");
     QCOMPARE(MatchesCells(&results).values(), QStringList(kKeys, QString(QChar(0x2026))));
     QTRY_VERIFY_WITH_TIMEOUT(!Counting(&results), 600000);
-    QVERIFY(!Find<QProgressBar>(&results, "barMatches")->isVisible());
+    QVERIFY(!veskor::FindControl<QProgressBar>(&results, "barMatches")->isVisible());
     const QByteArray bytes = veskor::ReadBytes(path);
     QMap<int, QString> expected;
     for (int key = 1; key <= kKeys; ++key) {
@@ -365,7 +359,7 @@ class ResultsSearchTest : public QObject {
     QVERIFY(results != nullptr);
     SetFilter(results, "gnu", false);
     QTRY_VERIFY_WITH_TIMEOUT(!Counting(results), 120000);
-    Find<QCheckBox>(results, "chkOnlyMatches")->setChecked(true);
+    veskor::FindControl<QCheckBox>(results, "chkOnlyMatches")->setChecked(true);
     QTRY_VERIFY_WITH_TIMEOUT(results->strings()->state() == StringListModel::State::kComplete,
                              60000);
     QVERIFY(QDir().mkpath(folder));

@@ -138,19 +138,13 @@ class ResultsWindowTest : public QObject {
     veskor::SaveTableText(table, Bytes(InDir("grid.cfg")), u',');
     window_ = std::make_unique<TfrmMain>(nullptr, dir_->path());
     window_->show();
-    Find<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    Find<QLineEdit>(window_.get(), "edPath")->setText(input_path);
-    Find<QPushButton>(window_.get(), "btnAnalyze")->click();
+    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
+    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(input_path);
+    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
     QCOMPARE(errors_, QStringList());
   }
 
-  template <typename T>
-  static T* Find(QWidget* parent, const char* name) {
-    T* widget = parent->findChild<T*>(name);
-    if (widget == nullptr) qWarning("no control named %s", name);
-    return widget;
-  }
-  QTableView* TaskGrid() { return Find<QTableView>(window_.get(), "TaskGrid"); }
+  QTableView* TaskGrid() { return veskor::FindControl<QTableView>(window_.get(), "TaskGrid"); }
   QList<ResultsWindow*> ResultsWindows() { return window_->findChildren<ResultsWindow*>(); }
 
   void DoubleClickResult(int row) {
@@ -166,7 +160,7 @@ class ResultsWindowTest : public QObject {
     const QPoint at = grid->visualRect(grid->model()->index(row, veskor::NxAlgoColumn)).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
     QApplication::sendEvent(grid->viewport(), &event);
-    return Find<QMenu>(window_.get(), "TaskMenu");
+    return veskor::FindControl<QMenu>(window_.get(), "TaskMenu");
   }
   ResultsWindow* OpenRow(int row) {
     DoubleClickResult(row);
@@ -187,8 +181,8 @@ class ResultsWindowTest : public QObject {
     return texts;
   }
   void SetFilter(ResultsWindow* results, const QString& text, bool expression) {
-    Find<QCheckBox>(results, "chkExpression")->setChecked(expression);
-    QLineEdit* filter = Find<QLineEdit>(results, "edFilter");
+    veskor::FindControl<QCheckBox>(results, "chkExpression")->setChecked(expression);
+    QLineEdit* filter = veskor::FindControl<QLineEdit>(results, "edFilter");
     filter->clear();
     QTest::keyClicks(filter, text);
   }
@@ -230,7 +224,7 @@ class ResultsWindowTest : public QObject {
     ResultsWindow* results = OpenRow(0);
     QVERIFY(results != nullptr);
     QVERIFY(results->isWindow() && results->isVisible());
-    auto* keys = Find<QTableView>(results, "KeyGrid");
+    auto* keys = veskor::FindControl<QTableView>(results, "KeyGrid");
     QCOMPARE(keys->model()->index(0, 0).data().toString(), QString("90 (0x5A)"));
     QCOMPARE(results->SelectedKey(), kTrueKey);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
@@ -269,14 +263,16 @@ class ResultsWindowTest : public QObject {
         qPrintable(count));
     ResultsWindow* results = OpenRow(0);
     QVERIFY(results->windowTitle().contains("ANY"));
-    QVERIFY(Find<QLabel>(results, "lbSource")->text().contains("ANY"));
-    const QAbstractItemModel* keys = Find<QTableView>(results, "KeyGrid")->model();
+    QVERIFY(veskor::FindControl<QLabel>(results, "lbSource")->text().contains("ANY"));
+    const QAbstractItemModel* keys = veskor::FindControl<QTableView>(results, "KeyGrid")->model();
     QCOMPARE(keys->headerData(0, Qt::Horizontal).toString(), QString("Algorithm"));
     QCOMPARE(keys->headerData(1, Qt::Horizontal).toString(), QString("Key"));
     QCOMPARE(keys->index(0, 0).data().toString(), QString("XOR8ROL"));
     QCOMPARE(keys->index(0, 1).data().toString(), QString("0x35A"));
     QCOMPARE(veskor::RowSummary::PairKey(results->SelectedKey()), 0x35A);
-    QVERIFY(Find<QLabel>(results, "lbKey")->text().startsWith("XOR8ROL key 0x35A: score "));
+    QVERIFY(veskor::FindControl<QLabel>(results, "lbKey")
+                ->text()
+                .startsWith("XOR8ROL key 0x35A: score "));
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     const QStringList texts = ListedTexts(results);
     for (const char* sentence : kSentences) QVERIFY2(texts.contains(sentence), sentence);
@@ -291,18 +287,21 @@ class ResultsWindowTest : public QObject {
     RunOver(HiddenText());
     QCOMPARE(window_->tasks().WholeNumber(veskor::NxImageColumn, 0), veskor::kStatusStopped);
     ResultsWindow* results = OpenRow(0);
-    QCOMPARE(Find<QLabel>(results, "lbSource")->text().section(": ", -1), "0 strings (stopped)");
-    QCOMPARE(Find<QTableView>(results, "KeyGrid")->model()->rowCount(), 0);
-    QCOMPARE(Find<QStackedWidget>(results, "StringStack")->currentWidget(),
-             Find<QLabel>(results, "lbMessage"));
-    QVERIFY(Find<QLabel>(results, "lbMessage")->text().startsWith(veskor::kNoStringsMessage));
+    QCOMPARE(veskor::FindControl<QLabel>(results, "lbSource")->text().section(": ", -1),
+             "0 strings (stopped)");
+    QCOMPARE(veskor::FindControl<QTableView>(results, "KeyGrid")->model()->rowCount(), 0);
+    QCOMPARE(veskor::FindControl<QStackedWidget>(results, "StringStack")->currentWidget(),
+             veskor::FindControl<QLabel>(results, "lbMessage"));
+    QVERIFY(veskor::FindControl<QLabel>(results, "lbMessage")
+                ->text()
+                .startsWith(veskor::kNoStringsMessage));
   }
 
   void TheRowMenuOpensOnlyARowThatHasResults() {
     RunOver(HiddenText());
     QMenu* menu = RowMenu(2);  // unchecked: it did not run
     QVERIFY(menu->isVisible());
-    auto* show = Find<QAction>(menu, "actShowResults");
+    auto* show = veskor::FindControl<QAction>(menu, "actShowResults");
     QVERIFY(!show->isEnabled());
     menu->hide();
     RowMenu(0);
@@ -330,13 +329,15 @@ class ResultsWindowTest : public QObject {
     RunOver(HiddenText());
     ResultsWindow* results = OpenRow(0);
     SetFilter(results, filter, expression);
-    auto* error_label = Find<QLabel>(results, "lbFilterError");
+    auto* error_label = veskor::FindControl<QLabel>(results, "lbFilterError");
     QCOMPARE(error_label->isVisible(), !error.isEmpty());
     if (!error.isEmpty()) {
       QCOMPARE(error_label->text(), error);
       QCOMPARE(results->strings()->rowCount(), 0);
-      QVERIFY(Find<QLabel>(results, "lbKey")->text().startsWith("Key 90 (0x5A): score "));
-      QVERIFY(!Find<QPushButton>(results, "btnSave")->isEnabled());
+      QVERIFY(veskor::FindControl<QLabel>(results, "lbKey")
+                  ->text()
+                  .startsWith("Key 90 (0x5A): score "));
+      QVERIFY(!veskor::FindControl<QPushButton>(results, "btnSave")->isEnabled());
       return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
@@ -346,7 +347,7 @@ class ResultsWindowTest : public QObject {
     }
     QVERIFY(expected.size() >= 4);
     QCOMPARE(ListedTexts(results), expected);
-    QCOMPARE(Find<QLabel>(results, "lbCount")->text(),
+    QCOMPARE(veskor::FindControl<QLabel>(results, "lbCount")->text(),
              QStringLiteral("%1 strings match").arg(expected.size()));
   }
 
@@ -355,7 +356,7 @@ class ResultsWindowTest : public QObject {
     ResultsWindow* results = OpenRow(0);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     const QStringList lines = LogLines(Log(), kTrueKey);
-    auto* grid = Find<QTableView>(results, "StringGrid");
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
     QItemSelectionModel* selection = grid->selectionModel();
     const QAbstractItemModel* model = grid->model();
     selection->select(QItemSelection(model->index(1, 0), model->index(3, 0)),
@@ -367,7 +368,7 @@ class ResultsWindowTest : public QObject {
                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     selection->select(QItemSelection(model->index(5, 0), model->index(5, 0)),
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    Find<QAction>(results, "actCopy")->trigger();
+    veskor::FindControl<QAction>(results, "actCopy")->trigger();
     QCOMPARE(QGuiApplication::clipboard()->text(), lines[0] + '\n' + lines[5] + '\n');
   }
 
@@ -385,7 +386,7 @@ class ResultsWindowTest : public QObject {
     ResultsWindow* results = OpenRow(0);
     SetFilter(results, filter, false);
     save_to_ = cancel ? QString() : InDir("saved.log");
-    Find<QPushButton>(results, "btnSave")->click();
+    veskor::FindControl<QPushButton>(results, "btnSave")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 60000);
     QCOMPARE(errors_, QStringList());
     if (cancel) {
@@ -398,7 +399,9 @@ class ResultsWindowTest : public QObject {
         expected += line.toLatin1() + "\r\n";
     }
     QCOMPARE(ReadBytes(InDir("saved.log")), expected);
-    QVERIFY(Find<QLabel>(results, "lbCount")->text().endsWith(" saved to " + InDir("saved.log")));
+    QVERIFY(veskor::FindControl<QLabel>(results, "lbCount")
+                ->text()
+                .endsWith(" saved to " + InDir("saved.log")));
   }
 
   void AChangedFileIsSaidInsteadOfItsStrings() {
@@ -409,14 +412,14 @@ class ResultsWindowTest : public QObject {
     input.close();
     ResultsWindow* results = OpenRow(0);
     QCOMPARE(results->strings()->state(), StringListModel::State::kChanged);
-    auto* stack = Find<QStackedWidget>(results, "StringStack");
-    auto* message = Find<QLabel>(results, "lbMessage");
+    auto* stack = veskor::FindControl<QStackedWidget>(results, "StringStack");
+    auto* message = veskor::FindControl<QLabel>(results, "lbMessage");
     QCOMPARE(stack->currentWidget(), message);
     QVERIFY(message->text().startsWith(veskor::kFileChangedMessage));
     QCOMPARE(results->strings()->rowCount(), 0);
-    QVERIFY(!Find<QPushButton>(results, "btnSave")->isEnabled());
+    QVERIFY(!veskor::FindControl<QPushButton>(results, "btnSave")->isEnabled());
     // The ranking is the run's and stays.
-    QVERIFY(Find<QTableView>(results, "KeyGrid")->model()->rowCount() > 1);
+    QVERIFY(veskor::FindControl<QTableView>(results, "KeyGrid")->model()->rowCount() > 1);
   }
 
   void ANoneRowShowsOneKeyAndResultsFollowTheirRowInASort() {
@@ -424,7 +427,7 @@ class ResultsWindowTest : public QObject {
     // Unchecked rows first: ADD8, XOR8, NONE.
     window_->tasks().SortByColumn(veskor::NxUseColumn);
     ResultsWindow* results = OpenRow(2);
-    QCOMPARE(Find<QTableView>(results, "KeyGrid")->model()->rowCount(), 1);
+    QCOMPARE(veskor::FindControl<QTableView>(results, "KeyGrid")->model()->rowCount(), 1);
     QCOMPARE(results->SelectedKey(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     QCOMPARE(results->strings()->rowCount(), LogLines(InDir("input.bin_NONE.log"), 1).size());
@@ -434,7 +437,7 @@ class ResultsWindowTest : public QObject {
     RunOver(HiddenText());
     QPointer<ResultsWindow> results = OpenRow(0);
     QVERIFY(results);
-    Find<QPushButton>(window_.get(), "btnReset")->click();
+    veskor::FindControl<QPushButton>(window_.get(), "btnReset")->click();
     QTRY_VERIFY_WITH_TIMEOUT(results.isNull(), 60000);
     QCOMPARE(window_->results().size(), size_t{0});
     QCOMPARE(window_->ShowResults(0), nullptr);
