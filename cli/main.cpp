@@ -180,7 +180,9 @@ class Batch {
         presets_(presets),
         format_(std::move(format)),
         record_options_(std::move(record_options)),
-        done_(std::move(done)) {}
+        done_(std::move(done)) {
+    for (int row = 0; row < table_.RowCount(); ++row) checked_rows_ += table_.Checked(row) ? 1 : 0;
+  }
 
   // Scans one entry with `jobs` workers (0: every core), its output to `out`. False when the
   // batch ends here: a stop, or standard output gone.
@@ -301,33 +303,39 @@ class Batch {
     const auto failed_row = std::find_if(rows.begin(), rows.end(), [](const RowOutcome& row) {
       return row.kind == RowOutcome::Kind::kInputFailed;
     });
+    const bool input_failed = failed_row != rows.end();
+    // A stop or the deadline cut the file short: a row stopped, or rows after it never ran. A
+    // stop that came once every row had ended cut nothing.
+    const bool cut_short = rows.size() < checked_rows_ ||
+                           std::any_of(rows.begin(), rows.end(), [](const RowOutcome& row) {
+                             return row.kind == RowOutcome::Kind::kStopped;
+                           });
     if (!ended_by_error && file.message.empty()) file.message = host.first_message();
-    if (!ended_by_error && failed_row != rows.end())
-      file.reason = ReasonOf(failed_row->error_number);
-    if (!host.AllCompleted() && file.message.empty() && interrupted) {
-      file.message = kStoppedMessage;
-      file.reason = SignalReason();
-    }
-    file.status = !ended_by_error && host.AllCompleted() ? "done" : "error";
-    // A signal's stop ends the batch and reads as before, and an input not read stays an error;
-    // a file stopped at its deadline alone is one the batch goes on from.
-    if (host.TimedOut() && !interrupted && !ended_by_error && failed_row == rows.end()) {
+    if (!ended_by_error && input_failed) file.reason = ReasonOf(failed_row->error_number);
+    if (ended_by_error || input_failed) {
+      file.status = "error";
+    } else if (cut_short && host.TimedOut() && !interrupted) {
+      // A file stopped at its deadline alone is one the batch goes on from.
       file.status = "timeout";
       host.PrintLine(MessageAbout(path, kTimeoutMessage));
+    } else if (cut_short) {
+      // A signal's stop ends the batch.
+      file.status = "error";
+      if (file.message.empty()) {
+        file.message = kStoppedMessage;
+        file.reason = SignalReason();
+      }
+    } else if (changed) {
+      file.status = "changed";
+      file.message = kChangedMessage;
+      host.PrintLine(MessageAbout(path, kChangedMessage));
+    } else {
+      // A row skipped for want of a decoder or preset, with its message, makes an error too.
+      file.status = host.AllCompleted() ? "done" : "error";
     }
     // What did not finish prints no ranking and no rule: a part of the file's records would read
     // as all of them. A row skipped for want of a decoder or preset never began.
-    const bool finished = !ended_by_error && !interrupted && !host.TimedOut() &&
-                          std::none_of(rows.begin(), rows.end(), [](const RowOutcome& row) {
-                            return row.kind == RowOutcome::Kind::kStopped ||
-                                   row.kind == RowOutcome::Kind::kInputFailed;
-                          });
-    if (finished && changed) {
-      file.status = "changed";
-      file.message = kChangedMessage;
-      file.reason.clear();
-      host.PrintLine(MessageAbout(path, kChangedMessage));
-    }
+    const bool finished = !ended_by_error && !input_failed && !cut_short;
     if (ended_by_error) return !interrupted;
     if (!finished || changed) return !interrupted;
     bool written = true;
@@ -362,6 +370,7 @@ class Batch {
   const PresetList& presets_;
   std::string format_;
   std::string record_options_;
+  size_t checked_rows_ = 0;               // the rows a run visits when nothing stops it
   std::unordered_set<std::string> done_;  // the SHA-256 of files --skip-done passes over
   std::atomic<bool> failed_{false};
   std::set<std::string> rule_names_;  // of the whole batch, named in its order

@@ -11,12 +11,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "presets/preset.h"
+#include "presets/preset_file.h"
+#include "presets/preset_list.h"
+#include "tasks/table_file.h"
+#include "tasks/task_table.h"
 
 namespace {
 
@@ -60,17 +67,29 @@ std::vector<nlohmann::json> Records(const std::string& jsonl) {
   return records;
 }
 
-// Runs veskor-scan with `arguments` over `input`, its output to `output`; with `rewrite`, writes
-// `rewrite` over the file in place once the runner has hashed it and begun its task.
+// What the test does while the runner scans.
+enum class Act {
+  kNothing,
+  // Writes the rewrite's bytes over the file in place once the runner has opened it twice: the
+  // batch's open to hash it, then its first task's.
+  kRewrite,
+  // Sends SIGINT once the first task has closed the file: that task is done, and the runner
+  // cannot begin the next before its line on standard error is read.
+  kInterrupt,
+};
+
+// Runs veskor-scan with `arguments` over `input`, its output to `output`, doing `act`.
 Outcome Scan(std::vector<std::string> arguments, const std::string& input,
-             const std::string& output, const std::string& rewrite = "") {
+             const std::string& output, Act act = Act::kNothing, const std::string& rewrite = "") {
   Outcome run;
   const int watch = ::inotify_init1(IN_CLOEXEC);
   EXPECT_GE(watch, 0);
-  EXPECT_GE(::inotify_add_watch(watch, input.c_str(), IN_OPEN), 0);
+  // The reads of each open's stamp part its open from the next, which inotify would otherwise
+  // merge into one event when the test has not yet read the first.
+  EXPECT_GE(::inotify_add_watch(watch, input.c_str(), IN_OPEN | IN_ACCESS | IN_CLOSE_NOWRITE), 0);
   int err[2];
   EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-  if (!rewrite.empty()) {
+  if (act != Act::kNothing) {
     // Filled until a write would block; the runner's end stays blocking.
     ::fcntl(err[1], F_SETFL, O_NONBLOCK);
     const std::string filler(4096, '.');
@@ -94,28 +113,32 @@ Outcome Scan(std::vector<std::string> arguments, const std::string& input,
   }
   ::close(out);
   ::close(err[1]);
-  if (!rewrite.empty()) {
-    // The batch's open of the file to hash it, then its task's: the hash is done, and the
-    // runner cannot pass its task's line on standard error until the pipe is read.
+  if (act != Act::kNothing) {
     int opens = 0;
-    while (opens < 2) {
+    int closes = 0;
+    while (act == Act::kRewrite ? opens < 2 : closes < 1) {
       pollfd ready{watch, POLLIN, 0};
       if (::poll(&ready, 1, 60000) != 1) {
-        ADD_FAILURE() << "the runner did not open the file twice";
+        ADD_FAILURE() << "the runner did not reach the moment";
         break;
       }
       alignas(inotify_event) char events[4096];
       const ssize_t n = ::read(watch, events, sizeof events);
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-        if ((event->mask & IN_OPEN) != 0) ++opens;
+        opens += (event->mask & IN_OPEN) != 0 ? 1 : 0;
+        closes += (event->mask & IN_CLOSE_NOWRITE) != 0 ? 1 : 0;
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
     }
-    const int fd = ::open(input.c_str(), O_WRONLY | O_CLOEXEC);
-    EXPECT_EQ(::pwrite(fd, rewrite.data(), rewrite.size(), 0),
-              static_cast<ssize_t>(rewrite.size()));
-    ::close(fd);
+    if (act == Act::kRewrite) {
+      const int fd = ::open(input.c_str(), O_WRONLY | O_CLOEXEC);
+      EXPECT_EQ(::pwrite(fd, rewrite.data(), rewrite.size(), 0),
+                static_cast<ssize_t>(rewrite.size()));
+      ::close(fd);
+    } else {
+      ::kill(child, SIGINT);
+    }
   }
   char buffer[65536];
   while (::read(err[0], buffer, sizeof buffer) > 0) {
@@ -150,7 +173,7 @@ TEST(RunnerChange, AFileRewrittenWhileScannedIsChangedAndNeverDone) {
     std::vector<std::string> arguments = task;
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
     WriteFile(input, sample);
-    const Outcome changed = Scan(arguments, input, dir + "/changed.jsonl", other);
+    const Outcome changed = Scan(arguments, input, dir + "/changed.jsonl", Act::kRewrite, other);
     EXPECT_EQ(changed.status, 1);
     ASSERT_FALSE(changed.records.empty());
     const nlohmann::json& file = changed.records.back();
@@ -173,6 +196,38 @@ TEST(RunnerChange, AFileRewrittenWhileScannedIsChangedAndNeverDone) {
   ::unlink(input.c_str());
   ::unlink((dir + "/changed.jsonl").c_str());
   ::unlink((dir + "/resumed.jsonl").c_str());
+  ::rmdir(dir.c_str());
+}
+
+// A signal that stops a file after its first task has ended leaves the second unrun: the file
+// did not finish, and prints no ranking and no rule of the one task it did.
+TEST(RunnerChange, AFileStoppedBetweenItsTasksPrintsNoRankingOrRule) {
+  const std::string dir = ::testing::TempDir() + "runner_stop_" + std::to_string(::getpid());
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST, true);
+  const std::string input = dir + "/sample.bin";
+  WriteFile(input, Sample());
+  veskor::PresetList presets;
+  veskor::TPreset letters = veskor::NewPreset();
+  veskor::SetShortString(letters.Name, "Letters");
+  veskor::SetShortString(letters.Alphabet, "abcdefghijklmnopqrstuvwxyz ");
+  letters.MinLength = 4;
+  presets.Append(letters);
+  veskor::SavePresets(presets, dir + "/presets.dat");
+  veskor::TaskTable table;
+  table.AddTaskRow(true, -1, "XOR8", "Letters", "90", 0, "0", -1);
+  table.AddTaskRow(true, -1, "XOR8", "Letters", "", 0, "0", -1);
+  veskor::SaveTableText(table, dir + "/grid.cfg", u',');
+  const Outcome stopped = Scan({"--dir", dir, "--json", "--summary", "--yara", "--jobs", "1"},
+                               input, dir + "/stopped.jsonl", Act::kInterrupt);
+  EXPECT_EQ(stopped.status, 1);
+  ASSERT_EQ(stopped.records.size(), 1u);
+  EXPECT_EQ(stopped.records[0]["type"], "file");
+  EXPECT_EQ(stopped.records[0]["status"], "error");
+  EXPECT_EQ(stopped.records[0]["message"], "stopped");
+  EXPECT_EQ(stopped.records[0]["reason"], "Interrupt");
+  for (const char* name : {"sample.bin", "presets.dat", "grid.cfg", "stopped.jsonl"}) {
+    ::unlink((dir + "/" + name).c_str());
+  }
   ::rmdir(dir.c_str());
 }
 
