@@ -124,9 +124,10 @@ check "-h" "0 $("$scan" --help | md5sum)" "$? $(md5sum < "$dir/h")"
 check "-h made no log" "" "$(cd "$dir" && ls -- -h_* 2>/dev/null)"
 # An input that cannot be read leaves the earlier log of its name as it was, and makes none.
 printf 'earlier' > "$dir/gone.bin_XOR8.log"
-"$scan" --algo XOR8 --alphabet abc "$dir/gone.bin" /dev/null 2>/dev/null
+mkfifo "$dir/fifo.in"
+"$scan" --algo XOR8 --alphabet abc "$dir/gone.bin" "$dir/fifo.in" 2>/dev/null
 check "earlier log kept, none made" "1 earlier 0" \
-  "$? $(cat "$dir/gone.bin_XOR8.log") $(ls /dev/null_XOR8.log 2>/dev/null | wc -l)"
+  "$? $(cat "$dir/gone.bin_XOR8.log") $(ls "$dir/fifo.in_XOR8.log" 2>/dev/null | wc -l)"
 # A list of names is read a line at a time, and a line no name can be is refused at once.
 "$scan" --algo XOR8 --alphabet abc --files-from /dev/zero 2>"$dir/err"
 check "--files-from /dev/zero" \
@@ -136,13 +137,13 @@ check "--files-from /dev/zero" \
 mkdir "$dir/why"
 ln -s "$dir/why/loop" "$dir/why/loop"
 "$scan" --algo XOR8 --key 90 --alphabet 'a"b' --min 3 --format %d --summary --json --top 2 \
-  "$dir/why/missing" "$dir/why" "$dir/why/loop" /dev/null > "$dir/out" 2>/dev/null
+  "$dir/why/missing" "$dir/why" "$dir/why/loop" "$dir/fifo.in" > "$dir/out" 2>/dev/null
 check "reasons" "Невозможно открыть файл! No such file or directory|Невозможно открыть файл! Is a directory|Невозможно открыть файл! Too many levels of symbolic links|Невозможно открыть файл! " \
   "$(jq -r '"\(.message) \(.reason)"' "$dir/out" | paste -sd'|')"
 check "options" \
   'XOR8 key 90 preset "command line" alphabet "a\"b" min 3 max 0 regexp ""; format "%d"; --summary; --top 2' \
   "$(jq -r '.options' "$dir/out" | sort -u)"
-rm -rf "$dir/why"
+rm -rf "$dir/why" "$dir/fifo.in"
 
 # Many files: each as a single run of its own, in the order given.
 b="$dir/batch"
