@@ -173,14 +173,17 @@ std::string ReasonOf(const std::exception& e) {
 class Batch {
  public:
   // `record_options` names what shapes the records (RecordOptions), for every file record.
+  // `several`: the batch has more than one file, whose per-task lines and tables then name it.
   Batch(const CliOptions& options, const TaskTable& table, const PresetList& presets,
-        std::string format, std::string record_options, std::unordered_set<std::string> done)
+        std::string format, std::string record_options, std::unordered_set<std::string> done,
+        bool several)
       : options_(options),
         table_(table),
         presets_(presets),
         format_(std::move(format)),
         record_options_(std::move(record_options)),
-        done_(std::move(done)) {
+        done_(std::move(done)),
+        several_(several) {
     for (int row = 0; row < table_.RowCount(); ++row) checked_rows_ += table_.Checked(row) ? 1 : 0;
   }
 
@@ -276,6 +279,7 @@ class Batch {
     // The run marks its rows in a table of its own, so that files may run side by side.
     TaskTable table = table_;
     CliHost host(table, path, format_, output, jobs, out, options_.json);
+    if (several_) host.NameFileInRowLines();
     table.SetObserver(&host);
     if (deadline) host.SetDeadline(*deadline);
     bool ended_by_error = false;
@@ -342,7 +346,9 @@ class Batch {
     if (options_.summary && options_.json) {
       written = out.Out(KeyRecords(path, rows, options_.top));
     } else if (options_.summary && !options_.yara) {
-      written = out.Out(SummaryTable(rows));
+      // Tables one after another say whose they are, as head and tail name their files.
+      written = out.Out((several_ ? "==> " + EscapeForTerminal(path) + " <==\n" : std::string()) +
+                        SummaryTable(rows));
     }
     if (options_.yara && written) {
       const std::string_view bytes(reinterpret_cast<const char*>(mapped.data()), mapped.size());
@@ -374,6 +380,7 @@ class Batch {
   std::unordered_set<std::string> done_;  // the SHA-256 of files --skip-done passes over
   std::atomic<bool> failed_{false};
   std::set<std::string> rule_names_;  // of the whole batch, named in its order
+  const bool several_;
 };
 
 // Files scanned side by side, each by one worker on one thread, for batches of many files: a
@@ -524,7 +531,13 @@ int Main(const std::vector<std::string>& arguments) {
     return UsageFailure(e);
   }
   HandleStopSignals();
-  Batch batch(options, table, presets, format, std::move(record_options), std::move(done));
+  // More than one name, or a folder walked: the files' lines and tables say which is which.
+  struct stat first {};
+  const bool several = names.size() > 1 || (names.size() == 1 && options.recursive &&
+                                            ::stat(names[0].c_str(), &first) == 0 &&
+                                            S_ISDIR(first.st_mode));
+  Batch batch(options, table, presets, format, std::move(record_options), std::move(done),
+              several);
   DirectOutput direct;
   // One file to scan has every worker; a second one sends the batch side by side.
   const int workers = options.jobs > 0 ? options.jobs : DefaultWorkerCount();

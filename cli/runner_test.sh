@@ -163,6 +163,16 @@ check "--stdout over two files" "$want" \
 rm -f "$dir"/hidden.bin_XOR8.log "$dir"/ex.bin_XOR8.log
 "${one[@]}" "$dir/hidden.bin" "$dir/ex.bin" 2>/dev/null
 check "a log beside each file" "0 2" "$? $(ls "$dir"/hidden.bin_XOR8.log "$dir"/ex.bin_XOR8.log | wc -l)"
+# Several files say which is which: the per-task lines begin with the file's name, and each table
+# follows a head-like header; one file, neither.
+"${one[@]}" --summary "$dir/hidden.bin" "$dir/ex.bin" > "$b/tables" 2> "$b/lines"
+check "headers before the tables" "==> $dir/hidden.bin <==|algo|==> $dir/ex.bin <==|algo" \
+  "$(grep -E '^(==>|algo)' "$b/tables" | cut -f1 | paste -sd'|')"
+check "lines that name their file" "$dir/hidden.bin: XOR8 key all|$dir/ex.bin: XOR8 key all" \
+  "$(sed 's/ preset.*//' "$b/lines" | paste -sd'|')"
+"${one[@]}" --summary "$dir/hidden.bin" > "$b/tables" 2> "$b/lines"
+check "one file names none" "algo|XOR8 key all" \
+  "$(head -c 4 "$b/tables")|$(sed 's/ preset.*//' "$b/lines")"
 
 # A folder walked in byte order of its names: a FIFO and a link to a folder are skipped with
 # their reason, a link to a file is scanned, an empty file is an error and the batch goes on.
@@ -316,7 +326,7 @@ check "--timeout: exit status, files" "1 f000.bin slow.bin f001.bin" \
 check "--timeout: the slow file" "timeout " \
   "$(jq -r 'select(.type == "file" and (.file | endswith("slow.bin"))) | "\(.status) \(.message)"' "$p/out")"
 check "--timeout: message" "$p/slow.bin: longer than --timeout: stopped" \
-  "$(grep -F "$p/slow.bin:" "$p/err")"
+  "$(grep -F "$p/slow.bin: longer" "$p/err")"
 # A file that did not finish writes no key records and no rule: a part of its ranking would read
 # as all of it.
 check "--timeout: no key records" "" \
