@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
+#include "engine/input/mapped_input.h"
 #include "engine/run/log_file.h"
-#include "engine/run/mapped_input.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
 #include "engine/search/job_runner.h"

@@ -15,7 +15,7 @@
 
 #include "engine/decoding/algorithms.h"
 #include "engine/search/scan_context.h"
-#include "ui/string_list_model.h"
+#include "ui/results/string_list_model.h"
 
 namespace {
 

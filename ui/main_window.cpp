@@ -44,11 +44,11 @@
 #include "ui/look.h"
 #include "ui/preset_page.h"
 #include "ui/qt_text.h"
-#include "ui/results_window.h"
+#include "ui/results/results_window.h"
+#include "ui/results/window_memory.h"
 #include "ui/run_texts.h"
 #include "ui/task_page.h"
 #include "ui/task_table_model.h"
-#include "ui/window_memory.h"
 
 namespace veskor {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "presets/preset_list.h"
 #include "tasks/task_table.h"
-#include "ui/row_results.h"
+#include "ui/results/row_results.h"
 
 class QCloseEvent;
 class QDropEvent;

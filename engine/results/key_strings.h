@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
-#include "engine/run/input_check.h"
-#include "engine/run/mapped_input.h"
+#include "engine/input/input_check.h"
+#include "engine/input/mapped_input.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/run/run_search.h"
 #include "engine/search/run_judge.h"

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "engine/search/fault_guard.h"
+#include "engine/input/fault_guard.h"
 #include "engine/search/line_maker.h"
 #include "engine/search/scan_input.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
-#include "engine/run/mapped_input.h"
+#include "engine/input/mapped_input.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
 #include "engine/search/dense_search.h"

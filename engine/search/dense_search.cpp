@@ -8,7 +8,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "engine/search/fault_guard.h"
+#include "engine/input/fault_guard.h"
 #include "engine/search/job_runner.h"
 #include "text/arithmetic.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/search/fault_guard.h"
+#include "engine/input/fault_guard.h"
 #include "engine/search/job_runner.h"
 #include "engine/search/run_finder.h"
 #include "engine/search/scan_input.h"

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-#include "engine/search/fault_guard.h"
+#include "engine/input/fault_guard.h"
 #include "engine/search/job_runner.h"
 #include "text/cp1251.h"
 

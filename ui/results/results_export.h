@@ -1,0 +1,48 @@
+// What the Results window hands on: the row's ranking, written as `veskor-scan --summary` writes
+// it, and a YARA rule of chosen strings, made as `--yara` makes its rules.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/results/key_strings.h"
+#include "ui/results/row_results.h"
+
+class QWidget;
+
+namespace veskor {
+
+// A rule holds at most this many strings: the first ones chosen.
+inline constexpr size_t kMaxRuleStrings = 64;
+
+// The row's ranking table, byte for byte what `veskor-scan --summary` prints for the same file,
+// algorithm, key and preset.
+std::string RankingTable(const RowResult& result);
+
+// The suggested file of a ranking: beside the input, "INPUT_ALGO_ranking.tsv".
+QString SuggestedRankingPath(const RowResult& result);
+
+// Asks for a file and writes the ranking to it; the note for the window's status, or an empty
+// text when the user cancelled or the save failed (its error box was shown).
+QString SaveRanking(QWidget* parent, const RowResult& result);
+
+// The input's SHA-256 and the stored bytes of strings, read again from the file the run read.
+class RuleSource {
+ public:
+  explicit RuleSource(std::shared_ptr<const RowResult> result) : result_(std::move(result)) {}
+
+  // The rule of `strings` of `key` (at most kMaxRuleStrings of them, in their order), named after
+  // the file's SHA-256, the key's algorithm and the key; or, in `message`, why there is none.
+  std::optional<std::string> Rule(int key, const std::vector<FoundString>& strings,
+                                  QString& message);
+
+ private:
+  std::shared_ptr<const RowResult> result_;
+  std::string sha256_;  // of the run's input, once hashed
+};
+
+}  // namespace veskor
