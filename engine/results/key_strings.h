@@ -15,8 +15,8 @@
 #include "engine/input/mapped_input.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/run/run_search.h"
-#include "engine/search/run_judge.h"
 #include "engine/search/scan_context.h"
+#include "engine/search/span_judge.h"
 
 namespace veskor {
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <vector>
 
-#include "engine/search/unit_runs.h"
+#include "engine/search/unit_spans.h"
 #include "text/arithmetic.h"
 
 namespace veskor {

@@ -1,6 +1,6 @@
 // The single-key scanner: the runs of one key's members that start in a stretch of the file, in
 // file order. Every search of a row is built from these scans and the judging of their runs
-// (engine/search/run_judge).
+// (engine/search/span_judge).
 #pragma once
 
 #include <algorithm>
@@ -10,8 +10,8 @@
 
 #include "engine/input/fault_guard.h"
 #include "engine/search/job_runner.h"
-#include "engine/search/run_finder.h"
 #include "engine/search/scan_input.h"
+#include "engine/search/span_finder.h"
 
 namespace veskor {
 

@@ -13,7 +13,7 @@
 #include "engine/search/job_runner.h"
 #include "engine/search/key_scan.h"
 #include "engine/search/line_maker.h"
-#include "engine/search/run_judge.h"
+#include "engine/search/span_judge.h"
 #include "engine/search/sparse_search.h"
 #include "text/arithmetic.h"
 

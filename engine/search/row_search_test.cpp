@@ -17,8 +17,8 @@
 #include "engine/score/text_score.h"
 #include "engine/search/line_maker.h"
 #include "engine/search/reference_scanner.h"
-#include "engine/search/run_finder.h"
-#include "engine/search/run_judge.h"
+#include "engine/search/span_finder.h"
+#include "engine/search/span_judge.h"
 #include "engine/search/test_shrink.h"
 #include "text/cp1251.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
-#include "engine/search/run_finder.h"
 #include "engine/search/scan_context.h"
+#include "engine/search/span_finder.h"
 #include "text/error.h"
 
 namespace veskor {

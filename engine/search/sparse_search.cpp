@@ -6,8 +6,8 @@
 #include "engine/search/capped_collector.h"
 #include "engine/search/job_runner.h"
 #include "engine/search/key_scan.h"
-#include "engine/search/run_finder.h"
-#include "engine/search/unit_runs.h"
+#include "engine/search/span_finder.h"
+#include "engine/search/unit_spans.h"
 #include "text/arithmetic.h"
 
 namespace veskor {

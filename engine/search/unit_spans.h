@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/search/run_finder.h"
+#include "engine/search/span_finder.h"
 
 namespace veskor {
 

@@ -1,6 +1,6 @@
 // The hot loop against a plain loop: runs of members, runs of pairs and the ends of runs, with
 // the vector loop and the portable one, around the 64-byte blocks.
-#include "engine/search/run_finder.h"
+#include "engine/search/span_finder.h"
 
 #include <gtest/gtest.h>
 

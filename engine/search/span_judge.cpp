@@ -1,6 +1,6 @@
 // The judging of one key's runs into their lines: one by one, or in batches whose texts are read
 // out of the file together and written in place.
-#include "engine/search/run_judge.h"
+#include "engine/search/span_judge.h"
 
 #include <algorithm>
 #include <array>

@@ -12,8 +12,8 @@
 #include "engine/score/key_summary.h"
 #include "engine/score/text_score.h"
 #include "engine/search/line_maker.h"
-#include "engine/search/run_finder.h"
 #include "engine/search/scan_input.h"
+#include "engine/search/span_finder.h"
 #include "engine/search/spilled_text.h"
 
 namespace veskor {

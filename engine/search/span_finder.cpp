@@ -2,7 +2,7 @@
 // position of every window of m positions it starts in, so a window whose last position is no
 // member is skipped whole. The AVX2 loop classifies 64 positions into a bit mask and walks the
 // mask's transitions.
-#include "engine/search/run_finder.h"
+#include "engine/search/span_finder.h"
 
 #include <immintrin.h>
 
