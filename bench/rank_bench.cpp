@@ -143,19 +143,19 @@ Ranks RankKey(const TAlgorithm& algorithm, const std::string& input, int key) {
   return ranks;
 }
 
-// Strings of the printable preset in plain bytes: runs of tab and 32..126, 7 or longer.
+// Strings of the printable preset in plain bytes: spans of tab and 32..126, 7 or longer.
 uint64_t CountStrings(std::string_view data) {
-  uint64_t count = 0, run = 0;
+  uint64_t count = 0, span = 0;
   for (const char ch : data) {
     const uint8_t c = static_cast<uint8_t>(ch);
     if (c == '\t' || (c >= 32 && c <= 126)) {
-      ++run;
+      ++span;
     } else {
-      count += run >= 7;
-      run = 0;
+      count += span >= 7;
+      span = 0;
     }
   }
-  return count + (run >= 7);
+  return count + (span >= 7);
 }
 
 // Names for the generated tables, beside the words of the secrets.

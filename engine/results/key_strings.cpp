@@ -64,7 +64,7 @@ uint64_t KeyStrings::Walk(uint64_t begin, uint64_t end, const Take& take) {
   uint64_t stopped = end;
   try {
     scan_->jobs.RunAll(1, [&](size_t, JobOutput& out) {
-      RunJudge judge(scan_->input, scan_->view, out);
+      SpanJudge judge(scan_->input, scan_->view, out);
       try {
         ScanRange(scan_->input, scan_->view, begin, end, false, out, [&](const Span& span) {
           if (!judge.Accepts(span)) return;
@@ -92,7 +92,7 @@ bool KeyStrings::Advance(uint64_t bytes) {
   // Counted apart until the check after the slice: the strings of a changed file are not kept.
   std::vector<uint64_t> indexed;
   uint64_t count = count_;
-  Walk(scanned_, end, [&](const Span& span, RunJudge&) {
+  Walk(scanned_, end, [&](const Span& span, SpanJudge&) {
     if (count % kIndexStep == 0) indexed.push_back(span.start);
     ++count;
     return true;
@@ -107,12 +107,12 @@ bool KeyStrings::Advance(uint64_t bytes) {
 void KeyStrings::From(uint64_t first, uint64_t n, const Take& take) {
   if (!scan_ || first >= count_ || n == 0) return;
   n = std::min<uint64_t>(n, count_ - first);
-  // From the indexed string at or before `first`, which starts a run that no earlier stretch
+  // From the indexed string at or before `first`, which starts a span that no earlier stretch
   // owns, skip to `first` and take n.
   const uint64_t entry = first / kIndexStep;
   uint64_t skip = first - entry * kIndexStep;
   uint64_t taken = 0;
-  Walk(index_[entry], size_, [&](const Span& span, RunJudge& judge) {
+  Walk(index_[entry], size_, [&](const Span& span, SpanJudge& judge) {
     if (skip > 0) {
       --skip;
       return true;
@@ -125,7 +125,7 @@ std::vector<FoundString> KeyStrings::Get(uint64_t first, size_t n) {
   std::vector<FoundString> found;
   if (!scan_) return found;
   CheckInput(search_.input, search_.stamp);
-  From(first, n, [&](const Span& span, RunJudge& judge) {
+  From(first, n, [&](const Span& span, SpanJudge& judge) {
     found.push_back(
         {span.start, scan_->input.Characters(span), std::string(judge.Text(span, kShownBytes))});
     return true;
@@ -142,7 +142,7 @@ void KeyStrings::WriteLines(uint64_t first, uint64_t n, ByteSink& sink) {
     QuietServices& services;
     ~Detach() { services.sink = nullptr; }
   } detach{scan_->services};
-  From(first, n, [&](const Span& span, RunJudge& judge) {
+  From(first, n, [&](const Span& span, SpanJudge& judge) {
     judge.Write(span);
     return true;
   });

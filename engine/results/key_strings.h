@@ -61,7 +61,7 @@ class KeyStrings {
 
  private:
   struct Scan;
-  using Take = std::function<bool(const Span&, RunJudge&)>;
+  using Take = std::function<bool(const Span&, SpanJudge&)>;
   // Scans [begin, end) and hands each accepted string, in order, to `take` until it returns
   // false; returns where it stopped (a string's start), or `end`.
   uint64_t Walk(uint64_t begin, uint64_t end, const Take& take);

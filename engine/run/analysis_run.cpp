@@ -223,7 +223,7 @@ class Run {
     const RowLineMaker no_lines(fields.RegExp, format, false);
     // The algorithms' dense searches follow one another: they share the memory of their runs.
     ScanOptions shared = options;
-    shared.dense_runs = std::make_shared<DenseRuns>();
+    shared.dense_spans = std::make_shared<DenseSpans>();
     std::set<std::string> maps;  // the width and decode table of every pair so far
     int total = 0;
     for (const TAlgorithm& algorithm : Algorithms) {

@@ -542,7 +542,7 @@ TEST_F(RunTest, FileThatShrinksWhileScannedEndsTheRowWithTheReadMessage) {
   EXPECT_EQ(Result(1), "1");
 }
 
-TEST_F(RunTest, ARunOfAGibibyteOfAlphabetBytesIsOneString) {
+TEST_F(RunTest, ASpanOfAGibibyteOfAlphabetBytesIsOneString) {
   // A sparse file reads as zero bytes: with the alphabet "\0" the whole file is one run. A slow
   // build may take less, as long as the run still spans many of the scan's blocks and is longer
   // than any text the run holds.

@@ -16,7 +16,7 @@ namespace veskor {
 // uniform random bytes, and bytes drawn with the frequencies seen so far in the string (which
 // explains padding and tables of small numbers decoded under a wrong key: few byte values,
 // often repeated). A byte that continues a progression (bytes a constant step apart at a lag of
-// one to four: runs of one byte, patterns of two to four bytes repeated, counting tables such
+// one to four: one byte repeated, patterns of two to four bytes repeated, counting tables such
 // as "abcdef" or "a1a2a3a4"), a digit after ten digits in a row, and a byte of a stretch with
 // little variety (every other byte the same, as in ".5.4.7.6" or "h e l l o", or digits and one
 // other byte, as in "12,7,95,3,14,") beyond its first bytes add at most -kNoisePenaltyBits.
@@ -90,6 +90,6 @@ void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<ui
 // Scores `length` copies of `byte` into `scorer` (after a Reset), leaving Score() and
 // BestStart() as feeding them all would, in time that does not grow with the length: padding
 // under a key is one such string per key, megabytes long.
-void ScoreUniformRun(TextScorer& scorer, char byte, uint64_t length);
+void ScoreUniformSpan(TextScorer& scorer, char byte, uint64_t length);
 
 }  // namespace veskor

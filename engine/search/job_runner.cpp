@@ -56,7 +56,7 @@ struct JobOutput::Shared {
   bool cancel = false;
   std::atomic<bool> halt{false};
   // Chunks the writer is done with, kept for the workers: a fresh buffer costs a page fault per
-  // page, and a run of all keys hands on thousands of chunks.
+  // page, and a search of all keys hands on thousands of chunks.
   std::vector<LineBuffer> spare;
 };
 

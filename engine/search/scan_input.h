@@ -35,7 +35,7 @@ struct ScanInput {
   const TAlgorithm* algorithm = nullptr;
   const SearchFields* fields = nullptr;
   const LineMaker* lines = nullptr;
-  uint64_t min_run = 1;  // MinLength, at least 1
+  uint64_t min_span = 1;  // MinLength, at least 1
   std::array<bool, 256> in_alphabet{};
   uint64_t batch_bytes = uint64_t{1} << 20;  // bytes scanned between two checkpoints
 
@@ -43,7 +43,7 @@ struct ScanInput {
             const TAlgorithm& input_algorithm, const SearchFields& search_fields,
             const LineMaker& line_maker, uint64_t batch);
 
-  // A run's length in characters.
+  // A span's length in characters.
   uint64_t Characters(const Span& span) const {
     return wide ? (span.end - span.start) / 2 : span.end - span.start;
   }
@@ -56,7 +56,7 @@ struct ScanInput {
 
 // One key: its decode table and the stored bytes that decode into the alphabet under it. Of a
 // running key, the table and the members are those of offset 0; the byte at offset i decodes
-// under the key + step * i, and only DecodeText, Member and RunEnd know it.
+// under the key + step * i, and only DecodeText, Member and SpanEnd know it.
 class KeyView {
  public:
   KeyView(const ScanInput& input, int key);
@@ -78,7 +78,7 @@ class KeyView {
     return running() ? in_alphabet_[RunningByte(position)] : members_.Has(data_[position]);
   }
   // The first position from `pos` on that is no member, or `limit`. Touches nothing but PODs.
-  uint64_t RunEnd(uint64_t pos, uint64_t limit) const;
+  uint64_t SpanEnd(uint64_t pos, uint64_t limit) const;
 
  private:
   uint8_t RunningByte(uint64_t position) const {

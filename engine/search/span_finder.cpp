@@ -1,4 +1,4 @@
-// Run finding. The portable loop probes: a run of at least m members must cover the last
+// Span finding. The portable loop probes: a span of at least m members must cover the last
 // position of every window of m positions it starts in, so a window whose last position is no
 // member is skipped whole. The AVX2 loop classifies 64 positions into a bit mask and walks the
 // mask's transitions.
@@ -85,30 +85,30 @@ inline uint64_t WindowStarts(uint64_t bits, uint64_t next) {
 }
 
 // 64 positions at a time while the next 128 (plus one for pairs) bytes lie before the limit;
-// the probing loop finishes the rest. A run can reach m members only when k members follow its
+// the probing loop finishes the rest. A span can reach m members only when k members follow its
 // start (k = 2^kShifts, the largest power of two up to min(m, 32)), so other starts are passed
 // over; a short
-// run passed over at a block's end may be taken up as a start in the next block, cut, and so
+// span passed over at a block's end may be taken up as a start in the next block, cut, and so
 // is too short all the same.
 template <int kShifts, class Test>
-__attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Test& is,
-                                                  const ByteClass& members, uint64_t m,
-                                                  uint64_t limit, RunState& state, Span* out,
-                                                  size_t capacity) {
+__attribute__((target("avx2"))) size_t VectorSpans(const ByteMask& mask, const Test& is,
+                                                   const ByteClass& members, uint64_t m,
+                                                   uint64_t limit, SpanState& state, Span* out,
+                                                   size_t capacity) {
   const __m256i t0 = _mm256_broadcastsi128_si256(
       _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables())));
   const __m256i t1 = _mm256_broadcastsi128_si256(
       _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables() + 16)));
   size_t n = 0;
   uint64_t pos = state.pos;
-  bool in_run = state.in_run;
-  uint64_t run_start = state.run_start;
+  bool in_span = state.in_span;
+  uint64_t span_start = state.span_start;
   if (pos + 128 <= limit && n < capacity) {
     uint64_t bits = mask(pos, t0, t1);
     while (pos + 128 <= limit) {
       const uint64_t next = mask(pos + 64, t0, t1);
       uint64_t rest = bits;  // the block's member bits not yet accounted for
-      if (in_run) {
+      if (in_span) {
         const uint64_t zeros = ~bits;
         if (zeros == 0) {
           pos += 64;
@@ -116,9 +116,9 @@ __attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Te
           continue;
         }
         const unsigned end = static_cast<unsigned>(__builtin_ctzll(zeros));
-        in_run = false;
-        if (pos + end - run_start >= m) {
-          out[n++] = {run_start, pos + end};
+        in_span = false;
+        if (pos + end - span_start >= m) {
+          out[n++] = {span_start, pos + end};
           if (n == capacity) {
             state = {pos + end + 1, false, 0};
             return n;
@@ -126,15 +126,15 @@ __attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Te
         }
         rest = end == 63 ? 0 : bits & (~uint64_t{0} << (end + 1));
       }
-      // Only the starts from which k members follow can begin a run of m or more.
+      // Only the starts from which k members follow can begin a span of m or more.
       uint64_t starts = rest & ~(rest << 1) & WindowStarts<kShifts>(bits, next);
       while (starts != 0) {
         const unsigned start = static_cast<unsigned>(__builtin_ctzll(starts));
         starts &= starts - 1;
         const uint64_t zeros = ~bits & (~uint64_t{0} << start);
-        if (zeros == 0) {  // the run goes on into the next block
-          in_run = true;
-          run_start = pos + start;
+        if (zeros == 0) {  // the span goes on into the next block
+          in_span = true;
+          span_start = pos + start;
           break;
         }
         const unsigned end = static_cast<unsigned>(__builtin_ctzll(zeros));
@@ -150,20 +150,20 @@ __attribute__((target("avx2"))) size_t VectorRuns(const ByteMask& mask, const Te
       bits = next;
     }
   }
-  state = {pos, in_run, run_start};
-  return ProbeRuns(is, m, limit, state, out, capacity, n);
+  state = {pos, in_span, span_start};
+  return ProbeSpans(is, m, limit, state, out, capacity, n);
 }
 
-// VectorRuns with the window length for m fixed at compile time.
+// VectorSpans with the window length for m fixed at compile time.
 template <class Test>
-size_t VectorRunsFor(const ByteMask& mask, const Test& is, const ByteClass& members, uint64_t m,
-                     uint64_t limit, RunState& state, Span* out, size_t capacity) {
-  if (m >= 32) return VectorRuns<5>(mask, is, members, m, limit, state, out, capacity);
-  if (m >= 16) return VectorRuns<4>(mask, is, members, m, limit, state, out, capacity);
-  if (m >= 8) return VectorRuns<3>(mask, is, members, m, limit, state, out, capacity);
-  if (m >= 4) return VectorRuns<2>(mask, is, members, m, limit, state, out, capacity);
-  if (m >= 2) return VectorRuns<1>(mask, is, members, m, limit, state, out, capacity);
-  return VectorRuns<0>(mask, is, members, m, limit, state, out, capacity);
+size_t VectorSpansFor(const ByteMask& mask, const Test& is, const ByteClass& members, uint64_t m,
+                      uint64_t limit, SpanState& state, Span* out, size_t capacity) {
+  if (m >= 32) return VectorSpans<5>(mask, is, members, m, limit, state, out, capacity);
+  if (m >= 16) return VectorSpans<4>(mask, is, members, m, limit, state, out, capacity);
+  if (m >= 8) return VectorSpans<3>(mask, is, members, m, limit, state, out, capacity);
+  if (m >= 4) return VectorSpans<2>(mask, is, members, m, limit, state, out, capacity);
+  if (m >= 2) return VectorSpans<1>(mask, is, members, m, limit, state, out, capacity);
+  return VectorSpans<0>(mask, is, members, m, limit, state, out, capacity);
 }
 
 }  // namespace
@@ -176,32 +176,32 @@ ByteClass::ByteClass(const std::array<bool, 256>& members) {
   }
 }
 
-size_t FindByteRuns(const uint8_t* data, const ByteClass& members, uint64_t m, uint64_t limit,
-                    RunState& state, Span* out, size_t capacity) {
+size_t FindByteSpans(const uint8_t* data, const ByteClass& members, uint64_t m, uint64_t limit,
+                     SpanState& state, Span* out, size_t capacity) {
   const ByteTest is{data, members.table()};
   if (vector_enabled) {
-    return VectorRunsFor(ByteMask{data, false, PairValue::kXor}, is, members, m, limit, state, out,
-                         capacity);
+    return VectorSpansFor(ByteMask{data, false, PairValue::kXor}, is, members, m, limit, state, out,
+                          capacity);
   }
-  return ProbeRuns(is, m, limit, state, out, capacity, 0);
+  return ProbeSpans(is, m, limit, state, out, capacity, 0);
 }
 
-size_t FindPairRuns(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t m,
-                    uint64_t limit, RunState& state, Span* out, size_t capacity) {
+size_t FindPairSpans(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t m,
+                     uint64_t limit, SpanState& state, Span* out, size_t capacity) {
   const PairTest is{data, members.table(), value};
   if (vector_enabled) {
     // The mask of 64 pairs at pos reads the bytes up to pos + 64, which is at most limit.
-    return VectorRunsFor(ByteMask{data, true, value}, is, members, m, limit, state, out, capacity);
+    return VectorSpansFor(ByteMask{data, true, value}, is, members, m, limit, state, out, capacity);
   }
-  return ProbeRuns(is, m, limit, state, out, capacity, 0);
+  return ProbeSpans(is, m, limit, state, out, capacity, 0);
 }
 
 namespace {
 
 template <class Test>
-__attribute__((target("avx2"))) uint64_t VectorRunEnd(const ByteMask& mask, const Test& is,
-                                                      const ByteClass& members, uint64_t pos,
-                                                      uint64_t limit) {
+__attribute__((target("avx2"))) uint64_t VectorSpanEnd(const ByteMask& mask, const Test& is,
+                                                       const ByteClass& members, uint64_t pos,
+                                                       uint64_t limit) {
   const __m256i t0 = _mm256_broadcastsi128_si256(
       _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables())));
   const __m256i t1 = _mm256_broadcastsi128_si256(
@@ -217,31 +217,31 @@ __attribute__((target("avx2"))) uint64_t VectorRunEnd(const ByteMask& mask, cons
 }
 
 template <class Test>
-uint64_t RunEndOf(const ByteMask& mask, const Test& is, const ByteClass& members, uint64_t pos,
-                  uint64_t limit) {
-  // Most runs are short: a few steps one by one before the vector loop is worth it.
+uint64_t SpanEndOf(const ByteMask& mask, const Test& is, const ByteClass& members, uint64_t pos,
+                   uint64_t limit) {
+  // Most spans are short: a few steps one by one before the vector loop is worth it.
   for (int i = 0; i < 16; ++i, ++pos) {
     if (pos >= limit || !is(pos)) return pos;
   }
-  if (vector_enabled) return VectorRunEnd(mask, is, members, pos, limit);
+  if (vector_enabled) return VectorSpanEnd(mask, is, members, pos, limit);
   while (pos < limit && is(pos)) ++pos;
   return pos;
 }
 
 }  // namespace
 
-uint64_t RunEnd(const uint8_t* data, const ByteClass& members, uint64_t pos, uint64_t limit) {
-  return RunEndOf(ByteMask{data, false, PairValue::kXor}, ByteTest{data, members.table()}, members,
-                  pos, limit);
+uint64_t SpanEnd(const uint8_t* data, const ByteClass& members, uint64_t pos, uint64_t limit) {
+  return SpanEndOf(ByteMask{data, false, PairValue::kXor}, ByteTest{data, members.table()}, members,
+                   pos, limit);
 }
 
-uint64_t PairRunEnd(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t pos,
-                    uint64_t limit) {
-  return RunEndOf(ByteMask{data, true, value}, PairTest{data, members.table(), value}, members, pos,
-                  limit);
+uint64_t PairSpanEnd(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t pos,
+                     uint64_t limit) {
+  return SpanEndOf(ByteMask{data, true, value}, PairTest{data, members.table(), value}, members,
+                   pos, limit);
 }
 
-bool VectorRunFinderEnabled() { return vector_enabled; }
-void EnableVectorRunFinder(bool enabled) { vector_enabled = enabled && HasAvx2(); }
+bool VectorSpanFinderEnabled() { return vector_enabled; }
+void EnableVectorSpanFinder(bool enabled) { vector_enabled = enabled && HasAvx2(); }
 
 }  // namespace veskor

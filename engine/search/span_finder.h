@@ -1,6 +1,6 @@
-// The scanner's hot loop: finding the runs of at least m consecutive members of a byte set,
+// The scanner's hot loop: finding the spans of at least m consecutive members of a byte set,
 // 64 bytes at a time with AVX2 where the processor has it, by probing otherwise. The same
-// loop finds runs of byte pairs whose difference lies in a set, for the search of all keys.
+// loop finds spans of byte pairs whose difference lies in a set, for the search of all keys.
 #pragma once
 
 #include <array>
@@ -9,10 +9,10 @@
 
 namespace veskor {
 
-struct RunState {
+struct SpanState {
   uint64_t pos = 0;  // next position to examine
-  bool in_run = false;
-  uint64_t run_start = 0;
+  bool in_span = false;
+  uint64_t span_start = 0;
 };
 
 struct Span {
@@ -43,64 +43,64 @@ inline int PairValueOf(PairValue value, uint8_t first, uint8_t second) {
   return value == PairValue::kXor ? first ^ second : static_cast<uint8_t>(second - first);
 }
 
-// Advances through positions [state.pos, limit) and stores the runs of at least `m` members
-// that end before `limit`; stops there or when `capacity` runs are stored. A run is ended by
+// Advances through positions [state.pos, limit) and stores the spans of at least `m` members
+// that end before `limit`; stops there or when `capacity` spans are stored. A span is ended by
 // the first position that is no member. Touches nothing but PODs, so it can run inside
 // ReadMapped. With pairs, position i reads data[i] and data[i + 1]: keep limit below the
 // data's size.
-size_t FindByteRuns(const uint8_t* data, const ByteClass& members, uint64_t m, uint64_t limit,
-                    RunState& state, Span* out, size_t capacity);
-size_t FindPairRuns(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t m,
-                    uint64_t limit, RunState& state, Span* out, size_t capacity);
+size_t FindByteSpans(const uint8_t* data, const ByteClass& members, uint64_t m, uint64_t limit,
+                     SpanState& state, Span* out, size_t capacity);
+size_t FindPairSpans(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t m,
+                     uint64_t limit, SpanState& state, Span* out, size_t capacity);
 
-// The end of the run of members that goes on at `pos`: the first position from `pos` on that is
+// The end of the span of members that goes on at `pos`: the first position from `pos` on that is
 // no member, or `limit`. Touches nothing but PODs.
-uint64_t RunEnd(const uint8_t* data, const ByteClass& members, uint64_t pos, uint64_t limit);
+uint64_t SpanEnd(const uint8_t* data, const ByteClass& members, uint64_t pos, uint64_t limit);
 // The same for pairs (position i reads data[i] and data[i + 1]: keep limit below the size).
-uint64_t PairRunEnd(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t pos,
-                    uint64_t limit);
+uint64_t PairSpanEnd(const uint8_t* data, const ByteClass& members, PairValue value, uint64_t pos,
+                     uint64_t limit);
 
-// The portable loop for any position test `is(i)`: a run of at least m members must cover the
+// The portable loop for any position test `is(i)`: a span of at least m members must cover the
 // last position of every window of m positions it starts in, so a window whose last position is
-// no member is skipped whole. Stores up to `capacity` runs from out[n] on; returns the new n.
+// no member is skipped whole. Stores up to `capacity` spans from out[n] on; returns the new n.
 template <class Test>
-size_t ProbeRuns(const Test& is, uint64_t m, uint64_t limit, RunState& state, Span* out,
-                 size_t capacity, size_t n) {
+size_t ProbeSpans(const Test& is, uint64_t m, uint64_t limit, SpanState& state, Span* out,
+                  size_t capacity, size_t n) {
   uint64_t pos = state.pos;
-  bool in_run = state.in_run;
-  uint64_t run_start = state.run_start;
+  bool in_span = state.in_span;
+  uint64_t span_start = state.span_start;
   while (pos < limit && n < capacity) {
-    if (in_run) {
+    if (in_span) {
       while (pos < limit && is(pos)) ++pos;
       if (pos == limit) break;
-      if (pos - run_start >= m) out[n++] = {run_start, pos};
-      in_run = false;
-      ++pos;  // the position that ended the run belongs to no run
+      if (pos - span_start >= m) out[n++] = {span_start, pos};
+      in_span = false;
+      ++pos;  // the position that ended the span belongs to no span
       continue;
     }
-    // Outside a run, the position before pos is no member (or pos is where the search began).
+    // Outside a span, the position before pos is no member (or pos is where the search began).
     while (pos + m - 1 < limit && !is(pos + m - 1)) pos += m;
     if (pos + m - 1 < limit) {
       const uint64_t probe = pos + m - 1;
       uint64_t start = probe;
       while (start > pos && is(start - 1)) --start;
-      in_run = true;
-      run_start = start;
+      in_span = true;
+      span_start = start;
       pos = probe + 1;
     } else {
       while (pos < limit && !is(pos)) ++pos;
       if (pos < limit) {
-        in_run = true;
-        run_start = pos++;
+        in_span = true;
+        span_start = pos++;
       }
     }
   }
-  state = {pos, in_run, run_start};
+  state = {pos, in_span, span_start};
   return n;
 }
 
 // Whether the AVX2 loop is used; tests can turn it off to check the portable loop.
-bool VectorRunFinderEnabled();
-void EnableVectorRunFinder(bool enabled);
+bool VectorSpanFinderEnabled();
+void EnableVectorSpanFinder(bool enabled);
 
 }  // namespace veskor

@@ -1,4 +1,4 @@
-// The judging of one key's runs into their lines: one by one, or in batches whose texts are read
+// The judging of one key's spans into their lines: one by one, or in batches whose texts are read
 // out of the file together and written in place.
 #include "engine/search/span_judge.h"
 
@@ -51,20 +51,21 @@ bool Uniform(const void* bytes, uint64_t count) {
 
 }  // namespace
 
-RunJudge::RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out, KeySummary* summary)
+SpanJudge::SpanJudge(const ScanInput& input, const KeyView& key, JobOutput& out,
+                     KeySummary* summary)
     : input_(input), key_(key), out_(out), summary_(summary) {}
 
-void RunJudge::Summarize(const Span& span, std::string_view text) {
+void SpanJudge::Summarize(const Span& span, std::string_view text) {
   const uint64_t characters = input_.Characters(span);
   if (text.empty()) {
     // A text not held (a long string, or one written in place) is read again: whole when
     // short, else streamed through the scorer, whose best stretch is then read for display.
     if (characters <= kHeldTextBytes) {
       scratch_.resize(characters);
-      if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
+      if (!DecodeSpans(&span, 1, scratch_.data())) throw InputReadError();
       text = scratch_;
     } else {
-      // Padding: stored bytes all alike decode alike under every key, and such a run scores
+      // Padding: stored bytes all alike decode alike under every key, and such a span scores
       // without reading it through.
       const uint8_t* stored = input_.data + span.start;
       bool uniform = false;
@@ -85,7 +86,7 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
       const Span shown{span.start + from * width,
                        std::min(span.end, span.start + (from + KeySummary::kTextBytes) * width)};
       scratch_.resize(input_.Characters(shown));
-      if (!DecodeRuns(&shown, 1, scratch_.data())) throw InputReadError();
+      if (!DecodeSpans(&shown, 1, scratch_.data())) throw InputReadError();
       return AddScored(span, characters, scratch_, scorer_.Score());
     }
   }
@@ -101,22 +102,22 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
   AddScored(span, characters, text.substr(ShownFrom(scorer_.BestStart())), scorer_.Score());
 }
 
-void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,
-                         float score) {
+void SpanJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,
+                          float score) {
   // Asked only of a string that would lift its key, which few strings do.
   if (score > summary_->EntryScore() && !key_.identity() &&
       ((key_.running() && KeyStream(span, scorer_.BestStart(), scorer_.BestLength())) ||
-       HostText(span, scorer_.BestStart(), scorer_.BestLength()))) {
+       PlainTextShowsThrough(span, scorer_.BestStart(), scorer_.BestLength()))) {
     return summary_->Count(span.start, characters, shown);
   }
   summary_->Add(span.start, characters, shown, score);
 }
 
-bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
+bool SpanJudge::PlainTextShowsThrough(const Span& span, uint64_t from, uint64_t length) {
   // A key that swaps case or shifts by 32 turns the file's plain names and prose into text of
-  // the other case. Such text is there to read with no key: in the file's own strings, runs of
+  // the other case. Such text is there to read with no key: in the file's own strings, spans of
   // the row's alphabet that a zero byte or a line break ends, or that the byte before them
-  // gives the length of (a text hidden under the key ends its plain runs anywhere, at what its
+  // gives the length of (a text hidden under the key ends its plain spans anywhere, at what its
   // digits and signs are stored as). Only a reading under the key that explains the stretch
   // far better than those strings shows text hidden there.
   constexpr uint64_t kJudgedCharacters = 4096;
@@ -147,8 +148,8 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
       length = std::min(length + back, kJudgedCharacters);
     }
   }
-  host_text_.resize(static_cast<size_t>(3 * length));
-  char* keyed = host_text_.data();
+  plain_text_.resize(static_cast<size_t>(3 * length));
+  char* keyed = plain_text_.data();
   char* plain = keyed + length;
   char* kinds = plain + length;  // of each plain character: kMember, kEnd or 0
   constexpr char kMember = 1, kEnd = 2;
@@ -185,8 +186,8 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
     } else if (width == 1 && at > 0 &&
                (static_cast<uint8_t>(plain[at - 1]) == end - at ||
                 (end == length && static_cast<uint8_t>(plain[at - 1]) > end - at))) {
-      // A string that carries its length: the run ends where the length says (or goes on past
-      // the judged text). Any control byte before a longer run would give a length it holds.
+      // A string that carries its length: the span ends where the length says (or goes on past
+      // the judged text). Any control byte before a longer span would give a length it holds.
       string = end - at;
     }
     if (string > 0) {
@@ -197,7 +198,7 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   return kHiddenFactor * plain_score >= TextScore(std::string_view(keyed, length));
 }
 
-bool RunJudge::KeyStream(const Span& span, uint64_t from, uint64_t length) {
+bool SpanJudge::KeyStream(const Span& span, uint64_t from, uint64_t length) {
   // Text hidden under a running key is stored as ever new values: the key moves on at every
   // character, so even a repeated letter is stored anew (one byte in thirty repeats one of the
   // eight before it by chance). A table of small numbers repeats its few values at every turn:
@@ -220,8 +221,8 @@ bool RunJudge::KeyStream(const Span& span, uint64_t from, uint64_t length) {
   return 3 * repeats >= length;
 }
 
-void RunJudge::SummarizeQueued() {
-  // The entry only rises as strings are added, so a run turned down at the batch's entry would
+void SpanJudge::SummarizeQueued() {
+  // The entry only rises as strings are added, so a span turned down at the batch's entry would
   // be turned down at its own turn too.
   const float entry = summary_->EntryScore();
   const uint8_t* data = input_.data;
@@ -248,7 +249,7 @@ void RunJudge::SummarizeQueued() {
                         ? span.end
                         : std::min<uint64_t>(span.end, span.start + KeySummary::kTextBytes)};
     scratch_.resize(text.end - text.start);
-    if (!DecodeRuns(&text, 1, scratch_.data())) throw InputReadError();
+    if (!DecodeSpans(&text, 1, scratch_.data())) throw InputReadError();
     if (may_score_[i] != 0) {
       Summarize(span, scratch_);
     } else {
@@ -257,15 +258,15 @@ void RunJudge::SummarizeQueued() {
   }
 }
 
-void RunJudge::SummarizeUniform(const Span& span, uint64_t characters, std::string_view text) {
+void SpanJudge::SummarizeUniform(const Span& span, uint64_t characters, std::string_view text) {
   char byte = 0;
   if (text.empty()) {
     const Span first{span.start, span.start + (input_.wide ? 2 : 1)};
-    if (!DecodeRuns(&first, 1, &byte)) throw InputReadError();
+    if (!DecodeSpans(&first, 1, &byte)) throw InputReadError();
   } else {
     byte = text[0];
   }
-  ScoreUniformRun(scorer_, byte, characters);
+  ScoreUniformSpan(scorer_, byte, characters);
   const uint64_t from = ShownFrom(scorer_.BestStart());
   if (text.empty()) {
     scratch_.assign(static_cast<size_t>(std::min(characters, from + KeySummary::kTextBytes)), byte);
@@ -277,7 +278,7 @@ void RunJudge::SummarizeUniform(const Span& span, uint64_t characters, std::stri
   summary_->Add(span.start, characters, text.substr(static_cast<size_t>(from)), score);
 }
 
-char* RunJudge::TextBuffer(uint64_t length) {
+char* SpanJudge::TextBuffer(uint64_t length) {
   if (text_capacity_ < length) {
     text_capacity_ = std::max<uint64_t>(length, 2 * text_capacity_);
     text_buffer_.reset(new char[text_capacity_]);
@@ -285,39 +286,39 @@ char* RunJudge::TextBuffer(uint64_t length) {
   return text_buffer_.get();
 }
 
-bool RunJudge::DecodeRuns(const Span* runs, size_t count, char* out) const {
+bool SpanJudge::DecodeSpans(const Span* spans, size_t count, char* out) const {
   const uint8_t* data = input_.data;
   const KeyView& key = key_;
   const ScanInput& input = input_;
   return ReadMapped([&] {
     char* at = out;
     for (size_t i = 0; i < count; ++i) {
-      const uint64_t length = input.Characters(runs[i]);
-      key.DecodeText(data + runs[i].start, at, length);
+      const uint64_t length = input.Characters(spans[i]);
+      key.DecodeText(data + spans[i].start, at, length);
       at += length;
     }
   });
 }
 
-void RunJudge::Decode(const Span& span) {
+void SpanJudge::Decode(const Span& span) {
   const uint64_t length = input_.Characters(span);
-  // A text longer than memory should hold (an expression asked about a run of a gigabyte) is
+  // A text longer than memory should hold (an expression asked about a span of a gigabyte) is
   // decoded into a temporary file and read through its mapping, which the kernel pages out.
   char* out = length > kHeldInMemoryBytes ? spilled_.Map(length) : TextBuffer(length);
-  if (!DecodeRuns(&span, 1, out)) throw InputReadError();
+  if (!DecodeSpans(&span, 1, out)) throw InputReadError();
   text_ = std::string_view(out, length);
   decoded_ = span;
 }
 
-std::string_view RunJudge::Text(const Span& span, uint64_t max_bytes) {
+std::string_view SpanJudge::Text(const Span& span, uint64_t max_bytes) {
   const uint64_t width = input_.wide ? 2 : 1;
   const Span shown{span.start, std::min(span.end, span.start + max_bytes * width)};
   Decode(shown);
-  decoded_ = {0, 0};  // a cut text is no run's whole text
+  decoded_ = {0, 0};  // a cut text is no span's whole text
   return text_;
 }
 
-bool RunJudge::Accepts(const Span& span) {
+bool SpanJudge::Accepts(const Span& span) {
   const uint64_t length = input_.Characters(span);
   const SearchFields& fields = *input_.fields;
   if (fields.MaxLength != 0 && length > fields.MaxLength) return false;
@@ -326,7 +327,7 @@ bool RunJudge::Accepts(const Span& span) {
   return input_.lines->Matches(text_, out_.StopFlag(), [this] { out_.Pace(); });
 }
 
-void RunJudge::Write(const Span& span) {
+void SpanJudge::Write(const Span& span) {
   const uint64_t length = input_.Characters(span);
   if (length > kHeldTextBytes || (decoded_.start == span.start && decoded_.end == span.end)) {
     Flush();
@@ -335,10 +336,10 @@ void RunJudge::Write(const Span& span) {
   // Short lines wait in a batch, whose texts are read out of the file under one guard.
   queued_.push_back(span);
   queued_bytes_ += length;
-  if (queued_.size() >= kQueuedRuns || queued_bytes_ >= kHeldTextBytes) Flush();
+  if (queued_.size() >= kQueuedSpans || queued_bytes_ >= kHeldTextBytes) Flush();
 }
 
-void RunJudge::WriteNow(const Span& span) {
+void SpanJudge::WriteNow(const Span& span) {
   const uint64_t length = input_.Characters(span);
   const auto position = static_cast<int64_t>(span.start);
   if (length > kHeldTextBytes) {
@@ -375,7 +376,7 @@ class RunTexts : public TextSource {
 
 }  // namespace
 
-bool RunJudge::FlushInPlace(const char* texts) {
+bool SpanJudge::FlushInPlace(const char* texts) {
   if (!in_place_known_) {
     in_place_known_ = true;
     in_place_ = input_.lines->InPlace(key_.key(), input_.width);
@@ -407,13 +408,13 @@ bool RunJudge::FlushInPlace(const char* texts) {
   const std::span<const InPlaceLine> batch(batch_);
   // One call writes the whole batch.
   const bool read = ReadMapped([&] { end = lines->Write(start, batch, source); });
-  if (!read) return false;  // the lines are made one by one, up to the run that faults
+  if (!read) return false;  // the lines are made one by one, up to the span that faults
   buffer.Commit(static_cast<size_t>(end - start));
   out_.EndLines(static_cast<int64_t>(batch_.size()));
   return true;
 }
 
-void RunJudge::Flush() {
+void SpanJudge::Flush() {
   if (queued_.empty()) return;
   // The texts go straight from the file into their lines. The summary of a narrow algorithm
   // reads the stored bytes again and decodes only the few texts it needs; a wide one's texts
@@ -431,12 +432,12 @@ void RunJudge::Flush() {
     return;
   }
   char* texts = TextBuffer(queued_bytes_);
-  if (!DecodeRuns(queued_.data(), queued_.size(), texts)) {
-    // The file can no longer be read: the lines before the run that faults are still written.
-    std::vector<Span> runs;
-    runs.swap(queued_);
+  if (!DecodeSpans(queued_.data(), queued_.size(), texts)) {
+    // The file can no longer be read: the lines before the span that faults are still written.
+    std::vector<Span> spans;
+    spans.swap(queued_);
     queued_bytes_ = 0;
-    for (const Span& span : runs) WriteNow(span);
+    for (const Span& span : spans) WriteNow(span);
     return;
   }
   decoded_ = {0, 0};
@@ -462,7 +463,7 @@ void RunJudge::Flush() {
   queued_bytes_ = 0;
 }
 
-void RunJudge::Judge(const Span& span) {
+void SpanJudge::Judge(const Span& span) {
   if (Accepts(span)) Write(span);
 }
 

@@ -1,5 +1,5 @@
-// The judging of one key's runs: MaxLength, the row's expression, and the line of each accepted
-// run, written in batches through the line maker.
+// The judging of one key's spans: MaxLength, the row's expression, and the line of each accepted
+// span, written in batches through the line maker.
 #pragma once
 
 #include <cstdint>
@@ -24,31 +24,31 @@ class JobOutput;
 // in pieces of this size, so memory does not grow with a string's length.
 inline constexpr uint64_t kHeldTextBytes = uint64_t{64} << 10;
 
-// Judges the runs of one key: a run longer than MaxLength is dropped, the row's expression is
-// asked when it has one, and an accepted run becomes its line in `out`, at once or, for short
+// Judges the spans of one key: a span longer than MaxLength is dropped, the row's expression is
+// asked when it has one, and an accepted span becomes its line in `out`, at once or, for short
 // lines without an expression, in batches whose texts are read out of the file together. Errors
 // of the format, the expression or the file's reading pass through, after the lines before them.
-class RunJudge {
+class SpanJudge {
  public:
   // With a `summary`, every string whose line is written is counted and, where its text may
   // look like text, scored into it.
-  RunJudge(const ScanInput& input, const KeyView& key, JobOutput& out,
-           KeySummary* summary = nullptr);
+  SpanJudge(const ScanInput& input, const KeyView& key, JobOutput& out,
+            KeySummary* summary = nullptr);
   void Judge(const Span& span);
-  // Whether the run passes MaxLength and the expression, without writing a line.
+  // Whether the span passes MaxLength and the expression, without writing a line.
   bool Accepts(const Span& span);
-  // The line of a run already accepted, under this key (it may wait for Flush).
+  // The line of a span already accepted, under this key (it may wait for Flush).
   void Write(const Span& span);
-  // Writes the lines that wait. A job calls it when its runs are done.
+  // Writes the lines that wait. A job calls it when its spans are done.
   void Flush();
-  // The text of a run, at most its first `max_bytes` bytes; valid until the next call.
+  // The text of a span, at most its first `max_bytes` bytes; valid until the next call.
   std::string_view Text(const Span& span, uint64_t max_bytes);
 
  private:
-  static constexpr size_t kQueuedRuns = 512;
+  static constexpr size_t kQueuedSpans = 512;
   char* TextBuffer(uint64_t length);
-  // Decodes the runs' texts back to back into `out`; false when the file faulted.
-  bool DecodeRuns(const Span* runs, size_t count, char* out) const;
+  // Decodes the spans' texts back to back into `out`; false when the file faulted.
+  bool DecodeSpans(const Span* spans, size_t count, char* out) const;
   void Decode(const Span& span);
   void WriteNow(const Span& span);
   // The waiting lines written in place, their texts decoded into them or, when `texts` holds
@@ -59,17 +59,18 @@ class RunJudge {
   // Counts and scores a written string into the summary; `text` is its whole text when it is
   // held, else empty (the text is read from the file).
   void Summarize(const Span& span, std::string_view text);
-  // Summarize for the queued runs, whose lines are written: most are counted from their stored
+  // Summarize for the queued spans, whose lines are written: most are counted from their stored
   // bytes, and only those that may score or become the longest are decoded.
   void SummarizeQueued();
-  // Summarize for a run of one character, whose text is `text` when held, else empty.
+  // Summarize for a span of one character, whose text is `text` when held, else empty.
   void SummarizeUniform(const Span& span, uint64_t characters, std::string_view text);
   // Adds a scored string, whose best stretch scorer_ holds, to the summary; `shown` is its text
   // from where it is shown. The host's own text only counts.
   void AddScored(const Span& span, uint64_t characters, std::string_view shown, float score);
-  // Whether the `length` characters from `from` of a run read as text with no key already.
-  bool HostText(const Span& span, uint64_t from, uint64_t length);
-  // Whether the `length` stored bytes from `from` of a run repeat their values so often that a
+  // Whether only the file's own plain text shows through: the `length` characters from `from` of
+  // a span read as text with no key already.
+  bool PlainTextShowsThrough(const Span& span, uint64_t from, uint64_t length);
+  // Whether the `length` stored bytes from `from` of a span repeat their values so often that a
   // running key reads its own counter in them: a table of small numbers turns into letters that
   // drift by one or two (";99;75573311//-/++)+'%%%#!!!"), not text hidden there.
   bool KeyStream(const Span& span, uint64_t from, uint64_t length);
@@ -81,20 +82,20 @@ class RunJudge {
   TextScorer scorer_;
   std::string scratch_;           // a text decoded again for the summary
   std::optional<KeyView> plain_;  // the row's decoding under no key, made on first use
-  std::string host_text_;         // a stretch's text under both, for HostText
+  std::string plain_text_;        // a stretch's text under both, for PlainTextShowsThrough
   std::unique_ptr<char[]> text_buffer_;
   uint64_t text_capacity_ = 0;
   SpilledText spilled_;
   std::string_view text_;
-  Span decoded_{0, 0};  // the run whose text text_ holds
+  Span decoded_{0, 0};  // the span whose text text_ holds
   std::vector<Span> queued_;
   uint64_t queued_bytes_ = 0;
   // The key's lines written in place, looked for at the first batch.
   std::unique_ptr<const KeyLineWriter> in_place_;
   bool in_place_known_ = false;
-  std::vector<InPlaceLine> batch_;  // the queued runs' lines for in_place_
-  std::vector<StoredText> stored_;  // the queued runs' stored bytes
-  std::vector<uint8_t> may_score_;  // of each queued run, whether its text may pass the entry
+  std::vector<InPlaceLine> batch_;  // the queued spans' lines for in_place_
+  std::vector<StoredText> stored_;  // the queued spans' stored bytes
+  std::vector<uint8_t> may_score_;  // of each queued span, whether its text may pass the entry
 };
 
 }  // namespace veskor
