@@ -76,10 +76,8 @@ void CliHost::ShowInputMessage(const std::string& text, const std::string& input
 std::unique_ptr<LineMaker> CliHost::CreateLines(const TAlgorithm& algorithm,
                                                 std::string_view expression,
                                                 std::string_view format, bool write_lines) {
-  std::unique_ptr<LineMaker> lines =
-      RunHost::CreateLines(algorithm, expression, format, write_lines && !json_);
-  if (!json_ || !write_lines) return lines;
-  return StringRecords(input_, algorithm.Name, std::move(lines));
+  if (json_ && write_lines) return StringRecords(input_, algorithm.Name);
+  return RunHost::CreateLines(algorithm, expression, format, write_lines && !json_);
 }
 
 void CliHost::CellChanged(int column, int row) {

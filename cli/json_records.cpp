@@ -43,15 +43,9 @@ std::string Line(const Json& record) {
 
 class StringLines : public LineMaker {
  public:
-  StringLines(std::string file, std::string algorithm, std::unique_ptr<LineMaker> expression)
-      : file_(std::move(file)),
-        algorithm_(Cp1251ToUtf8(algorithm)),
-        expression_(std::move(expression)) {}
+  StringLines(std::string file, std::string algorithm)
+      : file_(std::move(file)), algorithm_(Cp1251ToUtf8(algorithm)) {}
 
-  bool Matches(std::string_view text, const std::atomic<bool>& stop,
-               const std::function<void()>& pace) const override {
-    return expression_->Matches(text, stop, pace);
-  }
   void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
                   std::string_view text) const override {
     out.Append(Make(key, position, text));
@@ -81,15 +75,12 @@ class StringLines : public LineMaker {
 
   std::string file_;
   std::string algorithm_;  // UTF-8
-  std::unique_ptr<LineMaker> expression_;
 };
 
 }  // namespace
 
-std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
-                                         std::unique_ptr<LineMaker> expression) {
-  return std::make_unique<StringLines>(std::move(file), std::move(algorithm),
-                                       std::move(expression));
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm) {
+  return std::make_unique<StringLines>(std::move(file), std::move(algorithm));
 }
 
 std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top) {

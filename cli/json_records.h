@@ -13,10 +13,8 @@
 namespace veskor {
 
 // A row's string records in place of its report lines: `file` is the input's name (file-system
-// bytes), `algorithm` the algorithm's name (8-bit). Which strings are taken is left to
-// `expression` (a RowLineMaker's test).
-std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
-                                         std::unique_ptr<LineMaker> expression);
+// bytes), `algorithm` the algorithm's name (8-bit).
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm);
 
 // The key records of the rows that scanned their whole input, rows in order, each row's keys
 // best first, at most `top` of each (0: all).

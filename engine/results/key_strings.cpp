@@ -18,7 +18,7 @@ class QuietServices : public ScanServices {
     if (sink != nullptr) sink->Write(bytes);
   }
   void SetProgress(int) override {}
-  void ProcessEvents() override {}
+  void Pace(int64_t) override {}
 };
 
 // Thrown by a walk's `take` to end the scan at once.
@@ -27,9 +27,10 @@ struct EnoughStrings {};
 }  // namespace
 
 struct KeyStrings::Scan {
-  Scan(const RunSearch& search, const MappedInput& mapped, const LineMaker& lines, int key)
+  Scan(const RunSearch& search, const MappedInput& mapped, const LineMaker& lines,
+       const StringFilter& expression, int key)
       : input(mapped.data(), mapped.size(), search.width, search.algorithm, search.fields, lines,
-              uint64_t{1} << 20),
+              &expression, uint64_t{1} << 20),
         view(input, key),
         jobs(1, services, std::chrono::hours(1), last_events) {}
 
@@ -51,8 +52,9 @@ KeyStrings::Status KeyStrings::Open() {
   change_ = CompareStamps(search_.stamp, mapped_.stamp());
   if (change_.any()) return Status::kChanged;
   size_ = mapped_.size();
-  lines_ = std::make_unique<RowLineMaker>(search_.fields.RegExp, search_.format);
-  scan_ = std::make_unique<Scan>(search_, mapped_, *lines_, key_);
+  lines_ = std::make_unique<RowLineMaker>(search_.format);
+  expression_ = std::make_unique<RowFilter>(search_.fields.RegExp);
+  scan_ = std::make_unique<Scan>(search_, mapped_, *lines_, *expression_, key_);
   return Status::kReady;
 }
 

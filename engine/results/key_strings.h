@@ -13,6 +13,7 @@
 #include "engine/decoding/algorithms.h"
 #include "engine/input/input_check.h"
 #include "engine/input/mapped_input.h"
+#include "engine/run/row_filter.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/run/run_search.h"
 #include "engine/search/scan_context.h"
@@ -78,6 +79,7 @@ class KeyStrings {
   uint64_t count_ = 0;
   std::vector<uint64_t> index_;  // the start of every kIndexStep-th string
   std::unique_ptr<RowLineMaker> lines_;
+  std::unique_ptr<RowFilter> expression_;  // the row's; the window's own filter is filter_
   std::unique_ptr<Scan> scan_;
 };
 

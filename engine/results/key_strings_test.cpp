@@ -81,11 +81,7 @@ class Recorder : public ScanServices, public LineMaker {
 
   void Write(std::string_view piece) override { bytes.append(piece); }
   void SetProgress(int) override {}
-  void ProcessEvents() override {}
-  bool Matches(std::string_view, const std::atomic<bool>&,
-               const std::function<void()>&) const override {
-    return true;
-  }
+  void Pace(int64_t) override {}
   void AppendLine(LineBuffer&, int32_t, int32_t, int64_t position,
                   std::string_view text) const override {
     found.push_back({position, std::string(text)});
@@ -280,7 +276,7 @@ TEST(KeyStrings, FindTheReferenceScannersStringsAgain) {
     context.Key = kKey;
     ScanPassReference(search.algorithm, search.fields, context);
     Recorder line_bytes;
-    const RowLineMaker format(search.fields.RegExp, search.format);
+    const RowLineMaker format(search.format);
     context = ContextOver(data, stored.size(), line_bytes, format);
     context.Key = kKey;
     ScanPassReference(search.algorithm, search.fields, context);

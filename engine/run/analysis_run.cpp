@@ -6,6 +6,7 @@
 
 #include "engine/decoding/algorithms.h"
 #include "engine/input/mapped_input.h"
+#include "engine/run/row_filter.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
 #include "engine/search/dense_search.h"
@@ -26,11 +27,10 @@ class RowServices : public ScanServices {
 
   void Write(std::string_view bytes) override { log_.Write(bytes); }
   void SetProgress(int percent) override { table_.SetWholeNumber(NxProgressColumn, row_, percent); }
-  void ProcessEvents() override {
-    host_.ShowRunProgress(row_, key_, lines_);
+  void Pace(int64_t lines) override {
+    host_.ShowRunProgress(row_, key_, lines);
     host_.ProcessEvents();
   }
-  void LinesWritten(int64_t lines) override { lines_ = lines; }
 
   // The key being searched, for the host's progress.
   void SetKey(int key) { key_ = key; }
@@ -41,7 +41,6 @@ class RowServices : public ScanServices {
   RunHost& host_;
   LogSink& log_;
   int key_ = 0;
-  int64_t lines_ = 0;
 };
 
 // The row shows the not-run picture instead of the running arrow, which would say it still runs,
@@ -159,9 +158,10 @@ class Run {
     const std::string format = host_.FormatText();
     const std::unique_ptr<LineMaker> lines =
         host_.CreateLines(algorithm, fields.RegExp, format, host_.WritesLines());
+    const RowFilter filter(fields.RegExp);
     ScanOptions options;
     options.workers = host_.ScanWorkers();
-    TScanContext context = ContextOver(mapped.data(), mapped.size(), services, *lines);
+    TScanContext context = ContextOver(mapped.data(), mapped.size(), services, *lines, &filter);
     context.LastEvents = std::chrono::steady_clock::now();
     // What the run found and searched, for the ranking of the keys and for finding a key's
     // strings again.
@@ -220,7 +220,7 @@ class Run {
                           RowOutcome& outcome) {
     auto pairs =
         std::make_shared<RowSummary>(static_cast<int>(kAlgorithmCount) * RowSummary::kKeys);
-    const RowLineMaker no_lines(fields.RegExp, format, false);
+    const RowLineMaker no_lines(format, false);
     // The algorithms' dense searches follow one another: they share the memory of their runs.
     ScanOptions shared = options;
     shared.dense_spans = std::make_shared<DenseSpans>();
@@ -313,7 +313,7 @@ RunSearch PairSearch(const RunSearch& search, int pair) {
 std::unique_ptr<LineMaker> RunHost::CreateLines(const TAlgorithm& algorithm,
                                                 std::string_view expression,
                                                 std::string_view format, bool write_lines) {
-  return std::make_unique<RowLineMaker>(expression, format, write_lines);
+  return std::make_unique<RowLineMaker>(format, write_lines);
 }
 
 std::string LogPathFor(const std::string& input_path, const std::string& algorithm) {

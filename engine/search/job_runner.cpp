@@ -170,8 +170,7 @@ JobRunner::JobRunner(int workers, ScanServices& services, std::chrono::nanosecon
 void JobRunner::PaceEvents() {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_events_ < event_interval_) return;
-  services_.LinesWritten(lines_written_);
-  services_.ProcessEvents();
+  services_.Pace(lines_written_);
   last_events_ = std::chrono::steady_clock::now();
 }
 

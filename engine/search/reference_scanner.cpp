@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/search/line_maker.h"
+#include "engine/search/string_filter.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -24,7 +25,7 @@ void JudgeAt(const SearchFields& fields, TScanContext& context, const std::strin
   const uint64_t length = current.size();
   if (length < fields.MinLength) return;
   if (fields.MaxLength != 0 && length > fields.MaxLength) return;
-  if (!fields.RegExp.empty() && !context.Lines->Matches(current, StopFlag(), [] {})) return;
+  if (!fields.RegExp.empty() && !context.Filter->Matches(current, StopFlag(), [] {})) return;
   LineBuffer line;
   context.Lines->AppendLine(line, context.Key, context.Width, static_cast<int64_t>(start), current);
   context.Services->Write(line.view());
@@ -108,7 +109,7 @@ void ScanPassReference(const TAlgorithm& algorithm, const SearchFields& fields,
       }
     }
     ++position;
-    context.Services->ProcessEvents();
+    context.Services->Pace(context.Found);
   }
   if (StopIsRequested()) return;  // the open span is dropped
   // A span still open at the end of the file is judged like any other.

@@ -58,7 +58,7 @@ class Search {
       : context_(context),
         options_(options),
         input_(context.Data, context.Size, context.Width, algorithm, fields, *context.Lines,
-               options.batch_bytes),
+               context.Filter, options.batch_bytes),
         jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents),
         dense_spans_(options.dense_spans ? options.dense_spans : std::make_shared<DenseSpans>()) {}
 

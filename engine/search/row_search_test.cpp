@@ -19,6 +19,7 @@
 #include "engine/search/reference_scanner.h"
 #include "engine/search/span_finder.h"
 #include "engine/search/span_judge.h"
+#include "engine/search/string_filter.h"
 #include "engine/search/test_shrink.h"
 #include "text/cp1251.h"
 
@@ -27,7 +28,7 @@ namespace {
 
 // Lines whose text is written in hex, so that a line never holds a line break of its own; the
 // texts the expression is asked about are recorded.
-class TestLines : public LineMaker {
+class TestLines : public LineMaker, public StringFilter {
  public:
   std::function<bool(std::string_view)> matcher = [](std::string_view) { return true; };
   mutable std::mutex mutex;
@@ -84,7 +85,7 @@ class Recorder : public ScanServices {
     bytes.append(piece);
   }
   void SetProgress(int percent) override { progress.push_back(percent); }
-  void ProcessEvents() override {
+  void Pace(int64_t) override {
     ++events;
     if (on_events) on_events();
   }
@@ -114,6 +115,12 @@ std::string Line(int key, int width, int64_t position, std::string_view text) {
 
 TScanContext ContextFor(const std::string& data, Recorder& services, const LineMaker& lines) {
   return ContextOver(reinterpret_cast<const uint8_t*>(data.data()), data.size(), services, lines);
+}
+
+// TestLines also tests the expression.
+TScanContext ContextFor(const std::string& data, Recorder& services, const TestLines& lines) {
+  return ContextOver(reinterpret_cast<const uint8_t*>(data.data()), data.size(), services, lines,
+                     &lines);
 }
 
 using PassFunction = std::function<void(const TAlgorithm&, const SearchFields&, TScanContext&)>;
@@ -701,7 +708,7 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
     const bool long_lines = round % 6 == 5;
     const std::string data = Generate(rng, long_lines ? 100 : 200 + rng() % 3000, alphabet,
                                       fields.MinLength, 0, algorithm, 0xC7);
-    const RowLineMaker lines("", formats[round % 6]);
+    const RowLineMaker lines(formats[round % 6]);
     FillAlgorithms();
     auto run = [&](bool reference, int workers, bool summary = false) {
       Recorder services;
@@ -835,8 +842,8 @@ TEST(Scanner, SpansOfOneByteKeepTheSummaryOfEveryStringScoredWhole) {
     // Lines made one by one, lines written in place (whose summary reads the stored bytes), and
     // no lines at all, as the runner's summary.
     const TestLines test_lines;
-    const RowLineMaker in_place("", "%3d | %*d | %s");
-    const RowLineMaker no_lines("", "%3d | %*d | %s", false);
+    const RowLineMaker in_place("%3d | %*d | %s");
+    const RowLineMaker no_lines("%3d | %*d | %s", false);
     for (const auto& [workers, lines] : std::initializer_list<std::pair<int, const LineMaker&>>{
              {1, test_lines}, {2, test_lines}, {1, in_place}, {2, no_lines}}) {
       FillAlgorithms();
@@ -944,9 +951,8 @@ TEST(Scanner, AWideResourceTableUnderXor8IsFoundWholeUnderItsKey) {
   for (int b = 32; b <= 126; ++b) alphabet.push_back(static_cast<char>(b));
   FillAlgorithms();
   Recorder services;
-  const RowLineMaker lines("", "%d %3:s");
-  TScanContext context = ContextFor(data, services, TestLines());
-  context.Lines = &lines;
+  const RowLineMaker lines("%d %3:s");
+  TScanContext context = ContextFor(data, services, lines);
   context.SingleKey = false;
   ScanAllKeys(
       Algorithms[4], Fields(alphabet, 7), context, [](int) { return true; },

@@ -15,6 +15,7 @@
 namespace veskor {
 
 class LineMaker;
+class StringFilter;
 
 // Raised when the input's bytes can no longer be read (the file shrank under the mapping). The
 // run turns it into its "cannot read" message and goes on with the next row.
@@ -35,13 +36,14 @@ struct ScanInput {
   const TAlgorithm* algorithm = nullptr;
   const SearchFields* fields = nullptr;
   const LineMaker* lines = nullptr;
-  uint64_t min_span = 1;  // MinLength, at least 1
+  const StringFilter* filter = nullptr;  // null only when the row has no expression
+  uint64_t min_span = 1;                 // MinLength, at least 1
   std::array<bool, 256> in_alphabet{};
   uint64_t batch_bytes = uint64_t{1} << 20;  // bytes scanned between two checkpoints
 
   ScanInput(const uint8_t* input_data, uint64_t input_size, int32_t position_width,
             const TAlgorithm& input_algorithm, const SearchFields& search_fields,
-            const LineMaker& line_maker, uint64_t batch);
+            const LineMaker& line_maker, const StringFilter* string_filter, uint64_t batch);
 
   // A span's length in characters.
   uint64_t Characters(const Span& span) const {

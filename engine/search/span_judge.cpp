@@ -8,6 +8,7 @@
 
 #include "engine/input/fault_guard.h"
 #include "engine/search/job_runner.h"
+#include "engine/search/string_filter.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -324,7 +325,7 @@ bool SpanJudge::Accepts(const Span& span) {
   if (fields.MaxLength != 0 && length > fields.MaxLength) return false;
   if (fields.RegExp.empty()) return true;
   Decode(span);
-  return input_.lines->Matches(text_, out_.StopFlag(), [this] { out_.Pace(); });
+  return input_.filter->Matches(text_, out_.StopFlag(), [this] { out_.Pace(); });
 }
 
 void SpanJudge::Write(const Span& span) {
