@@ -23,6 +23,7 @@
 #include "ui/error_box.h"
 #include "ui/look.h"
 #include "ui/main_window.h"
+#include "ui/results/results_test_run.h"
 #include "ui/results/results_window.h"
 #include "ui/task_table_model.h"
 #include "ui/test_files.h"
@@ -91,19 +92,7 @@ class ResultsDetailTest : public QObject {
   // the best key with every string listed.
   ResultsWindow* RunAndOpen(const QByteArray& input, const QString& name = "input.bin",
                             const char* algorithm = "XOR8") {
-    QFile file(InDir(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size()) return nullptr;
-    file.close();
-    if (!QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat"))) return nullptr;
-    veskor::TaskTable table;
-    table.AddTaskRow(true, veskor::kStatusNone, algorithm, "Printable text", "", 0, "0",
-                     veskor::kLinkNone);
-    veskor::SaveTableText(table, QFile::encodeName(InDir("grid.cfg")).toStdString(), u',');
-    window_ = std::make_unique<veskor::TfrmMain>(nullptr, dir_->path());
-    window_->show();
-    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(InDir(name));
-    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
+    if (!veskor::StartRun(window_, dir_->path(), input, name, {{algorithm}})) return nullptr;
     ResultsWindow* results = window_->ShowResults(0);
     if (results == nullptr) return nullptr;
     if (!QTest::qWaitFor(

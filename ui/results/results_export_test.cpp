@@ -23,6 +23,7 @@
 #include "ui/error_box.h"
 #include "ui/look.h"
 #include "ui/main_window.h"
+#include "ui/results/results_test_run.h"
 #include "ui/results/results_window.h"
 #include "ui/task_table_model.h"
 #include "ui/test_files.h"
@@ -80,18 +81,9 @@ class ResultsExportTest : public QObject {
   // Runs one all-keys row of `algorithm` with the starter preset over `input` and opens its
   // Results window, its strings listed.
   ResultsWindow* RunAndOpen(const QByteArray& input, const char* algorithm) {
-    Write(InDir("input.bin"), input);
-    if (!QFile::exists(InDir("presets.dat"))) {
-      QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat"));
+    if (!veskor::StartRun(window_, dir_->path(), input, "input.bin", {{algorithm}}, kPreset)) {
+      qFatal("the run's files could not be written");
     }
-    veskor::TaskTable table;
-    table.AddTaskRow(true, veskor::kStatusNone, algorithm, kPreset, "", 0, "0", veskor::kLinkNone);
-    veskor::SaveTableText(table, QFile::encodeName(InDir("grid.cfg")).toStdString(), u',');
-    window_ = std::make_unique<TfrmMain>(nullptr, dir_->path());
-    window_->show();
-    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(InDir("input.bin"));
-    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
     if (!errors_.isEmpty()) qFatal("the run failed: %s", qPrintable(errors_.join('\n')));
     ResultsWindow* results = window_->ShowResults(0);
     if (results == nullptr) qFatal("the row has no results");

@@ -32,6 +32,7 @@
 #include "ui/look.h"
 #include "ui/main_window.h"
 #include "ui/results/key_list_view.h"
+#include "ui/results/results_test_run.h"
 #include "ui/results/results_window.h"
 #include "ui/task_table_model.h"
 #include "ui/test_files.h"
@@ -46,8 +47,6 @@ namespace {
 constexpr int kTrueKey = 0x5A;
 constexpr int kMillion = 1'000'000;
 const char kUrl[] = "http://update.example.org/gate.php?id=7731&os=linux";
-
-std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 // 256 KiB of random bytes with the URL planted a few times between zero bytes, all stored under
 // XOR8 kTrueKey.
@@ -103,22 +102,10 @@ class ResultsHabitsTest : public QObject {
   // of printable text (tab and 32 to 126, 7 or more).
   void RunOver(const QByteArray& input, std::initializer_list<const char*> algorithms,
                const char* key = "") {
-    QFile file(InDir("input.bin"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(input), input.size());
-    file.close();
-    QVERIFY(QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat")));
-    veskor::TaskTable table;
-    for (const char* algorithm : algorithms) {
-      table.AddTaskRow(true, veskor::kStatusNone, algorithm, "Printable text", key, 0, "0",
-                       veskor::kLinkNone);
-    }
-    veskor::SaveTableText(table, Bytes(InDir("grid.cfg")), u',');
-    window_ = std::make_unique<TfrmMain>(nullptr, dir_->path());
-    window_->show();
-    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(InDir("input.bin"));
-    Analyze();
+    std::vector<veskor::TestRow> rows;
+    for (const char* algorithm : algorithms) rows.push_back({algorithm, key});
+    QVERIFY(veskor::StartRun(window_, dir_->path(), input, "input.bin", rows));
+    QCOMPARE(errors_, QStringList());
   }
   void Analyze() {
     veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();

@@ -34,6 +34,7 @@
 #include "ui/main_window.h"
 #include "ui/results/key_match_pane.h"
 #include "ui/results/key_rank_model.h"
+#include "ui/results/results_test_run.h"
 #include "ui/results/results_window.h"
 #include "ui/results/string_list_model.h"
 #include "ui/run_texts.h"
@@ -152,20 +153,7 @@ class ResultsSearchTest : public QObject {
   // A run of XOR8 over all keys of the file with the starter preset of printable text (tab and
   // 32 to 126, 7 or more), and its Results window.
   ResultsWindow* RunAndOpen(const QByteArray& input) {
-    const QString input_path = InDir("input.bin");
-    QFile file(input_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size()) return nullptr;
-    file.close();
-    if (!QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat"))) return nullptr;
-    veskor::TaskTable table;
-    table.AddTaskRow(true, veskor::kStatusNone, "XOR8", "Printable text", "", 0, "0",
-                     veskor::kLinkNone);
-    veskor::SaveTableText(table, Bytes(InDir("grid.cfg")), u',');
-    window_ = std::make_unique<veskor::TfrmMain>(nullptr, dir_->path());
-    window_->show();
-    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(input_path);
-    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
+    if (!veskor::StartRun(window_, dir_->path(), input, "input.bin", {{"XOR8"}})) return nullptr;
     if (!errors_.isEmpty()) return nullptr;
     return window_->ShowResults(0);
   }

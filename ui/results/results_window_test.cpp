@@ -26,6 +26,7 @@
 #include "ui/error_box.h"
 #include "ui/look.h"
 #include "ui/main_window.h"
+#include "ui/results/results_test_run.h"
 #include "ui/task_table_model.h"
 #include "ui/test_files.h"
 
@@ -44,8 +45,6 @@ const char* const kSentences[] = {
     "All accounts were moved to the new server on Friday night.",
     "Password for the archive is written on the back of the photo.",
 };
-
-std::string Bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 // 256 KiB of random bytes with the sentences planted in it, all stored under XOR8 kTrueKey.
 QByteArray HiddenText() {
@@ -123,24 +122,9 @@ class ResultsWindowTest : public QObject {
   // file, with the starter preset of printable text.
   void RunOver(const QByteArray& input, const QString& name = "input.bin",
                const char* first = "XOR8") {
-    const QString input_path = InDir(name);
-    QFile file(input_path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(input), input.size());
-    file.close();
     // "Printable text": tab and 32 to 126, 7 or more.
-    QVERIFY(QFile::copy(VESKOR_STARTER_PRESETS, InDir("presets.dat")));
-    const char* preset = "Printable text";
-    veskor::TaskTable table;
-    table.AddTaskRow(true, veskor::kStatusNone, first, preset, "", 0, "0", veskor::kLinkNone);
-    table.AddTaskRow(true, veskor::kStatusNone, "NONE", preset, "", 0, "0", veskor::kLinkNone);
-    table.AddTaskRow(false, veskor::kStatusNone, "ADD8", preset, "", 0, "0", veskor::kLinkNone);
-    veskor::SaveTableText(table, Bytes(InDir("grid.cfg")), u',');
-    window_ = std::make_unique<TfrmMain>(nullptr, dir_->path());
-    window_->show();
-    veskor::FindControl<QTabWidget>(window_.get(), "tcMain")->setCurrentIndex(veskor::kTabTask);
-    veskor::FindControl<QLineEdit>(window_.get(), "edPath")->setText(input_path);
-    veskor::FindControl<QPushButton>(window_.get(), "btnAnalyze")->click();
+    QVERIFY(veskor::StartRun(window_, dir_->path(), input, name,
+                             {{first}, {"NONE"}, {"ADD8", "", false}}));
     QCOMPARE(errors_, QStringList());
   }
 
