@@ -1,0 +1,216 @@
+// The columns' frequency analysis: each column's byte counts tried under all 256 key bytes
+// against the single-byte model of text, the best few of each column tried again against the
+// byte pairs they make with their neighbours, then the stretch narrowed to where the decoded
+// bytes read as text (the best-scoring stretch of bytes, each scored above or below a threshold).
+#include "engine/recovery/text_fit.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/recovery/text_bytes.h"
+
+namespace veskor {
+namespace {
+
+// A decoded byte counts toward the text stretch when its bits exceed this; else against it.
+constexpr float kTextThreshold = -11.0f;
+// Equal bytes a period apart this many times in a row: a key leak, left out of the counts (text
+// under a key has them about once in 200,000 positions).
+constexpr int kLeakRepeats = 4;
+// The key bytes of a column that the pair model weighs, of the single-byte model's best.
+constexpr int kPairChoices = 16;
+// The bytes from the stretch's start that the pair model reads, and its rounds over the columns.
+constexpr uint64_t kPairBytes = 8192;
+constexpr int kPairRounds = 3;
+// The bytes from a stretch's start that the columns are counted over: enough for any key.
+constexpr uint64_t kFitBytes = 65536;
+// Columns this far from text (bits per byte) are no text under any key: not refined.
+constexpr float kHopelessDivergence = 2.8f;
+
+using Counts = std::array<std::array<uint32_t, 256>, 32>;
+
+// Counts the bytes of each column of [start, end), less the stretches that repeat with the
+// period.
+void CountColumns(const uint8_t* data, uint64_t start, uint64_t end, int period, Counts& counts) {
+  const auto n = static_cast<uint64_t>(period);
+  int column = static_cast<int>(start % n);
+  int repeats = 0;
+  // Bit t: the byte t positions back was counted (n + kLeakRepeats <= 36 positions are undone).
+  uint64_t counted = 0;
+  for (uint64_t i = start; i < end; ++i) {
+    const bool repeat = i >= start + n && data[i] == data[i - n];
+    repeats = repeat ? repeats + 1 : 0;
+    counted <<= 1;
+    if (repeats == kLeakRepeats) {
+      // The stretch began a period before its first repeat: take back what was counted of it.
+      for (uint64_t back = 1; back <= n + kLeakRepeats - 1 && back <= i - start; ++back) {
+        if ((counted >> back & 1) == 0) continue;
+        const uint64_t at = i - back;
+        --counts[at % n][data[at]];
+        counted &= ~(uint64_t{1} << back);
+      }
+    }
+    if (repeats < kLeakRepeats) {
+      ++counts[column][data[i]];
+      counted |= 1;
+    }
+    if (++column == period) column = 0;
+  }
+}
+
+// Each column's key byte under the single-byte model, its best kPairChoices, and the divergence.
+// The score of key k, the sum over the column's bytes b of bits[b ^ k], is one correlation over
+// all 256 keys at once.
+void FitColumns(const uint8_t* data, uint64_t start, uint64_t end, int period, TextFit& fit,
+                std::array<std::array<uint8_t, kPairChoices>, 32>& choices) {
+  const float* model = TextByteTransform();
+  Counts counts{};
+  CountColumns(data, start, end, period, counts);
+  std::array<std::array<float, 256>, 32> columns;
+  double divergence = 0, total = 0;
+  for (int c = 0; c < period; ++c) {
+    std::array<float, 256> scores;
+    double own = 0, n = 0;
+    for (int b = 0; b < 256; ++b) {
+      const auto count = static_cast<float>(counts[c][b]);
+      scores[b] = count;
+      n += count;
+    }
+    WalshTransform(scores);
+    for (int k = 0; k < 256; ++k) scores[k] *= model[k] * (1.0f / 256);
+    WalshTransform(scores);
+    int best = 0;
+    for (int k = 1; k < 256; ++k) best = scores[k] > scores[best] ? k : best;
+    fit.key[c] = static_cast<uint8_t>(best);
+    columns[c] = scores;
+    if (n == 0) continue;
+    // The column's own bits: the sum of count * log2(count / n).
+    const double log_n = std::log2(n);
+    for (int b = 0; b < 256; ++b) {
+      const uint32_t count = counts[c][b];
+      if (count > 0) own += count * (std::log2(static_cast<double>(count)) - log_n);
+    }
+    divergence += own - scores[best];
+    total += n;
+  }
+  fit.divergence = total > 0 ? static_cast<float>(divergence / total) : 0;
+  if (fit.divergence > kHopelessDivergence) return;
+  for (int c = 0; c < period; ++c) {
+    std::array<uint8_t, 256> order;
+    for (int k = 0; k < 256; ++k) order[k] = static_cast<uint8_t>(k);
+    const std::array<float, 256>& scores = columns[c];
+    std::partial_sort(order.begin(), order.begin() + kPairChoices, order.end(),
+                      [&](uint8_t a, uint8_t b) { return scores[a] > scores[b]; });
+    std::copy(order.begin(), order.begin() + kPairChoices, choices[c].begin());
+  }
+}
+
+// Chooses each column's key byte again among its choices by the pairs it makes with the bytes
+// before and after it, decoded with their columns' current keys, over the stretch's first
+// kPairBytes; a few rounds, since each column's choice moves its neighbours'.
+void RefineByPairs(const uint8_t* data, uint64_t start, uint64_t end, int period, TextFit& fit,
+                   const std::array<std::array<uint8_t, kPairChoices>, 32>& choices) {
+  const float* pairs = TextPairTable();
+  const auto n = static_cast<uint64_t>(period);
+  end = std::min(end, start + kPairBytes);
+  if (end - start < 3 * n) return;
+  for (int round = 0; round < kPairRounds; ++round) {
+    bool changed = false;
+    for (int c = 0; c < period; ++c) {
+      const uint8_t before_key = fit.key[(c + period - 1) % period];
+      const uint8_t after_key = fit.key[(c + 1) % period];
+      // The first offset of the column inside the stretch.
+      uint64_t first = start + (static_cast<uint64_t>(c) + n - start % n) % n;
+      float best = -1e30f;
+      uint8_t best_key = fit.key[c];
+      for (const uint8_t k : choices[c]) {
+        float score = 0;
+        for (uint64_t i = first; i < end; i += n) {
+          const uint8_t d = data[i] ^ k;
+          if (i > start) score += pairs[(data[i - 1] ^ before_key) * 256 + d];
+          if (i + 1 < end) score += pairs[d * 256 + (data[i + 1] ^ after_key)];
+        }
+        if (score > best) {
+          best = score;
+          best_key = k;
+        }
+      }
+      changed |= best_key != fit.key[c];
+      fit.key[c] = best_key;
+    }
+    if (!changed) break;
+  }
+}
+
+// Narrows [start, end) to its best-scoring stretch under the key, and scores it.
+void Narrow(const uint8_t* data, uint64_t start, uint64_t end, TextFit& fit) {
+  const float* bits = TextByteTable();
+  const float* pairs = TextPairTable();
+  const auto period = static_cast<uint64_t>(fit.period);
+  double run = 0, best = 0;
+  uint64_t run_start = start, best_start = start, best_end = start;
+  uint64_t column = start % period;
+  for (uint64_t i = start; i < end; ++i) {
+    const float b = bits[data[i] ^ fit.key[column]];
+    if (++column == period) column = 0;
+    if (run <= 0) {
+      run = 0;
+      run_start = i;
+    }
+    run += b - kTextThreshold;
+    if (run > best) {
+      best = run;
+      best_start = run_start;
+      best_end = i + 1;
+    }
+  }
+  fit.start = best_start;
+  fit.end = best_end;
+  double sum = 0, pair_sum = 0, stored = 0;
+  uint64_t stored_count = 0;
+  column = best_start % period;
+  uint8_t before = 0;
+  for (uint64_t i = best_start; i < best_end; ++i) {
+    const uint8_t d = data[i] ^ fit.key[column];
+    if (++column == period) column = 0;
+    sum += bits[d];
+    if (data[i] != 0) {
+      stored += bits[data[i]];
+      ++stored_count;
+    }
+    if (i > best_start) pair_sum += pairs[before * 256 + d];
+    before = d;
+  }
+  const double length = static_cast<double>(best_end - best_start);
+  fit.text_bits = length > 0 ? static_cast<float>(sum / length) : kTextThreshold;
+  fit.stored_bits =
+      stored_count > 0 ? static_cast<float>(stored / static_cast<double>(stored_count)) : 0;
+  fit.pair_bits = length > 1 ? static_cast<float>(pair_sum / (length - 1)) : kTextThreshold;
+}
+
+// Fits the columns, and refines the fit by pairs unless the columns are too far from text.
+bool FitOnce(const uint8_t* data, uint64_t start, uint64_t end, TextFit& fit) {
+  end = std::min(end, start + kFitBytes);
+  std::array<std::array<uint8_t, kPairChoices>, 32> choices;
+  FitColumns(data, start, end, fit.period, fit, choices);
+  if (fit.divergence > kHopelessDivergence) return false;
+  RefineByPairs(data, start, end, fit.period, fit, choices);
+  return true;
+}
+
+}  // namespace
+
+void FitTextKey(const uint8_t* data, uint64_t start, uint64_t end, int period, TextFit& fit) {
+  fit = {};
+  fit.period = period;
+  if (!FitOnce(data, start, end, fit)) return;
+  Narrow(data, start, end, fit);
+  if (fit.end - fit.start >= static_cast<uint64_t>(period) * 4 &&
+      (fit.start > start || fit.end < end)) {
+    const uint64_t narrowed_start = fit.start, narrowed_end = fit.end;
+    FitOnce(data, narrowed_start, narrowed_end, fit);
+    Narrow(data, start, end, fit);
+  }
+}
+
+}  // namespace veskor

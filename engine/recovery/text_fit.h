@@ -1,0 +1,39 @@
+// Frequency analysis of a stretch under a repeating key: the key byte of each column (the bytes
+// whose offsets are equal modulo the period) that makes the column read most like text, refined
+// by the byte pairs that neighbouring columns make, and the part of the stretch that reads as
+// text under the key.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace veskor {
+
+struct TextFit {
+  int period = 0;
+  std::array<uint8_t, 32>
+      key{};  // aligned to offset 0: the byte at offset i decodes with key[i % period]
+  // The stretch that reads as text under the key.
+  uint64_t start = 0, end = 0;
+  // Bits per byte of the decoded stretch under the single-byte model (TextByteBits) and under
+  // the pair model (TextPairBits), on average; and of the stored bytes other than zero as they
+  // are, under the single-byte model: text that was never encoded, also wide text, scores about
+  // as well stored as decoded.
+  float text_bits = 0;
+  float pair_bits = 0;
+  float stored_bits = 0;
+  // Bits per byte by which the columns' own byte counts explain their bytes better than text
+  // under the key does: near 0 for text under the right key, large for bytes that no key turns
+  // into text (a table of one value, code, random bytes).
+  float divergence = 0;
+};
+
+// Fits a key of `period` (2 to 32) bytes to [start, end) of `data`, narrows the stretch to its
+// part that reads as text under that key, and fits again on it; when the columns are far from
+// text under any key, gives up after the first fit with an empty stretch. Stretches where the
+// stored bytes repeat with the period (key leaks: plain zero bytes) are left out of the counts.
+// Touches nothing but the mapping and PODs: it may be abandoned by a fault of the mapping. Call
+// PrepareTextBytes first.
+void FitTextKey(const uint8_t* data, uint64_t start, uint64_t end, int period, TextFit& fit);
+
+}  // namespace veskor
