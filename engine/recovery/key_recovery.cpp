@@ -3,6 +3,8 @@
 #include "engine/recovery/key_recovery.h"
 
 #include <algorithm>
+#include <array>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -17,26 +19,63 @@ namespace {
 // other lags first (text under a key has few; tables and code have many at every lag): each
 // costs a look at its bytes and a transform per column.
 constexpr size_t kMaxWindows = 512;
-// A fit reads as text when its columns are this close to text's distribution (bits per byte),
-// its bytes' pairs score at least this well, its key makes its bytes read at least this much
-// better as text than the stored bytes do (bits per byte: text that was never encoded gains
-// nothing), over at least this many bytes. Its weight is its bytes times their pairs' bits above
-// kPairFloor.
-constexpr float kMaxDivergence = 2.7f;
+// A fit reads as text when its columns are close to text's distribution and repeat little
+// (divergence in bits per byte, plus twice the repeat rate: a text's columns may be peaky, as
+// indentation makes them, but then they follow text closely; padding and tables turned into
+// words repeat and sit far from text), its bytes' pairs score at least kMinPairBits, its key
+// makes its pairs read at least kMinGain bits better than the stored bytes' (text that was never
+// encoded gains nothing), over at least kMinTextBytes. Its weight is its bytes times their
+// pairs' bits above kPairFloor.
+constexpr float kMaxUnlikeText = 2.8f;
 constexpr float kMinPairBits = -8.2f;
 constexpr float kMinGain = 2.5f;
 constexpr uint64_t kMinTextBytes = 64;
 constexpr double kPairFloor = -8.5;
+// A fit whose key agrees with a key of a divisor of its period in this share of its bytes is
+// that key: a window of a multiple of the true period has fewer bytes per column, and a few of
+// its columns may go wrong.
+constexpr double kFoldAgreement = 0.75;
+
+// The key of the fit, folded to the shortest divisor of its period that most of it repeats.
+std::vector<uint8_t> FoldedKey(const TextFit& fit) {
+  const int n = fit.period;
+  for (int d = 1; d < n; ++d) {
+    if (n % d != 0) continue;
+    std::vector<uint8_t> folded(static_cast<size_t>(d));
+    int agree = 0;
+    for (int r = 0; r < d; ++r) {
+      // The most common byte among key[r], key[r + d], ...
+      std::array<int, 256> votes{};
+      int best = 0;
+      for (int j = r; j < n; j += d) {
+        const int v = ++votes[fit.key[j]];
+        if (v > best || (v == best && fit.key[j] < folded[r])) {
+          best = v;
+          folded[r] = fit.key[j];
+        }
+      }
+      agree += best;
+    }
+    if (agree >= kFoldAgreement * n && d > 1) return folded;
+  }
+  return {fit.key.begin(), fit.key.begin() + n};
+}
+
+// A candidate, and how well the best of its text reads (bits per byte pair; no text: -inf).
+struct Evidence {
+  KeyCandidate candidate;
+  float best_pair_bits = -std::numeric_limits<float>::infinity();
+};
 
 struct Found {
-  std::map<XorKey, KeyCandidate> keys;
+  std::map<XorKey, Evidence> keys;
 
   void Add(std::span<const uint8_t> bytes, uint64_t start, uint64_t length, bool leak,
-           double weight) {
+           double weight, float pair_bits = -std::numeric_limits<float>::infinity()) {
     const std::optional<XorKey> key = XorKey::Of(bytes);
     if (!key) return;
-    auto [it, added] = keys.try_emplace(*key, KeyCandidate{*key});
-    KeyCandidate& c = it->second;
+    auto [it, added] = keys.try_emplace(*key, Evidence{KeyCandidate{*key}});
+    KeyCandidate& c = it->second.candidate;
     if (added || start < c.first_offset) c.first_offset = start;
     if (leak) {
       c.leak_bytes += length;
@@ -46,8 +85,56 @@ struct Found {
       ++c.text_places;
     }
     c.weight += weight;
+    it->second.best_pair_bits = std::max(it->second.best_pair_bits, pair_bits);
   }
 };
+
+// Which of two keys of one family stands for it: of two texts the one that reads better, of two
+// leaks the one with more leaked bytes (zero bytes are more common than 0xFF).
+bool StandsFor(const Evidence& a, const Evidence& b) {
+  if (a.best_pair_bits != b.best_pair_bits) return a.best_pair_bits > b.best_pair_bits;
+  if (a.candidate.leak_bytes != b.candidate.leak_bytes) {
+    return a.candidate.leak_bytes > b.candidate.leak_bytes;
+  }
+  return a.candidate.weight > b.candidate.weight;
+}
+
+// Keys that differ by one byte repeated read the same stored bytes, one of them with every byte
+// flipped by that byte: runs of 0xFF bytes leak a program's key flipped by 0xFF, columns of text
+// may fit it flipped by 0x20 (capitals). Of such keys with evidence of the same kind (leaks only,
+// or text only) one stands for the rest and takes their evidence. A leak and a text are kept
+// apart: a program's zero bytes read as spaces under its key flipped by 0x20, and runs of spaces
+// leak a text's key so flipped, and only the search can tell which reading is the real one.
+std::vector<KeyCandidate> MergeShadows(const std::map<XorKey, Evidence>& keys) {
+  // By kind (0 leaks only, 1 text only, 2 both) and the family's form: the key flipped by its
+  // own first byte (a flip keeps its period).
+  std::map<std::pair<int, XorKey>, Evidence> families;
+  for (const auto& [key, evidence] : keys) {
+    const KeyCandidate& c = evidence.candidate;
+    const int kind = c.text_places == 0 ? 0 : c.leak_places == 0 ? 1 : 2;
+    std::array<uint8_t, XorKey::kMaxSize> form;
+    for (size_t i = 0; i < key.size(); ++i) form[i] = key[i] ^ key[0];
+    const XorKey family = kind == 2 ? key : *XorKey::Of({form.data(), key.size()});
+    auto [it, added] = families.try_emplace({kind, family}, evidence);
+    if (added) continue;
+    Evidence& kept = it->second;
+    Evidence merged = StandsFor(evidence, kept) ? evidence : kept;
+    KeyCandidate& m = merged.candidate;
+    const KeyCandidate &a = kept.candidate, &b = evidence.candidate;
+    m.leak_bytes = a.leak_bytes + b.leak_bytes;
+    m.leak_places = a.leak_places + b.leak_places;
+    m.text_bytes = a.text_bytes + b.text_bytes;
+    m.text_places = a.text_places + b.text_places;
+    m.first_offset = std::min(a.first_offset, b.first_offset);
+    m.weight = a.weight + b.weight;
+    merged.best_pair_bits = std::max(kept.best_pair_bits, evidence.best_pair_bits);
+    kept = merged;
+  }
+  std::vector<KeyCandidate> candidates;
+  candidates.reserve(families.size());
+  for (auto& [form, evidence] : families) candidates.push_back(evidence.candidate);
+  return candidates;
+}
 
 }  // namespace
 
@@ -84,25 +171,24 @@ std::vector<KeyCandidate> RecoverKeys(const uint8_t* data, uint64_t size,
     TextFit fit;
     go_on = read([&] { FitTextKey(data, window.start, window.end, window.period, fit); });
     const uint64_t length = fit.end - fit.start;
-    const float gain = fit.text_bits - fit.stored_bits;
-    if (!go_on || fit.divergence > kMaxDivergence || fit.pair_bits < kMinPairBits ||
-        gain < kMinGain ||
+    const float gain = fit.pair_bits - fit.stored_pair_bits;
+    if (!go_on || fit.divergence + 2 * fit.repeat_rate > kMaxUnlikeText ||
+        fit.pair_bits < kMinPairBits || gain < kMinGain ||
         length < std::max<uint64_t>(kMinTextBytes, 4 * static_cast<uint64_t>(fit.period))) {
       continue;
     }
-    found.Add({fit.key.data(), static_cast<size_t>(fit.period)}, fit.start, length, false,
-              static_cast<double>(length) * (fit.pair_bits - kPairFloor));
+    found.Add(FoldedKey(fit), fit.start, length, false,
+              static_cast<double>(length) * (fit.pair_bits - kPairFloor), fit.pair_bits);
   }
 
-  std::vector<KeyCandidate> candidates;
-  candidates.reserve(found.keys.size());
-  for (auto& [key, candidate] : found.keys) {
+  std::vector<KeyCandidate> candidates = MergeShadows(found.keys);
+  for (KeyCandidate& candidate : candidates) {
+    const XorKey& key = candidate.key;
     // A zero byte leaves its column as it was: tables of numbers and structures repeat with
     // zero bytes in them, keys rarely hold one.
     const auto zeros = static_cast<double>(std::count(key.bytes().begin(), key.bytes().end(), 0));
     const double kept = 1.0 - zeros / static_cast<double>(key.size());
     candidate.weight *= kept * kept;
-    candidates.push_back(candidate);
   }
   std::stable_sort(
       candidates.begin(), candidates.end(),

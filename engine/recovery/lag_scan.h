@@ -44,7 +44,7 @@ class LagScan {
   // How far a window's period must stand above its other lags: in standard deviations, and as
   // a ratio of the mean counts.
   static constexpr float kMinStrength = 6.0f;
-  static constexpr float kMinRatio = 2.5f;
+  static constexpr float kMinRatio = 1.6f;
 
   LagScan(const uint8_t* data, uint64_t size);
 

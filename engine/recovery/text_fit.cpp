@@ -6,14 +6,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "engine/recovery/text_bytes.h"
 
 namespace veskor {
 namespace {
 
-// A decoded byte counts toward the text stretch when its bits exceed this; else against it.
-constexpr float kTextThreshold = -11.0f;
+// A decoded byte counts toward the text stretch when the pair it ends scores above this (bits);
+// else against it.
+constexpr float kPairThreshold = -9.0f;
 // Equal bytes a period apart this many times in a row: a key leak, left out of the counts (text
 // under a key has them about once in 200,000 positions).
 constexpr int kLeakRepeats = 4;
@@ -24,6 +26,8 @@ constexpr uint64_t kPairBytes = 8192;
 constexpr int kPairRounds = 3;
 // The bytes from a stretch's start that the columns are counted over: enough for any key.
 constexpr uint64_t kFitBytes = 65536;
+// The fewest bytes counted over the columns that can make a fit.
+constexpr double kMinCounted = 64;
 // Columns this far from text (bits per byte) are no text under any key: not refined.
 constexpr float kHopelessDivergence = 2.8f;
 
@@ -93,7 +97,10 @@ void FitColumns(const uint8_t* data, uint64_t start, uint64_t end, int period, T
     divergence += own - scores[best];
     total += n;
   }
-  fit.divergence = total > 0 ? static_cast<float>(divergence / total) : 0;
+  // Too few bytes left once the key leaks are left out: nothing to read as text.
+  fit.divergence = total >= std::max(kMinCounted, 4.0 * period)
+                       ? static_cast<float>(divergence / total)
+                       : std::numeric_limits<float>::infinity();
   if (fit.divergence > kHopelessDivergence) return;
   for (int c = 0; c < period; ++c) {
     std::array<uint8_t, 256> order;
@@ -142,7 +149,8 @@ void RefineByPairs(const uint8_t* data, uint64_t start, uint64_t end, int period
   }
 }
 
-// Narrows [start, end) to its best-scoring stretch under the key, and scores it.
+// Narrows [start, end) to its best-scoring stretch under the key (each byte scored by the pair
+// it ends, above or below kPairThreshold), and scores it.
 void Narrow(const uint8_t* data, uint64_t start, uint64_t end, TextFit& fit) {
   const float* bits = TextByteTable();
   const float* pairs = TextPairTable();
@@ -150,14 +158,17 @@ void Narrow(const uint8_t* data, uint64_t start, uint64_t end, TextFit& fit) {
   double run = 0, best = 0;
   uint64_t run_start = start, best_start = start, best_end = start;
   uint64_t column = start % period;
+  uint8_t before = 0;
   for (uint64_t i = start; i < end; ++i) {
-    const float b = bits[data[i] ^ fit.key[column]];
+    const uint8_t d = data[i] ^ fit.key[column];
     if (++column == period) column = 0;
+    const float b = i > start ? pairs[before * 256 + d] : bits[d];
+    before = d;
     if (run <= 0) {
       run = 0;
       run_start = i;
     }
-    run += b - kTextThreshold;
+    run += b - kPairThreshold;
     if (run > best) {
       best = run;
       best_start = run_start;
@@ -168,27 +179,50 @@ void Narrow(const uint8_t* data, uint64_t start, uint64_t end, TextFit& fit) {
   fit.end = best_end;
   double sum = 0, pair_sum = 0, stored = 0;
   uint64_t stored_count = 0;
+  // Repeats a period apart, and the positions they are counted over, outside the runs of
+  // kLeakRepeats or more repeats that the columns' counts leave out (key leaks, indentation).
+  uint64_t repeats = 0, weighed = 0;
+  int repeat_run = 0;
   column = best_start % period;
-  uint8_t before = 0;
   for (uint64_t i = best_start; i < best_end; ++i) {
     const uint8_t d = data[i] ^ fit.key[column];
     if (++column == period) column = 0;
     sum += bits[d];
-    if (data[i] != 0) {
-      stored += bits[data[i]];
-      ++stored_count;
+    if (i > best_start) {
+      pair_sum += pairs[before * 256 + d];
+      // Pairs with a zero byte are left out: wide text stored plainly reads as text without
+      // them.
+      if (data[i] != 0 && data[i - 1] != 0) {
+        stored += pairs[data[i - 1] * 256 + data[i]];
+        ++stored_count;
+      }
     }
-    if (i > best_start) pair_sum += pairs[before * 256 + d];
+    if (i >= best_start + period) {
+      if (data[i] != data[i - period]) {
+        repeat_run = 0;
+        ++weighed;
+      } else if (++repeat_run < kLeakRepeats) {
+        ++repeats;
+        ++weighed;
+      } else if (repeat_run == kLeakRepeats) {
+        repeats -= kLeakRepeats - 1;
+        weighed -= kLeakRepeats - 1;
+      }
+    }
     before = d;
   }
   const double length = static_cast<double>(best_end - best_start);
-  fit.text_bits = length > 0 ? static_cast<float>(sum / length) : kTextThreshold;
-  fit.stored_bits =
+  fit.text_bits = length > 0 ? static_cast<float>(sum / length) : kPairThreshold;
+  fit.stored_pair_bits =
       stored_count > 0 ? static_cast<float>(stored / static_cast<double>(stored_count)) : 0;
-  fit.pair_bits = length > 1 ? static_cast<float>(pair_sum / (length - 1)) : kTextThreshold;
+  fit.pair_bits = length > 1 ? static_cast<float>(pair_sum / (length - 1)) : kPairThreshold;
+  fit.repeat_rate =
+      weighed > 0 ? static_cast<float>(static_cast<double>(repeats) / static_cast<double>(weighed))
+                  : 0;
 }
 
-// Fits the columns, and refines the fit by pairs unless the columns are too far from text.
+// Fits the columns of [start, end) (at most kFitBytes of it), and refines the fit by pairs
+// unless the columns are too far from text; false when they are.
 bool FitOnce(const uint8_t* data, uint64_t start, uint64_t end, TextFit& fit) {
   end = std::min(end, start + kFitBytes);
   std::array<std::array<uint8_t, kPairChoices>, 32> choices;
@@ -203,14 +237,21 @@ bool FitOnce(const uint8_t* data, uint64_t start, uint64_t end, TextFit& fit) {
 void FitTextKey(const uint8_t* data, uint64_t start, uint64_t end, int period, TextFit& fit) {
   fit = {};
   fit.period = period;
-  if (!FitOnce(data, start, end, fit)) return;
+  const bool hopeful = FitOnce(data, start, end, fit);
+  // Text in a window that also holds other bytes: the first fit may already read the text,
+  // though the other bytes spoil its columns. Narrowed to what reads as text, fitted again.
   Narrow(data, start, end, fit);
-  if (fit.end - fit.start >= static_cast<uint64_t>(period) * 4 &&
-      (fit.start > start || fit.end < end)) {
+  const uint64_t length = fit.end - fit.start;
+  if (length >= static_cast<uint64_t>(period) * 4 && length < (end - start) * 9 / 10) {
     const uint64_t narrowed_start = fit.start, narrowed_end = fit.end;
-    FitOnce(data, narrowed_start, narrowed_end, fit);
-    Narrow(data, start, end, fit);
+    if (FitOnce(data, narrowed_start, narrowed_end, fit)) {
+      Narrow(data, start, end, fit);
+      return;
+    }
+  } else if (hopeful) {
+    return;
   }
+  fit.end = fit.start;
 }
 
 }  // namespace veskor

@@ -16,12 +16,16 @@ struct TextFit {
   // The stretch that reads as text under the key.
   uint64_t start = 0, end = 0;
   // Bits per byte of the decoded stretch under the single-byte model (TextByteBits) and under
-  // the pair model (TextPairBits), on average; and of the stored bytes other than zero as they
-  // are, under the single-byte model: text that was never encoded, also wide text, scores about
-  // as well stored as decoded.
+  // the pair model (TextPairBits), on average; and of the stored bytes as they are under the pair
+  // model, pairs with a zero byte left out: text that was never encoded, also wide text, scores
+  // about as well stored as decoded.
   float text_bits = 0;
   float pair_bits = 0;
-  float stored_bits = 0;
+  float stored_pair_bits = 0;
+  // How often a stored byte of the stretch equals the byte a period before it, outside the long
+  // runs of such repeats that the counts leave out: text's own repeats (a few in a hundred), or
+  // many more where the stretch is a table or padding that the key turns into repeated words.
+  float repeat_rate = 0;
   // Bits per byte by which the columns' own byte counts explain their bytes better than text
   // under the key does: near 0 for text under the right key, large for bytes that no key turns
   // into text (a table of one value, code, random bytes).
@@ -30,7 +34,7 @@ struct TextFit {
 
 // Fits a key of `period` (2 to 32) bytes to [start, end) of `data`, narrows the stretch to its
 // part that reads as text under that key, and fits again on it; when the columns are far from
-// text under any key, gives up after the first fit with an empty stretch. Stretches where the
+// text under any key, the stretch is empty. Stretches where the
 // stored bytes repeat with the period (key leaks: plain zero bytes) are left out of the counts.
 // Touches nothing but the mapping and PODs: it may be abandoned by a fault of the mapping. Call
 // PrepareTextBytes first.
