@@ -31,36 +31,6 @@ constexpr float kMinPairBits = -8.2f;
 constexpr float kMinGain = 2.5f;
 constexpr uint64_t kMinTextBytes = 64;
 constexpr double kPairFloor = -8.5;
-// A fit whose key agrees with a key of a divisor of its period in this share of its bytes is
-// that key: a window of a multiple of the true period has fewer bytes per column, and a few of
-// its columns may go wrong.
-constexpr double kFoldAgreement = 0.75;
-
-// The key of the fit, folded to the shortest divisor of its period that most of it repeats.
-std::vector<uint8_t> FoldedKey(const TextFit& fit) {
-  const int n = fit.period;
-  for (int d = 1; d < n; ++d) {
-    if (n % d != 0) continue;
-    std::vector<uint8_t> folded(static_cast<size_t>(d));
-    int agree = 0;
-    for (int r = 0; r < d; ++r) {
-      // The most common byte among key[r], key[r + d], ...
-      std::array<int, 256> votes{};
-      int best = 0;
-      for (int j = r; j < n; j += d) {
-        const int v = ++votes[fit.key[j]];
-        if (v > best || (v == best && fit.key[j] < folded[r])) {
-          best = v;
-          folded[r] = fit.key[j];
-        }
-      }
-      agree += best;
-    }
-    if (agree >= kFoldAgreement * n && d > 1) return folded;
-  }
-  return {fit.key.begin(), fit.key.begin() + n};
-}
-
 // A candidate, and how well the best of its text reads (bits per byte pair; no text: -inf).
 struct Evidence {
   KeyCandidate candidate;
@@ -177,7 +147,7 @@ std::vector<KeyCandidate> RecoverKeys(const uint8_t* data, uint64_t size,
         length < std::max<uint64_t>(kMinTextBytes, 4 * static_cast<uint64_t>(fit.period))) {
       continue;
     }
-    found.Add(FoldedKey(fit), fit.start, length, false,
+    found.Add({fit.key.data(), static_cast<size_t>(fit.period)}, fit.start, length, false,
               static_cast<double>(length) * (fit.pair_bits - kPairFloor), fit.pair_bits);
   }
 

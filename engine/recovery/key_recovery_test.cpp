@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "engine/recovery/lag_scan.h"
+#include "engine/recovery/text_bytes.h"
+#include "engine/recovery/text_fit.h"
 
 namespace veskor {
 namespace {
@@ -93,11 +95,33 @@ TEST(KeyRecovery, TextUnderAKeyGivesTheKey) {
       Bytes file = Random(n + offset, 20000);
       Hide(file, offset, text, key);
       const std::vector<KeyCandidate> found = Recover(file);
-      const size_t place = PlaceOf(found, key.TurnedTo(offset));
-      ASSERT_EQ(place, 1u) << n << " " << offset;
+      // Windows of the period's multiples fold to the one key; nothing else reads as text.
+      ASSERT_EQ(found.size(), 1u) << n << " " << offset;
+      ASSERT_EQ(found[0].key, key.TurnedTo(offset)) << n << " " << offset;
       EXPECT_GE(found[0].text_bytes, text.size() * 9 / 10);
       EXPECT_EQ(found[0].leak_places, 0u);
     }
+  }
+}
+
+// A window of a multiple of the key's period has fewer bytes per column, some of which may fit
+// wrongly: the key comes out at its own period all the same.
+TEST(TextFit, WindowOfAMultiplePeriodGivesTheKeyAtItsOwnPeriod) {
+  const std::string text = HeldOutText();
+  PrepareTextBytes();
+  const struct {
+    size_t n;
+    int window_period;
+  } cases[] = {{3, 24}, {5, 30}, {4, 32}, {7, 28}, {2, 32}};
+  for (const auto& c : cases) {
+    const XorKey key = KeyOf(c.n, 7 * c.n);
+    Bytes file = Random(c.n, 4000);
+    Hide(file, 1000, text, key);
+    TextFit fit;
+    FitTextKey(file.data(), 1000, 1000 + text.size(), c.window_period, fit);
+    ASSERT_EQ(fit.period, static_cast<int>(c.n)) << c.window_period;
+    EXPECT_EQ(XorKey::Of({fit.key.data(), c.n}), key.TurnedTo(1000)) << c.window_period;
+    EXPECT_GE(fit.end - fit.start, text.size() * 9 / 10);
   }
 }
 
@@ -146,6 +170,20 @@ TEST(KeyRecovery, MergesPlacesRanksAndCaps) {
     EXPECT_GE(found[i - 1].weight, found[i].weight);
     EXPECT_EQ(found[i].key, others[20 - i].TurnedTo(150000 + 5000 * (20 - i))) << i;
   }
+}
+
+// One payload leaks its key through its zero bytes and, flipped by 0xFF, through its 0xFF bytes:
+// one candidate, both places counted.
+TEST(KeyRecovery, KeysOneByteApartAreOneFamily) {
+  Bytes file = Random(21, 1 << 16);
+  const XorKey key = KeyOf(8, 3);
+  const std::string plain = std::string(100, '\0') + "gap" + std::string(90, '\xFF');
+  Hide(file, 8000, plain, key);
+  const std::vector<KeyCandidate> found = Recover(file);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].key, key.TurnedTo(8000));
+  EXPECT_EQ(found[0].leak_places, 2u);
+  EXPECT_EQ(found[0].leak_bytes, 190u);
 }
 
 // The caller's reads see every stretch of the file; when one says to stop, recovery ends with

@@ -104,7 +104,7 @@ const Model& TheModel() {
 
 }  // namespace
 
-void WalshTransform(std::array<float, 256>& f) {
+__attribute__((target_clones("avx2", "default"))) void WalshTransform(std::array<float, 256>& f) {
   for (int half = 1; half < 256; half *= 2) {
     for (int i = 0; i < 256; i += 2 * half) {
       for (int j = i; j < i + half; ++j) {

@@ -26,12 +26,32 @@ constexpr uint64_t kPairBytes = 8192;
 constexpr int kPairRounds = 3;
 // The bytes from a stretch's start that the columns are counted over: enough for any key.
 constexpr uint64_t kFitBytes = 65536;
+// A key that agrees with a key of a divisor of its period in this share of its bytes is that
+// key.
+constexpr double kFoldAgreement = 0.75;
+// A first fit this far from text is not narrowed to look for text beside other bytes.
+constexpr float kRescueDivergence = 4.0f;
 // The fewest bytes counted over the columns that can make a fit.
 constexpr double kMinCounted = 64;
 // Columns this far from text (bits per byte) are no text under any key: not refined.
 constexpr float kHopelessDivergence = 2.8f;
 
 using Counts = std::array<std::array<uint32_t, 256>, 32>;
+
+// count * log2(count) of the small counts that most columns hold, built when the program starts
+// (never inside a guarded body).
+const std::array<float, 1024> kCountBits = [] {
+  std::array<float, 1024> table{};
+  for (uint32_t c = 1; c < table.size(); ++c) {
+    table[c] = static_cast<float>(c * std::log2(static_cast<double>(c)));
+  }
+  return table;
+}();
+
+double CountBits(uint32_t count) {
+  return count < kCountBits.size() ? kCountBits[count]
+                                   : count * std::log2(static_cast<double>(count));
+}
 
 // Counts the bytes of each column of [start, end), less the stretches that repeat with the
 // period.
@@ -89,11 +109,11 @@ void FitColumns(const uint8_t* data, uint64_t start, uint64_t end, int period, T
     columns[c] = scores;
     if (n == 0) continue;
     // The column's own bits: the sum of count * log2(count / n).
-    const double log_n = std::log2(n);
     for (int b = 0; b < 256; ++b) {
       const uint32_t count = counts[c][b];
-      if (count > 0) own += count * (std::log2(static_cast<double>(count)) - log_n);
+      if (count > 0) own += CountBits(count);
     }
+    own -= n * std::log2(n);
     divergence += own - scores[best];
     total += n;
   }
@@ -232,6 +252,36 @@ bool FitOnce(const uint8_t* data, uint64_t start, uint64_t end, TextFit& fit) {
   return true;
 }
 
+// Folds the fit's key to the shortest divisor of its period that most of it repeats: a window of
+// a multiple of the true period has fewer bytes per column, and a few of its columns may go
+// wrong.
+void Fold(TextFit& fit) {
+  const int n = fit.period;
+  for (int d = 2; d < n; ++d) {
+    if (n % d != 0) continue;
+    std::array<uint8_t, 32> folded{};
+    int agree = 0;
+    for (int r = 0; r < d; ++r) {
+      // The most common byte among key[r], key[r + d], ...; the first of them on a tie.
+      std::array<uint8_t, 256> votes{};
+      int best = 0;
+      for (int j = r; j < n; j += d) {
+        const int v = ++votes[fit.key[j]];
+        if (v > best) {
+          best = v;
+          folded[r] = fit.key[j];
+        }
+      }
+      agree += best;
+    }
+    if (agree >= kFoldAgreement * n) {
+      for (int j = 0; j < n; ++j) fit.key[j] = j < d ? folded[j] : 0;
+      fit.period = d;
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 void FitTextKey(const uint8_t* data, uint64_t start, uint64_t end, int period, TextFit& fit) {
@@ -240,15 +290,21 @@ void FitTextKey(const uint8_t* data, uint64_t start, uint64_t end, int period, T
   const bool hopeful = FitOnce(data, start, end, fit);
   // Text in a window that also holds other bytes: the first fit may already read the text,
   // though the other bytes spoil its columns. Narrowed to what reads as text, fitted again.
+  if (!hopeful && fit.divergence > kRescueDivergence) {
+    fit.end = fit.start;
+    return;
+  }
   Narrow(data, start, end, fit);
   const uint64_t length = fit.end - fit.start;
   if (length >= static_cast<uint64_t>(period) * 4 && length < (end - start) * 9 / 10) {
     const uint64_t narrowed_start = fit.start, narrowed_end = fit.end;
     if (FitOnce(data, narrowed_start, narrowed_end, fit)) {
       Narrow(data, start, end, fit);
+      Fold(fit);
       return;
     }
   } else if (hopeful) {
+    Fold(fit);
     return;
   }
   fit.end = fit.start;

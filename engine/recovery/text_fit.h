@@ -10,7 +10,7 @@
 namespace veskor {
 
 struct TextFit {
-  int period = 0;
+  int period = 0;  // the key's, which may divide the window's
   std::array<uint8_t, 32>
       key{};  // aligned to offset 0: the byte at offset i decodes with key[i % period]
   // The stretch that reads as text under the key.
@@ -34,7 +34,8 @@ struct TextFit {
 
 // Fits a key of `period` (2 to 32) bytes to [start, end) of `data`, narrows the stretch to its
 // part that reads as text under that key, and fits again on it; when the columns are far from
-// text under any key, the stretch is empty. Stretches where the
+// text under any key, the stretch is empty. A key that mostly repeats a key of a divisor of the
+// period is that key, at that period. Stretches where the
 // stored bytes repeat with the period (key leaks: plain zero bytes) are left out of the counts.
 // Touches nothing but the mapping and PODs: it may be abandoned by a fault of the mapping. Call
 // PrepareTextBytes first.
