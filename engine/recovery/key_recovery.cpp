@@ -19,6 +19,9 @@ namespace {
 // other lags first (text under a key has few; tables and code have many at every lag): each
 // costs a look at its bytes and a transform per column.
 constexpr size_t kMaxWindows = 512;
+// A window with more equalities per position than this at the other lags, on average, is a
+// table (every lag repeats in it), not text under a key: it is not fitted.
+constexpr float kMaxOffRate = 0.25f;
 // A fit reads as text when its columns are close to text's distribution and repeat little
 // (divergence in bits per byte, plus twice the repeat rate: a text's columns may be peaky, as
 // indentation makes them, but then they follow text closely; padding and tables turned into
@@ -31,31 +34,62 @@ constexpr float kMinPairBits = -8.2f;
 constexpr float kMinGain = 2.5f;
 constexpr uint64_t kMinTextBytes = 64;
 constexpr double kPairFloor = -8.5;
+// A stretch that reads as text under a key, and its weight per byte.
+struct TextStretch {
+  uint64_t start, end;
+  double rate;
+};
+
 // A candidate, and how well the best of its text reads (bits per byte pair; no text: -inf).
 struct Evidence {
   KeyCandidate candidate;
   float best_pair_bits = -std::numeric_limits<float>::infinity();
+  std::vector<TextStretch> texts = {};
 };
 
 struct Found {
   std::map<XorKey, Evidence> keys;
 
-  void Add(std::span<const uint8_t> bytes, uint64_t start, uint64_t length, bool leak,
-           double weight, float pair_bits = -std::numeric_limits<float>::infinity()) {
+  Evidence* Of(std::span<const uint8_t> bytes, uint64_t start) {
     const std::optional<XorKey> key = XorKey::Of(bytes);
-    if (!key) return;
+    if (!key) return nullptr;
     auto [it, added] = keys.try_emplace(*key, Evidence{KeyCandidate{*key}});
     KeyCandidate& c = it->second.candidate;
     if (added || start < c.first_offset) c.first_offset = start;
-    if (leak) {
-      c.leak_bytes += length;
-      ++c.leak_places;
-    } else {
-      c.text_bytes += length;
-      ++c.text_places;
+    return &it->second;
+  }
+  void AddLeak(std::span<const uint8_t> bytes, uint64_t start, uint64_t length, double weight) {
+    Evidence* e = Of(bytes, start);
+    if (e == nullptr) return;
+    e->candidate.leak_bytes += length;
+    ++e->candidate.leak_places;
+    e->candidate.weight += weight;
+  }
+  void AddText(std::span<const uint8_t> bytes, uint64_t start, uint64_t end, double rate,
+               float pair_bits) {
+    Evidence* e = Of(bytes, start);
+    if (e == nullptr) return;
+    e->texts.push_back({start, end, rate});
+    e->best_pair_bits = std::max(e->best_pair_bits, pair_bits);
+  }
+  // Windows of several periods, and windows that overlap, find the same text: each key's text
+  // stretches are merged where they overlap and weighed once, at their best rate.
+  void WeighTexts() {
+    for (auto& [key, e] : keys) {
+      std::sort(e.texts.begin(), e.texts.end(),
+                [](const TextStretch& a, const TextStretch& b) { return a.start < b.start; });
+      for (size_t i = 0; i < e.texts.size();) {
+        TextStretch merged = e.texts[i];
+        for (++i; i < e.texts.size() && e.texts[i].start < merged.end; ++i) {
+          merged.end = std::max(merged.end, e.texts[i].end);
+          merged.rate = std::max(merged.rate, e.texts[i].rate);
+        }
+        const uint64_t length = merged.end - merged.start;
+        e.candidate.text_bytes += length;
+        ++e.candidate.text_places;
+        e.candidate.weight += static_cast<double>(length) * merged.rate;
+      }
     }
-    c.weight += weight;
-    it->second.best_pair_bits = std::max(it->second.best_pair_bits, pair_bits);
   }
 };
 
@@ -128,8 +162,8 @@ std::vector<KeyCandidate> RecoverKeys(const uint8_t* data, uint64_t size,
   Found found;
   for (const LeakStretch& leak : scan.leaks()) {
     const uint64_t length = leak.end - leak.start;
-    found.Add({leak.key.data(), static_cast<size_t>(leak.period)}, leak.start, length, true,
-              8.0 * static_cast<double>(length - static_cast<uint64_t>(leak.period)));
+    found.AddLeak({leak.key.data(), static_cast<size_t>(leak.period)}, leak.start, length,
+                  8.0 * static_cast<double>(length - static_cast<uint64_t>(leak.period)));
   }
   std::vector<PeriodicWindow> windows = scan.windows();
   std::stable_sort(
@@ -137,7 +171,7 @@ std::vector<KeyCandidate> RecoverKeys(const uint8_t* data, uint64_t size,
       [](const PeriodicWindow& a, const PeriodicWindow& b) { return a.off_rate < b.off_rate; });
   if (windows.size() > kMaxWindows) windows.resize(kMaxWindows);
   for (const PeriodicWindow& window : windows) {
-    if (!go_on) break;
+    if (!go_on || window.off_rate > kMaxOffRate) break;
     TextFit fit;
     go_on = read([&] { FitTextKey(data, window.start, window.end, window.period, fit); });
     const uint64_t length = fit.end - fit.start;
@@ -147,17 +181,19 @@ std::vector<KeyCandidate> RecoverKeys(const uint8_t* data, uint64_t size,
         length < std::max<uint64_t>(kMinTextBytes, 4 * static_cast<uint64_t>(fit.period))) {
       continue;
     }
-    found.Add({fit.key.data(), static_cast<size_t>(fit.period)}, fit.start, length, false,
-              static_cast<double>(length) * (fit.pair_bits - kPairFloor), fit.pair_bits);
+    found.AddText({fit.key.data(), static_cast<size_t>(fit.period)}, fit.start, fit.end,
+                  fit.pair_bits - kPairFloor, fit.pair_bits);
   }
 
+  found.WeighTexts();
   std::vector<KeyCandidate> candidates = MergeShadows(found.keys);
   for (KeyCandidate& candidate : candidates) {
     const XorKey& key = candidate.key;
-    // A zero byte leaves its column as it was: tables of numbers and structures repeat with
-    // zero bytes in them, keys rarely hold one.
-    const auto zeros = static_cast<double>(std::count(key.bytes().begin(), key.bytes().end(), 0));
-    const double kept = 1.0 - zeros / static_cast<double>(key.size());
+    // Tables of numbers and structures repeat with zero and 0xFF bytes in them (small and
+    // negative numbers), keys rarely hold one (a zero byte would leave its column as it was).
+    const auto extremes = static_cast<double>(std::count_if(
+        key.bytes().begin(), key.bytes().end(), [](uint8_t b) { return b == 0 || b == 0xFF; }));
+    const double kept = 1.0 - extremes / static_cast<double>(key.size());
     candidate.weight *= kept * kept;
   }
   std::stable_sort(

@@ -209,7 +209,7 @@ void LagScan::EvaluateWindow(uint64_t start, uint64_t end,
       open.end = end;
       open.strength = std::max(open.strength, strength);
       open.on_rate = std::max(open.on_rate, on / positions);
-      open.off_rate = std::max(open.off_rate, off / positions);
+      open.off_rate = std::min(open.off_rate, off / positions);
       continue;
     }
     if (open.period != 0) windows_.push_back(open);
