@@ -15,10 +15,11 @@
 namespace veskor {
 namespace {
 
-// The periodic windows given a frequency analysis, those with the fewest equalities at the
-// other lags first (text under a key has few; tables and code have many at every lag): each
-// costs a look at its bytes and a transform per column.
-constexpr size_t kMaxWindows = 512;
+// The frequency analyses made, of the periodic windows with the fewest equalities at the other
+// lags first (text under a key has few; tables and code have many at every lag), each of at
+// most kPieceBytes of a window: each costs a look at its bytes and a transform per column.
+constexpr size_t kMaxFits = 512;
+constexpr uint64_t kPieceBytes = 65536;
 // A window with more equalities per position than this at the other lags, on average, is a
 // table (every lag repeats in it), not text under a key: it is not fitted.
 constexpr float kMaxOffRate = 0.25f;
@@ -72,15 +73,16 @@ struct Found {
     e->texts.push_back({start, end, rate});
     e->best_pair_bits = std::max(e->best_pair_bits, pair_bits);
   }
-  // Windows of several periods, and windows that overlap, find the same text: each key's text
-  // stretches are merged where they overlap and weighed once, at their best rate.
+  // Windows of several periods, windows that overlap and the pieces of a long window find the
+  // same text: each key's text stretches are merged where they overlap or touch and weighed
+  // once, at their best rate.
   void WeighTexts() {
     for (auto& [key, e] : keys) {
       std::sort(e.texts.begin(), e.texts.end(),
                 [](const TextStretch& a, const TextStretch& b) { return a.start < b.start; });
       for (size_t i = 0; i < e.texts.size();) {
         TextStretch merged = e.texts[i];
-        for (++i; i < e.texts.size() && e.texts[i].start < merged.end; ++i) {
+        for (++i; i < e.texts.size() && e.texts[i].start <= merged.end; ++i) {
           merged.end = std::max(merged.end, e.texts[i].end);
           merged.rate = std::max(merged.rate, e.texts[i].rate);
         }
@@ -92,6 +94,19 @@ struct Found {
     }
   }
 };
+
+// Adds the fit's key to the candidates when its stretch reads as text.
+void Judge(const TextFit& fit, Found& found) {
+  const uint64_t length = fit.end - fit.start;
+  const float gain = fit.pair_bits - fit.stored_pair_bits;
+  if (fit.divergence + 2 * fit.repeat_rate > kMaxUnlikeText || fit.pair_bits < kMinPairBits ||
+      gain < kMinGain ||
+      length < std::max<uint64_t>(kMinTextBytes, 4 * static_cast<uint64_t>(fit.period))) {
+    return;
+  }
+  found.AddText({fit.key.data(), static_cast<size_t>(fit.period)}, fit.start, fit.end,
+                fit.pair_bits - kPairFloor, fit.pair_bits);
+}
 
 // Which of two keys of one family stands for it: of two texts the one that reads better, of two
 // leaks the one with more leaked bytes (zero bytes are more common than 0xFF).
@@ -169,20 +184,19 @@ std::vector<KeyCandidate> RecoverKeys(const uint8_t* data, uint64_t size,
   std::stable_sort(
       windows.begin(), windows.end(),
       [](const PeriodicWindow& a, const PeriodicWindow& b) { return a.off_rate < b.off_rate; });
-  if (windows.size() > kMaxWindows) windows.resize(kMaxWindows);
+  // Long windows are fitted in pieces, so that a fit's cost is bounded and text in the middle
+  // of a long stretch under a key has columns of its own.
+  size_t fits = 0;
   for (const PeriodicWindow& window : windows) {
-    if (!go_on || window.off_rate > kMaxOffRate) break;
-    TextFit fit;
-    go_on = read([&] { FitTextKey(data, window.start, window.end, window.period, fit); });
-    const uint64_t length = fit.end - fit.start;
-    const float gain = fit.pair_bits - fit.stored_pair_bits;
-    if (!go_on || fit.divergence + 2 * fit.repeat_rate > kMaxUnlikeText ||
-        fit.pair_bits < kMinPairBits || gain < kMinGain ||
-        length < std::max<uint64_t>(kMinTextBytes, 4 * static_cast<uint64_t>(fit.period))) {
-      continue;
+    if (window.off_rate > kMaxOffRate) break;
+    for (uint64_t piece = window.start; go_on && piece < window.end && fits < kMaxFits;
+         piece += kPieceBytes) {
+      ++fits;
+      const uint64_t piece_end = std::min(window.end, piece + kPieceBytes);
+      TextFit fit;
+      go_on = read([&] { FitTextKey(data, piece, piece_end, window.period, fit); });
+      if (go_on) Judge(fit, found);
     }
-    found.AddText({fit.key.data(), static_cast<size_t>(fit.period)}, fit.start, fit.end,
-                  fit.pair_bits - kPairFloor, fit.pair_bits);
   }
 
   found.WeighTexts();
