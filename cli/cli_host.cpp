@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "cli/json_records.h"
+#include "cli/string_records.h"
 #include "cli/terminal_text.h"
 #include "engine/run/log_file.h"
 #include "engine/search/scan_context.h"
