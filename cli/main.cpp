@@ -402,7 +402,7 @@ int Main(const std::vector<std::string>& arguments) {
     return 2;
   }
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::printf("%s%s", kUsage, kHelp);
     return 0;
   }
   FillAlgorithms();

@@ -13,43 +13,77 @@
 namespace veskor {
 
 const char* const kUsage =
-    "usage: veskor-scan [--dir DIR] [--format TEXT | --format-file PATH] [--stdout | --summary]\n"
-    "                   [--jobs N] [--list] FILE\n"
+    "usage: veskor-scan [--dir DIR] [--format TEXT | --format-file PATH]\n"
+    "                   [--stdout | --summary] [--jobs N] [--list] FILE\n"
     "       veskor-scan --algo NAME [--key TEXT]\n"
     "                   (--preset NAME | --alphabet TEXT | --alphabet-file PATH)\n"
     "                   [--min N] [--max N] [--regexp TEXT | --regexp-file PATH]\n"
     "                   [--format TEXT | --format-file PATH] [--dir DIR]\n"
     "                   [--stdout | --summary] [--jobs N] FILE\n"
     "       either form, over many files:\n"
-    "                   [--json] [--top N] [--recursive] [--files-from LIST [--null]]\n"
-    "                   [--max-size BYTES] [--timeout SECONDS] [--skip-done JSONL] [--yara]\n"
-    "                   FILE|DIR...\n"
+    "                   [--json] [--top N] [--yara] [--recursive]\n"
+    "                   [--files-from LIST [--null]] [--max-size BYTES]\n"
+    "                   [--timeout SECONDS] [--skip-done JSONL] FILE|DIR...\n"
+    "       veskor-scan -h | --help\n";
+
+const char* const kHelp =
     "\n"
-    "Without --algo, runs the checked tasks of DIR/grid.cfg with the presets of DIR/presets.dat\n"
-    "and the format of DIR/config.ini (DIR: the folder of veskor-scan). With --algo, runs one\n"
-    "task: every key of the algorithm (1 to 255 for the one-byte ciphers, 0x100 to 0x7FF for\n"
-    "the rotation families) unless --key is given; --algo ANY tries every algorithm and key and\n"
-    "logs the best pair's lines. Logs are written beside FILE as FILE_ALGO.log, or to standard\n"
-    "output with --stdout. --list prints the table's rows.\n"
-    "--min N and --max N take a whole number from 0 to 255 (--min defaults to 7, --max to 0,\n"
-    "no upper limit).\n"
-    "--summary: instead of lines, the keys of every task ranked by how much their strings\n"
-    "look like text, as tab-separated columns algo, key, score, lines, chars, longest, best.\n"
-    "--jobs N: the threads the scan may use, 1 to 1024 (default: every core; 1: this thread\n"
-    "alone);\n"
-    "the lines and logs are the same for every N.\n"
-    "Many files are scanned one after another, each as on its own. --recursive walks a DIR;\n"
-    "--files-from LIST reads the names from LIST ('-': standard input), one a line, or ended\n"
-    "by NUL with --null. --max-size BYTES skips larger files. --timeout SECONDS stops a file\n"
-    "whose tasks take longer (a log begun stays) and goes on with the next. --json writes\n"
-    "JSON Lines records instead of logs, lines or tables: \"string\" (one per string), \"key\"\n"
-    "(with --summary; --top N keeps the first N keys of each task) and \"file\" (one per file,\n"
-    "after its other records, with its size, sha256, status done, error, timeout or skipped,\n"
-    "message and seconds). --skip-done JSONL passes over the files whose sha256 has a \"file\"\n"
-    "record of status done in JSONL (an earlier run's output), to resume a batch. Exit status\n"
-    "1 when some file had an error or a timeout.\n"
-    "--yara (with --summary): a YARA rule for each task's best key that holds text, its\n"
-    "strings stored as in the file; the only output, or \"rule\" records with --json.\n";
+    "Finds text hidden in FILE by a simple cipher, as the window's \"Analyze\" does.\n"
+    "\n"
+    "Tasks:\n"
+    "  (no --algo)        the checked rows of grid.cfg with the presets of\n"
+    "                     presets.dat and the format of config.ini, read from DIR\n"
+    "                     (default: where the window keeps them, beside the\n"
+    "                     program or, installed, in ~/.config/veskor); never written\n"
+    "  --list             print those rows and scan nothing (FILE may be left out)\n"
+    "  --algo NAME        one task; NAME is one of these (case-sensitive):\n"
+    "    XOR8 ADD8 SUB8 NONE         b^k, b+k, b-k, b: keys 1 to 255\n"
+    "    XOR8W ADD8W SUB8W NONEW     the same, read as UTF-16LE text\n"
+    "    XOR8ROL ADD8ROL ROL8ADD     rol(b^x,r), rol(b+x,r), rol(b,r)+x: keys\n"
+    "                                0x100 to 0x7FF, r*256+x (0x35A: r 3, x 0x5A)\n"
+    "    XOR8N                       b^k, but 0 and k stay: keys 1 to 255\n"
+    "    XOR8INC XOR8DEC             b^(k+i), b^(k-i) at offset i: keys 0 to 255\n"
+    "    ANY                         every algorithm above but NONE and NONEW,\n"
+    "                                with every key, ranked together\n"
+    "  --key TEXT         one key instead of every key: 90, $5A or 0x5A (hex), -1;\n"
+    "                     a one-byte key is the low byte of any whole number (300\n"
+    "                     is 44), a rotation key must lie in its range (858, 0x35A)\n"
+    "  --preset NAME      the first preset of that name in DIR/presets.dat, or\n"
+    "  --alphabet TEXT | --alphabet-file PATH   the characters of a string (a\n"
+    "                     file's bytes are taken as they are), with\n"
+    "  --min N, --max N   its shortest and longest length, 0 to 255 (default 7 and\n"
+    "                     0: no limit)\n"
+    "  --regexp TEXT | --regexp-file PATH       an expression it must match\n"
+    "\n"
+    "Output:\n"
+    "  (default)          a log beside FILE per task, FILE_ALGO.log\n"
+    "  --stdout           the logs' lines on standard output, in task order\n"
+    "  --summary          no lines: the keys of each task ranked best first, as\n"
+    "                     tab-separated columns algo, key, score, lines, chars,\n"
+    "                     longest, best\n"
+    "  --format TEXT | --format-file PATH       the log line format\n"
+    "  --jobs N           threads, 1 to 1024 (default: every core); the output is\n"
+    "                     the same for every N\n"
+    "\n"
+    "Many files are scanned side by side, one worker each, and reported in the\n"
+    "order given:\n"
+    "  --recursive        walk each DIR, its names in byte order\n"
+    "  --files-from LIST  the names in LIST ('-': standard input), one a line, or\n"
+    "                     ended by NUL with --null\n"
+    "  --max-size BYTES   skip larger files\n"
+    "  --timeout SECONDS  stop a file's tasks after SECONDS (a log begun stays)\n"
+    "  --json             JSON Lines instead of logs, lines or tables: \"string\"\n"
+    "                     records, \"key\" (--summary), \"rule\" (--yara), and a\n"
+    "                     \"file\" record per file (size, sha256, status, message)\n"
+    "  --top N            with --json --summary: the first N keys of each task\n"
+    "  --yara             with --summary: a YARA rule of each task's best key that\n"
+    "                     holds text; the only output, or \"rule\" records\n"
+    "  --skip-done JSONL  pass over the files done in JSONL (an earlier --json\n"
+    "                     run's output) to resume a batch\n"
+    "\n"
+    "Exit status: 0 when every task of every file ran to its end; 1 when an input\n"
+    "could not be read, an error ended a run or a file timed out; 2 when the\n"
+    "command line is wrong (nothing is read).\n";
 
 namespace {
 
@@ -146,6 +180,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   bool options_end = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string argument = arguments[i];
+    if (!options_end && argument == "-h") {
+      options.help = true;
+      continue;
+    }
     if (options_end || argument.size() < 2 || argument.compare(0, 2, "--") != 0) {
       positional.push_back(argument);
       continue;

@@ -29,8 +29,19 @@ check "bad key" 1 $?
 check "bad key message" "'65x' is not a valid integer value" "$(cat "$dir/err")"
 "$scan" --algo NONE "$dir/ex.bin" 2>/dev/null
 check "usage error" 2 $?
-"$scan" --help >/dev/null
+"$scan" --help > "$dir/help"
 check "help" 0 $?
+check "-h is --help" "$(md5sum < "$dir/help")" "$("$scan" -h | md5sum)"
+check "help lines wider than 80 columns" "" "$(awk 'length > 80' "$dir/help")"
+# An unknown algorithm keeps its message and names the algorithms, each of which --help explains.
+"$scan" --algo any --alphabet 1 "$dir/ex.bin" 2>"$dir/err"
+check "unknown algorithm" "1 The algorithm \"any\" has no decoder: the task was skipped" \
+  "$? $(head -1 "$dir/err")"
+names=$(sed -n 's/^Algorithm names (case-sensitive): //p' "$dir/err")
+check "algorithm names, first and last" "XOR8 ANY" "${names%% *} ${names##* }"
+for name in $names; do
+  grep -qw -- "$name" "$dir/help" || { echo "FAIL: --help does not name $name"; fail=1; }
+done
 
 printf 'tel 5551234 and 1234567 and 5559999x' > "$dir/r.bin"
 out=$("$scan" --algo NONE --key 0 --alphabet 0123456789 --regexp '^555\d+$' --stdout \
