@@ -288,13 +288,6 @@ void TextScorer::Reset() {
 }
 
 void TextScorer::Feed(std::string_view piece) {
-  FeedEntries(piece, [](uint32_t state, uint8_t byte, size_t) {
-    return kModelTable[(state << 8) | kModelColumn[byte]];
-  });
-}
-
-template <typename EntryOf>
-void TextScorer::FeedEntries(std::string_view piece, EntryOf entry_of) {
   // The state lives in locals while the bytes are scored: the stores into the count table
   // could otherwise alias the members and force them through memory on every byte.
   uint32_t state = state_;
@@ -309,9 +302,9 @@ void TextScorer::FeedEntries(std::string_view piece, EntryOf entry_of) {
   uint8_t numeric_separator = numeric_separator_;
   const uint64_t stamp = uint64_t{stamp_} << 32;
   const FrequencyLogs& logs = Logs();
-  for (size_t i = 0; i < piece.size(); ++i) {
-    const uint8_t byte = static_cast<uint8_t>(piece[i]);
-    const uint32_t entry = entry_of(state, byte, i);
+  for (char c : piece) {
+    const uint8_t byte = static_cast<uint8_t>(c);
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[byte]];
     state = entry >> 16;
     int32_t gain = static_cast<int16_t>(entry & 0xFFFF);
 
@@ -405,52 +398,6 @@ float TextScore(std::string_view text) {
   TextScorer scorer;
   scorer.Feed(text);
   return scorer.Score();
-}
-
-void TextScores(std::span<const std::string_view> texts, float* scores) {
-  // Up to kLanes strings of at most kHeldBytes together walk the model at once, a byte of each
-  // in turn; their entries are kept and scored afterwards, one string after another.
-  constexpr size_t kLanes = 16;
-  constexpr size_t kHeldBytes = 4096;
-  std::array<uint32_t, kHeldBytes> entries;
-  std::array<size_t, kLanes> offsets;
-  std::array<uint32_t, kLanes> states;
-  TextScorer scorer;
-  for (size_t first = 0; first < texts.size();) {
-    size_t lanes = 0, held = 0, longest = 0;
-    while (first + lanes < texts.size() && lanes < kLanes &&
-           held + texts[first + lanes].size() <= kHeldBytes) {
-      offsets[lanes] = held;
-      held += texts[first + lanes].size();
-      longest = std::max(longest, texts[first + lanes].size());
-      ++lanes;
-    }
-    if (lanes == 0) {  // a string longer than the entries held: scored on its own
-      scorer.Reset();
-      scorer.Feed(texts[first]);
-      scores[first++] = scorer.Score();
-      continue;
-    }
-    states.fill(0);
-    for (size_t i = 0; i < longest; ++i) {
-      for (size_t lane = 0; lane < lanes; ++lane) {
-        const std::string_view text = texts[first + lane];
-        if (i >= text.size()) continue;
-        const uint32_t entry =
-            kModelTable[(states[lane] << 8) | kModelColumn[static_cast<uint8_t>(text[i])]];
-        states[lane] = entry >> 16;
-        entries[offsets[lane] + i] = entry;
-      }
-    }
-    for (size_t lane = 0; lane < lanes; ++lane) {
-      const uint32_t* held_entries = entries.data() + offsets[lane];
-      scorer.Reset();
-      scorer.FeedEntries(texts[first + lane],
-                         [held_entries](uint32_t, uint8_t, size_t i) { return held_entries[i]; });
-      scores[first + lane] = scorer.Score();
-    }
-    first += lanes;
-  }
 }
 
 }  // namespace veskor

@@ -45,12 +45,6 @@ class TextScorer {
   uint64_t BestLength() const { return best_end_ - best_start_; }
 
  private:
-  friend void TextScores(std::span<const std::string_view> texts, float* scores);
-
-  // Feed, with the model's entry of each byte from entry_of(state, byte, index in piece).
-  template <typename EntryOf>
-  void FeedEntries(std::string_view piece, EntryOf entry_of);
-
   uint32_t state_ = 0;  // the model's state: the longest context it knows that ends here
   uint64_t length_ = 0;
   int64_t total_ = 0;       // evidence of all bytes, in model units
@@ -74,10 +68,6 @@ class TextScorer {
 
 // TextScorer::Score over one whole string.
 float TextScore(std::string_view text);
-
-// TextScore of each text, into scores[i]: many short strings a few times faster than one after
-// another, since the lookups of several strings in the model overlap. Allocates nothing.
-void TextScores(std::span<const std::string_view> texts, float* scores);
 
 // Whether TextScore(text) may exceed `floor`: false only when it cannot, and a few times cheaper
 // than the score. It follows the best stretch of the largest gain each byte has after the byte

@@ -204,27 +204,5 @@ TEST(TextScore, RunsOfOneByteScoreAsFedWhole) {
   }
 }
 
-// Many strings at once score as each alone: strings of every length, empty ones, and strings
-// longer than the ones scored together, in groups that end anywhere.
-TEST(TextScore, ManyStringsAtOnceScoreAsEachAlone) {
-  std::mt19937 random(11);
-  std::vector<std::string> texts = {"", std::string(5000, 'a'), "Meet me at the old mill at noon"};
-  for (int i = 0; i < 2000; ++i) {
-    const size_t length = i % 50 == 0 ? 300 + random() % 5000 : random() % 40;
-    std::string text(length, ' ');
-    for (char& c : text) c = static_cast<char>(i % 2 == 0 ? 32 + random() % 95 : random());
-    texts.push_back(text);
-  }
-  texts.push_back("");
-  const std::vector<std::string_view> views(texts.begin(), texts.end());
-  for (size_t count : {views.size(), size_t{1}, size_t{17}}) {
-    std::vector<float> scores(count, -1000.0f);
-    TextScores(std::span(views).first(count), scores.data());
-    for (size_t i = 0; i < count; ++i) {
-      ASSERT_EQ(scores[i], TextScore(views[i])) << i << ": " << views[i];
-    }
-  }
-}
-
 }  // namespace
 }  // namespace veskor
