@@ -212,14 +212,13 @@ class StringLines : public LineMaker {
 
  private:
   // A key's records written in place, their texts read straight from the file: the search asks
-  // for a batch's texts before it reads the first, so that their cache misses overlap, and the
-  // texts are scored many at once, so that the model's do.
+  // for a batch's texts before it reads the first, so that their cache misses overlap.
   class KeyRecords : public KeyLineWriter {
    public:
     KeyRecords(const StringLines& lines, int32_t key) : lines_(lines), key_(key) {}
-    // The room of every record as written, then of every text as read: the texts are read
-    // there, then scored and written out ahead of themselves, never over a byte not yet read (a
-    // byte's text takes at most ByteTexts::kRoom bytes).
+    // The room of every record as written, then of every text as read: each text is read there,
+    // then scored and written out ahead of itself, never over a byte not yet read (a byte's
+    // text takes at most ByteTexts::kRoom bytes).
     uint64_t Bound(uint64_t lines, uint64_t text_bytes) const override {
       return lines * RecordRoom() + text_bytes * (ByteTexts::kRoom + 1);
     }
@@ -228,24 +227,16 @@ class StringLines : public LineMaker {
       uint64_t text_bytes = 0;
       for (const InPlaceLine& line : lines) text_bytes += line.text_size;
       char* read = at + lines.size() * RecordRoom() + text_bytes * ByteTexts::kRoom;
-      constexpr size_t kScoredAtOnce = 64;
-      std::array<std::string_view, kScoredAtOnce> views;
-      std::array<float, kScoredAtOnce> scores;
-      for (size_t first = 0; first < lines.size(); first += kScoredAtOnce) {
-        const size_t count = std::min(kScoredAtOnce, lines.size() - first);
-        for (size_t i = 0; i < count; ++i) {
-          const InPlaceLine& line = lines[first + i];
-          const auto length = static_cast<size_t>(line.text_size);
-          texts.Copy(line.text, read, length);
-          views[i] = std::string_view(read, length);
-          read += length;
-        }
-        TextScores(std::span(views.data(), count), scores.data());
-        for (size_t i = 0; i < count; ++i) {
-          at = lines_.Fields(at, key_, lines[first + i].position, views[i].size());
-          at = JsonBytes().Write(at, views[i]);
-          at = Tail(at, scores[i]);
-        }
+      for (const InPlaceLine& line : lines) {
+        const auto length = static_cast<size_t>(line.text_size);
+        texts.Copy(line.text, read, length);
+        const std::string_view text(read, length);
+        read += length;
+        TextScorer& scorer = ThreadScorer();
+        scorer.Feed(text);
+        at = lines_.Fields(at, key_, line.position, length);
+        at = JsonBytes().Write(at, text);
+        at = Tail(at, scorer.Score());
       }
       return at;
     }
