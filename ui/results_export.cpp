@@ -8,6 +8,7 @@
 #include "engine/results/file_hash.h"
 #include "engine/results/summary_table.h"
 #include "engine/results/yara_rule.h"
+#include "engine/run/input_check.h"
 #include "engine/run/log_file.h"
 #include "engine/run/mapped_input.h"
 #include "ui/desktop.h"
@@ -70,8 +71,8 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
     message = kCannotReadFileMessage;
     return std::nullopt;
   }
-  if (mapped.stamp() != search.stamp) {
-    message = kFileChangedMessage;
+  if (const StampChange change = CompareStamps(search.stamp, mapped.stamp()); change.any()) {
+    message = FileChangedText(change);
     return std::nullopt;
   }
   if (sha256_.empty()) {
@@ -91,12 +92,20 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
     message = kCannotReadFileMessage;
     return std::nullopt;
   }
+  // The hash and the bytes are the run's file only if it was still that file once they were read.
+  try {
+    CheckInput(search.input, search.stamp);
+  } catch (const InputChangedError& e) {
+    sha256_.clear();
+    message = FileChangedText(e.change());
+    return std::nullopt;
+  }
   const double score = (*result_->summary)[key].Score();
   const std::string name = YaraRuleName(sha256_, algorithm, algorithm_key);
   std::optional<std::string> rule =
       YaraRule({sha256_, &algorithm, algorithm_key, score, &stored->strings, stored->bytes}, name);
   // Every string lay past the file's end: the file is not the one listed.
-  if (!rule) message = kFileChangedMessage;
+  if (!rule) message = FileChangedText(ChangeAfterFault(search.input, search.stamp));
   return rule;
 }
 
