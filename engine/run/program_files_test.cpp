@@ -375,6 +375,11 @@ TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHa
         Write("config/veskor/presets.dat", "");
         fs::permissions(user + "presets.dat", fs::perms::all);
       }
+      if (::geteuid() == 0) {  // the user's folder and files are the user's own
+        for (const std::string& path : {user, user + "presets.dat"}) {
+          static_cast<void>(::lchown(path.c_str(), 65534, 65534));
+        }
+      }
     }
     fs::permissions(exe, c.writable ? fs::perms::all
                                     : fs::perms::owner_read | fs::perms::owner_exec |
@@ -401,7 +406,8 @@ TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHa
         TaskTable table;
         files.LoadTable(table, presets);
         EXPECT_EQ(files.TakeFolder(), FolderLock::Outcome::kTaken);
-        EXPECT_TRUE(files.SaveAll("%s", table, presets).empty());
+        const auto failures = files.SaveAll("%s", table, presets);
+        for (const auto& f : failures) ADD_FAILURE() << f;
       }
       if (!c.beside) {
         EXPECT_TRUE(fs::is_empty(exe));  // nothing written beside the executable
