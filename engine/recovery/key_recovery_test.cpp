@@ -1,6 +1,6 @@
 // Key recovery on generated files: a key leaked through zero bytes at every phase and alignment,
-// text under a key, files that hide nothing, merging, the cap, a stop; and the lag pass's vector
-// loop against its portable one.
+// text under a key, alone and beside a table, files that hide nothing, merging, the cap, a stop;
+// and the lag pass's vector loop against its portable one.
 #include "engine/recovery/key_recovery.h"
 
 #include <gtest/gtest.h>
@@ -100,6 +100,39 @@ TEST(KeyRecovery, TextUnderAKeyGivesTheKey) {
       ASSERT_EQ(found[0].key, key.TurnedTo(offset)) << n << " " << offset;
       EXPECT_GE(found[0].text_bytes, text.size() * 9 / 10);
       EXPECT_EQ(found[0].leak_places, 0u);
+    }
+  }
+}
+
+// Text under a key right before a table that repeats with a divisor of the key's period (a
+// jump table of 32-bit offsets, most of them one case's): the table repeats at every multiple of
+// 4 far more often than the text at the key's period, and a stretch that ran on into it would be
+// fitted with the table's columns. The text's stretch ends where the table begins, and its key is
+// found.
+TEST(LagScan, TextStretchEndsWhereATableOfItsPeriodBegins) {
+  const std::string text = HeldOutText();
+  const uint64_t window = LagScan::kBlock * LagScan::kWindowBlocks;
+  for (const size_t length : {size_t{1300}, size_t{1558}, size_t{2100}}) {
+    for (const uint32_t most : {0xFFFF7DBEu, 0x00000240u}) {
+      const XorKey key = KeyOf(8, length);
+      Bytes file = Random(length, 16384);
+      const size_t offset = 4000 + length % 8, table = offset + length;
+      Hide(file, offset, text.substr(0, length), key);
+      std::mt19937 rng(most);
+      for (size_t at = table; at + 4 <= table + 4000; at += 4) {
+        const uint32_t value = rng() % 5 ? most : most - 8 * (rng() % 256);
+        for (size_t b = 0; b < 4; ++b) file[at + b] = static_cast<uint8_t>(value >> (8 * b));
+      }
+      LagScan scan(file.data(), file.size());
+      scan.Scan(file.size());
+      scan.Finish();
+      EXPECT_TRUE(std::any_of(scan.windows().begin(), scan.windows().end(),
+                              [&](const PeriodicWindow& w) {
+                                return w.period % 8 == 0 && w.start <= offset + LagScan::kBlock &&
+                                       w.end <= table + window;
+                              }))
+          << length << " " << most;
+      EXPECT_GT(PlaceOf(Recover(file), key.TurnedTo(offset)), 0u) << length << " " << most;
     }
   }
 }

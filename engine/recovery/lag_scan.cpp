@@ -176,6 +176,17 @@ void LagScan::Finish() {
   }
 }
 
+// Whether the rates of a period rise from (on, off) to (on_after, off_after) as text's do where
+// a table that repeats with a divisor of the period begins: both far above what they were. A
+// stretch ends there (or, the other way round, where such a table ends), so that the text is
+// fitted on its own, not with the table's columns, which outweigh it. Text under a key that is
+// indented in places rises at the period alone (runs of spaces under the key repeat with its
+// period only), and stays one stretch.
+bool LagScan::Jumps(float on, float off, float on_after, float off_after) {
+  return on_after > kMaxJump * on && on_after - on > kMinOnJump && off_after > kMaxJump * off &&
+         off_after - off > kMinOffJump;
+}
+
 void LagScan::EvaluateWindow(uint64_t start, uint64_t end,
                              const std::array<uint32_t, kMaxLag + 1>& sum) {
   uint64_t total = 0;
@@ -205,15 +216,22 @@ void LagScan::EvaluateWindow(uint64_t start, uint64_t end,
     const float strength = (on - off) / std::sqrt((off + 1.0f) / static_cast<float>(multiples));
     if (strength < kMinStrength) continue;
     PeriodicWindow& open = open_[period];
-    if (open.period != 0 && open.end >= start) {
+    const float on_rate = on / positions, off_rate = off / positions;
+    float &low_on = low_on_rate_[period], &high_off = high_off_rate_[period];
+    if (open.period != 0 && open.end >= start && !Jumps(low_on, open.off_rate, on_rate, off_rate) &&
+        !Jumps(on_rate, off_rate, open.on_rate, high_off)) {
       open.end = end;
       open.strength = std::max(open.strength, strength);
-      open.on_rate = std::max(open.on_rate, on / positions);
-      open.off_rate = std::min(open.off_rate, off / positions);
+      open.on_rate = std::max(open.on_rate, on_rate);
+      open.off_rate = std::min(open.off_rate, off_rate);
+      low_on = std::min(low_on, on_rate);
+      high_off = std::max(high_off, off_rate);
       continue;
     }
     if (open.period != 0) windows_.push_back(open);
-    open = {start, end, period, strength, on / positions, off / positions};
+    open = {start, end, period, strength, on_rate, off_rate};
+    low_on = on_rate;
+    high_off = off_rate;
   }
 }
 

@@ -46,6 +46,12 @@ class LagScan {
   // a ratio of the mean counts.
   static constexpr float kMinStrength = 6.0f;
   static constexpr float kMinRatio = 1.6f;
+  // A stretch of windows ends where its rates (equalities per position, at the period's
+  // multiples and at the other lags) both become kMaxJump times what they were and rise by
+  // kMinOnJump and kMinOffJump, or fall as far: text under a key beside a table.
+  static constexpr float kMaxJump = 4.0f;
+  static constexpr float kMinOnJump = 0.1f;
+  static constexpr float kMinOffJump = 0.02f;
 
   LagScan(const uint8_t* data, uint64_t size);
 
@@ -69,6 +75,7 @@ class LagScan {
   void TakeVectorMasks(const Masks& masks);
   void OnRunEnd(int lag, uint64_t end, uint64_t length);
   void EndBlock();
+  static bool Jumps(float on, float off, float on_after, float off_after);
   void EvaluateWindow(uint64_t start, uint64_t end, const std::array<uint32_t, kMaxLag + 1>& sum);
 
   const uint8_t* data_;
@@ -84,6 +91,9 @@ class LagScan {
   std::vector<PeriodicWindow> windows_;
   // Of each period, the stretch of windows that goes on (period 0: none).
   std::array<PeriodicWindow, kMaxLag + 1> open_{};
+  // Of each period's open stretch, the lowest rate at its multiples and the highest at the
+  // other lags.
+  std::array<float, kMaxLag + 1> low_on_rate_{}, high_off_rate_{};
 };
 
 // Whether the pass's 64-byte steps use AVX2; tests turn it off to check the portable loop.
