@@ -6,6 +6,12 @@ namespace veskor {
 
 enum class ScoreBand { kNoise, kMaybe, kText };
 
+// The scores from which a key is "maybe" and "text".
+struct BandScores {
+  double maybe;
+  double text;
+};
+
 // Measured with `build/bench/rank_bench --bands` (400 + 200 cases, 40 per harder kind, seed 1),
 // on each case's best wrong key, leaving out the keys that read the file's text or the secret in
 // the other letter case (they read real text): below kMaybeScore lie all 120 of random bytes
@@ -16,8 +22,12 @@ enum class ScoreBand { kNoise, kMaybe, kText };
 // of whole files.
 inline constexpr double kMaybeScore = 12;
 inline constexpr double kTextScore = 60;
+// The bands of a row that tries the keys of one algorithm.
+inline constexpr BandScores kKeyBands{kMaybeScore, kTextScore};
+// The bands of an ANY row, which tries every algorithm's keys.
+inline constexpr BandScores kAnyBands{kMaybeScore, kTextScore};
 
-ScoreBand BandOf(double score);
+ScoreBand BandOf(double score, const BandScores& bands = kKeyBands);
 
 // "text", "maybe", "noise".
 const char* BandName(ScoreBand band);
