@@ -480,11 +480,11 @@ void PrintSpeed(const Options& options, const Pools& pools, const Runner& runner
 struct HardCase {
   enum Kind { kTable, kNames, kJoined, kClean } kind = kTable;
   int cipher = 0, key = 0;
-  fs::path path;        // the host, the licence or the clean program; none for a table
-  uint64_t seed = 0;    // the table's words
-  std::string secret;   // kNames
+  fs::path path;       // the host, the licence or the clean program; none for a table
+  uint64_t seed = 0;   // the table's words
+  std::string secret;  // kNames
   uint64_t where = 0;
-  std::string twin;     // kJoined: the pair that reads the line ends as letters
+  std::string twin;  // kJoined: the pair that reads the line ends as letters
   Ranking ranking;
   bool hit = false;
 };
@@ -625,7 +625,8 @@ void DrawHardCases(const Options& options, const Pools& pools, std::vector<HardC
 
 std::string MakeHardData(const HardCase& c) {
   if (c.kind == HardCase::kClean) return ReadFile(c.path, 4u << 20);
-  std::string data = c.kind == HardCase::kTable ? MakeWordTable(c.seed) : ReadFile(c.path, 4u << 20);
+  std::string data =
+      c.kind == HardCase::kTable ? MakeWordTable(c.seed) : ReadFile(c.path, 4u << 20);
   const Cipher& cipher = kCiphers[c.cipher];
   if (c.kind != HardCase::kNames) {
     for (size_t i = 0; i < data.size(); ++i) {
