@@ -495,8 +495,8 @@ constexpr const char* kHardNames[] = {
     "(5) a licence whose lines a twin pair joins, whole: the true pair first",
     "(6) programs of 0.4 to 2 MB with nothing hidden: no pair of ANY in the \"maybe\" band"};
 
-// Upper-case words and names joined by underscores, each ended by a zero byte, as the keyword
-// tables of a program keep them.
+// Upper-case words and names of two words, each ended by a zero byte, as the keyword tables of
+// a program keep them.
 std::string MakeWordTable(uint64_t seed) {
   std::mt19937_64 rng(seed);
   Draw draw(rng);
@@ -504,7 +504,7 @@ std::string MakeWordTable(uint64_t seed) {
   const int words = 300 + static_cast<int>(draw.Below(300));
   for (int i = 0; i < words; ++i) {
     std::string word = draw.Pick(kWords);
-    if (draw.Below(5) == 0) word = Draw::Cat({word, "_", draw.Pick(kWords)});
+    if (draw.Below(2) == 0) word += draw.Pick(kWords);
     for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     table += word;
     table += '\0';

@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "text/cp1251.h"
+
 namespace veskor {
 namespace {
 
@@ -36,6 +38,8 @@ constexpr uint32_t kLongestNumberList = 12;
 
 constexpr int32_t kNoisePenaltyUnits =
     static_cast<int32_t>(TextScorer::kNoisePenaltyBits * kModelUnitsPerBit);
+constexpr int32_t kLetterlessUnits =
+    static_cast<int32_t>(TextScorer::kLetterlessBits * kModelUnitsPerBit);
 
 // The frequency explanation gives a byte seen c times among the n before it the probability
 // (c + kPrior / 256) / (n + kPrior): at first close to uniform, later close to the frequency.
@@ -87,6 +91,18 @@ struct FrequencyLogs {
     return log_c - log_n;
   }
 };
+
+// The letters of Windows-1251: Latin and Cyrillic, the bytes that have another case.
+const std::array<bool, 256>& Letters() {
+  static const std::array<bool, 256> letters = [] {
+    std::array<bool, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+      table[b] = ToLower1251(static_cast<uint8_t>(b)) != ToUpper1251(static_cast<uint8_t>(b));
+    }
+    return table;
+  }();
+  return letters;
+}
 
 // Built on first use, so that a scorer used during another file's static initialisation finds
 // the tables ready; read-only afterwards.
@@ -281,6 +297,7 @@ void TextScorer::Reset() {
   same_as_two_back_ = 0;
   numeric_ = 0;
   numeric_separator_ = 0;
+  letterless_ = 0;
   if (++stamp_ == 0) {  // the stamps wrapped around: every count is stale
     counts_.fill(0);
     stamp_ = 1;
@@ -300,6 +317,8 @@ void TextScorer::Feed(std::string_view piece) {
   uint32_t same_as_two_back = same_as_two_back_;
   uint32_t numeric = numeric_;
   uint8_t numeric_separator = numeric_separator_;
+  int32_t letterless = letterless_;
+  const std::array<bool, 256>& letters = Letters();
   const uint64_t stamp = uint64_t{stamp_} << 32;
   const FrequencyLogs& logs = Logs();
   for (char c : piece) {
@@ -344,6 +363,13 @@ void TextScorer::Feed(std::string_view piece) {
     if (progression || alternating || digits > kLongestNumber || numeric > kLongestNumberList) {
       gain = std::min(gain, -kNoisePenaltyUnits);
     }
+    // What the bytes since the last letter gain together stays within kLetterlessUnits.
+    if (letters[byte]) {
+      letterless = 0;
+    } else {
+      gain = std::min(gain, kLetterlessUnits - letterless);
+      letterless += gain;
+    }
 
     total += gain;
     if (run <= 0) {  // a stretch that starts here does better than one that includes the past
@@ -371,6 +397,7 @@ void TextScorer::Feed(std::string_view piece) {
   same_as_two_back_ = same_as_two_back;
   numeric_ = numeric;
   numeric_separator_ = numeric_separator;
+  letterless_ = letterless;
 }
 
 float TextScorer::Score() const {

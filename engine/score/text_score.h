@@ -17,9 +17,13 @@ namespace veskor {
 // explains padding and tables of small numbers decoded under a wrong key: few byte values,
 // often repeated). A byte that continues a progression (bytes a constant step apart at a lag of
 // one to four: runs of one byte, patterns of two to four bytes repeated, counting tables such
-// as "abcdef" or "a1a2a3a4"), a digit after ten digits in a row, and a byte of a stretch with
+// as "abcdef" or "a1a2a3a4"), a digit after ten digits in a row, a byte of a stretch with
 // little variety (every other byte the same, as in ".5.4.7.6" or "h e l l o", or digits and one
 // other byte, as in "12,7,95,3,14,") beyond its first bytes add at most -kNoisePenaltyBits.
+//
+// Bytes in a row without a letter (digits and signs alone, as machine code and tables of numbers
+// read under a key: "7542.3.2.1", "18,418//185-185") gain kLetterlessBits at most together: a
+// number is little evidence of text, wherever it stands.
 //
 // Score() is the evidence of the string's best stretch (the consecutive bytes with the largest
 // sum), so that a secret that runs into padding decoded to printable bytes still shows. Real
@@ -28,6 +32,9 @@ namespace veskor {
 class TextScorer {
  public:
   static constexpr float kNoisePenaltyBits = 2.0f;
+  // The most that bytes in a row without a letter gain together: less than a string needs to
+  // matter.
+  static constexpr float kLetterlessBits = 12.0f;
 
   TextScorer() { Reset(); }
 
@@ -52,7 +59,8 @@ class TextScorer {
   uint64_t run_start_ = 0;  // where that stretch starts
   int64_t best_ = 0;        // evidence of the best stretch so far
   uint64_t best_start_ = 0, best_end_ = 0;
-  uint64_t history_ = 0;  // the last eight bytes, the latest in the low byte
+  int32_t letterless_ = 0;  // what the bytes since the last letter gained, in model units
+  uint64_t history_ = 0;    // the last eight bytes, the latest in the low byte
   // Bytes in a row that continued a progression at lags 1 to 4.
   std::array<uint32_t, 4> progressions_{};
   uint32_t digits_ = 0;  // digits in a row at the end

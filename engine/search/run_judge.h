@@ -69,6 +69,14 @@ class RunJudge {
   void AddScored(const Span& span, uint64_t characters, std::string_view shown, float score);
   // Whether the `length` characters from `from` of a run read as text with no key already.
   bool HostText(const Span& span, uint64_t from, uint64_t length);
+  // Whether the `length` characters from `from` of a run join strings that another reading of
+  // the same bytes keeps apart: a list of words that a key reads with spaces where another
+  // reads the zero bytes between them (a table of names), or lines whose ends the key reads as
+  // letters where another map reads them as line ends.
+  bool JoinedReading(const Span& span, uint64_t from, uint64_t length);
+  // Whether the 8 bytes from `position` are the immediate of a 64-bit move in x86-64 code, where
+  // compilers put the first bytes of a short string they copy.
+  bool ImmediateAt(uint64_t position);
   // Whether the `length` stored bytes from `from` of a run repeat their values so often that a
   // running key reads its own counter in them: a table of small numbers turns into letters that
   // drift by one or two (";99;75573311//-/++)+'%%%#!!!"), not text hidden there.
@@ -82,6 +90,8 @@ class RunJudge {
   std::string scratch_;           // a text decoded again for the summary
   std::optional<KeyView> plain_;  // the row's decoding under no key, made on first use
   std::string host_text_;         // a stretch's text under both, for HostText
+  std::string joined_text_;       // a stretch's text under two maps, for JoinedReading
+  std::vector<uint8_t> values_;   // the byte values of a stretch, most frequent first
   std::unique_ptr<char[]> text_buffer_;
   uint64_t text_capacity_ = 0;
   SpilledText spilled_;
