@@ -22,6 +22,10 @@ namespace {
 constexpr int kLags = 4;
 constexpr std::array<uint32_t, kLags> kProgressionAfter = {2, 4, 5, 4};
 
+// A byte that repeats the byte three or four back counts as noise after this many in a row:
+// names repeated in a table (" at at at", " mot mot mot"), while words rarely repeat a part.
+constexpr uint32_t kRepeatedAfter = 3;
+
 // Digits beyond this many in a row count as noise: numbers in text are short, while tables of
 // digits (such as the "00010203..." table of number formatting code) fill whole strings.
 constexpr uint32_t kLongestNumber = 10;
@@ -116,9 +120,9 @@ const FrequencyLogs& Logs() {
 // that stays in the cache); built on first use from the model's transitions.
 constexpr int kBoundUnitsPerBit = 8;
 
-struct BoundTable {
-  std::array<std::array<int8_t, 256>, 256> after;  // [c][b]
-  std::array<int8_t, 256> first;
+static_assert(kBoundUnitsPerBit == PairGainTable::kUnitsPerBit);
+
+struct BoundTable : PairGainTable {
   int32_t most_gain = 0;  // the largest of them all, at least 0
   BoundTable() {
     // The bytes that lead into each state.
@@ -167,6 +171,37 @@ const BoundTable& Bounds() {
 
 }  // namespace
 
+const PairGainTable& PairGains() { return Bounds(); }
+
+bool ModelMayExceed(std::string_view text, float floor) {
+  if (text.empty()) return floor < 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const int64_t limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
+  uint32_t state = 0;
+  int64_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[bytes[i]]];
+    state = entry >> 16;
+    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+    if (run > limit) return true;
+  }
+  return false;
+}
+
+float ModelBound(std::string_view text) {
+  if (text.empty()) return 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  uint32_t state = 0;
+  int64_t run = 0, best = std::numeric_limits<int64_t>::min();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[bytes[i]]];
+    state = entry >> 16;
+    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+    best = std::max(best, run);
+  }
+  return static_cast<float>(best) / kModelUnitsPerBit;
+}
+
 bool TextScoreMayExceed(std::string_view text, float floor) {
   if (text.empty()) return floor < 0;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
@@ -184,16 +219,7 @@ bool TextScoreMayExceed(std::string_view text, float floor) {
   }
   // Then the model's own gains, without the noise explanations that only lower them: a few
   // times tighter, and still a few times cheaper than the score.
-  const int64_t limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
-  uint32_t state = 0;
-  int64_t run = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[bytes[i]]];
-    state = entry >> 16;
-    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
-    if (run > limit) return true;
-  }
-  return false;
+  return ModelMayExceed(text, floor);
 }
 
 namespace {
@@ -297,7 +323,8 @@ void TextScorer::Reset() {
   same_as_two_back_ = 0;
   numeric_ = 0;
   numeric_separator_ = 0;
-  letterless_ = 0;
+  letterless_ = letterless_low_ = 0;
+  repeats_.fill(0);
   if (++stamp_ == 0) {  // the stamps wrapped around: every count is stale
     counts_.fill(0);
     stamp_ = 1;
@@ -317,7 +344,8 @@ void TextScorer::Feed(std::string_view piece) {
   uint32_t same_as_two_back = same_as_two_back_;
   uint32_t numeric = numeric_;
   uint8_t numeric_separator = numeric_separator_;
-  int32_t letterless = letterless_;
+  int32_t letterless = letterless_, letterless_low = letterless_low_;
+  std::array<uint32_t, 2> repeats = repeats_;
   const std::array<bool, 256>& letters = Letters();
   const uint64_t stamp = uint64_t{stamp_} << 32;
   const FrequencyLogs& logs = Logs();
@@ -357,18 +385,29 @@ void TextScorer::Feed(std::string_view piece) {
       numeric = digits + 1;
       numeric_separator = byte;
     }
+    // A period of three or four bytes repeated.
+    bool periodic = false;
+    for (uint32_t lag = 3; lag <= 4; ++lag) {
+      uint32_t& repeated = repeats[lag - 3];
+      repeated = length >= lag && byte == static_cast<uint8_t>(history >> (8 * (lag - 1)))
+                     ? repeated + 1
+                     : 0;
+      periodic |= repeated >= kRepeatedAfter;
+    }
     history = (history << 8) | byte;
     ++length;
     digits = digit ? digits + 1 : 0;
-    if (progression || alternating || digits > kLongestNumber || numeric > kLongestNumberList) {
+    if (progression || alternating || periodic || digits > kLongestNumber ||
+        numeric > kLongestNumberList) {
       gain = std::min(gain, -kNoisePenaltyUnits);
     }
-    // What the bytes since the last letter gain together stays within kLetterlessUnits.
+    // No stretch of the bytes since the last letter gains more than kLetterlessUnits.
     if (letters[byte]) {
-      letterless = 0;
+      letterless = letterless_low = 0;
     } else {
-      gain = std::min(gain, kLetterlessUnits - letterless);
+      gain = std::min(gain, kLetterlessUnits - (letterless - letterless_low));
       letterless += gain;
+      letterless_low = std::min(letterless_low, letterless);
     }
 
     total += gain;
@@ -398,6 +437,8 @@ void TextScorer::Feed(std::string_view piece) {
   numeric_ = numeric;
   numeric_separator_ = numeric_separator;
   letterless_ = letterless;
+  letterless_low_ = letterless_low;
+  repeats_ = repeats;
 }
 
 float TextScorer::Score() const {

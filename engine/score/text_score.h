@@ -22,8 +22,10 @@ namespace veskor {
 // other byte, as in "12,7,95,3,14,") beyond its first bytes add at most -kNoisePenaltyBits.
 //
 // Bytes in a row without a letter (digits and signs alone, as machine code and tables of numbers
-// read under a key: "7542.3.2.1", "18,418//185-185") gain kLetterlessBits at most together: a
-// number is little evidence of text, wherever it stands.
+// read under a key: "7542.3.2.1", "18,418//185-185") gain kLetterlessBits at most together, in
+// any stretch of them: a number is little evidence of text, wherever it stands. And a byte that
+// repeats the byte three or four back, the third such in a row (" at at at", " mot mot mot":
+// tables of short names), is noise too.
 //
 // Score() is the evidence of the string's best stretch (the consecutive bytes with the largest
 // sum), so that a secret that runs into padding decoded to printable bytes still shows. Real
@@ -59,8 +61,12 @@ class TextScorer {
   uint64_t run_start_ = 0;  // where that stretch starts
   int64_t best_ = 0;        // evidence of the best stretch so far
   uint64_t best_start_ = 0, best_end_ = 0;
-  int32_t letterless_ = 0;  // what the bytes since the last letter gained, in model units
-  uint64_t history_ = 0;    // the last eight bytes, the latest in the low byte
+  // What the bytes since the last letter gained, in model units, and the least of it on the way:
+  // a stretch of them gains the difference at most.
+  int32_t letterless_ = 0;
+  int32_t letterless_low_ = 0;
+  std::array<uint32_t, 2> repeats_{};  // bytes in a row equal to the byte 3 and 4 back
+  uint64_t history_ = 0;               // the last eight bytes, the latest in the low byte
   // Bytes in a row that continued a progression at lags 1 to 4.
   std::array<uint32_t, 4> progressions_{};
   uint32_t digits_ = 0;  // digits in a row at the end
@@ -82,6 +88,23 @@ float TextScore(std::string_view text);
 // before it in any context of the model (the noise explanations only ever lower a gain), and
 // stops as soon as that passes the floor. A run scores a string exactly only where it may matter.
 bool TextScoreMayExceed(std::string_view text, float floor);
+
+// The first bound of TextScoreMayExceed, for a search that computes it while it finds its
+// strings: the largest gain of each byte after each byte in any context of the model, and of a
+// first byte, in eighths of a bit rounded up. The best stretch of these gains over a text is at
+// least its score.
+struct PairGainTable {
+  static constexpr int kUnitsPerBit = 8;
+  std::array<std::array<int8_t, 256>, 256> after;  // [byte before][byte]
+  std::array<int8_t, 256> first;
+};
+const PairGainTable& PairGains();
+
+// TextScoreMayExceed's second bound alone, for a text whose pair bound is known to pass `floor`:
+// the model's own gains, without the noise explanations.
+bool ModelMayExceed(std::string_view text, float floor);
+// The value of that bound, in bits: at least TextScore(text).
+float ModelBound(std::string_view text);
 
 // A text not yet decoded: `length` stored bytes from `bytes`.
 struct StoredText {
