@@ -28,6 +28,8 @@ inline constexpr BandScores kKeyBands{kMaybeScore, kTextScore};
 inline constexpr BandScores kAnyBands{kMaybeScore, kTextScore};
 
 ScoreBand BandOf(double score, const BandScores& bands = kKeyBands);
+// The bands of a row: an ANY row's, or those of a row of one algorithm.
+inline const BandScores& RowBands(bool any) { return any ? kAnyBands : kKeyBands; }
 
 // "text", "maybe", "noise".
 const char* BandName(ScoreBand band);
