@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 
+#include "engine/score/rank_floor.h"
+#include "engine/search/dense_search.h"
 #include "engine/search/fault_guard.h"
 #include "engine/search/job_runner.h"
 #include "text/cp1251.h"
@@ -115,10 +117,20 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
       return AddScored(span, characters, scratch_, scorer_.Score());
     }
   }
+  SummarizeText(span, text, false);
+}
+
+void RunJudge::SummarizeText(const Span& span, std::string_view text, bool pair_bound_passed) {
+  const uint64_t characters = input_.Characters(span);
   if (Uniform(text.data(), text.size())) return SummarizeUniform(span, characters, text);
   // Only a string that may pass the threshold is scored: most strings of a search are noise,
   // and the bound costs a few times less than the score.
-  if (!TextScoreMayExceed(text, summary_->EntryScore())) {
+  const float floor = Floor();
+  if (floor_ > 0) {
+    // Under a floor the bound's value is kept: the key's bound is made of them.
+    const float bound = ModelBound(text);
+    if (bound <= floor) return Skip(span, characters, text, bound);
+  } else if (!(pair_bound_passed ? ModelMayExceed(text, floor) : TextScoreMayExceed(text, floor))) {
     summary_->Count(span.start, characters, text);
     return;
   }
@@ -127,8 +139,53 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
   AddScored(span, characters, text.substr(ShownFrom(scorer_.BestStart())), scorer_.Score());
 }
 
+float RunJudge::Floor() const { return std::max(summary_->EntryScore(), floor_); }
+
+void RunJudge::Skip(const Span& span, uint64_t characters, std::string_view text, float value) {
+  if (value > summary_->EntryScore()) {
+    lossy_ = true;
+    // The highest kBestCount values make the bound.
+    if (value > KeySummary::kThresholdBits) {
+      if (lost_.size() < KeySummary::kBestCount) {
+        lost_.push_back(value);
+      } else {
+        auto lowest = std::min_element(lost_.begin(), lost_.end());
+        if (value > *lowest) *lowest = value;
+      }
+    }
+  }
+  summary_->Count(span.start, characters, text);
+}
+
+double RunJudge::LossBound() const { return RankFloor::BoundOf(lost_); }
+
+void RunJudge::ClearLoss() {
+  lossy_ = false;
+  lost_.clear();
+}
+
+void RunJudge::SummarizeRun(const Span& span, uint16_t bound) {
+  const uint64_t characters = input_.Characters(span);
+  if (bound != DenseRuns::kUnknownBound) {
+    const float value = static_cast<float>(bound) / PairGainTable::kUnitsPerBit;
+    if (value <= Floor()) {
+      std::string_view text;
+      if (summary_->MayBecomeLongest(span.start, characters)) {
+        text = Text(span, KeySummary::kTextBytes);
+      }
+      if (floor_ > 0) return Skip(span, characters, text, value);
+      return summary_->Count(span.start, characters, text);
+    }
+  }
+  if (characters > kHeldTextBytes) return Summarize(span, {});
+  scratch_.resize(characters);
+  if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
+  SummarizeText(span, scratch_, bound != DenseRuns::kUnknownBound);
+}
+
 void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,
                          float score) {
+  if (floor_ > 0 && score <= floor_) return Skip(span, characters, shown, score);
   // Asked only of a string that would lift its key, which few strings do.
   if (score > summary_->EntryScore() && !key_.identity() &&
       ((key_.running() && KeyStream(span, scorer_.BestStart(), scorer_.BestLength())) ||
@@ -362,14 +419,16 @@ bool RunJudge::KeyStream(const Span& span, uint64_t from, uint64_t length) {
   // Text hidden under a running key is stored as ever new values: the key moves on at every
   // character, so even a repeated letter is stored anew (one byte in thirty repeats one of the
   // eight before it by chance). A table of small numbers repeats its few values at every turn:
-  // a third of its bytes or more.
+  // a third of its bytes or more. The bytes before the stretch count among the eight: a stretch
+  // may start inside such a table.
   constexpr uint64_t kNear = 8;
-  const uint8_t* stored = input_.data + span.start + from;
+  const uint64_t first = span.start + from;
+  const uint8_t* stored = input_.data + first;
   uint64_t repeats = 0;
   if (!ReadMapped([&] {
-        for (uint64_t i = 1; i < length; ++i) {
-          for (uint64_t back = 1; back <= std::min(i, kNear); ++back) {
-            if (stored[i] == stored[i - back]) {
+        for (uint64_t i = 0; i < length; ++i) {
+          for (uint64_t back = 1; back <= std::min(first + i, kNear); ++back) {
+            if (stored[i] == *(stored + i - back)) {
               ++repeats;
               break;
             }
@@ -434,6 +493,7 @@ void RunJudge::SummarizeUniform(const Span& span, uint64_t characters, std::stri
   }
   // Counted when its score cannot pass the entry, as after the bound: the same summary.
   const float score = scorer_.Score();
+  if (floor_ > 0 && score <= Floor()) return Skip(span, characters, text, score);
   if (score <= summary_->EntryScore()) return summary_->Count(span.start, characters, text);
   summary_->Add(span.start, characters, text.substr(static_cast<size_t>(from)), score);
 }

@@ -44,6 +44,22 @@ class RunJudge {
   // The text of a run, at most its first `max_bytes` bytes; valid until the next call.
   std::string_view Text(const Span& span, uint64_t max_bytes);
 
+  // A summary's search that writes no line and asks no expression: counts the run, which
+  // passes MaxLength, and scores it where it may matter. `bound` is the pair bound of its text
+  // in eighths of a bit (DenseRuns::kUnknownBound when there is none): a run whose bound cannot
+  // pass the floor is counted without its text being read.
+  void SummarizeRun(const Span& span, uint16_t bound);
+  // Strings whose score cannot pass `floor` (RankFloor::Floor) are left unscored even where the
+  // key's own entry would score them; 0 (the start) scores every string the summary needs.
+  void SetFloor(float floor) { floor_ = floor; }
+  // Whether a string was left unscored for the floor alone: the key's summary is then no
+  // whole one. Its score is at most LossBound() when no string passed the floor (its best list
+  // is empty); else the key must be summarized again without the floor.
+  bool Lossy() const { return lossy_; }
+  double LossBound() const;
+  // Forgets what the floor left out, for a summary made again.
+  void ClearLoss();
+
  private:
   static constexpr size_t kQueuedRuns = 512;
   char* TextBuffer(uint64_t length);
@@ -62,6 +78,13 @@ class RunJudge {
   // Summarize for the queued runs, whose lines are written: most are counted from their stored
   // bytes, and only those that may score or become the longest are decoded.
   void SummarizeQueued();
+  // Summarize for a held text whose pair bound is known to pass the floor.
+  void SummarizeText(const Span& span, std::string_view text, bool pair_bound_passed);
+  // The score a string must pass to matter: the key's entry, or the floor when higher.
+  float Floor() const;
+  // Counts a string left unscored, whose score is at most `value`: a loss when only the floor
+  // kept it from being scored.
+  void Skip(const Span& span, uint64_t characters, std::string_view text, float value);
   // Summarize for a run of one character, whose text is `text` when held, else empty.
   void SummarizeUniform(const Span& span, uint64_t characters, std::string_view text);
   // Adds a scored string, whose best stretch scorer_ holds, to the summary; `shown` is its text
@@ -105,6 +128,9 @@ class RunJudge {
   std::vector<InPlaceLine> batch_;  // the queued runs' lines for in_place_
   std::vector<StoredText> stored_;  // the queued runs' stored bytes
   std::vector<uint8_t> may_score_;  // of each queued run, whether its text may pass the entry
+  float floor_ = 0;
+  bool lossy_ = false;
+  std::vector<float> lost_;  // the highest bounds of the strings the floor left unscored
 };
 
 }  // namespace veskor
