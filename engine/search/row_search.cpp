@@ -380,7 +380,7 @@ class Search {
     }
     out.EndLines(lines);
     if (!go_on || !judge.Lossy()) return;
-    if (summary.Best().empty()) {
+    if (!judge.Passed()) {
       summary.SetBound(judge.LossBound());
       return;
     }

@@ -160,7 +160,7 @@ void RunJudge::Skip(const Span& span, uint64_t characters, std::string_view text
 double RunJudge::LossBound() const { return RankFloor::BoundOf(lost_); }
 
 void RunJudge::ClearLoss() {
-  lossy_ = false;
+  lossy_ = passed_ = false;
   lost_.clear();
 }
 
@@ -186,6 +186,7 @@ void RunJudge::SummarizeRun(const Span& span, uint16_t bound) {
 void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,
                          float score) {
   if (floor_ > 0 && score <= floor_) return Skip(span, characters, shown, score);
+  passed_ |= floor_ > 0;
   // Asked only of a string that would lift its key, which few strings do.
   if (score > summary_->EntryScore() && !key_.identity() &&
       ((key_.running() && KeyStream(span, scorer_.BestStart(), scorer_.BestLength())) ||
@@ -277,7 +278,16 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   // stores plainly; "Local" is).
   const DecodeTable& decode = key_.decode();
   const bool case_key = !key_.running() && (decode['a'] == 'A' || decode['A'] == 'a');
-  if (case_key) LowerCapitalWords(keyed, length);
+  if (case_key) {
+    // Such a key reads the host's signs as other signs ('|' as '\', '{' as '['): where the plain
+    // bytes are signs of the alphabet too, the key's reading of them is no evidence of its own.
+    for (uint64_t i = 0; i < length; ++i) {
+      const auto c = static_cast<uint8_t>(keyed[i]);
+      if (kinds[back + i] == kMember && ToLower1251(c) == ToUpper1251(c))
+        keyed[i] = plain[back + i];
+    }
+    LowerCapitalWords(keyed, length);
+  }
   float plain_score = 0;
   for (uint64_t at = 0; at < region;) {
     if (kinds[at] != kMember) {
@@ -494,6 +504,7 @@ void RunJudge::SummarizeUniform(const Span& span, uint64_t characters, std::stri
   // Counted when its score cannot pass the entry, as after the bound: the same summary.
   const float score = scorer_.Score();
   if (floor_ > 0 && score <= Floor()) return Skip(span, characters, text, score);
+  passed_ |= floor_ > 0;
   if (score <= summary_->EntryScore()) return summary_->Count(span.start, characters, text);
   summary_->Add(span.start, characters, text.substr(static_cast<size_t>(from)), score);
 }

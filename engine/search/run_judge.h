@@ -53,9 +53,10 @@ class RunJudge {
   // key's own entry would score them; 0 (the start) scores every string the summary needs.
   void SetFloor(float floor) { floor_ = floor; }
   // Whether a string was left unscored for the floor alone: the key's summary is then no
-  // whole one. Its score is at most LossBound() when no string passed the floor (its best list
-  // is empty); else the key must be summarized again without the floor.
+  // whole one. Its score is at most LossBound() when no string passed the floor (Passed());
+  // else the key must be summarized again without the floor.
   bool Lossy() const { return lossy_; }
+  bool Passed() const { return passed_; }
   double LossBound() const;
   // Forgets what the floor left out, for a summary made again.
   void ClearLoss();
@@ -130,6 +131,7 @@ class RunJudge {
   std::vector<uint8_t> may_score_;  // of each queued run, whether its text may pass the entry
   float floor_ = 0;
   bool lossy_ = false;
+  bool passed_ = false;      // a string scored above the floor
   std::vector<float> lost_;  // the highest bounds of the strings the floor left unscored
 };
 
