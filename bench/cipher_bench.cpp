@@ -23,8 +23,9 @@
 // the true pair in the top three; (5) a licence whole under a rotation family's key whose twin of
 // another family reads its line ends as letters, joining the lines: the true pair first; (6) ten
 // programs of 0.4 to 2 MB with nothing hidden: no pair of ANY reaches the "maybe" band.
-// --kinds=LIST picks the parts (whole, secret, table, names, joined, clean; all by default) and
-// --hard=N the cases of (3) to (5) (10 each); (6) always takes ten programs.
+// --kinds=LIST picks the parts (whole, secret, table, names, joined, clean; all by default),
+// --hard=N the cases of (3) to (5) (10 each), --clean=N the programs of (6) (10) and
+// --seed-clean=S their draw (by default the seed's).
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -140,6 +141,8 @@ struct Options {
   std::string keep;
   std::vector<std::string> kinds = {"whole", "secret", "table", "names", "joined", "clean"};
   int hard = 10;
+  int clean = 10;           // programs of kind (6)
+  uint64_t seed_clean = 0;  // their draw's seed; 0: the seed
   bool Has(const std::string& kind) const {
     return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
   }
@@ -611,11 +614,15 @@ void DrawHardCases(const Options& options, const Pools& pools, std::vector<HardC
     }
   }
   if (options.Has("clean")) {
+    // A stream of its own, so that the programs are the same whatever kinds run beside them.
+    std::mt19937_64 clean_rng((options.seed_clean != 0 ? options.seed_clean : options.seed) *
+                                  0x9E3779B97F4A7C15ULL +
+                              202);
     std::vector<fs::path> programs = SizedBetween({&pools.programs}, 400u << 10, 2u << 20);
-    for (int i = 0; i < 10 && !programs.empty(); ++i) {
+    for (int i = 0; i < options.clean && !programs.empty(); ++i) {
       HardCase c;
       c.kind = HardCase::kClean;
-      const size_t at = rng() % programs.size();
+      const size_t at = clean_rng() % programs.size();
       c.path = programs[at];
       programs.erase(programs.begin() + static_cast<ptrdiff_t>(at));
       cases.push_back(c);
@@ -701,6 +708,17 @@ void PrintHardCases(const std::vector<HardCase>& cases, const Options& options) 
     if (tally.cases == 0) continue;
     std::printf("\n%s\n  %4d cases   %s   %6.1f s\n%s", kHardNames[kind], tally.cases,
                 tally.Percent().c_str(), tally.seconds, listing.c_str());
+    if (kind == HardCase::kClean) {
+      // The bands of ANY are measured on these: the best pairs' scores, highest first.
+      std::vector<double> best;
+      for (const HardCase& c : cases) {
+        if (c.kind == kind) best.push_back(c.ranking.top_score);
+      }
+      std::sort(best.rbegin(), best.rend());
+      std::printf("  best pairs' scores, highest first:");
+      for (size_t i = 0; i < std::min<size_t>(best.size(), 10); ++i) std::printf(" %.2f", best[i]);
+      std::printf("  (\"maybe\" from %.0f)\n", kAnyBands.maybe);
+    }
   }
 }
 
@@ -727,6 +745,10 @@ Options ParseOptions(int argc, char** argv) {
         options.kinds.push_back(list.substr(at, end - at));
         at = end + 1;
       }
+    } else if (arg.rfind("--clean=", 0) == 0) {
+      options.clean = std::max(0, std::atoi(arg.c_str() + 8));
+    } else if (arg.rfind("--seed-clean=", 0) == 0) {
+      options.seed_clean = std::strtoull(arg.c_str() + 13, nullptr, 10);
     } else if (arg.rfind("--hard=", 0) == 0) {
       options.hard = std::max(0, std::atoi(arg.c_str() + 7));
     } else if (arg.rfind("--algos=", 0) == 0) {

@@ -102,12 +102,12 @@ TEST(ScreenedRanking, TheFirstKeysAndTheBandAreThoseOfTheExactRanking) {
   const std::string secret = "Global\\HarvestLanternMutex_42";
   for (size_t i = 0; i < secret.size(); ++i) {
     const auto c = static_cast<uint8_t>(secret[i]);
-    data[20000 + i] = static_cast<char>(c ^ 0x5A);                                   // XOR8
-    data[90000 + i] = static_cast<char>(((c >> 3) | (c << 5)) - 0x31);              // ADD8ROL
+    data[20000 + i] = static_cast<char>(c ^ 0x5A);                                      // XOR8
+    data[90000 + i] = static_cast<char>(((c >> 3) | (c << 5)) - 0x31);                  // ADD8ROL
     data[150000 + i] = static_cast<char>(c ^ static_cast<uint8_t>(0x77 + 150000 + i));  // XOR8INC
   }
-  const fs::path input = fs::temp_directory_path() /
-                         ("veskor_screened_" + std::to_string(::getpid()) + ".bin");
+  const fs::path input =
+      fs::temp_directory_path() / ("veskor_screened_" + std::to_string(::getpid()) + ".bin");
   std::ofstream(input, std::ios::binary) << data;
   for (const char* algorithm : {"ANY", "ADD8ROL", "XOR8"}) {
     const std::vector<std::string> exact = SummaryLines(input.string(), algorithm, false);

@@ -324,6 +324,7 @@ void TextScorer::Reset() {
   numeric_ = 0;
   numeric_separator_ = 0;
   letterless_ = letterless_low_ = 0;
+  address_ = Address();
   repeats_.fill(0);
   if (++stamp_ == 0) {  // the stamps wrapped around: every count is stale
     counts_.fill(0);
@@ -345,6 +346,7 @@ void TextScorer::Feed(std::string_view piece) {
   uint32_t numeric = numeric_;
   uint8_t numeric_separator = numeric_separator_;
   int32_t letterless = letterless_, letterless_low = letterless_low_;
+  Address address = address_;
   std::array<uint32_t, 2> repeats = repeats_;
   const std::array<bool, 256>& letters = Letters();
   const uint64_t stamp = uint64_t{stamp_} << 32;
@@ -401,11 +403,20 @@ void TextScorer::Feed(std::string_view piece) {
         numeric > kLongestNumberList) {
       gain = std::min(gain, -kNoisePenaltyUnits);
     }
-    // No stretch of the bytes since the last letter gains more than kLetterlessUnits.
-    if (letters[byte]) {
+    // No stretch of the bytes since the last letter gains more than kLetterlessUnits, but for
+    // an IPv4 address: what its bytes were denied comes back at the byte after it, which the
+    // address's letters-like words end.
+    const bool ip_ends = address.Ends(byte);
+    const int32_t denied = ip_ends ? address.denied : 0;
+    const bool in_address = address.Feed(byte);
+    if (letters[byte] || ip_ends) {
       letterless = letterless_low = 0;
-    } else {
-      gain = std::min(gain, kLetterlessUnits - (letterless - letterless_low));
+      gain += denied;
+    }
+    if (!letters[byte]) {
+      const int32_t allowed = std::min(gain, kLetterlessUnits - (letterless - letterless_low));
+      if (in_address) address.denied += gain - allowed;
+      gain = allowed;
       letterless += gain;
       letterless_low = std::min(letterless_low, letterless);
     }
@@ -438,6 +449,7 @@ void TextScorer::Feed(std::string_view piece) {
   numeric_separator_ = numeric_separator;
   letterless_ = letterless;
   letterless_low_ = letterless_low;
+  address_ = address;
   repeats_ = repeats;
 }
 

@@ -23,7 +23,8 @@ namespace veskor {
 //
 // Bytes in a row without a letter (digits and signs alone, as machine code and tables of numbers
 // read under a key: "7542.3.2.1", "18,418//185-185") gain kLetterlessBits at most together, in
-// any stretch of them: a number is little evidence of text, wherever it stands. And a byte that
+// any stretch of them: a number is little evidence of text, wherever it stands; but an IPv4
+// address ("203.0.113.7", four numbers up to 255) keeps its gains once it is whole. And a byte that
 // repeats the byte three or four back, the third such in a row (" at at at", " mot mot mot":
 // tables of short names), is noise too.
 //
@@ -65,6 +66,33 @@ class TextScorer {
   // a stretch of them gains the difference at most.
   int32_t letterless_ = 0;
   int32_t letterless_low_ = 0;
+  // An IPv4 address being read: its numbers so far, and what the letterless limit denied them.
+  struct Address {
+    int dots = 0, digits = 0, value = 0;
+    int32_t denied = 0;
+    // Whether `byte` ends a whole address: the fourth number, then no digit nor dot.
+    bool Ends(uint8_t byte) const {
+      return dots == 3 && digits > 0 && byte != '.' && static_cast<unsigned>(byte - '0') >= 10;
+    }
+    // Reads `byte`; whether it is part of an address that may still be whole.
+    bool Feed(uint8_t byte) {
+      const unsigned digit = static_cast<unsigned>(byte - '0');
+      if (digit < 10 && digits < 3 && value * 10 + static_cast<int>(digit) <= 255) {
+        ++digits;
+        value = value * 10 + static_cast<int>(digit);
+        return true;
+      }
+      if (byte == '.' && digits > 0 && dots < 3) {
+        ++dots;
+        digits = value = 0;
+        return true;
+      }
+      *this = Address();
+      if (digit < 10) return Feed(byte);  // a number may start an address
+      return false;
+    }
+  };
+  Address address_;
   std::array<uint32_t, 2> repeats_{};  // bytes in a row equal to the byte 3 and 4 back
   uint64_t history_ = 0;               // the last eight bytes, the latest in the low byte
   // Bytes in a row that continued a progression at lags 1 to 4.

@@ -60,6 +60,7 @@ TEST(TextScore, NoiseGainsLittle) {
       // a letter or two, and short names repeated.
       "7542.3.2.1",
       "lo7542.3.2.1",
+      "bo42.3.2.1.0",
       "19035.166;0260QPONMLKJHHGFED",
       "7745111:41;1774988884877451111414867745111141>7745111141<==",
       ":;89>?<=2301674598;:1032",
@@ -87,6 +88,7 @@ TEST(TextScore, ShortNamesAndCredentialsPassTheThreshold) {
       "password=Summer2023!",
       "admin:Winter2024",
       "http://203.0.113.7/gate.php?id=4",
+      "http://203.0.113.7/gate.php?bot=%s&os=linux",
       "uid=sa;pwd=Harbour77",
       "token=8f3ac29d41e0",
       "Local\\SyncLock",

@@ -212,7 +212,7 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   constexpr uint64_t kLongString = 16;      // a plain run this long is a string of the file
   constexpr uint64_t kShortestCounted = 3;  // the shortest string a length byte gives
   constexpr uint64_t kImmediate = 8;        // the bytes of a 64-bit immediate
-  constexpr uint64_t kEnded = 7;            // a plain run this long that a zero byte ends
+  constexpr uint64_t kEnded = 4;            // a plain run this long that a zero byte ends
   constexpr float kHiddenFactor = 2.0f;
   length = std::min(length, kJudgedCharacters);
   if (length == 0) return false;
