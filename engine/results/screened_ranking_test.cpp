@@ -135,7 +135,9 @@ TEST(ScreenedRanking, TheFirstKeysAndTheBandAreThoseOfTheExactRanking) {
             << line << " | " << other;
       }
     }
-    if (std::string(algorithm) != "XOR8") EXPECT_GT(bounded, 0u) << algorithm;
+    if (std::string(algorithm) != "XOR8") {
+      EXPECT_GT(bounded, 0u) << algorithm;
+    }
   }
   fs::remove(input);
 }
