@@ -255,6 +255,53 @@ struct ModelLane {
 
 }  // namespace
 
+void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
+                       float* bounds) {
+  struct Lane {
+    const uint8_t* at = nullptr;
+    const uint8_t* end = nullptr;
+    float* bound = nullptr;
+    uint32_t state = 0;
+    int64_t run = 0, best = 0;
+  };
+  constexpr size_t kLanes = 4;
+  std::array<Lane, kLanes> lanes;
+  size_t next = 0;
+  auto refill = [&](Lane& lane) {
+    while (next < texts.size() && texts[next].length == 0) bounds[next++] = 0;
+    if (next == texts.size()) {
+      lane.at = nullptr;
+      return;
+    }
+    lane = Lane{texts[next].bytes,
+                texts[next].bytes + texts[next].length,
+                &bounds[next],
+                0,
+                0,
+                std::numeric_limits<int64_t>::min()};
+    ++next;
+  };
+  size_t active = 0;
+  for (Lane& lane : lanes) {
+    refill(lane);
+    active += lane.at != nullptr;
+  }
+  while (active != 0) {
+    for (Lane& lane : lanes) {
+      if (lane.at == nullptr) continue;
+      const uint32_t entry = kModelTable[(lane.state << 8) | kModelColumn[decode[*lane.at]]];
+      lane.state = entry >> 16;
+      lane.run = std::max<int64_t>(lane.run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+      lane.best = std::max(lane.best, lane.run);
+      if (++lane.at == lane.end) {
+        *lane.bound = static_cast<float>(lane.best) / kModelUnitsPerBit;
+        refill(lane);
+        active -= lane.at == nullptr;
+      }
+    }
+  }
+}
+
 void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
                           float floor, uint8_t* may) {
   const BoundTable& bounds = Bounds();

@@ -146,6 +146,12 @@ struct StoredText {
 void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
                           float floor, uint8_t* may);
 
+// ModelBound of each text into bounds[i], where byte j of text i is decode[texts[i].bytes[j]]:
+// a few texts followed at once, so that the model table's cache misses overlap. Allocates
+// nothing (it runs under the fault guard).
+void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
+                       float* bounds);
+
 // Scores `length` copies of `byte` into `scorer` (after a Reset), leaving Score() and
 // BestStart() as feeding them all would, in time that does not grow with the length: padding
 // under a key is one such string per key, megabytes long.

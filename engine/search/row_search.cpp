@@ -374,6 +374,7 @@ class Search {
     };
     try {
       summarize(true);
+      judge.FinishRuns();
     } catch (...) {
       out.EndLines(lines);  // the strings before the error count
       throw;
@@ -389,6 +390,7 @@ class Search {
     judge.SetFloor(0);
     lines = 0;
     summarize(false);
+    judge.FinishRuns();
   }
 
   // A key searched whole raises the floor of the pages that follow.

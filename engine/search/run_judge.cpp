@@ -178,9 +178,62 @@ void RunJudge::SummarizeRun(const Span& span, uint16_t bound) {
     }
   }
   if (characters > kHeldTextBytes) return Summarize(span, {});
+  // A fixed map's runs wait, so that their model bounds are read from the stored bytes a few at
+  // a time; a running key's are decoded and bounded one by one.
+  if (!key_.running() && !input_.wide && bound != DenseRuns::kUnknownBound) {
+    pending_.push_back(span);
+    if (pending_.size() == kQueuedRuns) FinishRuns();
+    return;
+  }
   scratch_.resize(characters);
   if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
   SummarizeText(span, scratch_, bound != DenseRuns::kUnknownBound);
+}
+
+void RunJudge::FinishRuns() {
+  if (pending_.empty()) return;
+  stored_.clear();
+  for (const Span& span : pending_) {
+    stored_.push_back({input_.data + span.start, span.end - span.start});
+  }
+  pending_bounds_.resize(pending_.size());
+  const DecodeTable& decode = key_.decode();
+  float* bounds = pending_bounds_.data();
+  const std::vector<StoredText>& stored = stored_;
+  if (!ReadMapped([&] { StoredModelBounds(stored, decode, bounds); })) {
+    pending_.clear();
+    throw InputReadError();
+  }
+  // Waiting runs are summarized in file order, each against the floor of its own turn.
+  std::vector<Span> runs;
+  runs.swap(pending_);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const Span& span = runs[i];
+    const uint64_t characters = span.end - span.start;
+    if (pending_bounds_[i] <= Floor()) {
+      const std::string_view text = summary_->MayBecomeLongest(span.start, characters)
+                                        ? Text(span, KeySummary::kTextBytes)
+                                        : std::string_view();
+      if (floor_ > 0) {
+        Skip(span, characters, text, pending_bounds_[i]);
+      } else {
+        summary_->Count(span.start, characters, text);
+      }
+      continue;
+    }
+    scratch_.resize(characters);
+    if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
+    if (Uniform(scratch_.data(), scratch_.size())) {
+      SummarizeUniform(span, characters, scratch_);
+      continue;
+    }
+    scorer_.Reset();
+    scorer_.Feed(scratch_);
+    AddScored(span, characters, std::string_view(scratch_).substr(ShownFrom(scorer_.BestStart())),
+              scorer_.Score());
+  }
+  runs.clear();
+  pending_.swap(runs);  // keeps the memory
 }
 
 void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,

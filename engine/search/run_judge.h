@@ -49,6 +49,9 @@ class RunJudge {
   // in eighths of a bit (DenseRuns::kUnknownBound when there is none): a run whose bound cannot
   // pass the floor is counted without its text being read.
   void SummarizeRun(const Span& span, uint16_t bound);
+  // Summarizes the runs that SummarizeRun keeps waiting (it reads their model bounds together).
+  // A job calls it when its runs are done.
+  void FinishRuns();
   // Strings whose score cannot pass `floor` (RankFloor::Floor) are left unscored even where the
   // key's own entry would score them; 0 (the start) scores every string the summary needs.
   void SetFloor(float floor) { floor_ = floor; }
@@ -129,6 +132,9 @@ class RunJudge {
   std::vector<InPlaceLine> batch_;  // the queued runs' lines for in_place_
   std::vector<StoredText> stored_;  // the queued runs' stored bytes
   std::vector<uint8_t> may_score_;  // of each queued run, whether its text may pass the entry
+  // Runs whose pair bound passed the floor, waiting for their model bounds to be read together.
+  std::vector<Span> pending_;
+  std::vector<float> pending_bounds_;
   float floor_ = 0;
   bool lossy_ = false;
   bool passed_ = false;      // a string scored above the floor
