@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <memory>
 
+#include "cli/line_reader.h"
 #include "engine/run/analysis_run.h"
+#include "files/file_operation_error.h"
 
 namespace veskor {
 namespace {
@@ -39,24 +43,24 @@ const char* NotScanned(mode_t mode) {
 bool Walk(const std::string& folder, const std::function<bool(const BatchEntry&)>& visit) {
   std::vector<std::string> names;
   if (!FolderNames(folder, names)) {
-    return visit({folder, BatchEntry::Kind::kError, kCannotOpenMessage, 0});
+    return visit({folder, BatchEntry::Kind::kError, kCannotOpenMessage, 0, SystemErrorText(errno)});
   }
   for (const std::string& name : names) {
     const std::string path = Join(folder, name);
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
-      if (!visit({path, BatchEntry::Kind::kScan, "", 0})) return false;
+      if (!visit({path, BatchEntry::Kind::kScan, "", 0, ""})) return false;
       continue;
     }
     if (S_ISLNK(info.st_mode)) {
       struct stat target {};
       // A link that leads nowhere is left to the run, which says it cannot open it.
       if (::stat(path.c_str(), &target) != 0) {
-        if (!visit({path, BatchEntry::Kind::kScan, "", 0})) return false;
+        if (!visit({path, BatchEntry::Kind::kScan, "", 0, ""})) return false;
         continue;
       }
       if (S_ISDIR(target.st_mode)) {
-        if (!visit({path, BatchEntry::Kind::kSkipped, kFolderLinkMessage, 0})) return false;
+        if (!visit({path, BatchEntry::Kind::kSkipped, kFolderLinkMessage, 0, ""})) return false;
         continue;
       }
       info = target;
@@ -67,7 +71,7 @@ bool Walk(const std::string& folder, const std::function<bool(const BatchEntry&)
     const auto size = static_cast<uint64_t>(info.st_size);
     const bool scanned = S_ISREG(info.st_mode);
     if (!visit({path, scanned ? BatchEntry::Kind::kScan : BatchEntry::Kind::kSkipped,
-                scanned ? "" : NotScanned(info.st_mode), scanned ? size : 0})) {
+                scanned ? "" : NotScanned(info.st_mode), scanned ? size : 0, ""})) {
       return false;
     }
   }
@@ -87,19 +91,20 @@ void WalkBatch(const std::vector<std::string>& names, bool recursive,
       if (!Walk(name, visit)) return;
       continue;
     }
-    if (!visit({name, BatchEntry::Kind::kScan, "", 0})) return;
+    if (!visit({name, BatchEntry::Kind::kScan, "", 0, ""})) return;
   }
 }
 
-std::vector<std::string> SplitNameList(std::string_view bytes, bool null_separated) {
-  const char separator = null_separated ? '\0' : '\n';
-  std::vector<std::string> names;
-  while (!bytes.empty()) {
-    const size_t end = std::min(bytes.find(separator), bytes.size());
-    if (end > 0) names.emplace_back(bytes.substr(0, end));
-    bytes.remove_prefix(std::min(end + 1, bytes.size()));
-  }
-  return names;
+NameList ReadNameList(std::istream& in, bool null_separated, std::vector<std::string>& names) {
+  bool too_long = false;
+  const bool read =
+      ReadLines(in, null_separated ? '\0' : '\n', PATH_MAX, [&](std::string_view name, bool whole) {
+        too_long = !whole;
+        if (whole && !name.empty()) names.emplace_back(name);
+        return whole;
+      });
+  if (too_long) return NameList::kTooLong;
+  return read ? NameList::kRead : NameList::kCannotRead;
 }
 
 }  // namespace veskor

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@ inline constexpr const char* kDeviceMessage = "a device: not scanned";
 inline constexpr const char* kTooLargeMessage = "larger than --max-size";
 inline constexpr const char* kStoppedMessage = "stopped";
 inline constexpr const char* kTimeoutMessage = "longer than --timeout: stopped";
+inline constexpr const char* kChangedMessage = "the file changed while it was scanned";
 
 // One name of the batch, in the order the batch reports it.
 struct BatchEntry {
@@ -26,6 +28,7 @@ struct BatchEntry {
   Kind kind = Kind::kScan;
   std::string message;  // UTF-8, for kSkipped and kError
   uint64_t size = 0;    // when known
+  std::string reason;   // the system's reason for kError (strerror), when it gave one
 };
 
 // Hands every name to `visit` in order: a folder with `recursive` as its entries in byte order
@@ -36,8 +39,11 @@ struct BatchEntry {
 void WalkBatch(const std::vector<std::string>& names, bool recursive,
                const std::function<bool(const BatchEntry&)>& visit);
 
-// The names of a list: one a line (LF), or each ended by NUL with `null_separated`; empty
-// names are left out.
-std::vector<std::string> SplitNameList(std::string_view bytes, bool null_separated);
+// The names of a list read from `in` into `names`: one a line (LF), or each ended by NUL with
+// `null_separated`; empty names are left out. kTooLong at the first name longer than PATH_MAX
+// bytes, which no path can be: a list that is no list of names (/dev/zero) is refused there,
+// never read whole.
+enum class NameList { kRead, kTooLong, kCannotRead };
+NameList ReadNameList(std::istream& in, bool null_separated, std::vector<std::string>& names);
 
 }  // namespace veskor

@@ -159,7 +159,8 @@ void CliHost::RowFinished(const RowOutcome& outcome) {
           ? static_cast<int64_t>(outcome.summary->ShownCount(
                 outcome.search && outcome.search->algorithm.Unkeyed(), outcome.key))
           : outcome.found;
-  out_.Err(EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row))) + " key " +
+  out_.Err((name_file_ ? EscapeForTerminal(input_) + ": " : std::string()) +
+           EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row))) + " key " +
            (key.empty() ? "all" : EscapeForTerminal(Utf16ToUtf8(key))) + " preset \"" +
            EscapeForTerminal(Utf16ToUtf8(table_.Text(NxPresetColumn, outcome.row))) +
            "\": " + std::to_string(lines) + " lines" + state + " -> " + EscapeForTerminal(log));

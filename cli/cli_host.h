@@ -40,6 +40,9 @@ class CliHost : public RunHost, public TaskTableObserver {
 
   void CellChanged(int column, int row) override;
 
+  // The per-task lines begin with the input's name, as in a batch of several files.
+  void NameFileInRowLines() { name_file_ = true; }
+
   // Prints a line that is already fit for the terminal on standard error, below any progress bar.
   void PrintLine(const std::string& line);
 
@@ -69,6 +72,7 @@ class CliHost : public RunHost, public TaskTableObserver {
   FileOutput& out_;
   std::string first_message_;
   std::vector<RowOutcome> outcomes_;
+  bool name_file_ = false;
   bool bar_ = false;  // standard error is a terminal
   bool bar_shown_ = false;
   int bar_row_ = -1;

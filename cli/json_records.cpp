@@ -132,6 +132,8 @@ std::string FileRecord(const std::string& file, const FileOutcome& outcome) {
   record["sha256"] = outcome.sha256;
   record["status"] = outcome.status;
   record["message"] = outcome.message;
+  record["reason"] = outcome.reason;
+  record["options"] = outcome.options;
   record["seconds"] = std::round(outcome.seconds * 1000) / 1000;
   return Line(record);
 }

@@ -30,6 +30,8 @@ struct FileOutcome {
   std::string sha256;  // empty when the file was not read
   const char* status = "done";
   std::string message;  // UTF-8
+  std::string reason;   // the system's reason (strerror) beside the message, when there is one
+  std::string options;  // what shaped the file's records (RecordOptions), UTF-8
   double seconds = 0;
 };
 

@@ -14,6 +14,8 @@ TEST(FileRecord, NameAndLayout) {
   outcome.sha256 = "ab";
   outcome.status = "skipped";
   outcome.message = "\xD0\xB0\"";
+  outcome.reason = "No such file or directory";
+  outcome.options = "XOR8 key all";
   outcome.seconds = 0.12345;
   struct Case {
     std::string name;
@@ -33,7 +35,8 @@ TEST(FileRecord, NameAndLayout) {
     EXPECT_EQ(FileRecord(c.name, outcome),
               c.fields + R"("size":12,"sha256":"ab","status":"skipped","message":")"
                          "\xD0\xB0"
-                         R"(\"","seconds":0.123})"
+                         R"(\"","reason":"No such file or directory","options":"XOR8 key all",)"
+                         R"("seconds":0.123})"
                          "\n")
         << c.name;
   }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -31,6 +32,7 @@
 #include "cli/file_output.h"
 #include "cli/json_records.h"
 #include "cli/options.h"
+#include "cli/record_options.h"
 #include "cli/terminal_text.h"
 #include "cli/yara_rules.h"
 #include "engine/decoding/algorithms.h"
@@ -41,6 +43,8 @@
 #include "engine/score/key_summary.h"
 #include "engine/search/job_runner.h"
 #include "engine/search/scan_context.h"
+#include "files/file_operation_error.h"
+#include "files/io_error.h"
 #include "presets/preset.h"
 #include "presets/preset_list.h"
 #include "report/report_format.h"
@@ -61,9 +65,13 @@ constexpr const char* kCommandLinePreset = "command line";
 // the handler.
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
+// The signal that stopped the batch, whose name is the stopped file's reason.
+std::atomic<int> interrupting_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal_number) {
   const int saved_errno = errno;
+  interrupting_signal.store(signal_number);
   interrupted.store(true);
   StopRequested.store(true, std::memory_order_relaxed);
   errno = saved_errno;
@@ -118,41 +126,66 @@ std::string ErrorText(const std::exception& e) {
   return EscapeForTerminal(e.what());
 }
 
-// The names of --files-from's list; a list that cannot be read is a wrong command line.
-std::vector<std::string> ReadNameList(const std::string& list, bool null_separated) {
-  std::string bytes;
-  if (list == "-") {
-    bytes.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    if (std::cin.bad()) throw UsageError("--files-from: cannot read standard input");
-  } else {
-    std::ifstream in(list, std::ios::binary);
-    if (!in) throw UsageError("--files-from: cannot read " + list);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) throw UsageError("--files-from: cannot read " + list);
+// Appends the names of --files-from's list, read as a stream; a list that cannot be read, or
+// that holds a line no path can be, is a wrong command line.
+void ReadListedNames(const std::string& list, bool null_separated,
+                     std::vector<std::string>& names) {
+  std::ifstream file;
+  if (list != "-") {
+    file.open(list, std::ios::binary);
+    if (!file) throw UsageError("--files-from: cannot read " + list);
   }
-  return SplitNameList(bytes, null_separated);
+  switch (ReadNameList(list == "-" ? std::cin : file, null_separated, names)) {
+    case NameList::kRead:
+      return;
+    case NameList::kTooLong:
+      throw UsageError("--files-from: a line longer than " + std::to_string(PATH_MAX) +
+                       " bytes, which no file name can be");
+    case NameList::kCannotRead:
+      throw UsageError(list == "-" ? std::string("--files-from: cannot read standard input")
+                                   : "--files-from: cannot read " + list);
+  }
 }
 
-// The SHA-256 of the files --skip-done passes over; a file that cannot be read is a wrong command
-// line, as a list that cannot be.
-std::unordered_set<std::string> ReadDoneHashes(const std::string& path) {
+// The SHA-256 of the files --skip-done passes over: those done under `options`. A file that
+// cannot be read is a wrong command line, as a list that cannot be.
+std::unordered_set<std::string> ReadDoneHashes(const std::string& path,
+                                               const std::string& options) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw UsageError("--skip-done: cannot read " + path);
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::unordered_set<std::string> done = DoneHashes(in, options);
   if (in.bad()) throw UsageError("--skip-done: cannot read " + path);
-  return DoneHashes(bytes);
+  return done;
+}
+
+// The system's text for an errno value, or none for 0.
+std::string ReasonOf(int error_number) {
+  return error_number != 0 ? SystemErrorText(error_number) : std::string();
+}
+
+// The reason of an error that ended a file's run: the errno of an I/O error, where it has one.
+std::string ReasonOf(const std::exception& e) {
+  const auto* io = dynamic_cast<const IoError*>(&e);
+  return io != nullptr ? ReasonOf(io->error_number()) : std::string();
 }
 
 // The files of one command line, each run as a single run of its own would run it.
 class Batch {
  public:
+  // `record_options` names what shapes the records (RecordOptions), for every file record.
+  // `several`: the batch has more than one file, whose per-task lines and tables then name it.
   Batch(const CliOptions& options, const TaskTable& table, const PresetList& presets,
-        std::string format, std::unordered_set<std::string> done)
+        std::string format, std::string record_options, std::unordered_set<std::string> done,
+        bool several)
       : options_(options),
         table_(table),
         presets_(presets),
         format_(std::move(format)),
-        done_(std::move(done)) {}
+        record_options_(std::move(record_options)),
+        done_(std::move(done)),
+        several_(several) {
+    for (int row = 0; row < table_.RowCount(); ++row) checked_rows_ += table_.Checked(row) ? 1 : 0;
+  }
 
   // Scans one entry with `jobs` workers (0: every core), its output to `out`. False when the
   // batch ends here: a stop, or standard output gone.
@@ -160,15 +193,17 @@ class Batch {
     const auto start = std::chrono::steady_clock::now();
     FileOutcome file;
     file.size = entry.size;
+    file.options = record_options_;
     bool go_on = true;
     if (entry.kind != BatchEntry::Kind::kScan) {
       file.status = entry.kind == BatchEntry::Kind::kSkipped ? "skipped" : "error";
       file.message = entry.message;
+      file.reason = entry.reason;
       out.Err(MessageAbout(entry.path, entry.message));
     } else {
-      go_on = Run(entry.path, file, out, jobs);
+      go_on = Run(entry.path, start, file, out, jobs);
     }
-    if (std::strcmp(file.status, "error") == 0 || std::strcmp(file.status, "timeout") == 0) {
+    if (std::strcmp(file.status, "done") != 0 && std::strcmp(file.status, "skipped") != 0) {
       failed_.store(true);
     }
     if (!options_.json) return go_on;
@@ -179,10 +214,12 @@ class Batch {
   bool failed() const { return failed_.load(); }
 
  private:
-  bool Run(const std::string& path, FileOutcome& file, FileOutput& out, int jobs) {
-    auto refuse = [&](const char* status, const char* message) {
+  bool Run(const std::string& path, std::chrono::steady_clock::time_point start, FileOutcome& file,
+           FileOutput& out, int jobs) {
+    auto refuse = [&](const char* status, const char* message, int error_number = 0) {
       file.status = status;
       file.message = message;
+      file.reason = ReasonOf(error_number);
       out.Err(MessageAbout(path, message));
       return true;
     };
@@ -191,25 +228,49 @@ class Batch {
       if (::stat(path.c_str(), &info) == 0) file.size = static_cast<uint64_t>(info.st_size);
       if (file.size > *options_.max_size) return refuse("skipped", kTooLargeMessage);
     }
+    // The deadline covers the whole file: its hash as well as its tasks.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (options_.timeout) {
+      deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(*options_.timeout));
+    }
     // A record names the content by the bytes the run reads: the same mapping, kept open through
-    // the run, whose stamp the run's own must match.
+    // the run. Its stamp, taken before the hash, is what the file must still be after the scan.
     MappedInput mapped;
+    FileStamp before;
     if (options_.json || options_.yara || options_.skip_done) {
       switch (mapped.Open(path)) {
         case MappedInput::Result::kOk:
           break;
         case MappedInput::Result::kCannotOpen:
-          return refuse("error", kCannotOpenMessage);
+          return refuse("error", kCannotOpenMessage, mapped.error_number());
         case MappedInput::Result::kCannotMap:
-          return refuse("error", kCannotMapMessage);
+          return refuse("error", kCannotMapMessage, mapped.error_number());
         case MappedInput::Result::kCannotView:
-          return refuse("error", kCannotReadMessage);
+          return refuse("error", kCannotReadMessage, mapped.error_number());
       }
+      before = mapped.stamp();
       file.size = mapped.size();
-      const std::optional<std::string> hash = Sha256Hex(mapped.data(), mapped.size());
+      const auto in_time = [&] {
+        return !interrupted && !(deadline && std::chrono::steady_clock::now() >= *deadline);
+      };
+      const std::optional<std::string> hash = Sha256Hex(mapped.data(), mapped.size(), in_time);
+      if (!hash && interrupted) {
+        refuse("error", kStoppedMessage);
+        file.reason = SignalReason();
+        return false;
+      }
+      if (!hash && !in_time()) {
+        // As a timeout of the tasks: said on standard error, no message in the record.
+        refuse("timeout", kTimeoutMessage);
+        file.message.clear();
+        return true;
+      }
       if (!hash) return refuse("error", kCannotReadMessage);
       file.sha256 = *hash;
       if (done_.count(file.sha256) != 0) return refuse("skipped", kDoneBeforeMessage);
+    } else {
+      before = StampOf(path);
     }
     const CliHost::Output output = options_.summary     ? CliHost::Output::kSummary
                                    : options_.to_stdout ? CliHost::Output::kStdout
@@ -218,12 +279,9 @@ class Batch {
     // The run marks its rows in a table of its own, so that files may run side by side.
     TaskTable table = table_;
     CliHost host(table, path, format_, output, jobs, out, options_.json);
+    if (several_) host.NameFileInRowLines();
     table.SetObserver(&host);
-    if (options_.timeout) {
-      host.SetDeadline(std::chrono::steady_clock::now() +
-                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                           std::chrono::duration<double>(*options_.timeout)));
-    }
+    if (deadline) host.SetDeadline(*deadline);
     bool ended_by_error = false;
     try {
       RunAnalysis(table, presets_, host);
@@ -232,42 +290,70 @@ class Batch {
     } catch (const std::exception& e) {
       host.PrintLine(ErrorText(e));
       file.message = e.what();
+      file.reason = ReasonOf(e);
       ended_by_error = true;
     }
     table.SetObserver(nullptr);
-    bool completed = !ended_by_error && host.AllCompleted();
-    if (completed && (options_.json || options_.yara)) {
-      for (const RowOutcome& outcome : host.outcomes()) {
-        if (outcome.search && outcome.search->stamp != mapped.stamp()) {
-          // Another file took the name between the hash and the run.
-          return refuse("error", kCannotReadMessage);
-        }
+    const std::vector<RowOutcome>& rows = host.outcomes();
+    // The rows' own mappings, and the file after the last of them, against the stamp before the
+    // hash (or the run): a write meanwhile makes records of no one content.
+    bool changed = false;
+    if (before != FileStamp{}) {
+      changed = StampOf(path) != before;
+      for (const RowOutcome& row : rows) {
+        if (row.search && row.search->stamp != before) changed = true;
       }
     }
+    const auto failed_row = std::find_if(rows.begin(), rows.end(), [](const RowOutcome& row) {
+      return row.kind == RowOutcome::Kind::kInputFailed;
+    });
+    const bool input_failed = failed_row != rows.end();
+    // A stop or the deadline cut the file short: a row stopped, or rows after it never ran. A
+    // stop that came once every row had ended cut nothing.
+    const bool cut_short = rows.size() < checked_rows_ ||
+                           std::any_of(rows.begin(), rows.end(), [](const RowOutcome& row) {
+                             return row.kind == RowOutcome::Kind::kStopped;
+                           });
     if (!ended_by_error && file.message.empty()) file.message = host.first_message();
-    if (!completed && file.message.empty() && interrupted) file.message = kStoppedMessage;
-    file.status = completed ? "done" : "error";
-    // A signal's stop ends the batch and reads as before, and an input not read stays an error;
-    // a file stopped at its deadline alone is one the batch goes on from.
-    if (host.TimedOut() && !interrupted && !ended_by_error &&
-        std::none_of(host.outcomes().begin(), host.outcomes().end(), [](const RowOutcome& row) {
-          return row.kind == RowOutcome::Kind::kInputFailed;
-        })) {
+    if (!ended_by_error && input_failed) file.reason = ReasonOf(failed_row->error_number);
+    if (ended_by_error || input_failed) {
+      file.status = "error";
+    } else if (cut_short && host.TimedOut() && !interrupted) {
+      // A file stopped at its deadline alone is one the batch goes on from.
       file.status = "timeout";
       host.PrintLine(MessageAbout(path, kTimeoutMessage));
+    } else if (cut_short) {
+      // A signal's stop ends the batch.
+      file.status = "error";
+      if (file.message.empty()) {
+        file.message = kStoppedMessage;
+        file.reason = SignalReason();
+      }
+    } else if (changed) {
+      file.status = "changed";
+      file.message = kChangedMessage;
+      host.PrintLine(MessageAbout(path, kChangedMessage));
+    } else {
+      // A row skipped for want of a decoder or preset, with its message, makes an error too.
+      file.status = host.AllCompleted() ? "done" : "error";
     }
+    // What did not finish prints no ranking and no rule: a part of the file's records would read
+    // as all of them. A row skipped for want of a decoder or preset never began.
+    const bool finished = !ended_by_error && !input_failed && !cut_short;
     if (ended_by_error) return !interrupted;
+    if (!finished || changed) return !interrupted;
     bool written = true;
     if (options_.summary && options_.json) {
-      written = out.Out(KeyRecords(path, host.outcomes(), options_.top));
+      written = out.Out(KeyRecords(path, rows, options_.top));
     } else if (options_.summary && !options_.yara) {
-      written = out.Out(SummaryTable(host.outcomes()));
+      // Tables one after another say whose they are, as head and tail name their files.
+      written = out.Out((several_ ? "==> " + EscapeForTerminal(path) + " <==\n" : std::string()) +
+                        SummaryTable(rows));
     }
     if (options_.yara && written) {
       const std::string_view bytes(reinterpret_cast<const char*>(mapped.data()), mapped.size());
       // Named in the batch's order, when the rules of the files before are written.
-      auto rules =
-          std::make_shared<std::vector<FileRule>>(FileRules(host.outcomes(), file.sha256, bytes));
+      auto rules = std::make_shared<std::vector<FileRule>>(FileRules(rows, file.sha256, bytes));
       written = out.OutInTurn([this, rules, path] {
         NameApart(*rules, rule_names_);
         std::string text;
@@ -279,13 +365,22 @@ class Batch {
     return written && !interrupted;
   }
 
+  // The name of the signal that stopped the batch ("Interrupt", "Terminated", ...).
+  static std::string SignalReason() {
+    const int signal_number = interrupting_signal.load();
+    return signal_number != 0 ? std::string(::strsignal(signal_number)) : std::string();
+  }
+
   const CliOptions& options_;
   const TaskTable& table_;
   const PresetList& presets_;
   std::string format_;
+  std::string record_options_;
+  size_t checked_rows_ = 0;               // the rows a run visits when nothing stops it
   std::unordered_set<std::string> done_;  // the SHA-256 of files --skip-done passes over
   std::atomic<bool> failed_{false};
   std::set<std::string> rule_names_;  // of the whole batch, named in its order
+  const bool several_;
 };
 
 // Files scanned side by side, each by one worker on one thread, for batches of many files: a
@@ -382,6 +477,12 @@ class SideBySide {
   std::vector<std::thread> threads_;
 };
 
+// A wrong command line: its message and the usage on standard error, exit status 2.
+int UsageFailure(const UsageError& e) {
+  std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(), kUsage);
+  return 2;
+}
+
 int Main(const std::vector<std::string>& arguments) {
   CliOptions options;
   std::vector<std::string> names;
@@ -390,16 +491,10 @@ int Main(const std::vector<std::string>& arguments) {
     options = ParseCommandLine(arguments);
     if (!options.help && !options.list) {
       names = options.files;
-      if (options.files_from) {
-        for (std::string& name : ReadNameList(*options.files_from, options.null_separated)) {
-          names.push_back(std::move(name));
-        }
-      }
-      if (options.skip_done) done = ReadDoneHashes(*options.skip_done);
+      if (options.files_from) ReadListedNames(*options.files_from, options.null_separated, names);
     }
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(), kUsage);
-    return 2;
+    return UsageFailure(e);
   }
   if (options.help) {
     std::fputs(kUsage, stdout);
@@ -428,8 +523,20 @@ int Main(const std::vector<std::string>& arguments) {
     ListRows(table);
     return 0;
   }
+  std::string record_options = RecordOptions(options, table, presets, format);
+  try {
+    // Only the files done under these very options are passed over.
+    if (options.skip_done) done = ReadDoneHashes(*options.skip_done, record_options);
+  } catch (const UsageError& e) {
+    return UsageFailure(e);
+  }
   HandleStopSignals();
-  Batch batch(options, table, presets, format, std::move(done));
+  // More than one name, or a folder walked: the files' lines and tables say which is which.
+  struct stat first {};
+  const bool several =
+      names.size() > 1 || (names.size() == 1 && options.recursive &&
+                           ::stat(names[0].c_str(), &first) == 0 && S_ISDIR(first.st_mode));
+  Batch batch(options, table, presets, format, std::move(record_options), std::move(done), several);
   DirectOutput direct;
   // One file to scan has every worker; a second one sends the batch side by side.
   const int workers = options.jobs > 0 ? options.jobs : DefaultWorkerCount();

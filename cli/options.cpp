@@ -146,6 +146,8 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   bool options_end = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string argument = arguments[i];
+    // The one short option, the one every program answers: the usage.
+    if (!options_end && argument == "-h") argument = "--help";
     if (options_end || argument.size() < 2 || argument.compare(0, 2, "--") != 0) {
       positional.push_back(argument);
       continue;

@@ -117,6 +117,34 @@ for option in --alphabet-file --regexp-file; do
   check "$option /dev/zero" "2 veskor-scan: $option: at most 255 bytes" "$? $(head -1 "$dir/err")"
 done
 
+# -h is --help, never a file's name (which would leave logs named after it).
+scan_path=$(realpath "$scan")
+(cd "$dir" && "$scan_path" -h > "$dir/h" 2>/dev/null)
+check "-h" "0 $("$scan" --help | md5sum)" "$? $(md5sum < "$dir/h")"
+check "-h made no log" "" "$(cd "$dir" && ls -- -h_* 2>/dev/null)"
+# An input that cannot be read leaves the earlier log of its name as it was, and makes none.
+printf 'earlier' > "$dir/gone.bin_XOR8.log"
+mkfifo "$dir/fifo.in"
+"$scan" --algo XOR8 --alphabet abc "$dir/gone.bin" "$dir/fifo.in" 2>/dev/null
+check "earlier log kept, none made" "1 earlier 0" \
+  "$? $(cat "$dir/gone.bin_XOR8.log") $(ls "$dir/fifo.in_XOR8.log" 2>/dev/null | wc -l)"
+# A list of names is read a line at a time, and a line no name can be is refused at once.
+"$scan" --algo XOR8 --alphabet abc --files-from /dev/zero 2>"$dir/err"
+check "--files-from /dev/zero" \
+  "2 veskor-scan: --files-from: a line longer than 4096 bytes, which no file name can be" \
+  "$? $(head -1 "$dir/err")"
+# Each file record gives the system's reason beside the run's message, and what shaped it.
+mkdir "$dir/why"
+ln -s "$dir/why/loop" "$dir/why/loop"
+"$scan" --algo XOR8 --key 90 --alphabet 'a"b' --min 3 --format %d --summary --json --top 2 \
+  "$dir/why/missing" "$dir/why" "$dir/why/loop" "$dir/fifo.in" > "$dir/out" 2>/dev/null
+check "reasons" "Невозможно открыть файл! No such file or directory|Невозможно открыть файл! Is a directory|Невозможно открыть файл! Too many levels of symbolic links|Невозможно открыть файл! " \
+  "$(jq -r '"\(.message) \(.reason)"' "$dir/out" | paste -sd'|')"
+check "options" \
+  'XOR8 key 90 preset "command line" alphabet "a\"b" min 3 max 0 regexp ""; format "%d"; --summary; --top 2' \
+  "$(jq -r '.options' "$dir/out" | sort -u)"
+rm -rf "$dir/why" "$dir/fifo.in"
+
 # Many files: each as a single run of its own, in the order given.
 b="$dir/batch"
 mkdir -p "$b/in/sub" "$b/in/sub2"
@@ -135,6 +163,16 @@ check "--stdout over two files" "$want" \
 rm -f "$dir"/hidden.bin_XOR8.log "$dir"/ex.bin_XOR8.log
 "${one[@]}" "$dir/hidden.bin" "$dir/ex.bin" 2>/dev/null
 check "a log beside each file" "0 2" "$? $(ls "$dir"/hidden.bin_XOR8.log "$dir"/ex.bin_XOR8.log | wc -l)"
+# Several files say which is which: the per-task lines begin with the file's name, and each table
+# follows a head-like header; one file, neither.
+"${one[@]}" --summary "$dir/hidden.bin" "$dir/ex.bin" > "$b/tables" 2> "$b/lines"
+check "headers before the tables" "==> $dir/hidden.bin <==|algo|==> $dir/ex.bin <==|algo" \
+  "$(grep -E '^(==>|algo)' "$b/tables" | cut -f1 | paste -sd'|')"
+check "lines that name their file" "$dir/hidden.bin: XOR8 key all|$dir/ex.bin: XOR8 key all" \
+  "$(sed 's/ preset.*//' "$b/lines" | paste -sd'|')"
+"${one[@]}" --summary "$dir/hidden.bin" > "$b/tables" 2> "$b/lines"
+check "one file names none" "algo|XOR8 key all" \
+  "$(head -c 4 "$b/tables")|$(sed 's/ preset.*//' "$b/lines")"
 
 # A folder walked in byte order of its names: a FIFO and a link to a folder are skipped with
 # their reason, a link to a file is scanned, an empty file is an error and the batch goes on.
@@ -288,7 +326,26 @@ check "--timeout: exit status, files" "1 f000.bin slow.bin f001.bin" \
 check "--timeout: the slow file" "timeout " \
   "$(jq -r 'select(.type == "file" and (.file | endswith("slow.bin"))) | "\(.status) \(.message)"' "$p/out")"
 check "--timeout: message" "$p/slow.bin: longer than --timeout: stopped" \
-  "$(grep -F "$p/slow.bin:" "$p/err")"
+  "$(grep -F "$p/slow.bin: longer" "$p/err")"
+# A file that did not finish writes no key records and no rule: a part of its ranking would read
+# as all of it.
+check "--timeout: no key records" "" \
+  "$(jq -r 'select(.type != "file" and (.file | endswith("slow.bin"))) | .type' "$p/out")"
+# The deadline covers the hash too: a gibibyte is stopped before its hash is done.
+truncate -s 1G "$p/sparse.bin"
+"${ranked[@]}" --timeout 0.001 "$p/sparse.bin" > "$p/out" 2>/dev/null
+check "--timeout covers the hash" "1 timeout " "$? $(jq -r '"\(.status) \(.sha256)"' "$p/out")"
+rm "$p/sparse.bin"
+# --skip-done passes over a file only when the earlier run's options were this run's.
+"${ranked[@]}" "$c/f000.bin" > "$p/xor" 2>/dev/null
+other=("$scan" --algo ADD8 --alphabet-file "$dir/printable" --min 8 --summary --json --top 3)
+for case in "other:${other[*]}" "same:${ranked[*]}"; do
+  read -ra run <<< "${case#*:}"
+  printf '%s ' "${case%%:*}"
+  "${run[@]}" --skip-done "$p/xor" "$c/f000.bin" 2>/dev/null | jq -r 'select(.type == "file") | "\(.status) \(.message)"'
+done > "$p/statuses"
+check "--skip-done under other options" "other done |same skipped done before" \
+  "$(paste -sd'|' "$p/statuses")"
 # Without --json the log begun stays, as after Stop, and no temporary file is left.
 "${one[@]}" --timeout 0.001 "$p/slow.bin" 2>/dev/null
 check "--timeout: log kept" "1 1 0" \

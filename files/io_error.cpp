@@ -47,9 +47,13 @@ int IoCodeFromErrno(int error_number) {
 }
 
 IoError IoErrorFromErrno(int error_number) {
-  if (const int code = TableCode(error_number); code != 0) return IoError(code);
+  const int code = TableCode(error_number);
   // Its own number, even where that number is also a code of the table (EIO is 5).
-  return IoError(error_number, Substitute("I/O error %d", std::to_string(error_number)));
+  IoError error =
+      code != 0 ? IoError(code)
+                : IoError(error_number, Substitute("I/O error %d", std::to_string(error_number)));
+  error.set_error_number(error_number);
+  return error;
 }
 
 std::string IoErrorMessage(int code) {

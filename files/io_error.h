@@ -11,9 +11,13 @@ class IoError : public Error {
   explicit IoError(int code);
   IoError(int code, const std::string& message) : Error(message), code_(code) {}
   int code() const { return code_; }
+  // The errno value the error came from, or 0: the system's own reason beside the message.
+  int error_number() const { return error_number_; }
+  void set_error_number(int error_number) { error_number_ = error_number; }
 
  private:
   int code_;
+  int error_number_ = 0;
 };
 
 // The code of the I/O error table for an errno value; an errno that the table does not name

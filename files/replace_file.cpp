@@ -32,8 +32,17 @@ void ReplaceFile(const std::string& link_or_path, std::string_view bytes) {
   // Keep the permissions of the file being replaced; a new one gets the usual 0666 less umask.
   mode_t mode = 0;
   struct stat old {};
-  if (::stat(path.c_str(), &old) == 0) {
+  const bool replaces = ::stat(path.c_str(), &old) == 0;
+  if (replaces) {
     mode = old.st_mode & 07777;
+    // And its owner and group, so that a file shared by a group in its folder stays usable by
+    // that group, and root's save leaves another user's file theirs. Only root may give the file
+    // to another owner; the group goes wherever the process is one of its members. Where it is
+    // not, the file keeps the process's group (the caller may compare and say so). Before the
+    // mode: a change of owner clears the set-ID bits.
+    if (::fchown(file.fd, old.st_uid, old.st_gid) != 0) {
+      [[maybe_unused]] const int ignored = ::fchown(file.fd, static_cast<uid_t>(-1), old.st_gid);
+    }
   } else {
     mode = DefaultFileMode();
   }

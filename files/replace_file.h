@@ -10,7 +10,9 @@
 namespace veskor {
 
 // Replaces the file at `path` by `bytes`: a temporary file in the same folder is written,
-// flushed to disk and renamed over the old one, keeping the old file's permissions. On any
+// flushed to disk and renamed over the old one, keeping the old file's permissions, and its owner
+// and group as far as the process may give them (root: both; a member of the group: the group;
+// anyone else: neither, and the new file has the process's group). On any
 // failure the old file stays as it was and the temporary file is removed. A symbolic link is
 // kept: the file it leads to (SaveTarget) is replaced, with the temporary file beside that one;
 // a dangling link gets the file it names (its folder must exist). Raises FileOperationError

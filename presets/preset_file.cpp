@@ -48,7 +48,12 @@ void SavePresets(const PresetList& list, const std::string& path) {
   try {
     ReplaceFile(path, bytes);
   } catch (const FileOperationError& e) {
-    if (e.stage() == FileOperationError::Stage::kWrite) throw Error(kStreamWriteErrorMessage);
+    if (e.stage() == FileOperationError::Stage::kWrite) {
+      // The message does not name the file; the error carries it for whoever shows it.
+      Error error(kStreamWriteErrorMessage);
+      error.set_file(path);
+      throw error;
+    }
     throw Error(PathMessage(kCannotCreateFileMessage, path, e.error_number()));
   }
 }

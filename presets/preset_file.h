@@ -21,7 +21,7 @@ size_t LoadPresets(PresetList& list, const std::string& path);
 
 // Writes every record; an empty list gives a file of 0 bytes. The file is replaced atomically,
 // so a failure leaves the earlier file whole. Raises "Cannot create file ..." or "Stream write
-// error".
+// error" (whose error names the file: Error::file()).
 void SavePresets(const PresetList& list, const std::string& path);
 
 }  // namespace veskor

@@ -151,7 +151,10 @@ void SaveTableText(const TaskTable& table, const std::string& path, char16_t sep
   try {
     ReplaceFile(path, bytes);
   } catch (const FileOperationError& e) {
-    throw IoErrorFromErrno(e.error_number());
+    // The I/O error's message does not name the file; the error carries it.
+    IoError error = IoErrorFromErrno(e.error_number());
+    error.set_file(path);
+    throw error;
   }
 }
 

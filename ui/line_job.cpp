@@ -95,7 +95,11 @@ void LineJob::Tick() {
       const uint64_t n = std::min(batch_, range.count - offset_);
       QElapsedTimer call;
       call.start();
-      strings_->WriteLines(range.first + offset_, n, sink);
+      // A file found changed ends the listing, and with it this job (kUnavailable).
+      if (!strings_->WriteLines(range.first + offset_, n, sink)) {
+        if (running_) End(Outcome::kUnavailable);
+        return;
+      }
       offset_ += n;
       done_ += n;
       if (offset_ == range.count) {

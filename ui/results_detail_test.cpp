@@ -283,7 +283,19 @@ class ResultsDetailTest : public QObject {
     }
   }
 
+  // The header says what tells the file apart from the run's, whole: it wraps at the pane's
+  // edge.
+  void AChangedFileShowsNoBytes_data() {
+    QTest::addColumn<bool>("append");
+    QTest::addColumn<QString>("what");
+    QTest::newRow("a byte appended")
+        << true << "its size, modification time, change time and content are";
+    QTest::newRow("rewritten in place, its time put back")
+        << false << "its change time and content are";
+  }
   void AChangedFileShowsNoBytes() {
+    QFETCH(bool, append);
+    QFETCH(QString, what);
     ResultsWindow* results = RunAndOpen(HiddenStrings());
     QVERIFY(results != nullptr);
     auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
@@ -291,14 +303,31 @@ class ResultsDetailTest : public QObject {
     const int url = RowOf(results, kUrl);
     grid->setCurrentIndex(grid->model()->index(url, 0));
     QVERIFY(!bytes->toPlainText().isEmpty());
-    QFile input(InDir("input.bin"));
-    QVERIFY(input.open(QIODevice::Append));
-    QCOMPARE(input.write("x", 1), qint64(1));
-    input.close();
+    if (append) {
+      // Past the change time the run saw, so that the append gives the file new times.
+      QVERIFY(veskor::RewriteKeepingTime(InDir("input.bin"), QByteArray()));
+      QFile input(InDir("input.bin"));
+      QVERIFY(input.open(QIODevice::Append));
+      QCOMPARE(input.write("x", 1), qint64(1));
+      input.close();
+    } else {
+      QByteArray other = HiddenStrings();
+      for (char& byte : other) byte = static_cast<char>(byte ^ 0x33);
+      QVERIFY(veskor::RewriteKeepingTime(InDir("input.bin"), other));
+    }
     // Another string, from the rows already fetched or not: no bytes of the changed file.
     grid->setCurrentIndex(grid->model()->index(url + 1, 0));
     QVERIFY(bytes->toPlainText().isEmpty());
     QVERIFY(veskor::FindControl<QPlainTextEdit>(results, "edDetailText")->toPlainText().isEmpty());
+    auto* header = veskor::FindControl<QLabel>(results, "lbDetail");
+    QCOMPARE(header->text(), "The file has changed since the run: " + what +
+                                 " not what the run read, so its strings are not shown. Run the "
+                                 "task again to see them.");
+    // Longer than the pane is wide, and shown whole on the lines it takes.
+    QVERIFY(header->fontMetrics().horizontalAdvance(header->text()) > header->width());
+    QTRY_VERIFY_WITH_TIMEOUT(header->heightForWidth(header->width()) > 0 &&
+                                 header->height() >= header->heightForWidth(header->width()),
+                             60000);
   }
 
   void AnAnyRowsPairIsShownUnderItsOwnAlgorithm() {

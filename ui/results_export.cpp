@@ -8,6 +8,7 @@
 #include "engine/results/file_hash.h"
 #include "engine/results/summary_table.h"
 #include "engine/results/yara_rule.h"
+#include "engine/run/input_check.h"
 #include "engine/run/log_file.h"
 #include "engine/run/mapped_input.h"
 #include "engine/score/score_band.h"
@@ -85,8 +86,8 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
     message = kCannotReadFileMessage;
     return std::nullopt;
   }
-  if (mapped.stamp() != search.stamp) {
-    message = kFileChangedMessage;
+  if (const StampChange change = CompareStamps(search.stamp, mapped.stamp()); change.any()) {
+    message = FileChangedText(change);
     return std::nullopt;
   }
   if (sha256_.empty()) {
@@ -104,6 +105,14 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
       CopyStoredStrings(listed, algorithm, file, kMaxRuleStrings);
   if (!stored) {
     message = kCannotReadFileMessage;
+    return std::nullopt;
+  }
+  // The hash and the bytes are the run's file only if it was still that file once they were read.
+  try {
+    CheckInput(search.input, search.stamp);
+  } catch (const InputChangedError& e) {
+    sha256_.clear();
+    message = FileChangedText(e.change());
     return std::nullopt;
   }
   // A string the file stores as plain text is left out of the rule.
@@ -124,7 +133,7 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
   std::optional<std::string> rule =
       YaraRule({sha256_, &algorithm, algorithm_key, score, &hidden, stored->bytes}, name);
   // Every string lay past the file's end: the file is not the one listed.
-  if (!rule) message = kFileChangedMessage;
+  if (!rule) message = FileChangedText(ChangeAfterFault(search.input, search.stamp));
   return rule;
 }
 

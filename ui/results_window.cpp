@@ -20,6 +20,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStringList>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -31,6 +32,7 @@
 #include "engine/regexp/regexp.h"
 #include "engine/results/string_bytes.h"
 #include "engine/run/log_file.h"
+#include "engine/search/scan_input.h"
 #include "text/cp1251.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
@@ -176,6 +178,31 @@ QString SearchText(const RowResult& result) {
 }
 
 }  // namespace
+
+QString FileChangedText(const StampChange& change) {
+  QString what;
+  if (change.gone) {
+    what = QStringLiteral("no file with bytes has its name now");
+  } else if (change.other_file) {
+    what = QStringLiteral("another file has taken its name");
+  } else {
+    QStringList parts;
+    if (change.size) parts << QStringLiteral("size");
+    if (change.modified) parts << QStringLiteral("modification time");
+    if (change.changed) parts << QStringLiteral("change time");
+    if (change.content) parts << QStringLiteral("content");
+    QString listed = parts.value(0);
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+      listed += (i + 1 == parts.size() ? QStringLiteral(" and ") : QStringLiteral(", ")) + parts[i];
+    }
+    what = QStringLiteral("its %1 %2 not what the run read")
+               .arg(listed, parts.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+  }
+  return QStringLiteral(
+             "The file has changed since the run: %1, so its strings are not shown. Run the task "
+             "again to see them.")
+      .arg(what);
+}
 
 ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* parent)
     : QWidget(parent, Qt::Window), result_(std::move(result)) {
@@ -510,7 +537,7 @@ void ResultsWindow::ShowState() {
   if (keys_->rowCount() == 0) {
     message = kNoStringsMessage;
   } else if (state == State::kChanged) {
-    message = kFileChangedMessage;
+    message = FileChangedText(strings_->change());
   } else if (state == State::kCannotRead) {
     message = kCannotReadFileMessage;
   }
@@ -589,6 +616,11 @@ void ResultsWindow::CopySelection() {
                  ShowErrorBox(this, ended.error());
                  break;
                case LineJob::Outcome::kUnavailable:
+                 // The listing ends as the job does, when it found the file changed.
+                 if (strings_->change().any()) {
+                   saved_note_ = QStringLiteral(
+                       "The file has changed, so nothing was copied; the clipboard is as it was");
+                 }
                  break;
              }
            });
@@ -647,19 +679,30 @@ void ResultsWindow::CopyTexts() {
     std::unique_ptr<StringBytes> bytes;
     std::string texts;
     int next = 0;
+    const auto changed = [this] {
+      saved_note_ =
+          QStringLiteral("The file has changed, so nothing was copied; the clipboard is as it was");
+      ShowState();
+    };
     for (const auto& [top, bottom] : rows) {
       for (int row = std::max(top, next); row <= bottom; ++row) {
         const FoundString* found = strings_->StringAt(row);
-        if (found == nullptr) return;  // the listing ends: the file changed
+        if (found == nullptr) return changed();  // the listing ends: the file changed
         if (found->text.size() == found->length) {
           texts += found->text;
         } else {
           if (!bytes) {
             bytes = std::make_unique<StringBytes>(PairSearch(*result_->search, key),
                                                   PairKeyOf(*result_->search, key));
-            if (bytes->Open() != StringBytes::Status::kReady) return;
+            if (bytes->Open() != StringBytes::Status::kReady) return changed();
           }
-          texts += bytes->Text(found->position, found->length, found->length);
+          try {
+            texts += bytes->Text(found->position, found->length, found->length);
+          } catch (const InputChangedError&) {
+            return changed();
+          } catch (const InputReadError&) {
+            return changed();
+          }
         }
         texts += '\n';
       }
@@ -699,25 +742,32 @@ void ResultsWindow::Save() {
     // The file takes the place of the named one only when every line is written.
     auto file = std::make_unique<LogFile>(QFile::encodeName(path).toStdString());
     LogFile* log = file.get();
-    StartJob(new LineJob(strings_, log, this), std::move(file), true,
-             [this, log, path](LineJob::Outcome outcome, const LineJob& ended) {
-               switch (outcome) {
-                 case LineJob::Outcome::kDone:
-                   log->Close();
-                   saved_note_ =
-                       QStringLiteral("%1 saved to %2").arg(LinesText(ended.total()), path);
-                   break;
-                 case LineJob::Outcome::kCancelled:
-                   saved_note_ = QStringLiteral("Saving was cancelled; %1 is as it was").arg(path);
-                   break;
-                 case LineJob::Outcome::kFailed:
-                   ShowErrorBox(this, ended.error());
-                   break;
-                 case LineJob::Outcome::kTooLarge:
-                 case LineJob::Outcome::kUnavailable:
-                   break;
-               }
-             });
+    StartJob(
+        new LineJob(strings_, log, this), std::move(file), true,
+        [this, log, path](LineJob::Outcome outcome, const LineJob& ended) {
+          switch (outcome) {
+            case LineJob::Outcome::kDone:
+              log->Close();
+              saved_note_ = QStringLiteral("%1 saved to %2").arg(LinesText(ended.total()), path);
+              break;
+            case LineJob::Outcome::kCancelled:
+              saved_note_ = QStringLiteral("Saving was cancelled; %1 is as it was").arg(path);
+              break;
+            case LineJob::Outcome::kFailed:
+              ShowErrorBox(this, ended.error());
+              break;
+            case LineJob::Outcome::kUnavailable:
+              // The lines written so far go with the temporary file.
+              if (strings_->change().any()) {
+                saved_note_ =
+                    QStringLiteral("The file has changed, so nothing was saved; %1 is as it was")
+                        .arg(path);
+              }
+              break;
+            case LineJob::Outcome::kTooLarge:
+              break;
+          }
+        });
   });
 }
 

@@ -30,9 +30,9 @@ class KeyRankModel;
 class StringDetailPane;
 
 // The window's messages in place of the strings.
-inline constexpr const char* kFileChangedMessage =
-    "The file has changed since the run: its size or modification time is not what the run "
-    "read, so its strings are not shown. Run the task again to see them.";
+// "The file has changed since the run: its change time and content are not what the run read,
+// so its strings are not shown. Run the task again to see them.": what differs, in words.
+QString FileChangedText(const StampChange& change);
 inline constexpr const char* kCannotReadFileMessage =
     "The file can no longer be read, so its strings are not shown.";
 inline constexpr const char* kNoStringsMessage = "The run found no strings.";

@@ -418,11 +418,66 @@ class ResultsWindowTest : public QObject {
     auto* stack = veskor::FindControl<QStackedWidget>(results, "StringStack");
     auto* message = veskor::FindControl<QLabel>(results, "lbMessage");
     QCOMPARE(stack->currentWidget(), message);
-    QVERIFY(message->text().startsWith(veskor::kFileChangedMessage));
+    QVERIFY(message->text().startsWith(
+        "The file has changed since the run: its size, modification time, change time and "
+        "content are not what the run read, so its strings are not shown."));
     QCOMPARE(results->strings()->rowCount(), 0);
     QVERIFY(!veskor::FindControl<QPushButton>(results, "btnSave")->isEnabled());
     // The ranking is the run's and stays.
     QVERIFY(veskor::FindControl<QTableView>(results, "KeyGrid")->model()->rowCount() > 1);
+  }
+
+  // Another file's bytes written over the input in place, its time put back: the listing is
+  // complete and its rows are cached, yet a save, a copy or a rule reads the file again and
+  // must give none of the other file's strings.
+  void AFileRewrittenInPlaceGivesNoneOfItsStrings_data() {
+    QTest::addColumn<QString>("action");
+    QTest::newRow("save") << "save";
+    QTest::newRow("copy") << "copy";
+    QTest::newRow("YARA rule") << "rule";
+  }
+  void AFileRewrittenInPlaceGivesNoneOfItsStrings() {
+    QFETCH(QString, action);
+    RunOver(HiddenText());
+    ResultsWindow* results = OpenRow(0);
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
+    const QAbstractItemModel* model = grid->model();
+    grid->selectionModel()->select(QItemSelection(model->index(0, 0), model->index(3, 0)),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QByteArray other = HiddenText();
+    for (char& byte : other) byte = static_cast<char>(byte ^ 0x33);
+    QVERIFY(veskor::RewriteKeepingTime(InDir("input.bin"), other));
+    QGuiApplication::clipboard()->setText("as it was");
+    save_to_ = InDir("saved.log");
+    const QString changed =
+        "The file has changed since the run: its change time and content are not what the run "
+        "read, so its strings are not shown. Run the task again to see them.";
+    auto* count = veskor::FindControl<QLabel>(results, "lbCount");
+    if (action == "save") {
+      veskor::FindControl<QPushButton>(results, "btnSave")->click();
+      QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 60000);
+      QCOMPARE(count->text(),
+               "The file has changed, so nothing was saved; " + save_to_ + " is as it was");
+      // Neither the name nor a temporary file beside it.
+      QCOMPARE(QDir(dir_->path()).entryList({"*saved.log*"}, QDir::Files | QDir::Hidden),
+               QStringList());
+    } else if (action == "copy") {
+      QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+      QTRY_VERIFY_WITH_TIMEOUT(!results->busy(), 60000);
+      QCOMPARE(count->text(),
+               QString("The file has changed, so nothing was copied; the clipboard is as it was"));
+    } else {
+      veskor::FindControl<QAction>(results, "actCopyYara")->trigger();
+      QCOMPARE(count->text(), changed);
+    }
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("as it was"));
+    if (action != "rule") {
+      QCOMPARE(results->strings()->state(), StringListModel::State::kChanged);
+      QCOMPARE(veskor::FindControl<QLabel>(results, "lbMessage")->text(),
+               changed + "\n\n" + InDir("input.bin"));
+    }
+    QCOMPARE(errors_, QStringList());
   }
 
   void ANoneRowShowsOneKeyAndResultsFollowTheirRowInASort() {

@@ -101,8 +101,9 @@ StringDetailPane::StringDetailPane(QWidget* parent) : QWidget(parent) {
   lbDetail_ = new QLabel(this);
   lbDetail_->setObjectName("lbDetail");
   lbDetail_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  // A long header is cut at the pane's edge rather than widening the window.
+  // A long header or message wraps at the pane's edge rather than widening the window.
   lbDetail_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lbDetail_->setWordWrap(true);
 
   edDetailText_ = ReadOnlyText(this, "edDetailText");
   // A URL has no spaces to break at.
@@ -144,7 +145,7 @@ void StringDetailPane::ShowString(const RowResult& result, int key, uint64_t pos
     case StringBytes::Status::kReady:
       break;
     case StringBytes::Status::kChanged:
-      return ShowMessage(QString::fromLatin1(kFileChangedMessage));
+      return ShowMessage(FileChangedText(bytes.change()));
     case StringBytes::Status::kCannotRead:
       return ShowMessage(QString::fromLatin1(kCannotReadFileMessage));
   }
@@ -153,9 +154,11 @@ void StringDetailPane::ShowString(const RowResult& result, int key, uint64_t pos
   try {
     text = bytes.Text(position, length, kShownCharacters);
     lines = bytes.Lines(position, length);
+  } catch (const InputChangedError& e) {
+    return ShowMessage(FileChangedText(e.change()));
   } catch (const InputReadError&) {
     // The file shrank under the mapping: it is no longer the file the run read.
-    return ShowMessage(QString::fromLatin1(kFileChangedMessage));
+    return ShowMessage(FileChangedText(ChangeAfterFault(search.input, search.stamp)));
   }
 
   const bool wide = KeyAlgorithm(search, key).Width == 2;

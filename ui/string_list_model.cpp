@@ -60,6 +60,7 @@ void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Fil
   ++generation_;
   rows_ = 0;
   error_.clear();
+  change_ = {};
   search_ = std::move(search);
   key_ = search_ ? key : -1;
   state_ = State::kIdle;
@@ -76,6 +77,7 @@ void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Fil
         break;
       case KeyStrings::Status::kChanged:
         state_ = State::kChanged;
+        change_ = strings_->change();
         strings_.reset();
         break;
       case KeyStrings::Status::kCannotRead:
@@ -103,8 +105,13 @@ double StringListModel::progress() const {
 
 uint64_t StringListModel::found() const { return strings_ ? strings_->count() : 0; }
 
-bool StringListModel::FileChanged() const {
-  return search_ && StampOf(search_->input) != search_->stamp;
+StampChange StringListModel::ChangeNow() const {
+  return ChangeAfterFault(search_->input, search_->stamp);
+}
+
+void StringListModel::StopChanged(const StampChange& change) {
+  change_ = change;
+  Stop(State::kChanged);
 }
 
 void StringListModel::Stop(State state, const QString& error) {
@@ -137,7 +144,6 @@ void StringListModel::Tick() {
     timer_->stop();
     return;
   }
-  if (FileChanged()) return Stop(State::kChanged);
   // Telling the view of new rows costs time with each row: it takes a tick of its own, never
   // more than kGrowRows rows, so that the window never waits long for a growth.
   const uint64_t behind = Listable() - static_cast<uint64_t>(rows_);
@@ -158,8 +164,10 @@ void StringListModel::Tick() {
   try {
     while (!strings_->Advance(slice_bytes_) && slice.elapsed() < tick_ms_) {
     }
+  } catch (const InputChangedError& e) {
+    return StopChanged(e.change());
   } catch (const InputReadError&) {
-    return Stop(State::kChanged);
+    return StopChanged(ChangeNow());
   } catch (const std::exception& e) {
     return Stop(State::kFailed, QString::fromUtf8(e.what()));
   }
@@ -181,15 +189,14 @@ void StringListModel::Grow(uint64_t most) {
 bool StringListModel::Finish() {
   if (state_ == State::kComplete) return true;
   if (state_ != State::kScanning) return false;
-  if (FileChanged()) {
-    Stop(State::kChanged);
-    return false;
-  }
   try {
     while (!strings_->Advance(uint64_t{1} << 30)) {
     }
+  } catch (const InputChangedError& e) {
+    StopChanged(e.change());
+    return false;
   } catch (const InputReadError&) {
-    Stop(State::kChanged);
+    StopChanged(ChangeNow());
     return false;
   } catch (const std::exception& e) {
     Stop(State::kFailed, QString::fromUtf8(e.what()));
@@ -202,8 +209,18 @@ bool StringListModel::Finish() {
   return true;
 }
 
-void StringListModel::WriteLines(uint64_t first, uint64_t n, ByteSink& sink) {
-  if (strings_) strings_->WriteLines(first, n, sink);
+bool StringListModel::WriteLines(uint64_t first, uint64_t n, ByteSink& sink) {
+  if (!strings_) return true;
+  try {
+    strings_->WriteLines(first, n, sink);
+  } catch (const InputChangedError& e) {
+    StopChanged(e.change());
+    return false;
+  } catch (const InputReadError&) {
+    StopChanged(ChangeNow());
+    return false;
+  }
+  return true;
 }
 
 const FoundString* StringListModel::StringAt(int row) const {
@@ -218,14 +235,15 @@ const FoundString* StringListModel::StringAt(int row) const {
     return &pages_.front().strings[offset];
   }
   if (page != pages_.end()) pages_.erase(page);
-  if (FileChanged()) {
-    StopSoon(State::kChanged, QString());
-    return nullptr;
-  }
   Page fetched{first, {}};
   try {
     fetched.strings = strings_->Get(first, kPageRows);
+  } catch (const InputChangedError& e) {
+    change_ = e.change();
+    StopSoon(State::kChanged, QString());
+    return nullptr;
   } catch (const InputReadError&) {
+    change_ = ChangeNow();
     StopSoon(State::kChanged, QString());
     return nullptr;
   } catch (const std::exception& e) {

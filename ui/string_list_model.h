@@ -69,12 +69,16 @@ class StringListModel : public QAbstractTableModel {
   uint64_t found() const;
   // The filter's error when the state is kFailed.
   const QString& error() const { return error_; }
+  // What differed from the run's file when the state is kChanged.
+  const StampChange& change() const { return change_; }
 
   // Scans the rest of the file now; false when the strings cannot be had (the state says why).
   bool Finish();
   // The lines of strings first .. first + n - 1 in the run's report format, each ending in
-  // CR LF. Raises the format's error, or the filter's.
-  void WriteLines(uint64_t first, uint64_t n, ByteSink& sink);
+  // CR LF. Raises the format's error, or the filter's. False when the file was found changed
+  // before or after the lines were read: what `sink` got is not the run's, and the listing has
+  // ended in kChanged.
+  bool WriteLines(uint64_t first, uint64_t n, ByteSink& sink);
   // The string listed at `row`, fetched with its page when not cached; null when none.
   const FoundString* StringAt(int row) const;
 
@@ -99,18 +103,21 @@ class StringListModel : public QAbstractTableModel {
   uint64_t Listable() const;
   // Lists up to `most` more of them.
   void Grow(uint64_t most);
-  // The input no longer is what the run read: nothing more is shown from it.
-  bool FileChanged() const;
   // Ends the listing in `state`: no rows, no scan.
   void Stop(State state, const QString& error = QString());
   // Stops later, from inside a const call.
   void StopSoon(State state, const QString& error) const;
+  // The input no longer is what the run read: nothing more is shown from it. `change` is what
+  // differed; a read that faulted (the file shrank) is told by the file now at the name.
+  void StopChanged(const StampChange& change);
+  StampChange ChangeNow() const;
 
   std::shared_ptr<const RunSearch> search_;
   std::unique_ptr<KeyStrings> strings_;
   int key_ = -1;
   State state_ = State::kIdle;
   QString error_;
+  mutable StampChange change_;  // set by a const fetch, too
   int rows_ = 0;
   int hex_digits_ = 1;
   QTimer* timer_;

@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <random>
@@ -30,6 +32,7 @@
 
 #include "engine/search/row_search.h"
 #include "engine/search/scan_context.h"
+#include "files/write_fully.h"
 #include "presets/preset.h"
 #include "presets/preset_file.h"
 #include "tasks/table_file.h"
@@ -385,20 +388,36 @@ class WindowTest : public QObject {
     QCOMPARE(ReadBytes(InDir("config.ini")), QByteArray("[Config]\r\nFormatStr=%d %s\r\n"));
   }
 
+  // Each line of the exit box names its file: a config.ini that cannot be written even by root,
+  // and a full disk under grid.cfg ("Disk full" alone names none).
   void EverySaveIsAttemptedAndOneBoxNamesEachFailure() {
-    // Folders in place of config.ini and presets.dat: neither can be written, even as root.
-    QVERIFY(QDir(Dir()).mkdir("config.ini"));
-    QVERIFY(QDir(Dir()).mkdir("presets.dat"));
+    // A link into a folder that does not exist: its save fails before it writes anything.
+    QVERIFY(QFile::link("missing/config.ini", InDir("config.ini")));
     TfrmMain& window = StartWindow();
     QCOMPARE(ErrorTexts(), QStringList());
+    window.presets().AddPreset();
+    veskor::test::FailNextWrite(ENOSPC);
     window.FormDestroy();
-    const QStringList errors = ErrorTexts();
-    QCOMPARE(errors.size(), 1);
-    const QStringList lines = errors.first().split('\n');
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(lines[0], QString("Unable to write to %1.").arg(InDir("config.ini")));
-    QVERIFY2(lines[1].contains("presets.dat"), qPrintable(lines[1]));
-    QCOMPARE(ReadBytes(InDir("grid.cfg")).size(), 188);
+    QCOMPARE(ErrorTexts(), QStringList{QString("Unable to write to %1.\n%2: Disk full.")
+                                           .arg(InDir("config.ini"), InDir("grid.cfg"))});
+    QCOMPARE(ReadBytes(InDir("presets.dat")).size(), qsizetype{sizeof(veskor::TPreset)});
+  }
+
+  // A presets.dat that cannot be read is said at start, once, with what will happen at exit;
+  // it is left as it is then, whatever presets the session made.
+  void APresetFileThatCannotBeReadIsNamedAtStart() {
+    QVERIFY(QDir(Dir()).mkdir("presets.dat"));
+    TfrmMain& window = StartWindow();
+    QCOMPARE(MessageTexts(),
+             QStringList{QString("Cannot open file \"%1\". Is a directory. This window starts "
+                                 "without presets and will not save presets.dat at exit, so the "
+                                 "presets made in it will not be kept.")
+                             .arg(InDir("presets.dat"))});
+    window.presets().AddPreset();
+    window.FormDestroy();
+    QCOMPARE(ErrorTexts(), QStringList());
+    QVERIFY(QFileInfo(InDir("presets.dat")).isDir());
+    QCOMPARE(MessageTexts().size(), 1);
   }
 
   void ASecondWindowInTheSameFolderIsRefusedAndSavesNothing() {
@@ -849,7 +868,9 @@ class WindowTest : public QObject {
     QCOMPARE(beeps_, 1);
     QCOMPARE(edPath()->text(), dropped);
     QCOMPARE(window.tasks().LogPath(0), Bytes(InDir("empty.bin_XOR8.log")));
-    QCOMPARE(window.tasks().LogPath(1), Bytes(dropped + "_ADD8.log"));
+    // A folder cannot be read: its row makes no log, and names none.
+    QCOMPARE(window.tasks().LogPath(1), drop_folder ? std::string() : Bytes(dropped + "_ADD8.log"));
+    QCOMPARE(QFile::exists(dropped + "_ADD8.log"), !drop_folder);
     VerifyIdle();
     if (drop_folder) {
       QCOMPARE(MessageTexts().size(), 2);

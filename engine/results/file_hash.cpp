@@ -10,7 +10,8 @@
 
 namespace veskor {
 
-std::optional<std::string> Sha256Hex(const uint8_t* data, uint64_t size) {
+std::optional<std::string> Sha256Hex(const uint8_t* data, uint64_t size,
+                                     const std::function<bool()>& go_on) {
   const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
                                                                         &EVP_MD_CTX_free);
   if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return {};
@@ -21,7 +22,8 @@ std::optional<std::string> Sha256Hex(const uint8_t* data, uint64_t size) {
   const bool read = ReadMapped([&] {
     constexpr uint64_t kPiece = uint64_t{1} << 24;
     for (uint64_t at = 0; at < size && updated; at += kPiece) {
-      updated = EVP_DigestUpdate(digest, data + at, std::min(kPiece, size - at)) == 1;
+      updated = (!go_on || go_on()) &&
+                EVP_DigestUpdate(digest, data + at, std::min(kPiece, size - at)) == 1;
     }
   });
   unsigned char hash[EVP_MAX_MD_SIZE];

@@ -39,6 +39,9 @@ MatchCount CountKeyMatches(const RunSearch& search, int key,
   } catch (const InputReadError&) {
     result.status = MatchCount::Status::kChanged;
     return result;
+  } catch (const InputChangedError&) {
+    result.status = MatchCount::Status::kChanged;
+    return result;
   }
   result.count = strings.count();
   return result;

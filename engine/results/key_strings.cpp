@@ -48,7 +48,8 @@ KeyStrings::~KeyStrings() = default;
 
 KeyStrings::Status KeyStrings::Open() {
   if (mapped_.Open(search_.input) != MappedInput::Result::kOk) return Status::kCannotRead;
-  if (mapped_.stamp() != search_.stamp) return Status::kChanged;
+  change_ = CompareStamps(search_.stamp, mapped_.stamp());
+  if (change_.any()) return Status::kChanged;
   size_ = mapped_.size();
   lines_ = std::make_unique<RowLineMaker>(search_.fields.RegExp, search_.format);
   scan_ = std::make_unique<Scan>(search_, mapped_, *lines_, key_);
@@ -87,11 +88,18 @@ uint64_t KeyStrings::Walk(uint64_t begin, uint64_t end, const Take& take) {
 bool KeyStrings::Advance(uint64_t bytes) {
   if (!scan_ || complete()) return complete();
   const uint64_t end = std::min(size_, scanned_ + std::max<uint64_t>(bytes, 1));
+  CheckInput(search_.input, search_.stamp);
+  // Counted apart until the check after the slice: the strings of a changed file are not kept.
+  std::vector<uint64_t> indexed;
+  uint64_t count = count_;
   Walk(scanned_, end, [&](const Span& span, RunJudge&) {
-    if (count_ % kIndexStep == 0) index_.push_back(span.start);
-    ++count_;
+    if (count % kIndexStep == 0) indexed.push_back(span.start);
+    ++count;
     return true;
   });
+  CheckInput(search_.input, search_.stamp);
+  index_.insert(index_.end(), indexed.begin(), indexed.end());
+  count_ = count;
   scanned_ = end;
   return complete();
 }
@@ -115,22 +123,30 @@ void KeyStrings::From(uint64_t first, uint64_t n, const Take& take) {
 
 std::vector<FoundString> KeyStrings::Get(uint64_t first, size_t n) {
   std::vector<FoundString> found;
+  if (!scan_) return found;
+  CheckInput(search_.input, search_.stamp);
   From(first, n, [&](const Span& span, RunJudge& judge) {
     found.push_back(
         {span.start, scan_->input.Characters(span), std::string(judge.Text(span, kShownBytes))});
     return true;
   });
+  CheckInput(search_.input, search_.stamp);
   return found;
 }
 
 void KeyStrings::WriteLines(uint64_t first, uint64_t n, ByteSink& sink) {
   if (!scan_) return;
+  CheckInput(search_.input, search_.stamp);
   scan_->services.sink = &sink;
+  struct Detach {
+    QuietServices& services;
+    ~Detach() { services.sink = nullptr; }
+  } detach{scan_->services};
   From(first, n, [&](const Span& span, RunJudge& judge) {
     judge.Write(span);
     return true;
   });
-  scan_->services.sink = nullptr;
+  CheckInput(search_.input, search_.stamp);
 }
 
 }  // namespace veskor

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
+#include "engine/run/input_check.h"
 #include "engine/run/mapped_input.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/run/run_search.h"
@@ -37,9 +38,15 @@ class KeyStrings {
              std::function<bool(std::string_view)> filter = nullptr);
   ~KeyStrings();
 
-  // Maps the input; kChanged when it is not the file the run read (its stamp differs).
+  // Maps the input; kChanged when it is not the file the run read (its stamp differs; change()
+  // says how).
   Status Open();
+  // What differed when Open found the file changed.
+  const StampChange& change() const { return change_; }
   // Scans on over about `bytes` more of the file; true once the whole file is scanned.
+  // Each of the reads below checks the file before and after it (CheckInput) and raises
+  // InputChangedError when it is not the file the run read: whatever it handed on is not the
+  // run's.
   bool Advance(uint64_t bytes);
   bool complete() const { return scanned_ == size_; }
   // The share of the file scanned, 0 to 1.
@@ -65,6 +72,7 @@ class KeyStrings {
   int key_;
   std::function<bool(std::string_view)> filter_;
   MappedInput mapped_;
+  StampChange change_;
   uint64_t size_ = 0;
   uint64_t scanned_ = 0;  // bytes before this position are scanned
   uint64_t count_ = 0;

@@ -175,6 +175,72 @@ TEST(KeyStrings, OnlyTheFileTheRunReadIsSearchedAgain) {
   fs::remove_all(dir);
 }
 
+// Another file's bytes written over the input in place once it was opened (its mapping sees
+// them) and its time put back: every later read checks the file before and after and raises,
+// whatever it had read meanwhile; a line job must not save another file's strings.
+TEST(KeyStrings, EveryReadOfAFileRewrittenInPlaceRaises) {
+  FillAlgorithms();
+  const std::string input =
+      ::testing::TempDir() + "key_strings_rewritten_" + std::to_string(::getpid()) + ".bin";
+  const std::string bytes = "ab1234567cd89" + std::string(20000, 'x') + "7654321";
+  std::string other = bytes;
+  std::replace(other.begin(), other.end(), '1', '9');
+  struct Case {
+    const char* name;
+    bool advanced;  // the whole file scanned before the change
+    std::function<void(KeyStrings&)> read;
+  } cases[] = {
+      {"advance", false, [](KeyStrings& strings) { strings.Advance(1 << 20); }},
+      {"get", true, [](KeyStrings& strings) { strings.Get(0, 2); }},
+      {"write lines", true,
+       [](KeyStrings& strings) {
+         Sink sink;
+         strings.WriteLines(0, 2, sink);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(input, std::ios::binary | std::ios::trunc) << bytes;
+    TaskTable table;
+    table.AddTaskRow(true, -1, "NONE", "Digits", "0", 0, "0", -1);
+    PresetList presets;
+    TPreset digits = NewPreset();
+    SetShortString(digits.Name, "Digits");
+    SetShortString(digits.Alphabet, "0123456789");
+    presets.Append(digits);
+    QuietHost host(input);
+    RunAnalysis(table, presets, host);
+    ASSERT_TRUE(host.search);
+    KeyStrings strings(*host.search, 0);
+    ASSERT_EQ(strings.Open(), KeyStrings::Status::kReady);
+    if (c.advanced) {
+      ASSERT_TRUE(strings.Advance(1 << 20));
+      ASSERT_EQ(strings.count(), 2u);
+    }
+    struct stat run {};
+    ASSERT_EQ(::stat(input.c_str(), &run), 0);
+    // In place, until the file system dates the write, which it does in steps of its clock.
+    struct stat now {};
+    const int fd = ::open(input.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    do {
+      ASSERT_EQ(::pwrite(fd, other.data(), other.size(), 0), static_cast<ssize_t>(other.size()));
+      ASSERT_EQ(::fstat(fd, &now), 0);
+    } while (Nanoseconds(now.st_ctim) == Nanoseconds(run.st_ctim));
+    ::close(fd);
+    const timespec times[2] = {run.st_atim, run.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, input.c_str(), times, 0), 0);
+    try {
+      c.read(strings);
+      ADD_FAILURE() << "read another file's bytes";
+    } catch (const InputChangedError& e) {
+      EXPECT_TRUE(e.change().changed && e.change().content);
+      EXPECT_FALSE(e.change().size || e.change().modified || e.change().other_file);
+    }
+  }
+  std::remove(input.c_str());
+}
+
 TEST(KeyStrings, FindTheReferenceScannersStringsAgain) {
   FillAlgorithms();
   // CTest runs the tests side by side: this one has a file of its own.

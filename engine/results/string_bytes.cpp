@@ -75,7 +75,8 @@ StringBytes::~StringBytes() = default;
 StringBytes::Status StringBytes::Open() {
   views_.reset();
   if (mapped_.Open(search_.input) != MappedInput::Result::kOk) return Status::kCannotRead;
-  if (mapped_.stamp() != search_.stamp) return Status::kChanged;
+  change_ = CompareStamps(search_.stamp, mapped_.stamp());
+  if (change_.any()) return Status::kChanged;
   views_ = std::make_unique<Views>(mapped_, search_, key_);
   return Status::kReady;
 }
@@ -89,7 +90,9 @@ std::string StringBytes::Text(uint64_t position, uint64_t length, uint64_t max_c
   const uint8_t* at = mapped_.data() + position;
   const KeyView& view = views_->text;
   char* out = text.data();
+  CheckInput(search_.input, search_.stamp);
   if (!ReadMapped([&] { view.DecodeText(at, out, characters); })) throw InputReadError();
+  CheckInput(search_.input, search_.stamp);
   return text;
 }
 
@@ -110,12 +113,14 @@ std::vector<ByteLine> StringBytes::Lines(uint64_t position, uint64_t length,
   char* stored_out = stored.data();
   char* decoded_out = decoded.data();
   const uint64_t count = to - from;
+  CheckInput(search_.input, search_.stamp);
   if (!ReadMapped([&] {
         std::copy(at, at + count, stored_out);
         view.DecodeText(at, decoded_out, count);
       })) {
     throw InputReadError();
   }
+  CheckInput(search_.input, search_.stamp);
 
   const int digits = std::max(8, HexDigits(size - 1));
   const int text_column = TextColumn(digits, 0);

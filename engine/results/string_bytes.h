@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/run/input_check.h"
 #include "engine/run/mapped_input.h"
 #include "engine/run/run_search.h"
 
@@ -36,12 +37,15 @@ class StringBytes {
   StringBytes(const RunSearch& search, int key);
   ~StringBytes();
 
-  // Maps the input; kChanged when it is not the file the run read (its stamp differs).
+  // Maps the input; kChanged when it is not the file the run read (its stamp differs; change()
+  // says how).
   Status Open();
+  const StampChange& change() const { return change_; }
 
   // The text of the string of `length` characters stored at `position`, decoded as the run
   // decoded it (Windows-1251), its first `max_characters` characters. Raises InputReadError
-  // when the file can no longer be read.
+  // when the file can no longer be read, InputChangedError when it is not the run's file before
+  // or after the read.
   std::string Text(uint64_t position, uint64_t length, uint64_t max_characters) const;
 
   // The lines around that string: from the line that holds the byte `context` before it to the
@@ -49,7 +53,7 @@ class StringBytes {
   // multiples of kLineBytes. Each byte is decoded alone under the key (a wide algorithm's code
   // units show byte by byte); a byte that is no printable character shows as ".". A wide
   // string's bytes are twice its length. Raises InputReadError when the file can no longer be
-  // read.
+  // read, InputChangedError when it is not the run's file before or after the read.
   std::vector<ByteLine> Lines(uint64_t position, uint64_t length,
                               uint64_t context = kContextBytes) const;
 
@@ -59,6 +63,7 @@ class StringBytes {
   RunSearch search_;
   int key_;
   MappedInput mapped_;
+  StampChange change_;
   std::unique_ptr<Views> views_;
 };
 

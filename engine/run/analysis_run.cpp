@@ -126,26 +126,34 @@ class Run {
     }
     const std::string input = host_.InputPath();
     const std::string log_path = UniqueLogPath(used_logs_, input, algorithm_name);
-    table_.SetLogPath(row, log_path);
-    outcome.log_path = log_path;
-    std::unique_ptr<LogSink> log = host_.CreateLog(log_path);
-    ScanInput(row, input, algorithm, any, SearchFieldsOf(preset), *log, outcome);
-    log->Close();
-  }
-
-  void ScanInput(int row, const std::string& input, const TAlgorithm& algorithm, bool any,
-                 const SearchFields& fields, LogSink& log, RowOutcome& outcome) {
+    // The input first: a row that cannot read it must not replace an earlier log with an empty
+    // one.
     MappedInput mapped;
-    switch (mapped.Open(input)) {
+    const MappedInput::Result opened = mapped.Open(input);
+    outcome.error_number = mapped.error_number();
+    switch (opened) {
       case MappedInput::Result::kOk:
+      case MappedInput::Result::kCannotMap:  // 0 bytes: its log is made, empty, as always
         break;
       case MappedInput::Result::kCannotOpen:
         return InputFailed(row, kCannotOpenMessage, input, outcome);
-      case MappedInput::Result::kCannotMap:
-        return InputFailed(row, kCannotMapMessage, input, outcome);
       case MappedInput::Result::kCannotView:
         return InputFailed(row, kCannotReadMessage, input, outcome);
     }
+    table_.SetLogPath(row, log_path);
+    outcome.log_path = log_path;
+    std::unique_ptr<LogSink> log = host_.CreateLog(log_path);
+    if (opened == MappedInput::Result::kCannotMap) {
+      InputFailed(row, kCannotMapMessage, input, outcome);
+    } else {
+      ScanInput(row, input, mapped, algorithm, any, SearchFieldsOf(preset), *log, outcome);
+    }
+    log->Close();
+  }
+
+  void ScanInput(int row, const std::string& input, const MappedInput& mapped,
+                 const TAlgorithm& algorithm, bool any, const SearchFields& fields, LogSink& log,
+                 RowOutcome& outcome) {
     RowServices services(table_, row, host_, log);
     // One format serves the row (the Options page is disabled while a run lasts), and the
     // expression is compiled once for every pass; its error is raised at the first string that

@@ -35,6 +35,7 @@ struct RowOutcome {
   int64_t found = 0;
   std::optional<int> key;  // the key the row scanned with; none for an all-keys row
   std::string log_path;    // empty when the row made no log
+  int error_number = 0;    // of an input that failed: the system's reason (errno), or 0
   // For a row that scanned (done, stopped, or its input failed while scanned): its strings
   // counted and scored per key, and what it searched. Null otherwise.
   std::shared_ptr<const RowSummary> summary;
@@ -87,7 +88,11 @@ class RunHost {
 
 // A whole run: resets the results, switches the controls to running, runs every checked row,
 // and switches the controls back. A row that does not run (no decoder, no such preset, an input
-// that cannot be read) shows kStatusNotRun with its message as the row's reason. An error that
+// that cannot be read) shows kStatusNotRun with its message as the row's reason. The input is
+// opened and mapped before the row's log is created: an input that cannot be opened, is no
+// regular file or cannot be mapped leaves an earlier log of the name as it was and makes none
+// (the row has no log path); only a file of 0 bytes, which is opened but has nothing to map,
+// still gets its empty log. An error that
 // ends the run (a bad key, a format that does not fit, an invalid expression, a log that cannot
 // be written) does the same for its row, closes the log, releases the input, clears
 // StopRequested and restores the controls before it passes to the caller.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -264,24 +265,37 @@ TEST_F(RunTest, ARunningKeyDoesNotRankItsOwnCounterReadInATableOfSmallNumbers) {
   EXPECT_LE(with_evidence, 3) << ranking[1] << " " << keys[ranking[1]].BestText();
 }
 
+// An input that cannot be read leaves the logs of an earlier run as they were and makes none
+// (the row has no log to open); a file of 0 bytes, which is opened but has nothing to map,
+// still gets its empty log.
 TEST_F(RunTest, InputThatCannotBeOpenedOrMapped) {
   struct Case {
     const char* name;
     std::function<void(const std::string&)> make;
     const char* message;
+    int error_number;
+    bool log;
   } cases[] = {
-      {"missing", [](const std::string&) {}, kCannotOpenMessage},
-      {"zero bytes", [](const std::string& p) { WriteFile(p, ""); }, kCannotMapMessage},
-      {"a directory", [](const std::string& p) { fs::create_directory(p); }, kCannotOpenMessage},
-      {"a FIFO", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, kCannotOpenMessage},
+      {"missing", [](const std::string&) {}, kCannotOpenMessage, ENOENT, false},
+      {"zero bytes", [](const std::string& p) { WriteFile(p, ""); }, kCannotMapMessage, 0, true},
+      {"a directory", [](const std::string& p) { fs::create_directory(p); }, kCannotOpenMessage,
+       EISDIR, false},
+      {"a FIFO", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, kCannotOpenMessage, 0,
+       false},
       {"a device", [](const std::string& p) { fs::create_symlink("/dev/zero", p); },
-       kCannotOpenMessage},
+       kCannotOpenMessage, 0, false},
+      {"a loop of links", [](const std::string& p) { fs::create_symlink(p, p); },
+       kCannotOpenMessage, ELOOP, false},
   };
+  const std::string earlier = "  7 |  2 | 1234567\r\n";
   for (const auto& c : cases) {
     fs::remove_all(input_);
     c.make(input_);
+    WriteFile(input_ + "_XOR8.log", earlier);
+    fs::remove(input_ + "_ADD8.log");
     table_.ClearTasks();
     host_.messages.clear();
+    host_.outcomes.clear();
     AddRow("XOR8", "");
     AddRow("NONE", "", "Digits", false);
     AddRow("ADD8", "1");
@@ -293,10 +307,14 @@ TEST_F(RunTest, InputThatCannotBeOpenedOrMapped) {
       EXPECT_EQ(Result(row), "?") << c.name;
       EXPECT_EQ(Progress(row), 0) << c.name;
       EXPECT_EQ(Link(row), -1) << c.name;
+      EXPECT_EQ(table_.LogPath(row).empty(), !c.log) << c.name;
     }
+    ASSERT_EQ(host_.outcomes.size(), 2u) << c.name;
+    EXPECT_EQ(host_.outcomes[0].error_number, c.error_number) << c.name;
+    EXPECT_EQ(host_.outcomes[0].log_path.empty(), !c.log) << c.name;
     EXPECT_EQ(Image(1), -1);  // the unchecked row keeps the reset state
-    EXPECT_EQ(ReadFile(input_ + "_XOR8.log"), "") << c.name;  // the log exists and is empty
-    EXPECT_TRUE(fs::exists(input_ + "_ADD8.log")) << c.name;
+    EXPECT_EQ(ReadFile(input_ + "_XOR8.log"), c.log ? "" : earlier) << c.name;
+    EXPECT_EQ(fs::exists(input_ + "_ADD8.log"), c.log) << c.name;
   }
 }
 

@@ -79,15 +79,32 @@ MappedInput::~MappedInput() {
 
 MappedInput::Result MappedInput::Open(const std::string& path) {
   // O_NONBLOCK keeps a FIFO from blocking the open; a regular file ignores it.
+  error_number_ = 0;
   fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd_ < 0) return Result::kCannotOpen;
+  if (fd_ < 0) {
+    error_number_ = errno;
+    return Result::kCannotOpen;
+  }
   struct stat info {};
-  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return Result::kCannotOpen;
+  if (::fstat(fd_, &info) != 0) {
+    error_number_ = errno;
+    return Result::kCannotOpen;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    if (S_ISDIR(info.st_mode)) error_number_ = EISDIR;
+    return Result::kCannotOpen;
+  }
   if (info.st_size <= 0) return Result::kCannotMap;
   const auto size = static_cast<uint64_t>(info.st_size);
-  if (size > std::numeric_limits<size_t>::max()) return Result::kCannotView;
+  if (size > std::numeric_limits<size_t>::max()) {
+    error_number_ = EFBIG;
+    return Result::kCannotView;
+  }
   void* view = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd_, 0);
-  if (view == MAP_FAILED) return Result::kCannotView;
+  if (view == MAP_FAILED) {
+    error_number_ = errno;
+    return Result::kCannotView;
+  }
   ::madvise(view, static_cast<size_t>(size), MADV_SEQUENTIAL);
   data_ = static_cast<const uint8_t*>(view);
   size_ = size;

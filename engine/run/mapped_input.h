@@ -37,12 +37,16 @@ class MappedInput {
   uint64_t size() const { return size_; }
   // The mapped file's stamp, taken when it was opened.
   const FileStamp& stamp() const { return stamp_; }
+  // Why Open failed, as an errno value: the open's, fstat's or mmap's, EISDIR for a folder; 0
+  // where the system gave no reason (another kind of entry, a file of 0 bytes).
+  int error_number() const { return error_number_; }
 
  private:
   int fd_ = -1;
   const uint8_t* data_ = nullptr;
   uint64_t size_ = 0;
   FileStamp stamp_;
+  int error_number_ = 0;
 };
 
 // The stamp of the file now at `path`, or {} when it is no regular file with bytes; a few

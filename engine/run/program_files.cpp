@@ -1,6 +1,7 @@
 // The program files' folder, the start-up loads and the shut-down saves.
 #include "engine/run/program_files.h"
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +80,17 @@ std::string UnusedName(const std::string& path) {
   return name;
 }
 
+// A group's name, or its number when it has none.
+std::string GroupName(gid_t group) {
+  std::vector<char> buffer(4096);
+  struct group entry {};
+  struct group* found = nullptr;
+  if (::getgrgid_r(group, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return found->gr_name;
+  }
+  return std::to_string(group);
+}
+
 }  // namespace
 
 std::string StarterPresetsPath(const std::string& exe_dir) {
@@ -126,10 +138,17 @@ std::string ProgramFiles::LoadPresets(PresetList& presets) {
   // The runner writes nothing: before the window's first start it reads what the window would
   // copy.
   if (seed && read_only_) path = starter_;
+  // What cannot be read is said, rather than every task skipped for want of a preset (the
+  // runner) or every preset made lost at exit (the window).
+  const auto unreadable = [&](const std::string& error) {
+    presets_failed_ = true;
+    if (read_only_) throw Error(error);
+    return Substitute(kPresetsUnreadableMessage, error);
+  };
   struct stat info {};
-  if (read_only_ && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    // The runner names why it has no presets, rather than skip every task for want of one.
-    throw Error(Substitute(Substitute(kCannotOpenFileMessage, path), SystemErrorText(EISDIR)));
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    return unreadable(
+        Substitute(Substitute(kCannotOpenFileMessage, path), SystemErrorText(EISDIR)));
   }
   if (seed && !read_only_) {
     try {
@@ -141,6 +160,8 @@ std::string ProgramFiles::LoadPresets(PresetList& presets) {
   size_t piece = 0;
   try {
     piece = veskor::LoadPresets(presets, path);
+  } catch (const Error& e) {
+    return unreadable(e.what());
   } catch (...) {
     presets_failed_ = true;
     throw;
@@ -181,17 +202,32 @@ std::vector<std::string> ProgramFiles::SaveAll(const std::string& format, TaskTa
     presets.ClearPresets();
     return failures;
   }
-  auto attempt = [&](auto&& save) {
+  auto attempt = [&](const std::string& path, auto&& save) {
+    struct stat before {};
+    const bool existed = ::stat(path.c_str(), &before) == 0;
     try {
       save();
+    } catch (const Error& e) {
+      // An error whose message does not name its file carries it: the box must say which.
+      failures.push_back(e.file().empty() ? std::string(e.what()) : e.file() + ": " + e.what());
+      return;
     } catch (const std::exception& e) {
       failures.emplace_back(e.what());
+      return;
+    }
+    struct stat after {};
+    if (existed && ::stat(path.c_str(), &after) == 0 && after.st_gid != before.st_gid) {
+      failures.push_back(Substitute(kGroupNotKeptMessage,
+                                    {path, GroupName(after.st_gid), GroupName(before.st_gid)}));
     }
   };
-  attempt([&] { SaveSettings(dir_ + std::string(kSettingsFileName), format); });
+  const std::string settings = dir_ + std::string(kSettingsFileName);
+  attempt(settings, [&] { SaveSettings(settings, format); });
   table.ResetTaskResults();
-  if (!table_failed_) attempt([&] { SaveTableText(table, dir_ + kTableFileName, u','); });
-  if (!presets_failed_) attempt([&] { SavePresets(presets, dir_ + kPresetFileName); });
+  const std::string table_path = dir_ + kTableFileName;
+  if (!table_failed_) attempt(table_path, [&] { SaveTableText(table, table_path, u','); });
+  const std::string presets_path = dir_ + kPresetFileName;
+  if (!presets_failed_) attempt(presets_path, [&] { SavePresets(presets, presets_path); });
   presets.ClearPresets();
   return failures;
 }

@@ -19,6 +19,14 @@ inline constexpr const char* kPresetsNotSavedMessage =
     "kept: presets.dat will not be saved.";
 inline constexpr const char* kCannotLockMessage =
     "Veskor cannot lock the files in %s: this window will not save them.";
+// presets.dat that cannot be read (a folder, no permission, held by another program): the error
+// of the load, then what the window does about it.
+inline constexpr const char* kPresetsUnreadableMessage =
+    "%s. This window starts without presets and will not save presets.dat at exit, so the "
+    "presets made in it will not be kept.";
+// A save that could not give the file its group back (the process is no member of it).
+inline constexpr const char* kGroupNotKeptMessage =
+    "%s was saved with the group %s: its group %s could not be kept.";
 
 // The folder of the program files for an executable in `exe_dir`: `exe_dir` itself (ending
 // with "/") when it holds any of the three files (even one that cannot be written: its save
@@ -54,7 +62,9 @@ class ProgramFiles {
   // A presets.dat that does not hold whole presets is copied first, as it is, to
   // presets.dat.broken-DATE beside it, since the save at shut-down writes only the whole ones;
   // the returned notice says so (empty otherwise). Where no copy can be made the file is not
-  // saved at all.
+  // saved at all. A presets.dat that cannot be read (a folder, no permission) is not saved
+  // either, which the window's notice says (kPresetsUnreadableMessage); the runner, which saves
+  // nothing, gets the error.
   std::string LoadPresets(PresetList& presets);
   // The four default rows with the first preset's name, replaced by grid.cfg's rows when the
   // file exists (row 0 selected).
@@ -64,8 +74,9 @@ class ProgramFiles {
 
   // Shut-down: saves the format, clears the run results, saves the table and the presets, and
   // clears the presets. Every save is attempted even when an earlier one fails; the messages
-  // of the failures are returned (empty when all went well). Files that failed to load, and
-  // all three in a folder whose lock could not be had, are left as they are.
+  // of the failures are returned (empty when all went well), each naming its file, and so is a
+  // save that could not keep its file's group (kGroupNotKeptMessage). Files that failed to
+  // load, and all three in a folder whose lock could not be had, are left as they are.
   std::vector<std::string> SaveAll(const std::string& format, TaskTable& table,
                                    PresetList& presets);
 

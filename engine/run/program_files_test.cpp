@@ -3,16 +3,20 @@
 #include "engine/run/program_files.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "files/ordinary_user.h"
+#include "files/write_fully.h"
 #include "presets/preset.h"
 #include "settings/settings_file.h"
 #include "tasks/table_file.h"
@@ -106,7 +110,12 @@ TEST_F(ProgramFilesTest, FilesThatFailedToLoadAreNotOverwritten) {
   const int holder = ::open((dir_ + "presets.dat").c_str(), O_RDONLY);
   ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // another instance holds the presets
   ProgramFiles files(dir_);
-  EXPECT_THROW(files.LoadPresets(presets_), Error);
+  // The window is told at start what it will not save.
+  EXPECT_EQ(files.LoadPresets(presets_),
+            "Cannot open file \"" + dir_ +
+                "presets.dat\". Resource temporarily unavailable. This window starts without "
+                "presets and will not save presets.dat at exit, so the presets made in it will "
+                "not be kept.");
   ::close(holder);
   EXPECT_THROW(files.LoadTable(table_, presets_), Error);
   EXPECT_TRUE(files.presets_failed());
@@ -128,6 +137,109 @@ TEST_F(ProgramFilesTest, EverySaveIsAttemptedAndEachFailureNamed) {
   EXPECT_EQ(failures[0], "Unable to write to " + dir_ + "config.ini");
   EXPECT_NE(failures[1].find("presets.dat"), std::string::npos);
   EXPECT_EQ(Read("grid.cfg").size(), 188u);  // the table is saved all the same
+}
+
+// A write error whose message does not name its file ("Stream write error") is named at exit.
+TEST_F(ProgramFilesTest, AFailedWriteIsNamedWithItsFile) {
+  // A link into a folder that does not exist: its save fails before it writes.
+  fs::create_symlink("missing/config.ini", dir_ + "config.ini");
+  Write("grid.cfg", "True,-1,XOR8,,,0,0,-1,ninth\r\n");  // fails to load: not saved
+  ProgramFiles files(dir_);
+  files.LoadPresets(presets_);
+  EXPECT_THROW(files.LoadTable(table_, presets_), Error);
+  presets_.AddPreset();
+  test::FailNextWrite(ENOSPC);
+  EXPECT_EQ(files.SaveAll("%s", table_, presets_),
+            (std::vector<std::string>{"Unable to write to " + dir_ + "config.ini",
+                                      dir_ + "presets.dat: Stream write error"}));
+}
+
+// A presets.dat that cannot be read is said at the window's start, with what will happen at
+// exit, and left as it is: the presets made meanwhile would replace whatever it holds.
+TEST_F(ProgramFilesTest, APresetFileThatCannotBeReadIsNamedAndNotSaved) {
+  fs::create_directory(dir_ + "presets.dat");
+  ProgramFiles files(dir_);
+  ASSERT_EQ(files.TakeFolder(), FolderLock::Outcome::kTaken);
+  EXPECT_EQ(files.LoadPresets(presets_),
+            "Cannot open file \"" + dir_ +
+                "presets.dat\". Is a directory. This window starts without presets and will not "
+                "save presets.dat at exit, so the presets made in it will not be kept.");
+  EXPECT_TRUE(files.presets_failed());
+  presets_.AddPreset();
+  EXPECT_TRUE(files.SaveAll("%s", table_, presets_).empty());
+  EXPECT_TRUE(fs::is_directory(dir_ + "presets.dat"));
+  // A file no one but root may read: as an ordinary user, the same notice with its reason.
+  fs::remove(dir_ + "presets.dat");
+  Write("presets.dat", std::string(770, 'p'));
+  fs::permissions(dir_ + "presets.dat", fs::perms::owner_write);
+  fs::permissions(dir_, fs::perms::all);
+  test::AsOrdinaryUser([&] {
+    PresetList presets;
+    ProgramFiles other(dir_);
+    std::string notice;
+    EXPECT_NO_THROW(notice = other.LoadPresets(presets));
+    EXPECT_EQ(notice.rfind("Cannot open file \"" + dir_ + "presets.dat\". Permission denied. ", 0),
+              0u)
+        << notice;
+    EXPECT_TRUE(other.presets_failed());
+  });
+}
+
+// Root's save leaves the files of a folder shared by a group in that group, with their owner and
+// mode, so that the group's next user can still save them; a user who is no member of a file's
+// group saves it all the same, and is told that its group could not be kept.
+TEST_F(ProgramFilesTest, SavesKeepTheOwnerAndGroupOfTheFilesTheyReplace) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give files to another group";
+  constexpr gid_t kShared = 65534;  // the ordinary user's group
+  const char* names[] = {"config.ini", "grid.cfg", "presets.dat"};
+  ASSERT_EQ(::chown(dir_.c_str(), 0, kShared), 0);
+  ASSERT_EQ(::chmod(dir_.c_str(), 0775), 0);
+  Write("config.ini", "[Config]\r\nFormatStr=%s\r\n");
+  Write("grid.cfg", "");
+  Write("presets.dat", "");
+  for (const char* name : names) {
+    ASSERT_EQ(::chown((dir_ + name).c_str(), 0, kShared), 0);
+    ASSERT_EQ(::chmod((dir_ + name).c_str(), 0664), 0);
+  }
+  // A start, a preset added and the end; what the end said.
+  const auto session = [&](const std::string& format) {
+    PresetList presets;
+    TaskTable table;
+    ProgramFiles files(dir_);
+    EXPECT_EQ(files.TakeFolder(), FolderLock::Outcome::kTaken);
+    try {
+      EXPECT_EQ(files.LoadPresets(presets), "");
+      files.LoadTable(table, presets);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+    presets.AddPreset();
+    return files.SaveAll(format, table, presets);
+  };
+  EXPECT_EQ(session("%d"), std::vector<std::string>{});
+  for (const char* name : names) {
+    struct stat info {};
+    ASSERT_EQ(::stat((dir_ + name).c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u) << name;
+    EXPECT_EQ(info.st_gid, kShared) << name;
+    EXPECT_EQ(info.st_mode & 07777, 0664u) << name;
+  }
+  // The group's next user adds a preset of their own.
+  test::AsOrdinaryUser([&] { EXPECT_EQ(session("%x"), std::vector<std::string>{}); });
+  EXPECT_EQ(Read("presets.dat").size(), 2 * sizeof(TPreset));
+  EXPECT_EQ(Read("config.ini"), "[Config]\r\nFormatStr=%x\r\n");
+  // A file of root's group, which the ordinary user may write but is no member of.
+  ASSERT_EQ(::chown((dir_ + "presets.dat").c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod((dir_ + "presets.dat").c_str(), 0666), 0);
+  const std::string root_group = ::getgrgid(0)->gr_name;
+  const std::string shared_group = ::getgrgid(kShared)->gr_name;
+  test::AsOrdinaryUser([&] {
+    EXPECT_EQ(
+        session("%x"),
+        (std::vector<std::string>{dir_ + "presets.dat was saved with the group " + shared_group +
+                                  ": its group " + root_group + " could not be kept."}));
+  });
+  EXPECT_EQ(Read("presets.dat").size(), 3 * sizeof(TPreset));
 }
 
 TEST_F(ProgramFilesTest, ProgramFilesThatAreLinksStayLinksAndTheirTargetsAreSaved) {
@@ -314,7 +426,7 @@ TEST_F(ProgramFilesTest, AReadOnlyFolderKeepsItsFiles) {
       ASSERT_EQ(failures.size(), lock_file ? 3u : 0u);
       if (!lock_file) return;
       EXPECT_EQ(failures[0], "Unable to write to " + dir_ + "config.ini");
-      EXPECT_EQ(failures[1], "File access denied");
+      EXPECT_EQ(failures[1], dir_ + "grid.cfg: File access denied");  // the file is named
       EXPECT_NE(failures[2].find("presets.dat"), std::string::npos) << failures[2];
     });
     EXPECT_EQ(Read("grid.cfg"), table);
