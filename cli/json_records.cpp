@@ -44,21 +44,25 @@ std::string Line(const Json& record) {
 
 std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top) {
   std::string lines;
-  ForEachListedKey(
-      outcomes, top, [&](const std::string& algorithm, int key, const KeySummary& strings) {
-        Json record = Record("key", file);
-        record["algo"] = Cp1251ToUtf8(algorithm);
-        record["key"] = key;
-        record["score"] = Rounded(strings.Score());
-        record["lines"] = strings.Count();
-        record["chars"] = strings.TotalLength();
-        record["longest"] = strings.Longest();
-        record["best"] = Cp1251ToUtf8(strings.BestText());
-        // The best text is the longest string's when no string was scored.
-        record["best_offset"] =
-            strings.Best().empty() ? strings.LongestPosition() : strings.Best().front().position;
-        lines += Line(record);
-      });
+  ForEachListedKey(outcomes, top,
+                   [&](const std::string& algorithm, int key, const KeySummary& strings) {
+                     Json record = Record("key", file);
+                     record["algo"] = Cp1251ToUtf8(algorithm);
+                     record["key"] = key;
+                     // A key proved below the others carries the bound of its score instead.
+                     if (strings.Bounded()) {
+                       record["score"] = nullptr;
+                       record["score_below"] = Rounded(BoundAbove(strings.Bound()));
+                     } else {
+                       record["score"] = Rounded(strings.Score());
+                     }
+                     record["lines"] = strings.Count();
+                     record["chars"] = strings.TotalLength();
+                     record["longest"] = strings.Longest();
+                     record["best"] = Cp1251ToUtf8(strings.BestText());
+                     record["best_offset"] = strings.BestPosition();
+                     lines += Line(record);
+                   });
   return lines;
 }
 
