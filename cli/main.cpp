@@ -157,7 +157,7 @@ int Main(const std::vector<std::string>& arguments) {
     return UsageFailure(e);
   }
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::printf("%s%s", kUsage, kHelp);
     return 0;
   }
   FillAlgorithms();

@@ -38,6 +38,10 @@ struct AnalysisRequest {
   bool write_lines = true;   // false: no line is formatted (only the summary is wanted)
   bool keep_summary = true;  // the rows' strings counted and scored per key
   int workers = 0;           // the threads a row's search may use; 0: every core it may run on
+  // Whether a row that makes no line may leave the keys proved below its first keys and its
+  // "maybe" band with a bound of their score instead (KeySummary::SetBound); the tests turn it
+  // off to compare the ranking with the exact one.
+  bool bound_keys = true;
 };
 
 }  // namespace veskor

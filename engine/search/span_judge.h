@@ -44,6 +44,26 @@ class SpanJudge {
   // The text of a span, at most its first `max_bytes` bytes; valid until the next call.
   std::string_view Text(const Span& span, uint64_t max_bytes);
 
+  // A summary's search that writes no line and asks no expression: counts the run, which
+  // passes MaxLength, and scores it where it may matter. `bound` is the pair bound of its text
+  // in eighths of a bit (DenseSpans::kUnknownBound when there is none): a run whose bound cannot
+  // pass the floor is counted without its text being read.
+  void SummarizeSpan(const Span& span, uint16_t bound);
+  // Summarizes the runs that SummarizeSpan keeps waiting (it reads their model bounds together).
+  // A job calls it when its runs are done.
+  void FinishSpans();
+  // Strings whose score cannot pass `floor` (RankFloor::Floor) are left unscored even where the
+  // key's own entry would score them; 0 (the start) scores every string the summary needs.
+  void SetFloor(float floor) { floor_ = floor; }
+  // Whether a string was left unscored for the floor alone: the key's summary is then no
+  // whole one. Its score is at most LossBound() when no string passed the floor (Passed());
+  // else the key must be summarized again without the floor.
+  bool Lossy() const { return lossy_; }
+  bool Passed() const { return passed_; }
+  double LossBound() const;
+  // Forgets what the floor left out, for a summary made again.
+  void ClearLoss();
+
  private:
   static constexpr size_t kQueuedSpans = 512;
   char* TextBuffer(uint64_t length);
@@ -62,15 +82,29 @@ class SpanJudge {
   // Summarize for the queued spans, whose lines are written: most are counted from their stored
   // bytes, and only those that may score or become the longest are decoded.
   void SummarizeQueued();
-  // Summarize for a span of one character, whose text is `text` when held, else empty.
+  // Summarize for a held text whose pair bound is known to pass the floor.
+  void SummarizeText(const Span& span, std::string_view text, bool pair_bound_passed);
+  // The score a string must pass to matter: the key's entry, or the floor when higher.
+  float Floor() const;
+  // Counts a string left unscored, whose score is at most `value`: a loss when only the floor
+  // kept it from being scored.
+  void Skip(const Span& span, uint64_t characters, std::string_view text, float value);
+  // Summarize for a run of one character, whose text is `text` when held, else empty.
   void SummarizeUniform(const Span& span, uint64_t characters, std::string_view text);
   // Adds a scored string, whose best stretch scorer_ holds, to the summary; `shown` is its text
   // from where it is shown. The host's own text only counts.
   void AddScored(const Span& span, uint64_t characters, std::string_view shown, float score);
-  // Whether only the file's own plain text shows through: the `length` characters from `from` of
-  // a span read as text with no key already.
+  // Whether the `length` characters from `from` of a run read as text with no key already.
   bool PlainTextShowsThrough(const Span& span, uint64_t from, uint64_t length);
-  // Whether the `length` stored bytes from `from` of a span repeat their values so often that a
+  // Whether the `length` characters from `from` of a run join strings that another reading of
+  // the same bytes keeps apart: a list of words that a key reads with spaces where another
+  // reads the zero bytes between them (a table of names), or lines whose ends the key reads as
+  // letters where another map reads them as line ends.
+  bool JoinedReading(const Span& span, uint64_t from, uint64_t length);
+  // Whether the 8 bytes from `position` are the immediate of a 64-bit move in x86-64 code, where
+  // compilers put the first bytes of a short string they copy.
+  bool ImmediateAt(uint64_t position);
+  // Whether the `length` stored bytes from `from` of a run repeat their values so often that a
   // running key reads its own counter in them: a table of small numbers turns into letters that
   // drift by one or two (";99;75573311//-/++)+'%%%#!!!"), not text hidden there.
   bool KeyStream(const Span& span, uint64_t from, uint64_t length);
@@ -83,6 +117,8 @@ class SpanJudge {
   std::string scratch_;           // a text decoded again for the summary
   std::optional<KeyView> plain_;  // the row's decoding under no key, made on first use
   std::string plain_text_;        // a stretch's text under both, for PlainTextShowsThrough
+  std::string joined_text_;       // a stretch's text under two maps, for JoinedReading
+  std::vector<uint8_t> values_;   // the byte values of a stretch, most frequent first
   std::unique_ptr<char[]> text_buffer_;
   uint64_t text_capacity_ = 0;
   SpilledText spilled_;
@@ -93,9 +129,16 @@ class SpanJudge {
   // The key's lines written in place, looked for at the first batch.
   std::unique_ptr<const KeyLineWriter> in_place_;
   bool in_place_known_ = false;
-  std::vector<InPlaceLine> batch_;  // the queued spans' lines for in_place_
-  std::vector<StoredText> stored_;  // the queued spans' stored bytes
-  std::vector<uint8_t> may_score_;  // of each queued span, whether its text may pass the entry
+  std::vector<InPlaceLine> batch_;  // the queued runs' lines for in_place_
+  std::vector<StoredText> stored_;  // the queued runs' stored bytes
+  std::vector<uint8_t> may_score_;  // of each queued run, whether its text may pass the entry
+  // Runs whose pair bound passed the floor, waiting for their model bounds to be read together.
+  std::vector<Span> pending_;
+  std::vector<float> pending_bounds_;
+  float floor_ = 0;
+  bool lossy_ = false;
+  bool passed_ = false;      // a string scored above the floor
+  std::vector<float> lost_;  // the highest bounds of the strings the floor left unscored
 };
 
 }  // namespace veskor
