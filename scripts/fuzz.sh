@@ -11,9 +11,9 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++
   -DVESKOR_FUZZ=ON -DVESKOR_BUILD_UI=OFF -DVESKOR_BUILD_TESTS=OFF -DVESKOR_BUILD_BENCH=OFF \
   -DVESKOR_WERROR="$werror"
 cmake --build build-fuzz -j"$(nproc)" --target regexp_fuzz format_fuzz table_fuzz ini_fuzz \
-  presets_fuzz key_fuzz
+  presets_fuzz key_fuzz carve_fuzz
 status=0
-for target in regexp format table ini presets key; do
+for target in regexp format table ini presets key carve; do
   mkdir -p "build-fuzz/corpus/$target"
   if ! build-fuzz/fuzz/${target}_fuzz "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
