@@ -10,8 +10,9 @@
 
 namespace veskor {
 
-// How many hex digits of the host file's SHA-256 begin a carved file's name, as they begin a
-// YARA rule's: 64 bits, so that the files of a whole corpus carved into one folder do not meet.
+// How many hex digits of the host file's SHA-256 begin a carved file's name: 64 bits, so that the
+// files of a whole corpus carved into one folder do not meet, and a name stays short enough to
+// read.
 inline constexpr size_t kCarvedHashDigits = 16;
 
 // Makes `dir` and the folders above it where missing, and checks that files can be made in it.

@@ -44,6 +44,15 @@ struct ExecutableFinder::Source {
   bool skip_start = false;  // the bytes as stored: the file itself at offset 0 is not hidden
 };
 
+// What the search appends under the mapping's guard: plain values only.
+struct ExecutableFinder::Hit {
+  uint64_t offset;
+  uint64_t declared_size;
+  uint32_t source;
+  int key;
+  ExecutableFormat format;
+};
+
 // Where two stored bytes may begin a magic number: the source, and of a pair whose decoding
 // repeats the offset modulo its period, or of every key of a running key the key at the offset.
 struct ExecutableFinder::Signature {
@@ -55,15 +64,6 @@ namespace {
 
 constexpr std::array<std::array<uint8_t, 2>, 2> kMagicStarts = {{{'M', 'Z'}, {0x7F, 'E'}}};
 constexpr uint32_t kBuckets = 1 << 16;
-
-// What the search appends under the mapping's guard: plain values only.
-struct Hit {
-  uint64_t offset;
-  uint64_t declared_size;
-  uint32_t source;
-  int key;
-  ExecutableFormat format;
-};
 
 }  // namespace
 
@@ -187,6 +187,43 @@ void ExecutableFinder::Index() {
   for (uint32_t v = 0; v < kBuckets; ++v) bucket_start_[v + 1] += bucket_start_[v];
 }
 
+ByteCipher ExecutableFinder::CipherOfHit(const Hit& hit) const {
+  const Source& source = sources_[hit.source];
+  return source.step != 0 ? ByteCipher::Running(hit.key, source.step) : source.cipher;
+}
+
+void ExecutableFinder::KeepBestDecodings(const uint8_t* data, uint64_t size,
+                                         std::vector<Hit>& hits) const {
+  std::vector<int> regularity(hits.size(), 0);
+  std::vector<bool> keep(hits.size(), true);
+  for (size_t first = 0; first < hits.size();) {
+    size_t last = first + 1;
+    while (last < hits.size() && hits[last].offset == hits[first].offset) ++last;
+    if (last - first > 1) {
+      // Pairs that agree on every byte the header checks read, and differ elsewhere: the true
+      // one decodes the rest of the header as linkers write it. Where they tie, each stays: the
+      // bytes alone cannot tell them apart.
+      int best = -1;
+      for (size_t h = first; h < last; ++h) {
+        const ByteCipher cipher = CipherOfHit(hits[h]);
+        const uint64_t offset = hits[h].offset;
+        int& mine = regularity[h];
+        if (!ReadMapped([&] { mine = HeaderRegularity(data, size, offset, cipher); })) {
+          throw InputReadError();
+        }
+        best = std::max(best, mine);
+      }
+      for (size_t h = first; h < last; ++h) keep[h] = regularity[h] == best;
+    }
+    first = last;
+  }
+  size_t kept = 0;
+  for (size_t h = 0; h < hits.size(); ++h) {
+    if (keep[h]) hits[kept++] = hits[h];
+  }
+  hits.resize(kept);
+}
+
 ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t size,
                                                 const FindOptions& options) const {
   Result result;
@@ -231,6 +268,7 @@ ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t si
   }
   std::stable_sort(hits.begin(), hits.end(),
                    [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
+  KeepBestDecodings(data, size, hits);
   for (const Hit& hit : hits) {
     FoundExecutable found;
     found.format = hit.format;

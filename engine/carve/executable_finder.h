@@ -67,13 +67,19 @@ class ExecutableFinder {
     std::vector<FoundExecutable> found;  // by offset, then in the order the pairs were added
     bool complete = true;                // false when FindOptions::go_on stopped the search
   };
-  // Throws InputReadError when a read of the mapping faults (the file shrank under it). Reads
-  // nothing that Add* writes: threads may share one finder.
+  // Where pairs that decode differently find a file at one offset (they agree on the bytes the
+  // header checks read), only those under which most of the header's other fields hold as
+  // linkers write them are kept (HeaderRegularity). Throws InputReadError when a read of the
+  // mapping faults (the file shrank under it). Writes nothing: threads may share one finder.
   Result Find(const uint8_t* data, uint64_t size, const FindOptions& options = {}) const;
 
  private:
   struct Source;
   struct Signature;
+  struct Hit;
+  ByteCipher CipherOfHit(const Hit& hit) const;
+  // Of several pairs that find a file at one offset, keeps those that decode it best.
+  void KeepBestDecodings(const uint8_t* data, uint64_t size, std::vector<Hit>& hits) const;
   void AddMap(const TAlgorithm& algorithm, int key);
   void Index();
 

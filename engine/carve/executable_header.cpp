@@ -162,6 +162,17 @@ std::optional<ExecutableHeader> ReadElf(const Decoded& in) {
     phnum = field(shoff + l.sh_info, 4);
   }
   if (shstrndx == kElfIndexElsewhere && first_section) shstrndx = 0;
+  // Section 0 is the null section: no name, type, flags, address or place of its own. A header
+  // written into another program's data as a template has no section table behind it.
+  if (first_section) {
+    const uint64_t zero = shoff;
+    if (field(zero, 4) != 0 || field(zero + l.sh_type, 4) != 0 ||
+        field(zero + l.sh_type + 4, l.word) != 0 ||
+        field(zero + l.sh_type + 4 + l.word, l.word) != 0 ||
+        field(zero + l.sh_offset, l.word) != 0) {
+      return std::nullopt;
+    }
+  }
   // Loadable files and cores have program headers; relocatable files have sections.
   if (type == kElfRelocatable ? shnum == 0 : phnum == 0) return std::nullopt;
   if (shnum != 0 && (shoff == 0 || shstrndx >= shnum)) return std::nullopt;
@@ -201,7 +212,138 @@ std::optional<ExecutableHeader> ReadElf(const Decoded& in) {
   return ExecutableHeader{ExecutableFormat::kElf, size};
 }
 
+bool PowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+// The fields that the checks above leave free, counted where they hold as linkers write them.
+int PeRegularity(const Decoded& in) {
+  const uint64_t pe = in.Number(0x3C, 4);
+  const uint64_t sections = in.Number(pe + 6, 2), optional = pe + 24;
+  const uint64_t table = optional + in.Number(pe + 20, 2);
+  const uint64_t fixed = in.Number(optional, 2) == kPe64Magic ? 112 : 96;
+  const uint64_t section_alignment = in.Number(optional + 32, 4);
+  const uint64_t file_alignment = in.Number(optional + 36, 4);
+  const uint64_t image_size = in.Number(optional + 56, 4);
+  const uint64_t subsystem = in.Number(optional + 68, 2);
+  int score = 0;
+  score += PowerOfTwo(file_alignment) && file_alignment <= 0x10000;
+  score += PowerOfTwo(section_alignment) && section_alignment >= file_alignment;
+  score += PowerOfTwo(file_alignment) && in.Number(optional + 60, 4) % file_alignment == 0;
+  score += PowerOfTwo(section_alignment) && image_size % section_alignment == 0;
+  score += subsystem >= 1 && subsystem <= 16 && subsystem != 4 && subsystem != 6;
+  const uint64_t directories = std::min<uint64_t>(in.Number(optional + fixed - 4, 4), 16);
+  for (uint64_t d = 0; d < directories && optional + fixed + 8 * d + 8 <= table; ++d) {
+    const uint64_t place = in.Number(optional + fixed + 8 * d, 4);
+    const uint64_t length = in.Number(optional + fixed + 8 * d + 4, 4);
+    score += (place == 0) == (length == 0);
+  }
+  const uint64_t entry_point = in.Number(optional + 16, 4);
+  uint64_t previous = 0, next_raw = 0, image_end = 0;
+  bool entry_inside = entry_point == 0;
+  for (uint64_t s = 0; s < sections; ++s) {
+    const uint64_t entry = table + s * kPeSectionSize;
+    bool name = true, ended = false;
+    for (uint64_t j = 0; j < 8; ++j) {
+      const uint8_t c = in.Byte(entry + j);
+      ended = ended || c == 0;
+      name = name && (ended ? c == 0 : c >= 0x20 && c < 0x7F);
+    }
+    const uint64_t virtual_size = in.Number(entry + 8, 4), address = in.Number(entry + 12, 4);
+    const uint64_t raw_size = in.Number(entry + 16, 4), raw_start = in.Number(entry + 20, 4);
+    score += name;
+    score += PowerOfTwo(section_alignment) && address % section_alignment == 0;
+    score += address > previous;
+    score += PowerOfTwo(file_alignment) && raw_size % file_alignment == 0;
+    score += PowerOfTwo(file_alignment) && raw_start % file_alignment == 0;
+    score += (in.Number(entry + 36, 4) & 0xE0) != 0;  // code, data or zeroed data
+    // Raw data follows raw data, and holds the section's bytes up to the file alignment.
+    score += raw_size == 0 || s == 0 || raw_start == next_raw;
+    score += raw_size == 0 || virtual_size == 0 || virtual_size <= raw_size ||
+             (PowerOfTwo(file_alignment) &&
+              (virtual_size + file_alignment - 1) / file_alignment * file_alignment >= raw_size);
+    entry_inside = entry_inside || (entry_point >= address && entry_point - address < virtual_size);
+    if (raw_size != 0) next_raw = raw_start + raw_size;
+    image_end = std::max(image_end, address + std::max(virtual_size, raw_size));
+    previous = address;
+  }
+  score += entry_inside;
+  score +=
+      PowerOfTwo(section_alignment) &&
+      (image_end + section_alignment - 1) / section_alignment * section_alignment == image_size;
+  return score;
+}
+
+int ElfRegularity(const Decoded& in) {
+  const ElfLayout& l = in.Byte(4) == 1 ? kElf32 : kElf64;
+  const bool big = in.Byte(5) == 2;
+  auto field = [&](uint64_t at, int bytes) { return in.Number(at, bytes, big); };
+  const uint64_t phoff = field(l.phoff, l.word), shoff = field(l.shoff, l.word);
+  const uint64_t phnum = field(l.phnum, 2), shnum = field(l.shnum, 2);
+  int score = field(l.phentsize - 2, 2) == l.header_size;  // e_ehsize
+  const auto known_type = [](uint64_t type, uint64_t common) {
+    return type <= common || type >= 0x60000000;  // the common types, or an OS or CPU's own
+  };
+  if (phnum != kElfManyHeaders && in.Has(phoff, phnum * l.ph_entry)) {
+    for (uint64_t p = 0; p < std::min(phnum, kElfMaxEntriesRead); ++p) {
+      const uint64_t entry = phoff + p * l.ph_entry;
+      const uint64_t type = field(entry, 4);
+      const uint64_t align = field(entry + (l.word == 8 ? 48 : 28), l.word);
+      const uint64_t offset = field(entry + l.p_offset, l.word);
+      const uint64_t address = field(entry + l.p_offset + l.word, l.word);
+      score += known_type(type, 8);
+      score += align == 0 || PowerOfTwo(align);
+      score += PowerOfTwo(align) && (offset - address) % align == 0;
+      score += field(entry + l.p_filesz, l.word) <= field(entry + l.p_filesz + l.word, l.word);
+    }
+  }
+  if (shoff == 0 || shnum == 0 || shnum > kElfMaxEntriesRead ||
+      !in.Has(shoff, shnum * l.sh_entry)) {
+    return score;
+  }
+  const uint64_t names_entry = shoff + field(l.shstrndx, 2) % shnum * l.sh_entry;
+  const uint64_t names = field(names_entry + l.sh_offset, l.word);
+  const uint64_t names_size = field(names_entry + l.sh_size, l.word);
+  const bool wide = l.word == 8;
+  for (uint64_t s = 1; s < shnum; ++s) {
+    const uint64_t entry = shoff + s * l.sh_entry;
+    const uint64_t type = field(entry + l.sh_type, 4);
+    const uint64_t address = field(entry + l.sh_type + 4 + l.word, l.word);
+    const uint64_t offset = field(entry + l.sh_offset, l.word);
+    const uint64_t link = field(entry + l.sh_offset + 2 * l.word, 4);
+    const uint64_t align = field(entry + l.sh_offset + 2 * l.word + 8, l.word);
+    const uint64_t entry_size = field(entry + l.sh_offset + 3 * l.word + 8, l.word);
+    score += known_type(type, 19);
+    score += align == 0 || PowerOfTwo(align);
+    score += PowerOfTwo(align) && address % align == 0;
+    score += PowerOfTwo(align) && (type == kElfNoBits || offset % align == 0);
+    score += field(entry, 4) < names_size;
+    score += link < shnum;
+    // The tables of fixed entries: symbols, relocations with and without addends, dynamic tags.
+    const uint64_t expected = type == 2 || type == 11 ? (wide ? 24 : 16)
+                              : type == 4             ? (wide ? 24 : 12)
+                              : type == 9             ? (wide ? 16 : 8)
+                              : type == 6             ? (wide ? 16 : 8)
+                                                      : entry_size;
+    score += entry_size == expected;
+  }
+  // The section names: NUL first, then printable names each ended by a NUL.
+  if (names_size != 0 && in.Has(names, names_size)) {
+    score += in.Byte(names) == 0;
+    for (uint64_t j = 1; j < std::min<uint64_t>(names_size, 4096); ++j) {
+      const uint8_t c = in.Byte(names + j);
+      score += c == 0 || (c >= 0x20 && c < 0x7F);
+    }
+  }
+  return score;
+}
+
 }  // namespace
+
+int HeaderRegularity(const uint8_t* data, uint64_t size, uint64_t offset,
+                     const ByteCipher& cipher) {
+  if (!ReadExecutableHeader(data, size, offset, cipher)) return -1;
+  const Decoded in(data, size, offset, cipher);
+  return in.Byte(0) == 'M' ? PeRegularity(in) : ElfRegularity(in);
+}
 
 std::string_view FormatName(ExecutableFormat format) {
   return format == ExecutableFormat::kPe ? "PE" : "ELF";

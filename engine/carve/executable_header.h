@@ -38,4 +38,11 @@ struct ExecutableHeader {
 std::optional<ExecutableHeader> ReadExecutableHeader(const uint8_t* data, uint64_t size,
                                                      uint64_t offset, const ByteCipher& cipher);
 
+// How many of the fields that ReadExecutableHeader leaves free hold as linkers write them
+// (alignments, section names, types of segments and sections, the section name table), or -1
+// when ReadExecutableHeader refuses the header. Of pairs that agree on every byte the checks read
+// and differ elsewhere, the true one scores highest. Reads the mapping: call it inside
+// ReadMapped.
+int HeaderRegularity(const uint8_t* data, uint64_t size, uint64_t offset, const ByteCipher& cipher);
+
 }  // namespace veskor
