@@ -15,6 +15,17 @@
 // one tie with it (a text's few byte values may decode alike under two maps). --no-any ranks
 // through the own row alone; --list prints the cases that missed and --keep copies their files into
 // DIR. The same seed draws the same cases.
+//
+// Then readings that mislead, each case ranked through `--algo ANY`: (3) a table of upper-case
+// words separated by zero bytes, whole under XOR8, ADD8 or SUB8 (the key 32 off reads it as one
+// run of small letters and spaces): the true pair first; (4) a short secret in a compiled program
+// whose names carry their length bytes (read through the case-swapping keys as joined words):
+// the true pair in the top three; (5) a licence whole under a rotation family's key whose twin of
+// another family reads its line ends as letters, joining the lines: the true pair first; (6) ten
+// programs of 0.4 to 2 MB with nothing hidden: no pair of ANY reaches the "maybe" band.
+// --kinds=LIST picks the parts (whole, secret, table, names, joined, clean; all by default),
+// --hard=N the cases of (3) to (5) (10 each), --clean=N the programs of (6) (10) and
+// --seed-clean=S their draw (by default the seed's).
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -31,6 +42,7 @@
 #include <vector>
 
 #include "bench/bench_corpus.h"
+#include "engine/score/score_band.h"
 
 namespace veskor::bench {
 namespace {
@@ -127,6 +139,13 @@ struct Options {
   std::vector<int> ciphers;
   bool any = true, list = false;
   std::string keep;
+  std::vector<std::string> kinds = {"whole", "secret", "table", "names", "joined", "clean"};
+  int hard = 10;
+  int clean = 10;           // programs of kind (6)
+  uint64_t seed_clean = 0;  // their draw's seed; 0: the seed
+  bool Has(const std::string& kind) const {
+    return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
+  }
 };
 
 std::string Quote(const std::string& text) {
@@ -142,6 +161,7 @@ std::string Quote(const std::string& text) {
 struct Ranking {
   int rank = 0, tied = 0;
   std::vector<std::string> top;
+  double top_score = 0;  // the first row's score
   double seconds = 0;
 };
 
@@ -193,6 +213,7 @@ class Runner {
       if (end == std::string::npos) end = out.size();
       const std::string line = out.substr(at, end - at);
       at = end + 1;
+      if (row == 0) ranking.top_score = std::atof(Fields(line, 2, 3).c_str());
       if (row < 3) {
         std::string shown = line;
         std::replace(shown.begin(), shown.end(), '\t', ' ');
@@ -305,7 +326,7 @@ void DrawCases(const Options& options, const Pools& pools, int cipher, std::vect
     c.gzip = gzip;
     c.size = kMaxWhole;
     c.key = draw_key();
-    cases.push_back(c);
+    if (options.Has("whole")) cases.push_back(c);
   }
   for (int i = 0; i < options.cases; ++i) {
     Case c;
@@ -321,7 +342,7 @@ void DrawCases(const Options& options, const Pools& pools, int cipher, std::vect
     c.secret = rng() % 2 ? long_secrets.Make() : short_secrets.Make();
     c.where = rng();
     c.key = draw_key();
-    cases.push_back(c);
+    if (options.Has("secret")) cases.push_back(c);
   }
 }
 
@@ -457,6 +478,250 @@ void PrintSpeed(const Options& options, const Pools& pools, const Runner& runner
   }
 }
 
+// Readings that mislead (kinds 3 to 5) and programs with nothing hidden (kind 6), all ranked
+// through ANY.
+struct HardCase {
+  enum Kind { kTable, kNames, kJoined, kClean } kind = kTable;
+  int cipher = 0, key = 0;
+  fs::path path;       // the host, the licence or the clean program; none for a table
+  uint64_t seed = 0;   // the table's words
+  std::string secret;  // kNames
+  uint64_t where = 0;
+  std::string twin;  // kJoined: the pair that reads the line ends as letters
+  Ranking ranking;
+  bool hit = false;
+};
+
+constexpr const char* kHardNames[] = {
+    "(3) upper-case words separated by zero bytes, whole: the true pair first",
+    "(4) a short secret in a program of length-prefixed names: the true pair in the top 3",
+    "(5) a licence whose lines a twin pair joins, whole: the true pair first",
+    "(6) programs of 0.4 to 2 MB with nothing hidden: no pair of ANY in the \"maybe\" band"};
+
+// Upper-case words and names of two words, each ended by a zero byte, as the keyword tables of
+// a program keep them.
+std::string MakeWordTable(uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  Draw draw(rng);
+  std::string table;
+  const int words = 300 + static_cast<int>(draw.Below(300));
+  for (int i = 0; i < words; ++i) {
+    std::string word = draw.Pick(kWords);
+    if (draw.Below(2) == 0) word += draw.Pick(kWords);
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    table += word;
+    table += '\0';
+  }
+  return table;
+}
+
+// Programs with many names stored after their length bytes (compiled Pascal units keep their
+// identifiers so): a length byte, the name, and the next length byte.
+bool HasCountedNames(const std::string& data) {
+  int chains = 0;
+  auto name_char = [](uint8_t c) { return std::isalnum(c) || c == '_'; };
+  for (size_t i = 0; i + 2 < data.size() && chains < 200; ++i) {
+    const auto length = static_cast<uint8_t>(data[i]);
+    if (length < 4 || length > 60 || i + length + 2 >= data.size()) continue;
+    size_t j = 1;
+    while (j <= length && name_char(static_cast<uint8_t>(data[i + j]))) ++j;
+    if (j <= length) continue;
+    const auto next = static_cast<uint8_t>(data[i + length + 1]);
+    if (next >= 4 && next <= 60 && std::isalpha(static_cast<uint8_t>(data[i + length + 2]))) {
+      ++chains;
+      i += length;
+    }
+  }
+  return chains >= 200;
+}
+
+// A pair of another algorithm that reads the text as `cipher` and `key` do at nine bytes of ten
+// or more, and its line ends as letters: its reading joins the lines. Empty when there is none.
+std::string JoiningTwin(const std::string& text, int cipher, int key) {
+  const Cipher& truth = kCiphers[cipher];
+  std::array<uint64_t, 256> counts{};
+  for (const char c : text) ++counts[static_cast<uint8_t>(c)];
+  std::array<uint8_t, 256> stored;  // the stored byte of each text byte
+  for (int t = 0; t < 256; ++t) stored[t] = truth.encode(static_cast<uint8_t>(t), key, 0);
+  for (size_t c = 0; c < kCiphers.size(); ++c) {
+    const Cipher& other = kCiphers[c];
+    if (static_cast<int>(c) == cipher || other.running || other.width != 1 ||
+        other.first_key == other.last_key) {
+      continue;
+    }
+    for (int k = other.first_key; k <= other.last_key; ++k) {
+      const uint8_t line_end = other.decode(stored['\n'], k, 0);
+      if (!std::isalpha(line_end)) continue;
+      uint64_t same = 0;
+      for (int t = 0; t < 256; ++t) same += counts[t] * (other.decode(stored[t], k, 0) == t);
+      if (same * 10 >= text.size() * 8) return std::string(other.name) + " " + std::to_string(k);
+    }
+  }
+  return {};
+}
+
+void DrawHardCases(const Options& options, const Pools& pools, std::vector<HardCase>& cases) {
+  std::mt19937_64 rng(options.seed * 0x9E3779B97F4A7C15ULL + 101);
+  ShortSecretMaker secrets(rng);
+  const std::array<int, 3> byte_ciphers = {CipherIndex("XOR8"), CipherIndex("ADD8"),
+                                           CipherIndex("SUB8")};
+  const std::array<int, 3> rotations = {CipherIndex("XOR8ROL"), CipherIndex("ADD8ROL"),
+                                        CipherIndex("ROL8ADD")};
+  if (options.Has("table")) {
+    for (int i = 0; i < options.hard; ++i) {
+      HardCase c;
+      c.kind = HardCase::kTable;
+      c.cipher = byte_ciphers[i % 3];
+      c.key = 1 + static_cast<int>(rng() % 255);
+      c.seed = rng();
+      cases.push_back(c);
+    }
+  }
+  if (options.Has("names")) {
+    std::vector<fs::path> hosts;
+    for (const fs::path& p : SizedBetween({&pools.programs}, 64u << 10, 4u << 20)) {
+      if (HasCountedNames(ReadFile(p, 4u << 20))) hosts.push_back(p);
+    }
+    for (int i = 0; i < options.hard && !hosts.empty(); ++i) {
+      HardCase c;
+      c.kind = HardCase::kNames;
+      c.cipher = byte_ciphers[i % 3];
+      c.key = 1 + static_cast<int>(rng() % 255);
+      c.path = hosts[rng() % hosts.size()];
+      c.secret = secrets.Make();
+      c.where = rng();
+      cases.push_back(c);
+    }
+  }
+  if (options.Has("joined")) {
+    const std::vector<fs::path> licences = SizedBetween({&pools.licences}, 4096, 256u << 10);
+    for (int i = 0; i < options.hard && !licences.empty(); ++i) {
+      HardCase c;
+      c.kind = HardCase::kJoined;
+      c.cipher = rotations[i % 3];
+      c.path = licences[rng() % licences.size()];
+      const std::string text = ReadFile(c.path, kMaxWhole);
+      const Cipher& cipher = kCiphers[c.cipher];
+      // Keys whose byte has one bit below the top: an add and an XOR of it differ only where a
+      // carry goes on, so the families' pairs of that key read most of a text alike.
+      for (int tries = 0; tries < 2000 && c.twin.empty(); ++tries) {
+        c.key = cipher.first_key / 256 * 256 +
+                static_cast<int>(rng() % ((cipher.last_key + 1 - cipher.first_key) / 256)) * 256 +
+                (1 << (rng() % 7)) + (rng() % 2 ? 0x80 : 0);
+        c.twin = JoiningTwin(text, c.cipher, c.key);
+      }
+      if (!c.twin.empty()) cases.push_back(c);
+    }
+  }
+  if (options.Has("clean")) {
+    // A stream of its own, so that the programs are the same whatever kinds run beside them.
+    std::mt19937_64 clean_rng((options.seed_clean != 0 ? options.seed_clean : options.seed) *
+                                  0x9E3779B97F4A7C15ULL +
+                              202);
+    std::vector<fs::path> programs = SizedBetween({&pools.programs}, 400u << 10, 2u << 20);
+    for (int i = 0; i < options.clean && !programs.empty(); ++i) {
+      HardCase c;
+      c.kind = HardCase::kClean;
+      const size_t at = clean_rng() % programs.size();
+      c.path = programs[at];
+      programs.erase(programs.begin() + static_cast<ptrdiff_t>(at));
+      cases.push_back(c);
+    }
+  }
+}
+
+std::string MakeHardData(const HardCase& c) {
+  if (c.kind == HardCase::kClean) return ReadFile(c.path, 4u << 20);
+  std::string data =
+      c.kind == HardCase::kTable ? MakeWordTable(c.seed) : ReadFile(c.path, 4u << 20);
+  const Cipher& cipher = kCiphers[c.cipher];
+  if (c.kind != HardCase::kNames) {
+    for (size_t i = 0; i < data.size(); ++i) {
+      data[i] = static_cast<char>(cipher.encode(static_cast<uint8_t>(data[i]), c.key, i));
+    }
+    return data;
+  }
+  const size_t p = c.where % (data.size() - c.secret.size() + 1);
+  for (size_t t = 0; t < c.secret.size(); ++t) {
+    data[p + t] = static_cast<char>(cipher.encode(static_cast<uint8_t>(c.secret[t]), c.key, p + t));
+  }
+  return data;
+}
+
+std::string HardCaseName(const HardCase& c) {
+  switch (c.kind) {
+    case HardCase::kTable:
+      return "word table " + std::to_string(c.seed % 100000);
+    case HardCase::kNames:
+      return c.path.string() + " secret \"" + c.secret + "\"";
+    case HardCase::kJoined:
+      return c.path.string() + " (twin " + c.twin + ")";
+    default:
+      return c.path.string();
+  }
+}
+
+void RunHardCases(std::vector<HardCase>& cases, const Runner& runner, const std::string& folder,
+                  const Options& options) {
+  const std::string input = folder + "/hard";
+  for (size_t i = 0; i < cases.size(); ++i) {
+    HardCase& c = cases[i];
+    const std::string data = MakeHardData(c);
+    std::ofstream(input, std::ios::binary | std::ios::trunc).write(data.data(), data.size());
+    c.ranking = runner.Rank("ANY", input, c.cipher, c.key);
+    switch (c.kind) {
+      case HardCase::kTable:
+      case HardCase::kJoined:
+        c.hit = c.ranking.rank == 1;
+        break;
+      case HardCase::kNames:
+        c.hit = c.ranking.rank >= 1 && c.ranking.rank <= 3;
+        break;
+      case HardCase::kClean:
+        c.hit = BandOf(c.ranking.top_score, kAnyBands) == ScoreBand::kNoise;
+        break;
+    }
+    if (!c.hit && !options.keep.empty() && c.kind != HardCase::kClean) {
+      const std::string kept = options.keep + "/hard" + std::to_string(i) + "-" +
+                               kCiphers[c.cipher].name + "-key" + std::to_string(c.key) + ".bin";
+      fs::copy_file(input, kept, fs::copy_options::overwrite_existing);
+    }
+  }
+}
+
+void PrintHardCases(const std::vector<HardCase>& cases, const Options& options) {
+  for (int kind = HardCase::kTable; kind <= HardCase::kClean; ++kind) {
+    Tally tally;
+    std::string listing;
+    for (const HardCase& c : cases) {
+      if (c.kind != kind) continue;
+      tally.Add(c.hit, c.ranking.seconds);
+      if (c.hit && !options.list) continue;
+      listing += std::string(c.hit ? "    " : "    MISS ") + HardCaseName(c);
+      if (kind != HardCase::kClean) {
+        listing += ": " + std::string(kCiphers[c.cipher].name) + " key " + std::to_string(c.key) +
+                   " rank " + std::to_string(c.ranking.rank);
+      }
+      listing += "\n";
+      for (const std::string& line : c.ranking.top) listing += "      " + line + "\n";
+    }
+    if (tally.cases == 0) continue;
+    std::printf("\n%s\n  %4d cases   %s   %6.1f s\n%s", kHardNames[kind], tally.cases,
+                tally.Percent().c_str(), tally.seconds, listing.c_str());
+    if (kind == HardCase::kClean) {
+      // The bands of ANY are measured on these: the best pairs' scores, highest first.
+      std::vector<double> best;
+      for (const HardCase& c : cases) {
+        if (c.kind == kind) best.push_back(c.ranking.top_score);
+      }
+      std::sort(best.rbegin(), best.rend());
+      std::printf("  best pairs' scores, highest first:");
+      for (size_t i = 0; i < std::min<size_t>(best.size(), 10); ++i) std::printf(" %.2f", best[i]);
+      std::printf("  (\"maybe\" from %.0f)\n", kAnyBands.maybe);
+    }
+  }
+}
+
 Options ParseOptions(int argc, char** argv) {
   Options options;
   int positional = 0;
@@ -471,6 +736,21 @@ Options ParseOptions(int argc, char** argv) {
       options.runner = arg.substr(9);
     } else if (arg.rfind("--keep=", 0) == 0) {
       options.keep = arg.substr(7);
+    } else if (arg.rfind("--kinds=", 0) == 0) {
+      options.kinds.clear();
+      const std::string list = arg.substr(8);
+      for (size_t at = 0; at <= list.size();) {
+        size_t end = list.find(',', at);
+        if (end == std::string::npos) end = list.size();
+        options.kinds.push_back(list.substr(at, end - at));
+        at = end + 1;
+      }
+    } else if (arg.rfind("--clean=", 0) == 0) {
+      options.clean = std::max(0, std::atoi(arg.c_str() + 8));
+    } else if (arg.rfind("--seed-clean=", 0) == 0) {
+      options.seed_clean = std::strtoull(arg.c_str() + 13, nullptr, 10);
+    } else if (arg.rfind("--hard=", 0) == 0) {
+      options.hard = std::max(0, std::atoi(arg.c_str() + 7));
     } else if (arg.rfind("--algos=", 0) == 0) {
       algos = arg.substr(8);
     } else if (arg.rfind("--", 0) == 0) {
@@ -517,11 +797,17 @@ int main(int argc, char** argv) {
     std::printf("printable alphabet (tab and 32..126), --min 7\n\n");
     const Runner runner(options.runner, folder);
     std::vector<Case> cases;
-    for (int c : options.ciphers) DrawCases(options, pools, c, cases);
-    for (size_t i = 0; i < cases.size(); ++i)
-      RunCase(cases[i], i, runner, folder + "/case", options);
-    PrintFigures(options, cases);
-    PrintSpeed(options, pools, runner, folder);
+    if (options.Has("whole") || options.Has("secret")) {
+      for (int c : options.ciphers) DrawCases(options, pools, c, cases);
+      for (size_t i = 0; i < cases.size(); ++i)
+        RunCase(cases[i], i, runner, folder + "/case", options);
+      PrintFigures(options, cases);
+    }
+    std::vector<HardCase> hard;
+    DrawHardCases(options, pools, hard);
+    RunHardCases(hard, runner, folder, options);
+    PrintHardCases(hard, options);
+    if (options.Has("whole") || options.Has("secret")) PrintSpeed(options, pools, runner, folder);
     std::printf("\n%.0f s in all\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   } catch (const std::exception& e) {

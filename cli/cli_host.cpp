@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "cli/json_records.h"
+#include "cli/string_records.h"
 #include "cli/terminal_text.h"
+#include "engine/decoding/algorithms.h"
 #include "engine/run/log_file.h"
+#include "engine/run/run_search.h"
 #include "engine/search/scan_context.h"
 #include "files/io_error.h"
 #include "text/cp1251.h"
@@ -42,6 +44,13 @@ class StdoutSink : public LogSink {
   FileOutput& output_;
   std::string buffer_;
 };
+
+// After the message about a row whose algorithm has no decoder: the names there are.
+std::string AlgorithmNames() {
+  std::string names = "Algorithm names (case-sensitive):";
+  for (const TAlgorithm& algorithm : Algorithms) names.append(" ").append(algorithm.Name);
+  return names.append(" ").append(kAnyAlgorithmName);
+}
 
 }  // namespace
 
@@ -146,6 +155,11 @@ void CliHost::RowFinished(const RowOutcome& outcome) {
     case RowOutcome::Kind::kSkipped:
       state = " (skipped)";
       break;
+  }
+  if (outcome.kind == RowOutcome::Kind::kSkipped) {
+    const std::string name = Utf16ToCp1251(table_.Text(NxAlgoColumn, outcome.row));
+    TAlgorithm found;
+    if (name != kAnyAlgorithmName && !FindAlgorithm(name, found)) out_.Err(AlgorithmNames());
   }
   if (outcome.kind != RowOutcome::Kind::kDone) all_completed_ = false;
   outcomes_.push_back(outcome);

@@ -20,7 +20,7 @@ class CliHost : public RunHost, public TaskTableObserver {
   enum class Output { kLogs, kStdout, kSummary };
 
   // Standard output and error go to `out`; with `json`, the lines are string records
-  // (cli/json_records.h).
+  // (cli/string_records.h).
   CliHost(const TaskTable& table, std::string input, std::string format, Output output, int jobs,
           FileOutput& out, bool json = false);
   ~CliHost() override;

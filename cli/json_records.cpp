@@ -7,7 +7,6 @@
 #include "cli/terminal_text.h"
 #include "engine/results/summary_table.h"
 #include "engine/score/key_summary.h"
-#include "engine/score/text_score.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -41,74 +40,29 @@ std::string Line(const Json& record) {
   return record.dump(-1, ' ', false, Json::error_handler_t::strict) + "\n";
 }
 
-class StringLines : public LineMaker {
- public:
-  StringLines(std::string file, std::string algorithm, std::unique_ptr<LineMaker> expression)
-      : file_(std::move(file)),
-        algorithm_(Cp1251ToUtf8(algorithm)),
-        expression_(std::move(expression)) {}
-
-  bool Matches(std::string_view text, const std::atomic<bool>& stop,
-               const std::function<void()>& pace) const override {
-    return expression_->Matches(text, stop, pace);
-  }
-  void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
-                  std::string_view text) const override {
-    out.Append(Make(key, position, text));
-  }
-  void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
-                 const LongText& text) const override {
-    class Collect : public ByteSink {
-     public:
-      void Write(std::string_view bytes) override { text.append(bytes); }
-      std::string text;
-    } whole;
-    text.WriteTo(text.size(), whole);
-    out.Write(Make(key, position, whole.text));
-  }
-
- private:
-  std::string Make(int32_t key, int64_t position, std::string_view text) const {
-    Json record = Record("string", file_);
-    record["algo"] = algorithm_;
-    record["key"] = key;
-    record["offset"] = position;
-    record["length"] = text.size();
-    record["text"] = Cp1251ToUtf8(text);
-    record["score"] = Rounded(TextScore(text));
-    return Line(record);
-  }
-
-  std::string file_;
-  std::string algorithm_;  // UTF-8
-  std::unique_ptr<LineMaker> expression_;
-};
-
 }  // namespace
-
-std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
-                                         std::unique_ptr<LineMaker> expression) {
-  return std::make_unique<StringLines>(std::move(file), std::move(algorithm),
-                                       std::move(expression));
-}
 
 std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top) {
   std::string lines;
-  ForEachListedKey(
-      outcomes, top, [&](const std::string& algorithm, int key, const KeySummary& strings) {
-        Json record = Record("key", file);
-        record["algo"] = Cp1251ToUtf8(algorithm);
-        record["key"] = key;
-        record["score"] = Rounded(strings.Score());
-        record["lines"] = strings.Count();
-        record["chars"] = strings.TotalLength();
-        record["longest"] = strings.Longest();
-        record["best"] = Cp1251ToUtf8(strings.BestText());
-        // The best text is the longest string's when no string was scored.
-        record["best_offset"] =
-            strings.Best().empty() ? strings.LongestPosition() : strings.Best().front().position;
-        lines += Line(record);
-      });
+  ForEachListedKey(outcomes, top,
+                   [&](const std::string& algorithm, int key, const KeySummary& strings) {
+                     Json record = Record("key", file);
+                     record["algo"] = Cp1251ToUtf8(algorithm);
+                     record["key"] = key;
+                     // A key proved below the others carries the bound of its score instead.
+                     if (strings.Bounded()) {
+                       record["score"] = nullptr;
+                       record["score_below"] = Rounded(BoundAbove(strings.Bound()));
+                     } else {
+                       record["score"] = Rounded(strings.Score());
+                     }
+                     record["lines"] = strings.Count();
+                     record["chars"] = strings.TotalLength();
+                     record["longest"] = strings.Longest();
+                     record["best"] = Cp1251ToUtf8(strings.BestText());
+                     record["best_offset"] = strings.BestPosition();
+                     lines += Line(record);
+                   });
   return lines;
 }
 

@@ -1,22 +1,15 @@
-// The JSON Lines records of a batch: a string, a ranked key, a file; each one line ended by LF.
+// The JSON Lines records of a batch: a ranked key, a rule, a file; each one line ended by LF.
+// A string's record is written by cli/string_records.h.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/yara_rules.h"
 #include "engine/run/analysis_run.h"
-#include "engine/search/line_maker.h"
 
 namespace veskor {
-
-// A row's string records in place of its report lines: `file` is the input's name (file-system
-// bytes), `algorithm` the algorithm's name (8-bit). Which strings are taken is left to
-// `expression` (a RowLineMaker's test).
-std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
-                                         std::unique_ptr<LineMaker> expression);
 
 // The key records of the rows that scanned their whole input, rows in order, each row's keys
 // best first, at most `top` of each (0: all).

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/decoding/algorithms.h"
+
 namespace veskor {
 namespace {
 
@@ -38,6 +40,29 @@ TEST(FileRecord, NameAndLayout) {
                          "\n")
         << c.name;
   }
+}
+
+// A key that carries a bound has no score but the bound, after every scored key; the best string
+// of a key without evidence is the one that ranks it.
+TEST(KeyRecords, BoundedKeysAndTheStringThatRanks) {
+  FillAlgorithms();
+  RowOutcome outcome;
+  auto summary = std::make_shared<RowSummary>();
+  summary->Add(5, 40, 9, "weak word", 20.f);
+  summary->Add(5, 90, 30, std::string(30, 'l'), 1.f);
+  summary->Add(6, 0, 7, "bounded", 1.f);
+  (*summary)[6].SetBound(3);
+  outcome.summary = summary;
+  auto search = std::make_shared<RunSearch>();
+  FindAlgorithm("XOR8", search->algorithm);
+  outcome.search = search;
+  EXPECT_EQ(KeyRecords("f", {outcome}, 0),
+            R"({"type":"key","file":"f","algo":"XOR8","key":5,"score":0.0,"lines":2,"chars":39,)"
+            R"("longest":30,"best":"weak word","best_offset":40})"
+            "\n"
+            R"({"type":"key","file":"f","algo":"XOR8","key":6,"score":null,"score_below":3.01,)"
+            R"("lines":1,"chars":7,"longest":7,"best":"bounded","best_offset":0})"
+            "\n");
 }
 
 }  // namespace

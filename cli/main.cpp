@@ -497,7 +497,7 @@ int Main(const std::vector<std::string>& arguments) {
     return UsageFailure(e);
   }
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::printf("%s%s", kUsage, kHelp);
     return 0;
   }
   FillAlgorithms();
@@ -533,11 +533,10 @@ int Main(const std::vector<std::string>& arguments) {
   HandleStopSignals();
   // More than one name, or a folder walked: the files' lines and tables say which is which.
   struct stat first {};
-  const bool several = names.size() > 1 || (names.size() == 1 && options.recursive &&
-                                            ::stat(names[0].c_str(), &first) == 0 &&
-                                            S_ISDIR(first.st_mode));
-  Batch batch(options, table, presets, format, std::move(record_options), std::move(done),
-              several);
+  const bool several =
+      names.size() > 1 || (names.size() == 1 && options.recursive &&
+                           ::stat(names[0].c_str(), &first) == 0 && S_ISDIR(first.st_mode));
+  Batch batch(options, table, presets, format, std::move(record_options), std::move(done), several);
   DirectOutput direct;
   // One file to scan has every worker; a second one sends the batch side by side.
   const int workers = options.jobs > 0 ? options.jobs : DefaultWorkerCount();

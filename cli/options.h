@@ -51,6 +51,10 @@ struct CliOptions {
 // Windows-1251; the -file options read bytes unconverted. Raises UsageError.
 CliOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
+// The synopsis, printed after a wrong command line.
 extern const char* const kUsage;
+// What follows the synopsis for -h and --help: every option, algorithm and exit status, in 80
+// columns.
+extern const char* const kHelp;
 
 }  // namespace veskor

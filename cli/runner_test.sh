@@ -2,6 +2,11 @@
 # The runner end to end on real files: the worked example, the exit statuses, --stdout.
 set -u
 scan="$1"
+# VESKOR_TEST_SHRINK (set by scripts/tsan.sh, where every byte read costs many times more)
+# divides the largest inputs, as it does the engine's tests'; each stays far above what its
+# checks need.
+shrink=${VESKOR_TEST_SHRINK:-1}
+size() { echo $(($1 / shrink))K; }  # size KIB: that many KiB, divided
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail=0
@@ -29,8 +34,19 @@ check "bad key" 1 $?
 check "bad key message" "'65x' is not a valid integer value" "$(cat "$dir/err")"
 "$scan" --algo NONE "$dir/ex.bin" 2>/dev/null
 check "usage error" 2 $?
-"$scan" --help >/dev/null
+"$scan" --help > "$dir/help"
 check "help" 0 $?
+check "-h is --help" "$(md5sum < "$dir/help")" "$("$scan" -h | md5sum)"
+check "help lines wider than 80 columns" "" "$(awk 'length > 80' "$dir/help")"
+# An unknown algorithm keeps its message and names the algorithms, each of which --help explains.
+"$scan" --algo any --alphabet 1 "$dir/ex.bin" 2>"$dir/err"
+check "unknown algorithm" "1 The algorithm \"any\" has no decoder: the task was skipped" \
+  "$? $(head -1 "$dir/err")"
+names=$(sed -n 's/^Algorithm names (case-sensitive): //p' "$dir/err")
+check "algorithm names, first and last" "XOR8 ANY" "${names%% *} ${names##* }"
+for name in $names; do
+  grep -qw -- "$name" "$dir/help" || { echo "FAIL: --help does not name $name"; fail=1; }
+done
 
 printf 'tel 5551234 and 1234567 and 5559999x' > "$dir/r.bin"
 out=$("$scan" --algo NONE --key 0 --alphabet 0123456789 --regexp '^555\d+$' --stdout \
@@ -251,7 +267,7 @@ check "a batch's rules" "$(sed -n 's/^rule //p' "$y/XOR8.yar") $y/XOR8.bin|$(sed
 
 # Files side by side (--jobs 4) or one after another (--jobs 1): the same output, byte for byte
 # but for the time each file took; the records, the lines, the rules' names, the messages.
-yes 'line of text 0123456789' | head -c 2M > "$y/lines.bin"
+yes 'line of text 0123456789' | head -c "$(size 2048)" > "$y/lines.bin"
 for jobs in 1 4; do
   "$scan" --algo XOR8 --alphabet-file "$dir/printable" --summary --json --yara --jobs $jobs \
     --recursive "$b/in" "$y" "$y/XOR8.bin" 2>"$dir/err$jobs" | jq -c 'del(.seconds)' > "$dir/out$jobs"
@@ -307,7 +323,7 @@ check "resumed: the single run's records" "" \
   "$(cmp <(sorted "$p/single") <(cat <(finished "$p/half") <(finished "$p/rest") | sorted) 2>&1)"
 
 # A batch killed in the middle of a slow file, resumed: every file done once.
-yes 'line of text 0123456789' | head -c 4M > "$p/slow.bin"
+yes 'line of text 0123456789' | head -c "$(size 4096)" > "$p/slow.bin"
 printf '%s\n' "$c"/f00?.bin "$p/slow.bin" "$c"/f01?.bin > "$p/list"
 "${ranked[@]}" --files-from "$p/list" > "$p/killed" 2>/dev/null & pid=$!
 until grep -q 'f009.bin","size"' "$p/killed" || ! kill -0 $pid 2>/dev/null; do sleep 0.02; done
@@ -319,7 +335,7 @@ check "killed and resumed: every file done once" "0 " \
 
 # --timeout stops the file that takes longer and the batch goes on; exit status 1. No machine
 # scans that many bytes under every key in a millisecond (the small files may time out too).
-yes 'line of text 0123456789' | head -c 16M > "$p/slow.bin"
+yes 'line of text 0123456789' | head -c "$(size 16384)" > "$p/slow.bin"
 "${ranked[@]}" --timeout 0.001 "$c/f000.bin" "$p/slow.bin" "$c/f001.bin" > "$p/out" 2>"$p/err"
 check "--timeout: exit status, files" "1 f000.bin slow.bin f001.bin" \
   "$? $(jq -r 'select(.type == "file") | .file' "$p/out" | xargs -rn1 basename | paste -sd' ')"
@@ -365,7 +381,7 @@ rm -rf "$p" "$c"
 # temporary file stays beside it. SIGKILL cannot be caught: the next log of the name removes what
 # it left. The input makes the run last long (all keys, many lines): the signal comes while the
 # temporary file is being written.
-yes 'line of text 0123456789' | head -c 16M > "$dir/big.bin"
+yes 'line of text 0123456789' | head -c "$(size 16384)" > "$dir/big.bin"
 long_run=("$scan" --algo XOR8 --alphabet 'abcdefghijklmnopqrstuvwxyz 0123456789' --min 4)
 temporaries() { find "$dir" -maxdepth 1 -name '.big.bin_XOR8.log.??????' | wc -l; }
 for signal in TERM HUP PIPE KILL; do

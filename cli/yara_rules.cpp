@@ -3,6 +3,7 @@
 
 #include "engine/results/yara_rule.h"
 #include "engine/score/key_summary.h"
+#include "engine/score/score_band.h"
 
 namespace veskor {
 
@@ -18,7 +19,11 @@ std::vector<FileRule> FileRules(const std::vector<RowOutcome>& outcomes, std::st
     const std::vector<int> keys = outcome.summary->ShownKeys(unkeyed, outcome.key);
     if (keys.empty()) continue;
     const KeySummary& best = (*outcome.summary)[keys.front()];
-    if (!(best.Score() > 0)) continue;
+    // Only a key that may hide text: below the "maybe" band a key is noise, whose strings a rule
+    // would find anywhere.
+    if (best.Bounded() || BandOf(best.Score(), RowBands(search.any)) == ScoreBand::kNoise) {
+      continue;
+    }
     // An ANY row's best is a pair: its own algorithm and key.
     const TAlgorithm algorithm = PairSearch(search, keys.front()).algorithm;
     const int key = PairKeyOf(search, keys.front());

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "engine/score/score_band.h"
+#include "engine/results/summary_table.h"
 #include "ui/qt_text.h"
 #include "ui/run_texts.h"
 #include "ui/string_list_model.h"
@@ -44,13 +44,14 @@ QString BestStringsText(const KeySummary& key) {
 
 QString KeyFiguresText(const KeySummary& key) {
   return QStringLiteral("score %1; %2, %3 characters, the longest %4")
-      .arg(QString::fromStdString(ScoreText(key.Score())),
+      .arg(QString::fromStdString(ListedScoreText(key)),
            StringCountText(static_cast<int64_t>(key.Count())),
            GroupedNumber(static_cast<int64_t>(key.TotalLength())),
            GroupedNumber(static_cast<int64_t>(key.Longest())));
 }
 
-QString ScoreBandsText() {
+QString ScoreBandsText(bool any) {
+  const BandScores& bands = RowBands(any);
   return QStringLiteral(
              "How strongly the key hides text: the evidence of its best strings under a model "
              "of text.\n"
@@ -58,9 +59,16 @@ QString ScoreBandsText() {
              "high, but a key that reads text in the other letter case does.\n"
              "\u201Cmaybe\u201D from %2: short words, names or passwords, or the text-like "
              "noise of programs and documents: look at its strings.\n"
-             "\u201Cnoise\u201D below %2: what wrong keys score on random bytes.")
-      .arg(QString::fromStdString(ScoreText(kTextScore)),
-           QString::fromStdString(ScoreText(kMaybeScore)));
+             "\u201Cnoise\u201D below %2: what wrong keys score on random bytes.\n"
+             "\u201C<B\u201D: a key proved to rank below the first keys and below "
+             "\u201Cmaybe\u201D; its score is less than B.")
+      .arg(QString::fromStdString(ScoreText(bands.text)),
+           QString::fromStdString(ScoreText(bands.maybe)));
+}
+
+ScoreBand KeyRankModel::KeyBand(const KeySummary& key) const {
+  if (key.Bounded()) return ScoreBand::kNoise;
+  return BandOf(key.Score(), RowBands(result_->search && result_->search->any));
 }
 
 KeyRankModel::KeyRankModel(std::shared_ptr<const RowResult> result, QObject* parent)
@@ -136,9 +144,9 @@ QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
         case kKeyColumn:
           return ListedKeyText(search, keys_[index.row()]);
         case kScoreColumn:
-          return QString::fromStdString(ScoreText(key.Score()));
+          return QString::fromStdString(ListedScoreText(key));
         case kBandColumn:
-          return QString::fromLatin1(BandName(BandOf(key.Score())));
+          return QString::fromLatin1(BandName(KeyBand(key)));
         case kStringsColumn:
           return GroupedNumber(static_cast<int64_t>(key.Count()));
         case kMatchesColumn: {
@@ -146,17 +154,17 @@ QVariant KeyRankModel::data(const QModelIndex& index, int role) const {
           if (matches) return GroupedNumber(static_cast<int64_t>(*matches));
           return awaiting_ ? QString(QChar(0x2026)) : QString();
         }
-        default: {
-          const uint64_t length = key.Best().empty() ? key.Longest() : key.Best()[0].length;
-          return ShownText(key.BestText(), length, kShownCharacters);
-        }
+        default:
+          return ShownText(key.BestText(), key.BestLength(), kShownCharacters);
       }
     case Qt::TextAlignmentRole:
       return column == kScoreColumn || column == kStringsColumn || column == kMatchesColumn
                  ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                  : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::ForegroundRole:
-      if (column == kBandColumn) return BandColour(BandOf(key.Score()));
+      if (column == kBandColumn) return BandColour(KeyBand(key));
+      // A bound is no score: it steps back.
+      if (column == kScoreColumn && key.Bounded()) return BandColour(ScoreBand::kNoise);
       return {};
     case Qt::ToolTipRole:
       if (column == kBestColumn && !key.Best().empty()) return BestStringsText(key);
@@ -178,7 +186,7 @@ QVariant KeyRankModel::headerData(int section, Qt::Orientation orientation, int 
   if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section >= 0 &&
       section < columnCount() &&
       (ColumnAt(section) == kScoreColumn || ColumnAt(section) == kBandColumn)) {
-    return ScoreBandsText();
+    return ScoreBandsText(result_ && result_->search && result_->search->any);
   }
   return QAbstractTableModel::headerData(section, orientation, role);
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/score/score_band.h"
 #include "ui/row_results.h"
 
 namespace veskor {
@@ -59,6 +60,10 @@ class KeyRankModel : public QAbstractTableModel {
                       int role = Qt::DisplayRole) const override;
 
  private:
+  // The band of a key of this row: of its score, by the row's bands; a key that carries a bound
+  // was proved below the "maybe" band.
+  ScoreBand KeyBand(const KeySummary& key) const;
+
   std::shared_ptr<const RowResult> result_;
   // Called after the Matches column changed.
   void MatchesChanged(int first_row, int last_row);
@@ -72,7 +77,8 @@ class KeyRankModel : public QAbstractTableModel {
 // A key's figures in words: "score 812.5; 1,234 strings, 45,678 characters, the longest 312".
 QString KeyFiguresText(const KeySummary& key);
 
-// What the bands of the scores mean, with their thresholds: the Score and Band headers' tooltip.
-QString ScoreBandsText();
+// What the bands of the scores mean, with their thresholds (an ANY row's, or those of a row of
+// one algorithm): the Score and Band headers' tooltip.
+QString ScoreBandsText(bool any = false);
 
 }  // namespace veskor

@@ -11,6 +11,8 @@
 #include "engine/run/input_check.h"
 #include "engine/run/log_file.h"
 #include "engine/run/mapped_input.h"
+#include "engine/score/score_band.h"
+#include "engine/score/text_score.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/qt_text.h"
@@ -65,6 +67,19 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
   const RunSearch& search = *result_->search;
   const TAlgorithm algorithm = PairSearch(search, key).algorithm;
   const int algorithm_key = PairKeyOf(search, key);
+  const KeySummary& summary = (*result_->summary)[key];
+  if (summary.Bounded() || BandOf(summary.Score(), RowBands(search.any)) == ScoreBand::kNoise) {
+    message = QString::fromUtf8(kNoiseKeyRuleMessage);
+    return std::nullopt;
+  }
+  std::vector<FoundString> evidence;
+  for (const FoundString& found : strings) {
+    if (TextScore(found.text) > KeySummary::kThresholdBits) evidence.push_back(found);
+  }
+  if (evidence.empty()) {
+    message = QString::fromUtf8(kNoEvidenceRuleMessage);
+    return std::nullopt;
+  }
   WaitCursor wait;
   MappedInput mapped;
   if (mapped.Open(search.input) != MappedInput::Result::kOk) {
@@ -84,7 +99,7 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
     sha256_ = *hash;
   }
   std::vector<BestString> listed;
-  for (const FoundString& found : strings) listed.push_back({found.position, found.length, 0, {}});
+  for (const FoundString& found : evidence) listed.push_back({found.position, found.length, 0, {}});
   const std::string_view file(reinterpret_cast<const char*>(mapped.data()), mapped.size());
   const std::optional<StoredStrings> stored =
       CopyStoredStrings(listed, algorithm, file, kMaxRuleStrings);
@@ -100,10 +115,23 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
     message = FileChangedText(e.change());
     return std::nullopt;
   }
-  const double score = (*result_->summary)[key].Score();
+  // A string the file stores as plain text is left out of the rule.
+  std::vector<BestString> hidden;
+  for (const BestString& copied : stored->strings) {
+    const uint64_t bytes =
+        std::min(copied.length, kRuleStringCharacters) * static_cast<uint64_t>(algorithm.Width);
+    if (!StoredAsPlainText(std::string_view(stored->bytes).substr(copied.position, bytes))) {
+      hidden.push_back(copied);
+    }
+  }
+  if (hidden.empty()) {
+    message = QString::fromUtf8(kNoEvidenceRuleMessage);
+    return std::nullopt;
+  }
+  const double score = summary.Score();
   const std::string name = YaraRuleName(sha256_, algorithm, algorithm_key);
   std::optional<std::string> rule =
-      YaraRule({sha256_, &algorithm, algorithm_key, score, &stored->strings, stored->bytes}, name);
+      YaraRule({sha256_, &algorithm, algorithm_key, score, &hidden, stored->bytes}, name);
   // Every string lay past the file's end: the file is not the one listed.
   if (!rule) message = FileChangedText(ChangeAfterFault(search.input, search.stamp));
   return rule;

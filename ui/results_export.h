@@ -19,6 +19,14 @@ namespace veskor {
 // A rule holds at most this many strings: the first ones chosen.
 inline constexpr size_t kMaxRuleStrings = 64;
 
+// Why "Copy as YARA rule" made no rule: a key below the "maybe" band is noise, whose strings a
+// rule would find in any file; a string that is no evidence, or that the file stores as plain
+// text, would match files with nothing hidden.
+inline constexpr const char* kNoiseKeyRuleMessage =
+    "The key scores below the \u201Cmaybe\u201D band: no YARA rule";
+inline constexpr const char* kNoEvidenceRuleMessage =
+    "None of the selected strings reads as hidden text: no YARA rule";
+
 // The row's ranking table, byte for byte what `veskor-scan --summary` prints for the same file,
 // algorithm, key and preset.
 std::string RankingTable(const RowResult& result);
@@ -37,6 +45,9 @@ class RuleSource {
 
   // The rule of `strings` of `key` (at most kMaxRuleStrings of them, in their order), named after
   // the file's SHA-256, the key's algorithm and the key; or, in `message`, why there is none.
+  // Only a key in the "maybe" band or above has one, made of the strings that are evidence of
+  // text (their text scores above the threshold of the key's score) and that the file does not
+  // store as plain text.
   std::optional<std::string> Rule(int key, const std::vector<FoundString>& strings,
                                   QString& message);
 

@@ -53,7 +53,8 @@ QString BestKeysText(const RowResult& result) {
   if (result.key || result.Unkeyed() || !result.summary) return QString();
   QStringList keys;
   for (int key : result.summary->Ranking()) {
-    if (keys.size() == kBestKeysShown || (*result.summary)[key].Score() <= 0) break;
+    const KeySummary& strings = (*result.summary)[key];
+    if (keys.size() == kBestKeysShown || strings.Bounded() || strings.Score() <= 0) break;
     keys << (result.search ? NamedKeyText(*result.search, key) : KeyText(key));
   }
   if (keys.isEmpty()) return QString();

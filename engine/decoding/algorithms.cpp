@@ -2,7 +2,9 @@
 // XOR or addition, XOR that keeps zero bytes and the key's own byte, and XOR with a running key.
 #include "engine/decoding/algorithms.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "text/error.h"
 #include "text/integer_syntax.h"
@@ -108,6 +110,25 @@ DecodeTable MakeDecodeTable(DecodeFunction decode, int key) {
   DecodeTable table;
   for (int b = 0; b < 256; ++b) table[b] = decode(static_cast<uint8_t>(b), key);
   return table;
+}
+
+const std::vector<DecodeTable>& EveryByteMap() {
+  static const std::vector<DecodeTable> maps = [] {
+    std::vector<DecodeTable> tables;
+    std::set<DecodeTable> seen;
+    for (const TAlgorithm& algorithm : Algorithms) {
+      if (algorithm.Width != 1 || algorithm.Step != 0 || algorithm.Unkeyed() ||
+          algorithm.Decode == nullptr) {
+        continue;
+      }
+      for (int key = algorithm.FirstKey; key <= algorithm.LastKey; ++key) {
+        const DecodeTable table = MakeDecodeTable(algorithm.Decode, key);
+        if (seen.insert(table).second) tables.push_back(table);
+      }
+    }
+    return tables;
+  }();
+  return maps;
 }
 
 }  // namespace veskor

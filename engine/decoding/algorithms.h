@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veskor {
 
@@ -65,5 +66,11 @@ std::string KeyText(const TAlgorithm& algorithm, int key);
 // The decoded value of every stored byte under one key (at offset 0 for a running key).
 using DecodeTable = std::array<uint8_t, 256>;
 DecodeTable MakeDecodeTable(DecodeFunction decode, int key);
+
+// The decode tables of every key of the algorithms that read one byte at a time through a map
+// of their own (the one-byte ciphers, the rotation families and XOR8N; not the wide ones, the
+// running keys or NONE), each map once, in table order: the readings a stretch of a file has
+// besides the one under search. Built on first use, after FillAlgorithms.
+const std::vector<DecodeTable>& EveryByteMap();
 
 }  // namespace veskor

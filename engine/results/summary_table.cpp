@@ -53,13 +53,17 @@ std::string SummaryText(std::string_view cp1251, size_t max_bytes) {
   return out;
 }
 
+std::string ListedScoreText(const KeySummary& key) {
+  return key.Bounded() ? "<" + ScoreText(BoundAbove(key.Bound())) : ScoreText(key.Score());
+}
+
 std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
   std::string table = "algo\tkey\tscore\tlines\tchars\tlongest\tbest\n";
   ForEachListedKey(outcomes, 0,
                    [&](const std::string& algorithm, int key, const KeySummary& strings) {
                      char counts[96];
                      std::snprintf(counts, sizeof counts, "\t%d\t%s\t%llu\t%llu\t%llu\t", key,
-                                   ScoreText(strings.Score()).c_str(),
+                                   ListedScoreText(strings).c_str(),
                                    static_cast<unsigned long long>(strings.Count()),
                                    static_cast<unsigned long long>(strings.TotalLength()),
                                    static_cast<unsigned long long>(strings.Longest()));

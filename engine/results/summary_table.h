@@ -23,6 +23,9 @@ std::string SummaryTable(const std::vector<RowOutcome>& outcomes);
 void ForEachListedKey(const std::vector<RowOutcome>& outcomes, int top,
                       const std::function<void(const std::string&, int, const KeySummary&)>& f);
 
+// A key's score as the table lists it: its score, or "<B" for a key that carries a bound.
+std::string ListedScoreText(const KeySummary& key);
+
 // A string's text for a summary column: Windows-1251 taken to UTF-8, its first `max_bytes`
 // bytes, with tab, CR, LF and backslash written as \t, \r, \n and \\ and any other byte below 32
 // as \xHH.

@@ -39,6 +39,14 @@ TEST(SummaryTable, ListsTheKeysOfRowsThatReadTheirWholeInput) {
       {Outcome("NONE", Kind::kDone, 7), "NONE\t" + key7},
   };
   for (const auto& c : cases) EXPECT_EQ(SummaryTable({c.outcome}), header + c.lines);
+  // A key that carries a bound comes last, its score written as the bound.
+  RowOutcome bounded = Outcome("XOR8", Kind::kDone, std::nullopt);
+  auto summary = std::make_shared<RowSummary>(*bounded.summary);
+  summary->Add(3, 0, 9, "nine long", -4.f);
+  (*summary)[7].SetBound(4.5);
+  bounded.summary = summary;
+  EXPECT_EQ(SummaryTable({bounded}), header + "XOR8\t3\t0\t1\t9\t9\tnine long\n" + "XOR8\t" + key1 +
+                                         "XOR8\t7\t<4.51\t1\t16\t16\tplain words here\n");
 }
 
 }  // namespace

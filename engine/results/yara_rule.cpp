@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "engine/score/text_score.h"
 #include "engine/search/fault_guard.h"
 
 namespace veskor {
@@ -116,6 +117,10 @@ std::optional<StoredStrings> CopyStoredStrings(const std::vector<BestString>& st
   return copy;
 }
 
+bool StoredAsPlainText(std::string_view stored) {
+  return TextScore(stored) > KeySummary::kThresholdBits;
+}
+
 std::optional<std::string> YaraRule(const KeyFinding& finding, std::string_view name) {
   const TAlgorithm& algorithm = *finding.algorithm;
   const auto width = static_cast<uint64_t>(algorithm.Width);
@@ -127,8 +132,9 @@ std::optional<std::string> YaraRule(const KeyFinding& finding, std::string_view 
         bytes > finding.file.size() - best.position) {
       continue;
     }
-    std::string definition =
-        Definition(algorithm, finding.key, finding.file.substr(best.position, bytes));
+    const std::string_view stored = finding.file.substr(best.position, bytes);
+    if (StoredAsPlainText(stored)) continue;
+    std::string definition = Definition(algorithm, finding.key, stored);
     if (!written.insert(definition).second) continue;
     strings += "    $s" + std::to_string(written.size()) + " = " + definition + "\n";
   }

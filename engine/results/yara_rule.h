@@ -44,8 +44,14 @@ std::optional<StoredStrings> CopyStoredStrings(const std::vector<BestString>& st
                                                const TAlgorithm& algorithm, std::string_view mapped,
                                                size_t most = static_cast<size_t>(-1));
 
+// Whether a string's stored bytes already read as text with no key: the file's own plain text
+// (a name or words the file holds as they are, which a key only read in another case), which a
+// rule would find in every file that holds them.
+bool StoredAsPlainText(std::string_view stored);
+
 // The rule `name` of `finding`, ended by LF; none when no string can be written. A string that
-// lies outside the file is left out, and so is one written as an earlier one was.
+// lies outside the file is left out, and so is one written as an earlier one was, and one whose
+// stored bytes are plain text (StoredAsPlainText).
 std::optional<std::string> YaraRule(const KeyFinding& finding, std::string_view name);
 
 }  // namespace veskor

@@ -8,6 +8,8 @@
 #include "engine/run/mapped_input.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
+#include "engine/score/rank_floor.h"
+#include "engine/score/score_band.h"
 #include "engine/search/dense_search.h"
 #include "engine/search/row_search.h"
 #include "presets/preset.h"
@@ -186,6 +188,10 @@ class Run {
       } else {
         context.SingleKey = false;
         services.SetKey(algorithm.FirstKey);
+        // A summary without lines ranks only its first keys and its "maybe" band exactly.
+        if (summary && !lines->WritesLines() && host_.BoundsKeys()) {
+          options.rank_floor = std::make_shared<RankFloor>(kKeyBands.maybe);
+        }
         // The one-byte ciphers show key k of 255 as k * 100 / 255, rounded.
         const int keys = algorithm.KeyCount();
         ScanAllKeys(
@@ -221,9 +227,14 @@ class Run {
     auto pairs =
         std::make_shared<RowSummary>(static_cast<int>(kAlgorithmCount) * RowSummary::kKeys);
     const RowLineMaker no_lines(fields.RegExp, format, false);
-    // The algorithms' dense searches follow one another: they share the memory of their runs.
+    // The algorithms' dense searches follow one another: they share the memory of their runs,
+    // and the ranking of the pairs so far, which proves most pairs below the first and the
+    // "maybe" band before their strings are scored.
     ScanOptions shared = options;
     shared.dense_runs = std::make_shared<DenseRuns>();
+    if (host_.BoundsKeys()) {
+      shared.rank_floor = std::make_shared<RankFloor>(kAnyBands.maybe);
+    }
     std::set<std::string> maps;  // the width and decode table of every pair so far
     int total = 0;
     for (const TAlgorithm& algorithm : Algorithms) {
@@ -250,6 +261,9 @@ class Run {
         done += last - first + 1;
         continue;
       }
+      // Only the pairs no algorithm before has searched raise the floor.
+      shared.floor_keys.assign(RowSummary::kKeys, false);
+      for (int key : fresh) shared.floor_keys[static_cast<size_t>(key)] = true;
       RowSummary part;
       TScanContext pass = context;
       pass.Lines = &no_lines;

@@ -80,6 +80,10 @@ class RunHost {
   virtual bool KeepsSummary() { return true; }
   // The threads a row's search may use; by default every core the process may run on.
   virtual int ScanWorkers() { return DefaultWorkerCount(); }
+  // Whether a row that makes no line may leave the keys proved below its first keys and its
+  // "maybe" band with a bound of their score instead (KeySummary::SetBound); the tests turn it
+  // off to compare the ranking with the exact one.
+  virtual bool BoundsKeys() { return true; }
 };
 
 // A whole run: resets the results, switches the controls to running, runs every checked row,

@@ -93,6 +93,13 @@ std::string GroupName(gid_t group) {
 
 }  // namespace
 
+bool IsInstalledCopy(const std::string& exe_dir) {
+  const std::string dir = WithSlash(exe_dir);
+  if (std::filesystem::path(dir).parent_path().filename() != "bin") return false;
+  struct stat info {};
+  return ::stat((dir + "../share/veskor").c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 std::string StarterPresetsPath(const std::string& exe_dir) {
   return WithSlash(exe_dir) + "../share/veskor/" + kPresetFileName;
 }
@@ -106,8 +113,11 @@ std::string ExecutableDir() {
 
 std::string ProgramFilesDir(const std::string& exe_dir, bool create) {
   const std::string dir = WithSlash(exe_dir);
-  if (HoldsAnyFile(dir) || ::access(dir.c_str(), W_OK) == 0) return dir;
-  // A system-wide installation cannot keep the user's files beside the executable.
+  // An installation keeps the user's files in the user's folder, even where PREFIX/bin can be
+  // written: a file there would be every user's, and no install would see its starter presets.
+  if (!IsInstalledCopy(dir) && (HoldsAnyFile(dir) || ::access(dir.c_str(), W_OK) == 0)) {
+    return dir;
+  }
   const std::string user = UserConfigDir();
   if (user.empty()) return dir;
   if (create) {
@@ -119,10 +129,18 @@ std::string ProgramFilesDir(const std::string& exe_dir, bool create) {
 
 ProgramFiles::ProgramFiles(const std::string& exe_dir, bool read_only)
     : dir_(ProgramFilesDir(exe_dir, /*create=*/!read_only)), read_only_(read_only) {
-  if (dir_ != WithSlash(exe_dir)) starter_ = StarterPresetsPath(exe_dir);
+  const bool installed = IsInstalledCopy(exe_dir);
+  if (dir_ != WithSlash(exe_dir) || installed) starter_ = StarterPresetsPath(exe_dir);
+  // An installation without a user's folder (no HOME) reads as the runner does and writes
+  // nothing: not into PREFIX/bin.
+  if (installed && dir_ == WithSlash(exe_dir)) {
+    read_only_ = true;
+    saves_ = false;
+  }
 }
 
 FolderLock::Outcome ProgramFiles::TakeFolder() {
+  if (read_only_) return FolderLock::Outcome::kUnavailable;
   const FolderLock::Outcome outcome = lock_.TryTake(dir_);
   if (outcome == FolderLock::Outcome::kUnavailable) saves_ = false;
   // Unclaimed, another instance might be in the middle of a save: its files stay.

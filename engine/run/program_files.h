@@ -28,12 +28,16 @@ inline constexpr const char* kPresetsUnreadableMessage =
 inline constexpr const char* kGroupNotKeptMessage =
     "%s was saved with the group %s: its group %s could not be kept.";
 
-// The folder of the program files for an executable in `exe_dir`: `exe_dir` itself (ending
-// with "/") when it holds any of the three files (even one that cannot be written: its save
-// reports the failure) or can be written; otherwise, as after a system-wide installation,
-// $XDG_CONFIG_HOME/veskor/, else ~/.config/veskor/, made when missing if `create` is set. The
-// window and the runner both choose by this, so that they read the same files.
+// The folder of the program files for an executable in `exe_dir`: for an installed copy
+// (IsInstalledCopy), and for any other whose folder holds none of the three files and cannot be
+// written, $XDG_CONFIG_HOME/veskor/, else ~/.config/veskor/, made when missing if `create` is
+// set; otherwise `exe_dir` itself (ending with "/"), even when a file there cannot be written
+// (its save reports the failure). The window and the runner both choose by this, so that they
+// read the same files.
 std::string ProgramFilesDir(const std::string& exe_dir, bool create);
+
+// An executable installed under PREFIX/bin, with PREFIX/share/veskor beside that folder.
+bool IsInstalledCopy(const std::string& exe_dir);
 
 class ProgramFiles {
  public:
@@ -46,7 +50,8 @@ class ProgramFiles {
   // three files left (no other instance can be writing them now). kHeldElsewhere, with nothing
   // removed, when another instance holds the folder. Where no lock can be had (kUnavailable)
   // the files are read but never saved: a save would overwrite what another user's window,
-  // unseen, keeps.
+  // unseen, keeps. Files read only (the runner, an installation without a user's folder) are
+  // kUnavailable, without a lock file made.
   FolderLock::Outcome TakeFolder();
 
   // The folder of the three files, ending with "/".

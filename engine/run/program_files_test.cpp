@@ -321,30 +321,36 @@ TEST_F(ProgramFilesTest, AReadOnlyFolderThatHoldsTheFilesIsUsedByTheWindowAndThe
   }
 }
 
-// An installed window (its folder cannot be written) starts in the user's folder with the
-// installation's starter presets, unless that folder already has its own presets.dat.
+// An installed window (PREFIX/bin beside PREFIX/share/veskor, whether or not PREFIX/bin can be
+// written) starts in the user's folder with the installation's starter presets, unless that
+// folder already has its own presets.dat, and writes nothing into PREFIX/bin; a program copied
+// elsewhere keeps its files beside it.
 TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHasNone) {
   const std::string user = dir_ + "config/veskor/";
-  const std::string exe = dir_ + "bin/";
   TPreset starter = NewPreset();
   SetShortString(starter.Name, "Starter");
   const std::string starter_bytes(reinterpret_cast<const char*>(&starter), sizeof starter);
   struct Case {
     const char* name;
+    const char* folder;    // of the executable, beside share/
     bool writable;         // the executable's folder
     bool shipped;          // share/veskor/presets.dat exists
     const char* existing;  // the user's folder before: none, "folder" (no presets.dat), or with
                            // an "empty" presets.dat or a dangling "link" of that name
     bool read_only;        // the runner
     int presets;           // loaded
+    bool beside;           // the files are kept beside the executable
   };
   const Case cases[] = {
-      {"installed, first start", false, true, nullptr, false, 1},
-      {"installed, empty presets of the user's", false, true, "empty", false, 0},
-      {"installed, a dangling link of the user's", false, true, "link", false, 0},
-      {"installed without starter presets", false, false, nullptr, false, 0},
-      {"the runner reads the starter presets and seeds nothing", false, true, "folder", true, 1},
-      {"files beside the executable", true, true, nullptr, false, 0},
+      {"installed, first start", "bin", false, true, nullptr, false, 1, false},
+      {"installed, empty presets of the user's", "bin", false, true, "empty", false, 0, false},
+      {"installed, a dangling link of the user's", "bin", false, true, "link", false, 0, false},
+      {"installed without starter presets", "bin", false, false, nullptr, false, 0, false},
+      {"the runner reads the starter presets and seeds nothing", "bin", false, true, "folder", true,
+       1, false},
+      {"installed into a prefix the user can write", "bin", true, true, nullptr, false, 1, false},
+      {"the runner of such an installation", "bin", true, true, nullptr, true, 1, false},
+      {"a program copied beside a share folder", "tools", true, true, nullptr, false, 0, true},
   };
   const char* saved_xdg = std::getenv("XDG_CONFIG_HOME");
   const std::string previous_xdg = saved_xdg ? saved_xdg : "";
@@ -353,14 +359,13 @@ TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHa
   ::setenv("XDG_CONFIG_HOME", (dir_ + "config").c_str(), 1);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    const std::string exe = dir_ + c.folder + "/";
     fs::remove_all(exe);
     fs::remove_all(user);
     fs::remove_all(dir_ + "share");
     fs::create_directories(exe);
-    if (c.shipped) {
-      fs::create_directories(dir_ + "share/veskor");
-      Write("share/veskor/presets.dat", starter_bytes);
-    }
+    fs::create_directories(dir_ + "share/veskor");
+    if (c.shipped) Write("share/veskor/presets.dat", starter_bytes);
     if (c.existing) {
       fs::create_directories(user);
       fs::permissions(user, fs::perms::all);
@@ -370,12 +375,18 @@ TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHa
         Write("config/veskor/presets.dat", "");
         fs::permissions(user + "presets.dat", fs::perms::all);
       }
+      if (::geteuid() == 0) {  // the user's folder and files are the user's own
+        for (const std::string& path : {user, user + "presets.dat"}) {
+          static_cast<void>(::lchown(path.c_str(), 65534, 65534));
+        }
+      }
     }
     fs::permissions(exe, c.writable ? fs::perms::all
                                     : fs::perms::owner_read | fs::perms::owner_exec |
                                           fs::perms::others_read | fs::perms::others_exec);
     test::AsOrdinaryUser([&] {
       ProgramFiles files(exe, c.read_only);
+      EXPECT_EQ(files.dir(), c.beside ? exe : user);
       PresetList presets;
       files.LoadPresets(presets);
       EXPECT_EQ(presets.Count(), c.presets);
@@ -391,14 +402,53 @@ TEST_F(ProgramFilesTest, TheUsersFolderIsSeededWithTheStarterPresetsOnlyWhenItHa
       if ((!c.existing || std::string(c.existing) == "folder") && (c.presets == 0 || c.read_only)) {
         EXPECT_FALSE(fs::exists(files.dir() + "presets.dat"));
       }
+      if (!c.read_only) {
+        TaskTable table;
+        files.LoadTable(table, presets);
+        EXPECT_EQ(files.TakeFolder(), FolderLock::Outcome::kTaken);
+        const auto failures = files.SaveAll("%s", table, presets);
+        for (const auto& f : failures) ADD_FAILURE() << f;
+      }
+      if (!c.beside) {
+        EXPECT_TRUE(fs::is_empty(exe));  // nothing written beside the executable
+      }
     });
   }
-  fs::permissions(exe, fs::perms::owner_all);
+  fs::permissions(dir_ + "bin", fs::perms::owner_all);
   if (saved_xdg) {
     ::setenv("XDG_CONFIG_HOME", previous_xdg.c_str(), 1);
   } else {
     ::unsetenv("XDG_CONFIG_HOME");
   }
+}
+
+// An installation without a user's folder to keep its files in (neither HOME nor
+// XDG_CONFIG_HOME) reads the starter presets where they are and writes nothing anywhere.
+TEST_F(ProgramFilesTest, AnInstallationWithoutAUsersFolderWritesNothing) {
+  TPreset starter = NewPreset();
+  SetShortString(starter.Name, "Starter");
+  fs::create_directories(dir_ + "bin");
+  fs::create_directories(dir_ + "share/veskor");
+  Write("share/veskor/presets.dat",
+        std::string(reinterpret_cast<const char*>(&starter), sizeof starter));
+  const char* saved_xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* saved_home = std::getenv("HOME");
+  const std::string previous_xdg = saved_xdg ? saved_xdg : "";
+  const std::string previous_home = saved_home ? saved_home : "";
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("HOME");
+  {
+    ProgramFiles files(dir_ + "bin");
+    EXPECT_EQ(files.TakeFolder(), FolderLock::Outcome::kUnavailable);
+    files.LoadPresets(presets_);
+    files.LoadTable(table_, presets_);
+    ASSERT_EQ(presets_.Count(), 1);
+    EXPECT_EQ(ShortString(presets_.At(0).Name), "Starter");
+    EXPECT_TRUE(files.SaveAll("%s", table_, presets_).empty());
+  }
+  if (saved_xdg) ::setenv("XDG_CONFIG_HOME", previous_xdg.c_str(), 1);
+  if (saved_home) ::setenv("HOME", previous_home.c_str(), 1);
+  EXPECT_TRUE(fs::is_empty(dir_ + "bin"));
 }
 
 // A read-only folder with a lock file is claimed and every save reports its failure; without

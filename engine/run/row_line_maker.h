@@ -31,6 +31,7 @@ class RowLineMaker : public LineMaker {
   void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
                  const LongText& text) const override;
   std::unique_ptr<const KeyLineWriter> InPlace(int32_t key, int32_t width) const override;
+  bool WritesLines() const override { return write_lines_; }
 
  private:
   bool write_lines_;

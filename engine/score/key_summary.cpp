@@ -2,6 +2,7 @@
 #include "engine/score/key_summary.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace veskor {
@@ -27,10 +28,20 @@ void KeySummary::Add(uint64_t position, uint64_t length, std::string_view text_p
   // Strings below the threshold add nothing to the score and are shown only by the longest; the
   // best of them tells keys without evidence apart, until a string passes the threshold.
   if (score <= kThresholdBits) {
-    if (best_.empty() && score > kWeakBits) weak_ = std::max(weak_, score);
+    if (best_.empty() && score > kWeakBits &&
+        (score > weak_ || (score == weak_ && position < weak_position_))) {
+      weak_ = score;
+      weak_position_ = position;
+      weak_length_ = length;
+      weak_text_.assign(text_prefix.substr(0, std::min<size_t>(kTextBytes, length)));
+    }
     return;
   }
-  weak_ = 0;
+  if (weak_ > 0) {
+    weak_ = 0;
+    weak_position_ = weak_length_ = 0;
+    weak_text_.clear();
+  }
   if (best_.size() == kBestCount &&
       !Before(score, position, best_.back().score, best_.back().position)) {
     return;
@@ -68,7 +79,17 @@ void KeySummary::Merge(const KeySummary& other) {
              });
   if (merged.size() > kBestCount) merged.resize(kBestCount);
   best_ = std::move(merged);
-  weak_ = best_.empty() ? std::max(weak_, other.weak_) : 0;
+  if (!best_.empty()) {
+    weak_ = 0;
+    weak_position_ = weak_length_ = 0;
+    weak_text_.clear();
+  } else if (other.weak_ > weak_ ||
+             (other.weak_ == weak_ && other.weak_ > 0 && other.weak_position_ < weak_position_)) {
+    weak_ = other.weak_;
+    weak_position_ = other.weak_position_;
+    weak_length_ = other.weak_length_;
+    weak_text_ = other.weak_text_;
+  }
 }
 
 double KeySummary::Score() const {
@@ -88,12 +109,17 @@ void RowSummary::Merge(const RowSummary& other) {
 }
 
 std::vector<int> RowSummary::Ranking() const {
-  std::vector<int> keys;
+  std::vector<int> keys, bounded;
   std::vector<double> scores(keys_.size());
   for (int key = 0; key < SlotCount(); ++key) {
     if (keys_[key].Count() == 0) continue;
-    keys.push_back(key);
-    scores[key] = keys_[key].Score();
+    if (keys_[key].Bounded()) {
+      bounded.push_back(key);
+      scores[key] = keys_[key].Bound();
+    } else {
+      keys.push_back(key);
+      scores[key] = keys_[key].Score();
+    }
   }
   // Keys without evidence (score 0) are told apart by weaker evidence: their best string below
   // the threshold, then their longest string, which a hidden text lengthens; never by their
@@ -105,6 +131,12 @@ std::vector<int> RowSummary::Ranking() const {
     }
     return keys_[a].Longest() > keys_[b].Longest();
   });
+  // Keys proved to rank below the others come after every scored key, by their bounds.
+  std::stable_sort(bounded.begin(), bounded.end(), [&](int a, int b) {
+    if (scores[a] != scores[b]) return scores[a] > scores[b];
+    return keys_[a].Longest() > keys_[b].Longest();
+  });
+  keys.insert(keys.end(), bounded.begin(), bounded.end());
   return keys;
 }
 
@@ -119,6 +151,10 @@ uint64_t RowSummary::ShownCount(bool unkeyed, std::optional<int> row_key) const 
   uint64_t count = 0;
   for (int key : ShownKeys(unkeyed, row_key)) count += (*this)[key].Count();
   return count;
+}
+
+double BoundAbove(double bound) {
+  return (std::floor(std::max(0.0, bound) * 100 + 1e-6) + 1) / 100;
 }
 
 std::string ScoreText(double score) {

@@ -66,8 +66,18 @@ class KeySummary {
     return best_.size() < kBestCount ? kThresholdBits
                                      : std::max<float>(kThresholdBits, best_.back().score);
   }
-  // The text of the key's best string, or of its longest when none was scored.
-  const std::string& BestText() const { return best_.empty() ? longest_text_ : best_[0].text; }
+  // The string that ranks the key, as the ranking reads it: its best string; without evidence
+  // its best below the threshold (WeakScore), else its longest. Its text (the first kTextBytes
+  // bytes), position and length.
+  const std::string& BestText() const {
+    return !best_.empty() ? best_[0].text : weak_ > 0 ? weak_text_ : longest_text_;
+  }
+  uint64_t BestPosition() const {
+    return !best_.empty() ? best_[0].position : weak_ > 0 ? weak_position_ : longest_position_;
+  }
+  uint64_t BestLength() const {
+    return !best_.empty() ? best_[0].length : weak_ > 0 ? weak_length_ : longest_;
+  }
   // Best first; equal scores by position.
   const std::vector<BestString>& Best() const { return best_; }
 
@@ -78,6 +88,17 @@ class KeySummary {
   // Of a key without evidence (Score() 0), its best string's score when above kWeakBits, else
   // 0; 0 for a key with evidence.
   float WeakScore() const { return weak_; }
+
+  // A key whose strings were not all scored, because the search proved that it can rank
+  // neither among the first of its row nor in the "maybe" band: its score is at most Bound()
+  // (and its best strings and weak score are not the key's). Counts, lengths and the longest
+  // string stay exact. Set on a whole key's summary, after its parts are merged.
+  void SetBound(double bound) {
+    bounded_ = true;
+    bound_ = bound;
+  }
+  bool Bounded() const { return bounded_; }
+  double Bound() const { return bound_; }
 
   bool operator==(const KeySummary&) const = default;
 
@@ -91,7 +112,13 @@ class KeySummary {
   uint64_t longest_position_ = 0;
   std::string longest_text_;  // its first kTextBytes bytes
   float weak_ = 0;
+  // The string that gives the weak score (the first of equal ones).
+  uint64_t weak_position_ = 0;
+  uint64_t weak_length_ = 0;
+  std::string weak_text_;
   std::vector<BestString> best_;
+  bool bounded_ = false;
+  double bound_ = 0;
 };
 
 // The summaries of the keys of one task row (0 to kKeys - 1: a byte, or a rotation and a byte),
@@ -116,7 +143,9 @@ class RowSummary {
   void Merge(const RowSummary& other);
 
   // The keys with at least one string, highest score first, equal scores by the weak score,
-  // then by the longest string (higher and longer first), then by key ascending.
+  // then by the longest string (higher and longer first), then by key ascending; then the keys
+  // with a bound instead of a score, the highest bound first, then the longest string, then by
+  // key ascending.
   std::vector<int> Ranking() const;
   // The keys a row's results list, best first: the ranking; or, for an algorithm that decodes
   // alike under every key (`unkeyed`), only the row's key (key 1 for an all-keys row) when it
@@ -131,5 +160,8 @@ class RowSummary {
 
 // A key's score as people read it: at most two decimals, no trailing zeros (12.5, 3, 0.07).
 std::string ScoreText(double score);
+// A number above `bound` with at most two decimals, for "<B": the bound rounded up to the next
+// hundredth above it (7.5 gives 7.51, 0 gives 0.01), so that a score of at most `bound` is less.
+double BoundAbove(double bound);
 
 }  // namespace veskor

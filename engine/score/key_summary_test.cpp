@@ -118,5 +118,47 @@ TEST(RowSummary, RankingWithoutEvidenceByWeakScoreThenLongest) {
   EXPECT_EQ(row[8].WeakScore(), 22.0f);
 }
 
+// The string a key shows is the one that ranks it: its best; without evidence, its best below
+// the threshold (the first of equal ones, however the parts merge); else its longest.
+TEST(KeySummary, TheShownStringIsTheOneThatRanksTheKey) {
+  KeySummary weak, parted, longest;
+  weak.Add(10, 30, std::string(30, 'l'), 5);
+  weak.Add(50, 9, "weakwords", 20);
+  weak.Add(70, 9, "lessweak!", 18);
+  EXPECT_EQ(weak.BestText(), "weakwords");
+  EXPECT_EQ(weak.BestPosition(), 50u);
+  EXPECT_EQ(weak.BestLength(), 9u);
+  KeySummary first, second;
+  first.Add(90, 7, "laterrr", 20);
+  second.Add(40, 7, "earlier", 20);
+  parted.Merge(first);
+  parted.Merge(second);
+  EXPECT_EQ(parted.BestText(), "earlier");
+  weak.Add(99, 7, "evident", 40);  // evidence: the weak string is shown no more
+  EXPECT_EQ(weak.BestText(), "evident");
+  longest.Add(5, 12, "longest text", 3);
+  EXPECT_EQ(longest.BestText(), "longest text");
+  EXPECT_EQ(longest.BestPosition(), 5u);
+}
+
+// Keys that carry a bound come after every scored key, the highest bound first, then the
+// longest; a bound is written as the next hundredth above it.
+TEST(RowSummary, BoundedKeysFollowTheScoredOnes) {
+  RowSummary row;
+  row.Add(1, 0, 7, "a", 30);   // 6
+  row.Add(2, 0, 7, "a", -5);   // 0
+  row.Add(3, 0, 9, "a", -5);   // bound 4
+  row.Add(4, 0, 7, "a", -5);   // bound 5
+  row.Add(5, 0, 12, "a", -5);  // bound 4, longer than 3
+  row[3].SetBound(4);
+  row[4].SetBound(5);
+  row[5].SetBound(4);
+  EXPECT_EQ(row.Ranking(), (std::vector<int>{1, 2, 4, 5, 3}));
+  const struct {
+    double bound, above;
+  } cases[] = {{0, 0.01}, {7.5, 7.51}, {7.499, 7.5}, {7.505, 7.51}, {11.99, 12}};
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(BoundAbove(c.bound), c.above) << c.bound;
+}
+
 }  // namespace
 }  // namespace veskor

@@ -3,9 +3,9 @@
 
 namespace veskor {
 
-ScoreBand BandOf(double score) {
-  if (score >= kTextScore) return ScoreBand::kText;
-  if (score >= kMaybeScore) return ScoreBand::kMaybe;
+ScoreBand BandOf(double score, const BandScores& bands) {
+  if (score >= bands.text) return ScoreBand::kText;
+  if (score >= bands.maybe) return ScoreBand::kMaybe;
   return ScoreBand::kNoise;
 }
 

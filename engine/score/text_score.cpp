@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "text/cp1251.h"
+
 namespace veskor {
 namespace {
 
@@ -19,6 +21,10 @@ namespace {
 // (" !\"#$%&'()*+", "egeheiejekel").
 constexpr int kLags = 4;
 constexpr std::array<uint32_t, kLags> kProgressionAfter = {2, 4, 5, 4};
+
+// A byte that repeats the byte three or four back counts as noise after this many in a row:
+// names repeated in a table (" at at at", " mot mot mot"), while words rarely repeat a part.
+constexpr uint32_t kRepeatedAfter = 3;
 
 // Digits beyond this many in a row count as noise: numbers in text are short, while tables of
 // digits (such as the "00010203..." table of number formatting code) fill whole strings.
@@ -36,6 +42,8 @@ constexpr uint32_t kLongestNumberList = 12;
 
 constexpr int32_t kNoisePenaltyUnits =
     static_cast<int32_t>(TextScorer::kNoisePenaltyBits * kModelUnitsPerBit);
+constexpr int32_t kLetterlessUnits =
+    static_cast<int32_t>(TextScorer::kLetterlessBits * kModelUnitsPerBit);
 
 // The frequency explanation gives a byte seen c times among the n before it the probability
 // (c + kPrior / 256) / (n + kPrior): at first close to uniform, later close to the frequency.
@@ -88,6 +96,18 @@ struct FrequencyLogs {
   }
 };
 
+// The letters of Windows-1251: Latin and Cyrillic, the bytes that have another case.
+const std::array<bool, 256>& Letters() {
+  static const std::array<bool, 256> letters = [] {
+    std::array<bool, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+      table[b] = ToLower1251(static_cast<uint8_t>(b)) != ToUpper1251(static_cast<uint8_t>(b));
+    }
+    return table;
+  }();
+  return letters;
+}
+
 // Built on first use, so that a scorer used during another file's static initialisation finds
 // the tables ready; read-only afterwards.
 const FrequencyLogs& Logs() {
@@ -100,9 +120,9 @@ const FrequencyLogs& Logs() {
 // that stays in the cache); built on first use from the model's transitions.
 constexpr int kBoundUnitsPerBit = 8;
 
-struct BoundTable {
-  std::array<std::array<int8_t, 256>, 256> after;  // [c][b]
-  std::array<int8_t, 256> first;
+static_assert(kBoundUnitsPerBit == PairGainTable::kUnitsPerBit);
+
+struct BoundTable : PairGainTable {
   int32_t most_gain = 0;  // the largest of them all, at least 0
   BoundTable() {
     // The bytes that lead into each state.
@@ -151,6 +171,37 @@ const BoundTable& Bounds() {
 
 }  // namespace
 
+const PairGainTable& PairGains() { return Bounds(); }
+
+bool ModelMayExceed(std::string_view text, float floor) {
+  if (text.empty()) return floor < 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const int64_t limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
+  uint32_t state = 0;
+  int64_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[bytes[i]]];
+    state = entry >> 16;
+    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+    if (run > limit) return true;
+  }
+  return false;
+}
+
+float ModelBound(std::string_view text) {
+  if (text.empty()) return 0;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  uint32_t state = 0;
+  int64_t run = 0, best = std::numeric_limits<int64_t>::min();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[bytes[i]]];
+    state = entry >> 16;
+    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+    best = std::max(best, run);
+  }
+  return static_cast<float>(best) / kModelUnitsPerBit;
+}
+
 bool TextScoreMayExceed(std::string_view text, float floor) {
   if (text.empty()) return floor < 0;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
@@ -168,16 +219,7 @@ bool TextScoreMayExceed(std::string_view text, float floor) {
   }
   // Then the model's own gains, without the noise explanations that only lower them: a few
   // times tighter, and still a few times cheaper than the score.
-  const int64_t limit = static_cast<int64_t>(std::floor(floor * kModelUnitsPerBit));
-  uint32_t state = 0;
-  int64_t run = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const uint32_t entry = kModelTable[(state << 8) | kModelColumn[bytes[i]]];
-    state = entry >> 16;
-    run = std::max<int64_t>(run, 0) + static_cast<int16_t>(entry & 0xFFFF);
-    if (run > limit) return true;
-  }
-  return false;
+  return ModelMayExceed(text, floor);
 }
 
 namespace {
@@ -212,6 +254,53 @@ struct ModelLane {
 };
 
 }  // namespace
+
+void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
+                       float* bounds) {
+  struct Lane {
+    const uint8_t* at = nullptr;
+    const uint8_t* end = nullptr;
+    float* bound = nullptr;
+    uint32_t state = 0;
+    int64_t run = 0, best = 0;
+  };
+  constexpr size_t kLanes = 4;
+  std::array<Lane, kLanes> lanes;
+  size_t next = 0;
+  auto refill = [&](Lane& lane) {
+    while (next < texts.size() && texts[next].length == 0) bounds[next++] = 0;
+    if (next == texts.size()) {
+      lane.at = nullptr;
+      return;
+    }
+    lane = Lane{texts[next].bytes,
+                texts[next].bytes + texts[next].length,
+                &bounds[next],
+                0,
+                0,
+                std::numeric_limits<int64_t>::min()};
+    ++next;
+  };
+  size_t active = 0;
+  for (Lane& lane : lanes) {
+    refill(lane);
+    active += lane.at != nullptr;
+  }
+  while (active != 0) {
+    for (Lane& lane : lanes) {
+      if (lane.at == nullptr) continue;
+      const uint32_t entry = kModelTable[(lane.state << 8) | kModelColumn[decode[*lane.at]]];
+      lane.state = entry >> 16;
+      lane.run = std::max<int64_t>(lane.run, 0) + static_cast<int16_t>(entry & 0xFFFF);
+      lane.best = std::max(lane.best, lane.run);
+      if (++lane.at == lane.end) {
+        *lane.bound = static_cast<float>(lane.best) / kModelUnitsPerBit;
+        refill(lane);
+        active -= lane.at == nullptr;
+      }
+    }
+  }
+}
 
 void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
                           float floor, uint8_t* may) {
@@ -281,6 +370,9 @@ void TextScorer::Reset() {
   same_as_two_back_ = 0;
   numeric_ = 0;
   numeric_separator_ = 0;
+  letterless_ = letterless_low_ = 0;
+  address_ = Address();
+  repeats_.fill(0);
   if (++stamp_ == 0) {  // the stamps wrapped around: every count is stale
     counts_.fill(0);
     stamp_ = 1;
@@ -300,6 +392,10 @@ void TextScorer::Feed(std::string_view piece) {
   uint32_t same_as_two_back = same_as_two_back_;
   uint32_t numeric = numeric_;
   uint8_t numeric_separator = numeric_separator_;
+  int32_t letterless = letterless_, letterless_low = letterless_low_;
+  Address address = address_;
+  std::array<uint32_t, 2> repeats = repeats_;
+  const std::array<bool, 256>& letters = Letters();
   const uint64_t stamp = uint64_t{stamp_} << 32;
   const FrequencyLogs& logs = Logs();
   for (char c : piece) {
@@ -338,11 +434,38 @@ void TextScorer::Feed(std::string_view piece) {
       numeric = digits + 1;
       numeric_separator = byte;
     }
+    // A period of three or four bytes repeated.
+    bool periodic = false;
+    for (uint32_t lag = 3; lag <= 4; ++lag) {
+      uint32_t& repeated = repeats[lag - 3];
+      repeated = length >= lag && byte == static_cast<uint8_t>(history >> (8 * (lag - 1)))
+                     ? repeated + 1
+                     : 0;
+      periodic |= repeated >= kRepeatedAfter;
+    }
     history = (history << 8) | byte;
     ++length;
     digits = digit ? digits + 1 : 0;
-    if (progression || alternating || digits > kLongestNumber || numeric > kLongestNumberList) {
+    if (progression || alternating || periodic || digits > kLongestNumber ||
+        numeric > kLongestNumberList) {
       gain = std::min(gain, -kNoisePenaltyUnits);
+    }
+    // No stretch of the bytes since the last letter gains more than kLetterlessUnits, but for
+    // an IPv4 address: what its bytes were denied comes back at the byte after it, which the
+    // address's letters-like words end.
+    const bool ip_ends = address.Ends(byte);
+    const int32_t denied = ip_ends ? address.denied : 0;
+    const bool in_address = address.Feed(byte);
+    if (letters[byte] || ip_ends) {
+      letterless = letterless_low = 0;
+      gain += denied;
+    }
+    if (!letters[byte]) {
+      const int32_t allowed = std::min(gain, kLetterlessUnits - (letterless - letterless_low));
+      if (in_address) address.denied += gain - allowed;
+      gain = allowed;
+      letterless += gain;
+      letterless_low = std::min(letterless_low, letterless);
     }
 
     total += gain;
@@ -371,6 +494,10 @@ void TextScorer::Feed(std::string_view piece) {
   same_as_two_back_ = same_as_two_back;
   numeric_ = numeric;
   numeric_separator_ = numeric_separator;
+  letterless_ = letterless;
+  letterless_low_ = letterless_low;
+  address_ = address;
+  repeats_ = repeats;
 }
 
 float TextScorer::Score() const {

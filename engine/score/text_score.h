@@ -17,9 +17,16 @@ namespace veskor {
 // explains padding and tables of small numbers decoded under a wrong key: few byte values,
 // often repeated). A byte that continues a progression (bytes a constant step apart at a lag of
 // one to four: runs of one byte, patterns of two to four bytes repeated, counting tables such
-// as "abcdef" or "a1a2a3a4"), a digit after ten digits in a row, and a byte of a stretch with
+// as "abcdef" or "a1a2a3a4"), a digit after ten digits in a row, a byte of a stretch with
 // little variety (every other byte the same, as in ".5.4.7.6" or "h e l l o", or digits and one
 // other byte, as in "12,7,95,3,14,") beyond its first bytes add at most -kNoisePenaltyBits.
+//
+// Bytes in a row without a letter (digits and signs alone, as machine code and tables of numbers
+// read under a key: "7542.3.2.1", "18,418//185-185") gain kLetterlessBits at most together, in
+// any stretch of them: a number is little evidence of text, wherever it stands; but an IPv4
+// address ("203.0.113.7", four numbers up to 255) keeps its gains once it is whole. And a byte that
+// repeats the byte three or four back, the third such in a row (" at at at", " mot mot mot":
+// tables of short names), is noise too.
 //
 // Score() is the evidence of the string's best stretch (the consecutive bytes with the largest
 // sum), so that a secret that runs into padding decoded to printable bytes still shows. Real
@@ -28,6 +35,9 @@ namespace veskor {
 class TextScorer {
  public:
   static constexpr float kNoisePenaltyBits = 2.0f;
+  // The most that bytes in a row without a letter gain together: less than a string needs to
+  // matter.
+  static constexpr float kLetterlessBits = 12.0f;
 
   TextScorer() { Reset(); }
 
@@ -52,7 +62,39 @@ class TextScorer {
   uint64_t run_start_ = 0;  // where that stretch starts
   int64_t best_ = 0;        // evidence of the best stretch so far
   uint64_t best_start_ = 0, best_end_ = 0;
-  uint64_t history_ = 0;  // the last eight bytes, the latest in the low byte
+  // What the bytes since the last letter gained, in model units, and the least of it on the way:
+  // a stretch of them gains the difference at most.
+  int32_t letterless_ = 0;
+  int32_t letterless_low_ = 0;
+  // An IPv4 address being read: its numbers so far, and what the letterless limit denied them.
+  struct Address {
+    int dots = 0, digits = 0, value = 0;
+    int32_t denied = 0;
+    // Whether `byte` ends a whole address: the fourth number, then no digit nor dot.
+    bool Ends(uint8_t byte) const {
+      return dots == 3 && digits > 0 && byte != '.' && static_cast<unsigned>(byte - '0') >= 10;
+    }
+    // Reads `byte`; whether it is part of an address that may still be whole.
+    bool Feed(uint8_t byte) {
+      const unsigned digit = static_cast<unsigned>(byte - '0');
+      if (digit < 10 && digits < 3 && value * 10 + static_cast<int>(digit) <= 255) {
+        ++digits;
+        value = value * 10 + static_cast<int>(digit);
+        return true;
+      }
+      if (byte == '.' && digits > 0 && dots < 3) {
+        ++dots;
+        digits = value = 0;
+        return true;
+      }
+      *this = Address();
+      if (digit < 10) return Feed(byte);  // a number may start an address
+      return false;
+    }
+  };
+  Address address_;
+  std::array<uint32_t, 2> repeats_{};  // bytes in a row equal to the byte 3 and 4 back
+  uint64_t history_ = 0;               // the last eight bytes, the latest in the low byte
   // Bytes in a row that continued a progression at lags 1 to 4.
   std::array<uint32_t, 4> progressions_{};
   uint32_t digits_ = 0;  // digits in a row at the end
@@ -75,6 +117,23 @@ float TextScore(std::string_view text);
 // stops as soon as that passes the floor. A run scores a string exactly only where it may matter.
 bool TextScoreMayExceed(std::string_view text, float floor);
 
+// The first bound of TextScoreMayExceed, for a search that computes it while it finds its
+// strings: the largest gain of each byte after each byte in any context of the model, and of a
+// first byte, in eighths of a bit rounded up. The best stretch of these gains over a text is at
+// least its score.
+struct PairGainTable {
+  static constexpr int kUnitsPerBit = 8;
+  std::array<std::array<int8_t, 256>, 256> after;  // [byte before][byte]
+  std::array<int8_t, 256> first;
+};
+const PairGainTable& PairGains();
+
+// TextScoreMayExceed's second bound alone, for a text whose pair bound is known to pass `floor`:
+// the model's own gains, without the noise explanations.
+bool ModelMayExceed(std::string_view text, float floor);
+// The value of that bound, in bits: at least TextScore(text).
+float ModelBound(std::string_view text);
+
 // A text not yet decoded: `length` stored bytes from `bytes`.
 struct StoredText {
   const uint8_t* bytes = nullptr;
@@ -86,6 +145,12 @@ struct StoredText {
 // strings of a search are. Allocates nothing (it runs under the fault guard).
 void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
                           float floor, uint8_t* may);
+
+// ModelBound of each text into bounds[i], where byte j of text i is decode[texts[i].bytes[j]]:
+// a few texts followed at once, so that the model table's cache misses overlap. Allocates
+// nothing (it runs under the fault guard).
+void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
+                       float* bounds);
 
 // Scores `length` copies of `byte` into `scorer` (after a Reset), leaving Score() and
 // BestStart() as feeding them all would, in time that does not grow with the length: padding

@@ -56,6 +56,16 @@ TEST(TextScore, NoiseGainsLittle) {
       ".9.9.7.9.9.9.8.7.9.9.9.8.7.9.9.9.8.7",
       ".5.4.7.6.1.0.3.2.=.<.?.>.9.8.;.:.E.D.G.F",
       "12,7,95,3,14,88,2,9,100,42,7,1,55,6",
+      // Machine code and tables read under a key: digits and signs without letters, also after
+      // a letter or two, and short names repeated.
+      "7542.3.2.1",
+      "lo7542.3.2.1",
+      "bo42.3.2.1.0",
+      "19035.166;0260QPONMLKJHHGFED",
+      "7745111:41;1774988884877451111414867745111141>7745111141<==",
+      ":;89>?<=2301674598;:1032",
+      " mot mot mot mo",
+      " at at at a",
   };
   for (const std::string& noise : noises) {
     EXPECT_LT(TextScore(noise), KeySummary::kThresholdBits) << noise;
@@ -77,6 +87,8 @@ TEST(TextScore, ShortNamesAndCredentialsPassTheThreshold) {
       "\\\\.\\pipe\\backup_agent",
       "password=Summer2023!",
       "admin:Winter2024",
+      "http://203.0.113.7/gate.php?id=4",
+      "http://203.0.113.7/gate.php?bot=%s&os=linux",
       "uid=sa;pwd=Harbour77",
       "token=8f3ac29d41e0",
       "Local\\SyncLock",
@@ -148,6 +160,7 @@ TEST(TextScore, AStringTheBoundRulesOutNeverScoresAboveTheFloor) {
         ASSERT_LE(score, floor) << text;
       }
     }
+    ASSERT_GE(ModelBound(text), score) << text;
   }
   EXPECT_TRUE(TextScoreMayExceed("The quick brown fox jumps over the lazy dog", 24.0f));
 }

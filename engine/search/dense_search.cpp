@@ -8,6 +8,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "engine/score/text_score.h"
 #include "engine/search/fault_guard.h"
 #include "engine/search/job_runner.h"
 #include "text/arithmetic.h"
@@ -58,6 +59,16 @@ struct Screen {
   const std::array<bool, 256>* in_alphabet = nullptr;
   std::vector<std::array<uint8_t, 64>> turned;  // [shift * 256 + b]
   KeySet range{0, 0, 0, 0};                     // the keys of the range
+  // With bounds: of each key (by slot), the place in the alphabet of every stored byte's
+  // decoded value, kNoMember for a byte outside it (a running key's: of its decoded value);
+  // and the pair gains between the alphabet's members, so that the tables stay in the cache.
+  static constexpr uint8_t kNoMember = 0xFF;
+  bool bounds = false;
+  std::vector<std::array<uint8_t, 256>> places;
+  std::array<uint8_t, 256> place{};  // of each decoded value
+  std::vector<int8_t> after;         // [place before << shift | place]
+  std::vector<int8_t> first;         // [place]
+  int shift = 0;                     // places fit 1 << shift
 
   const KeySet* Table(const KeySet*) const { return sets.data(); }
   const uint64_t* Table(const uint64_t*) const { return lane.data(); }
@@ -74,6 +85,13 @@ struct Screen {
     if (step == 0) return Has(sets[b], key);
     const auto at = static_cast<int64_t>(position);
     return (*in_alphabet)[static_cast<uint8_t>(b ^ (key_base + key + step * at))];
+  }
+  // The place in the alphabet of the stored byte b at `position` under the key of slot `key`
+  // (with bounds), or kNoMember.
+  uint8_t Place(int key, uint8_t b, uint64_t position) const {
+    if (step == 0) return places[static_cast<size_t>(key)][b];
+    const auto at = static_cast<int64_t>(position);
+    return place[static_cast<uint8_t>(b ^ (key_base + key + step * at))];
   }
 };
 
@@ -190,10 +208,12 @@ class SegmentScreen {
         max_runs_(max_runs),
         keep_(keeping.load()),
         events_(found.events),
-        event_keys_(found.keys) {
+        event_keys_(found.keys),
+        event_bounds_(found.bounds) {
     window_.reset(new Set[kBlockPositions + 256]);
     events_.clear();
     event_keys_.clear();
+    event_bounds_.clear();
   }
 
   // False when a checkpoint said to stop.
@@ -210,6 +230,7 @@ class SegmentScreen {
         keep_ = false;
         std::vector<uint32_t>().swap(events_);
         std::vector<uint8_t>().swap(event_keys_);
+        std::vector<uint16_t>().swap(event_bounds_);
       }
     }
     return true;
@@ -291,7 +312,12 @@ class SegmentScreen {
           // past them.
           const uint64_t stop = std::min(copied, i + DenseRuns::kLongRun);
           uint64_t end = i + m;
-          while (end < stop && screen_.Member(key, bytes[end], p + end)) ++end;
+          uint16_t bound = DenseRuns::kUnknownBound;
+          if (screen_.bounds) {
+            end = BoundedEnd(key, p, i, stop, bytes, bound);
+          } else {
+            while (end < stop && screen_.Member(key, bytes[end], p + end)) ++end;
+          }
           uint64_t run_end = p + end;
           const uint64_t limit = std::min(input_.size, p + i + DenseRuns::kLongRun);
           if (end == copied && run_end < limit) {
@@ -310,9 +336,39 @@ class SegmentScreen {
           events_.push_back(static_cast<uint32_t>(
               (p + i - segment_begin) << DenseRuns::kLengthBits | (run_end - (p + i))));
           event_keys_.push_back(static_cast<uint8_t>(key));
+          // A run that went on past the copied bytes, or as far as kLongRun, was not read
+          // through.
+          if (screen_.bounds) {
+            event_bounds_.push_back(run_end == p + end && end < i + DenseRuns::kLongRun
+                                        ? bound
+                                        : DenseRuns::kUnknownBound);
+          }
         }
       }
     }
+  }
+
+  // The end of the run of slot `key` that starts at bytes[i] (position p + i), found as the
+  // plain loop finds it (up to `stop`), and the best stretch of the pair gains of its decoded
+  // text in `bound`, in eighths of a bit: the bound of its score that a summary reads instead
+  // of the text.
+  uint64_t BoundedEnd(int key, uint64_t p, uint64_t i, uint64_t stop, const uint8_t* bytes,
+                      uint16_t& bound) const {
+    const int8_t* after = screen_.after.data();
+    const int shift = screen_.shift;
+    size_t before = screen_.Place(key, bytes[i], p + i);
+    int32_t run = screen_.first[before];
+    int32_t best = run;
+    uint64_t end = i + 1;
+    for (; end < stop; ++end) {
+      const uint8_t place = screen_.Place(key, bytes[end], p + end);
+      if (place == Screen::kNoMember) break;
+      run = std::max(run, 0) + after[before << shift | place];
+      best = std::max(best, run);
+      before = place;
+    }
+    bound = static_cast<uint16_t>(std::clamp<int32_t>(best, 0, DenseRuns::kUnknownBound - 1));
+    return end;
   }
 
   const ScanInput& input_;
@@ -329,6 +385,7 @@ class SegmentScreen {
   // them, and beside them their keys.
   std::vector<uint32_t>& events_;
   std::vector<uint8_t>& event_keys_;
+  std::vector<uint16_t>& event_bounds_;  // with bounds
 };
 
 }  // namespace
@@ -348,8 +405,41 @@ void DenseRuns::GiveBack(Found found) {
 
 namespace {
 
-Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_key) {
+Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_key,
+                  bool bounds = false) {
   Screen screen;
+  screen.bounds = bounds;
+  if (bounds) {
+    std::vector<uint8_t> values;
+    screen.place.fill(Screen::kNoMember);
+    for (int c = 0; c < 256; ++c) {
+      if (!input.in_alphabet[c]) continue;
+      screen.place[c] = static_cast<uint8_t>(values.size());
+      values.push_back(static_cast<uint8_t>(c));
+    }
+    // An alphabet of every byte value has no place left for kNoMember: it finds one run, the
+    // whole file, whose bound the summary reads from its text.
+    if (values.size() == 256) screen.bounds = false;
+    const PairGainTable& gains = PairGains();
+    while ((size_t{1} << screen.shift) < values.size()) ++screen.shift;
+    screen.after.resize(values.size() << screen.shift);
+    screen.first.resize(values.size());
+    for (size_t a = 0; a < values.size(); ++a) {
+      screen.first[a] = gains.first[values[a]];
+      for (size_t b = 0; b < values.size(); ++b) {
+        screen.after[a << screen.shift | b] = gains.after[values[a]][values[b]];
+      }
+    }
+    if (input.algorithm->Step == 0) {
+      screen.places.resize(256);
+      for (int key = first_key; key <= last_key; ++key) {
+        const DecodeTable decode = MakeDecodeTable(input.algorithm->Decode, key_base + key);
+        for (int b = 0; b < 256; ++b) {
+          screen.places[static_cast<size_t>(key)][b] = screen.place[decode[b]];
+        }
+      }
+    }
+  }
   screen.m = input.min_run;
   screen.step = input.algorithm->Step;
   screen.key_base = key_base;
@@ -403,8 +493,8 @@ Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_
 
 DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
                           int last_key, size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
-                          std::array<uint64_t, 256>& counts) {
-  const Screen screen = MakeScreen(input, key_base, first_key, last_key);
+                          std::array<uint64_t, 256>& counts, bool bounds) {
+  const Screen screen = MakeScreen(input, key_base, first_key, last_key, bounds);
   // A running key's sets are turned whole.
   const bool one_lane = first_key / 64 == last_key / 64 && screen.step == 0;
   // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
@@ -458,7 +548,24 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base,
       std::array<uint32_t, 256> next;
       std::copy(segment.offsets.begin(), segment.offsets.end() - 1, next.begin());
       uint32_t* const sorted = segment.runs.get();
-      for (size_t e = 0; e < events.size(); ++e) sorted[next[keys[e]]++] = events[e];
+      if (bounds) {
+        if (segment.bounds_capacity < events.size()) {
+          segment.bounds.reset();
+          segment.bounds.reset(new uint16_t[events.size()]);
+          segment.bounds_capacity = events.size();
+        }
+        uint16_t* const sorted_bounds = segment.bounds.get();
+        const std::vector<uint16_t>& run_bounds = found.bounds;
+        for (size_t e = 0; e < events.size(); ++e) {
+          const uint32_t at = next[keys[e]]++;
+          sorted[at] = events[e];
+          sorted_bounds[at] = run_bounds[e];
+        }
+      } else {
+        segment.bounds.reset();
+        segment.bounds_capacity = 0;
+        for (size_t e = 0; e < events.size(); ++e) sorted[next[keys[e]]++] = events[e];
+      }
     }
     runs.GiveBack(std::move(found));
   });

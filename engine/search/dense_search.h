@@ -41,6 +41,21 @@ class DenseRuns {
       }
     }
   }
+  // The same with each run's text bound (kUnknownBound when the pass found none):
+  // f(start, length, bound).
+  static constexpr uint16_t kUnknownBound = 0xFFFF;
+  template <class F>
+  void ForEachBounded(int key, size_t from, size_t to, F&& f) const {
+    for (size_t s = from; s < to; ++s) {
+      const Segment& segment = segments[s];
+      const uint16_t* bounds = segment.bounds.get();
+      for (uint32_t i = segment.offsets[key]; i < segment.offsets[key + 1]; ++i) {
+        const uint32_t packed = segment.runs[i];
+        f(segment.begin + (packed >> kLengthBits), packed & kLongRun,
+          bounds != nullptr ? bounds[i] : kUnknownBound);
+      }
+    }
+  }
 
   struct Segment {
     uint64_t begin = 0;
@@ -50,6 +65,10 @@ class DenseRuns {
     // of the same DenseRuns when it is large enough.
     std::unique_ptr<uint32_t[]> runs;
     size_t capacity = 0;
+    // Beside each run, when the pass computed them: the best stretch of the largest gains of
+    // the run's decoded text (PairGains), in eighths of a bit, up to kUnknownBound - 1.
+    std::unique_ptr<uint16_t[]> bounds;
+    size_t bounds_capacity = 0;
   };
   std::vector<Segment> segments;
 
@@ -59,6 +78,7 @@ class DenseRuns {
   struct Found {
     std::vector<uint32_t> events;
     std::vector<uint8_t> keys;
+    std::vector<uint16_t> bounds;  // when the pass computes them
   };
   Found TakeFound();
   void GiveBack(Found found);
@@ -75,9 +95,11 @@ enum class DenseResult { kFound, kTooMany, kStopped };
 // counts are kept) over the whole file, segment by segment on the runner's workers. Keeps at most
 // `max_runs` runs: past them it stops keeping, counts on, and answers kTooMany with `counts`
 // holding every key's number of runs, so that the caller can take the keys in groups that fit.
+// With `bounds`, each run also gets the bound of its text's score (Segment::bounds), computed as
+// its end is found: a summary then reads the bytes of few runs again.
 DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
                           int last_key, size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
-                          std::array<uint64_t, 256>& counts);
+                          std::array<uint64_t, 256>& counts, bool bounds = false);
 
 // Every key's number of runs over the whole file (the keys key_base + first_key .. key_base +
 // last_key, by slot) as estimated from an eighth of its segments,

@@ -95,6 +95,8 @@ class JobRunner {
 
   // Processes events when their interval has passed (the calling thread only).
   void PaceEvents();
+  // The same from a job's checkpoint, looking at the clock at a few of them only.
+  void PaceJobEvents();
 
  private:
   friend class JobOutput;
@@ -111,6 +113,7 @@ class JobRunner {
   ScanServices& services_;
   const std::chrono::nanoseconds event_interval_;
   std::chrono::steady_clock::time_point& last_events_;
+  uint32_t pace_calls_ = 0;
   int64_t lines_written_ = 0;
 };
 

@@ -52,6 +52,8 @@ class LineMaker {
   virtual std::unique_ptr<const KeyLineWriter> InPlace(int32_t key, int32_t width) const {
     return nullptr;
   }
+  // False when no line is made at all (a summary's search): the strings are then only counted.
+  virtual bool WritesLines() const { return true; }
 };
 
 }  // namespace veskor

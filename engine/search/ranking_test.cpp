@@ -121,6 +121,19 @@ TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
   const std::string licence =
       "TERMS AND CONDITIONS FOR COPYING\nDISTRIBUTION AND MODIFICATION\n"
       "NO WARRANTY OF ANY KIND\n";
+  // The plain bytes around a stretch: names after their length bytes that the key joins across
+  // them; a zero-terminated string after bytes of a table; names of mixed case that a shift
+  // reads as signs and capitals; a line whose signs the key reads as other signs.
+  const std::string pascal =
+      "\x19OPTENHANCED_DECOMPILATION\x11OPTERROR_LOG_FILE\x07OPTFLAT"
+      "\x1dOPTFULL_TEXT_SEARCH_STOP_LIST\x13OPTINDEX_FILE_NAME\x05"s;
+  const std::string sql =
+      "\x01\x01\x01\x01 SELECT page FROM used UNION ALL SELECT freepgno FROM freelist WHERE "
+      "NOT EXISTS\0"s;
+  const std::string mixed = "\x17\x1fTCriticalSectionHandlerTryEnter\0\0\x30\xb0"s;
+  const std::string signs =
+      "\0  --help={common|optimizers|params|target|warnings|[^]{joined|separate|undocumented}}"
+      "[,...].\n\0"s;
   struct Case {
     int algorithm;
     int key;
@@ -131,6 +144,11 @@ TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
       {0, 0x20, counted, ""},
       {1, small_from_capitals(1), licence, ""},
       {2, small_from_capitals(2), licence, ""},
+      {0, 0x20, pascal, ""},
+      {1, 0x20, pascal, ""},
+      {1, 0x20, sql, ""},
+      {1, 0xE0, mixed, ""},
+      {0, 0x20, signs, ""},
       {0, 0x20, names, "password for velvet.northwind.com is Timber1234"},
       {1, small_from_capitals(1), licence, "https://files.riverstone.example/tools/setup.exe"},
   };
@@ -161,6 +179,56 @@ TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
       EXPECT_EQ(summary.Ranking().front(), c.key) << Algorithms[c.algorithm].Name << " " << c.key;
     }
   }
+}
+
+// Stores `plain` whole under the algorithm's key and summarizes every key of `algorithm`.
+RowSummary SummarizeWhole(const std::string& plain, int stored_under, int key, int algorithm) {
+  const DecodeTable decode = MakeDecodeTable(Algorithms[stored_under].Decode, key);
+  DecodeTable encode{};
+  for (int b = 0; b < 256; ++b) encode[decode[b]] = static_cast<uint8_t>(b);
+  std::string stored = plain;
+  for (char& c : stored) c = static_cast<char>(encode[static_cast<uint8_t>(c)]);
+  SearchFields fields;
+  fields.Alphabet = "\t";
+  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
+  fields.MinLength = 7;
+  QuietServices services;
+  const NoLines lines;
+  RowSummary summary;
+  TScanContext context =
+      ContextOver(reinterpret_cast<const uint8_t*>(stored.data()), stored.size(), services, lines);
+  context.SingleKey = false;
+  context.Summary = &summary;
+  ScanAllKeys(Algorithms[algorithm], fields, context, [](int) { return true; });
+  return summary;
+}
+
+// A reading that joins the strings of another never beats it: a table of names in capitals
+// ended by zero bytes, which the key 32 off reads as one run of small words and spaces; and
+// lines whose ends a twin of another rotation family reads as letters.
+TEST(RowSummary, AReadingThatJoinsStringsDoesNotBeatTheOneThatKeepsThem) {
+  FillAlgorithms();
+  constexpr int kAdd8 = 1, kXor8Rol = 8, kAdd8Rol = 9;
+  const char* const words[] = {"HARVEST", "LANTERN", "ORCHID", "GRANITE", "MEADOW",  "VELVET",
+                               "COMPASS", "THUNDER", "SADDLE", "PEBBLE",  "WILLOW",  "FALCON",
+                               "COBALT",  "JUNIPER", "MARBLE", "TUNDRA",  "GLACIER", "HAMMOCK"};
+  std::mt19937 rng(23);
+  std::string table;
+  for (int i = 0; i < 400; ++i) {
+    table += words[rng() % std::size(words)];
+    if (rng() % 2) table += words[rng() % std::size(words)];
+    table += '\0';
+  }
+  EXPECT_EQ(SummarizeWhole(table, kAdd8, 0x41, kAdd8).Ranking().front(), 0x41);
+
+  std::ifstream in(VESKOR_HELD_OUT_TEXT, std::ios::binary);
+  ASSERT_TRUE(in) << VESKOR_HELD_OUT_TEXT;
+  std::string lines, line;
+  for (int n = 0; n < 80 && std::getline(in, line); ++n) lines += line + "\n";
+  constexpr int kKey = 0x384;  // a rotation of 3 and the byte 0x84: one carry bit apart
+  const double kept = SummarizeWhole(lines, kXor8Rol, kKey, kXor8Rol)[kKey].Score();
+  const double joined = SummarizeWhole(lines, kXor8Rol, kKey, kAdd8Rol)[kKey].Score();
+  EXPECT_GT(kept, joined);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/score/key_summary.h"
+#include "engine/score/rank_floor.h"
 #include "engine/search/capped_collector.h"
 #include "engine/search/dense_search.h"
 #include "engine/search/job_runner.h"
@@ -44,6 +45,8 @@ class Summaries {
   void MergeInto(RowSummary* row, size_t job, int key) {
     if (row == nullptr || summaries_.empty()) return;
     (*row)[key].Merge(summaries_[job]);
+    // A key summarized with a bound carries it whole (its job was the key's only one).
+    if (summaries_[job].Bounded()) (*row)[key].SetBound(summaries_[job].Bound());
     summaries_[job] = KeySummary();
   }
 
@@ -60,7 +63,9 @@ class Search {
         input_(context.Data, context.Size, context.Width, algorithm, fields, *context.Lines,
                options.batch_bytes),
         jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents),
-        dense_runs_(options.dense_runs ? options.dense_runs : std::make_shared<DenseRuns>()) {}
+        dense_runs_(options.dense_runs ? options.dense_runs : std::make_shared<DenseRuns>()),
+        summary_only_(context.Summary != nullptr && !context.Lines->WritesLines() &&
+                      fields.RegExp.empty()) {}
 
   // The lines written count for the row, also when an error ends the search.
   ~Search() { context_.Found += jobs_.lines_written(); }
@@ -138,6 +143,7 @@ class Search {
         },
         [&](size_t i) {
           summaries.MergeInto(context_.Summary, i, keys[i]);
+          AddToFloor(keys[i]);
           return after_key(keys[i]);
         });
   }
@@ -176,6 +182,7 @@ class Search {
         },
         [&](size_t i) {
           summaries.MergeInto(context_.Summary, i, keys[i]);
+          AddToFloor(keys[i]);
           return after_key(keys[i]);
         });
   }
@@ -183,6 +190,9 @@ class Search {
   // The keys base + first .. base + last of one page; false when a stop ended it.
   bool Dense(int base, int first, int last, const std::function<bool(int)>& after_key) {
     page_base_ = base;
+    // The keys searched before this page set the floor of its keys: the same for every job of
+    // the page, whatever order they run in.
+    floor_ = summary_only_ && options_.rank_floor ? options_.rank_floor->Floor() : 0;
     DenseRuns& runs = *dense_runs_;
     std::array<uint64_t, 256> counts{};
     // A file whose runs clearly do not fit one pass (twice as many by a sample's count) goes to
@@ -196,7 +206,7 @@ class Search {
       return Grouped(first, last, counts, options_.max_runs / 4 * 3, runs, after_key);
     }
     switch (FindDenseRuns(input_, jobs_, base, first, last, options_.max_runs,
-                          options_.segment_bytes, runs, counts)) {
+                          options_.segment_bytes, runs, counts, summary_only_)) {
       case DenseResult::kStopped:
         return false;
       case DenseResult::kFound:
@@ -248,7 +258,7 @@ class Search {
       // One DenseRuns for every group: a pass takes over the memory of the one before.
       std::array<uint64_t, 256> group_counts{};
       switch (FindDenseRuns(input_, jobs_, page_base_, group.first, group.last, options_.max_runs,
-                            options_.segment_bytes, runs, group_counts)) {
+                            options_.segment_bytes, runs, group_counts, summary_only_)) {
         case DenseResult::kStopped:
           return false;
         case DenseResult::kTooMany:
@@ -305,6 +315,7 @@ class Search {
         [&](size_t i, JobOutput& out) {
           const Part& part = parts[i];
           const KeyView key(input_, page_base_ + part.key);
+          if (summary_only_) return SummarizeKey(key, runs, part.key, out, *summaries[i]);
           Judged(key, out, summaries[i], [&](RunJudge& judge) {
             size_t judged = 0;
             bool go_on = true;
@@ -322,9 +333,72 @@ class Search {
           });
         },
         [&](size_t i) {
-          summaries.MergeInto(context_.Summary, i, page_base_ + parts[i].key);
-          return !parts[i].last || after_key(page_base_ + parts[i].key);
+          const int key = page_base_ + parts[i].key;
+          summaries.MergeInto(context_.Summary, i, key);
+          if (parts[i].last) AddToFloor(key);
+          return !parts[i].last || after_key(key);
         });
+  }
+
+  // A key of the page (slot `slot`), all its runs in this job, counted and scored into
+  // `summary` with no line made. Under a floor (RankFloor) most of its runs are counted from
+  // their bounds alone; a key whose strings were left unscored for the floor alone carries its
+  // bound, unless some string passed the floor: its runs are then summarized again whole.
+  void SummarizeKey(const KeyView& key, const DenseRuns& runs, int slot, JobOutput& out,
+                    KeySummary& summary) {
+    RunJudge judge(input_, key, out, &summary);
+    judge.SetFloor(floor_);
+    const uint64_t max_length = input_.fields->MaxLength;
+    int64_t lines = 0;  // counted since the last checkpoint
+    bool go_on = true;
+    auto summarize = [&](bool count) {
+      size_t judged = 0;
+      runs.ForEachBounded(slot, 0, runs.segments.size(),
+                          [&](uint64_t start, uint64_t length, uint16_t bound) {
+                            if (!go_on) return;
+                            if (++judged % kRunsPerCheckpoint == 0) {
+                              out.EndLines(lines);
+                              lines = 0;
+                              if (!(go_on = out.Checkpoint())) return;
+                            }
+                            uint64_t end = start + length;
+                            if (length == DenseRuns::kLongRun) {
+                              if (!ReadMapped([&] { end = key.RunEnd(end, input_.size); })) {
+                                throw InputReadError();
+                              }
+                            }
+                            if (max_length != 0 && end - start > max_length) return;
+                            lines += count;
+                            judge.SummarizeRun({start, end}, bound);
+                          });
+    };
+    try {
+      summarize(true);
+      judge.FinishRuns();
+    } catch (...) {
+      out.EndLines(lines);  // the strings before the error count
+      throw;
+    }
+    out.EndLines(lines);
+    if (!go_on || !judge.Lossy()) return;
+    if (!judge.Passed()) {
+      summary.SetBound(judge.LossBound());
+      return;
+    }
+    summary = KeySummary();
+    judge.ClearLoss();
+    judge.SetFloor(0);
+    lines = 0;
+    summarize(false);
+    judge.FinishRuns();
+  }
+
+  // A key searched whole raises the floor of the pages that follow.
+  void AddToFloor(int key) {
+    if (!summary_only_ || !options_.rank_floor || context_.Summary == nullptr) return;
+    const std::vector<bool>& counted = options_.floor_keys;
+    if (!counted.empty() && (key >= static_cast<int>(counted.size()) || !counted[key])) return;
+    options_.rank_floor->Add((*context_.Summary)[key]);
   }
 
   // NONE decodes alike under every key: one scan finds the accepted strings, and every key writes
@@ -399,6 +473,10 @@ class Search {
   JobRunner jobs_;
   int page_base_ = 0;  // the first key of the page that the dense search works on
   std::shared_ptr<DenseRuns> dense_runs_;  // kept from page to page
+  // A summary's search that makes no line and asks no expression: its dense keys are summarized
+  // from their runs' bounds (SummarizeKey).
+  const bool summary_only_;
+  float floor_ = 0;  // of the page being searched
 };
 
 }  // namespace

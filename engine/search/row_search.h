@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "engine/decoding/algorithms.h"
 #include "engine/search/scan_context.h"
@@ -14,6 +15,7 @@
 namespace veskor {
 
 class DenseRuns;
+class RankFloor;
 
 // How a search goes about its work; the defaults serve the run, tests choose small sizes to put
 // runs across every boundary.
@@ -38,6 +40,13 @@ struct ScanOptions {
   // Where the dense search keeps its runs; searches that follow one another may share it, so
   // that its memory is grown and paged in once (null: each search has its own).
   std::shared_ptr<DenseRuns> dense_runs;
+  // For a summary's search that writes no line: the keys searched so far, which set the floor
+  // below which the keys of each page of 256 keys that follows need no exact score (a key
+  // proved below the row's first keys and its "maybe" band carries a bound: RankFloor). Every
+  // key searched whole is added to it, or only those of `floor_keys` (a row of pairs leaves
+  // out the keys another algorithm has already searched). Null: every key is summarized whole.
+  std::shared_ptr<RankFloor> rank_floor;
+  std::vector<bool> floor_keys;
 };
 
 // One pass over context.Data with context.Key: the line of every accepted run, in file order,

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 
+#include "engine/score/rank_floor.h"
+#include "engine/search/dense_search.h"
 #include "engine/search/fault_guard.h"
 #include "engine/search/job_runner.h"
 #include "text/cp1251.h"
@@ -42,6 +44,32 @@ class MappedText : public LongText {
 // Where the text shown for a best string starts: at its best stretch when that lies deep inside
 // (a secret in padding), else at the string's start (its first letters may score less).
 uint64_t ShownFrom(uint64_t best_start) { return best_start > 32 ? best_start : 0; }
+
+// Lowers the letters of every word written in capitals alone (two letters or more), leaving
+// words of mixed case as they are.
+void LowerCapitalWords(char* text, uint64_t length) {
+  auto letter = [](char c) {
+    const auto byte = static_cast<uint8_t>(c);
+    return ToLower1251(byte) != ToUpper1251(byte);
+  };
+  for (uint64_t at = 0; at < length;) {
+    if (!letter(text[at])) {
+      ++at;
+      continue;
+    }
+    uint64_t end = at;
+    bool small = false;
+    for (; end < length && letter(text[end]); ++end) {
+      small |= static_cast<uint8_t>(text[end]) == ToLower1251(static_cast<uint8_t>(text[end]));
+    }
+    if (!small && end - at >= 2) {
+      for (uint64_t i = at; i < end; ++i) {
+        text[i] = static_cast<char>(ToLower1251(static_cast<uint8_t>(text[i])));
+      }
+    }
+    at = end;
+  }
+}
 
 // Whether the `count` bytes from `bytes` are all one byte value.
 bool Uniform(const void* bytes, uint64_t count) {
@@ -89,10 +117,20 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
       return AddScored(span, characters, scratch_, scorer_.Score());
     }
   }
+  SummarizeText(span, text, false);
+}
+
+void RunJudge::SummarizeText(const Span& span, std::string_view text, bool pair_bound_passed) {
+  const uint64_t characters = input_.Characters(span);
   if (Uniform(text.data(), text.size())) return SummarizeUniform(span, characters, text);
   // Only a string that may pass the threshold is scored: most strings of a search are noise,
   // and the bound costs a few times less than the score.
-  if (!TextScoreMayExceed(text, summary_->EntryScore())) {
+  const float floor = Floor();
+  if (floor_ > 0) {
+    // Under a floor the bound's value is kept: the key's bound is made of them.
+    const float bound = ModelBound(text);
+    if (bound <= floor) return Skip(span, characters, text, bound);
+  } else if (!(pair_bound_passed ? ModelMayExceed(text, floor) : TextScoreMayExceed(text, floor))) {
     summary_->Count(span.start, characters, text);
     return;
   }
@@ -101,12 +139,112 @@ void RunJudge::Summarize(const Span& span, std::string_view text) {
   AddScored(span, characters, text.substr(ShownFrom(scorer_.BestStart())), scorer_.Score());
 }
 
+float RunJudge::Floor() const { return std::max(summary_->EntryScore(), floor_); }
+
+void RunJudge::Skip(const Span& span, uint64_t characters, std::string_view text, float value) {
+  if (value > summary_->EntryScore()) {
+    lossy_ = true;
+    // The highest kBestCount values make the bound.
+    if (value > KeySummary::kThresholdBits) {
+      if (lost_.size() < KeySummary::kBestCount) {
+        lost_.push_back(value);
+      } else {
+        auto lowest = std::min_element(lost_.begin(), lost_.end());
+        if (value > *lowest) *lowest = value;
+      }
+    }
+  }
+  summary_->Count(span.start, characters, text);
+}
+
+double RunJudge::LossBound() const { return RankFloor::BoundOf(lost_); }
+
+void RunJudge::ClearLoss() {
+  lossy_ = passed_ = false;
+  lost_.clear();
+}
+
+void RunJudge::SummarizeRun(const Span& span, uint16_t bound) {
+  const uint64_t characters = input_.Characters(span);
+  if (bound != DenseRuns::kUnknownBound) {
+    const float value = static_cast<float>(bound) / PairGainTable::kUnitsPerBit;
+    if (value <= Floor()) {
+      std::string_view text;
+      if (summary_->MayBecomeLongest(span.start, characters)) {
+        text = Text(span, KeySummary::kTextBytes);
+      }
+      if (floor_ > 0) return Skip(span, characters, text, value);
+      return summary_->Count(span.start, characters, text);
+    }
+  }
+  if (characters > kHeldTextBytes) return Summarize(span, {});
+  // A fixed map's runs wait, so that their model bounds are read from the stored bytes a few at
+  // a time; a running key's are decoded and bounded one by one.
+  if (!key_.running() && !input_.wide && bound != DenseRuns::kUnknownBound) {
+    pending_.push_back(span);
+    if (pending_.size() == kQueuedRuns) FinishRuns();
+    return;
+  }
+  scratch_.resize(characters);
+  if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
+  SummarizeText(span, scratch_, bound != DenseRuns::kUnknownBound);
+}
+
+void RunJudge::FinishRuns() {
+  if (pending_.empty()) return;
+  stored_.clear();
+  for (const Span& span : pending_) {
+    stored_.push_back({input_.data + span.start, span.end - span.start});
+  }
+  pending_bounds_.resize(pending_.size());
+  const DecodeTable& decode = key_.decode();
+  float* bounds = pending_bounds_.data();
+  const std::vector<StoredText>& stored = stored_;
+  if (!ReadMapped([&] { StoredModelBounds(stored, decode, bounds); })) {
+    pending_.clear();
+    throw InputReadError();
+  }
+  // Waiting runs are summarized in file order, each against the floor of its own turn.
+  std::vector<Span> runs;
+  runs.swap(pending_);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const Span& span = runs[i];
+    const uint64_t characters = span.end - span.start;
+    if (pending_bounds_[i] <= Floor()) {
+      const std::string_view text = summary_->MayBecomeLongest(span.start, characters)
+                                        ? Text(span, KeySummary::kTextBytes)
+                                        : std::string_view();
+      if (floor_ > 0) {
+        Skip(span, characters, text, pending_bounds_[i]);
+      } else {
+        summary_->Count(span.start, characters, text);
+      }
+      continue;
+    }
+    scratch_.resize(characters);
+    if (!DecodeRuns(&span, 1, scratch_.data())) throw InputReadError();
+    if (Uniform(scratch_.data(), scratch_.size())) {
+      SummarizeUniform(span, characters, scratch_);
+      continue;
+    }
+    scorer_.Reset();
+    scorer_.Feed(scratch_);
+    AddScored(span, characters, std::string_view(scratch_).substr(ShownFrom(scorer_.BestStart())),
+              scorer_.Score());
+  }
+  runs.clear();
+  pending_.swap(runs);  // keeps the memory
+}
+
 void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,
                          float score) {
+  if (floor_ > 0 && score <= floor_) return Skip(span, characters, shown, score);
+  passed_ |= floor_ > 0;
   // Asked only of a string that would lift its key, which few strings do.
   if (score > summary_->EntryScore() && !key_.identity() &&
       ((key_.running() && KeyStream(span, scorer_.BestStart(), scorer_.BestLength())) ||
-       HostText(span, scorer_.BestStart(), scorer_.BestLength()))) {
+       HostText(span, scorer_.BestStart(), scorer_.BestLength()) ||
+       JoinedReading(span, scorer_.BestStart(), scorer_.BestLength()))) {
     return summary_->Count(span.start, characters, shown);
   }
   summary_->Add(span.start, characters, shown, score);
@@ -114,52 +252,71 @@ void RunJudge::AddScored(const Span& span, uint64_t characters, std::string_view
 
 bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
   // A key that swaps case or shifts by 32 turns the file's plain names and prose into text of
-  // the other case. Such text is there to read with no key: in the file's own strings, runs of
-  // the row's alphabet that a zero byte or a line break ends, or that the byte before them
-  // gives the length of (a text hidden under the key ends its plain runs anywhere, at what its
-  // digits and signs are stored as). Only a reading under the key that explains the stretch
-  // far better than those strings shows text hidden there.
+  // the other case. Such text is there to read with no key, in the file's own strings: runs of
+  // the row's alphabet that a zero byte or a line break ends (after any byte, when they are not
+  // short), that the byte before them gives the length of, that compiled code moves as a
+  // number, or that are long enough to be strings by themselves (a text hidden under the key
+  // ends its plain runs anywhere, at what its digits and signs are stored as). The strings
+  // are found with the plain bytes around the stretch, and each is read for the part of it
+  // that lies in the stretch. Only a reading under the key that explains the stretch far
+  // better than those strings shows text hidden there.
   constexpr uint64_t kJudgedCharacters = 4096;
+  constexpr uint64_t kAround = 256;         // plain characters looked at on each side
+  constexpr uint64_t kLongString = 16;      // a plain run this long is a string of the file
+  constexpr uint64_t kShortestCounted = 3;  // the shortest string a length byte gives
+  constexpr uint64_t kImmediate = 8;        // the bytes of a 64-bit immediate
+  constexpr uint64_t kEnded = 4;            // a plain run this long that a zero byte ends
   constexpr float kHiddenFactor = 2.0f;
   length = std::min(length, kJudgedCharacters);
+  if (length == 0) return false;
   if (!plain_) plain_.emplace(input_, KeyView::NoKey{});
   const uint64_t width = input_.wide ? 2 : 1;
-  // The stretch may start inside a plain string, whose first letter the key turned into a sign
-  // (a name after its length byte, which the key makes printable): the judged text then starts
-  // where that string does, with the byte before it, so that the string is seen whole.
-  if (width == 1 && from > 0) {
-    constexpr uint64_t kLookBack = 256;
-    const uint8_t* before = input_.data + span.start + from;
-    const DecodeTable& none_decode = plain_->decode();
-    const ScanInput& input = input_;
-    uint64_t back = 0;
+  const uint64_t first = span.start + from * width;  // the stretch's first stored byte
+  const uint64_t last = first + length * width;      // just past its last
+  const DecodeTable& none_decode = plain_->decode();
+  const ScanInput& input = input_;
+  // A narrow stretch may start or end inside a plain string whose letters the key turned into
+  // signs at either side (a name after its length byte, which the key makes printable): the
+  // judged plain text goes on to where that string does, with the byte on either side.
+  uint64_t back = 0, ahead = 0;
+  bool open_before = true, open_after = true;  // a plain run at the region's edge goes on
+  if (width == 1) {
     if (!ReadMapped([&] {
-          while (back < std::min(from, kLookBack) &&
-                 input.in_alphabet[none_decode[*(before - back - 1)]]) {
-            ++back;
+          if (input.in_alphabet[none_decode[input.data[first]]]) {
+            while (back < std::min(first, kAround) &&
+                   input.in_alphabet[none_decode[input.data[first - back - 1]]]) {
+              ++back;
+            }
+          }
+          if (input.in_alphabet[none_decode[input.data[last - 1]]]) {
+            while (ahead < std::min(input.size - last, kAround) &&
+                   input.in_alphabet[none_decode[input.data[last + ahead]]]) {
+              ++ahead;
+            }
           }
         })) {
       throw InputReadError();
     }
-    if (back > 0) {
-      back += back < from;
-      from -= back;
-      length = std::min(length + back, kJudgedCharacters);
-    }
+    // Past the characters looked at, or at the file's ends, a run goes on; else the byte on
+    // either side (a length, a zero byte, or any other) is part of the judged text.
+    open_before = back == kAround || back == first;
+    open_after = ahead == kAround || ahead == input.size - last;
+    back += !open_before;
+    ahead += !open_after;
   }
-  host_text_.resize(static_cast<size_t>(3 * length));
-  char* keyed = host_text_.data();
-  char* plain = keyed + length;
-  char* kinds = plain + length;  // of each plain character: kMember, kEnd or 0
+  const uint64_t region = back + length + ahead;
+  host_text_.resize(static_cast<size_t>(3 * region));
+  char* plain = host_text_.data();
+  char* kinds = plain + region;  // of each plain character: kMember, kEnd or 0
+  char* keyed = kinds + region;  // the stretch under the key
   constexpr char kMember = 1, kEnd = 2;
-  const uint8_t* stored = input_.data + span.start + from * width;
+  const uint8_t* stored = input_.data + first - back * width;
   const KeyView& key = key_;
   const KeyView& none = *plain_;
-  const ScanInput& input = input_;
   if (!ReadMapped([&] {
-        key.DecodeText(stored, keyed, length);
-        none.DecodeText(stored, plain, length);
-        for (uint64_t i = 0; i < length; ++i) {
+        key.DecodeText(input.data + first, keyed, length);
+        none.DecodeText(stored, plain, region);
+        for (uint64_t i = 0; i < region; ++i) {
           const uint32_t unit = width == 1 ? stored[i] : stored[2 * i] | stored[2 * i + 1] << 8;
           kinds[i] = unit == 0 || unit == '\n' || unit == '\r'           ? kEnd
                      : input.in_alphabet[static_cast<uint8_t>(plain[i])] ? kMember
@@ -169,46 +326,172 @@ bool RunJudge::HostText(const Span& span, uint64_t from, uint64_t length) {
     throw InputReadError();
   }
   // A key that only changes the case of letters leaves nothing but the case to go by, and names
-  // in capitals are as plain as in small letters: both readings are then judged in small ones.
+  // in capitals are as plain as in small letters: words in capitals are then judged in small
+  // letters in both readings, while words of mixed case keep theirs ("lOCAL" is no name a file
+  // stores plainly; "Local" is).
   const DecodeTable& decode = key_.decode();
-  if (!key_.running() && (decode['a'] == 'A' || decode['A'] == 'a')) {
-    for (char* c = keyed; c < kinds; ++c)
-      *c = static_cast<char>(ToLower1251(static_cast<uint8_t>(*c)));
+  const bool case_key = !key_.running() && (decode['a'] == 'A' || decode['A'] == 'a');
+  if (case_key) {
+    // Such a key reads the host's signs as other signs ('|' as '\', '{' as '['): where the plain
+    // bytes are signs of the alphabet too, the key's reading of them is no evidence of its own.
+    for (uint64_t i = 0; i < length; ++i) {
+      const auto c = static_cast<uint8_t>(keyed[i]);
+      if (kinds[back + i] == kMember && ToLower1251(c) == ToUpper1251(c))
+        keyed[i] = plain[back + i];
+    }
+    LowerCapitalWords(keyed, length);
   }
   float plain_score = 0;
-  for (uint64_t at = 0; at < length;) {
+  for (uint64_t at = 0; at < region;) {
+    if (kinds[at] != kMember) {
+      ++at;
+      continue;
+    }
     uint64_t end = at;
-    while (end < length && kinds[end] == kMember) ++end;
-    uint64_t string = 0;  // the characters of a string of the file that starts here
-    if ((at == 0 || kinds[at - 1] == kEnd) && (end == length || kinds[end] == kEnd)) {
-      string = end - at;
-    } else if (width == 1 && at > 0 &&
-               (static_cast<uint8_t>(plain[at - 1]) == end - at ||
-                (end == length && static_cast<uint8_t>(plain[at - 1]) > end - at))) {
-      // A string that carries its length: the run ends where the length says (or goes on past
-      // the judged text). Any control byte before a longer run would give a length it holds.
-      string = end - at;
+    while (end < region && kinds[end] == kMember) ++end;
+    if (case_key) LowerCapitalWords(plain + at, end - at);
+    const bool starts = at == 0 ? open_before : kinds[at - 1] == kEnd;
+    const bool ends = end == region ? open_after : kinds[end] == kEnd;
+    uint64_t string_end = 0;  // the end of a string of the file that starts here
+    if ((starts && ends) || end - at >= kLongString || (ends && end - at >= kEnded)) {
+      string_end = end;
+    } else if (width == 1 && at > 0) {
+      // A string that carries its length: the run holds at least that many characters.
+      const auto counted = static_cast<uint8_t>(plain[at - 1]);
+      if (counted >= kShortestCounted && counted <= end - at) string_end = at + counted;
+      // Eight characters of a string that compiled code moves into place as one number (a
+      // 64-bit move of an immediate: a REX.W prefix, then B8 to BF).
+      if (end - at >= kImmediate && ImmediateAt(first - back + at)) {
+        string_end = std::max(string_end, at + kImmediate);
+      }
     }
-    if (string > 0) {
-      plain_score += std::max(0.0f, TextScore(std::string_view(plain + at, string)));
+    if (string_end > at) {
+      const uint64_t cover_from = std::max(at, back);
+      const uint64_t cover_to = std::min(string_end, back + length);
+      const uint64_t covered = cover_to > cover_from ? cover_to - cover_from : 0;
+      if (covered > 0) {
+        plain_score += std::max(0.0f, TextScore(std::string_view(plain + cover_from, covered)));
+      }
     }
-    at = end + 1;
+    at = end;
   }
   return kHiddenFactor * plain_score >= TextScore(std::string_view(keyed, length));
+}
+
+bool RunJudge::JoinedReading(const Span& span, uint64_t from, uint64_t length) {
+  // Only long stretches join strings: a table's names or a text's lines, read as one.
+  constexpr uint64_t kShortest = 64;
+  constexpr uint64_t kJudgedCharacters = 4096;
+  constexpr uint64_t kListWords = 16;
+  constexpr uint64_t kNameLetters = 4;
+  if (input_.wide || key_.running() || length < kListWords * (kNameLetters + 1)) return false;
+  length = std::min(length, kJudgedCharacters);
+  const uint8_t* stored = input_.data + span.start + from;
+  joined_text_.resize(static_cast<size_t>(2 * length));
+  char* keyed = joined_text_.data();
+  char* other = keyed + length;
+  std::array<uint64_t, 256> counts{};
+  const KeyView& key = key_;
+  if (!ReadMapped([&] {
+        key.DecodeText(stored, keyed, length);
+        for (uint64_t i = 0; i < length; ++i) ++counts[stored[i]];
+      })) {
+    throw InputReadError();
+  }
+  // Words of four letters or more in one case and single spaces alone: a table of names whose
+  // zero bytes the key reads as spaces (a key 32 from the table's own reads it so, in the
+  // other case). Sentences have short words, signs, digits or capitals somewhere. The words at
+  // either end may be cut by the stretch.
+  {
+    uint64_t words = 0, word = 0;
+    bool small = false, capital = false, list = true;
+    for (uint64_t i = 0; i <= length && list; ++i) {
+      const auto c = i < length ? static_cast<uint8_t>(keyed[i]) : uint8_t{' '};
+      if (c == ' ') {
+        list = word >= kNameLetters || words == 0 || i == length;
+        words += word != 0;
+        word = 0;
+      } else if (ToLower1251(c) == ToUpper1251(c)) {
+        list = false;
+      } else {
+        ++word;
+        small |= c == ToLower1251(c);
+        capital |= c != ToLower1251(c);
+      }
+    }
+    if (list && words >= kListWords && !(small && capital)) return true;
+  }
+  if (length < kShortest) return false;
+  // Lines or strings read as one: another map reads the stretch byte for byte as this key does,
+  // but for line ends or zero bytes where this key reads letters or signs. Only a reading whose
+  // lines together read no worse than the joined text is kept apart.
+  const DecodeTable& decode = key_.decode();
+  std::vector<uint8_t>& values = values_;
+  values.clear();
+  for (int v = 0; v < 256; ++v) {
+    if (counts[v] != 0) values.push_back(static_cast<uint8_t>(v));
+  }
+  std::sort(values.begin(), values.end(),
+            [&](uint8_t a, uint8_t b) { return counts[a] > counts[b]; });
+  const float joined = TextScore(std::string_view(keyed, length));
+  for (const DecodeTable& map : EveryByteMap()) {
+    if (map[values[0]] != decode[values[0]] ||
+        (values.size() > 1 && map[values[1]] != decode[values[1]])) {
+      continue;
+    }
+    uint64_t same = 0, line_ends = 0;
+    for (const uint8_t v : values) {
+      if (map[v] == decode[v]) {
+        same += counts[v];
+      } else if ((map[v] == '\n' || map[v] == '\r' || map[v] == 0) &&
+                 input_.in_alphabet[decode[v]]) {
+        line_ends += counts[v];
+      }
+    }
+    if (line_ends == 0 || 10 * (same + line_ends) < 9 * length) continue;
+    for (uint64_t i = 0; i < length; ++i) other[i] = static_cast<char>(map[stored[i]]);
+    float lines = 0;
+    for (uint64_t at = 0; at < length;) {
+      if (!input_.in_alphabet[static_cast<uint8_t>(other[at])]) {
+        ++at;
+        continue;
+      }
+      uint64_t end = at;
+      while (end < length && input_.in_alphabet[static_cast<uint8_t>(other[end])]) ++end;
+      lines += std::max(0.0f, TextScore(std::string_view(other + at, end - at)));
+      at = end;
+    }
+    if (lines >= joined) return true;
+  }
+  return false;
+}
+
+bool RunJudge::ImmediateAt(uint64_t position) {
+  if (position < 2 || position + 8 > input_.size) return false;
+  bool immediate = false;
+  const uint8_t* at = input_.data + position;
+  if (!ReadMapped([&] {
+        immediate = (at[-2] == 0x48 || at[-2] == 0x49) && at[-1] >= 0xB8 && at[-1] <= 0xBF;
+      })) {
+    throw InputReadError();
+  }
+  return immediate;
 }
 
 bool RunJudge::KeyStream(const Span& span, uint64_t from, uint64_t length) {
   // Text hidden under a running key is stored as ever new values: the key moves on at every
   // character, so even a repeated letter is stored anew (one byte in thirty repeats one of the
   // eight before it by chance). A table of small numbers repeats its few values at every turn:
-  // a third of its bytes or more.
+  // a third of its bytes or more. The bytes before the stretch count among the eight: a stretch
+  // may start inside such a table.
   constexpr uint64_t kNear = 8;
-  const uint8_t* stored = input_.data + span.start + from;
+  const uint64_t first = span.start + from;
+  const uint8_t* stored = input_.data + first;
   uint64_t repeats = 0;
   if (!ReadMapped([&] {
-        for (uint64_t i = 1; i < length; ++i) {
-          for (uint64_t back = 1; back <= std::min(i, kNear); ++back) {
-            if (stored[i] == stored[i - back]) {
+        for (uint64_t i = 0; i < length; ++i) {
+          for (uint64_t back = 1; back <= std::min(first + i, kNear); ++back) {
+            if (stored[i] == *(stored + i - back)) {
               ++repeats;
               break;
             }
@@ -273,6 +556,8 @@ void RunJudge::SummarizeUniform(const Span& span, uint64_t characters, std::stri
   }
   // Counted when its score cannot pass the entry, as after the bound: the same summary.
   const float score = scorer_.Score();
+  if (floor_ > 0 && score <= Floor()) return Skip(span, characters, text, score);
+  passed_ |= floor_ > 0;
   if (score <= summary_->EntryScore()) return summary_->Count(span.start, characters, text);
   summary_->Add(span.start, characters, text.substr(static_cast<size_t>(from)), score);
 }

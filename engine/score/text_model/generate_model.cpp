@@ -85,7 +85,11 @@ WordLists ParseWordLists(const std::string& text) {
 }
 
 // Writes generated lines of each kind: English and Russian sentences, identifiers, paths,
-// URLs, e-mail addresses, registry keys and command lines.
+// URLs, e-mail addresses, registry keys and command lines. Each draw from random_ is a statement
+// of its own, or sequenced by ?: or a call: the operands of + are evaluated in whatever order the
+// compiler chooses, and a model that followed that order would differ from compiler to compiler
+// (a clang build scored every string differently). Where one line draws several parts, the
+// later parts are drawn first: the order in which the model was first made.
 class Composer {
  public:
   explicit Composer(const WordLists& lists) : lists_(lists) {}
@@ -103,9 +107,12 @@ class Composer {
         return std::to_string(random_.Below(100));
       case 2:
         return std::to_string(1990 + random_.Below(40));
-      case 3:
-        return std::to_string(random_.Below(10)) + "." + std::to_string(random_.Below(20)) + "." +
-               std::to_string(random_.Below(10));
+      case 3: {
+        const auto patch = random_.Below(10);
+        const auto minor = random_.Below(20);
+        return std::to_string(random_.Below(10)) + "." + std::to_string(minor) + "." +
+               std::to_string(patch);
+      }
       default:
         return std::to_string(random_.Below(100000));
     }
@@ -147,6 +154,16 @@ class Composer {
   std::string EnglishLine() { return Line("english", "function", 40); }
   std::string RussianLine() { return Line("russian", "russian", 0); }
 
+  // "First.Last" and "FLast", the last name drawn first.
+  std::string FirstDotLast() {
+    const std::string last = Pick("last");
+    return Pick("first") + "." + last;
+  }
+  std::string InitialLast() {
+    const std::string last = Pick("last");
+    return Pick("first").substr(0, 1) + last;
+  }
+
   std::string IdentifierPart() { return random_.Chance(60) ? Pick("ident") : Pick("english"); }
 
   std::string Identifier() {
@@ -186,19 +203,30 @@ class Composer {
 
   std::string CodeLine() {
     switch (random_.Below(6)) {
-      case 0:
-        return Identifier() + "(" + Identifier() + ", " + Identifier() + ");";
-      case 1:
-        return "if (" + Identifier() + " == " + Identifier() + ") return " + Number() + ";";
-      case 2:
-        return Identifier() + " = " + Identifier() + "->" + Identifier() + ";";
-      case 3:
-        return "#define " + Upper(Identifier()) + " " + Number();
-      case 4:
-        return Identifier() + "::" + Capital(Identifier()) + "(const std::string& " + Identifier() +
-               ")";
-      default:
-        return Identifier() + " " + Identifier() + " " + Identifier();
+      case 0: {
+        const std::string second = Identifier(), first = Identifier();
+        return Identifier() + "(" + first + ", " + second + ");";
+      }
+      case 1: {
+        const std::string number = Number(), right = Identifier();
+        return "if (" + Identifier() + " == " + right + ") return " + number + ";";
+      }
+      case 2: {
+        const std::string member = Identifier(), object = Identifier();
+        return Identifier() + " = " + object + "->" + member + ";";
+      }
+      case 3: {
+        const std::string number = Number();
+        return "#define " + Upper(Identifier()) + " " + number;
+      }
+      case 4: {
+        const std::string parameter = Identifier(), method = Capital(Identifier());
+        return Identifier() + "::" + method + "(const std::string& " + parameter + ")";
+      }
+      default: {
+        const std::string third = Identifier(), second = Identifier();
+        return Identifier() + " " + second + " " + third;
+      }
     }
   }
 
@@ -220,7 +248,8 @@ class Composer {
   std::string WindowsPath() {
     std::string out;
     if (random_.Chance(10)) {
-      out = "\\\\" + Pick("domain") + "\\" + Pick("windows");
+      const std::string share = Pick("windows");
+      out = "\\\\" + Pick("domain") + "\\" + share;
     } else if (random_.Chance(15)) {
       static const char* const kVars[] = {"%SystemRoot%",   "%APPDATA%",     "%TEMP%",
                                           "%ProgramFiles%", "%USERPROFILE%", "%LOCALAPPDATA%",
@@ -248,7 +277,8 @@ class Composer {
 
   std::string Url() {
     static const char* const kSchemes[] = {"https://", "https://", "http://", "ftp://"};
-    std::string out = kSchemes[random_.Below(4)] + Host();
+    const std::string host = Host();
+    std::string out = kSchemes[random_.Below(4)] + host;
     if (random_.Chance(10)) out += ":" + std::to_string(1024 + random_.Below(9000));
     for (size_t n = random_.Below(4); n > 0; --n) {
       out += '/';  // apart from the part: GCC 12 takes "/" + part for an overlapping copy
@@ -256,8 +286,12 @@ class Composer {
     }
     if (random_.Chance(50)) out += "/" + FileName();
     if (random_.Chance(30)) {
-      out += "?" + IdentifierPart() + "=" + (random_.Chance(50) ? Number() : Pick("english"));
-      if (random_.Chance(50)) out += "&" + IdentifierPart() + "=" + Number();
+      const std::string value = random_.Chance(50) ? Number() : Pick("english");
+      out += "?" + IdentifierPart() + "=" + value;
+      if (random_.Chance(50)) {
+        const std::string number = Number();
+        out += "&" + IdentifierPart() + "=" + number;
+      }
     }
     return out;
   }
@@ -266,23 +300,30 @@ class Composer {
     std::string local;
     switch (random_.Below(4)) {
       case 0:
-        local = Pick("first") + "." + Pick("last");
+        local = FirstDotLast();
         break;
       case 1:
-        local = Pick("first").substr(0, 1) + Pick("last");
+        local = InitialLast();
         break;
-      case 2:
-        local = Pick("ident") + (random_.Chance(50) ? "" : std::to_string(random_.Below(100)));
+      case 2: {
+        const std::string digits = random_.Chance(50) ? "" : std::to_string(random_.Below(100));
+        local = Pick("ident") + digits;
         break;
-      default:
-        local = Pick("english") + "-" + Pick("english");
+      }
+      default: {
+        const std::string second = Pick("english");
+        local = Pick("english") + "-" + second;
         break;
+      }
     }
     if (random_.Chance(50)) {
       for (char& c : local) c = static_cast<char>(veskor::ToLower1251(c));
     }
     std::string out = local + "@" + Host();
-    if (random_.Chance(25)) out = Pick("first") + " " + Pick("last") + " <" + out + ">";
+    if (random_.Chance(25)) {
+      const std::string last = Pick("last");
+      out = Pick("first") + " " + last + " <" + out + ">";
+    }
     return out;
   }
 
@@ -308,9 +349,11 @@ class Composer {
         case 1:
           out += " --" + Pick("option");
           break;
-        case 2:
-          out += " --" + Pick("option") + "=" + (random_.Chance(50) ? Number() : Pick("english"));
+        case 2: {
+          const std::string value = random_.Chance(50) ? Number() : Pick("english");
+          out += " --" + Pick("option") + "=" + value;
           break;
+        }
         case 3:
           out += " /" + Upper(Pick("option")).substr(0, 1 + random_.Below(3));
           break;
@@ -333,30 +376,44 @@ class Composer {
     const std::string sign(1, kSigns[random_.Below(sizeof kSigns - 1)]);
     std::string out;
     switch (random_.Below(7)) {
-      case 0:
-        out = Capital(Pick("english")) + std::to_string(random_.Below(10000));
+      case 0: {
+        const std::string digits = std::to_string(random_.Below(10000));
+        out = Capital(Pick("english")) + digits;
         break;
-      case 1:
-        out = Capital(Pick("english")) + Capital(Pick("english")) +
-              std::to_string(random_.Below(100));
+      }
+      case 1: {
+        const std::string digits = std::to_string(random_.Below(100));
+        const std::string second = Capital(Pick("english"));
+        out = Capital(Pick("english")) + second + digits;
         break;
-      case 2:
-        out = Capital(Pick("english")) + std::to_string(1990 + random_.Below(40));
+      }
+      case 2: {
+        const std::string year = std::to_string(1990 + random_.Below(40));
+        out = Capital(Pick("english")) + year;
         break;
-      case 3:
-        out = Pick("english") + sign +
-              (random_.Chance(50) ? Pick("english") : Capital(Pick("english")));
+      }
+      case 3: {
+        const std::string second = random_.Chance(50) ? Pick("english") : Capital(Pick("english"));
+        out = Pick("english") + sign + second;
         break;
-      case 4:
-        out = Pick("english") + std::to_string(random_.Below(100)) + Capital(Pick("english"));
+      }
+      case 4: {
+        const std::string second = Capital(Pick("english"));
+        const std::string digits = std::to_string(random_.Below(100));
+        out = Pick("english") + digits + second;
         break;
-      case 5:
-        out = Capital(Pick("english")) + sign + std::to_string(random_.Below(10000));
+      }
+      case 5: {
+        const std::string digits = std::to_string(random_.Below(10000));
+        out = Capital(Pick("english")) + sign + digits;
         break;
-      default:
-        out = Pick("english") + (random_.Chance(50) ? sign : std::to_string(random_.Below(100))) +
-              Capital(Pick("english"));
+      }
+      default: {
+        const std::string second = Capital(Pick("english"));
+        const std::string middle = random_.Chance(50) ? sign : std::to_string(random_.Below(100));
+        out = Pick("english") + middle + second;
         break;
+      }
     }
     // Letters swapped for look-alike digits and signs, in some passwords.
     if (random_.Chance(35)) {
@@ -387,8 +444,13 @@ class Composer {
       case 0: {  // a mutex or an event
         static const char* const kScopes[] = {"Global\\", "Local\\", "", "Session\\1\\"};
         std::string out = kScopes[random_.Below(4)];
-        out += random_.Chance(50) ? Capital(Pick("english")) + Capital(Pick("mutex"))
-                                  : Identifier() + "_" + Pick("mutex");
+        if (random_.Chance(50)) {
+          const std::string kind = Capital(Pick("mutex"));
+          out += Capital(Pick("english")) + kind;
+        } else {
+          const std::string kind = Pick("mutex");
+          out += Identifier() + "_" + kind;
+        }
         if (random_.Chance(50))
           out += random_.Chance(50) ? std::to_string(random_.Below(10000))
                                     : "_" + Hex(4 + random_.Below(5));
@@ -398,9 +460,11 @@ class Composer {
         std::string out =
             random_.Chance(80) ? "\\\\.\\pipe\\" : "\\\\" + Pick("domain") + "\\pipe\\";
         out += random_.Chance(50) ? Pick("english") : Identifier();
-        if (random_.Chance(60))
-          out += std::string(1, "_-."[random_.Below(3)]) +
-                 (random_.Chance(50) ? std::to_string(random_.Below(1000)) : Hex(4));
+        if (random_.Chance(60)) {
+          const std::string suffix =
+              random_.Chance(50) ? std::to_string(random_.Below(1000)) : Hex(4);
+          out += std::string(1, "_-."[random_.Below(3)]) + suffix;
+        }
         return out;
       }
       case 2: {  // key=value
@@ -421,23 +485,27 @@ class Composer {
             user = Pick("account");
             break;
           case 2:
-            user = random_.Chance(50) ? Pick("first") + "." + Pick("last")
-                                      : Pick("first").substr(0, 1) + Pick("last");
+            user = random_.Chance(50) ? FirstDotLast() : InitialLast();
             break;
-          default:
-            user = Pick("english") + std::to_string(random_.Below(100));
+          default: {
+            const std::string digits = std::to_string(random_.Below(100));
+            user = Pick("english") + digits;
             break;
+          }
         }
         if (random_.Chance(60)) {
           for (char& c : user) c = static_cast<char>(veskor::ToLower1251(c));
         }
-        return user + (random_.Chance(85) ? ":" : "/") + Password();
+        const std::string password = Password();
+        return user + (random_.Chance(85) ? ":" : "/") + password;
       }
       case 4: {  // a connection string
-        std::string out = "Server=" + Host() + ";Database=" + Pick("english") + ";";
+        const std::string database = Pick("english");
+        std::string out = "Server=" + Host() + ";Database=" + database + ";";
         out += random_.Chance(50) ? "User Id=" : "uid=";
-        out +=
-            Pick("account") + ";" + (random_.Chance(50) ? "Password=" : "pwd=") + Password() + ";";
+        const std::string password = Password();
+        const char* const field = random_.Chance(50) ? "Password=" : "pwd=";
+        out += Pick("account") + ";" + field + password + ";";
         return out;
       }
       default:
@@ -464,13 +532,12 @@ class Composer {
   std::string LookAlikeLine() {
     static const char kSigns[] = "!#$%&*?._-+=~^";
     const std::string sign(1, kSigns[random_.Below(sizeof kSigns - 1)]);
-    std::string out =
-        LookAlike(Pick("english"), 50) + sign +
+    const std::string second =
         LookAlike(random_.Chance(60) ? Capital(Pick("english")) : Pick("english"), 50);
+    std::string out = LookAlike(Pick("english"), 50) + sign + second;
     if (random_.Chance(30)) out += std::to_string(random_.Below(100));
     if (random_.Chance(35)) {
-      std::string user =
-          random_.Chance(50) ? Pick("account") : Pick("first").substr(0, 1) + Pick("last");
+      std::string user = random_.Chance(50) ? Pick("account") : InitialLast();
       for (char& c : user) c = static_cast<char>(veskor::ToLower1251(c));
       out = user + ":" + out;
     }
@@ -494,9 +561,10 @@ class Composer {
     }
     std::string date = out;
     if (random_.Chance(25)) {
-      std::snprintf(out, sizeof out, " %02u:%02u:%02u", static_cast<unsigned>(random_.Below(24)),
-                    static_cast<unsigned>(random_.Below(60)),
-                    static_cast<unsigned>(random_.Below(60)));
+      const auto second = static_cast<unsigned>(random_.Below(60));
+      const auto minute = static_cast<unsigned>(random_.Below(60));
+      const auto hour = static_cast<unsigned>(random_.Below(24));
+      std::snprintf(out, sizeof out, " %02u:%02u:%02u", hour, minute, second);
       date += out;
     }
     return date;
@@ -519,19 +587,24 @@ class Composer {
         case 0:
           out += std::to_string(random_.Below(i == 0 ? 1000 : 100000));
           break;
-        case 1:
-          out +=
-              std::to_string(random_.Below(10000)) + "." + std::to_string(10 + random_.Below(90));
+        case 1: {
+          const std::string cents = std::to_string(10 + random_.Below(90));
+          out += std::to_string(random_.Below(10000)) + "." + cents;
           break;
+        }
         case 2:
           out += Date();
           break;
-        case 3:
-          out += Pick("first") + " " + Pick("last");
+        case 3: {
+          const std::string last = Pick("last");
+          out += Pick("first") + " " + last;
           break;
-        case 4:
-          out += "\"" + Capital(Pick("english")) + " " + Pick("english") + "\"";
+        }
+        case 4: {
+          const std::string second = Pick("english");
+          out += "\"" + Capital(Pick("english")) + " " + second + "\"";
           break;
+        }
         case 5:
           out += Number();
           break;

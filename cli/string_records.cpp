@@ -1,0 +1,280 @@
+// String records written field by field into the line buffer, with the escapes and the number
+// forms of the JSON library that writes the batch's other records, so that a record's bytes do
+// not depend on which of the two wrote it.
+#include "cli/string_records.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/terminal_text.h"
+#include "engine/score/text_score.h"
+#include "text/cp1251.h"
+
+namespace veskor {
+namespace {
+
+// Appends one byte of UTF-8 text as a JSON string holds it: the quote, the backslash and the
+// control bytes escaped (the short escapes where JSON has them), every other byte as it is.
+void AppendEscaped(std::string& out, char c) {
+  switch (c) {
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    default:
+      break;
+  }
+  if (static_cast<uint8_t>(c) < 0x20) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+    out += escape;
+    return;
+  }
+  out += c;
+}
+
+// UTF-8 text as a quoted JSON string.
+std::string Quoted(std::string_view utf8) {
+  std::string out = "\"";
+  for (char c : utf8) AppendEscaped(out, c);
+  return out + "\"";
+}
+
+// Every Windows-1251 byte as a JSON string holds it: its UTF-8 form (at most three bytes),
+// escaped (at most six: \u001f).
+class ByteTexts {
+ public:
+  // The room one byte's text may need: each is copied as a block of this size.
+  static constexpr size_t kRoom = 8;
+
+  ByteTexts() {
+    for (int byte = 0; byte < 256; ++byte) {
+      std::string text;
+      for (char c : Cp1251ToUtf8(std::string(1, static_cast<char>(byte)))) AppendEscaped(text, c);
+      std::memcpy(text_[byte].data(), text.data(), text.size());
+      size_[byte] = static_cast<uint8_t>(text.size());
+    }
+  }
+
+  // Writes the texts of `bytes` at `at`, which has room for kRoom bytes per byte; returns the end.
+  char* Write(char* at, std::string_view bytes) const {
+    for (char c : bytes) {
+      const uint8_t byte = static_cast<uint8_t>(c);
+      std::memcpy(at, text_[byte].data(), kRoom);
+      at += size_[byte];
+    }
+    return at;
+  }
+
+ private:
+  std::array<std::array<char, kRoom>, 256> text_{};
+  std::array<uint8_t, 256> size_{};
+};
+
+const ByteTexts& JsonBytes() {
+  static const ByteTexts texts;
+  return texts;
+}
+
+// The most bytes a record takes beyond its head and its text: the numbers, the field names
+// between them, the score and the closing bytes.
+constexpr size_t kFieldsRoom = 160;
+
+char* WriteText(char* at, std::string_view text) {
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
+}
+
+template <typename Integer>
+char* WriteInteger(char* at, Integer value) {
+  return std::to_chars(at, at + 24, value).ptr;
+}
+
+// A score as the library writes the double that it rounds to two decimals: the shortest text
+// that reads back as that double, which is the rounded number without its trailing zeros, and
+// ".0" after a whole number ("-0.0" for a small negative score). The rounding is "%.2f"'s, done
+// on integers: a float's 24-bit significand times 100 is exact in a double.
+char* WriteScore(char* at, float score) {
+  const double hundredths = static_cast<double>(score) * 100;
+  const auto rounded = static_cast<uint64_t>(std::fabs(std::nearbyint(hundredths)));
+  if (std::signbit(score)) *at++ = '-';
+  at = WriteInteger(at, rounded / 100);
+  *at++ = '.';
+  const auto decimals = static_cast<unsigned>(rounded % 100);
+  *at++ = static_cast<char>('0' + decimals / 10);
+  if (decimals % 10 != 0) *at++ = static_cast<char>('0' + decimals % 10);
+  return at;
+}
+
+// Each worker scores with a scorer of its own, made once: a new one clears its table of counts.
+TextScorer& ThreadScorer() {
+  thread_local TextScorer scorer;
+  scorer.Reset();
+  return scorer;
+}
+
+// A long text on its way into a record: each piece scored, and escaped in pieces of its own, so
+// that a string of a gigabyte is never held whole.
+class Escaping : public ByteSink {
+ public:
+  explicit Escaping(ByteSink& to) : to_(to), scorer_(ThreadScorer()) {}
+  void Write(std::string_view bytes) override {
+    scorer_.Feed(bytes);
+    while (!bytes.empty()) {
+      const std::string_view piece = bytes.substr(0, kPiece);
+      bytes.remove_prefix(piece.size());
+      char* const end = JsonBytes().Write(buffer_.data(), piece);
+      to_.Write(std::string_view(buffer_.data(), static_cast<size_t>(end - buffer_.data())));
+    }
+  }
+  float Score() const { return scorer_.Score(); }
+
+ private:
+  static constexpr size_t kPiece = 4096;
+  ByteSink& to_;
+  TextScorer& scorer_;
+  std::array<char, kPiece * ByteTexts::kRoom> buffer_;
+};
+
+class StringLines : public LineMaker {
+ public:
+  StringLines(const std::string& file, const std::string& algorithm,
+              std::unique_ptr<LineMaker> expression)
+      : expression_(std::move(expression)) {
+    head_ = R"({"type":"string","file":)";
+    if (IsValidUtf8(file)) {
+      head_ += Quoted(file);
+    } else {
+      // A name that is not UTF-8 is read as Windows-1251, and its bytes kept in hex to recover it.
+      head_ += Quoted(Cp1251ToUtf8(file)) + R"(,"file_hex":")";
+      static constexpr char kDigits[] = "0123456789abcdef";
+      for (const char c : file) {
+        head_ += kDigits[static_cast<uint8_t>(c) >> 4];
+        head_ += kDigits[static_cast<uint8_t>(c) & 15];
+      }
+      head_ += '"';
+    }
+    head_ += R"(,"algo":)" + Quoted(Cp1251ToUtf8(algorithm)) + R"(,"key":)";
+  }
+
+  bool Matches(std::string_view text, const std::atomic<bool>& stop,
+               const std::function<void()>& pace) const override {
+    return expression_->Matches(text, stop, pace);
+  }
+
+  void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
+                  std::string_view text) const override {
+    TextScorer& scorer = ThreadScorer();
+    scorer.Feed(text);
+    char* const start = out.Extend(head_.size() + kFieldsRoom + ByteTexts::kRoom * text.size());
+    char* at = Fields(start, key, position, text.size());
+    at = JsonBytes().Write(at, text);
+    at = Tail(at, scorer.Score());
+    out.Commit(static_cast<size_t>(at - start));
+  }
+
+  void WriteLine(ByteSink& out, int32_t key, int32_t width, int64_t position,
+                 const LongText& text) const override {
+    std::string fields(head_.size() + kFieldsRoom, '\0');
+    fields.resize(
+        static_cast<size_t>(Fields(fields.data(), key, position, text.size()) - fields.data()));
+    out.Write(fields);
+    Escaping escaping(out);
+    text.WriteTo(text.size(), escaping);
+    std::array<char, kFieldsRoom> tail;
+    out.Write(std::string_view(
+        tail.data(), static_cast<size_t>(Tail(tail.data(), escaping.Score()) - tail.data())));
+  }
+
+  std::unique_ptr<const KeyLineWriter> InPlace(int32_t key, int32_t width) const override {
+    return std::make_unique<KeyRecords>(*this, key);
+  }
+
+ private:
+  // A key's records written in place, their texts read straight from the file: the search asks
+  // for a batch's texts before it reads the first, so that their cache misses overlap.
+  class KeyRecords : public KeyLineWriter {
+   public:
+    KeyRecords(const StringLines& lines, int32_t key) : lines_(lines), key_(key) {}
+    // The room of every record as written, then of every text as read: each text is read there,
+    // then scored and written out ahead of itself, never over a byte not yet read (a byte's
+    // text takes at most ByteTexts::kRoom bytes).
+    uint64_t Bound(uint64_t lines, uint64_t text_bytes) const override {
+      return lines * RecordRoom() + text_bytes * (ByteTexts::kRoom + 1);
+    }
+    char* Write(char* at, std::span<const InPlaceLine> lines,
+                const TextSource& texts) const override {
+      uint64_t text_bytes = 0;
+      for (const InPlaceLine& line : lines) text_bytes += line.text_size;
+      char* read = at + lines.size() * RecordRoom() + text_bytes * ByteTexts::kRoom;
+      for (const InPlaceLine& line : lines) {
+        const auto length = static_cast<size_t>(line.text_size);
+        texts.Copy(line.text, read, length);
+        const std::string_view text(read, length);
+        read += length;
+        TextScorer& scorer = ThreadScorer();
+        scorer.Feed(text);
+        at = lines_.Fields(at, key_, line.position, length);
+        at = JsonBytes().Write(at, text);
+        at = Tail(at, scorer.Score());
+      }
+      return at;
+    }
+
+   private:
+    uint64_t RecordRoom() const { return lines_.head_.size() + kFieldsRoom; }
+
+    const StringLines& lines_;
+    int32_t key_;
+  };
+
+  // The record up to the opening quote of its text.
+  char* Fields(char* at, int32_t key, int64_t position, uint64_t length) const {
+    at = WriteText(at, head_);
+    at = WriteInteger(at, key);
+    at = WriteText(at, R"(,"offset":)");
+    at = WriteInteger(at, position);
+    at = WriteText(at, R"(,"length":)");
+    at = WriteInteger(at, length);
+    return WriteText(at, R"(,"text":")");
+  }
+
+  // The record from the closing quote of its text to its LF.
+  static char* Tail(char* at, float score) {
+    at = WriteText(at, R"(","score":)");
+    at = WriteScore(at, score);
+    return WriteText(at, "}\n");
+  }
+
+  std::string head_;  // the record up to its key: the same for every string of the row
+  std::unique_ptr<LineMaker> expression_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
+                                         std::unique_ptr<LineMaker> expression) {
+  return std::make_unique<StringLines>(file, algorithm, std::move(expression));
+}
+
+}  // namespace veskor

@@ -1,0 +1,21 @@
+// The JSON Lines record of every string a row finds, written straight into the row's lines: a
+// search finds millions of strings, and a JSON document built for each costs many times the search.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/search/line_maker.h"
+
+namespace veskor {
+
+// A row's string records in place of its report lines:
+//   {"type":"string","file":F,"algo":A,"key":K,"offset":O,"length":L,"text":T,"score":S}
+// `file` is the input's name (file-system bytes: a name that is not UTF-8 is read as
+// Windows-1251, and "file_hex" follows "file" with its bytes), `algorithm` the algorithm's name
+// (8-bit). The bytes are those the packaged JSON library writes for the same record. Which
+// strings are taken is left to `expression` (a RowLineMaker's test).
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
+                                         std::unique_ptr<LineMaker> expression);
+
+}  // namespace veskor
