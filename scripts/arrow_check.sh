@@ -16,6 +16,7 @@ rules=(
   "settings:text files report"
   "engine/regexp:text"
   "engine/decoding:text"
+  "engine/recovery:text engine/decoding"
   "engine/score:text"
   "engine/search:text files engine/decoding engine/score"
   "engine/carve:text files engine/decoding engine/search"
