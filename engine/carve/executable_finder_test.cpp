@@ -15,6 +15,7 @@
 
 #include "engine/carve/test_ciphers.h"
 #include "engine/carve/test_executables.h"
+#include "engine/decoding/xor_key.h"
 #include "engine/run/mapped_input.h"
 #include "engine/search/scan_input.h"
 
@@ -184,6 +185,7 @@ TEST_F(ExecutableFinderTest, KeysOfManyBytesFindAtEveryPhase) {
     EXPECT_EQ(found[0].size, payload.size());
     EXPECT_EQ(found[0].pair, (CarvePair{"XORK", 0, key}));
     EXPECT_EQ(KeyTextOf(found[0].pair), "0x8c61d26317");
+    EXPECT_EQ(KeyTextOf(found[0].pair), XorKey::Of(key)->Text());  // as the XORK row writes it
   }
 }
 
