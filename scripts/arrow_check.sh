@@ -19,6 +19,7 @@ rules=(
   "engine/recovery:text engine/decoding"
   "engine/score:text"
   "engine/search:text files engine/decoding engine/score"
+  "engine/carve:text files engine/decoding engine/search"
   "engine/run:text files report presets tasks settings engine/decoding engine/score engine/search engine/regexp"
   "engine/results:text files report engine/decoding engine/score engine/search engine/run engine/regexp"
   "cli:text files report presets tasks settings engine cli"
