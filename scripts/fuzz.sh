@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-5}"
-targets=(regexp format table ini presets key recovery)
+targets=(regexp format table ini presets key recovery carve)
 if [ $# -gt 1 ]; then targets=("${@:2}"); fi
 scripts/sanitize.sh --build-only > /dev/null
 status=0
