@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/terminal_text.h"
-#include "engine/results/summary_table.h"
+#include "engine/export/summary_table.h"
 #include "engine/score/key_summary.h"
 #include "text/cp1251.h"
 

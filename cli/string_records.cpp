@@ -158,9 +158,7 @@ class Escaping : public ByteSink {
 
 class StringLines : public LineMaker {
  public:
-  StringLines(const std::string& file, const std::string& algorithm,
-              std::unique_ptr<LineMaker> expression)
-      : expression_(std::move(expression)) {
+  StringLines(const std::string& file, const std::string& algorithm) {
     head_ = R"({"type":"string","file":)";
     if (IsValidUtf8(file)) {
       head_ += Quoted(file);
@@ -175,11 +173,6 @@ class StringLines : public LineMaker {
       head_ += '"';
     }
     head_ += R"(,"algo":)" + Quoted(Cp1251ToUtf8(algorithm)) + R"(,"key":)";
-  }
-
-  bool Matches(std::string_view text, const std::atomic<bool>& stop,
-               const std::function<void()>& pace) const override {
-    return expression_->Matches(text, stop, pace);
   }
 
   void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
@@ -267,14 +260,12 @@ class StringLines : public LineMaker {
   }
 
   std::string head_;  // the record up to its key: the same for every string of the row
-  std::unique_ptr<LineMaker> expression_;
 };
 
 }  // namespace
 
-std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
-                                         std::unique_ptr<LineMaker> expression) {
-  return std::make_unique<StringLines>(file, algorithm, std::move(expression));
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm) {
+  return std::make_unique<StringLines>(file, algorithm);
 }
 
 }  // namespace veskor
