@@ -12,6 +12,7 @@
 #include "cli/terminal_text.h"
 #include "engine/score/text_score.h"
 #include "text/cp1251.h"
+#include "text/integer_syntax.h"
 
 namespace veskor {
 namespace {
@@ -164,13 +165,7 @@ class StringLines : public LineMaker {
       head_ += Quoted(file);
     } else {
       // A name that is not UTF-8 is read as Windows-1251, and its bytes kept in hex to recover it.
-      head_ += Quoted(Cp1251ToUtf8(file)) + R"(,"file_hex":")";
-      static constexpr char kDigits[] = "0123456789abcdef";
-      for (const char c : file) {
-        head_ += kDigits[static_cast<uint8_t>(c) >> 4];
-        head_ += kDigits[static_cast<uint8_t>(c) & 15];
-      }
-      head_ += '"';
+      head_ += Quoted(Cp1251ToUtf8(file)) + R"(,"file_hex":")" + LowerHex(file) + '"';
     }
     head_ += R"(,"algo":)" + Quoted(Cp1251ToUtf8(algorithm)) + R"(,"key":)";
   }

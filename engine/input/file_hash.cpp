@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/input/fault_guard.h"
+#include "text/integer_syntax.h"
 
 namespace veskor {
 
@@ -29,13 +30,7 @@ std::optional<std::string> Sha256Hex(const uint8_t* data, uint64_t size,
   unsigned char hash[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (!read || !updated || EVP_DigestFinal_ex(digest, hash, &length) != 1) return {};
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kDigits[hash[i] >> 4];
-    hex += kDigits[hash[i] & 15];
-  }
-  return hex;
+  return LowerHex(std::string_view(reinterpret_cast<const char*>(hash), length));
 }
 
 }  // namespace veskor
