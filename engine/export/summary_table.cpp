@@ -54,7 +54,10 @@ std::string SummaryText(std::string_view cp1251, size_t max_bytes) {
 }
 
 std::string ListedScoreText(const KeySummary& key) {
-  return key.Bounded() ? "<" + ScoreText(BoundAbove(key.Bound())) : ScoreText(key.Score());
+  if (!key.Bounded()) return ScoreText(key.Score());
+  std::string text(1, '<');
+  text += ScoreText(BoundAbove(key.Bound()));
+  return text;
 }
 
 std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
