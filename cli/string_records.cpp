@@ -3,6 +3,7 @@
 // not depend on which of the two wrote it.
 #include "cli/string_records.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -227,16 +228,24 @@ class StringLines : public LineMaker {
       uint64_t text_bytes = 0;
       for (const InPlaceLine& line : lines) text_bytes += line.text_size;
       char* read = at + lines.size() * RecordRoom() + text_bytes * ByteTexts::kRoom;
-      for (const InPlaceLine& line : lines) {
-        const auto length = static_cast<size_t>(line.text_size);
-        texts.Copy(line.text, read, length);
-        const std::string_view text(read, length);
-        read += length;
-        TextScorer& scorer = ThreadScorer();
-        scorer.Feed(text);
-        at = lines_.Fields(at, key_, line.position, length);
-        at = JsonBytes().Write(at, text);
-        at = Tail(at, scorer.Score());
+      // A few dozen texts read, then scored together, then written.
+      constexpr size_t kTogether = 64;
+      std::array<std::string_view, kTogether> batch;
+      std::array<float, kTogether> scores;
+      for (size_t first = 0; first < lines.size(); first += kTogether) {
+        const size_t count = std::min(kTogether, lines.size() - first);
+        for (size_t i = 0; i < count; ++i) {
+          const auto length = static_cast<size_t>(lines[first + i].text_size);
+          texts.Copy(lines[first + i].text, read, length);
+          batch[i] = std::string_view(read, length);
+          read += length;
+        }
+        TextScores(std::span(batch.data(), count), scores.data());
+        for (size_t i = 0; i < count; ++i) {
+          at = lines_.Fields(at, key_, lines[first + i].position, batch[i].size());
+          at = JsonBytes().Write(at, batch[i]);
+          at = Tail(at, scores[i]);
+        }
       }
       return at;
     }
