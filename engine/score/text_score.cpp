@@ -530,18 +530,24 @@ float TextScore(std::string_view text) {
 
 namespace {
 
-// The tables of NoiseRules, built on first use.
+// The lanes score texts shorter than this, whose counts and lengths fit 16 bits.
+constexpr size_t kLaneText = 4096;
+
+// The tables of the rules, built on first use.
 struct RuleTables {
   // The frequency explanation's gain over a uniform byte, less its weight, for a byte seen c
-  // times among n: count_less_weight[c] - total[n]. A byte not seen before never gains.
-  std::array<int32_t, kLogTable> count_less_weight;
+  // times among n: count_less_weight[c] - total[n], the figures of FrequencyLogs::Gain. A byte
+  // not seen before never gains.
+  std::array<int32_t, kLaneText> count_less_weight;
+  std::array<int32_t, kLaneText> total;
   std::array<bool, 256> letters;
   RuleTables() {
     const FrequencyLogs& logs = Logs();
     count_less_weight[0] = std::numeric_limits<int32_t>::min() / 4;
-    for (size_t c = 1; c < kLogTable; ++c) {
-      count_less_weight[c] = logs.count[c] - kFrequencyWeightUnits;
+    for (size_t c = 1; c < kLaneText; ++c) {
+      count_less_weight[c] = logs.Gain(c, 0) + logs.total[0] - kFrequencyWeightUnits;
     }
+    for (size_t n = 0; n < kLaneText; ++n) total[n] = logs.count[0] - logs.Gain(0, n);
     letters = Letters();
   }
 };
@@ -551,176 +557,47 @@ const RuleTables& Tables() {
   return tables;
 }
 
-// The noise explanations of TextScorer::Feed over bytes whose model gains are known, each rule
-// a few operations on counters and masks rather than a branch on the byte: in strings of noise
-// the bytes' classes change at random, and each mispredicted branch cost more than its rule.
-// Keeps only the best stretch's evidence. Fed in pieces, in order.
-class NoiseRules {
- public:
-  // `counts` holds 256 zeros; the bytes fed are counted there.
-  explicit NoiseRules(uint32_t* counts) : counts_(counts) {}
-
-  // kShort: the whole text is shorter than the logarithm tables, so that every count and
-  // length reads them.
-  template <bool kShort>
-  void Feed(const uint8_t* bytes, const int16_t* gains, size_t size);
-  int64_t best() const { return best_; }
-
- private:
-  uint32_t* counts_;
-  uint64_t length_ = 0;
-  uint64_t history_ = 0;
-  std::array<uint32_t, kLags> progressions_{};
-  std::array<uint32_t, 2> repeats_{};
-  uint32_t digits_ = 0, same_as_two_back_ = 0, numeric_ = 0, numeric_separator_ = 0;
-  int32_t letterless_ = 0, letterless_low_ = 0;
-  // The IPv4 address being read, as TextScorer::Address holds it.
-  int32_t dots_ = 0, address_digits_ = 0, value_ = 0, denied_ = 0;
-  int64_t run_ = 0, best_ = std::numeric_limits<int64_t>::min();
-};
-
-template <bool kShort>
-void NoiseRules::Feed(const uint8_t* bytes, const int16_t* gains, size_t size) {
-  const FrequencyLogs& logs = Logs();
-  const RuleTables& tables = Tables();
-  uint32_t* const counts = counts_;
-  uint64_t length = length_, history = history_;
-  std::array<uint32_t, kLags> progressions = progressions_;
-  std::array<uint32_t, 2> repeats = repeats_;
-  uint32_t digits = digits_, same_as_two_back = same_as_two_back_, numeric = numeric_;
-  uint32_t numeric_separator = numeric_separator_;
-  int32_t letterless = letterless_, letterless_low = letterless_low_;
-  int32_t dots = dots_, address_digits = address_digits_, value = value_, denied = denied_;
-  int64_t run = run_, best = best_;
-  for (size_t i = 0; i < size; ++i, ++length) {
-    const uint32_t byte = bytes[i];
-    int32_t gain = gains[i];
-
-    const uint32_t count = counts[byte];
-    if constexpr (kShort) {
-      counts[byte] = count + 1;
-      gain -= std::max(0, tables.count_less_weight[count] - logs.total[length]);
-    } else {
-      counts[byte] = count + (count != UINT32_MAX);
-      if (count != 0) gain -= std::max(0, logs.Gain(count, length) - kFrequencyWeightUnits);
-    }
-
-    bool progression = false;
-    for (int lag = 1; lag <= kLags; ++lag) {
-      const uint32_t back = static_cast<uint8_t>(history >> (8 * (lag - 1)));
-      const uint32_t back2 = static_cast<uint8_t>(history >> (8 * (2 * lag - 1)));
-      const bool step = (length >= 2u * lag) & (static_cast<uint8_t>(byte + back2 - 2 * back) == 0);
-      uint32_t& steps = progressions[lag - 1];
-      steps = (steps + 1) & (0u - static_cast<uint32_t>(step));
-      progression |= steps >= kProgressionAfter[lag - 1];
-    }
-    same_as_two_back =
-        (same_as_two_back << 1) |
-        static_cast<uint32_t>((length >= 2) & (byte == static_cast<uint8_t>(history >> 8)));
-    const bool alternating =
-        ((same_as_two_back & kAlternationMask) == kAlternationMask) |
-        ((same_as_two_back & (kAlternationMask << 1)) == kAlternationMask << 1);
-    const uint32_t digit_value = byte - '0';
-    const bool digit = digit_value < 10;
-    const bool numeric_byte = digit | (byte == numeric_separator);
-    numeric = numeric_byte ? numeric + 1 : digits + 1;
-    numeric_separator = numeric_byte ? numeric_separator : byte;
-    bool periodic = false;
-    for (uint32_t lag = 3; lag <= 4; ++lag) {
-      uint32_t& repeated = repeats[lag - 3];
-      const bool repeat =
-          (length >= lag) & (byte == static_cast<uint8_t>(history >> (8 * (lag - 1))));
-      repeated = (repeated + 1) & (0u - static_cast<uint32_t>(repeat));
-      periodic |= repeated >= kRepeatedAfter;
-    }
-    history = (history << 8) | byte;
-    digits = digit ? digits + 1 : 0;
-    const bool noise = progression | alternating | periodic | (digits > kLongestNumber) |
-                       (numeric > kLongestNumberList);
-    gain = noise ? std::min(gain, -kNoisePenaltyUnits) : gain;
-
-    // Whether the byte ends a whole address, then the byte read into the address: nothing to do
-    // while no address is being read and the byte cannot start one, as for most bytes.
-    bool address_ends = false, in_address = false;
-    int32_t returned = 0;
-    const bool dot = byte == '.';
-    if ((digit | dot) || (dots | address_digits) != 0) {
-      address_ends = (dots == 3) & (address_digits > 0) & !dot & !digit;
-      returned = address_ends ? denied : 0;
-      const int32_t longer = value * 10 + static_cast<int32_t>(digit_value);
-      const bool digit_fits = digit & (address_digits < 3) & (longer <= 255);
-      const bool dot_fits = dot & (address_digits > 0) & (dots < 3);
-      in_address = digit | dot_fits;  // a digit that does not fit starts an address
-      dots = dot_fits ? dots + 1 : (digit_fits ? dots : 0);
-      address_digits = digit_fits ? address_digits + 1 : static_cast<int32_t>(digit);
-      value = digit_fits ? longer : (digit ? static_cast<int32_t>(digit_value) : 0);
-      denied = (digit_fits | dot_fits) ? denied : 0;
-    }
-
-    const bool letter = tables.letters[byte];
-    const bool restart = letter | address_ends;
-    letterless = restart ? 0 : letterless;
-    letterless_low = restart ? 0 : letterless_low;
-    gain += returned;
-    const int32_t allowed = std::min(gain, kLetterlessUnits - (letterless - letterless_low));
-    denied += (!letter & in_address) ? gain - allowed : 0;
-    gain = letter ? gain : allowed;
-    letterless = letter ? letterless : letterless + gain;
-    letterless_low = std::min(letterless_low, letterless);
-
-    run = std::max<int64_t>(run, 0) + gain;
-    best = std::max(best, run);
-  }
-  length_ = length;
-  history_ = history;
-  progressions_ = progressions;
-  repeats_ = repeats;
-  digits_ = digits;
-  same_as_two_back_ = same_as_two_back;
-  numeric_ = numeric;
-  numeric_separator_ = numeric_separator;
-  letterless_ = letterless;
-  letterless_low_ = letterless_low;
-  dots_ = dots;
-  address_digits_ = address_digits;
-  value_ = value;
-  denied_ = denied;
-  run_ = run;
-  best_ = best;
-}
-
 // Eight lanes of 32-bit integers: a lane for each of eight texts scored side by side.
 typedef int32_t Lanes __attribute__((vector_size(32)));
 constexpr int kLanes = 8;
 
-#if defined(__SANITIZE_THREAD__)
-#define VESKOR_LANE_CLONES
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VESKOR_LANES_UNDER_TSAN
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(VESKOR_LANES_UNDER_TSAN)
+#define VESKOR_LANE_CLONES  // ThreadSanitizer cannot resolve the clones at startup
 #else
 #define VESKOR_LANE_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
 
 float Bits(int64_t units) { return static_cast<float>(units) / kModelUnitsPerBit; }
 
-// TextScore of the texts at the indices `order` lists (each of 1 to kLogTable - 1 bytes), into
+// TextScore of the texts at the indices `order` lists (each of 1 to kLaneText - 1 bytes), into
 // scores[index], eight at a time: each step reads a byte of every lane's text, walks the model
-// and counts the byte in the lane's own table, then applies the noise rules of NoiseRules to
+// and counts the byte in the lane's own table, then applies the noise rules of TextScorer::Feed to
 // all eight in vector operations (AVX2 where the processor has it). The eight model walks run
 // side by side, so that their misses in the model table overlap.
 VESKOR_LANE_CLONES
 void ScoreInLanes(std::span<const std::string_view> texts, std::span<const uint32_t> order,
                   float* scores) {
-  const FrequencyLogs& logs = Logs();
   const RuleTables& tables = Tables();
-  // Each lane's text: where its next byte is, how many are left, and whose score it is.
+  // Each lane's text: where its next byte is, how many are left, whose score it is, the model's
+  // state and the bytes read so far; each lane counts its bytes in a table of its own.
   std::array<const uint8_t*, kLanes> at{};
-  std::array<uint32_t, kLanes> left{}, text{}, state{};
+  std::array<uint32_t, kLanes> left{}, text{}, state{}, read{};
   std::array<std::array<uint16_t, 256>, kLanes> counts{};  // zero between texts
-  // The rules' counters and flags of every lane, as NoiseRules keeps them.
-  Lanes length{}, back[8] = {}, progressions[kLags] = {}, repeats[2] = {};
+  // What a step hands from the lanes to the rules and back; -1 in `fresh` for a lane whose text
+  // starts at this step.
+  alignas(32) std::array<int32_t, kLanes> bytes{}, gains{}, letters{}, fresh{}, bests{};
+  // The rules' counters and flags of every lane, as TextScorer keeps them. `back` holds the
+  // bytes one to four back (the latest in the low byte) and five to eight back.
+  Lanes length{}, back_near{}, back_far{}, progressions[kLags] = {}, repeats[2] = {};
   Lanes digits{}, same_as_two_back{}, numeric{}, numeric_separator{};
   Lanes letterless{}, letterless_low{}, dots{}, address_digits{}, value{}, denied{};
   Lanes run{}, best{};
-  const int32_t kLowest = std::numeric_limits<int32_t>::min();
+  const Lanes kLowest = Lanes{} + std::numeric_limits<int32_t>::min();
   size_t next = 0;
   int active = 0;
   // Starts the lane's next text, or leaves it idle.
@@ -733,28 +610,18 @@ void ScoreInLanes(std::span<const std::string_view> texts, std::span<const uint3
     text[lane] = index;
     at[lane] = reinterpret_cast<const uint8_t*>(texts[index].data());
     left[lane] = static_cast<uint32_t>(texts[index].size());
-    state[lane] = 0;
-    length[lane] = 0;
-    for (Lanes& byte : back) byte[lane] = 0;
-    for (Lanes& steps : progressions) steps[lane] = 0;
-    repeats[0][lane] = repeats[1][lane] = 0;
-    digits[lane] = same_as_two_back[lane] = numeric[lane] = numeric_separator[lane] = 0;
-    letterless[lane] = letterless_low[lane] = 0;
-    dots[lane] = address_digits[lane] = value[lane] = denied[lane] = 0;
-    run[lane] = 0;
-    best[lane] = kLowest;
+    state[lane] = read[lane] = 0;
+    fresh[lane] = -1;
     ++active;
   };
   for (int lane = 0; lane < kLanes; ++lane) start(lane);
   while (active != 0) {
     // Each lane's byte, its model gain less the frequency explanation's, and whether it is a
     // letter; an idle lane reads a space that nothing keeps.
-    Lanes byte, gain, letter;
     for (int lane = 0; lane < kLanes; ++lane) {
       if (left[lane] == 0) {
-        byte[lane] = ' ';
-        gain[lane] = 0;
-        letter[lane] = 0;
+        bytes[lane] = ' ';
+        gains[lane] = letters[lane] = 0;
         continue;
       }
       const uint32_t b = *at[lane];
@@ -762,20 +629,51 @@ void ScoreInLanes(std::span<const std::string_view> texts, std::span<const uint3
       state[lane] = entry >> 16;
       const uint32_t count = counts[lane][b];
       counts[lane][b] = static_cast<uint16_t>(count + 1);
-      byte[lane] = static_cast<int32_t>(b);
-      gain[lane] = static_cast<int16_t>(entry & 0xFFFF) -
-                   std::max(0, tables.count_less_weight[count] - logs.total[length[lane]]);
-      letter[lane] = tables.letters[b] ? -1 : 0;
+      bytes[lane] = static_cast<int32_t>(b);
+      gains[lane] = static_cast<int16_t>(entry & 0xFFFF) -
+                    std::max(0, tables.count_less_weight[count] - tables.total[read[lane]]);
+      letters[lane] = tables.letters[b] ? -1 : 0;
     }
+    Lanes byte, gain, letter, restart;
+    std::memcpy(&byte, bytes.data(), sizeof byte);
+    std::memcpy(&gain, gains.data(), sizeof gain);
+    std::memcpy(&letter, letters.data(), sizeof letter);
+    std::memcpy(&restart, fresh.data(), sizeof restart);
+    fresh.fill(0);
+    // A lane whose text starts here forgets the text before.
+    const Lanes keep = ~restart;
+    length &= keep;
+    back_near &= keep;
+    back_far &= keep;
+    for (Lanes& steps : progressions) steps &= keep;
+    repeats[0] &= keep;
+    repeats[1] &= keep;
+    digits &= keep;
+    same_as_two_back &= keep;
+    numeric &= keep;
+    numeric_separator &= keep;
+    letterless &= keep;
+    letterless_low &= keep;
+    dots &= keep;
+    address_digits &= keep;
+    value &= keep;
+    denied &= keep;
+    run &= keep;
+    best = restart ? kLowest : best;
 
+    std::array<Lanes, 9> back;  // back[i]: the byte i back, 1 to 8
+    for (int i = 1; i <= 4; ++i) {
+      back[i] = (back_near >> (8 * (i - 1))) & 0xFF;
+      back[i + 4] = (back_far >> (8 * (i - 1))) & 0xFF;
+    }
     Lanes progression{};
     for (int lag = 1; lag <= kLags; ++lag) {
       const Lanes step =
-          (length >= 2 * lag) & (((byte + back[2 * lag - 1] - 2 * back[lag - 1]) & 0xFF) == 0);
+          (length >= 2 * lag) & (((byte + back[2 * lag] - 2 * back[lag]) & 0xFF) == 0);
       progressions[lag - 1] = (progressions[lag - 1] + 1) & step;
       progression |= progressions[lag - 1] >= static_cast<int32_t>(kProgressionAfter[lag - 1]);
     }
-    same_as_two_back = (same_as_two_back << 1) | ((length >= 2) & (byte == back[1]) & 1);
+    same_as_two_back = (same_as_two_back << 1) | ((length >= 2) & (byte == back[2]) & 1);
     const int32_t kMask = kAlternationMask;
     const Lanes alternating =
         ((same_as_two_back & kMask) == kMask) | ((same_as_two_back & (kMask << 1)) == (kMask << 1));
@@ -786,12 +684,12 @@ void ScoreInLanes(std::span<const std::string_view> texts, std::span<const uint3
     numeric_separator = numeric_byte ? numeric_separator : byte;
     Lanes periodic{};
     for (int lag = 3; lag <= 4; ++lag) {
-      const Lanes repeat = (length >= lag) & (byte == back[lag - 1]);
+      const Lanes repeat = (length >= lag) & (byte == back[lag]);
       repeats[lag - 3] = (repeats[lag - 3] + 1) & repeat;
       periodic |= repeats[lag - 3] >= static_cast<int32_t>(kRepeatedAfter);
     }
-    for (int i = 7; i > 0; --i) back[i] = back[i - 1];
-    back[0] = byte;
+    back_far = (back_far << 8) | ((back_near >> 24) & 0xFF);
+    back_near = (back_near << 8) | byte;
     digits = (digits + 1) & digit;
     const Lanes noise = progression | alternating | periodic |
                         (digits > static_cast<int32_t>(kLongestNumber)) |
@@ -811,9 +709,9 @@ void ScoreInLanes(std::span<const std::string_view> texts, std::span<const uint3
     value = digit_fits ? longer : (digit & digit_value);
     denied = (digit_fits | dot_fits) & denied;
 
-    const Lanes restart = letter | address_ends;
-    letterless &= ~restart;
-    letterless_low &= ~restart;
+    const Lanes letterless_restart = letter | address_ends;
+    letterless &= ~letterless_restart;
+    letterless_low &= ~letterless_restart;
     gain += returned;
     const Lanes room = kLetterlessUnits - (letterless - letterless_low);
     const Lanes allowed = gain < room ? gain : room;
@@ -825,55 +723,41 @@ void ScoreInLanes(std::span<const std::string_view> texts, std::span<const uint3
     run = (run > 0 ? run : 0) + gain;
     best = run > best ? run : best;
     length += 1;
+    std::memcpy(bests.data(), &best, sizeof best);
 
     for (int lane = 0; lane < kLanes; ++lane) {
       if (left[lane] == 0) continue;
       ++at[lane];
+      ++read[lane];
       if (--left[lane] != 0) continue;
       const uint32_t index = text[lane];
-      scores[index] = Bits(best[lane]);
-      const auto* bytes = reinterpret_cast<const uint8_t*>(texts[index].data());
-      for (size_t i = 0; i < texts[index].size(); ++i) counts[lane][bytes[i]] = 0;
+      scores[index] = Bits(bests[lane]);
+      for (const char c : texts[index]) counts[lane][static_cast<uint8_t>(c)] = 0;
       --active;
       start(lane);
     }
   }
 }
+
 }  // namespace
 
 void TextScores(std::span<const std::string_view> texts, float* scores) {
-  // The short texts go to the lanes, a few hundred at a time; the rest are scored here.
+  // The short texts go to the lanes, a few hundred at a time; a long one is fed whole.
   constexpr size_t kBatch = 512;
   std::array<uint32_t, kBatch> order;
-  std::array<uint32_t, 256> counts{};
-  std::array<int16_t, 1024> gains;
   size_t waiting = 0;
   for (size_t i = 0; i < texts.size(); ++i) {
     const std::string_view text = texts[i];
     if (text.empty()) {
       scores[i] = 0;
-    } else if (text.size() < kLogTable) {
+    } else if (text.size() < kLaneText) {
       order[waiting++] = static_cast<uint32_t>(i);
       if (waiting == kBatch) {
         ScoreInLanes(texts, std::span(order.data(), waiting), scores);
         waiting = 0;
       }
     } else {
-      // A long text: its model walk a piece at a time, then the rules over the piece.
-      const auto* at = reinterpret_cast<const uint8_t*>(text.data());
-      NoiseRules rules(counts.data());
-      uint32_t state = 0;
-      for (size_t done = 0; done < text.size(); done += gains.size()) {
-        const size_t piece = std::min(gains.size(), text.size() - done);
-        for (size_t j = 0; j < piece; ++j) {
-          const uint32_t entry = kModelTable[(state << 8) | kModelColumn[at[done + j]]];
-          state = entry >> 16;
-          gains[j] = static_cast<int16_t>(entry & 0xFFFF);
-        }
-        rules.Feed<false>(at + done, gains.data(), piece);
-      }
-      scores[i] = Bits(rules.best());
-      counts.fill(0);
+      scores[i] = TextScore(text);
     }
   }
   ScoreInLanes(texts, std::span(order.data(), waiting), scores);
