@@ -1,5 +1,7 @@
 // The whole-number syntax: any text is a 32-bit value or refused; a value's decimal form reads
-// back as the same value. A key text under every algorithm is a key of its range or refused.
+// back as the same value. A key text under every algorithm is a key of its range or refused. A
+// repeating key's text is a key of 2 to 32 bytes at its shortest period, whose hex and colon
+// forms read back as the same key, or refused.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <string_view>
 
 #include "engine/decoding/algorithms.h"
+#include "engine/decoding/xor_key.h"
 #include "text/error.h"
 #include "text/integer_syntax.h"
 
@@ -29,6 +32,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const veskor::ConversionError&) {
       if (value && algorithm.ByteKey) std::abort();  // a one-byte key takes any number
     }
+  }
+  try {
+    const veskor::XorKey key = veskor::XorKeyOfText(text, text);
+    if (key.size() < veskor::XorKey::kMinSize || key.size() > veskor::XorKey::kMaxSize) {
+      std::abort();
+    }
+    const auto again = veskor::XorKey::Of(key.bytes());
+    if (!again || *again != key) std::abort();  // held at its shortest period
+    std::string colons;
+    for (size_t i = 0; i < key.size(); ++i)
+      colons += (i ? ":" : "") + key.Text().substr(2 + 2 * i, 2);
+    if (veskor::XorKeyOfText(key.Text(), "") != key || veskor::XorKeyOfText(colons, "") != key) {
+      std::abort();
+    }
+  } catch (const veskor::ConversionError&) {
   }
   return 0;
 }

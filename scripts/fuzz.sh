@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Runs each fuzz target for SECONDS (default 5) from the seeds in fuzz/corpus/, keeping what it
-# finds in build-asan/corpus/. The targets are built by scripts/sanitize.sh (clang, libFuzzer,
-# ASan, UBSan), with the unit tests of the same build. With CI=true, warnings are errors.
+# finds in build-asan/corpus/; with TARGETs after SECONDS (key, recovery, ...), only those. The
+# targets are built by scripts/sanitize.sh (clang, libFuzzer, ASan, UBSan), with the unit tests
+# of the same build. With CI=true, warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-5}"
+targets=(regexp format table ini presets key recovery carve)
+if [ $# -gt 1 ]; then targets=("${@:2}"); fi
 scripts/sanitize.sh --build-only > /dev/null
 status=0
-for target in regexp format table ini presets key; do
+for target in "${targets[@]}"; do
   mkdir -p "build-asan/corpus/$target"
   if ! build-asan/fuzz/${target}_fuzz "build-asan/corpus/$target" "fuzz/corpus/$target" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \

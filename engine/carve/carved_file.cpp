@@ -1,0 +1,157 @@
+// Carved files: names, exclusive creation, and the decoded bytes streamed into them while their
+// SHA-256 is taken.
+#include "engine/carve/carved_file.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "engine/carve/range_decoder.h"
+#include "files/default_file_mode.h"
+#include "files/io_error.h"
+#include "files/write_fully.h"
+
+namespace veskor {
+namespace {
+
+[[noreturn]] void ThrowIoError(int error_number, const std::string& path) {
+  IoError error = IoErrorFromErrno(error_number);
+  error.set_file(path);
+  throw error;
+}
+
+std::string Joined(const std::string& dir, std::string_view name) {
+  std::string path = dir;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+// The SHA-256 of bytes handed in pieces.
+class Sha256 {
+ public:
+  Sha256() : context_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
+    if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
+      throw Error("SHA-256 is not available");
+    }
+  }
+  void Add(std::span<const uint8_t> bytes) {
+    if (EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()) != 1) {
+      throw Error("SHA-256 is not available");
+    }
+  }
+  std::string Hex() {
+    unsigned char hash[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context_.get(), hash, &length) != 1) {
+      throw Error("SHA-256 is not available");
+    }
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+      hex += kDigits[hash[i] >> 4];
+      hex += kDigits[hash[i] & 15];
+    }
+    return hex;
+  }
+
+ private:
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
+};
+
+// A name's part made of letters, digits and "_" alone: no "/" or ".." from a caller's text.
+std::string Tame(std::string_view part) {
+  std::string tame(part);
+  for (char& c : tame) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!plain) c = '_';
+  }
+  return tame;
+}
+
+// More names than any folder would hold of one stem: past them, a file system that answers
+// "exists" to everything.
+constexpr int kMaxNameTries = 1 << 20;
+
+}  // namespace
+
+void PrepareCarveFolder(const std::string& dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) ThrowIoError(error.value(), dir);
+  if (!std::filesystem::is_directory(dir, error))
+    ThrowIoError(error ? error.value() : ENOTDIR, dir);
+  if (::access(dir.c_str(), W_OK | X_OK) != 0) ThrowIoError(errno, dir);
+}
+
+std::string CarvedFileStem(std::string_view host_sha256, const FoundExecutable& found) {
+  return Tame(host_sha256.substr(0, kCarvedHashDigits)) + "_" + std::to_string(found.offset) + "_" +
+         Tame(found.pair.algorithm) + "_" + Tame(KeyTextOf(found.pair));
+}
+
+NewFile::~NewFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+NewFile::NewFile(NewFile&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+  other.fd_ = -1;
+}
+
+int NewFile::Close() {
+  const int result = ::close(fd_);
+  fd_ = -1;
+  return result == 0 ? 0 : errno;
+}
+
+void NewFile::Discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  ::unlink(path_.c_str());
+}
+
+NewFile CreateNewFile(const std::string& dir, std::string_view stem, std::string_view extension) {
+  for (int n = 1; n <= kMaxNameTries; ++n) {
+    std::string name(stem);
+    if (n > 1) {
+      name += '_';
+      name += std::to_string(n);
+    }
+    name += extension;
+    std::string path = Joined(dir, name);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          DefaultFileMode());
+    if (fd >= 0) return NewFile(fd, std::move(path));
+    if (errno != EEXIST) ThrowIoError(errno, path);
+  }
+  ThrowIoError(EEXIST, Joined(dir, std::string(stem) + std::string(extension)));
+}
+
+CarvedFile WriteCarvedFile(const std::string& dir, std::string_view host_sha256,
+                           const uint8_t* data, uint64_t size, const FoundExecutable& found) {
+  Sha256 hash;
+  NewFile file =
+      CreateNewFile(dir, CarvedFileStem(host_sha256, found), FormatExtension(found.format));
+  try {
+    DecodeRange(data, size, CipherOf(found.pair), found.offset, found.offset + found.size,
+                [&](std::span<const uint8_t> bytes) {
+                  hash.Add(bytes);
+                  const std::string_view text(reinterpret_cast<const char*>(bytes.data()),
+                                              bytes.size());
+                  if (!WriteFully(file.fd(), text)) ThrowIoError(errno, file.path());
+                });
+    if (const int error_number = file.Close(); error_number != 0) {
+      ThrowIoError(error_number, file.path());
+    }
+  } catch (...) {
+    file.Discard();
+    throw;
+  }
+  return {file.path(), hash.Hex()};
+}
+
+}  // namespace veskor
