@@ -260,8 +260,8 @@ class StringLines : public LineMaker {
       uint64_t text_bytes = 0;
       for (const InPlaceLine& line : lines) text_bytes += line.text_size;
       char* read = at + lines.size() * RecordRoom() + text_bytes * ByteTexts::kRoom;
-      // A few dozen texts read, then scored together, then written.
-      constexpr size_t kTogether = 64;
+      // The texts read, then scored together, then written, a search's batch at a time.
+      constexpr size_t kTogether = 512;
       std::array<std::string_view, kTogether> batch;
       std::array<float, kTogether> scores;
       for (size_t first = 0; first < lines.size(); first += kTogether) {

@@ -742,25 +742,37 @@ void ScoreInLanes(std::span<const std::string_view> texts, std::span<const uint3
 }  // namespace
 
 void TextScores(std::span<const std::string_view> texts, float* scores) {
-  // The short texts go to the lanes, a few hundred at a time; a long one is fed whole.
+  // The texts go to the lanes a few hundred at a time, the longer ones first, so that the short
+  // ones fill the other lanes meanwhile. A text longer than an eighth of all of them would
+  // leave the other lanes idle at the end: it is fed whole, as one too long for the lanes.
   constexpr size_t kBatch = 512;
-  std::array<uint32_t, kBatch> order;
-  size_t waiting = 0;
-  for (size_t i = 0; i < texts.size(); ++i) {
-    const std::string_view text = texts[i];
-    if (text.empty()) {
-      scores[i] = 0;
-    } else if (text.size() < kLaneText) {
-      order[waiting++] = static_cast<uint32_t>(i);
-      if (waiting == kBatch) {
-        ScoreInLanes(texts, std::span(order.data(), waiting), scores);
-        waiting = 0;
+  constexpr size_t kLongFirst = 32;
+  for (size_t first = 0; first < texts.size(); first += kBatch) {
+    const std::span<const std::string_view> batch =
+        texts.subspan(first, std::min(kBatch, texts.size() - first));
+    uint64_t bytes = 0;
+    for (const std::string_view text : batch) bytes += text.size();
+    const uint64_t share = std::min<uint64_t>(kLaneText - 1, bytes / kLanes);
+    std::array<uint32_t, kBatch> order;
+    size_t long_ones = 0, waiting = 0;
+    for (size_t i = 0; i < batch.size(); ++i) {
+      const size_t size = batch[i].size();
+      const auto index = static_cast<uint32_t>(first + i);
+      if (size == 0) {
+        scores[index] = 0;
+      } else if (size > share) {
+        scores[index] = TextScore(batch[i]);
+      } else if (size >= kLongFirst) {
+        // The long ones gather at the front, the short ones move behind them.
+        if (waiting != long_ones) order[waiting] = order[long_ones];
+        order[long_ones++] = index;
+        ++waiting;
+      } else {
+        order[waiting++] = index;
       }
-    } else {
-      scores[i] = TextScore(text);
     }
+    ScoreInLanes(texts, std::span(order.data(), waiting), scores);
   }
-  ScoreInLanes(texts, std::span(order.data(), waiting), scores);
 }
 
 }  // namespace veskor
