@@ -29,8 +29,8 @@
 #include "engine/carve/executable_finder.h"
 #include "engine/carve/test_ciphers.h"
 #include "engine/carve/test_executables.h"
-#include "engine/results/file_hash.h"
-#include "engine/run/mapped_input.h"
+#include "engine/input/file_hash.h"
+#include "engine/input/mapped_input.h"
 #include "text/integer_syntax.h"
 
 namespace veskor::bench {

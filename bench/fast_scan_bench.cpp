@@ -28,8 +28,9 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
+#include "engine/input/mapped_input.h"
 #include "engine/run/log_file.h"
-#include "engine/run/mapped_input.h"
+#include "engine/run/row_filter.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
 #include "engine/search/job_runner.h"
@@ -47,7 +48,7 @@ class DropServices : public ScanServices {
   uint64_t bytes = 0;
   void Write(std::string_view piece) override { bytes += piece.size(); }
   void SetProgress(int) override {}
-  void ProcessEvents() override {}
+  void Pace(int64_t) override {}
 };
 
 // Writes every line to a log, as the run does.
@@ -56,7 +57,7 @@ class LogServices : public ScanServices {
   explicit LogServices(const std::string& path) : log_(path) {}
   void Write(std::string_view bytes) override { log_.Write(bytes); }
   void SetProgress(int) override {}
-  void ProcessEvents() override {}
+  void Pace(int64_t) override {}
   void Close() { log_.Close(); }
 
  private:
@@ -85,10 +86,11 @@ Scan RunScan(const MappedInput& input, const TAlgorithm& algorithm, const Search
              int key, const std::string& log, const std::string& format, ScanOptions options = {}) {
   int64_t found = 0;
   options.workers = DefaultWorkerCount();
-  const RowLineMaker lines(fields.RegExp, format);
+  const RowLineMaker lines(format);
+  const RowFilter expression(fields.RegExp);
   const double seconds = Seconds([&] {
     LogServices services(log);
-    TScanContext context = ContextOver(input.data(), input.size(), services, lines);
+    TScanContext context = ContextOver(input.data(), input.size(), services, lines, &expression);
     if (key >= 0) {
       context.Key = static_cast<uint8_t>(key);
       ScanPass(algorithm, fields, context, options);
@@ -161,9 +163,10 @@ int64_t AllKeysDroppedOnce(const MappedInput& input, const SearchFields& fields,
   ScanOptions options;
   options.workers = workers > 0 ? workers : DefaultWorkerCount();
   options.search = search;
-  const RowLineMaker lines(fields.RegExp, kDefaultReportFormat);
+  const RowLineMaker lines(kDefaultReportFormat);
+  const RowFilter expression(fields.RegExp);
   DropServices services;
-  TScanContext context = ContextOver(input.data(), input.size(), services, lines);
+  TScanContext context = ContextOver(input.data(), input.size(), services, lines, &expression);
   context.SingleKey = false;
   RowSummary row_summary;
   if (summary) context.Summary = &row_summary;

@@ -47,10 +47,7 @@
 #include "engine/score/key_summary.h"
 #include "engine/score/score_band.h"
 #include "engine/score/text_score.h"
-#include "presets/preset.h"
-#include "presets/preset_list.h"
 #include "report/report_format.h"
-#include "tasks/task_table.h"
 
 namespace veskor::bench {
 namespace {
@@ -58,43 +55,21 @@ namespace {
 constexpr const char* kPresetName = "printable";
 constexpr int kXor8 = 0, kAdd8 = 1, kSub8 = 2, kXor8W = 4;  // indices into Algorithms
 
-TPreset PrintablePreset() {
-  TPreset preset = NewPreset();
-  SetShortString(preset.Name, kPresetName);
-  SetShortString(preset.Alphabet, PrintableAlphabet());
-  SetShortString(preset.RegExp, "");
-  preset.MinLength = 7;
-  preset.MaxLength = 0;
-  return preset;
-}
-
-// The runner's side of a --summary run: the summary kept, no line formatted, no log, one search
-// worker (the bench runs its cases side by side instead).
-class SummaryHost : public RunHost {
+// The runner's side of a --summary run: no log; the row's outcome and messages kept.
+class SummaryObserver : public RunObserver {
  public:
-  explicit SummaryHost(std::string input) : input_(std::move(input)) {}
-
-  std::string InputPath() override { return input_; }
-  void ShowMessage(const std::string& text) override { messages += text + "\n"; }
-  void ProcessEvents() override {}
-  std::string FormatText() override { return std::string(kDefaultReportFormat); }
-  std::unique_ptr<LogSink> CreateLog(const std::string&) override {
+  void Message(const RequestRow&, const std::string& text) override { messages += text + "\n"; }
+  std::unique_ptr<LogSink> OpenLog(const RequestRow&, const std::string&) override {
     class NoLog : public LogSink {
       void Write(std::string_view) override {}
       void Close() override {}
     };
     return std::make_unique<NoLog>();
   }
-  bool WritesLines() override { return false; }
-  bool KeepsSummary() override { return true; }
-  int ScanWorkers() override { return 1; }
-  void RowFinished(const RowOutcome& finished) override { outcome = finished; }
+  void RowFinished(const RequestRow&, const RowOutcome& finished) override { outcome = finished; }
 
   RowOutcome outcome;
   std::string messages;
-
- private:
-  std::string input_;
 };
 
 // Stores `bytes` so that the algorithm decodes them back under `key`.
@@ -117,12 +92,20 @@ struct Ranks {
 // Runs one all-keys row over the file at `input` as `veskor-scan --algo NAME --alphabet-file
 // printable --summary` does, and ranks `key` by the summary's order and by number of strings.
 Ranks RankKey(const TAlgorithm& algorithm, const std::string& input, int key) {
-  TaskTable table;
-  PresetList presets;
-  presets.Append(PrintablePreset());
-  table.AddTaskRow(true, kStatusNone, algorithm.Name, kPresetName, "", 0, "0", kLinkNone);
-  SummaryHost host(input);
-  RunAnalysis(table, presets, host);
+  // The summary kept, no line formatted, one search worker (the bench runs its cases side by
+  // side instead).
+  AnalysisRequest request;
+  request.input = input;
+  request.format = kDefaultReportFormat;
+  request.write_lines = false;
+  request.workers = 1;
+  RequestRow task;
+  task.algorithm = algorithm.Name;
+  task.preset = kPresetName;
+  task.fields = SearchFields{PrintableAlphabet(), "", 7, 0};
+  request.rows = {task};
+  SummaryObserver host;
+  RunRequest(request, host);
   if (!host.outcome.summary || host.outcome.kind != RowOutcome::Kind::kDone) {
     throw std::runtime_error("the run over " + input + " did not finish: " + host.messages);
   }
@@ -143,19 +126,19 @@ Ranks RankKey(const TAlgorithm& algorithm, const std::string& input, int key) {
   return ranks;
 }
 
-// Strings of the printable preset in plain bytes: runs of tab and 32..126, 7 or longer.
+// Strings of the printable preset in plain bytes: spans of tab and 32..126, 7 or longer.
 uint64_t CountStrings(std::string_view data) {
-  uint64_t count = 0, run = 0;
+  uint64_t count = 0, span = 0;
   for (const char ch : data) {
     const uint8_t c = static_cast<uint8_t>(ch);
     if (c == '\t' || (c >= 32 && c <= 126)) {
-      ++run;
+      ++span;
     } else {
-      count += run >= 7;
-      run = 0;
+      count += span >= 7;
+      span = 0;
     }
   }
-  return count + (run >= 7);
+  return count + (span >= 7);
 }
 
 // Names for the generated tables, beside the words of the secrets.

@@ -15,7 +15,7 @@
 
 #include "engine/decoding/algorithms.h"
 #include "engine/search/scan_context.h"
-#include "ui/string_list_model.h"
+#include "ui/results/string_list_model.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ long ResidentKiB() {
   return 0;
 }
 
-// Random bytes: under any key, runs of the 128 byte values below 0x80 of 5 or more are
+// Random bytes: under any key, spans of the 128 byte values below 0x80 of 5 or more are
 // strings, about one in 64 bytes.
 void WriteRandomFile(const std::string& path, int mib) {
   std::mt19937_64 random(5);

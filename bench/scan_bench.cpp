@@ -27,7 +27,7 @@ class BenchServices : public ScanServices {
   uint64_t bytes = 0;
   void Write(std::string_view piece) override { bytes += piece.size(); }
   void SetProgress(int) override {}
-  void ProcessEvents() override {}
+  void Pace(int64_t) override {}
 };
 
 double Seconds(const std::function<void()>& body) {
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   fields.MinLength = 7;
 
   BenchServices services;
-  const RowLineMaker lines("", kDefaultReportFormat);
+  const RowLineMaker lines(kDefaultReportFormat);
   TScanContext context = ContextOver(data, size, services, lines);
 
   uint64_t sum = 0;

@@ -6,7 +6,7 @@
 //
 // --file: the candidates of one file and the recovery's time; --passes also times, for each
 // candidate, a pass that decodes the file in blocks under it (XorKeyStream) and finds the runs of
-// the printable alphabet, at least 7 long (FindByteRuns): what searching a candidate costs at the
+// the printable alphabet, at least 7 long (FindByteSpans): what searching a candidate costs at the
 // least, before its strings are scored.
 //
 // (A) a program of /usr/bin (50 to 400 KiB) with a URL planted in its read-only data, encrypted
@@ -36,7 +36,7 @@
 #include "engine/decoding/xor_key.h"
 #include "engine/decoding/xor_key_stream.h"
 #include "engine/recovery/key_recovery.h"
-#include "engine/search/run_finder.h"
+#include "engine/search/span_finder.h"
 
 namespace veskor::bench {
 namespace {
@@ -324,9 +324,10 @@ int RunFile(const Options& options) {
       for (uint64_t at = 0; at < size; at += kBlock) {
         const size_t length = static_cast<size_t>(std::min<uint64_t>(kBlock, size - at));
         stream.Decode(data + at, at, block.data(), length);
-        RunState state;
+        SpanState state;
         while (state.pos < length) {
-          runs += FindByteRuns(block.data(), members, 7, length, state, spans.data(), spans.size());
+          runs +=
+              FindByteSpans(block.data(), members, 7, length, state, spans.data(), spans.size());
         }
       }
     }

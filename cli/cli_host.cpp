@@ -54,13 +54,9 @@ std::string AlgorithmNames() {
 
 }  // namespace
 
-CliHost::CliHost(const TaskTable& table, std::string input, std::string format, Output output,
-                 int jobs, FileOutput& out, bool json)
-    : table_(table),
-      input_(std::move(input)),
-      format_(std::move(format)),
+CliHost::CliHost(std::string input, Output output, FileOutput& out, bool json)
+    : input_(std::move(input)),
       output_(output),
-      jobs_(jobs),
       json_(json),
       out_(out),
       bar_(out.Alone() && ::isatty(STDERR_FILENO) == 1) {}
@@ -72,27 +68,25 @@ void CliHost::PrintLine(const std::string& line) {
   out_.Err(line);
 }
 
-void CliHost::ShowMessage(const std::string& text) {
+void CliHost::Message(const RequestRow&, const std::string& text) {
   if (first_message_.empty()) first_message_ = text;
   PrintLine(EscapeForTerminal(text));
 }
 
-void CliHost::ShowInputMessage(const std::string& text, const std::string& input) {
+void CliHost::InputMessage(const RequestRow&, const std::string& text, const std::string& input) {
   if (first_message_.empty()) first_message_ = text;
   PrintLine(MessageAbout(input, text));
 }
 
-std::unique_ptr<LineMaker> CliHost::CreateLines(const TAlgorithm& algorithm,
-                                                std::string_view expression,
-                                                std::string_view format, bool write_lines) {
-  std::unique_ptr<LineMaker> lines =
-      RunHost::CreateLines(algorithm, expression, format, write_lines && !json_);
-  if (!json_ || !write_lines) return lines;
-  return StringRecords(input_, algorithm.Name, std::move(lines));
+std::unique_ptr<LineMaker> CliHost::MakeLines(const TAlgorithm& algorithm, std::string_view format,
+                                              bool write_lines) {
+  if (json_ && write_lines) return StringRecords(input_, algorithm.Name);
+  return RunObserver::MakeLines(algorithm, format, write_lines && !json_);
 }
 
-void CliHost::CellChanged(int column, int row) {
-  if (column == NxProgressColumn) bar_row_ = row;
+void CliHost::RowProgress(const RequestRow& row, int percent) {
+  bar_name_ = row.algorithm_shown;
+  bar_percent_ = percent;
 }
 
 void CliHost::CheckDeadline() {
@@ -105,17 +99,16 @@ void CliHost::CheckDeadline() {
   RequestStop();
 }
 
-void CliHost::ProcessEvents() {
+void CliHost::Pace(const RequestRow&, int, int64_t) {
   CheckDeadline();
-  if (!bar_ || bar_row_ < 0 || bar_row_ >= table_.RowCount()) return;
-  const int percent = static_cast<int>(table_.Progress(bar_row_));
+  if (!bar_ || bar_percent_ < 0) return;
+  const int percent = bar_percent_;
   constexpr int kWidth = 40;
   const int filled = percent * kWidth / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kWidth - filled), '.');
-  std::fprintf(stderr, "\r%s [%s] %3d%%",
-               EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, bar_row_))).c_str(),
-               bar.c_str(), percent);
+  std::fprintf(stderr, "\r%s [%s] %3d%%", EscapeForTerminal(bar_name_).c_str(), bar.c_str(),
+               percent);
   std::fflush(stderr);
   bar_shown_ = true;
 }
@@ -126,7 +119,7 @@ void CliHost::ClearBar() {
   bar_shown_ = false;
 }
 
-std::unique_ptr<LogSink> CliHost::CreateLog(const std::string& path) {
+std::unique_ptr<LogSink> CliHost::OpenLog(const RequestRow& row, const std::string& path) {
   // With the summary alone no line is written anywhere.
   class NoLog : public LogSink {
     void Write(std::string_view) override {}
@@ -134,14 +127,15 @@ std::unique_ptr<LogSink> CliHost::CreateLog(const std::string& path) {
   };
   if (output_ == Output::kSummary) return std::make_unique<NoLog>();
   if (output_ == Output::kStdout) return std::make_unique<StdoutSink>(out_);
-  return RunHost::CreateLog(path);
+  return RunObserver::OpenLog(row, path);
 }
 
-void CliHost::RowFinished(const RowOutcome& outcome) {
-  // Rows too short to process events are still counted against the deadline.
+void CliHost::RowFinished(const RequestRow& row, const RowOutcome& outcome) {
+  // Rows too short to be paced are still counted against the deadline.
   CheckDeadline();
   ClearBar();
-  const std::u16string& key = table_.Text(NxKeyColumn, outcome.row);
+  bar_percent_ = -1;
+  const std::string& key = row.key_shown;
   const char* state = "";
   switch (outcome.kind) {
     case RowOutcome::Kind::kDone:
@@ -157,9 +151,10 @@ void CliHost::RowFinished(const RowOutcome& outcome) {
       break;
   }
   if (outcome.kind == RowOutcome::Kind::kSkipped) {
-    const std::string name = Utf16ToCp1251(table_.Text(NxAlgoColumn, outcome.row));
     TAlgorithm found;
-    if (name != kAnyAlgorithmName && !FindAlgorithm(name, found)) out_.Err(AlgorithmNames());
+    if (row.algorithm != kAnyAlgorithmName && !FindAlgorithm(row.algorithm, found)) {
+      out_.Err(AlgorithmNames());
+    }
   }
   if (outcome.kind != RowOutcome::Kind::kDone) all_completed_ = false;
   outcomes_.push_back(outcome);
@@ -174,10 +169,10 @@ void CliHost::RowFinished(const RowOutcome& outcome) {
                 outcome.search && outcome.search->algorithm.Unkeyed(), outcome.key))
           : outcome.found;
   out_.Err((name_file_ ? EscapeForTerminal(input_) + ": " : std::string()) +
-           EscapeForTerminal(Utf16ToUtf8(table_.Text(NxAlgoColumn, outcome.row))) + " key " +
-           (key.empty() ? "all" : EscapeForTerminal(Utf16ToUtf8(key))) + " preset \"" +
-           EscapeForTerminal(Utf16ToUtf8(table_.Text(NxPresetColumn, outcome.row))) +
-           "\": " + std::to_string(lines) + " lines" + state + " -> " + EscapeForTerminal(log));
+           EscapeForTerminal(row.algorithm_shown) + " key " +
+           (key.empty() ? "all" : EscapeForTerminal(key)) + " preset \"" +
+           EscapeForTerminal(row.preset_shown) + "\": " + std::to_string(lines) + " lines" + state +
+           " -> " + EscapeForTerminal(log));
 }
 
 }  // namespace veskor

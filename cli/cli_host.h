@@ -8,37 +8,30 @@
 #include <vector>
 
 #include "cli/file_output.h"
-#include "engine/run/analysis_run.h"
-#include "tasks/task_table.h"
+#include "engine/run/run_observer.h"
 
 namespace veskor {
 
-class CliHost : public RunHost, public TaskTableObserver {
+class CliHost : public RunObserver {
  public:
   // Where the lines go: to logs, to standard output, or nowhere while only the summary of
   // every row is kept.
   enum class Output { kLogs, kStdout, kSummary };
 
   // Standard output and error go to `out`; with `json`, the lines are string records
-  // (cli/string_records.h).
-  CliHost(const TaskTable& table, std::string input, std::string format, Output output, int jobs,
-          FileOutput& out, bool json = false);
+  // (cli/json_records.h). `input` names the file in the per-task lines and records.
+  CliHost(std::string input, Output output, FileOutput& out, bool json = false);
   ~CliHost() override;
 
-  std::string InputPath() override { return input_; }
-  void ShowMessage(const std::string& text) override;
-  void ShowInputMessage(const std::string& text, const std::string& input) override;
-  void ProcessEvents() override;
-  std::string FormatText() override { return format_; }
-  std::unique_ptr<LogSink> CreateLog(const std::string& path) override;
-  int ScanWorkers() override { return jobs_ > 0 ? jobs_ : RunHost::ScanWorkers(); }
-  bool WritesLines() override { return output_ != Output::kSummary; }
-  bool KeepsSummary() override { return output_ == Output::kSummary; }
-  std::unique_ptr<LineMaker> CreateLines(const TAlgorithm& algorithm, std::string_view expression,
-                                         std::string_view format, bool write_lines) override;
-  void RowFinished(const RowOutcome& outcome) override;
-
-  void CellChanged(int column, int row) override;
+  void Message(const RequestRow& row, const std::string& text) override;
+  void InputMessage(const RequestRow& row, const std::string& text,
+                    const std::string& input) override;
+  void RowProgress(const RequestRow& row, int percent) override;
+  void Pace(const RequestRow& row, int key, int64_t lines) override;
+  std::unique_ptr<LogSink> OpenLog(const RequestRow& row, const std::string& path) override;
+  std::unique_ptr<LineMaker> MakeLines(const TAlgorithm& algorithm, std::string_view format,
+                                       bool write_lines) override;
+  void RowFinished(const RequestRow& row, const RowOutcome& outcome) override;
 
   // The per-task lines begin with the input's name, as in a batch of several files.
   void NameFileInRowLines() { name_file_ = true; }
@@ -54,7 +47,7 @@ class CliHost : public RunHost, public TaskTableObserver {
 
   // True when every visited row ran to its end.
   bool AllCompleted() const { return all_completed_; }
-  // The rows that ran, in table order.
+  // The rows that ran, in order.
   const std::vector<RowOutcome>& outcomes() const { return outcomes_; }
   // The first of the run's messages (UTF-8, without the file's name), or empty.
   const std::string& first_message() const { return first_message_; }
@@ -63,11 +56,8 @@ class CliHost : public RunHost, public TaskTableObserver {
   void ClearBar();
   void CheckDeadline();
 
-  const TaskTable& table_;
   std::string input_;
-  std::string format_;
   Output output_;
-  int jobs_;
   bool json_;
   FileOutput& out_;
   std::string first_message_;
@@ -75,7 +65,9 @@ class CliHost : public RunHost, public TaskTableObserver {
   bool name_file_ = false;
   bool bar_ = false;  // standard error is a terminal
   bool bar_shown_ = false;
-  int bar_row_ = -1;
+  // The row the bar shows, from its first progress on: its algorithm and its percent.
+  std::string bar_name_;
+  int bar_percent_ = -1;
   bool all_completed_ = true;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   bool timed_out_ = false;

@@ -5,9 +5,10 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/terminal_text.h"
-#include "engine/results/summary_table.h"
+#include "engine/export/summary_table.h"
 #include "engine/score/key_summary.h"
 #include "text/cp1251.h"
+#include "text/integer_syntax.h"
 
 namespace veskor {
 namespace {
@@ -23,13 +24,7 @@ Json Record(const char* type, const std::string& file) {
     return record;
   }
   record["file"] = Cp1251ToUtf8(file);
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const char c : file) {
-    hex += kDigits[static_cast<uint8_t>(c) >> 4];
-    hex += kDigits[static_cast<uint8_t>(c) & 15];
-  }
-  record["file_hex"] = hex;
+  record["file_hex"] = LowerHex(file);
   return record;
 }
 

@@ -5,7 +5,6 @@
 #include <climits>
 #include <fstream>
 #include <iterator>
-#include <map>
 
 #include "text/cp1251.h"
 #include "text/integer_syntax.h"
@@ -161,21 +160,60 @@ std::string RecordField(const std::string& option, std::string bytes) {
   return bytes;
 }
 
+// Every option of the command line: its name, whether it takes a value, and what it sets.
+struct OptionSpec {
+  const char* name;
+  bool takes_value;
+  void (*apply)(CliOptions& options, const std::string& name, const std::string& value);
+};
+
+using O = CliOptions;
+using S = const std::string&;
+constexpr OptionSpec kOptions[] = {
+    {"--help", false, [](O& o, S, S) { o.help = true; }},
+    {"--list", false, [](O& o, S, S) { o.list = true; }},
+    {"--stdout", false, [](O& o, S, S) { o.to_stdout = true; }},
+    {"--summary", false, [](O& o, S, S) { o.summary = true; }},
+    {"--dir", true, [](O& o, S, S v) { o.dir = v; }},
+    {"--format", true, [](O& o, S, S v) { o.format = Utf8ToCp1251(v); }},
+    {"--format-file", true, [](O& o, S n, S v) { o.format = ReadLimitedFile(n, v, kFormatBytes); }},
+    {"--algo", true, [](O& o, S, S v) { o.algorithm = Utf8ToCp1251(v); }},
+    {"--key", true,
+     [](O& o, S, S v) {
+       o.key = Utf8ToCp1251(v);
+       o.key_shown = v;
+     }},
+    {"--preset", true, [](O& o, S, S v) { o.preset = Utf8ToCp1251(v); }},
+    {"--alphabet", true, [](O& o, S n, S v) { o.alphabet = RecordField(n, Utf8ToCp1251(v)); }},
+    {"--alphabet-file", true,
+     [](O& o, S n, S v) { o.alphabet = ReadLimitedFile(n, v, kRecordFieldBytes); }},
+    {"--min", true, [](O& o, S n, S v) { o.min_length = ParseLength(n, v); }},
+    {"--max", true, [](O& o, S n, S v) { o.max_length = ParseLength(n, v); }},
+    {"--regexp", true, [](O& o, S n, S v) { o.regexp = RecordField(n, Utf8ToCp1251(v)); }},
+    {"--regexp-file", true,
+     [](O& o, S n, S v) { o.regexp = ReadLimitedFile(n, v, kRecordFieldBytes); }},
+    {"--jobs", true, [](O& o, S n, S v) { o.jobs = ParseJobs(n, v); }},
+    {"--json", false, [](O& o, S, S) { o.json = true; }},
+    {"--top", true, [](O& o, S n, S v) { o.top = ParseTop(n, v); }},
+    {"--recursive", false, [](O& o, S, S) { o.recursive = true; }},
+    {"--null", false, [](O& o, S, S) { o.null_separated = true; }},
+    {"--files-from", true, [](O& o, S, S v) { o.files_from = v; }},
+    {"--max-size", true, [](O& o, S n, S v) { o.max_size = ParseBytes(n, v); }},
+    {"--skip-done", true, [](O& o, S, S v) { o.skip_done = v; }},
+    {"--timeout", true, [](O& o, S n, S v) { o.timeout = ParseSeconds(n, v); }},
+    {"--yara", false, [](O& o, S, S) { o.yara = true; }},
+};
+
 }  // namespace
+
+std::vector<std::string> OptionNames() {
+  std::vector<std::string> names;
+  for (const OptionSpec& option : kOptions) names.push_back(option.name);
+  return names;
+}
 
 CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   CliOptions options;
-  const std::map<std::string, bool> takes_value = {
-      {"--help", false},      {"--list", false},         {"--stdout", false},
-      {"--dir", true},        {"--format", true},        {"--format-file", true},
-      {"--algo", true},       {"--key", true},           {"--preset", true},
-      {"--alphabet", true},   {"--alphabet-file", true}, {"--min", true},
-      {"--max", true},        {"--regexp", true},        {"--regexp-file", true},
-      {"--jobs", true},       {"--summary", false},      {"--json", false},
-      {"--top", true},        {"--recursive", false},    {"--null", false},
-      {"--files-from", true}, {"--max-size", true},      {"--skip-done", true},
-      {"--timeout", true},    {"--yara", false},
-  };
   std::vector<std::string> positional;
   bool options_end = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
@@ -197,43 +235,18 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       argument.resize(eq);
       has_inline_value = true;
     }
-    const auto found = takes_value.find(argument);
-    if (found == takes_value.end()) throw UsageError("unknown option " + argument);
-    if (found->second && !has_inline_value) {
+    const OptionSpec* found = nullptr;
+    for (const OptionSpec& option : kOptions) {
+      if (argument == option.name) found = &option;
+    }
+    if (found == nullptr) throw UsageError("unknown option " + argument);
+    if (found->takes_value && !has_inline_value) {
       if (i + 1 >= arguments.size()) throw UsageError(argument + " needs a value");
       value = arguments[++i];
-    } else if (!found->second && has_inline_value) {
+    } else if (!found->takes_value && has_inline_value) {
       throw UsageError(argument + " takes no value");
     }
-    const std::string& name = found->first;
-    if (name == "--help") options.help = true;
-    if (name == "--list") options.list = true;
-    if (name == "--stdout") options.to_stdout = true;
-    if (name == "--summary") options.summary = true;
-    if (name == "--dir") options.dir = value;
-    if (name == "--format") options.format = Utf8ToCp1251(value);
-    if (name == "--format-file") options.format = ReadLimitedFile(name, value, kFormatBytes);
-    if (name == "--algo") options.algorithm = Utf8ToCp1251(value);
-    if (name == "--key") options.key = Utf8ToCp1251(value), options.key_shown = value;
-    if (name == "--preset") options.preset = Utf8ToCp1251(value);
-    if (name == "--alphabet") options.alphabet = RecordField(name, Utf8ToCp1251(value));
-    if (name == "--alphabet-file") {
-      options.alphabet = ReadLimitedFile(name, value, kRecordFieldBytes);
-    }
-    if (name == "--min") options.min_length = ParseLength(name, value);
-    if (name == "--max") options.max_length = ParseLength(name, value);
-    if (name == "--jobs") options.jobs = ParseJobs(name, value);
-    if (name == "--regexp") options.regexp = RecordField(name, Utf8ToCp1251(value));
-    if (name == "--regexp-file") options.regexp = ReadLimitedFile(name, value, kRecordFieldBytes);
-    if (name == "--json") options.json = true;
-    if (name == "--top") options.top = ParseTop(name, value);
-    if (name == "--recursive") options.recursive = true;
-    if (name == "--null") options.null_separated = true;
-    if (name == "--files-from") options.files_from = value;
-    if (name == "--max-size") options.max_size = ParseBytes(name, value);
-    if (name == "--yara") options.yara = true;
-    if (name == "--skip-done") options.skip_done = value;
-    if (name == "--timeout") options.timeout = ParseSeconds(name, value);
+    found->apply(options, argument, value);
   }
   if (options.help) return options;
   if (options.to_stdout && options.summary) {

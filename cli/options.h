@@ -51,6 +51,9 @@ struct CliOptions {
 // Windows-1251; the -file options read bytes unconverted. Raises UsageError.
 CliOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
+// The names of every option ParseCommandLine takes, "--help" first, as its one table lists them.
+std::vector<std::string> OptionNames();
+
 // The synopsis, printed after a wrong command line.
 extern const char* const kUsage;
 // What follows the synopsis for -h and --help: every option, algorithm and exit status, in 80

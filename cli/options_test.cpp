@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <regex>
+#include <set>
 
 namespace veskor {
 namespace {
@@ -96,6 +98,21 @@ TEST(CommandLine, ManyFiles) {
 TEST(CommandLine, HelpAndListNeedNoFile) {
   EXPECT_TRUE(ParseCommandLine({"--help"}).help);
   EXPECT_TRUE(ParseCommandLine({"--list"}).list);
+}
+
+// The usage names every option the parser takes, and no other: an option added to one and not
+// the other is caught here.
+TEST(CommandLine, TheUsageNamesEveryOptionAndNoOther) {
+  std::set<std::string> in_usage;
+  const std::string usage = std::string(kUsage) + kHelp;  // what -h and --help print
+  const std::regex option("--[a-z][a-z-]*");
+  for (auto it = std::sregex_iterator(usage.begin(), usage.end(), option);
+       it != std::sregex_iterator(); ++it) {
+    in_usage.insert(it->str());
+  }
+  std::set<std::string> parsed;
+  for (const std::string& name : OptionNames()) parsed.insert(name);
+  EXPECT_EQ(in_usage, parsed);
 }
 
 }  // namespace

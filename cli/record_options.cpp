@@ -1,7 +1,6 @@
 // The options text of a batch's file records.
 #include "cli/record_options.h"
 
-#include "presets/preset.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -20,25 +19,21 @@ std::string Quoted(std::string_view cp1251) {
 
 }  // namespace
 
-std::string RecordOptions(const CliOptions& options, const TaskTable& table,
-                          const PresetList& presets, std::string_view format) {
+std::string RecordOptions(const CliOptions& options, const std::vector<RequestRow>& rows,
+                          std::string_view format) {
   std::string text;
   const auto add = [&](const std::string& part) {
     if (!text.empty()) text += "; ";
     text += part;
   };
-  for (int row = 0; row < table.RowCount(); ++row) {
-    if (!table.Checked(row)) continue;
-    const std::string preset_name = Utf16ToCp1251(table.Text(NxPresetColumn, row));
-    const std::u16string& key = table.Text(NxKeyColumn, row);
-    std::string part = Utf16ToUtf8(table.Text(NxAlgoColumn, row)) + " key " +
-                       (key.empty() ? std::string("all") : Utf16ToUtf8(key)) + " preset " +
-                       Quoted(preset_name);
-    TPreset preset{};
-    if (presets.FindPreset(preset_name, preset)) {
-      part += " alphabet " + Quoted(ShortString(preset.Alphabet)) + " min " +
-              std::to_string(preset.MinLength) + " max " + std::to_string(preset.MaxLength) +
-              " regexp " + Quoted(ShortString(preset.RegExp));
+  for (const RequestRow& row : rows) {
+    std::string part = row.algorithm_shown + " key " +
+                       (row.key_shown.empty() ? std::string("all") : row.key_shown) + " preset " +
+                       Quoted(row.preset);
+    if (row.fields) {
+      part += " alphabet " + Quoted(row.fields->Alphabet) + " min " +
+              std::to_string(row.fields->MinLength) + " max " +
+              std::to_string(row.fields->MaxLength) + " regexp " + Quoted(row.fields->RegExp);
     } else {
       part += " (none)";
     }

@@ -4,22 +4,22 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/options.h"
-#include "presets/preset_list.h"
-#include "tasks/task_table.h"
+#include "engine/run/analysis_request.h"
 
 namespace veskor {
 
-// The run's tasks as it will scan them, the checked rows of `table` in order (from --algo or
-// grid.cfg alike): each row's algorithm, key ("all" for every key) and preset with the fields
-// that decide its strings (alphabet, lengths, expression); then the line format, and the options
+// The run's tasks as it will scan them, `rows` in order (from --algo or grid.cfg alike): each
+// row's algorithm, key ("all" for every key) and preset with the fields that decide its strings
+// (alphabet, lengths, expression); then the line format, and the options
 // that choose the records (--summary, --top, --yara). A later option that shapes the records
 // (--carve) adds its own part at the end. 8-bit text is converted to UTF-8; quoted text escapes
 // '"' and '\'. For example:
 //   XOR8 key all preset "command line" alphabet "0123456789" min 7 max 0 regexp ""; format
 //   "%3d | %*d | %s"; --summary; --top 5
-std::string RecordOptions(const CliOptions& options, const TaskTable& table,
-                          const PresetList& presets, std::string_view format);
+std::string RecordOptions(const CliOptions& options, const std::vector<RequestRow>& rows,
+                          std::string_view format);
 
 }  // namespace veskor

@@ -1,22 +1,24 @@
 // veskor-scan over a file rewritten in place between its hash and the end of its scan. The
 // moment is the test's own, never a delay: the runner's standard error is a pipe filled to the
-// brim, so the runner stops at its first line there (a task's summary, written before the file's
-// record); the test waits for the runner's second open of the file (the task's own, after the
-// hash), rewrites every byte, and only then reads the pipe.
+// brim, so the runner stops at its first line there (its first task's summary, written once the
+// task has scanned the file that was hashed, before the file's record); the test waits until the
+// runner is blocked in that write, rewrites every byte or interrupts it, and only then reads the
+// pipe.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "presets/preset.h"
@@ -67,26 +69,39 @@ std::vector<nlohmann::json> Records(const std::string& jsonl) {
   return records;
 }
 
-// What the test does while the runner scans.
+// What the test does once the runner's first task has ended: the runner is blocked writing the
+// task's line on standard error, and can neither begin the next task nor look at the file again
+// before the line is read.
 enum class Act {
   kNothing,
-  // Writes the rewrite's bytes over the file in place once the runner has opened it twice: the
-  // batch's open to hash it, then its first task's.
+  // Writes the rewrite's bytes over the file in place.
   kRewrite,
-  // Sends SIGINT once the first task has closed the file: that task is done, and the runner
-  // cannot begin the next before its line on standard error is read.
+  // Sends SIGINT.
   kInterrupt,
 };
+
+// Waits until `child` is blocked in a write to its standard error (the system call it is in, as
+// /proc tells it); false when it ends first or a minute passes.
+bool BlockedWritingStandardError(pid_t child) {
+  const std::string proc = "/proc/" + std::to_string(child) + "/";
+  const std::string blocked = std::to_string(SYS_write) + " 0x2 ";
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < give_up) {
+    // "PID (NAME) STATE ...": Z once the runner has ended.
+    const std::string stat = ReadFile(proc + "stat");
+    const size_t name_end = stat.rfind(')');
+    if (name_end == std::string::npos || stat.compare(name_end, 3, ") Z") == 0) return false;
+    // The call's number and arguments, or "running".
+    if (ReadFile(proc + "syscall").compare(0, blocked.size(), blocked) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
 
 // Runs veskor-scan with `arguments` over `input`, its output to `output`, doing `act`.
 Outcome Scan(std::vector<std::string> arguments, const std::string& input,
              const std::string& output, Act act = Act::kNothing, const std::string& rewrite = "") {
   Outcome run;
-  const int watch = ::inotify_init1(IN_CLOEXEC);
-  EXPECT_GE(watch, 0);
-  // The reads of each open's stamp part its open from the next, which inotify would otherwise
-  // merge into one event when the test has not yet read the first.
-  EXPECT_GE(::inotify_add_watch(watch, input.c_str(), IN_OPEN | IN_ACCESS | IN_CLOSE_NOWRITE), 0);
   int err[2];
   EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
   if (act != Act::kNothing) {
@@ -114,23 +129,7 @@ Outcome Scan(std::vector<std::string> arguments, const std::string& input,
   ::close(out);
   ::close(err[1]);
   if (act != Act::kNothing) {
-    int opens = 0;
-    int closes = 0;
-    while (act == Act::kRewrite ? opens < 2 : closes < 1) {
-      pollfd ready{watch, POLLIN, 0};
-      if (::poll(&ready, 1, 60000) != 1) {
-        ADD_FAILURE() << "the runner did not reach the moment";
-        break;
-      }
-      alignas(inotify_event) char events[4096];
-      const ssize_t n = ::read(watch, events, sizeof events);
-      for (ssize_t at = 0; at < n;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-        opens += (event->mask & IN_OPEN) != 0 ? 1 : 0;
-        closes += (event->mask & IN_CLOSE_NOWRITE) != 0 ? 1 : 0;
-        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      }
-    }
+    if (!BlockedWritingStandardError(child)) ADD_FAILURE() << "the runner did not reach the moment";
     if (act == Act::kRewrite) {
       const int fd = ::open(input.c_str(), O_WRONLY | O_CLOEXEC);
       EXPECT_EQ(::pwrite(fd, rewrite.data(), rewrite.size(), 0),
@@ -144,7 +143,6 @@ Outcome Scan(std::vector<std::string> arguments, const std::string& input,
   while (::read(err[0], buffer, sizeof buffer) > 0) {
   }
   ::close(err[0]);
-  ::close(watch);
   int status = 0;
   EXPECT_EQ(::waitpid(child, &status, 0), child);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -298,8 +298,9 @@ printf '%s\n' "$c"/* > "$p/all"
 check "single run over the corpus" "0 " "$? $(done_files "$p/single" | diff "$p/all" -)"
 check "hidden texts found" 5 \
   "$(jq -r 'select(.type == "key" and .key == 90 and (.best | contains("Meet me"))) | .file' "$p/single" | wc -l)"
+# parallel keeps its state under the home folder: the test's own, not the user's.
 printf '%s\0' "$c"/* |
-  parallel --will-cite -0 -X -j2 --joblog "$p/jobs" "${ranked[@]}" > "$p/parallel" 2>/dev/null
+  PARALLEL_HOME="$p/parallel-home" parallel --will-cite -0 -X -j2 --joblog "$p/jobs" "${ranked[@]}" > "$p/parallel" 2>/dev/null
 check "parallel: exit status, more than one run" "0 yes" \
   "$? $([ "$(tail -n +2 "$p/jobs" | wc -l)" -ge 2 ] && echo yes)"
 check "parallel: the single run's records" "" "$(cmp <(sorted "$p/single") <(sorted "$p/parallel") 2>&1)"

@@ -13,6 +13,7 @@
 #include "cli/terminal_text.h"
 #include "engine/score/text_score.h"
 #include "text/cp1251.h"
+#include "text/integer_syntax.h"
 
 namespace veskor {
 namespace {
@@ -191,28 +192,15 @@ class Escaping : public ByteSink {
 
 class StringLines : public LineMaker {
  public:
-  StringLines(const std::string& file, const std::string& algorithm,
-              std::unique_ptr<LineMaker> expression)
-      : expression_(std::move(expression)) {
+  StringLines(const std::string& file, const std::string& algorithm) {
     head_ = R"({"type":"string","file":)";
     if (IsValidUtf8(file)) {
       head_ += Quoted(file);
     } else {
       // A name that is not UTF-8 is read as Windows-1251, and its bytes kept in hex to recover it.
-      head_ += Quoted(Cp1251ToUtf8(file)) + R"(,"file_hex":")";
-      static constexpr char kDigits[] = "0123456789abcdef";
-      for (const char c : file) {
-        head_ += kDigits[static_cast<uint8_t>(c) >> 4];
-        head_ += kDigits[static_cast<uint8_t>(c) & 15];
-      }
-      head_ += '"';
+      head_ += Quoted(Cp1251ToUtf8(file)) + R"(,"file_hex":")" + LowerHex(file) + '"';
     }
     head_ += R"(,"algo":)" + Quoted(Cp1251ToUtf8(algorithm)) + R"(,"key":)";
-  }
-
-  bool Matches(std::string_view text, const std::atomic<bool>& stop,
-               const std::function<void()>& pace) const override {
-    return expression_->Matches(text, stop, pace);
   }
 
   void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
@@ -308,14 +296,12 @@ class StringLines : public LineMaker {
   }
 
   std::string head_;  // the record up to its key: the same for every string of the row
-  std::unique_ptr<LineMaker> expression_;
 };
 
 }  // namespace
 
-std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
-                                         std::unique_ptr<LineMaker> expression) {
-  return std::make_unique<StringLines>(file, algorithm, std::move(expression));
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm) {
+  return std::make_unique<StringLines>(file, algorithm);
 }
 
 }  // namespace veskor

@@ -13,9 +13,7 @@ namespace veskor {
 //   {"type":"string","file":F,"algo":A,"key":K,"offset":O,"length":L,"text":T,"score":S}
 // `file` is the input's name (file-system bytes: a name that is not UTF-8 is read as
 // Windows-1251, and "file_hex" follows "file" with its bytes), `algorithm` the algorithm's name
-// (8-bit). The bytes are those the packaged JSON library writes for the same record. Which
-// strings are taken is left to `expression` (a RowLineMaker's test).
-std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm,
-                                         std::unique_ptr<LineMaker> expression);
+// (8-bit). The bytes are those the packaged JSON library writes for the same record.
+std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm);
 
 }  // namespace veskor

@@ -15,17 +15,6 @@
 namespace veskor {
 namespace {
 
-// Accepts every string, as a row without an expression does.
-class EveryString : public LineMaker {
- public:
-  bool Matches(std::string_view, const std::atomic<bool>&,
-               const std::function<void()>&) const override {
-    return true;
-  }
-  void AppendLine(LineBuffer&, int32_t, int32_t, int64_t, std::string_view) const override {}
-  void WriteLine(ByteSink&, int32_t, int32_t, int64_t, const LongText&) const override {}
-};
-
 // The record as the library writes it.
 std::string Expected(const std::string& file, const std::string& algorithm, int32_t key,
                      int64_t position, std::string_view text) {
@@ -102,7 +91,7 @@ TEST(StringRecords, AreTheLibrarysBytes) {
       {"d/\xE0.bin", "ADD8W"},                      // not UTF-8: read as Windows-1251
   };
   for (const Name& name : names) {
-    const auto records = StringRecords(name.file, name.algorithm, std::make_unique<EveryString>());
+    const auto records = StringRecords(name.file, name.algorithm);
     int32_t key = 0;
     int64_t position = INT64_MAX - static_cast<int64_t>(texts.size());
     std::string expected;  // of every text under key 0x35A, for the records written in place
@@ -139,7 +128,7 @@ TEST(StringRecords, AreTheLibrarysBytes) {
 TEST(StringRecords, ALongTextInPiecesIsTheRecordOfTheWholeText) {
   std::string text;
   for (int i = 0; i < 5000; ++i) text += "http://203.0.113.7/\t\"\xE0\xFF\x01 ";
-  const auto records = StringRecords("f", "XOR8", std::make_unique<EveryString>());
+  const auto records = StringRecords("f", "XOR8");
   for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}, size_t{100000}}) {
     Collect out;
     records->WriteLine(out, 90, 5, 123, PiecedText(text, piece));

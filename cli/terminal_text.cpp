@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "text/error.h"
+
 namespace veskor {
 namespace {
 
@@ -81,6 +83,13 @@ std::string EscapeForTerminal(std::string_view text) {
 std::string MessageAbout(std::string_view file, std::string_view message) {
   if (file.empty()) return EscapeForTerminal(message);
   return EscapeForTerminal(file) + ": " + EscapeForTerminal(message);
+}
+
+std::string ErrorText(const std::exception& e) {
+  if (const auto* error = dynamic_cast<const Error*>(&e)) {
+    return MessageAbout(error->file(), error->what());
+  }
+  return EscapeForTerminal(e.what());
 }
 
 }  // namespace veskor

@@ -2,6 +2,7 @@
 // so that a file name holding a newline or an escape sequence cannot rewrite the terminal.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,8 @@ bool IsValidUtf8(std::string_view text);
 // "FILE: message" with FILE escaped, or the message alone when `file` is empty; the message is
 // escaped too.
 std::string MessageAbout(std::string_view file, std::string_view message);
+
+// An error's message for standard error, after the file it concerns when it names one.
+std::string ErrorText(const std::exception& e);
 
 }  // namespace veskor

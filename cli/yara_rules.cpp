@@ -1,7 +1,7 @@
 // The YARA rules of a file's rows, through the engine's rule writer.
 #include "cli/yara_rules.h"
 
-#include "engine/results/yara_rule.h"
+#include "engine/export/yara_rule.h"
 #include "engine/score/key_summary.h"
 #include "engine/score/score_band.h"
 

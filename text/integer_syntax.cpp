@@ -50,4 +50,15 @@ int32_t StrToInt(std::string_view text, std::string_view shown) {
   throw ConversionError(Substitute(kInvalidIntegerMessage, shown));
 }
 
+std::string LowerHex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * bytes.size());
+  for (const char c : bytes) {
+    hex += kDigits[static_cast<uint8_t>(c) >> 4];
+    hex += kDigits[static_cast<uint8_t>(c) & 15];
+  }
+  return hex;
+}
+
 }  // namespace veskor

@@ -34,6 +34,7 @@
 
 #include "engine/decoding/algorithms.h"
 #include "engine/run/analysis_run.h"
+#include "engine/run/grid_run.h"
 #include "engine/run/program_files.h"
 #include "engine/search/scan_context.h"
 #include "files/file_exists.h"
@@ -44,11 +45,11 @@
 #include "ui/look.h"
 #include "ui/preset_page.h"
 #include "ui/qt_text.h"
-#include "ui/results_window.h"
+#include "ui/results/results_window.h"
+#include "ui/results/window_memory.h"
 #include "ui/run_texts.h"
 #include "ui/task_page.h"
 #include "ui/task_table_model.h"
-#include "ui/window_memory.h"
 
 namespace veskor {
 namespace {
@@ -133,27 +134,29 @@ QString FolderToBrowse(const QString& path) {
 
 }  // namespace
 
-// The window's side of a run: the path and format as they are now, the run's messages in
-// plain boxes, the event processing in which "Stop", a close request and drops arrive.
+// The window's side of a run over its grid: the path as it is now at each row's start, the
+// run's messages in plain boxes, and its pace, at which the window processes its events: there
+// "Stop", a close request and drops arrive.
 class TfrmMain::WindowRunHost : public RunHost {
  public:
   explicit WindowRunHost(TfrmMain& window) : window_(window) {}
 
-  std::string InputPath() override { return FileSystemBytes(window_.edPath_->text()); }
-  void ShowMessage(const std::string& text) override {
+  std::string RowInput(const std::string&) override {
+    return FileSystemBytes(window_.edPath_->text());
+  }
+  void Message(const RequestRow&, const std::string& text) override {
     ShowMessageBox(&window_, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
   }
-  void ProcessEvents() override { QCoreApplication::processEvents(); }
-  std::string FormatText() override { return To1251(window_.edFormat_->text()); }
-  void SetRunControls(bool enabled) override { window_.SetRunControls(enabled); }
-  void ShowRunProgress(int row, int key, int64_t lines) override {
-    window_.ShowRunProgress(row, key, lines);
+  void Pace(const RequestRow& row, int key, int64_t lines) override {
+    window_.ShowRunProgress(row.row, key, lines);
+    QCoreApplication::processEvents();
   }
+  void SetRunControls(bool enabled) override { window_.SetRunControls(enabled); }
   // A finished row's progress would stand for the next row's until that one reports its own
   // (or during its message, when it does not run).
-  void RowFinished(const RowOutcome& outcome) override {
+  void RowFinished(const RequestRow& row, const RowOutcome& outcome) override {
     window_.lbInfo_->setText(kCreditCaption);
-    window_.KeepResults(outcome);
+    window_.KeepResults(row, outcome);
   }
 
  private:
@@ -311,7 +314,15 @@ void TfrmMain::btnAnalyzeClick() {
   ++runs_;
   run_start_ = QDateTime::currentDateTime();
   WindowRunHost host(*this);
-  Guarded(this, [&] { RunAnalysis(tasks_, presets_, host); });
+  Guarded(this, [&] {
+    // The Options and Presets pages are disabled while the run lasts: one format and the
+    // presets as they are now serve every row.
+    AnalysisRequest request;
+    request.rows = CheckedRows(tasks_, presets_);
+    request.input = FileSystemBytes(edPath_->text());
+    request.format = To1251(edFormat_->text());
+    RunAnalysis(tasks_, request, host);
+  });
   // The run restores the controls also when an error ends it; this only makes sure of it.
   if (running()) SetRunControls(true);
   if (run_state_ == RunState::kCloseDue) {
@@ -365,7 +376,7 @@ void TfrmMain::TaskGridCellClick(int column, int row) {
   });
 }
 
-void TfrmMain::KeepResults(const RowOutcome& outcome) {
+void TfrmMain::KeepResults(const RequestRow& row, const RowOutcome& outcome) {
   if (outcome.kind != RowOutcome::Kind::kDone && outcome.kind != RowOutcome::Kind::kStopped) {
     return;
   }
@@ -378,8 +389,7 @@ void TfrmMain::KeepResults(const RowOutcome& outcome) {
   result->key = outcome.key;
   result->run = runs_;
   result->run_start = run_start_;
-  // The table is disabled while the run lasts: its cells are still the row's as it ran.
-  result->preset = Utf16ToCp1251(tasks_.Text(NxPresetColumn, outcome.row));
+  result->preset = row.preset;
   results_.Keep(outcome.log_path, std::move(result));
 }
 

@@ -14,7 +14,7 @@
 
 #include "presets/preset_list.h"
 #include "tasks/task_table.h"
-#include "ui/row_results.h"
+#include "ui/results/row_results.h"
 
 class QCloseEvent;
 class QDropEvent;
@@ -32,6 +32,7 @@ class PresetPage;
 class ProgramFiles;
 class ResultsWindow;
 class TaskPage;
+struct RequestRow;
 struct RowOutcome;
 
 // The tab indexes of tcMain, left to right.
@@ -143,7 +144,7 @@ class TfrmMain : public QWidget {
   void BuildStatusBar();
   void CentreOnScreen();
   // Keeps a finished row's results, with the key it ran under.
-  void KeepResults(const RowOutcome& outcome);
+  void KeepResults(const RequestRow& row, const RowOutcome& outcome);
   // Lets go of the results no row names any more, and closes their windows.
   void PruneResults();
   void CloseResultsWindows();

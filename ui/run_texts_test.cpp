@@ -7,7 +7,7 @@
 
 #include "engine/decoding/algorithms.h"
 #include "engine/run/run_search.h"
-#include "ui/row_results.h"
+#include "ui/results/row_results.h"
 
 class RunTextsTest : public QObject {
   Q_OBJECT

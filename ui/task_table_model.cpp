@@ -4,7 +4,7 @@
 #include <QFile>
 
 #include "ui/qt_text.h"
-#include "ui/row_results.h"
+#include "ui/results/row_results.h"
 #include "ui/run_texts.h"
 
 namespace veskor {

@@ -15,6 +15,7 @@
 #include "files/default_file_mode.h"
 #include "files/io_error.h"
 #include "files/write_fully.h"
+#include "text/integer_syntax.h"
 
 namespace veskor {
 namespace {
@@ -51,13 +52,7 @@ class Sha256 {
     if (EVP_DigestFinal_ex(context_.get(), hash, &length) != 1) {
       throw Error("SHA-256 is not available");
     }
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-      hex += kDigits[hash[i] >> 4];
-      hex += kDigits[hash[i] & 15];
-    }
-    return hex;
+    return LowerHex(std::string_view(reinterpret_cast<const char*>(hash), length));
   }
 
  private:

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdio>
 
-#include "engine/search/fault_guard.h"
+#include "engine/input/fault_guard.h"
 #include "engine/search/scan_input.h"
 #include "text/error.h"
 

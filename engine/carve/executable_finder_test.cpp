@@ -16,7 +16,7 @@
 #include "engine/carve/test_ciphers.h"
 #include "engine/carve/test_executables.h"
 #include "engine/decoding/xor_key.h"
-#include "engine/run/mapped_input.h"
+#include "engine/input/mapped_input.h"
 #include "engine/search/scan_input.h"
 
 namespace veskor {

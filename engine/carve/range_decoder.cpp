@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "engine/search/fault_guard.h"
+#include "engine/input/fault_guard.h"
 #include "engine/search/scan_input.h"
 
 namespace veskor {

@@ -18,7 +18,7 @@ class QuietServices : public ScanServices {
     if (sink != nullptr) sink->Write(bytes);
   }
   void SetProgress(int) override {}
-  void ProcessEvents() override {}
+  void Pace(int64_t) override {}
 };
 
 // Thrown by a walk's `take` to end the scan at once.
@@ -27,9 +27,10 @@ struct EnoughStrings {};
 }  // namespace
 
 struct KeyStrings::Scan {
-  Scan(const RunSearch& search, const MappedInput& mapped, const LineMaker& lines, int key)
+  Scan(const RunSearch& search, const MappedInput& mapped, const LineMaker& lines,
+       const StringFilter& expression, int key)
       : input(mapped.data(), mapped.size(), search.width, search.algorithm, search.fields, lines,
-              uint64_t{1} << 20),
+              &expression, uint64_t{1} << 20),
         view(input, key),
         jobs(1, services, std::chrono::hours(1), last_events) {}
 
@@ -51,8 +52,9 @@ KeyStrings::Status KeyStrings::Open() {
   change_ = CompareStamps(search_.stamp, mapped_.stamp());
   if (change_.any()) return Status::kChanged;
   size_ = mapped_.size();
-  lines_ = std::make_unique<RowLineMaker>(search_.fields.RegExp, search_.format);
-  scan_ = std::make_unique<Scan>(search_, mapped_, *lines_, key_);
+  lines_ = std::make_unique<RowLineMaker>(search_.format);
+  expression_ = std::make_unique<RowFilter>(search_.fields.RegExp);
+  scan_ = std::make_unique<Scan>(search_, mapped_, *lines_, *expression_, key_);
   return Status::kReady;
 }
 
@@ -64,7 +66,7 @@ uint64_t KeyStrings::Walk(uint64_t begin, uint64_t end, const Take& take) {
   uint64_t stopped = end;
   try {
     scan_->jobs.RunAll(1, [&](size_t, JobOutput& out) {
-      RunJudge judge(scan_->input, scan_->view, out);
+      SpanJudge judge(scan_->input, scan_->view, out);
       try {
         ScanRange(scan_->input, scan_->view, begin, end, false, out, [&](const Span& span) {
           if (!judge.Accepts(span)) return;
@@ -92,7 +94,7 @@ bool KeyStrings::Advance(uint64_t bytes) {
   // Counted apart until the check after the slice: the strings of a changed file are not kept.
   std::vector<uint64_t> indexed;
   uint64_t count = count_;
-  Walk(scanned_, end, [&](const Span& span, RunJudge&) {
+  Walk(scanned_, end, [&](const Span& span, SpanJudge&) {
     if (count % kIndexStep == 0) indexed.push_back(span.start);
     ++count;
     return true;
@@ -107,12 +109,12 @@ bool KeyStrings::Advance(uint64_t bytes) {
 void KeyStrings::From(uint64_t first, uint64_t n, const Take& take) {
   if (!scan_ || first >= count_ || n == 0) return;
   n = std::min<uint64_t>(n, count_ - first);
-  // From the indexed string at or before `first`, which starts a run that no earlier stretch
+  // From the indexed string at or before `first`, which starts a span that no earlier stretch
   // owns, skip to `first` and take n.
   const uint64_t entry = first / kIndexStep;
   uint64_t skip = first - entry * kIndexStep;
   uint64_t taken = 0;
-  Walk(index_[entry], size_, [&](const Span& span, RunJudge& judge) {
+  Walk(index_[entry], size_, [&](const Span& span, SpanJudge& judge) {
     if (skip > 0) {
       --skip;
       return true;
@@ -125,7 +127,7 @@ std::vector<FoundString> KeyStrings::Get(uint64_t first, size_t n) {
   std::vector<FoundString> found;
   if (!scan_) return found;
   CheckInput(search_.input, search_.stamp);
-  From(first, n, [&](const Span& span, RunJudge& judge) {
+  From(first, n, [&](const Span& span, SpanJudge& judge) {
     found.push_back(
         {span.start, scan_->input.Characters(span), std::string(judge.Text(span, kShownBytes))});
     return true;
@@ -142,7 +144,7 @@ void KeyStrings::WriteLines(uint64_t first, uint64_t n, ByteSink& sink) {
     QuietServices& services;
     ~Detach() { services.sink = nullptr; }
   } detach{scan_->services};
-  From(first, n, [&](const Span& span, RunJudge& judge) {
+  From(first, n, [&](const Span& span, SpanJudge& judge) {
     judge.Write(span);
     return true;
   });

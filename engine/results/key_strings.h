@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
-#include "engine/run/input_check.h"
-#include "engine/run/mapped_input.h"
+#include "engine/input/input_check.h"
+#include "engine/input/mapped_input.h"
+#include "engine/run/row_filter.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/run/run_search.h"
-#include "engine/search/run_judge.h"
 #include "engine/search/scan_context.h"
+#include "engine/search/span_judge.h"
 
 namespace veskor {
 
@@ -61,7 +62,7 @@ class KeyStrings {
 
  private:
   struct Scan;
-  using Take = std::function<bool(const Span&, RunJudge&)>;
+  using Take = std::function<bool(const Span&, SpanJudge&)>;
   // Scans [begin, end) and hands each accepted string, in order, to `take` until it returns
   // false; returns where it stopped (a string's start), or `end`.
   uint64_t Walk(uint64_t begin, uint64_t end, const Take& take);
@@ -78,6 +79,7 @@ class KeyStrings {
   uint64_t count_ = 0;
   std::vector<uint64_t> index_;  // the start of every kIndexStep-th string
   std::unique_ptr<RowLineMaker> lines_;
+  std::unique_ptr<RowFilter> expression_;  // the row's; the window's own filter is filter_
   std::unique_ptr<Scan> scan_;
 };
 

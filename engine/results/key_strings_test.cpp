@@ -17,26 +17,31 @@
 
 #include "engine/run/analysis_run.h"
 #include "engine/search/reference_scanner.h"
-#include "presets/preset.h"
 
 namespace veskor {
 namespace {
 
 namespace fs = std::filesystem;
 
-class QuietHost : public RunHost {
- public:
-  explicit QuietHost(std::string input) : input_(std::move(input)) {}
-  std::string InputPath() override { return input_; }
-  void ShowMessage(const std::string&) override {}
-  void ProcessEvents() override {}
-  std::string FormatText() override { return "%3d | %*d | %s"; }
-  void RowFinished(const RowOutcome& outcome) override { search = outcome.search; }
-  std::shared_ptr<const RunSearch> search;
-
- private:
-  std::string input_;
-};
+// What a run of one NONE row with key 0 searched over `input` for seven digits or more.
+std::shared_ptr<const RunSearch> SearchOfRun(const std::string& input) {
+  struct Keep : RunObserver {
+    void RowFinished(const RequestRow&, const RowOutcome& outcome) override {
+      search = outcome.search;
+    }
+    std::shared_ptr<const RunSearch> search;
+  } keep;
+  AnalysisRequest request;
+  request.input = input;
+  request.format = "%3d | %*d | %s";
+  RequestRow row;
+  row.algorithm = "NONE";
+  row.key = "0";
+  row.fields = SearchFields{"0123456789", "", 7, 0};
+  request.rows = {row};
+  RunRequest(request, keep);
+  return keep.search;
+}
 
 constexpr uint8_t kKey = 0x5A;
 constexpr char kFormat[] = "%3d | %*d | %s";
@@ -81,11 +86,7 @@ class Recorder : public ScanServices, public LineMaker {
 
   void Write(std::string_view piece) override { bytes.append(piece); }
   void SetProgress(int) override {}
-  void ProcessEvents() override {}
-  bool Matches(std::string_view, const std::atomic<bool>&,
-               const std::function<void()>&) const override {
-    return true;
-  }
+  void Pace(int64_t) override {}
   void AppendLine(LineBuffer&, int32_t, int32_t, int64_t position,
                   std::string_view text) const override {
     found.push_back({position, std::string(text)});
@@ -146,16 +147,8 @@ TEST(KeyStrings, OnlyTheFileTheRunReadIsSearchedAgain) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     write(bytes);
-    TaskTable table;
-    table.AddTaskRow(true, -1, "NONE", "Digits", "0", 0, "0", -1);
-    PresetList presets;
-    TPreset digits = NewPreset();
-    SetShortString(digits.Name, "Digits");
-    SetShortString(digits.Alphabet, "0123456789");
-    presets.Append(digits);
-    QuietHost host(input);
-    RunAnalysis(table, presets, host);
-    ASSERT_TRUE(host.search) << c.name;
+    const std::shared_ptr<const RunSearch> search = SearchOfRun(input);
+    ASSERT_TRUE(search) << c.name;
     struct stat run {};
     ASSERT_EQ(::stat(input.c_str(), &run), 0);
     if (c.change) {
@@ -169,7 +162,7 @@ TEST(KeyStrings, OnlyTheFileTheRunReadIsSearchedAgain) {
       const timespec times[2] = {run.st_atim, run.st_mtim};
       ASSERT_EQ(::utimensat(AT_FDCWD, input.c_str(), times, 0), 0);
     }
-    KeyStrings strings(*host.search, 0);
+    KeyStrings strings(*search, 0);
     EXPECT_EQ(strings.Open(), c.status) << c.name;
   }
   fs::remove_all(dir);
@@ -201,17 +194,9 @@ TEST(KeyStrings, EveryReadOfAFileRewrittenInPlaceRaises) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::ofstream(input, std::ios::binary | std::ios::trunc) << bytes;
-    TaskTable table;
-    table.AddTaskRow(true, -1, "NONE", "Digits", "0", 0, "0", -1);
-    PresetList presets;
-    TPreset digits = NewPreset();
-    SetShortString(digits.Name, "Digits");
-    SetShortString(digits.Alphabet, "0123456789");
-    presets.Append(digits);
-    QuietHost host(input);
-    RunAnalysis(table, presets, host);
-    ASSERT_TRUE(host.search);
-    KeyStrings strings(*host.search, 0);
+    const std::shared_ptr<const RunSearch> search = SearchOfRun(input);
+    ASSERT_TRUE(search);
+    KeyStrings strings(*search, 0);
     ASSERT_EQ(strings.Open(), KeyStrings::Status::kReady);
     if (c.advanced) {
       ASSERT_TRUE(strings.Advance(1 << 20));
@@ -280,7 +265,7 @@ TEST(KeyStrings, FindTheReferenceScannersStringsAgain) {
     context.Key = kKey;
     ScanPassReference(search.algorithm, search.fields, context);
     Recorder line_bytes;
-    const RowLineMaker format(search.fields.RegExp, search.format);
+    const RowLineMaker format(search.format);
     context = ContextOver(data, stored.size(), line_bytes, format);
     context.Key = kKey;
     ScanPassReference(search.algorithm, search.fields, context);

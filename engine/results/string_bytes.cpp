@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "engine/search/fault_guard.h"
+#include "engine/input/fault_guard.h"
 #include "engine/search/line_maker.h"
 #include "engine/search/scan_input.h"
 
@@ -13,10 +13,6 @@ namespace {
 // The views decode and never make a line.
 class NoLines : public LineMaker {
  public:
-  bool Matches(std::string_view, const std::atomic<bool>&,
-               const std::function<void()>&) const override {
-    return false;
-  }
   void AppendLine(LineBuffer&, int32_t, int32_t, int64_t, std::string_view) const override {}
   void WriteLine(ByteSink&, int32_t, int32_t, int64_t, const LongText&) const override {}
 };
@@ -54,9 +50,9 @@ struct StringBytes::Views {
   Views(const MappedInput& mapped, const RunSearch& search, int key)
       : byte_algorithm(ByteByByte(search.algorithm)),
         text_input(mapped.data(), mapped.size(), search.width, search.algorithm, search.fields,
-                   no_lines, uint64_t{1} << 20),
+                   no_lines, nullptr, uint64_t{1} << 20),
         byte_input(mapped.data(), mapped.size(), search.width, byte_algorithm, search.fields,
-                   no_lines, uint64_t{1} << 20),
+                   no_lines, nullptr, uint64_t{1} << 20),
         text(text_input, key),
         bytes(byte_input, key) {}
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/run/input_check.h"
-#include "engine/run/mapped_input.h"
+#include "engine/input/input_check.h"
+#include "engine/input/mapped_input.h"
 #include "engine/run/run_search.h"
 
 namespace veskor {

@@ -14,6 +14,7 @@
 
 #include "engine/decoding/algorithms.h"
 #include "engine/regexp/regexp_error.h"
+#include "engine/run/grid_run.h"
 #include "engine/search/scan_context.h"
 #include "engine/search/spilled_text.h"
 #include "engine/search/test_shrink.h"
@@ -39,27 +40,22 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 
 class TestHost : public RunHost {
  public:
-  std::string input;
-  std::string format = "%3d | %*d | %s";
   std::vector<std::string> messages;
   std::vector<bool> controls;
   std::vector<RowOutcome> outcomes;
   std::function<void(std::string_view)> on_line;
   std::function<void()> on_message;
-  int workers = 0;  // 0: every core
 
-  std::string InputPath() override { return input; }
-  void ShowMessage(const std::string& text) override {
+  void Message(const RequestRow&, const std::string& text) override {
     messages.push_back(text);
     if (on_message) on_message();
   }
-  void ProcessEvents() override {}
-  std::string FormatText() override { return format; }
   void SetRunControls(bool enabled) override { controls.push_back(enabled); }
-  void RowFinished(const RowOutcome& outcome) override { outcomes.push_back(outcome); }
-  int ScanWorkers() override { return workers > 0 ? workers : RunHost::ScanWorkers(); }
-  std::unique_ptr<LogSink> CreateLog(const std::string& path) override {
-    if (!on_line) return RunHost::CreateLog(path);
+  void RowFinished(const RequestRow&, const RowOutcome& outcome) override {
+    outcomes.push_back(outcome);
+  }
+  std::unique_ptr<LogSink> OpenLog(const RequestRow& row, const std::string& path) override {
+    if (!on_line) return RunHost::OpenLog(row, path);
     // A log that lets a test act when a line is written.
     class Spy : public LogSink {
      public:
@@ -88,7 +84,6 @@ class RunTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     input_ = (dir_ / "dump.bin").string();
-    host_.input = input_;
     TPreset digits = NewPreset();
     SetShortString(digits.Name, "Digits");
     presets_.Append(digits);
@@ -101,6 +96,15 @@ class RunTest : public ::testing::Test {
   void AddRow(std::string algorithm, std::string key, std::string preset = "Digits",
               bool use = true) {
     table_.AddTaskRow(use, -1, algorithm, preset, key, 0, "0", -1);
+  }
+  // A run over the table's checked rows, as the window starts one.
+  void Run() {
+    AnalysisRequest request;
+    request.rows = CheckedRows(table_, presets_);
+    request.input = input_;
+    request.format = format_;
+    request.workers = workers_;
+    RunAnalysis(table_, request, host_);
   }
   std::string Result(int row) { return Utf16ToUtf8(table_.Text(NxResultColumn, row)); }
   // "Printable": the characters 32 to 126, min 7.
@@ -119,6 +123,8 @@ class RunTest : public ::testing::Test {
 
   fs::path dir_;
   std::string input_;
+  std::string format_ = "%3d | %*d | %s";
+  int workers_ = 0;  // 0: every core
   TestHost host_;
   TaskTable table_;
   PresetList presets_;
@@ -127,7 +133,7 @@ class RunTest : public ::testing::Test {
 TEST_F(RunTest, WorkedExampleWritesOneLine) {
   WriteFile(input_, "ab1234567cd89");
   AddRow("NONE", "0");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |  2 | 1234567\r\n");
   EXPECT_EQ(Image(0), 1);
   EXPECT_EQ(Result(0), "1");
@@ -141,7 +147,7 @@ TEST_F(RunTest, WorkedExampleWritesOneLine) {
 TEST_F(RunTest, AllKeysWritesEveryKeyInOrderAndNeverKeyZero) {
   WriteFile(input_, "x1234567x");
   AddRow("NONE", "");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   const std::string log = ReadFile(input_ + "_NONE.log");
   std::string expected;
   for (int k = 1; k <= 255; ++k) {
@@ -165,7 +171,7 @@ TEST_F(RunTest, KeyTextsAndTheirKeys) {
   for (const char* key : {"-1", "255", "$FF", "  0xff", "+255", "-$1"}) {
     table_.ClearTasks();
     AddRow("XOR8", key, "Letters");
-    RunAnalysis(table_, presets_, host_);
+    Run();
     EXPECT_EQ(Result(0), "1") << key;
     EXPECT_EQ(ReadFile(input_ + "_XOR8.log"), "255 | 0 | HI\r\n") << key;
   }
@@ -177,7 +183,7 @@ TEST_F(RunTest, InvalidKeyEndsTheRunAfterTheInputIsMapped) {
   AddRow("XOR8", "65 ");
   AddRow("NONE", "0");
   try {
-    RunAnalysis(table_, presets_, host_);
+    Run();
     FAIL() << "no error";
   } catch (const ConversionError& e) {
     EXPECT_STREQ(e.what(), "'65 ' is not a valid integer value");
@@ -206,7 +212,7 @@ TEST_F(RunTest, AnAnyRowRanksPairsOfEveryAlgorithmAndLogsTheBestPairsLines) {
   AddPrintablePreset();
   AddRow("XOR8ROL", "0x35A", "Printable");
   AddRow("ANY", "", "Printable");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   ASSERT_EQ(host_.outcomes.size(), 2u);
   const RowOutcome& any = host_.outcomes[1];
   ASSERT_TRUE(any.summary && any.search && any.search->any);
@@ -233,7 +239,7 @@ TEST_F(RunTest, AnAnyRowRanksPairsOfEveryAlgorithmAndLogsTheBestPairsLines) {
   table_.ClearTasks();
   AddRow("ANY", "7", "Printable");
   try {
-    RunAnalysis(table_, presets_, host_);
+    Run();
     FAIL() << "no error";
   } catch (const ConversionError& e) {
     EXPECT_STREQ(e.what(), "'7': ANY tries every key of every algorithm; leave the key empty");
@@ -253,7 +259,7 @@ TEST_F(RunTest, ARunningKeyDoesNotRankItsOwnCounterReadInATableOfSmallNumbers) {
   WriteFile(input_, data);
   AddPrintablePreset();
   AddRow("XOR8DEC", "", "Printable");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   ASSERT_EQ(host_.outcomes.size(), 1u);
   const std::vector<int> ranking = host_.outcomes[0].summary->Ranking();
   ASSERT_GE(ranking.size(), 2u);
@@ -299,7 +305,7 @@ TEST_F(RunTest, InputThatCannotBeOpenedOrMapped) {
     AddRow("XOR8", "");
     AddRow("NONE", "", "Digits", false);
     AddRow("ADD8", "1");
-    RunAnalysis(table_, presets_, host_);
+    Run();
     EXPECT_EQ(host_.messages, (std::vector<std::string>{c.message, c.message})) << c.name;
     for (int row : {0, 2}) {
       EXPECT_EQ(Image(row), kStatusNotRun) << c.name;
@@ -324,7 +330,7 @@ TEST_F(RunTest, RowsSharingALogPathGetNumberedLogs) {
   AddRow("XOR8", "0");
   AddRow("NONE", "1");
   AddRow("NONE", "2");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(table_.LogPath(0), input_ + "_NONE.log");
   EXPECT_EQ(table_.LogPath(1), input_ + "_XOR8.log");
   EXPECT_EQ(table_.LogPath(2), input_ + "_NONE_2.log");
@@ -333,7 +339,7 @@ TEST_F(RunTest, RowsSharingALogPathGetNumberedLogs) {
   EXPECT_EQ(ReadFile(input_ + "_NONE_3.log"), "  2 |  2 | 1234567\r\n");
   // A second run truncates and rewrites the same logs.
   table_.SetText(NxKeyColumn, 0, u"7");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  7 |  2 | 1234567\r\n");
 }
 
@@ -343,7 +349,7 @@ TEST_F(RunTest, RowsWithoutDecoderOrPresetAreSkippedWithAMessage) {
   AddRow("LOCAL", "0");
   AddRow("NONE", "0", "Nobody");
   AddRow("XOR8", "0");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   ASSERT_EQ(host_.messages.size(), 2u);
   EXPECT_NE(host_.messages[0].find("LOCAL"), std::string::npos);
   EXPECT_NE(host_.messages[1].find("Nobody"), std::string::npos);
@@ -361,7 +367,7 @@ TEST_F(RunTest, RowsWithoutDecoderOrPresetAreSkippedWithAMessage) {
 
   // A stop while the message is shown ends the run; the row still says why it did not run.
   host_.on_message = [] { StopRequested = true; };
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(Image(1), kStatusNotRun);
   EXPECT_EQ(Image(3), kStatusNone);
 }
@@ -369,7 +375,7 @@ TEST_F(RunTest, RowsWithoutDecoderOrPresetAreSkippedWithAMessage) {
 TEST_F(RunTest, NoCheckedRowCreatesNoFile) {
   WriteFile(input_, "1234567");
   AddRow("NONE", "0", "Digits", false);
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
   EXPECT_EQ(host_.controls, (std::vector<bool>{false, true}));
 }
@@ -387,7 +393,7 @@ TEST_F(RunTest, StopDuringTheTenthPassOfAnAllKeysRow) {
       if (bytes.substr(at, 4) == " 10 " && ++lines_of_key_ten == 3) StopRequested = true;
     }
   };
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_FALSE(StopRequested.load());  // the run clears what it honoured
   EXPECT_EQ(Image(0), 3);
   EXPECT_EQ(Progress(0), 4);  // 10 * 100 / 255 rounded
@@ -414,12 +420,12 @@ TEST_F(RunTest, StopDuringTheTenthPassOfAnAllKeysRow) {
 
 TEST_F(RunTest, FormatErrorEndsTheRunAtTheFirstAcceptedString) {
   WriteFile(input_, "abc");
-  host_.format = "%s";
+  format_ = "%s";
   AddRow("NONE", "0");  // nothing is found: the bad format goes unnoticed
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(Result(0), "0");
   WriteFile(input_, "1234567");
-  EXPECT_THROW(RunAnalysis(table_, presets_, host_), Error);
+  EXPECT_THROW(Run(), Error);
   EXPECT_EQ(Result(0), "?");
   EXPECT_EQ(host_.controls.back(), true);
 }
@@ -437,18 +443,18 @@ TEST_F(RunTest, ExpressionFiltersAndAnInvalidOneFailsOnlyAtTheFirstCandidate) {
   AddRow("NONE", "0", "Phones");
   AddRow("XOR8", "0", "Broken");
   table_.SetChecked(1, false);
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |  0 | 5551234\r\n  0 | 21 | 5550000\r\n");
   EXPECT_EQ(Result(0), "2");
   // No candidate of seven digits under key $40: the broken expression is never compiled.
   table_.SetChecked(0, false);
   table_.SetChecked(1, true);
   table_.SetText(NxKeyColumn, 1, u"$40");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(Result(1), "0");
   table_.SetText(NxKeyColumn, 1, u"0");
   try {
-    RunAnalysis(table_, presets_, host_);
+    Run();
     FAIL() << "no error";
   } catch (const ERegExp& e) {
     EXPECT_STREQ(e.what(), "RegExp(comp): ParseReg Unmatched () (pos 3)");
@@ -472,7 +478,7 @@ TEST_F(RunTest, LogErrors) {
   for (const auto& [make, message] : cases) {
     make();
     try {
-      RunAnalysis(table_, presets_, host_);
+      Run();
       ADD_FAILURE() << "no error: " << message;
     } catch (const IoError& e) {
       EXPECT_EQ(e.what(), message);
@@ -484,7 +490,7 @@ TEST_F(RunTest, LogErrors) {
   // A folder that no one but root may write.
   fs::permissions(dir_, fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
                                            fs::perms::others_write));
-  test::AsOrdinaryUser([&] { EXPECT_THROW(RunAnalysis(table_, presets_, host_), IoError); });
+  test::AsOrdinaryUser([&] { EXPECT_THROW(Run(), IoError); });
   fs::permissions(dir_, fs::perms::owner_all);
 }
 
@@ -497,12 +503,12 @@ TEST_F(RunTest, ALogNameThatIsAHardLinkLeavesTheOtherFileWhole) {
   const fs::path precious = dir_ / "precious.txt";
   WriteFile(precious, "PRECIOUS\n");
   fs::create_hard_link(precious, log);
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(precious), "PRECIOUS\n");
   EXPECT_EQ(ReadFile(log), "  0 |  4 | 1234567890\r\n");
   fs::remove(log);
   fs::create_hard_link(input_, log);
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_), "xxxx1234567890yyyy");
   EXPECT_EQ(ReadFile(log), "  0 |  4 | 1234567890\r\n");
 }
@@ -517,7 +523,7 @@ TEST_F(RunTest, LargeFileWidthAndPositions) {
   }
   if (fs::file_size(input_) != size) GTEST_SKIP() << "no sparse files here";
   AddRow("NONE", "0");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 | 5368709112 | 1234567\r\n");
 }
 
@@ -530,9 +536,9 @@ TEST_F(RunTest, FileThatShrinksWhileScannedEndsTheRowWithTheReadMessage) {
   WriteFile(input_, data);
   AddRow("NONE", "0");
   AddRow("XOR8", "0");
-  host_.workers = 1;
+  workers_ = 1;
   host_.on_line = [&](std::string_view) { ::truncate(input_.c_str(), 4096); };
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(host_.messages, (std::vector<std::string>{kCannotReadMessage}));
   EXPECT_EQ(Image(0), kStatusNotRun);
   EXPECT_EQ(table_.Reason(0), kCannotReadMessage);
@@ -542,7 +548,7 @@ TEST_F(RunTest, FileThatShrinksWhileScannedEndsTheRowWithTheReadMessage) {
   EXPECT_EQ(Result(1), "1");
 }
 
-TEST_F(RunTest, ARunOfAGibibyteOfAlphabetBytesIsOneString) {
+TEST_F(RunTest, ASpanOfAGibibyteOfAlphabetBytesIsOneString) {
   // A sparse file reads as zero bytes: with the alphabet "\0" the whole file is one run. A slow
   // build may take less, as long as the run still spans many of the scan's blocks and is longer
   // than any text the run holds.
@@ -557,9 +563,9 @@ TEST_F(RunTest, ARunOfAGibibyteOfAlphabetBytesIsOneString) {
   SetShortString(zeros.Alphabet, std::string(1, '\0'));
   zeros.MinLength = 1;
   presets_.Append(zeros);
-  host_.format = "%2:d %3:.4s";
+  format_ = "%2:d %3:.4s";
   AddRow("NONE", "0", "Zeros");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), std::string("0 \0\0\0\0\r\n", 8));
   EXPECT_EQ(Result(0), "1");
 }
@@ -571,11 +577,11 @@ TEST_F(RunTest, ALongStringStreamsIntoItsLineInPieces) {
   SetShortString(letter.Name, "Letter");
   SetShortString(letter.Alphabet, "a");
   presets_.Append(letter);
-  host_.format = "%3:s|%3:.3s";
+  format_ = "%3:s|%3:.3s";
   size_t largest = 0;
   host_.on_line = [&](std::string_view bytes) { largest = std::max(largest, bytes.size()); };
   AddRow("XOR8", "1", "Letter");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_ + "_XOR8.log"), std::string(8u << 20, 'a') + "|aaa\r\n");
   EXPECT_LE(largest, size_t{1} << 20);
 }
@@ -591,9 +597,9 @@ TEST_F(RunTest, AnExpressionAboutAStringTooLongToHoldReadsItThroughATemporaryFil
   SetShortString(letters.Alphabet, "ab");
   SetShortString(letters.RegExp, "ab$");
   presets_.Append(letters);
-  host_.format = "%2:d %3:.4s";
+  format_ = "%2:d %3:.4s";
   AddRow("NONE", "0", "Letters");
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "0 aaaa\r\n");
 }
 
@@ -603,7 +609,7 @@ TEST_F(RunTest, AFullDiskWhileTheLogIsWrittenEndsTheRunWithItsMessage) {
   AddRow("XOR8", "0");
   test::FailNextWrite(ENOSPC, 5);
   try {
-    RunAnalysis(table_, presets_, host_);
+    Run();
     FAIL() << "no error";
   } catch (const IoError& e) {
     EXPECT_STREQ(e.what(), "Disk full");
@@ -611,8 +617,94 @@ TEST_F(RunTest, AFullDiskWhileTheLogIsWrittenEndsTheRunWithItsMessage) {
   EXPECT_EQ(host_.controls.back(), true);
   EXPECT_FALSE(fs::exists(input_ + "_XOR8.log"));  // the run ended there
   // The next run, with room on the disk again, writes the whole log.
-  RunAnalysis(table_, presets_, host_);
+  Run();
   EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |  0 | 1234567\r\n  0 |  8 | 7654321\r\n");
+}
+
+// The run of a request without a grid: what each row tells its observer, in order, and the
+// input each row reads.
+class Journal : public RunObserver {
+ public:
+  std::vector<std::string> events;
+  std::function<std::string(const std::string&)> input;  // unset: the request's
+
+  std::string RowInput(const std::string& requested) override {
+    return input ? input(requested) : requested;
+  }
+  void RowStarted(const RequestRow& row) override { Add(row, "started"); }
+  void RowScanned(const RequestRow& row, int64_t found) override {
+    Add(row, "scanned " + std::to_string(found));
+  }
+  void Message(const RequestRow& row, const std::string&) override { Add(row, "message"); }
+  void InputMessage(const RequestRow& row, const std::string&, const std::string&) override {
+    Add(row, "input message");
+  }
+  void RowFinished(const RequestRow& row, const RowOutcome& outcome) override {
+    static constexpr const char* kKinds[] = {"done", "stopped", "input failed", "skipped"};
+    Add(row, std::string("finished, ") + kKinds[static_cast<int>(outcome.kind)]);
+    outcomes.push_back(outcome);
+  }
+  std::vector<RowOutcome> outcomes;
+
+ private:
+  void Add(const RequestRow& row, const std::string& what) {
+    events.push_back(std::to_string(row.row) + " " + what);
+  }
+};
+
+RequestRow Task(int number, std::string algorithm, std::string key, bool preset = true) {
+  RequestRow row;
+  row.row = number;
+  row.algorithm = std::move(algorithm);
+  row.key = std::move(key);
+  row.preset = "Digits";
+  if (preset) row.fields = SearchFields{"0123456789", "", 7, 0};
+  return row;
+}
+
+TEST_F(RunTest, ARequestTellsItsObserverEachRowInOrder) {
+  WriteFile(input_, "ab1234567cd");
+  AnalysisRequest request;
+  request.input = input_;
+  request.format = format_;
+  request.rows = {Task(4, "NONE", "0"), Task(7, "LOCAL", ""), Task(9, "NONE", "0", false),
+                  Task(2, "XOR8", "0")};
+  Journal journal;
+  RunRequest(request, journal);
+  EXPECT_EQ(journal.events,
+            (std::vector<std::string>{"4 started", "4 scanned 1", "4 finished, done", "7 started",
+                                      "7 message", "7 finished, skipped", "9 started", "9 message",
+                                      "9 finished, skipped", "2 started", "2 scanned 1",
+                                      "2 finished, done"}));
+  EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |  2 | 1234567\r\n");
+}
+
+// A batch hashes a file and hands its mapping to the run: the rows read those very bytes, even
+// once another file has taken the name; a row whose input is another path maps that one.
+TEST_F(RunTest, ARequestsOwnMappingIsScannedAndTheInputIsAskedForAtEachRow) {
+  WriteFile(input_, "..1234567..");
+  MappedInput mapped;
+  ASSERT_EQ(mapped.Open(input_), MappedInput::Result::kOk);
+  WriteFile(dir_ / "other.bin", "7654321.....");
+  fs::rename(dir_ / "other.bin", input_);
+  const std::string dropped = (dir_ / "dropped.bin").string();
+  WriteFile(dropped, "x5555555");
+  AnalysisRequest request;
+  request.input = input_;
+  request.mapped = &mapped;
+  request.format = format_;
+  request.rows = {Task(0, "NONE", "0"), Task(1, "NONE", "1")};
+  Journal journal;
+  // A drop after the first row: the second row reads the new path.
+  journal.input = [&](const std::string& requested) {
+    return journal.outcomes.empty() ? requested : dropped;
+  };
+  RunRequest(request, journal);
+  EXPECT_EQ(ReadFile(input_ + "_NONE.log"), "  0 |  2 | 1234567\r\n");
+  EXPECT_EQ(ReadFile(dropped + "_NONE.log"), "  1 | 1 | 5555555\r\n");
+  ASSERT_EQ(journal.outcomes.size(), 2u);
+  EXPECT_EQ(journal.outcomes[0].search->stamp, mapped.stamp());
+  EXPECT_EQ(journal.outcomes[1].search->input, dropped);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The run's expression test and line format, and the format's lines of a key written in place.
+// The run's line format, and the format's lines of a key written in place.
 #include "engine/run/row_line_maker.h"
-
-#include "engine/regexp/regexp.h"
 
 namespace veskor {
 namespace {
@@ -36,27 +34,8 @@ class NoLines : public KeyLineWriter {
 
 }  // namespace
 
-RowLineMaker::RowLineMaker(std::string_view expression, std::string_view format, bool write_lines)
-    : write_lines_(write_lines), format_(format) {
-  if (expression.empty()) return;
-  try {
-    expression_ = std::make_unique<CompiledRegExp>(expression);
-  } catch (...) {
-    expression_error_ = std::current_exception();
-  }
-}
-
-RowLineMaker::~RowLineMaker() = default;
-
-bool RowLineMaker::Matches(std::string_view text, const std::atomic<bool>& stop,
-                           const std::function<void()>& pace) const {
-  if (expression_error_) std::rethrow_exception(expression_error_);
-  if (!expression_) return true;
-  // The hook runs every few thousand steps of a long search: on the window's thread it lets the
-  // events in, so that "Stop" and a close request are seen during any expression.
-  return pace ? expression_->Matches(text, &stop, SearchHook(pace))
-              : expression_->Matches(text, &stop);
-}
+RowLineMaker::RowLineMaker(std::string_view format, bool write_lines)
+    : write_lines_(write_lines), format_(format) {}
 
 void RowLineMaker::AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
                               std::string_view text) const {

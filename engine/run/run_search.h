@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "engine/decoding/algorithms.h"
-#include "engine/run/mapped_input.h"
+#include "engine/input/mapped_input.h"
 #include "engine/score/key_summary.h"
 #include "engine/search/scan_context.h"
 

@@ -507,8 +507,8 @@ float TextScorer::Score() const {
 
 float TextScorer::TotalScore() const { return static_cast<float>(total_) / kModelUnitsPerBit; }
 
-void ScoreUniformRun(TextScorer& scorer, char byte, uint64_t length) {
-  // From its fourth byte on, a run of one byte continues the progression of step 0 at lag 1
+void ScoreUniformSpan(TextScorer& scorer, char byte, uint64_t length) {
+  // From its fourth byte on, a span of one byte continues the progression of step 0 at lag 1
   // (kProgressionAfter[0] = 2 bytes in a row before it), so every further byte gains at most
   // -kNoisePenaltyBits: the stretch that ends there only loses, and the best stretch lies in the
   // first bytes. A prefix of some margin beyond that settles it.

@@ -161,6 +161,6 @@ void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8
 // Scores `length` copies of `byte` into `scorer` (after a Reset), leaving Score() and
 // BestStart() as feeding them all would, in time that does not grow with the length: padding
 // under a key is one such string per key, megabytes long.
-void ScoreUniformRun(TextScorer& scorer, char byte, uint64_t length);
+void ScoreUniformSpan(TextScorer& scorer, char byte, uint64_t length);
 
 }  // namespace veskor

@@ -73,13 +73,13 @@ TEST(TextScore, NoiseGainsLittle) {
   for (const std::string& noise : noises) {
     EXPECT_LT(TextScore(noise), KeySummary::kThresholdBits) << noise;
   }
-  // A long run keeps losing in total, while its best stretch stays where it was.
-  TextScorer run;
-  run.Feed(std::string(40, 'e'));
-  const float forty = run.TotalScore();
-  run.Feed(std::string(360, 'e'));
-  EXPECT_LT(run.TotalScore(), forty - 360 * TextScorer::kNoisePenaltyBits + 1);
-  EXPECT_EQ(run.Score(), TextScore(std::string(40, 'e')));
+  // A long span keeps losing in total, while its best stretch stays where it was.
+  TextScorer span;
+  span.Feed(std::string(40, 'e'));
+  const float forty = span.TotalScore();
+  span.Feed(std::string(360, 'e'));
+  EXPECT_LT(span.TotalScore(), forty - 360 * TextScorer::kNoisePenaltyBits + 1);
+  EXPECT_EQ(span.Score(), TextScore(std::string(40, 'e')));
 }
 
 // The short strings a program hides read as text by what they are: names of mutexes and pipes,
@@ -105,7 +105,7 @@ TEST(TextScore, ShortNamesAndCredentialsPassTheThreshold) {
   }
 }
 
-// Text inside a long run of padding decoded to one printable byte scores as the text alone,
+// Text inside a long span of padding decoded to one printable byte scores as the text alone,
 // and the best stretch finds it.
 TEST(TextScore, TextInsidePaddingStillShows) {
   const std::string secret = "https://downloads.riverstone.example/tools/setup.exe";
@@ -119,7 +119,7 @@ TEST(TextScore, TextInsidePaddingStillShows) {
 }
 
 // A string fed in pieces scores exactly as the whole string, whatever the cuts, also inside
-// periodic runs; Reset starts afresh.
+// periodic patterns; Reset starts afresh.
 TEST(TextScore, PiecesScoreAsTheWhole) {
   const std::string text =
       "Meet me at noon: ZZZZZZZZ abcabcabcabc C:\\Temp\\notes.txt .5.4.7.6.1.0 12,7,95,3,14,88";
@@ -137,7 +137,7 @@ TEST(TextScore, PiecesScoreAsTheWhole) {
   }
   scorer.Reset();
   EXPECT_EQ(scorer.Score(), 0.0f);
-  scorer.Feed("ZZZ");  // no periodic run carried over from the previous string
+  scorer.Feed("ZZZ");  // no periodic pattern carried over from the previous string
   EXPECT_EQ(scorer.Score(), TextScore("ZZZ"));
 }
 
@@ -203,19 +203,19 @@ TEST(TextScore, TheBoundOverStoredBytesIsTheBoundOverTheirText) {
   }
 }
 
-// A run of one byte scored without reading it through scores as the whole run fed byte by byte,
+// A span of one byte scored without reading it through scores as the whole span fed byte by byte,
 // at every length around where its score settles and far beyond.
-TEST(TextScore, RunsOfOneByteScoreAsFedWhole) {
+TEST(TextScore, SpansOfOneByteScoreAsFedWhole) {
   for (const char byte : {'\0', ' ', 'e', 'Z', '0', '.', '\t', '\xE0', '\xFF'}) {
     for (uint64_t length : {1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 31, 32, 33, 34, 64, 1000, 70000}) {
       TextScorer whole;
       whole.Feed(std::string(length, byte));
-      TextScorer run;
-      run.Feed("abc");  // what the scorer held before is forgotten
-      ScoreUniformRun(run, byte, length);
-      EXPECT_EQ(run.Score(), whole.Score()) << int(byte) << " x " << length;
-      EXPECT_EQ(run.BestStart(), whole.BestStart()) << int(byte) << " x " << length;
-      EXPECT_EQ(run.BestLength(), whole.BestLength()) << int(byte) << " x " << length;
+      TextScorer span;
+      span.Feed("abc");  // what the scorer held before is forgotten
+      ScoreUniformSpan(span, byte, length);
+      EXPECT_EQ(span.Score(), whole.Score()) << int(byte) << " x " << length;
+      EXPECT_EQ(span.BestStart(), whole.BestStart()) << int(byte) << " x " << length;
+      EXPECT_EQ(span.BestLength(), whole.BestLength()) << int(byte) << " x " << length;
     }
   }
 }

@@ -1,4 +1,4 @@
-// Key sets per byte value, their AND over m positions by doubling, and the runs that begin where
+// Key sets per byte value, their AND over m positions by doubling, and the spans that begin where
 // the set of the byte before lacks the key.
 #include "engine/search/dense_search.h"
 
@@ -8,8 +8,8 @@
 #include <memory>
 #include <type_traits>
 
+#include "engine/input/fault_guard.h"
 #include "engine/score/text_score.h"
-#include "engine/search/fault_guard.h"
 #include "engine/search/job_runner.h"
 #include "text/arithmetic.h"
 
@@ -37,18 +37,18 @@ bool Has(const KeySet& set, int key) { return (set[key >> 6] >> (key & 63)) & 1;
 
 bool Empty(const KeySet& set) { return (set[0] | set[1] | set[2] | set[3]) == 0; }
 
-// Positions looked at as run starts per block: the block's sets (32 bytes each) stay in L2.
+// Positions looked at as span starts per block: the block's sets (32 bytes each) stay in L2.
 constexpr uint64_t kBlockPositions = 4096;
-// Files of fewer segments than this are not sampled for their number of runs.
+// Files of fewer segments than this are not sampled for their number of spans.
 constexpr size_t kSampledSegments = 16;
-// Bytes looked at past the block's windows before a run's end is looked for in the file itself.
+// Bytes looked at past the block's windows before a span's end is looked for in the file itself.
 constexpr uint64_t kTailBytes = 64;
 
 struct Screen {
   std::array<KeySet, 256> sets;    // the keys (of the range) under which b is a member
   std::array<uint64_t, 256> lane;  // the same, of the one lane that holds a range that fits
   int lane_base = 0;               // the first key of that lane
-  std::vector<ByteClass> members;  // per key, for the end of long runs
+  std::vector<ByteClass> members;  // per key, for the end of long spans
   uint64_t m = 1;
   // A running key decodes the byte at offset i under key + step * i: its set at i is the set of
   // key 0 turned by step * i. `turned` holds every byte's set of key 0 twice over (512 bits),
@@ -136,7 +136,7 @@ VESKOR_AVX2_CLONES void WindowSets(const uint64_t* table, const uint8_t* bytes, 
 
 bool Empty(uint64_t set) { return set == 0; }
 
-// The keys whose runs begin at position i: members from i on, none at i - 1. (An out parameter:
+// The keys whose spans begin at position i: members from i on, none at i - 1. (An out parameter:
 // a 256-bit value returned without AVX would change the calling convention.)
 template <class Set>
 __attribute__((always_inline)) inline void BeginsAt(const Set* window, const Set* table,
@@ -144,8 +144,8 @@ __attribute__((always_inline)) inline void BeginsAt(const Set* window, const Set
   begins = window[i] & ~table[bytes[static_cast<ptrdiff_t>(i) - 1]];
 }
 
-// The first position from i on, before `starts`, where some run begins, else `starts`. Four
-// positions are looked at per branch: in a binary, runs begin in a few positions of a hundred.
+// The first position from i on, before `starts`, where some span begins, else `starts`. Four
+// positions are looked at per branch: in a binary, spans begin in a few positions of a hundred.
 template <class Set>
 __attribute__((always_inline)) inline size_t NextBeginOf(const Set* window, const Set* table,
                                                          const uint8_t* bytes, size_t i,
@@ -191,21 +191,21 @@ struct Lanes<uint64_t> {
   static uint64_t Get(uint64_t set, int) { return set; }
 };
 
-// The runs of one segment [begin, end) of the file: per key, the runs that begin there. `Set`
+// The spans of one segment [begin, end) of the file: per key, the spans that begin there. `Set`
 // holds the keys of a position: all 256, or the 64 of one lane.
 template <class Set>
 class SegmentScreen {
  public:
-  // `kept` counts the runs that all segments keep, up to `max_runs`; past it `keeping` turns
+  // `kept` counts the spans that all segments keep, up to `max_spans`; past it `keeping` turns
   // false and every segment only counts from then on.
-  // The runs go into `found`, emptied first.
+  // The spans go into `found`, emptied first.
   SegmentScreen(const ScanInput& input, const Screen& screen, std::atomic<bool>& keeping,
-                std::atomic<size_t>& kept, size_t max_runs, DenseRuns::Found& found)
+                std::atomic<size_t>& kept, size_t max_spans, DenseSpans::Found& found)
       : input_(input),
         screen_(screen),
         keeping_(keeping),
         kept_(kept),
-        max_runs_(max_runs),
+        max_spans_(max_spans),
         keep_(keeping.load()),
         events_(found.events),
         event_keys_(found.keys),
@@ -225,7 +225,7 @@ class SegmentScreen {
       if (!keep_) continue;
       const size_t added = events_.size() - before;
       if (!keeping_.load(std::memory_order_relaxed) ||
-          kept_.fetch_add(added, std::memory_order_relaxed) + added > max_runs_) {
+          kept_.fetch_add(added, std::memory_order_relaxed) + added > max_spans_) {
         keeping_.store(false);
         keep_ = false;
         std::vector<uint32_t>().swap(events_);
@@ -241,7 +241,7 @@ class SegmentScreen {
   const std::array<uint64_t, 256>& counts() const { return counts_; }
 
  private:
-  // Positions [p, q) as run starts. The bytes from p - 1 up to the last window and a tail are
+  // Positions [p, q) as span starts. The bytes from p - 1 up to the last window and a tail are
   // copied out of the mapping first, so that a file that shrinks faults only there.
   void Block(uint64_t p, uint64_t q, uint64_t segment_begin) {
     const uint64_t m = screen_.m;
@@ -267,8 +267,8 @@ class SegmentScreen {
     // At the file's start no member comes before.
     const size_t first = p == 0 ? 1 : 0;
     if (p == 0 && !Empty(window[0])) Begins(window[0], 0, 0, segment_begin, bytes, copied);
-    // The next position where some run begins, in a function of its own whose loop keeps its
-    // counter in a register, then the runs that begin there.
+    // The next position where some span begins, in a function of its own whose loop keeps its
+    // counter in a register, then the spans that begin there.
     for (size_t i = NextBegin(window, table, bytes, first, starts); i < starts;
          i = NextBegin(window, table, bytes, i + 1, starts)) {
       Set begins;
@@ -298,7 +298,7 @@ class SegmentScreen {
     }
   }
 
-  // Runs of the keys in `begins` start at position p + i.
+  // Spans of the keys in `begins` start at position p + i.
   void Begins(const Set& begins, uint64_t p, size_t i, uint64_t segment_begin, const uint8_t* bytes,
               uint64_t copied) {
     const uint64_t m = screen_.m;
@@ -308,40 +308,41 @@ class SegmentScreen {
           const int key = screen_.lane_base + lane * 64 + __builtin_ctzll(keys);
           ++counts_[key];
           if (!keep_) continue;
-          // The run's end, up to kLongRun: in the copied bytes, then in the file when it goes on
+          // The span's end, up to kLongSpan: in the copied bytes, then in the file when it goes on
           // past them.
-          const uint64_t stop = std::min(copied, i + DenseRuns::kLongRun);
+          const uint64_t stop = std::min(copied, i + DenseSpans::kLongSpan);
           uint64_t end = i + m;
-          uint16_t bound = DenseRuns::kUnknownBound;
+          uint16_t bound = DenseSpans::kUnknownBound;
           if (screen_.bounds) {
             end = BoundedEnd(key, p, i, stop, bytes, bound);
           } else {
             while (end < stop && screen_.Member(key, bytes[end], p + end)) ++end;
           }
-          uint64_t run_end = p + end;
-          const uint64_t limit = std::min(input_.size, p + i + DenseRuns::kLongRun);
-          if (end == copied && run_end < limit) {
+          uint64_t span_end = p + end;
+          const uint64_t limit = std::min(input_.size, p + i + DenseSpans::kLongSpan);
+          if (end == copied && span_end < limit) {
             const Screen& screen = screen_;
             const uint8_t* data = input_.data;
             if (!ReadMapped([&] {
                   if (screen.step != 0) {
-                    while (run_end < limit && screen.Member(key, data[run_end], run_end)) ++run_end;
+                    while (span_end < limit && screen.Member(key, data[span_end], span_end))
+                      ++span_end;
                   } else {
-                    run_end = RunEnd(data, screen.members[key], run_end, limit);
+                    span_end = SpanEnd(data, screen.members[key], span_end, limit);
                   }
                 })) {
               throw InputReadError();
             }
           }
           events_.push_back(static_cast<uint32_t>(
-              (p + i - segment_begin) << DenseRuns::kLengthBits | (run_end - (p + i))));
+              (p + i - segment_begin) << DenseSpans::kLengthBits | (span_end - (p + i))));
           event_keys_.push_back(static_cast<uint8_t>(key));
-          // A run that went on past the copied bytes, or as far as kLongRun, was not read
+          // A run that went on past the copied bytes, or as far as kLongSpan, was not read
           // through.
           if (screen_.bounds) {
-            event_bounds_.push_back(run_end == p + end && end < i + DenseRuns::kLongRun
+            event_bounds_.push_back(span_end == p + end && end < i + DenseSpans::kLongSpan
                                         ? bound
-                                        : DenseRuns::kUnknownBound);
+                                        : DenseSpans::kUnknownBound);
           }
         }
       }
@@ -367,7 +368,7 @@ class SegmentScreen {
       best = std::max(best, run);
       before = place;
     }
-    bound = static_cast<uint16_t>(std::clamp<int32_t>(best, 0, DenseRuns::kUnknownBound - 1));
+    bound = static_cast<uint16_t>(std::clamp<int32_t>(best, 0, DenseSpans::kUnknownBound - 1));
     return end;
   }
 
@@ -375,13 +376,13 @@ class SegmentScreen {
   const Screen& screen_;
   std::atomic<bool>& keeping_;
   std::atomic<size_t>& kept_;
-  const size_t max_runs_;
+  const size_t max_spans_;
   bool keep_;
   std::unique_ptr<Set[]> window_;
   std::vector<Set> turned_;
   std::vector<uint8_t> bytes_;
   std::array<uint64_t, 256> counts_{};
-  // The runs found, in file order: start - segment begin and length packed as a segment keeps
+  // The spans found, in file order: start - segment begin and length packed as a segment keeps
   // them, and beside them their keys.
   std::vector<uint32_t>& events_;
   std::vector<uint8_t>& event_keys_;
@@ -390,7 +391,7 @@ class SegmentScreen {
 
 }  // namespace
 
-DenseRuns::Found DenseRuns::TakeFound() {
+DenseSpans::Found DenseSpans::TakeFound() {
   std::lock_guard lock(found_mutex_);
   if (spare_found_.empty()) return {};
   Found found = std::move(spare_found_.back());
@@ -398,7 +399,7 @@ DenseRuns::Found DenseRuns::TakeFound() {
   return found;
 }
 
-void DenseRuns::GiveBack(Found found) {
+void DenseSpans::GiveBack(Found found) {
   std::lock_guard lock(found_mutex_);
   spare_found_.push_back(std::move(found));
 }
@@ -440,7 +441,7 @@ Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_
       }
     }
   }
-  screen.m = input.min_run;
+  screen.m = input.min_span;
   screen.step = input.algorithm->Step;
   screen.key_base = key_base;
   screen.in_alphabet = &input.in_alphabet;
@@ -491,19 +492,20 @@ Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_
 
 }  // namespace
 
-DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
-                          int last_key, size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
-                          std::array<uint64_t, 256>& counts, bool bounds) {
+DenseResult FindDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
+                           int last_key, size_t max_spans, uint64_t segment_bytes,
+                           DenseSpans& spans, std::array<uint64_t, 256>& counts, bool bounds) {
   const Screen screen = MakeScreen(input, key_base, first_key, last_key, bounds);
   // A running key's sets are turned whole.
   const bool one_lane = first_key / 64 == last_key / 64 && screen.step == 0;
-  // A segment's starts fit the bits beside the length; a megabyte keeps the runs that wait for
+  // A segment's starts fit the bits beside the length; a megabyte keeps the spans that wait for
   // their sorting small.
-  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
+  segment_bytes =
+      std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseSpans::kMaxSegmentBytes);
   const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
   // The segments of an earlier pass keep their arrays for this one.
-  runs.segments.resize(segments);
-  for (DenseRuns::Segment& segment : runs.segments) {
+  spans.segments.resize(segments);
+  for (DenseSpans::Segment& segment : spans.segments) {
     segment.begin = 0;
     segment.offsets.fill(0);
   }
@@ -513,7 +515,7 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base,
   const bool completed = jobs.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(input.size, begin + segment_bytes);
-    DenseRuns::Found found = runs.TakeFound();
+    DenseSpans::Found found = spans.TakeFound();
     auto screen_with = [&](auto& screen_segment) {
       if (!screen_segment.Run(begin, end, out)) return false;
       segment_counts[s] = screen_segment.counts();
@@ -522,32 +524,32 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base,
     bool kept_all = false;
     try {
       if (one_lane) {
-        SegmentScreen<uint64_t> screen_segment(input, screen, keeping, kept, max_runs, found);
+        SegmentScreen<uint64_t> screen_segment(input, screen, keeping, kept, max_spans, found);
         kept_all = screen_with(screen_segment);
       } else {
-        SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, max_runs, found);
+        SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, max_spans, found);
         kept_all = screen_with(screen_segment);
       }
     } catch (...) {
-      runs.GiveBack(std::move(found));
+      spans.GiveBack(std::move(found));
       throw;
     }
     if (kept_all) {
-      // The runs in file order, sorted by key (a counting sort keeps the order within a key).
+      // The spans in file order, sorted by key (a counting sort keeps the order within a key).
       const std::vector<uint32_t>& events = found.events;
       const std::vector<uint8_t>& keys = found.keys;
-      DenseRuns::Segment& segment = runs.segments[s];
+      DenseSpans::Segment& segment = spans.segments[s];
       segment.begin = begin;
       for (uint8_t key : keys) ++segment.offsets[key + 1];
       for (int key = 0; key < 256; ++key) segment.offsets[key + 1] += segment.offsets[key];
       if (segment.capacity < events.size()) {
-        segment.runs.reset();
-        segment.runs.reset(new uint32_t[events.size()]);
+        segment.spans.reset();
+        segment.spans.reset(new uint32_t[events.size()]);
         segment.capacity = events.size();
       }
       std::array<uint32_t, 256> next;
       std::copy(segment.offsets.begin(), segment.offsets.end() - 1, next.begin());
-      uint32_t* const sorted = segment.runs.get();
+      uint32_t* const sorted = segment.spans.get();
       if (bounds) {
         if (segment.bounds_capacity < events.size()) {
           segment.bounds.reset();
@@ -555,11 +557,11 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base,
           segment.bounds_capacity = events.size();
         }
         uint16_t* const sorted_bounds = segment.bounds.get();
-        const std::vector<uint16_t>& run_bounds = found.bounds;
+        const std::vector<uint16_t>& span_bounds = found.bounds;
         for (size_t e = 0; e < events.size(); ++e) {
           const uint32_t at = next[keys[e]]++;
           sorted[at] = events[e];
-          sorted_bounds[at] = run_bounds[e];
+          sorted_bounds[at] = span_bounds[e];
         }
       } else {
         segment.bounds.reset();
@@ -567,7 +569,7 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base,
         for (size_t e = 0; e < events.size(); ++e) sorted[next[keys[e]]++] = events[e];
       }
     }
-    runs.GiveBack(std::move(found));
+    spans.GiveBack(std::move(found));
   });
   if (!completed) return DenseResult::kStopped;
   counts.fill(0);
@@ -575,16 +577,17 @@ DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base,
     for (int key = 0; key < 256; ++key) counts[key] += c[key];
   }
   if (!keeping.load()) {
-    runs.segments.clear();
+    spans.segments.clear();
     return DenseResult::kTooMany;
   }
   return DenseResult::kFound;
 }
 
-bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
-                       int last_key, uint64_t segment_bytes, std::array<uint64_t, 256>& counts) {
+bool EstimateDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
+                        int last_key, uint64_t segment_bytes, std::array<uint64_t, 256>& counts) {
   const Screen screen = MakeScreen(input, key_base, first_key, last_key);
-  segment_bytes = std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseRuns::kMaxSegmentBytes);
+  segment_bytes =
+      std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseSpans::kMaxSegmentBytes);
   const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
   // A small file is not sampled: its pass costs little whatever comes of it.
   counts.fill(0);
@@ -597,7 +600,7 @@ bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, in
   const bool completed = jobs.RunAll(samples, [&](size_t j, JobOutput& out) {
     const uint64_t begin = (j * segments / samples) * segment_bytes;
     const uint64_t end = std::min(input.size, begin + segment_bytes);
-    DenseRuns::Found unused;  // nothing is kept
+    DenseSpans::Found unused;  // nothing is kept
     SegmentScreen<KeySet> screen_segment(input, screen, keeping, kept, 0, unused);
     if (screen_segment.Run(begin, end, out)) sample_counts[j] = screen_segment.counts();
   });

@@ -2,7 +2,7 @@
 // value a 256-bit set holds the keys under which it decodes into the alphabet; the sets of m
 // consecutive bytes, ANDed by doubling over a block that stays in the cache, give at every
 // position the keys under which m members follow, and those without a member just before are
-// where runs of m or more begin. One pass finds the runs of every key; only they are judged.
+// where spans of m or more begin. One pass finds the spans of every key; only they are judged.
 #pragma once
 
 #include <array>
@@ -17,31 +17,31 @@ namespace veskor {
 
 class JobRunner;
 
-// The runs found for a range of keys, per segment of the file and per key, in file order.
-class DenseRuns {
+// The spans found for a range of keys, per segment of the file and per key, in file order.
+class DenseSpans {
  public:
-  // Calls f(start, length) for the runs of `key`, in file order; a length of kLongRun or more
-  // stands for a run at least that long, whose end the caller finds.
+  // Calls f(start, length) for the spans of `key`, in file order; a length of kLongSpan or more
+  // stands for a span at least that long, whose end the caller finds.
   static constexpr int kLengthBits = 12;
-  static constexpr uint64_t kLongRun = (uint64_t{1} << kLengthBits) - 1;
+  static constexpr uint64_t kLongSpan = (uint64_t{1} << kLengthBits) - 1;
   // A segment's starts fit the bits beside the length.
   static constexpr uint64_t kMaxSegmentBytes = uint64_t{1} << (32 - kLengthBits);
   template <class F>
   void ForEach(int key, F&& f) const {
     ForEach(key, 0, segments.size(), f);
   }
-  // The same for the runs in segments [from, to).
+  // The same for the spans in segments [from, to).
   template <class F>
   void ForEach(int key, size_t from, size_t to, F&& f) const {
     for (size_t s = from; s < to; ++s) {
       const Segment& segment = segments[s];
       for (uint32_t i = segment.offsets[key]; i < segment.offsets[key + 1]; ++i) {
-        const uint32_t packed = segment.runs[i];
-        f(segment.begin + (packed >> kLengthBits), packed & kLongRun);
+        const uint32_t packed = segment.spans[i];
+        f(segment.begin + (packed >> kLengthBits), packed & kLongSpan);
       }
     }
   }
-  // The same with each run's text bound (kUnknownBound when the pass found none):
+  // The same with each span's text bound (kUnknownBound when the pass found none):
   // f(start, length, bound).
   static constexpr uint16_t kUnknownBound = 0xFFFF;
   template <class F>
@@ -50,8 +50,8 @@ class DenseRuns {
       const Segment& segment = segments[s];
       const uint16_t* bounds = segment.bounds.get();
       for (uint32_t i = segment.offsets[key]; i < segment.offsets[key + 1]; ++i) {
-        const uint32_t packed = segment.runs[i];
-        f(segment.begin + (packed >> kLengthBits), packed & kLongRun,
+        const uint32_t packed = segment.spans[i];
+        f(segment.begin + (packed >> kLengthBits), packed & kLongSpan,
           bounds != nullptr ? bounds[i] : kUnknownBound);
       }
     }
@@ -59,11 +59,11 @@ class DenseRuns {
 
   struct Segment {
     uint64_t begin = 0;
-    std::array<uint32_t, 257> offsets{};  // the runs of key k: runs[offsets[k] .. offsets[k+1])
+    std::array<uint32_t, 257> offsets{};  // the spans of key k: spans[offsets[k] .. offsets[k+1])
     // Start - begin in the high bits, length in the low; offsets[256] of them. Every entry is
     // written by the sorting, so the array is not filled first, and it is kept for the next pass
-    // of the same DenseRuns when it is large enough.
-    std::unique_ptr<uint32_t[]> runs;
+    // of the same DenseSpans when it is large enough.
+    std::unique_ptr<uint32_t[]> spans;
     size_t capacity = 0;
     // Beside each run, when the pass computed them: the best stretch of the largest gains of
     // the run's decoded text (PairGains), in eighths of a bit, up to kUnknownBound - 1.
@@ -72,7 +72,7 @@ class DenseRuns {
   };
   std::vector<Segment> segments;
 
-  // The runs of one segment as the screening finds them, in file order, beside their keys. A
+  // The spans of one segment as the screening finds them, in file order, beside their keys. A
   // pass hands them from segment to segment and from pass to pass, so that their memory is
   // grown and paged in once rather than for every segment.
   struct Found {
@@ -90,23 +90,23 @@ class DenseRuns {
 
 enum class DenseResult { kFound, kTooMany, kStopped };
 
-// Finds the runs of MinLength or more of the keys key_base + first_key .. key_base + last_key
-// (first_key and last_key from 0 to 255: the slots of a page of 256 keys, by which the runs and
+// Finds the spans of MinLength or more of the keys key_base + first_key .. key_base + last_key
+// (first_key and last_key from 0 to 255: the slots of a page of 256 keys, by which the spans and
 // counts are kept) over the whole file, segment by segment on the runner's workers. Keeps at most
-// `max_runs` runs: past them it stops keeping, counts on, and answers kTooMany with `counts`
+// `max_spans` runs: past them it stops keeping, counts on, and answers kTooMany with `counts`
 // holding every key's number of runs, so that the caller can take the keys in groups that fit.
 // With `bounds`, each run also gets the bound of its text's score (Segment::bounds), computed as
 // its end is found: a summary then reads the bytes of few runs again.
-DenseResult FindDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
-                          int last_key, size_t max_runs, uint64_t segment_bytes, DenseRuns& runs,
-                          std::array<uint64_t, 256>& counts, bool bounds = false);
+DenseResult FindDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
+                           int last_key, size_t max_spans, uint64_t segment_bytes, DenseSpans& runs,
+                           std::array<uint64_t, 256>& counts, bool bounds = false);
 
-// Every key's number of runs over the whole file (the keys key_base + first_key .. key_base +
+// Every key's number of spans over the whole file (the keys key_base + first_key .. key_base +
 // last_key, by slot) as estimated from an eighth of its segments,
 // counted on the runner's workers (all 0 for a file of a few segments, which is not sampled);
-// false when a stop ended it. Cheap beside a pass that fails: a file with far more runs than a
+// false when a stop ended it. Cheap beside a pass that fails: a file with far more spans than a
 // pass keeps goes to groups of keys at once.
-bool EstimateDenseRuns(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
-                       int last_key, uint64_t segment_bytes, std::array<uint64_t, 256>& counts);
+bool EstimateDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
+                        int last_key, uint64_t segment_bytes, std::array<uint64_t, 256>& counts);
 
 }  // namespace veskor

@@ -56,7 +56,7 @@ struct JobOutput::Shared {
   bool cancel = false;
   std::atomic<bool> halt{false};
   // Chunks the writer is done with, kept for the workers: a fresh buffer costs a page fault per
-  // page, and a run of all keys hands on thousands of chunks.
+  // page, and a search of all keys hands on thousands of chunks.
   std::vector<LineBuffer> spare;
 };
 
@@ -178,8 +178,7 @@ void JobRunner::PaceJobEvents() {
 void JobRunner::PaceEvents() {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_events_ < event_interval_) return;
-  services_.LinesWritten(lines_written_);
-  services_.ProcessEvents();
+  services_.Pace(lines_written_);
   last_events_ = std::chrono::steady_clock::now();
 }
 

@@ -1,8 +1,8 @@
 // The jobs of one search run on worker threads, or on the calling thread alone, while the
-// calling thread writes their lines in job order, processes the window's events and sees a stop:
-// it alone talks to the host. A job's lines wait in bounded buffers: a job ahead of the one being
-// written waits once it holds kJobBufferBytes, so memory stays bounded however many lines a job
-// makes.
+// calling thread writes their lines in job order, paces the run (ScanServices::Pace) and sees a
+// stop: it alone talks to the run's services. A job's lines wait in bounded buffers: a job ahead of
+// the one being written waits once it holds kJobBufferBytes, so memory stays bounded however many
+// lines a job makes.
 #pragma once
 
 #include <atomic>
@@ -37,11 +37,11 @@ class JobOutput : public ByteSink {
   // Where a line may be appended directly (then EndLine); what is there before must stay.
   LineBuffer& Buffer() { return chunk_; }
   // Between two batches of a job's work: false when the job must end at once (a stop, or an
-  // error elsewhere). On the calling thread this is where events are processed.
+  // error elsewhere). On the calling thread this is where the run is paced.
   bool Checkpoint();
   // For long work inside one step (an expression that takes its time): the flag to watch, set
-  // when the job must end, and Pace() to call now and then, which processes the window's events
-  // when the job runs on the calling thread.
+  // when the job must end, and Pace() to call now and then, which paces the run when the job runs
+  // on the calling thread.
   const std::atomic<bool>& StopFlag() const;
   void Pace();
 
@@ -72,8 +72,8 @@ class JobRunner {
   static constexpr size_t kJobBufferBytes = size_t{8} << 20;
 
   // `workers` threads (1: the calling thread does the jobs itself between its other work).
-  // `services` is the calling thread's: the log (Write), ProcessEvents, SetProgress. Events are
-  // processed about every `event_interval`, measured from `last_events`.
+  // `services` is the calling thread's: the log (Write), SetProgress, Pace. Pace is called about
+  // every `event_interval`, measured from `last_events`.
   JobRunner(int workers, ScanServices& services, std::chrono::nanoseconds event_interval,
             std::chrono::steady_clock::time_point& last_events);
 
@@ -93,7 +93,7 @@ class JobRunner {
   // Lines written to the log so far.
   int64_t lines_written() const { return lines_written_; }
 
-  // Processes events when their interval has passed (the calling thread only).
+  // Paces the run when the interval has passed (the calling thread only).
   void PaceEvents();
   // The same from a job's checkpoint, looking at the clock at a few of them only.
   void PaceJobEvents();

@@ -1,4 +1,4 @@
-// The runs of one key's members in a stretch of the file: bytes, or the code units of a wide
+// The spans of one key's members in a stretch of the file: bytes, or the code units of a wide
 // algorithm at both parities.
 #include "engine/search/key_scan.h"
 
@@ -6,53 +6,54 @@
 #include <array>
 #include <vector>
 
-#include "engine/search/unit_runs.h"
+#include "engine/search/unit_spans.h"
 #include "text/arithmetic.h"
 
 namespace veskor {
 namespace {
 
 // The key's members, one byte per position.
-struct ByteRuns {
+struct ByteSpans {
   const uint8_t* data;
   const ByteClass& members;
   uint64_t m;
-  size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
-    return FindByteRuns(data, members, m, limit, state, out, capacity);
+  size_t Find(uint64_t limit, SpanState& state, Span* out, size_t capacity) const {
+    return FindByteSpans(data, members, m, limit, state, out, capacity);
   }
   bool Has(uint64_t position) const { return members.Has(data[position]); }
   uint64_t End(uint64_t position, uint64_t limit) const {
-    return RunEnd(data, members, position, limit);
+    return SpanEnd(data, members, position, limit);
   }
 };
 
 // The members of a running key, which decodes every offset under its own byte key: probed.
-struct RunningRuns {
+struct RunningSpans {
   const KeyView& key;
   uint64_t m;
-  size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
-    return ProbeRuns([&](uint64_t i) { return key.Member(i); }, m, limit, state, out, capacity, 0);
+  size_t Find(uint64_t limit, SpanState& state, Span* out, size_t capacity) const {
+    return ProbeSpans([&](uint64_t i) { return key.Member(i); }, m, limit, state, out, capacity, 0);
   }
   bool Has(uint64_t position) const { return key.Member(position); }
-  uint64_t End(uint64_t position, uint64_t limit) const { return key.RunEnd(position, limit); }
+  uint64_t End(uint64_t position, uint64_t limit) const { return key.SpanEnd(position, limit); }
 };
 
 }  // namespace
 
 bool ScanKeyRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
-                  bool cut_at_end, JobOutput& out, const std::function<void(const Span&)>& on_run) {
+                  bool cut_at_end, JobOutput& out,
+                  const std::function<void(const Span&)>& on_span) {
   if (key.running()) {
-    return RunsStartingIn(RunningRuns{key, input.min_run}, input.min_run, begin, end, input.size,
-                          cut_at_end, input.batch_bytes, out, on_run);
+    return SpansStartingIn(RunningSpans{key, input.min_span}, input.min_span, begin, end,
+                           input.size, cut_at_end, input.batch_bytes, out, on_span);
   }
-  const ByteRuns runs{input.data, key.members(), input.min_run};
-  return RunsStartingIn(runs, input.min_run, begin, end, input.size, cut_at_end, input.batch_bytes,
-                        out, on_run);
+  const ByteSpans spans{input.data, key.members(), input.min_span};
+  return SpansStartingIn(spans, input.min_span, begin, end, input.size, cut_at_end,
+                         input.batch_bytes, out, on_span);
 }
 
 namespace {
 
-// Merged steps of a wide scan: the runs of both parities that start in so many bytes are put in
+// Merged steps of a wide scan: the spans of both parities that start in so many bytes are put in
 // order of their starts.
 constexpr uint64_t kWideChunkBytes = uint64_t{1} << 20;
 
@@ -72,32 +73,32 @@ uint64_t FirstUnit(uint64_t offset, uint64_t parity) {
 
 bool ScanWideRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
                    bool cut_at_end, JobOutput& out,
-                   const std::function<void(const Span&)>& on_run) {
+                   const std::function<void(const Span&)>& on_span) {
   // The units whose two bytes are both in the file, per parity.
   const std::array<uint64_t, 2> units = UnitCounts(input.size);
-  std::vector<Span> runs[2];
+  std::vector<Span> spans[2];
   for (uint64_t from = begin; from < end;) {
-    // A region is taken whole: its own ends cut its runs.
+    // A region is taken whole: its own ends cut its spans.
     const uint64_t to = cut_at_end ? end : std::min(end, from + kWideChunkBytes);
     for (uint64_t parity = 0; parity < 2; ++parity) {
-      runs[parity].clear();
-      const UnitRuns<CharacterUnit> finder{
-          input.data, {key.decode(), input.unit_char.data()}, parity, input.min_run};
+      spans[parity].clear();
+      const UnitSpans<CharacterUnit> finder{
+          input.data, {key.decode(), input.unit_char.data()}, parity, input.min_span};
       const uint64_t first = std::min(units[parity], FirstUnit(from, parity));
       const uint64_t last = std::min(units[parity], FirstUnit(to, parity));
-      const bool done = RunsStartingIn(
-          finder, input.min_run, first, last, units[parity], cut_at_end,
+      const bool done = SpansStartingIn(
+          finder, input.min_span, first, last, units[parity], cut_at_end,
           std::max<uint64_t>(1, input.batch_bytes / 2), out,
-          [&](const Span& unit_run) { runs[parity].push_back(finder.Bytes(unit_run)); });
+          [&](const Span& unit_span) { spans[parity].push_back(finder.Bytes(unit_span)); });
       if (!done) return false;
     }
     // Both parities in the order of their starts.
-    std::vector<Span>::const_iterator even = runs[0].begin(), odd = runs[1].begin();
-    while (even != runs[0].end() || odd != runs[1].end()) {
-      if (odd == runs[1].end() || (even != runs[0].end() && even->start < odd->start)) {
-        on_run(*even++);
+    std::vector<Span>::const_iterator even = spans[0].begin(), odd = spans[1].begin();
+    while (even != spans[0].end() || odd != spans[1].end()) {
+      if (odd == spans[1].end() || (even != spans[0].end() && even->start < odd->start)) {
+        on_span(*even++);
       } else {
-        on_run(*odd++);
+        on_span(*odd++);
       }
     }
     from = to;
@@ -108,9 +109,9 @@ bool ScanWideRange(const ScanInput& input, const KeyView& key, uint64_t begin, u
 }  // namespace
 
 bool ScanRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
-               bool cut_at_end, JobOutput& out, const std::function<void(const Span&)>& on_run) {
-  if (input.wide) return ScanWideRange(input, key, begin, end, cut_at_end, out, on_run);
-  return ScanKeyRange(input, key, begin, end, cut_at_end, out, on_run);
+               bool cut_at_end, JobOutput& out, const std::function<void(const Span&)>& on_span) {
+  if (input.wide) return ScanWideRange(input, key, begin, end, cut_at_end, out, on_span);
+  return ScanKeyRange(input, key, begin, end, cut_at_end, out, on_span);
 }
 
 }  // namespace veskor

@@ -1,10 +1,8 @@
-// What the search asks of the lines of one row: the expression's test of an accepted string and
-// the making of its line. The run supplies them (engine/run/row_line_maker); the search only finds.
+// What the search asks of the lines of one row: the line of each string it takes. The run
+// supplies them (engine/run/row_line_maker); the search only finds.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -33,12 +31,6 @@ class KeyLineWriter {
 class LineMaker {
  public:
   virtual ~LineMaker() = default;
-  // Does the row's expression accept the text? Asked only for strings that pass both length
-  // tests, and only when the row has an expression. May raise the expression's error. A set
-  // `stop` ends a long search (the answer is then false); `pace` is called now and then during
-  // one.
-  virtual bool Matches(std::string_view text, const std::atomic<bool>& stop,
-                       const std::function<void()>& pace) const = 0;
   // Appends the line of an accepted string and its CR LF. May raise the format's error; `out` is
   // then as it was.
   virtual void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,

@@ -23,10 +23,6 @@ class SummaryLines : public LineMaker {
  public:
   mutable RowSummary row;  // the search below runs on one thread
 
-  bool Matches(std::string_view, const std::atomic<bool>&,
-               const std::function<void()>&) const override {
-    return true;
-  }
   void AppendLine(LineBuffer&, int32_t key, int32_t, int64_t position,
                   std::string_view text) const override {
     row.Add(key, static_cast<uint64_t>(position), text.size(), text, TextScore(text));
@@ -40,7 +36,7 @@ class QuietServices : public ScanServices {
  public:
   void Write(std::string_view) override {}
   void SetProgress(int) override {}
-  void ProcessEvents() override {}
+  void Pace(int64_t) override {}
 };
 
 // Held-out lines joined by zero bytes and padded with zeros and random bytes, as in a binary,
@@ -82,10 +78,6 @@ TEST(RowSummary, TrueKeyRanksFirstOnHeldOutText) {
 // Makes no line: the search's own judge scores the strings into the row's summary.
 class NoLines : public LineMaker {
  public:
-  bool Matches(std::string_view, const std::atomic<bool>&,
-               const std::function<void()>&) const override {
-    return true;
-  }
   void AppendLine(LineBuffer&, int32_t, int32_t, int64_t, std::string_view) const override {}
   void WriteLine(ByteSink&, int32_t, int32_t, int64_t, const LongText&) const override {}
 };

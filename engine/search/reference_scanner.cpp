@@ -1,4 +1,4 @@
-// One pass, byte by byte: decode, collect maximal runs of alphabet bytes, judge each run.
+// One pass, byte by byte: decode, collect maximal spans of alphabet bytes, judge each span.
 #include "engine/search/reference_scanner.h"
 
 #include <algorithm>
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/search/line_maker.h"
+#include "engine/search/string_filter.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -18,13 +19,13 @@ bool InAlphabet(const std::string& alphabet, uint8_t d) {
   return false;
 }
 
-// Judges a run of characters whose text is `current` and whose first byte is at `start`.
+// Judges a span of characters whose text is `current` and whose first byte is at `start`.
 void JudgeAt(const SearchFields& fields, TScanContext& context, const std::string& current,
              uint64_t start) {
   const uint64_t length = current.size();
   if (length < fields.MinLength) return;
   if (fields.MaxLength != 0 && length > fields.MaxLength) return;
-  if (!fields.RegExp.empty() && !context.Lines->Matches(current, StopFlag(), [] {})) return;
+  if (!fields.RegExp.empty() && !context.Filter->Matches(current, StopFlag(), [] {})) return;
   LineBuffer line;
   context.Lines->AppendLine(line, context.Key, context.Width, static_cast<int64_t>(start), current);
   context.Services->Write(line.view());
@@ -38,17 +39,17 @@ void Judge(const SearchFields& fields, TScanContext& context, const std::string&
 
 // A wide algorithm: every byte decoded as its 8-bit twin, then read as UTF-16LE code units at
 // every byte offset; a unit is a character when its Windows-1251 form is in the alphabet, a
-// string is a maximal run of characters among the units of one parity, and the strings are
+// string is a maximal span of characters among the units of one parity, and the strings are
 // judged in the order of their first bytes.
 void ScanWideReference(const TAlgorithm& algorithm, const SearchFields& fields,
                        TScanContext& context) {
-  struct Run {
+  struct OpenSpan {
     uint64_t start;
     std::string text;
   };
-  std::vector<Run> runs;
+  std::vector<OpenSpan> spans;
   for (uint64_t parity = 0; parity < 2; ++parity) {
-    bool in_run = false;
+    bool in_span = false;
     for (uint64_t offset = parity; offset + 1 < context.Size; offset += 2) {
       const char16_t unit =
           static_cast<char16_t>(algorithm.Decode(context.Data[offset], context.Key) |
@@ -56,21 +57,21 @@ void ScanWideReference(const TAlgorithm& algorithm, const SearchFields& fields,
       const std::string form = Utf16ToCp1251(std::u16string(1, unit));
       // A unit without an 8-bit form is no character ("?" is a form only of '?').
       const bool character = (form != "?" || unit == u'?') && InAlphabet(fields.Alphabet, form[0]);
-      if (character && in_run) {
-        runs.back().text += form;
+      if (character && in_span) {
+        spans.back().text += form;
       } else if (character) {
-        runs.push_back({offset, form});
-        in_run = true;
+        spans.push_back({offset, form});
+        in_span = true;
       } else {
-        in_run = false;
+        in_span = false;
       }
     }
   }
-  std::stable_sort(runs.begin(), runs.end(),
-                   [](const Run& a, const Run& b) { return a.start < b.start; });
-  for (const Run& run : runs) {
+  std::stable_sort(spans.begin(), spans.end(),
+                   [](const OpenSpan& a, const OpenSpan& b) { return a.start < b.start; });
+  for (const OpenSpan& span : spans) {
     if (StopIsRequested()) return;
-    JudgeAt(fields, context, run.text, run.start);
+    JudgeAt(fields, context, span.text, span.start);
   }
   context.Services->SetProgress(100);
 }
@@ -82,7 +83,7 @@ void ScanPassReference(const TAlgorithm& algorithm, const SearchFields& fields,
   if (algorithm.Width == 2) return ScanWideReference(algorithm, fields, context);
   uint64_t position = 0;
   std::string current;
-  bool in_run = false;
+  bool in_span = false;
   int last_progress = 0;
   while (position < context.Size) {
     if (StopIsRequested()) break;
@@ -90,15 +91,15 @@ void ScanPassReference(const TAlgorithm& algorithm, const SearchFields& fields,
     const int key = context.Key + algorithm.Step * static_cast<int>(position & 0xFF);
     const uint8_t d = algorithm.Decode(context.Data[position], key);
     if (InAlphabet(fields.Alphabet, d)) {
-      if (in_run) {
+      if (in_span) {
         current.push_back(static_cast<char>(d));
       } else {
         current.assign(1, static_cast<char>(d));
-        in_run = true;
+        in_span = true;
       }
-    } else if (in_run) {
+    } else if (in_span) {
       Judge(fields, context, current, position);
-      in_run = false;
+      in_span = false;
     }
     if (context.SingleKey) {
       const int p = ProgressAt(position, context.Size);
@@ -108,11 +109,11 @@ void ScanPassReference(const TAlgorithm& algorithm, const SearchFields& fields,
       }
     }
     ++position;
-    context.Services->ProcessEvents();
+    context.Services->Pace(context.Found);
   }
-  if (StopIsRequested()) return;  // the open run is dropped
-  // A run still open at the end of the file is judged like any other.
-  if (in_run) Judge(fields, context, current, position);
+  if (StopIsRequested()) return;  // the open span is dropped
+  // A span still open at the end of the file is judged like any other.
+  if (in_span) Judge(fields, context, current, position);
   context.Services->SetProgress(100);
 }
 

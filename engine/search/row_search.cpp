@@ -14,15 +14,15 @@
 #include "engine/search/job_runner.h"
 #include "engine/search/key_scan.h"
 #include "engine/search/line_maker.h"
-#include "engine/search/run_judge.h"
+#include "engine/search/span_judge.h"
 #include "engine/search/sparse_search.h"
 #include "text/arithmetic.h"
 
 namespace veskor {
 namespace {
 
-// Judged runs between two checkpoints of a job that works through a list of runs.
-constexpr size_t kRunsPerCheckpoint = 4096;
+// Judged spans between two checkpoints of a job that works through a list of spans.
+constexpr size_t kSpansPerCheckpoint = 4096;
 // Above this many pair values the regions of the sparse screening cover too much of a file for
 // it to pay; measured with bench/fast_scan_bench (the crossover of the two screenings).
 constexpr int kSparsePairValues = 48;
@@ -61,9 +61,9 @@ class Search {
       : context_(context),
         options_(options),
         input_(context.Data, context.Size, context.Width, algorithm, fields, *context.Lines,
-               options.batch_bytes),
+               context.Filter, options.batch_bytes),
         jobs_(options.workers, *context.Services, options.event_interval, context.LastEvents),
-        dense_runs_(options.dense_runs ? options.dense_runs : std::make_shared<DenseRuns>()),
+        dense_spans_(options.dense_spans ? options.dense_spans : std::make_shared<DenseSpans>()),
         summary_only_(context.Summary != nullptr && !context.Lines->WritesLines() &&
                       fields.RegExp.empty()) {}
 
@@ -79,7 +79,7 @@ class Search {
     const bool completed = jobs_.RunOrdered(
         blocks,
         [&](size_t i, JobOutput& out) {
-          Judged(key, out, summaries[i], [&](RunJudge& judge) {
+          Judged(key, out, summaries[i], [&](SpanJudge& judge) {
             ScanRange(input_, key, i * block, std::min(input_.size, (i + 1) * block), false, out,
                       [&](const Span& span) { judge.Judge(span); });
           });
@@ -136,7 +136,7 @@ class Search {
         keys.size(),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, keys[i]);
-          Judged(key, out, summaries[i], [&](RunJudge& judge) {
+          Judged(key, out, summaries[i], [&](SpanJudge& judge) {
             ScanRange(input_, key, 0, input_.size, false, out,
                       [&](const Span& span) { judge.Judge(span); });
           });
@@ -168,10 +168,10 @@ class Search {
         keys.size(),
         [&](size_t i, JobOutput& out) {
           const KeyView key(input_, keys[i]);
-          Judged(key, out, summaries[i], [&](RunJudge& judge) {
+          Judged(key, out, summaries[i], [&](SpanJudge& judge) {
             for (const Span& region : regions) {
-              // A byte region's outside bytes end every run in it. A wide region joins the
-              // stretches of both parities, whose units do not end each other's runs: its runs
+              // A byte region's outside bytes end every span in it. A wide region joins the
+              // stretches of both parities, whose units do not end each other's spans: its spans
               // are those that start in it, followed to their ends (which lie in it).
               if (!ScanRange(input_, key, region.start, region.end, !input_.wide, out,
                              [&](const Span& span) { judge.Judge(span); })) {
@@ -193,37 +193,37 @@ class Search {
     // The keys searched before this page set the floor of its keys: the same for every job of
     // the page, whatever order they run in.
     floor_ = summary_only_ && options_.rank_floor ? options_.rank_floor->Floor() : 0;
-    DenseRuns& runs = *dense_runs_;
+    DenseSpans& spans = *dense_spans_;
     std::array<uint64_t, 256> counts{};
-    // A file whose runs clearly do not fit one pass (twice as many by a sample's count) goes to
+    // A file whose spans clearly do not fit one pass (twice as many by a sample's count) goes to
     // groups of keys at once, instead of a whole pass that only counts them.
-    if (!EstimateDenseRuns(input_, jobs_, base, first, last, options_.segment_bytes, counts)) {
+    if (!EstimateDenseSpans(input_, jobs_, base, first, last, options_.segment_bytes, counts)) {
       return false;
     }
     uint64_t estimate = 0;
     for (uint64_t count : counts) estimate += count;
-    if (estimate > 2 * static_cast<uint64_t>(options_.max_runs)) {
-      return Grouped(first, last, counts, options_.max_runs / 4 * 3, runs, after_key);
+    if (estimate > 2 * static_cast<uint64_t>(options_.max_spans)) {
+      return Grouped(first, last, counts, options_.max_spans / 4 * 3, spans, after_key);
     }
-    switch (FindDenseRuns(input_, jobs_, base, first, last, options_.max_runs,
-                          options_.segment_bytes, runs, counts, summary_only_)) {
+    switch (FindDenseSpans(input_, jobs_, base, first, last, options_.max_spans,
+                           options_.segment_bytes, spans, counts, summary_only_)) {
       case DenseResult::kStopped:
         return false;
       case DenseResult::kFound:
-        return DenseKeys(first, last, runs, after_key);
+        return DenseKeys(first, last, spans, after_key);
       case DenseResult::kTooMany:
         break;
     }
-    return Grouped(first, last, counts, options_.max_runs, runs, after_key);
+    return Grouped(first, last, counts, options_.max_spans, spans, after_key);
   }
 
-  // Too many runs to keep at once: the keys (slots of the page) first..last in groups whose runs
-  // (by `counts`) fit `limit`, each group a pass of its own, and a key with more runs than a pass
-  // keeps alone on a pass of the single-key scanner. A group whose runs do not fit after all
+  // Too many spans to keep at once: the keys (slots of the page) first..last in groups whose spans
+  // (by `counts`) fit `limit`, each group a pass of its own, and a key with more spans than a pass
+  // keeps alone on a pass of the single-key scanner. A group whose spans do not fit after all
   // (`counts` was an estimate) is grouped again by the counts its pass found. False when a stop
   // ended it.
   bool Grouped(int first_key, int last_key, const std::array<uint64_t, 256>& counts, uint64_t limit,
-               DenseRuns& runs, const std::function<bool(int)>& after_key) {
+               DenseSpans& spans, const std::function<bool(int)>& after_key) {
     struct Group {
       int first, last;
       bool alone;
@@ -231,11 +231,11 @@ class Search {
     std::vector<Group> groups;
     for (int first = first_key; first <= last_key;) {
       int last = first;
-      const bool alone = counts[first] > options_.max_runs;
+      const bool alone = counts[first] > options_.max_spans;
       if (!alone) {
         // A group stays inside one lane of 64 keys, whose pass takes a quarter of the work.
         uint64_t total = counts[first];
-        while (last < last_key && (last + 1) % 64 != 0 && counts[last + 1] <= options_.max_runs &&
+        while (last < last_key && (last + 1) % 64 != 0 && counts[last + 1] <= options_.max_spans &&
                total + counts[last + 1] <= limit) {
           total += counts[++last];
         }
@@ -255,16 +255,16 @@ class Search {
         if (!EachKey(keys, after_key)) return false;
         continue;
       }
-      // One DenseRuns for every group: a pass takes over the memory of the one before.
+      // One DenseSpans for every group: a pass takes over the memory of the one before.
       std::array<uint64_t, 256> group_counts{};
-      switch (FindDenseRuns(input_, jobs_, page_base_, group.first, group.last, options_.max_runs,
-                            options_.segment_bytes, runs, group_counts, summary_only_)) {
+      switch (FindDenseSpans(input_, jobs_, page_base_, group.first, group.last, options_.max_spans,
+                             options_.segment_bytes, spans, group_counts, summary_only_)) {
         case DenseResult::kStopped:
           return false;
         case DenseResult::kTooMany:
           // Counted exactly now: the groups made of these counts fit.
-          if (limit < options_.max_runs && group.first < group.last) {
-            if (!Grouped(group.first, group.last, group_counts, options_.max_runs, runs,
+          if (limit < options_.max_spans && group.first < group.last) {
+            if (!Grouped(group.first, group.last, group_counts, options_.max_spans, spans,
                          after_key)) {
               return false;
             }
@@ -273,20 +273,20 @@ class Search {
           }
           break;
         case DenseResult::kFound:
-          if (!DenseKeys(group.first, group.last, runs, after_key)) return false;
+          if (!DenseKeys(group.first, group.last, spans, after_key)) return false;
           break;
       }
     }
     return true;
   }
 
-  // The lines of the keys (slots of the page) first..last from their runs. Without a summary a key
-  // with many runs is split into parts of consecutive segments (a megabyte of lines in a binary by
+  // The lines of the keys (slots of the page) first..last from their spans. Without a summary a key
+  // with many spans is split into parts of consecutive segments (a megabyte of lines in a binary by
   // default), jobs of their own written in order: the lines that wait for the key before them stay
   // few enough for the cache, and at the end both workers have a part to do rather than one key
   // left on one of them. (A summary is kept per key: a part's own would score strings that the
   // key's best ones make needless.)
-  bool DenseKeys(int first, int last, const DenseRuns& runs,
+  bool DenseKeys(int first, int last, const DenseSpans& spans,
                  const std::function<bool(int)>& after_key) {
     struct Part {
       int key;
@@ -297,17 +297,17 @@ class Search {
     const bool split = context_.Summary == nullptr;
     for (int key = first; key <= last; ++key) {
       size_t from = 0;
-      uint64_t part_runs = 0;
-      for (size_t s = 0; s < runs.segments.size(); ++s) {
-        const DenseRuns::Segment& segment = runs.segments[s];
-        part_runs += segment.offsets[key + 1] - segment.offsets[key];
-        if (split && part_runs >= options_.part_runs && s + 1 < runs.segments.size()) {
+      uint64_t part_spans = 0;
+      for (size_t s = 0; s < spans.segments.size(); ++s) {
+        const DenseSpans::Segment& segment = spans.segments[s];
+        part_spans += segment.offsets[key + 1] - segment.offsets[key];
+        if (split && part_spans >= options_.part_spans && s + 1 < spans.segments.size()) {
           parts.push_back({key, from, s + 1, false});
           from = s + 1;
-          part_runs = 0;
+          part_spans = 0;
         }
       }
-      parts.push_back({key, from, runs.segments.size(), true});
+      parts.push_back({key, from, spans.segments.size(), true});
     }
     Summaries summaries(parts.size(), context_.Summary != nullptr);
     return jobs_.RunOrdered(
@@ -315,16 +315,16 @@ class Search {
         [&](size_t i, JobOutput& out) {
           const Part& part = parts[i];
           const KeyView key(input_, page_base_ + part.key);
-          if (summary_only_) return SummarizeKey(key, runs, part.key, out, *summaries[i]);
-          Judged(key, out, summaries[i], [&](RunJudge& judge) {
+          if (summary_only_) return SummarizeKey(key, spans, part.key, out, *summaries[i]);
+          Judged(key, out, summaries[i], [&](SpanJudge& judge) {
             size_t judged = 0;
             bool go_on = true;
-            runs.ForEach(part.key, part.from, part.to, [&](uint64_t start, uint64_t length) {
+            spans.ForEach(part.key, part.from, part.to, [&](uint64_t start, uint64_t length) {
               if (!go_on) return;
-              if (++judged % kRunsPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
+              if (++judged % kSpansPerCheckpoint == 0 && !(go_on = out.Checkpoint())) return;
               uint64_t end = start + length;
-              if (length == DenseRuns::kLongRun) {
-                if (!ReadMapped([&] { end = key.RunEnd(end, input_.size); })) {
+              if (length == DenseSpans::kLongSpan) {
+                if (!ReadMapped([&] { end = key.SpanEnd(end, input_.size); })) {
                   throw InputReadError();
                 }
               }
@@ -344,37 +344,37 @@ class Search {
   // `summary` with no line made. Under a floor (RankFloor) most of its runs are counted from
   // their bounds alone; a key whose strings were left unscored for the floor alone carries its
   // bound, unless some string passed the floor: its runs are then summarized again whole.
-  void SummarizeKey(const KeyView& key, const DenseRuns& runs, int slot, JobOutput& out,
+  void SummarizeKey(const KeyView& key, const DenseSpans& spans, int slot, JobOutput& out,
                     KeySummary& summary) {
-    RunJudge judge(input_, key, out, &summary);
+    SpanJudge judge(input_, key, out, &summary);
     judge.SetFloor(floor_);
     const uint64_t max_length = input_.fields->MaxLength;
     int64_t lines = 0;  // counted since the last checkpoint
     bool go_on = true;
     auto summarize = [&](bool count) {
       size_t judged = 0;
-      runs.ForEachBounded(slot, 0, runs.segments.size(),
-                          [&](uint64_t start, uint64_t length, uint16_t bound) {
-                            if (!go_on) return;
-                            if (++judged % kRunsPerCheckpoint == 0) {
-                              out.EndLines(lines);
-                              lines = 0;
-                              if (!(go_on = out.Checkpoint())) return;
-                            }
-                            uint64_t end = start + length;
-                            if (length == DenseRuns::kLongRun) {
-                              if (!ReadMapped([&] { end = key.RunEnd(end, input_.size); })) {
-                                throw InputReadError();
-                              }
-                            }
-                            if (max_length != 0 && end - start > max_length) return;
-                            lines += count;
-                            judge.SummarizeRun({start, end}, bound);
-                          });
+      spans.ForEachBounded(slot, 0, spans.segments.size(),
+                           [&](uint64_t start, uint64_t length, uint16_t bound) {
+                             if (!go_on) return;
+                             if (++judged % kSpansPerCheckpoint == 0) {
+                               out.EndLines(lines);
+                               lines = 0;
+                               if (!(go_on = out.Checkpoint())) return;
+                             }
+                             uint64_t end = start + length;
+                             if (length == DenseSpans::kLongSpan) {
+                               if (!ReadMapped([&] { end = key.SpanEnd(end, input_.size); })) {
+                                 throw InputReadError();
+                               }
+                             }
+                             if (max_length != 0 && end - start > max_length) return;
+                             lines += count;
+                             judge.SummarizeSpan({start, end}, bound);
+                           });
     };
     try {
       summarize(true);
-      judge.FinishRuns();
+      judge.FinishSpans();
     } catch (...) {
       out.EndLines(lines);  // the strings before the error count
       throw;
@@ -390,7 +390,7 @@ class Search {
     judge.SetFloor(0);
     lines = 0;
     summarize(false);
-    judge.FinishRuns();
+    judge.FinishSpans();
   }
 
   // A key searched whole raises the floor of the pages that follow.
@@ -412,7 +412,7 @@ class Search {
     // read) comes after the strings before it, as a pass would meet it.
     std::vector<std::exception_ptr> errors(segments);
     const bool completed = jobs_.RunAll(segments, [&](size_t s, JobOutput& out) {
-      RunJudge judge(input_, key, out);
+      SpanJudge judge(input_, key, out);
       try {
         ScanRange(input_, key, s * segment, std::min(input_.size, (s + 1) * segment), false, out,
                   [&](const Span& span) {
@@ -439,9 +439,9 @@ class Search {
         255,
         [&](size_t i, JobOutput& out) {
           const KeyView key_i(input_, static_cast<uint8_t>(i + 1));
-          Judged(key_i, out, i == 0 ? summaries[0] : nullptr, [&](RunJudge& judge) {
+          Judged(key_i, out, i == 0 ? summaries[0] : nullptr, [&](SpanJudge& judge) {
             for (size_t n = 0; n < spans.size(); ++n) {
-              if (n % kRunsPerCheckpoint == 0 && !out.Checkpoint()) return;
+              if (n % kSpansPerCheckpoint == 0 && !out.Checkpoint()) return;
               judge.Write(spans[n]);
             }
             if (error) std::rethrow_exception(error);
@@ -453,11 +453,11 @@ class Search {
         });
   }
 
-  // Runs body(judge) over a job's runs and writes the lines that wait in the judge when it
+  // Runs body(judge) over a job's spans and writes the lines that wait in the judge when it
   // ends, also when an error ends it: the lines before the error are written.
   template <class Body>
   void Judged(const KeyView& key, JobOutput& out, KeySummary* summary, Body&& body) {
-    RunJudge judge(input_, key, out, summary);
+    SpanJudge judge(input_, key, out, summary);
     try {
       body(judge);
     } catch (...) {
@@ -472,7 +472,7 @@ class Search {
   ScanInput input_;
   JobRunner jobs_;
   int page_base_ = 0;  // the first key of the page that the dense search works on
-  std::shared_ptr<DenseRuns> dense_runs_;  // kept from page to page
+  std::shared_ptr<DenseSpans> dense_spans_;  // kept from page to page
   // A summary's search that makes no line and asks no expression: its dense keys are summarized
   // from their runs' bounds (SummarizeKey).
   const bool summary_only_;
@@ -500,7 +500,7 @@ void ScanAllKeys(const TAlgorithm& algorithm, const SearchFields& fields, TScanC
                  const std::function<bool(int)>& after_key, const ScanOptions& options) {
   ScanOptions::Search search = options.search;
   if (search == ScanOptions::Search::kAuto) search = ChooseSearch(algorithm, fields);
-  // The pair screening needs two bytes to a run.
+  // The pair screening needs two bytes to a span.
   if (search == ScanOptions::Search::kSparse && fields.MinLength < 2) {
     search = ScanOptions::Search::kDense;
   }

@@ -14,11 +14,11 @@
 
 namespace veskor {
 
-class DenseRuns;
+class DenseSpans;
 class RankFloor;
 
 // How a search goes about its work; the defaults serve the run, tests choose small sizes to put
-// runs across every boundary.
+// spans across every boundary.
 struct ScanOptions {
   // Threads that scan (1: the run's own thread does everything).
   int workers = 1;
@@ -27,19 +27,19 @@ struct ScanOptions {
   // The stretch of the file one job takes (a block for one key, a segment of a screening).
   uint64_t segment_bytes = uint64_t{4} << 20;
   std::chrono::nanoseconds event_interval = std::chrono::milliseconds(20);
-  // The regions, strings or runs a search of all keys keeps (16 bytes each for regions and
-  // strings, 4 for runs and 1 more while they wait for their sorting); past them it takes the
+  // The regions, strings or spans a search of all keys keeps (16 bytes each for regions and
+  // strings, 4 for spans and 1 more while they wait for their sorting); past them it takes the
   // keys in groups, or one pass per key.
   size_t max_regions = size_t{1} << 20;
-  size_t max_runs = size_t{12} << 20;
-  // Without a summary the dense search makes a key's lines in parts of about this many runs.
-  uint64_t part_runs = 32768;
+  size_t max_spans = size_t{12} << 20;
+  // Without a summary the dense search makes a key's lines in parts of about this many spans.
+  uint64_t part_spans = 32768;
   // Which search of all keys to use; kAuto chooses by the alphabet.
   enum class Search { kAuto, kSparse, kDense, kEachKey };
   Search search = Search::kAuto;
-  // Where the dense search keeps its runs; searches that follow one another may share it, so
+  // Where the dense search keeps its spans; searches that follow one another may share it, so
   // that its memory is grown and paged in once (null: each search has its own).
-  std::shared_ptr<DenseRuns> dense_runs;
+  std::shared_ptr<DenseSpans> dense_spans;
   // For a summary's search that writes no line: the keys searched so far, which set the floor
   // below which the keys of each page of 256 keys that follows need no exact score (a key
   // proved below the row's first keys and its "maybe" band carries a bound: RankFloor). Every
@@ -49,7 +49,7 @@ struct ScanOptions {
   std::vector<bool> floor_keys;
 };
 
-// One pass over context.Data with context.Key: the line of every accepted run, in file order,
+// One pass over context.Data with context.Key: the line of every accepted span, in file order,
 // written through context.Services, context.Found increased by their number, progress through
 // SetProgress. A stop (StopIsRequested) ends the pass after a file-order prefix of its lines.
 // Errors of the expression, the format and the log pass through; InputReadError when the file

@@ -17,8 +17,9 @@
 #include "engine/score/text_score.h"
 #include "engine/search/line_maker.h"
 #include "engine/search/reference_scanner.h"
-#include "engine/search/run_finder.h"
-#include "engine/search/run_judge.h"
+#include "engine/search/span_finder.h"
+#include "engine/search/span_judge.h"
+#include "engine/search/string_filter.h"
 #include "engine/search/test_shrink.h"
 #include "text/cp1251.h"
 
@@ -27,7 +28,7 @@ namespace {
 
 // Lines whose text is written in hex, so that a line never holds a line break of its own; the
 // texts the expression is asked about are recorded.
-class TestLines : public LineMaker {
+class TestLines : public LineMaker, public StringFilter {
  public:
   std::function<bool(std::string_view)> matcher = [](std::string_view) { return true; };
   mutable std::mutex mutex;
@@ -84,7 +85,7 @@ class Recorder : public ScanServices {
     bytes.append(piece);
   }
   void SetProgress(int percent) override { progress.push_back(percent); }
-  void ProcessEvents() override {
+  void Pace(int64_t) override {
     ++events;
     if (on_events) on_events();
   }
@@ -106,7 +107,7 @@ std::vector<std::string> Lines(const std::string& bytes) {
   return lines;
 }
 
-// The line of a run as TestLines makes it.
+// The line of a span as TestLines makes it.
 std::string Line(int key, int width, int64_t position, std::string_view text) {
   return std::to_string(key) + " " + std::to_string(width) + " " + std::to_string(position) + " " +
          TestLines::Hex(text);
@@ -114,6 +115,12 @@ std::string Line(int key, int width, int64_t position, std::string_view text) {
 
 TScanContext ContextFor(const std::string& data, Recorder& services, const LineMaker& lines) {
   return ContextOver(reinterpret_cast<const uint8_t*>(data.data()), data.size(), services, lines);
+}
+
+// TestLines also tests the expression.
+TScanContext ContextFor(const std::string& data, Recorder& services, const TestLines& lines) {
+  return ContextOver(reinterpret_cast<const uint8_t*>(data.data()), data.size(), services, lines,
+                     &lines);
 }
 
 using PassFunction = std::function<void(const TAlgorithm&, const SearchFields&, TScanContext&)>;
@@ -184,9 +191,9 @@ TEST(Scanner, LengthAndAlphabetRules) {
       {"min above max accepts nothing", "x1234567x", "0123456789", 8, 7, {}},
       {"empty alphabet", "1234567", "", 1, 0, {}},
       {"one separator byte", "111a222", "12", 3, 0, {{0, "111"}, {4, "222"}}},
-      {"run at the start", "1234567zz", "1234567", 7, 0, {{0, "1234567"}}},
-      {"run at the end of the file", "zz1234567", "1234567", 7, 0, {{2, "1234567"}}},
-      {"whole file one run", "1234567", "1234567", 7, 0, {{0, "1234567"}}},
+      {"span at the start", "1234567zz", "1234567", 7, 0, {{0, "1234567"}}},
+      {"span at the end of the file", "zz1234567", "1234567", 7, 0, {{2, "1234567"}}},
+      {"whole file one span", "1234567", "1234567", 7, 0, {{0, "1234567"}}},
       {"case matters", "abcABC", "abc", 1, 0, {{0, "abc"}}},
       {"line break bytes", "a\r\nb", "ab\r\n", 1, 0, {{0, "a\r\nb"}}},
       {"bytes above 127 and zero",
@@ -231,7 +238,7 @@ TEST(Scanner, ServiceErrorsEndThePassAndAreNotCounted) {
   }
 }
 
-// Plain text made of runs whose lengths sit around the interesting limits, then encoded with
+// Plain text made of spans whose lengths sit around the interesting limits, then encoded with
 // the inverse of the algorithm so that it decodes back under the key.
 // The stored bytes that decode to `plain` under the algorithm and key, stored from offset 0 (a
 // running key moves on at every byte).
@@ -285,14 +292,14 @@ std::string RandomAlphabet(std::mt19937& rng, int size) {
   return alphabet;
 }
 
-// Runs the body with the AVX2 run finder (where the processor has it) and with the portable one.
-void WithBothRunFinders(const std::function<void()>& body) {
-  const bool vector = VectorRunFinderEnabled();
+// Runs the body with the AVX2 span finder (where the processor has it) and with the portable one.
+void WithBothSpanFinders(const std::function<void()>& body) {
+  const bool vector = VectorSpanFinderEnabled();
   for (bool enabled : {true, false}) {
-    EnableVectorRunFinder(enabled);
+    EnableVectorSpanFinder(enabled);
     body();
   }
-  EnableVectorRunFinder(vector);
+  EnableVectorSpanFinder(vector);
 }
 
 // Progress rises through values the reference wrote and ends with the pass's own 100 (which may
@@ -310,10 +317,10 @@ void ExpectProgressOfTheReference(const Outcome& got, const Outcome& expected) {
 }
 
 TEST(Scanner, ProductionAgreesWithReferenceOnGeneratedInputs) {
-  WithBothRunFinders([] {
+  WithBothSpanFinders([] {
     std::mt19937 rng(12345);
     const int alphabet_sizes[] = {0, 1, 2, 10, 95, 255, 256};
-    // Batches and blocks of every size put runs across both kinds of boundary.
+    // Batches and blocks of every size put spans across both kinds of boundary.
     const ScanOptions options[] = {Options(1, 1, 1),       Options(3, 7, 2),
                                    Options(64, 64, 8),     Options(7, 1000, 2),
                                    Options(1 << 20, 5, 2), Options(1 << 20, 1 << 22, 1)};
@@ -340,9 +347,9 @@ TEST(Scanner, ProductionAgreesWithReferenceOnGeneratedInputs) {
   });
 }
 
-// Runs of min - 1, min and min + 1 members in turn between single non-members, the first at the
+// Spans of min - 1, min and min + 1 members in turn between single non-members, the first at the
 // file's start and one of exactly min members ending it.
-std::string RunsAroundMin(size_t size, int min) {
+std::string SpansAroundMin(size_t size, int min) {
   std::string data;
   for (int turn = 0; data.size() < size; ++turn) {
     data.append(static_cast<size_t>(std::max(1, min - 1 + turn % 3)), 'a');
@@ -355,13 +362,13 @@ std::string RunsAroundMin(size_t size, int min) {
   return data;
 }
 
-TEST(Scanner, RunsAcrossTheVectorBlocks) {
-  // Files of sizes around the 64-byte blocks, with runs that start and end next to the block
-  // edges, dense and sparse, and runs about as long as the minimum, under both run finders. The
+TEST(Scanner, SpansAcrossTheVectorBlocks) {
+  // Files of sizes around the 64-byte blocks, with spans that start and end next to the block
+  // edges, dense and sparse, and spans about as long as the minimum, under both span finders. The
   // minimums take each window of the vector loop: m of 1, 2 to 3, 4 to 7, 8 to 15, 16 to 31, 32
   // and more.
   constexpr int kAroundMin = -1;
-  WithBothRunFinders([] {
+  WithBothSpanFinders([] {
     std::mt19937 rng(64);
     const size_t sizes[] = {1, 63, 64, 65, 127, 128, 129, 130, 191, 192, 193, 255, 256, 257, 1000};
     for (size_t size : sizes) {
@@ -369,7 +376,7 @@ TEST(Scanner, RunsAcrossTheVectorBlocks) {
         for (int min : {1, 2, 7, 9, 16, 17, 24, 31, 33, 64}) {
           std::string data(size, 'x');
           if (density == kAroundMin) {
-            data = RunsAroundMin(size, min);
+            data = SpansAroundMin(size, min);
           } else {
             for (char& c : data) c = static_cast<int>(rng() % 100) < density ? 'a' : 'x';
             for (size_t edge = 63; edge < size; edge += 64) data[edge] = 'a';  // members at edges
@@ -389,7 +396,7 @@ TEST(Scanner, RunsAcrossTheVectorBlocks) {
 }
 
 TEST(Scanner, ManyLinesAcrossBatchesAndChunksAreAllCounted) {
-  // More accepted runs than one batch collects before judging them, and more lines than one
+  // More accepted spans than one batch collects before judging them, and more lines than one
   // chunk of a job holds (about 4 MiB of lines in 100,000 of them).
   std::string data;
   for (int i = 0; i < 100000; ++i) data += "ab ";
@@ -411,7 +418,7 @@ TEST(Scanner, ReferenceProgressRisesByRoundingAndReachesOneHundred) {
 }
 
 TEST(Scanner, StopDropsTheOpenRunAndLeavesTheProgress) {
-  // Stop while the run 1234567 at offset 2 is still open.
+  // Stop while the span 1234567 at offset 2 is still open.
   for (const PassFunction& pass : {PassFunction(Reference), WithOptions(Options(1, 1, 1))}) {
     Recorder recorder;
     recorder.on_events = [&] {
@@ -492,7 +499,7 @@ std::vector<ScanOptions> AllKeysOptions() {
             Options(workers == 2 ? 5 : 1 << 20, workers == 8 ? 33 : 1 << 20, workers);
         options.search = search;
         options.max_regions = limit;
-        options.max_runs = limit;
+        options.max_spans = limit;
         all.push_back(options);
       }
     }
@@ -502,7 +509,7 @@ std::vector<ScanOptions> AllKeysOptions() {
 
 TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
   const std::vector<ScanOptions> options = AllKeysOptions();
-  WithBothRunFinders([&] {
+  WithBothSpanFinders([&] {
     std::mt19937 rng(99);
     const int alphabet_sizes[] = {0, 1, 3, 10, 40, 95, 255, 256};
     // A slow build may take fewer rounds: two of each algorithm at least.
@@ -512,7 +519,7 @@ TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
       const std::string alphabet = RandomAlphabet(rng, alphabet_sizes[rng() % 8]);
       const int min = static_cast<int>(rng() % 9);
       const int max = rng() % 3 == 0 ? static_cast<int>(rng() % 12) : 0;
-      // Strings hidden under a random key, so that some key finds runs longer than min.
+      // Strings hidden under a random key, so that some key finds spans longer than min.
       const uint8_t hidden_key = static_cast<uint8_t>(1 + rng() % 255);
       const std::string data =
           Generate(rng, 1 + rng() % 600, alphabet, std::max(min, 1), max, algorithm, hidden_key);
@@ -523,7 +530,7 @@ TEST(Scanner, AllKeysAgreeWithTwoHundredFiftyFiveReferencePasses) {
         const Outcome got = AllKeys(data, algorithm, fields, option, &keys);
         ASSERT_EQ(got.lines, expected.lines)
             << "round " << round << " search " << static_cast<int>(option.search) << " limit "
-            << option.max_runs << " workers " << option.workers;
+            << option.max_spans << " workers " << option.workers;
         ASSERT_EQ(got.found, expected.found);
         ASSERT_EQ(keys.size(), 255u);
         EXPECT_EQ(keys.front(), 1);
@@ -544,7 +551,7 @@ TEST(Scanner, NewCiphersAgreeWithTheReferenceForOneKeyAndForAllKeys) {
         ScanOptions option =
             Options(workers == 2 ? 5 : 1 << 20, workers == 2 ? 33 : 1 << 20, workers);
         option.search = search;
-        option.max_regions = option.max_runs = limit;
+        option.max_regions = option.max_spans = limit;
         options.push_back(option);
       }
     }
@@ -570,7 +577,7 @@ TEST(Scanner, NewCiphersAgreeWithTheReferenceForOneKeyAndForAllKeys) {
         const Outcome got = AllKeys(data, algorithm, fields, option, &keys);
         ASSERT_EQ(got.lines, expected.lines)
             << entry.Name << " round " << round << " search " << static_cast<int>(option.search)
-            << " limit " << option.max_runs << " workers " << option.workers;
+            << " limit " << option.max_spans << " workers " << option.workers;
         ASSERT_EQ(keys.size(), static_cast<size_t>(entry.KeyCount()));
         EXPECT_EQ(keys.back(), entry.LastKey);
       }
@@ -579,9 +586,9 @@ TEST(Scanner, NewCiphersAgreeWithTheReferenceForOneKeyAndForAllKeys) {
 }
 
 TEST(Scanner, DenseSearchOfAFileOfManySegmentsAgreesWithTheReference) {
-  // Twenty segments: the file is sampled for its number of runs (segments 0 and 10), a limit
+  // Twenty segments: the file is sampled for its number of spans (segments 0 and 10), a limit
   // far below it sends the keys to groups by the estimate, and small parts split a key's lines
-  // over several jobs. The sampled segments are mostly bytes that no key decodes into a run
+  // over several jobs. The sampled segments are mostly bytes that no key decodes into a span
   // (0x00 and 0x80 in turn: one of the two is never printable), so the estimate is a quarter
   // of the truth and its groups overflow and are grouped again by their counts.
   std::mt19937 rng(23);
@@ -597,17 +604,17 @@ TEST(Scanner, DenseSearchOfAFileOfManySegmentsAgreesWithTheReference) {
     const SearchFields fields = Fields(alphabet, 7);
     const Outcome expected = ReferenceAllKeys(data, algorithm, fields);
     ASSERT_GT(expected.found, 1000);
-    const size_t runs = static_cast<size_t>(expected.found);
-    for (size_t limit : {runs / 10, runs / 3, runs}) {
-      for (uint64_t part_runs : {uint64_t{16}, uint64_t{1} << 20}) {
+    const size_t spans = static_cast<size_t>(expected.found);
+    for (size_t limit : {spans / 10, spans / 3, spans}) {
+      for (uint64_t part_spans : {uint64_t{16}, uint64_t{1} << 20}) {
         for (int workers : {1, 2}) {
           ScanOptions options = Options(1 << 20, 4096, workers);
           options.search = ScanOptions::Search::kDense;
-          options.max_runs = limit;
-          options.part_runs = part_runs;
+          options.max_spans = limit;
+          options.part_spans = part_spans;
           const Outcome got = AllKeys(data, algorithm, fields, options);
           ASSERT_EQ(got.lines, expected.lines) << "algorithm " << algorithm << " limit " << limit
-                                               << " parts " << part_runs << " workers " << workers;
+                                               << " parts " << part_spans << " workers " << workers;
           ASSERT_EQ(got.found, expected.found);
         }
       }
@@ -617,7 +624,7 @@ TEST(Scanner, DenseSearchOfAFileOfManySegmentsAgreesWithTheReference) {
 
 TEST(Scanner, AllKeysFindAStringOfExactlyMinLengthAtTheFilesEnd) {
   // The last MinLength bytes decode to members under one key only, and end the file. Before
-  // them, runs of about MinLength bytes that no key decodes into the alphabet but whose pairs
+  // them, spans of about MinLength bytes that no key decodes into the alphabet but whose pairs
   // the screening takes up (their differences are those of the alphabet's letters).
   for (int algorithm = 0; algorithm < 3; ++algorithm) {
     for (int min : {1, 2, 7, 16, 17, 31, 64}) {
@@ -638,8 +645,8 @@ TEST(Scanner, AllKeysFindAStringOfExactlyMinLengthAtTheFilesEnd) {
   }
 }
 
-TEST(Scanner, AllKeysFindRunsAroundTheLongestLengthThatTheDenseSearchKeeps) {
-  // Runs either side of 4095 letters and far past it, over the screen's blocks and segments,
+TEST(Scanner, AllKeysFindSpansAroundTheLongestLengthThatTheDenseSearchKeeps) {
+  // Spans either side of 4095 letters and far past it, over the screen's blocks and segments,
   // the last ending the file, under XOR8 key 0x21.
   std::mt19937 rng(4095);
   const std::string alphabet = "abcdefghijklmnopqrstuvwxyz";
@@ -654,7 +661,7 @@ TEST(Scanner, AllKeysFindRunsAroundTheLongestLengthThatTheDenseSearchKeeps) {
   for (const ScanOptions& option : AllKeysOptions()) {
     ASSERT_EQ(AllKeys(data, 0, fields, option).lines, expected.lines)
         << "search " << static_cast<int>(option.search) << " workers " << option.workers
-        << " limit " << option.max_runs;
+        << " limit " << option.max_spans;
   }
 }
 
@@ -678,7 +685,7 @@ TEST(Scanner, AnErrorComesAfterTheLinesBeforeIt) {
     EXPECT_THROW(AllKeys(data, 0, fields, option, nullptr, &recorder, &lines), Error);
     EXPECT_EQ(Lines(recorder.bytes).size(), before.size())
         << static_cast<int>(option.search) << " workers " << option.workers << " limit "
-        << option.max_runs;
+        << option.max_spans;
   }
 }
 
@@ -701,7 +708,7 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
     const bool long_lines = round % 6 == 5;
     const std::string data = Generate(rng, long_lines ? 100 : 200 + rng() % 3000, alphabet,
                                       fields.MinLength, 0, algorithm, 0xC7);
-    const RowLineMaker lines("", formats[round % 6]);
+    const RowLineMaker lines(formats[round % 6]);
     FillAlgorithms();
     auto run = [&](bool reference, int workers, bool summary = false) {
       Recorder services;
@@ -729,7 +736,7 @@ TEST(Scanner, LinesMadeInPlaceAreTheLinesOfTheFormat) {
 }
 
 TEST(Scanner, TheSummaryCountsEveryKeysLinesAndRanksTheHiddenTextFirst) {
-  // A sentence hidden under one key among generated runs: every search and number of workers
+  // A sentence hidden under one key among generated spans: every search and number of workers
   // counts each key's lines as the reference writes them, keeps the same summary, and ranks the
   // sentence's key first.
   std::mt19937 rng(23);
@@ -804,17 +811,17 @@ RowSummary ScoredOneByOne(const std::string& data, int algorithm, const SearchFi
   return summary;
 }
 
-TEST(Scanner, RunsOfOneByteKeepTheSummaryOfEveryStringScoredWhole) {
-  // Padding of lengths around where a run's score settles, short and longer than a held text,
+TEST(Scanner, SpansOfOneByteKeepTheSummaryOfEveryStringScoredWhole) {
+  // Padding of lengths around where a span's score settles, short and longer than a held text,
   // alone, running into text and text running into it, and a sentence that fills a key's best
   // strings; narrow and wide.
   std::mt19937 rng(29);
   std::string alphabet = "\t";
   for (int b = 32; b <= 126; ++b) alphabet.push_back(static_cast<char>(b));
-  alphabet += "\x86\xAA";  // the Windows-1251 forms of U+2020 and U+0404: wide runs of one byte
+  alphabet += "\x86\xAA";  // the Windows-1251 forms of U+2020 and U+0404: wide spans of one byte
   const std::string secret = "Meet me at the old mill at noon and bring the files. ";
   for (int algorithm : {0, 2, 4}) {
-    const uint64_t long_run = algorithm == 4 ? 2 * kHeldTextBytes + 6 : kHeldTextBytes + 3;
+    const uint64_t long_span = algorithm == 4 ? 2 * kHeldTextBytes + 6 : kHeldTextBytes + 3;
     std::string plain;
     for (uint64_t length : {1, 2, 3, 4, 5, 6, 7, 8, 30, 31, 32, 33, 34, 35, 64, 65, 300}) {
       for (const char fill : {'\0', 'e', ' '}) {
@@ -825,9 +832,9 @@ TEST(Scanner, RunsOfOneByteKeepTheSummaryOfEveryStringScoredWhole) {
       }
     }
     for (int i = 0; i < 10; ++i) plain += secret;
-    plain.append(long_run, '\0');
+    plain.append(long_span, '\0');
     plain += "\x01";
-    plain.append(long_run, 'z');
+    plain.append(long_span, 'z');
     plain += secret;
     // Under 0xC5 the stored bytes are no text of their own: no string is the file's own text,
     // which only counts, and every string is scored as one by one.
@@ -837,8 +844,8 @@ TEST(Scanner, RunsOfOneByteKeepTheSummaryOfEveryStringScoredWhole) {
     // Lines made one by one, lines written in place (whose summary reads the stored bytes), and
     // no lines at all, as the runner's summary.
     const TestLines test_lines;
-    const RowLineMaker in_place("", "%3d | %*d | %s");
-    const RowLineMaker no_lines("", "%3d | %*d | %s", false);
+    const RowLineMaker in_place("%3d | %*d | %s");
+    const RowLineMaker no_lines("%3d | %*d | %s", false);
     for (const auto& [workers, lines] : std::initializer_list<std::pair<int, const LineMaker&>>{
              {1, test_lines}, {2, test_lines}, {1, in_place}, {2, no_lines}}) {
       FillAlgorithms();
@@ -946,9 +953,8 @@ TEST(Scanner, AWideResourceTableUnderXor8IsFoundWholeUnderItsKey) {
   for (int b = 32; b <= 126; ++b) alphabet.push_back(static_cast<char>(b));
   FillAlgorithms();
   Recorder services;
-  const RowLineMaker lines("", "%d %3:s");
-  TScanContext context = ContextFor(data, services, TestLines());
-  context.Lines = &lines;
+  const RowLineMaker lines("%d %3:s");
+  TScanContext context = ContextFor(data, services, lines);
   context.SingleKey = false;
   ScanAllKeys(
       Algorithms[4], Fields(alphabet, 7), context, [](int) { return true; },

@@ -25,13 +25,14 @@ int32_t DecimalWidth(uint64_t size) {
 }
 
 TScanContext ContextOver(const uint8_t* data, uint64_t size, ScanServices& services,
-                         const LineMaker& lines) {
+                         const LineMaker& lines, const StringFilter* filter) {
   TScanContext context;
   context.Data = data;
   context.Size = size;
   context.Width = DecimalWidth(size);
   context.Services = &services;
   context.Lines = &lines;
+  context.Filter = filter;
   return context;
 }
 

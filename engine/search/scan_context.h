@@ -1,5 +1,5 @@
 // What the run hands the string scanner for one task row: the file's bytes, the key, the
-// width, the counters, the lines' expression and format, and the run's services.
+// width, the counters, the row's expression and line format, and the run's services.
 #pragma once
 
 #include <atomic>
@@ -47,10 +47,11 @@ struct SearchFields {
 };
 
 class LineMaker;
+class StringFilter;
 class RowSummary;
 
-// The run's side of a search, called on the run's own thread only (workers never do): the log,
-// the progress cell and the window's events.
+// The run's side of a search, called on the run's own thread only (workers never do): where the
+// lines go, the row's progress, and the pace of the search.
 class ScanServices {
  public:
   virtual ~ScanServices() = default;
@@ -58,10 +59,9 @@ class ScanServices {
   // log, in order; may raise an I/O error.
   virtual void Write(std::string_view bytes) = 0;
   virtual void SetProgress(int percent) = 0;
-  // Lets the window process its pending events (where "Stop" and a close request are seen).
-  virtual void ProcessEvents() = 0;
-  // The lines the search has written so far, told just before events are processed.
-  virtual void LinesWritten(int64_t lines) {}
+  // About every ScanOptions::event_interval of scanning, with the lines written so far: the
+  // run's moment to tell its caller how far the row is, and the caller's to request a stop.
+  virtual void Pace(int64_t lines_written) = 0;
 };
 
 struct TScanContext {
@@ -72,7 +72,9 @@ struct TScanContext {
   bool SingleKey = true;
   int64_t Found = 0;  // lines written so far for the row; the pass adds to it
   ScanServices* Services = nullptr;
-  const LineMaker* Lines = nullptr;  // the expression test and the line of an accepted string
+  const LineMaker* Lines = nullptr;  // the line of an accepted string
+  // The row's expression; may be null only when the row has none.
+  const StringFilter* Filter = nullptr;
   // Where the strings whose lines are written are counted and scored per key; null: nowhere.
   // Of a NONE search of all keys only key 1 is kept (every key has the same strings).
   RowSummary* Summary = nullptr;
@@ -85,9 +87,10 @@ struct TScanContext {
 int32_t DecimalWidth(uint64_t size);
 
 // A context over `size` bytes at `data` (the whole file) that writes through `services` and
-// `lines`, in single-key mode with no summary.
+// `lines` and tests through `filter` (null for a row without an expression), in single-key mode
+// with no summary.
 TScanContext ContextOver(const uint8_t* data, uint64_t size, ScanServices& services,
-                         const LineMaker& lines);
+                         const LineMaker& lines, const StringFilter* filter = nullptr);
 
 // The progress of single-key mode at one position: position * 100 / size in extended
 // precision, rounded to nearest with ties to even.

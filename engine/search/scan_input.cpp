@@ -99,14 +99,15 @@ std::array<bool, 256> AlphabetSet(std::string_view alphabet) {
 
 ScanInput::ScanInput(const uint8_t* input_data, uint64_t input_size, int32_t position_width,
                      const TAlgorithm& input_algorithm, const SearchFields& search_fields,
-                     const LineMaker& line_maker, uint64_t batch)
+                     const LineMaker& line_maker, const StringFilter* string_filter, uint64_t batch)
     : data(input_data),
       size(input_size),
       width(position_width),
       algorithm(&input_algorithm),
       fields(&search_fields),
       lines(&line_maker),
-      min_run(std::max<uint64_t>(1, search_fields.MinLength)),
+      filter(string_filter),
+      min_span(std::max<uint64_t>(1, search_fields.MinLength)),
       in_alphabet(AlphabetSet(search_fields.Alphabet)),
       batch_bytes(std::max<uint64_t>(1, batch)),
       wide(input_algorithm.Width == 2) {
@@ -142,8 +143,8 @@ KeyView::KeyView(const ScanInput& input, NoKey)
       family_(CipherFamily::kNone),
       members_(MembersUnder(input, decode_)) {}
 
-uint64_t KeyView::RunEnd(uint64_t pos, uint64_t limit) const {
-  if (!running()) return veskor::RunEnd(data_, members_, pos, limit);
+uint64_t KeyView::SpanEnd(uint64_t pos, uint64_t limit) const {
+  if (!running()) return veskor::SpanEnd(data_, members_, pos, limit);
   while (pos < limit && Member(pos)) ++pos;
   return pos;
 }

@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
-#include "engine/search/run_finder.h"
 #include "engine/search/scan_context.h"
+#include "engine/search/span_finder.h"
 #include "text/error.h"
 
 namespace veskor {
 
 class LineMaker;
+class StringFilter;
 
 // Raised when the input's bytes can no longer be read (the file shrank under the mapping). The
 // run turns it into its "cannot read" message and goes on with the next row.
@@ -35,15 +36,16 @@ struct ScanInput {
   const TAlgorithm* algorithm = nullptr;
   const SearchFields* fields = nullptr;
   const LineMaker* lines = nullptr;
-  uint64_t min_run = 1;  // MinLength, at least 1
+  const StringFilter* filter = nullptr;  // null only when the row has no expression
+  uint64_t min_span = 1;                 // MinLength, at least 1
   std::array<bool, 256> in_alphabet{};
   uint64_t batch_bytes = uint64_t{1} << 20;  // bytes scanned between two checkpoints
 
   ScanInput(const uint8_t* input_data, uint64_t input_size, int32_t position_width,
             const TAlgorithm& input_algorithm, const SearchFields& search_fields,
-            const LineMaker& line_maker, uint64_t batch);
+            const LineMaker& line_maker, const StringFilter* string_filter, uint64_t batch);
 
-  // A run's length in characters.
+  // A span's length in characters.
   uint64_t Characters(const Span& span) const {
     return wide ? (span.end - span.start) / 2 : span.end - span.start;
   }
@@ -56,7 +58,7 @@ struct ScanInput {
 
 // One key: its decode table and the stored bytes that decode into the alphabet under it. Of a
 // running key, the table and the members are those of offset 0; the byte at offset i decodes
-// under the key + step * i, and only DecodeText, Member and RunEnd know it.
+// under the key + step * i, and only DecodeText, Member and SpanEnd know it.
 class KeyView {
  public:
   KeyView(const ScanInput& input, int key);
@@ -78,7 +80,7 @@ class KeyView {
     return running() ? in_alphabet_[RunningByte(position)] : members_.Has(data_[position]);
   }
   // The first position from `pos` on that is no member, or `limit`. Touches nothing but PODs.
-  uint64_t RunEnd(uint64_t pos, uint64_t limit) const;
+  uint64_t SpanEnd(uint64_t pos, uint64_t limit) const;
 
  private:
   uint8_t RunningByte(uint64_t position) const {

@@ -6,8 +6,8 @@
 #include "engine/search/capped_collector.h"
 #include "engine/search/job_runner.h"
 #include "engine/search/key_scan.h"
-#include "engine/search/run_finder.h"
-#include "engine/search/unit_runs.h"
+#include "engine/search/span_finder.h"
+#include "engine/search/unit_spans.h"
 #include "text/arithmetic.h"
 
 namespace veskor {
@@ -48,19 +48,19 @@ std::array<bool, 256> UnitPairValues(const ScanInput& input, CipherFamily family
 }
 
 // Pair position i joins bytes i and i + 1.
-struct PairRuns {
+struct PairSpans {
   const uint8_t* data;
   const ByteClass& pairs;
   PairValue value;
   uint64_t m;  // pairs: MinLength - 1
-  size_t Find(uint64_t limit, RunState& state, Span* out, size_t capacity) const {
-    return FindPairRuns(data, pairs, value, m, limit, state, out, capacity);
+  size_t Find(uint64_t limit, SpanState& state, Span* out, size_t capacity) const {
+    return FindPairSpans(data, pairs, value, m, limit, state, out, capacity);
   }
   bool Has(uint64_t position) const {
     return pairs.Has(PairValueOf(value, data[position], data[position + 1]));
   }
   uint64_t End(uint64_t position, uint64_t limit) const {
-    return PairRunEnd(data, pairs, value, position, limit);
+    return PairSpanEnd(data, pairs, value, position, limit);
   }
 };
 
@@ -84,17 +84,17 @@ SparseResult FindRegions(const ScanInput& input, CipherFamily family, JobRunner&
                          size_t max_regions, uint64_t segment_bytes, std::vector<Span>& regions) {
   const ByteClass pairs(PairValues(input.in_alphabet, family));
   const uint64_t positions = input.size - 1;  // the file has at least one byte
-  const PairRuns finder{input.data, pairs, PairValueFor(family), input.min_run - 1};
+  const PairSpans finder{input.data, pairs, PairValueFor(family), input.min_span - 1};
   segment_bytes = std::max<uint64_t>(1, segment_bytes);
   const size_t segments = static_cast<size_t>(CeilDiv(positions, segment_bytes));
   CappedCollector<Span> found(segments, max_regions);
   const bool completed = jobs.RunAll(segments, [&](size_t s, JobOutput& out) {
     const uint64_t begin = s * segment_bytes;
     const uint64_t end = std::min(positions, begin + segment_bytes);
-    RunsStartingIn(finder, finder.m, begin, end, positions, false, input.batch_bytes, out,
-                   [&](const Span& pair_run) {
-                     found.Add(s, {pair_run.start, pair_run.end + 1});
-                   });
+    SpansStartingIn(finder, finder.m, begin, end, positions, false, input.batch_bytes, out,
+                    [&](const Span& pair_span) {
+                      found.Add(s, {pair_span.start, pair_span.end + 1});
+                    });
   });
   if (!completed) return SparseResult::kStopped;
   if (!found.kept_all()) return SparseResult::kTooMany;
@@ -117,22 +117,22 @@ SparseResult FindWideRegions(const ScanInput& input, CipherFamily family, JobRun
     const uint64_t parity = s < even_segments ? 0 : 1;
     const uint64_t begin = (parity == 0 ? s : s - even_segments) * segment;
     const uint64_t end = std::min(units[parity], begin + segment);
-    const UnitRuns<PairValueUnit> finder{input.data, is_pair_value, parity, input.min_run};
-    RunsStartingIn(finder, finder.m, begin, end, units[parity], false,
-                   std::max<uint64_t>(1, input.batch_bytes / 2), out,
-                   [&](const Span& unit_run) { found.Add(s, finder.Bytes(unit_run)); });
+    const UnitSpans<PairValueUnit> finder{input.data, is_pair_value, parity, input.min_span};
+    SpansStartingIn(finder, finder.m, begin, end, units[parity], false,
+                    std::max<uint64_t>(1, input.batch_bytes / 2), out,
+                    [&](const Span& unit_span) { found.Add(s, finder.Bytes(unit_span)); });
   });
   if (!completed) return SparseResult::kStopped;
   if (!found.kept_all()) return SparseResult::kTooMany;
-  std::vector<Span> spans = found.Joined();
-  std::sort(spans.begin(), spans.end(),
+  std::vector<Span> ranges = found.Joined();
+  std::sort(ranges.begin(), ranges.end(),
             [](const Span& a, const Span& b) { return a.start < b.start; });
   regions.clear();
-  for (const Span& span : spans) {
-    if (!regions.empty() && span.start < regions.back().end) {
-      regions.back().end = std::max(regions.back().end, span.end);
+  for (const Span& range : ranges) {
+    if (!regions.empty() && range.start < regions.back().end) {
+      regions.back().end = std::max(regions.back().end, range.end);
     } else {
-      regions.push_back(span);
+      regions.push_back(range);
     }
   }
   return SparseResult::kFound;

@@ -1,0 +1,55 @@
+// The run the Results window's tests start from: an input file, the starter presets and a task
+// grid in the test's folder, and the window over that folder with "Analyze" clicked.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+#include <QTabWidget>
+#include <memory>
+#include <vector>
+
+#include "tasks/table_file.h"
+#include "tasks/task_table.h"
+#include "ui/main_window.h"
+#include "ui/test_files.h"
+
+namespace veskor {
+
+// One row of the grid: an algorithm and its key ("": every key).
+struct TestRow {
+  const char* algorithm;
+  const char* key = "";
+  bool checked = true;
+};
+
+// Writes `input` as `name` in `folder`, the starter presets (unless the folder has presets
+// already) and a grid.cfg of `rows` (each with the preset `preset`), starts `window` anew on the
+// folder on its Tasks page and clicks "Analyze" over the file. False, with no window, when a file
+// could not be written.
+inline bool StartRun(std::unique_ptr<TfrmMain>& window, const QString& folder,
+                     const QByteArray& input, const QString& name, const std::vector<TestRow>& rows,
+                     const char* preset = "Printable text") {
+  window.reset();
+  const QString input_path = folder + "/" + name;
+  QFile file(input_path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size()) return false;
+  file.close();
+  const QString presets = folder + "/presets.dat";
+  if (!QFile::exists(presets) && !QFile::copy(VESKOR_STARTER_PRESETS, presets)) return false;
+  TaskTable table;
+  for (const TestRow& row : rows) {
+    table.AddTaskRow(row.checked, kStatusNone, row.algorithm, preset, row.key, 0, "0", kLinkNone);
+  }
+  SaveTableText(table, QFile::encodeName(folder + "/grid.cfg").toStdString(), u',');
+  window = std::make_unique<TfrmMain>(nullptr, folder);
+  window->show();
+  FindControl<QTabWidget>(window.get(), "tcMain")->setCurrentIndex(kTabTask);
+  FindControl<QLineEdit>(window.get(), "edPath")->setText(input_path);
+  FindControl<QPushButton>(window.get(), "btnAnalyze")->click();
+  return true;
+}
+
+}  // namespace veskor
