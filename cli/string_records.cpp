@@ -3,6 +3,7 @@
 // not depend on which of the two wrote it.
 #include "cli/string_records.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -78,9 +79,21 @@ class ByteTexts {
   }
 
   // Writes the texts of `bytes` at `at`, which has room for kRoom bytes per byte; returns the end.
+  // Eight bytes that are all their own text (ASCII, no control byte, quote nor backslash, as
+  // most strings of a search are) are copied at once.
   char* Write(char* at, std::string_view bytes) const {
-    for (char c : bytes) {
-      const uint8_t byte = static_cast<uint8_t>(c);
+    const char* from = bytes.data();
+    const char* const end = from + bytes.size();
+    while (end - from >= 8) {
+      uint64_t eight;
+      std::memcpy(&eight, from, 8);
+      if (!AllPlain(eight)) break;
+      std::memcpy(at, from, 8);
+      at += 8;
+      from += 8;
+    }
+    for (; from != end; ++from) {
+      const uint8_t byte = static_cast<uint8_t>(*from);
       std::memcpy(at, text_[byte].data(), kRoom);
       at += size_[byte];
     }
@@ -88,6 +101,22 @@ class ByteTexts {
   }
 
  private:
+  // Whether each of the eight bytes is in 0x20 to 0x7F and neither '"' nor '\\' (0x7F, DEL,
+  // is no control byte to JSON). Each test keeps its byte's high bit for a byte that fails it;
+  // none carries into the next byte, since every byte is below 0x80 when they are made.
+  static bool AllPlain(uint64_t eight) {
+    constexpr uint64_t kOnes = 0x0101010101010101;
+    constexpr uint64_t kHigh = 0x8080808080808080;
+    if ((eight & kHigh) != 0) return false;
+    const uint64_t control = eight - kOnes * 0x20;  // high bit set below 0x20
+    const uint64_t quote = eight ^ (kOnes * '"');
+    const uint64_t backslash = eight ^ (kOnes * '\\');
+    // A zero byte of x sets the high bit of (x - 1) and leaves x's clear.
+    const uint64_t quotes = (quote - kOnes) & ~quote;
+    const uint64_t backslashes = (backslash - kOnes) & ~backslash;
+    return ((control | quotes | backslashes) & kHigh) == 0;
+  }
+
   std::array<std::array<char, kRoom>, 256> text_{};
   std::array<uint8_t, 256> size_{};
 };
@@ -116,8 +145,12 @@ char* WriteInteger(char* at, Integer value) {
 // ".0" after a whole number ("-0.0" for a small negative score). The rounding is "%.2f"'s, done
 // on integers: a float's 24-bit significand times 100 is exact in a double.
 char* WriteScore(char* at, float score) {
-  const double hundredths = static_cast<double>(score) * 100;
-  const auto rounded = static_cast<uint64_t>(std::fabs(std::nearbyint(hundredths)));
+  // Rounded to the nearest, a half to even, as nearbyint does, without its call: the fraction
+  // of a double below 2^52 is exact.
+  const double hundredths = std::fabs(static_cast<double>(score) * 100);
+  auto rounded = static_cast<uint64_t>(hundredths);
+  const double fraction = hundredths - static_cast<double>(rounded);
+  rounded += fraction > 0.5 || (fraction == 0.5 && (rounded & 1) != 0);
   if (std::signbit(score)) *at++ = '-';
   at = WriteInteger(at, rounded / 100);
   *at++ = '.';
@@ -215,16 +248,24 @@ class StringLines : public LineMaker {
       uint64_t text_bytes = 0;
       for (const InPlaceLine& line : lines) text_bytes += line.text_size;
       char* read = at + lines.size() * RecordRoom() + text_bytes * ByteTexts::kRoom;
-      for (const InPlaceLine& line : lines) {
-        const auto length = static_cast<size_t>(line.text_size);
-        texts.Copy(line.text, read, length);
-        const std::string_view text(read, length);
-        read += length;
-        TextScorer& scorer = ThreadScorer();
-        scorer.Feed(text);
-        at = lines_.Fields(at, key_, line.position, length);
-        at = JsonBytes().Write(at, text);
-        at = Tail(at, scorer.Score());
+      // The texts read, then scored together, then written, a search's batch at a time.
+      constexpr size_t kTogether = 512;
+      std::array<std::string_view, kTogether> batch;
+      std::array<float, kTogether> scores;
+      for (size_t first = 0; first < lines.size(); first += kTogether) {
+        const size_t count = std::min(kTogether, lines.size() - first);
+        for (size_t i = 0; i < count; ++i) {
+          const auto length = static_cast<size_t>(lines[first + i].text_size);
+          texts.Copy(lines[first + i].text, read, length);
+          batch[i] = std::string_view(read, length);
+          read += length;
+        }
+        TextScores(std::span(batch.data(), count), scores.data());
+        for (size_t i = 0; i < count; ++i) {
+          at = lines_.Fields(at, key_, lines[first + i].position, batch[i].size());
+          at = JsonBytes().Write(at, batch[i]);
+          at = Tail(at, scores[i]);
+        }
       }
       return at;
     }

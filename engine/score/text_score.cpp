@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -525,6 +526,253 @@ float TextScore(std::string_view text) {
   TextScorer scorer;
   scorer.Feed(text);
   return scorer.Score();
+}
+
+namespace {
+
+// The lanes score texts shorter than this, whose counts and lengths fit 16 bits.
+constexpr size_t kLaneText = 4096;
+
+// The tables of the rules, built on first use.
+struct RuleTables {
+  // The frequency explanation's gain over a uniform byte, less its weight, for a byte seen c
+  // times among n: count_less_weight[c] - total[n], the figures of FrequencyLogs::Gain. A byte
+  // not seen before never gains.
+  std::array<int32_t, kLaneText> count_less_weight;
+  std::array<int32_t, kLaneText> total;
+  std::array<bool, 256> letters;
+  RuleTables() {
+    const FrequencyLogs& logs = Logs();
+    count_less_weight[0] = std::numeric_limits<int32_t>::min() / 4;
+    for (size_t c = 1; c < kLaneText; ++c) {
+      count_less_weight[c] = logs.Gain(c, 0) + logs.total[0] - kFrequencyWeightUnits;
+    }
+    for (size_t n = 0; n < kLaneText; ++n) total[n] = logs.count[0] - logs.Gain(0, n);
+    letters = Letters();
+  }
+};
+
+const RuleTables& Tables() {
+  static const RuleTables tables;
+  return tables;
+}
+
+// Eight lanes of 32-bit integers: a lane for each of eight texts scored side by side.
+typedef int32_t Lanes __attribute__((vector_size(32)));
+constexpr int kLanes = 8;
+
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VESKOR_LANES_UNDER_TSAN
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(VESKOR_LANES_UNDER_TSAN)
+#define VESKOR_LANE_CLONES  // ThreadSanitizer cannot resolve the clones at startup
+#else
+#define VESKOR_LANE_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+float Bits(int64_t units) { return static_cast<float>(units) / kModelUnitsPerBit; }
+
+// TextScore of the texts at the indices `order` lists (each of 1 to kLaneText - 1 bytes), into
+// scores[index], eight at a time: each step reads a byte of every lane's text, walks the model
+// and counts the byte in the lane's own table, then applies the noise rules of TextScorer::Feed to
+// all eight in vector operations (AVX2 where the processor has it). The eight model walks run
+// side by side, so that their misses in the model table overlap.
+VESKOR_LANE_CLONES
+void ScoreInLanes(std::span<const std::string_view> texts, std::span<const uint32_t> order,
+                  float* scores) {
+  const RuleTables& tables = Tables();
+  // Each lane's text: where its next byte is, how many are left, whose score it is, the model's
+  // state and the bytes read so far; each lane counts its bytes in a table of its own.
+  std::array<const uint8_t*, kLanes> at{};
+  std::array<uint32_t, kLanes> left{}, text{}, state{}, read{};
+  std::array<std::array<uint16_t, 256>, kLanes> counts{};  // zero between texts
+  // What a step hands from the lanes to the rules and back; -1 in `fresh` for a lane whose text
+  // starts at this step.
+  alignas(32) std::array<int32_t, kLanes> bytes{}, gains{}, letters{}, fresh{}, bests{};
+  // The rules' counters and flags of every lane, as TextScorer keeps them. `back` holds the
+  // bytes one to four back (the latest in the low byte) and five to eight back.
+  Lanes length{}, back_near{}, back_far{}, progressions[kLags] = {}, repeats[2] = {};
+  Lanes digits{}, same_as_two_back{}, numeric{}, numeric_separator{};
+  Lanes letterless{}, letterless_low{}, dots{}, address_digits{}, value{}, denied{};
+  Lanes run{}, best{};
+  const Lanes kLowest = Lanes{} + std::numeric_limits<int32_t>::min();
+  size_t next = 0;
+  int active = 0;
+  // Starts the lane's next text, or leaves it idle.
+  auto start = [&](int lane) {
+    if (next == order.size()) {
+      left[lane] = 0;
+      return;
+    }
+    const uint32_t index = order[next++];
+    text[lane] = index;
+    at[lane] = reinterpret_cast<const uint8_t*>(texts[index].data());
+    left[lane] = static_cast<uint32_t>(texts[index].size());
+    state[lane] = read[lane] = 0;
+    fresh[lane] = -1;
+    ++active;
+  };
+  for (int lane = 0; lane < kLanes; ++lane) start(lane);
+  while (active != 0) {
+    // Each lane's byte, its model gain less the frequency explanation's, and whether it is a
+    // letter; an idle lane reads a space that nothing keeps.
+    for (int lane = 0; lane < kLanes; ++lane) {
+      if (left[lane] == 0) {
+        bytes[lane] = ' ';
+        gains[lane] = letters[lane] = 0;
+        continue;
+      }
+      const uint32_t b = *at[lane];
+      const uint32_t entry = kModelTable[(state[lane] << 8) | kModelColumn[b]];
+      state[lane] = entry >> 16;
+      const uint32_t count = counts[lane][b];
+      counts[lane][b] = static_cast<uint16_t>(count + 1);
+      bytes[lane] = static_cast<int32_t>(b);
+      gains[lane] = static_cast<int16_t>(entry & 0xFFFF) -
+                    std::max(0, tables.count_less_weight[count] - tables.total[read[lane]]);
+      letters[lane] = tables.letters[b] ? -1 : 0;
+    }
+    Lanes byte, gain, letter, restart;
+    std::memcpy(&byte, bytes.data(), sizeof byte);
+    std::memcpy(&gain, gains.data(), sizeof gain);
+    std::memcpy(&letter, letters.data(), sizeof letter);
+    std::memcpy(&restart, fresh.data(), sizeof restart);
+    fresh.fill(0);
+    // A lane whose text starts here forgets the text before.
+    const Lanes keep = ~restart;
+    length &= keep;
+    back_near &= keep;
+    back_far &= keep;
+    for (Lanes& steps : progressions) steps &= keep;
+    repeats[0] &= keep;
+    repeats[1] &= keep;
+    digits &= keep;
+    same_as_two_back &= keep;
+    numeric &= keep;
+    numeric_separator &= keep;
+    letterless &= keep;
+    letterless_low &= keep;
+    dots &= keep;
+    address_digits &= keep;
+    value &= keep;
+    denied &= keep;
+    run &= keep;
+    best = restart ? kLowest : best;
+
+    std::array<Lanes, 9> back;  // back[i]: the byte i back, 1 to 8
+    for (int i = 1; i <= 4; ++i) {
+      back[i] = (back_near >> (8 * (i - 1))) & 0xFF;
+      back[i + 4] = (back_far >> (8 * (i - 1))) & 0xFF;
+    }
+    Lanes progression{};
+    for (int lag = 1; lag <= kLags; ++lag) {
+      const Lanes step =
+          (length >= 2 * lag) & (((byte + back[2 * lag] - 2 * back[lag]) & 0xFF) == 0);
+      progressions[lag - 1] = (progressions[lag - 1] + 1) & step;
+      progression |= progressions[lag - 1] >= static_cast<int32_t>(kProgressionAfter[lag - 1]);
+    }
+    same_as_two_back = (same_as_two_back << 1) | ((length >= 2) & (byte == back[2]) & 1);
+    const int32_t kMask = kAlternationMask;
+    const Lanes alternating =
+        ((same_as_two_back & kMask) == kMask) | ((same_as_two_back & (kMask << 1)) == (kMask << 1));
+    const Lanes digit_value = byte - '0';
+    const Lanes digit = (digit_value >= 0) & (digit_value < 10);
+    const Lanes numeric_byte = digit | (byte == numeric_separator);
+    numeric = numeric_byte ? numeric + 1 : digits + 1;
+    numeric_separator = numeric_byte ? numeric_separator : byte;
+    Lanes periodic{};
+    for (int lag = 3; lag <= 4; ++lag) {
+      const Lanes repeat = (length >= lag) & (byte == back[lag]);
+      repeats[lag - 3] = (repeats[lag - 3] + 1) & repeat;
+      periodic |= repeats[lag - 3] >= static_cast<int32_t>(kRepeatedAfter);
+    }
+    back_far = (back_far << 8) | ((back_near >> 24) & 0xFF);
+    back_near = (back_near << 8) | byte;
+    digits = (digits + 1) & digit;
+    const Lanes noise = progression | alternating | periodic |
+                        (digits > static_cast<int32_t>(kLongestNumber)) |
+                        (numeric > static_cast<int32_t>(kLongestNumberList));
+    const Lanes penalised = gain < -kNoisePenaltyUnits ? gain : -kNoisePenaltyUnits;
+    gain = noise ? penalised : gain;
+
+    const Lanes dot = byte == '.';
+    const Lanes address_ends = (dots == 3) & (address_digits > 0) & ~dot & ~digit;
+    const Lanes returned = address_ends & denied;
+    const Lanes longer = value * 10 + digit_value;
+    const Lanes digit_fits = digit & (address_digits < 3) & (longer <= 255);
+    const Lanes dot_fits = dot & (address_digits > 0) & (dots < 3);
+    const Lanes in_address = digit | dot_fits;
+    dots = dot_fits ? dots + 1 : (digit_fits & dots);
+    address_digits = digit_fits ? address_digits + 1 : (digit & 1);
+    value = digit_fits ? longer : (digit & digit_value);
+    denied = (digit_fits | dot_fits) & denied;
+
+    const Lanes letterless_restart = letter | address_ends;
+    letterless &= ~letterless_restart;
+    letterless_low &= ~letterless_restart;
+    gain += returned;
+    const Lanes room = kLetterlessUnits - (letterless - letterless_low);
+    const Lanes allowed = gain < room ? gain : room;
+    denied += (~letter & in_address) & (gain - allowed);
+    gain = letter ? gain : allowed;
+    letterless = letter ? letterless : letterless + gain;
+    letterless_low = letterless < letterless_low ? letterless : letterless_low;
+
+    run = (run > 0 ? run : 0) + gain;
+    best = run > best ? run : best;
+    length += 1;
+    std::memcpy(bests.data(), &best, sizeof best);
+
+    for (int lane = 0; lane < kLanes; ++lane) {
+      if (left[lane] == 0) continue;
+      ++at[lane];
+      ++read[lane];
+      if (--left[lane] != 0) continue;
+      const uint32_t index = text[lane];
+      scores[index] = Bits(bests[lane]);
+      for (const char c : texts[index]) counts[lane][static_cast<uint8_t>(c)] = 0;
+      --active;
+      start(lane);
+    }
+  }
+}
+
+}  // namespace
+
+void TextScores(std::span<const std::string_view> texts, float* scores) {
+  // The texts go to the lanes a few hundred at a time, the longer ones first, so that the short
+  // ones fill the other lanes meanwhile. A text longer than an eighth of all of them would
+  // leave the other lanes idle at the end: it is fed whole, as one too long for the lanes.
+  constexpr size_t kBatch = 512;
+  constexpr size_t kLongFirst = 32;
+  for (size_t first = 0; first < texts.size(); first += kBatch) {
+    const std::span<const std::string_view> batch =
+        texts.subspan(first, std::min(kBatch, texts.size() - first));
+    uint64_t bytes = 0;
+    for (const std::string_view text : batch) bytes += text.size();
+    const uint64_t share = std::min<uint64_t>(kLaneText - 1, bytes / kLanes);
+    std::array<uint32_t, kBatch> order;
+    size_t long_ones = 0, waiting = 0;
+    for (size_t i = 0; i < batch.size(); ++i) {
+      const size_t size = batch[i].size();
+      const auto index = static_cast<uint32_t>(first + i);
+      if (size == 0) {
+        scores[index] = 0;
+      } else if (size > share) {
+        scores[index] = TextScore(batch[i]);
+      } else if (size >= kLongFirst) {
+        // The long ones gather at the front, the short ones move behind them.
+        if (waiting != long_ones) order[waiting] = order[long_ones];
+        order[long_ones++] = index;
+        ++waiting;
+      } else {
+        order[waiting++] = index;
+      }
+    }
+    ScoreInLanes(texts, std::span(order.data(), waiting), scores);
+  }
 }
 
 }  // namespace veskor

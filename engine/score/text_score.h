@@ -111,6 +111,12 @@ class TextScorer {
 // TextScorer::Score over one whole string.
 float TextScore(std::string_view text);
 
+// TextScore of each text into scores[i], the same figures at a fraction of the time, for the
+// many short strings of a search's records: the model walks of a few texts at once, so that
+// their cache misses overlap, then the noise explanations without a branch on the bytes.
+// Allocates nothing.
+void TextScores(std::span<const std::string_view> texts, float* scores);
+
 // Whether TextScore(text) may exceed `floor`: false only when it cannot, and a few times cheaper
 // than the score. It follows the best stretch of the largest gain each byte has after the byte
 // before it in any context of the model (the noise explanations only ever lower a gain), and

@@ -6,8 +6,11 @@
 
 #include <array>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/score/key_summary.h"
@@ -214,6 +217,58 @@ TEST(TextScore, SpansOfOneByteScoreAsFedWhole) {
       EXPECT_EQ(span.BestStart(), whole.BestStart()) << int(byte) << " x " << length;
       EXPECT_EQ(span.BestLength(), whole.BestLength()) << int(byte) << " x " << length;
     }
+  }
+}
+
+// Texts scored together score as each scored alone: real text and its readings under wrong
+// keys, and random strings over alphabets that set off each noise rule (digits and dots as
+// addresses and numbers, few bytes as periods and progressions, every byte), of every length
+// up to past where the frequency explanation's logarithms and the long texts' path change.
+TEST(TextScore, TextsScoredTogetherScoreAsEachAlone) {
+  std::string real;
+  for (const char* name : {"/real.txt", "/technical.txt", "/russian.txt"}) {
+    std::ifstream file(std::string(VESKOR_MODEL_TEXTS) + name, std::ios::binary);
+    real.append(std::istreambuf_iterator<char>(file), {});
+  }
+  ASSERT_GT(real.size(), 10000u);
+  const std::string alphabets[] = {
+      "",
+      "0123456789.",
+      "1.2,",
+      "ab",
+      "abc1 ",
+      std::string("\0\1\2\xFF\xFE", 5),
+      [] {
+        std::string printable = "\t";
+        for (char c = 32; c < 127; ++c) printable += c;
+        return printable;
+      }(),
+  };
+  std::mt19937 rng(11);
+  std::vector<std::string> texts = {"", "a 12,7,95,3,14,88 b"};
+  for (int i = 0; i < 2000; ++i) {  // addresses, whole or with a number too many
+    std::string address = i % 2 ? "host " : "";
+    for (int part = 0; part < 4 + i % 3; ++part) address += std::to_string(rng() % 300) + ".";
+    address.back() = " x,."[i % 4];
+    texts.push_back(address);
+  }
+  for (int i = 0; i < 30000; ++i) {
+    const std::string& alphabet = alphabets[i % std::size(alphabets)];
+    const size_t length = i % 100 == 0 ? 1000 + rng() % 3500 : 1 + rng() % 40;
+    std::string text;
+    if (alphabet.empty()) {
+      text = real.substr(rng() % (real.size() - length), length);
+      if (i % 3 != 0) text = Xor(text, static_cast<uint8_t>(rng()));
+    } else {
+      while (text.size() < length) text += alphabet[rng() % alphabet.size()];
+    }
+    texts.push_back(text);
+  }
+  const std::vector<std::string_view> views(texts.begin(), texts.end());
+  std::vector<float> scores(views.size(), -1.0f);
+  TextScores(views, scores.data());
+  for (size_t i = 0; i < views.size(); ++i) {
+    ASSERT_EQ(scores[i], TextScore(views[i])) << i << ": " << texts[i];
   }
 }
 
