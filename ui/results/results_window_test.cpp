@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 #include <memory>
 #include <random>
@@ -211,6 +212,9 @@ class ResultsWindowTest : public QObject {
     auto* keys = veskor::FindControl<QTableView>(results, "KeyGrid");
     QCOMPARE(keys->model()->index(0, 0).data().toString(), QString("90 (0x5A)"));
     QCOMPARE(results->SelectedKey(), kTrueKey);
+    // "File order", one click away: the strings as the log lists them.
+    QTest::mouseClick(veskor::FindControl<QToolButton>(results, "btnFileOrder"), Qt::LeftButton);
+    QCOMPARE(results->strings()->order(), StringListModel::Order::kFileOrder);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     // Every string of the key, in the log's order, at the log's positions.
     const QStringList lines = LogLines(Log(), kTrueKey);
@@ -242,9 +246,9 @@ class ResultsWindowTest : public QObject {
                               ->index(0, veskor::NxResultColumn)
                               .data(veskor::TaskTableModel::kCountRole)
                               .toString();
-    QVERIFY2(
-        count.contains(QRegularExpression("^[0-9,]+ strings?; best keys? XOR8ROL 0x35A(, |$)")),
-        qPrintable(count));
+    QVERIFY2(count.contains(
+                 QRegularExpression("^[0-9,]+ strings?; best keys? XOR8ROL 858 \\(0x35A\\)(, |$)")),
+             qPrintable(count));
     ResultsWindow* results = OpenRow(0);
     QVERIFY(results->windowTitle().contains("ANY"));
     QVERIFY(veskor::FindControl<QLabel>(results, "lbSource")->text().contains("ANY"));
@@ -252,11 +256,11 @@ class ResultsWindowTest : public QObject {
     QCOMPARE(keys->headerData(0, Qt::Horizontal).toString(), QString("Algorithm"));
     QCOMPARE(keys->headerData(1, Qt::Horizontal).toString(), QString("Key"));
     QCOMPARE(keys->index(0, 0).data().toString(), QString("XOR8ROL"));
-    QCOMPARE(keys->index(0, 1).data().toString(), QString("0x35A"));
+    QCOMPARE(keys->index(0, 1).data().toString(), QString("858 (0x35A)"));
     QCOMPARE(veskor::RowSummary::PairKey(results->SelectedKey()), 0x35A);
     QVERIFY(veskor::FindControl<QLabel>(results, "lbKey")
                 ->text()
-                .startsWith("XOR8ROL key 0x35A: score "));
+                .startsWith("XOR8ROL key 858 (0x35A): score "));
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     const QStringList texts = ListedTexts(results);
     for (const char* sentence : kSentences) QVERIFY2(texts.contains(sentence), sentence);
@@ -338,6 +342,7 @@ class ResultsWindowTest : public QObject {
   void CopyPutsTheSelectedLinesOnTheClipboard() {
     RunOver(HiddenText());
     ResultsWindow* results = OpenRow(0);
+    results->SetOrder(StringListModel::Order::kFileOrder);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     const QStringList lines = LogLines(Log(), kTrueKey);
     auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");

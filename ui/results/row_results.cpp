@@ -28,10 +28,6 @@ QString KeyText(int key) {
       .arg(QString::number(key, 16).toUpper().rightJustified(2, QLatin1Char('0')));
 }
 
-QString ShownKeyText(const TAlgorithm& algorithm, int key) {
-  return algorithm.ByteKey ? KeyText(key) : QString::fromStdString(veskor::KeyText(algorithm, key));
-}
-
 const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key) {
   return search.any ? Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(key))]
                     : search.algorithm;
@@ -40,7 +36,7 @@ const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key) {
 QString ListedKeyText(const RunSearch& search, int key) {
   // NONE and NONEW decode alike under every key: their pair's key says nothing.
   if (search.any && KeyAlgorithm(search, key).Unkeyed()) return QString(QChar(0x2014));
-  return ShownKeyText(KeyAlgorithm(search, key), PairKeyOf(search, key));
+  return KeyText(PairKeyOf(search, key));
 }
 
 QString NamedKeyText(const RunSearch& search, int key) {
