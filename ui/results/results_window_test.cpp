@@ -21,12 +21,14 @@
 #include <QtTest>
 #include <memory>
 #include <random>
+#include <set>
 
 #include "tasks/table_file.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/look.h"
 #include "ui/main_window.h"
+#include "ui/results/key_match_pane.h"
 #include "ui/results/results_test_run.h"
 #include "ui/task_table_model.h"
 #include "ui/test_files.h"
@@ -414,6 +416,70 @@ class ResultsWindowTest : public QObject {
     QVERIFY(!veskor::FindControl<QPushButton>(results, "btnSave")->isEnabled());
     // The ranking is the run's and stays.
     QVERIFY(veskor::FindControl<QTableView>(results, "KeyGrid")->model()->rowCount() > 1);
+    // Typing into the filter keeps every key press and the focus; the count says why it has
+    // no figures.
+    auto* filter = veskor::FindControl<QLineEdit>(results, "edFilter");
+    QTRY_VERIFY([results] {
+      if (QApplication::activeWindow() != results) results->activateWindow();
+      return QApplication::activeWindow() == results;
+    }());
+    filter->setFocus();
+    QTest::keyClicks(filter, "station");
+    QCOMPARE(filter->text(), QString("station"));
+    QVERIFY(filter->isEnabled() && filter->hasFocus());
+    QTRY_COMPARE_WITH_TIMEOUT(veskor::FindControl<QLabel>(results, "lbMatches")->text(),
+                              QString(veskor::kChangedMatchesMessage), 60000);
+    QVERIFY(filter->hasFocus());
+  }
+
+  // A key opens with the strings its score came from on top, marked and best first, the others
+  // after them in the file's order; Enter on the key selects its best string in any order, and
+  // the sorted orders sort.
+  void AKeyOpensBestFirstAndEnterGoesToItsBestString() {
+    RunOver(HiddenText());
+    ResultsWindow* results = OpenRow(0);
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    const StringListModel* model = results->strings();
+    QCOMPARE(model->order(), StringListModel::Order::kBestFirst);
+    const veskor::KeySummary& key = (*results->result()->summary)[kTrueKey];
+    const std::vector<veskor::BestString>& best = key.Best();
+    QVERIFY(!best.empty());
+    auto position = [model](int row) { return model->StringAt(row)->position; };
+    std::set<uint64_t> positions;
+    for (int row = 0; row < model->rowCount(); ++row) {
+      QCOMPARE(model->Marked(row), row < int(best.size()));
+      if (row < int(best.size())) QCOMPARE(position(row), best[size_t(row)].position);
+      if (row > int(best.size())) QVERIFY(position(row - 1) < position(row));
+      positions.insert(position(row));
+    }
+    // Every string once: the log's strings.
+    QCOMPARE(int(positions.size()), LogLines(Log(), kTrueKey).size());
+
+    auto* keys = veskor::FindControl<QTableView>(results, "KeyGrid");
+    auto* strings = veskor::FindControl<QTableView>(results, "StringGrid");
+    const struct {
+      const char* button;
+      int column;  // whose numbers go down the list; -1: none
+    } orders[] = {{"btnFileOrder", StringListModel::kPositionColumn},
+                  {"btnByLength", StringListModel::kLengthColumn},
+                  {"btnByScore", StringListModel::kScoreColumn},
+                  {"btnBestFirst", -1}};
+    for (const auto& order : orders) {
+      QTest::mouseClick(veskor::FindControl<QToolButton>(results, order.button), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(Complete(results) && model->rowCount() == int(positions.size()),
+                               60000);
+      for (int row = 1; order.column >= 0 && row < model->rowCount(); ++row) {
+        const double above = model->index(row - 1, order.column).data().toDouble();
+        const double here = model->index(row, order.column).data().toDouble();
+        QVERIFY2(order.column == StringListModel::kPositionColumn ? above < here : above >= here,
+                 order.button);
+      }
+      strings->setCurrentIndex(model->index(model->rowCount() - 1, 0));
+      keys->setFocus();
+      QTest::keyClick(keys, Qt::Key_Return);
+      QTRY_VERIFY(strings->hasFocus());
+      QCOMPARE(position(strings->currentIndex().row()), key.BestPosition());
+    }
   }
 
   // Another file's bytes written over the input in place, its time put back: the listing is

@@ -128,7 +128,7 @@ void StringListModel::SetOrder(Order order) {
 
 bool StringListModel::HoldSorted() {
   if (order_ != Order::kLength && order_ != Order::kScore) return false;
-  if (found() > kMaxSortedStrings) {
+  if (found() > sort_limit_) {
     too_many_to_sort_ = true;
     return false;
   }
@@ -321,7 +321,7 @@ uint64_t StringListModel::Listable() const { return std::min<uint64_t>(found(), 
 bool StringListModel::Sorting() const {
   if (too_many_to_sort_ || (order_ != Order::kLength && order_ != Order::kScore)) return false;
   // Too many to hold already: the file's order, at once.
-  if (found() > kMaxSortedStrings) {
+  if (found() > sort_limit_) {
     auto* self = const_cast<StringListModel*>(this);
     self->too_many_to_sort_ = true;
     return false;

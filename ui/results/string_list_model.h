@@ -87,6 +87,8 @@ class StringListModel : public QAbstractTableModel {
   // How one timer tick scans: slices of `slice_bytes` for up to `tick_ms`, and how often the
   // rows grow (at least one slice a tick; 0 ms grows after every tick).
   void SetPace(uint64_t slice_bytes, int tick_ms, int grow_ms);
+  // The most strings a sorted order holds (kMaxSortedStrings unless set).
+  void SetSortLimit(uint64_t strings) { sort_limit_ = strings; }
 
   State state() const { return state_; }
   int key() const { return key_; }
@@ -165,6 +167,7 @@ class StringListModel : public QAbstractTableModel {
   std::vector<uint64_t> led_sorted_;  // the same places in ascending order
   Order order_ = Order::kFileOrder;
   bool too_many_to_sort_ = false;
+  uint64_t sort_limit_ = kMaxSortedStrings;
   std::vector<FoundString> held_;  // a sorted order's strings, in that order
   std::vector<float> held_scores_;
   std::vector<uint64_t> held_places_;
