@@ -53,8 +53,8 @@ namespace {
 
 constexpr int kRowHeight = 18;
 constexpr QSize kInitialSize(1030, 680);
-constexpr int kKeyListWidth = 470;
-constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 70, 60, 50, 70, 60, 140};
+constexpr int kKeyListWidth = 490;
+constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 90, 60, 50, 70, 60, 140};
 constexpr int kStringColumnWidths[StringListModel::kColumnCount] = {90, 80, 55, 50, 300};
 // The string list over the detail pane.
 constexpr int kStringListHeight = 300;

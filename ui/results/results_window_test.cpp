@@ -559,14 +559,37 @@ class ResultsWindowTest : public QObject {
   void AScreenshotOnRequest() {
     const QString folder = qEnvironmentVariable("VESKOR_SCREENSHOT_DIR");
     if (folder.isEmpty()) QSKIP("VESKOR_SCREENSHOT_DIR is not set");
-    // /usr/bin/ls stored under XOR8 0x5A, searched over all keys with the starter preset.
+    QVERIFY(QDir().mkpath(folder));
+    // /usr/bin/ls as it is, a URL and a password stored in it under XOR8 0x5A between zero
+    // bytes, which the key reads as "Z": best first, they open the key's list.
     QByteArray program = ReadBytes("/usr/bin/ls");
-    for (char& byte : program) byte = static_cast<char>(byte ^ kTrueKey);
+    const struct {
+      int at;
+      const char* text;
+    } hidden[] = {{0x3000, "https://update.example.net/gate.php?id=7731&os=linux"},
+                  {0x9000, "password: Tr0ub4dor&3 (the archive on the backup share)"}};
+    for (const auto& plant : hidden) {
+      QByteArray text = QByteArray(1, '\0') + plant.text + QByteArray(1, '\0');
+      for (char& byte : text) byte = static_cast<char>(byte ^ kTrueKey);
+      program.replace(plant.at, text.size(), text);
+    }
     RunOver(program, "ls.xor");
     ResultsWindow* results = OpenRow(0);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
-    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(results->SelectedKey(), kTrueKey);
+    const QString first = QString::fromStdString(results->strings()->StringAt(0)->text);
+    QVERIFY2(first.contains("example.net") || first.contains("password"), qPrintable(first));
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
+    grid->setCurrentIndex(grid->model()->index(0, 0));
     QVERIFY(results->grab().save(QDir(folder).filePath("results-window.png")));
+
+    // An ANY row over the same sentences under XOR8ROL 0x35A.
+    RunOver(RotatedHiddenText(), "input.bin", "ANY");
+    results = OpenRow(0);
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    grid = veskor::FindControl<QTableView>(results, "StringGrid");
+    grid->setCurrentIndex(grid->model()->index(0, 0));
+    QVERIFY(results->grab().save(QDir(folder).filePath("results-any.png")));
   }
 };
 
