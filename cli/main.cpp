@@ -139,7 +139,8 @@ std::unordered_set<std::string> ReadDoneHashes(const std::string& path,
 
 // A wrong command line: its message and the usage on standard error, exit status 2.
 int UsageFailure(const UsageError& e) {
-  std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(), kUsage);
+  std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(),
+               UsageText().c_str());
   return 2;
 }
 
@@ -157,7 +158,7 @@ int Main(const std::vector<std::string>& arguments) {
     return UsageFailure(e);
   }
   if (options.help) {
-    std::printf("%s%s", kUsage, kHelp);
+    std::printf("%s%s", UsageText().c_str(), HelpText().c_str());
     return 0;
   }
   FillAlgorithms();
