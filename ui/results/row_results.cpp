@@ -32,10 +32,7 @@ QString ShownKeyText(const TAlgorithm& algorithm, int key) {
   return algorithm.ByteKey ? KeyText(key) : QString::fromStdString(veskor::KeyText(algorithm, key));
 }
 
-const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key) {
-  return search.any ? Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(key))]
-                    : search.algorithm;
-}
+TAlgorithm KeyAlgorithm(const RunSearch& search, int key) { return KeyAlgorithmOf(search, key); }
 
 QString ListedKeyText(const RunSearch& search, int key) {
   // NONE and NONEW decode alike under every key: their pair's key says nothing.

@@ -45,7 +45,7 @@ QString KeyText(int key);
 QString ShownKeyText(const TAlgorithm& algorithm, int key);
 
 // The algorithm of a key the row's summary lists: of an ANY row the pair's own algorithm.
-const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key);
+TAlgorithm KeyAlgorithm(const RunSearch& search, int key);
 // A key the row's summary lists, as its algorithm writes it; of an ANY row the pair's key alone.
 QString ListedKeyText(const RunSearch& search, int key);
 // The same with the pair's algorithm in front for an ANY row: "XOR8ROL 0x35A".
