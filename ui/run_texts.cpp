@@ -31,6 +31,14 @@ QString RunProgressText(const QString& algorithm, bool single_key, int key, int6
     return algorithm + QStringLiteral(": every algorithm over all keys, %1% done").arg(percent);
   }
   TAlgorithm named;
+  // An XORK row's keys are the places of the keys its file gave away, as many as it found.
+  if (FindAlgorithm(To1251(algorithm), named) && named.Repeating) {
+    if (single_key) return QStringLiteral("%1: %2").arg(algorithm, StringCountText(lines));
+    return QStringLiteral("%1: found key %2, %3")
+        .arg(algorithm)
+        .arg(key)
+        .arg(StringCountText(lines));
+  }
   if (FindAlgorithm(To1251(algorithm), named) && !named.ByteKey) {
     const QString key_text = QString::fromStdString(KeyText(named, key));
     if (single_key)

@@ -175,7 +175,8 @@ QString SearchText(const RowResult& result) {
   if (result.search->any) return algorithm + QStringLiteral(": every algorithm over all keys");
   if (result.Unkeyed()) return algorithm + QStringLiteral(" (the bytes as they are)");
   if (result.key) {
-    return algorithm + QStringLiteral(" with key ") + KeyText(*result.key);
+    return algorithm + QStringLiteral(" with key ") +
+           ShownKeyText(result.search->algorithm, *result.key);
   }
   return algorithm + QStringLiteral(" over all keys");
 }

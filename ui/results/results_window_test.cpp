@@ -86,6 +86,23 @@ QByteArray RotatedHiddenText() {
   return bytes;
 }
 
+// 64 KiB of random bytes with 256 zero bytes and then 4 KiB of the sentences, one a line, stored
+// at offset 5000 under the repeating key 8c 61 d2 63 c5 (at file offset i, its byte i mod 5).
+QByteArray RepeatingKeyText() {
+  QByteArray bytes(64 << 10, Qt::Uninitialized);
+  std::mt19937 random(13);
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  QByteArray plain(256, '\0');
+  while (plain.size() < 4096) {
+    for (const char* sentence : kSentences) plain += QByteArray(sentence) + '\n';
+  }
+  const uint8_t key[] = {0x8c, 0x61, 0xd2, 0x63, 0xc5};
+  for (int i = 0; i < plain.size(); ++i) {
+    bytes[5000 + i] = static_cast<char>(static_cast<uint8_t>(plain[i]) ^ key[(5000 + i) % 5]);
+  }
+  return bytes;
+}
+
 // The lines of `key` in a log in the default format, without their CR LF.
 QStringList LogLines(const QString& log, int key) {
   const QString prefix = QStringLiteral("%1 | ").arg(key, 3);
@@ -533,6 +550,19 @@ class ResultsWindowTest : public QObject {
                changed + "\n\n" + InDir("input.bin"));
     }
     QCOMPARE(errors_, QStringList());
+  }
+
+  void AnXorkRowListsTheKeysItFoundAsTheirBytes() {
+    RunOver(RepeatingKeyText(), "input.bin", "XORK");
+    ResultsWindow* results = OpenRow(0);
+    const QAbstractItemModel* keys = veskor::FindControl<QTableView>(results, "KeyGrid")->model();
+    QCOMPARE(keys->index(0, 0).data().toString(), QString("0x8c61d263c5"));
+    QCOMPARE(results->SelectedKey(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    // The log writes the key's place; the list is the key's strings found again.
+    const QStringList lines = LogLines(InDir("input.bin_XORK.log"), 1);
+    QCOMPARE(results->strings()->rowCount(), lines.size());
+    QVERIFY(ListedTexts(results).contains(QString(kSentences[1])));
   }
 
   void ANoneRowShowsOneKeyAndResultsFollowTheirRowInASort() {

@@ -28,15 +28,18 @@ QString KeyText(int key) {
       .arg(QString::number(key, 16).toUpper().rightJustified(2, QLatin1Char('0')));
 }
 
-const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key) {
-  return search.any ? Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(key))]
-                    : search.algorithm;
+QString ShownKeyText(const TAlgorithm& algorithm, int key) {
+  // A key of many bytes is its bytes in hex; every other key its number with its hex form.
+  return algorithm.Repeating ? QString::fromStdString(veskor::KeyText(algorithm, key))
+                             : KeyText(key);
 }
+
+TAlgorithm KeyAlgorithm(const RunSearch& search, int key) { return KeyAlgorithmOf(search, key); }
 
 QString ListedKeyText(const RunSearch& search, int key) {
   // NONE and NONEW decode alike under every key: their pair's key says nothing.
   if (search.any && KeyAlgorithm(search, key).Unkeyed()) return QString(QChar(0x2014));
-  return KeyText(PairKeyOf(search, key));
+  return ShownKeyText(KeyAlgorithm(search, key), PairKeyOf(search, key));
 }
 
 QString NamedKeyText(const RunSearch& search, int key) {

@@ -42,10 +42,12 @@ struct RowResult {
 // a rotation family's "858 (0x35A)" (rotation 3, byte 0x5A). One form for every key the
 // Results window names.
 QString KeyText(int key);
+// A key of `algorithm`: KeyText, or a key of many bytes as its bytes in hex, "0x8c61d263".
+QString ShownKeyText(const TAlgorithm& algorithm, int key);
 
 // The algorithm of a key the row's summary lists: of an ANY row the pair's own algorithm.
-const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key);
-// A key the row's summary lists (KeyText); of an ANY row the pair's key alone.
+TAlgorithm KeyAlgorithm(const RunSearch& search, int key);
+// A key the row's summary lists, as its algorithm writes it; of an ANY row the pair's key alone.
 QString ListedKeyText(const RunSearch& search, int key);
 // The same with the pair's algorithm in front for an ANY row: "XOR8ROL 858 (0x35A)".
 QString NamedKeyText(const RunSearch& search, int key);
