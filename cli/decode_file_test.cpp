@@ -57,11 +57,13 @@ TEST_F(DecodeFileTest, EveryAlgorithmRoundTrips) {
     const char* key;
     int value;
   } cases[] = {
-      {"XOR8", "0x5A", 0x5A},       {"ADD8", "200", 200},        {"SUB8", "$11", 0x11},
-      {"NONE", "1", 1},             {"XOR8W", "77", 77},         {"ADD8W", "1", 1},
-      {"SUB8W", "255", 255},        {"NONEW", "9", 9},           {"XOR8ROL", "0x35A", 0x35A},
-      {"ADD8ROL", "0x7FF", 0x7FF},  {"ROL8ADD", "0x101", 0x101}, {"XOR8N", "0x20", 0x20},
-      {"XOR8INC", "0", 0},          {"XOR8DEC", "0xC3", 0xC3},
+      {"XOR8", "0x5A", 0x5A},      {"ADD8", "200", 200},
+      {"SUB8", "$11", 0x11},       {"NONE", "1", 1},
+      {"XOR8W", "77", 77},         {"ADD8W", "1", 1},
+      {"SUB8W", "255", 255},       {"NONEW", "9", 9},
+      {"XOR8ROL", "0x35A", 0x35A}, {"ADD8ROL", "0x7FF", 0x7FF},
+      {"ROL8ADD", "0x101", 0x101}, {"XOR8N", "0x20", 0x20},
+      {"XOR8INC", "0", 0},         {"XOR8DEC", "0xC3", 0xC3},
   };
   static_assert(std::size(cases) == kAlgorithmCount);
   for (const auto& c : cases) {

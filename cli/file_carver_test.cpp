@@ -112,10 +112,12 @@ TEST_F(FileCarverTest, ARowThatDidNotEndIsNotCarved) {
 TEST_F(FileCarverTest, AStopOrAFullDiskLeavesNoPartOfAFile) {
   const FileCarver carver(dir_, {Row(0, "ADD8")});
   FileCarver::Outcome stopped;
-  carver.Carve(input_, {Done(0)}, hash_, [] { return false; }, stopped);
+  carver.Carve(
+      input_, {Done(0)}, hash_, [] { return false; }, stopped);
   EXPECT_FALSE(stopped.complete);
   FileCarver::Outcome no_hash;
-  carver.Carve(input_, {Done(0)}, [] { return std::optional<std::string>(); }, {}, no_hash);
+  carver.Carve(
+      input_, {Done(0)}, [] { return std::optional<std::string>(); }, {}, no_hash);
   EXPECT_FALSE(no_hash.complete);
   test::FailNextWrite(ENOSPC, 100);
   FileCarver::Outcome full;

@@ -24,6 +24,8 @@ class QTableView;
 
 namespace veskor {
 
+class DecodedSave;
+class EmbeddedPane;
 class KeyMatchPane;
 class KeyListView;
 class KeyRankModel;
@@ -73,6 +75,11 @@ class ResultsWindow : public QWidget {
   void SaveRowRanking();
   // "Copy as YARA rule": a rule of the selected strings as they are stored in the file.
   void CopyYaraRule();
+  // "Save decoded bytes...": the file's bytes from the current string to an end the user
+  // chooses, decoded under the selected key, to a file the user names (on a worker).
+  void SaveDecodedBytes();
+  // The executables hidden in the row's input, listed above the strings.
+  EmbeddedPane* embedded() const { return embedded_; }
   // A copy or a save is under way.
   bool busy() const { return job_ != nullptr; }
   // The window took the place and size that the last one closed had.
@@ -141,6 +148,9 @@ class ResultsWindow : public QWidget {
   QAction* actSaveRanking_ = nullptr;
   QAction* actCopyYara_ = nullptr;
   std::unique_ptr<RuleSource> rules_;
+  EmbeddedPane* embedded_ = nullptr;
+  DecodedSave* decoded_save_ = nullptr;
+  QAction* actSaveDecoded_ = nullptr;
 };
 
 }  // namespace veskor
