@@ -81,6 +81,31 @@ std::string RuleRecord(const std::string& file, const FileRule& rule) {
   return Line(record);
 }
 
+std::string EmbeddedRecord(const std::string& file, const FoundExecutable& found,
+                           const CarvedFile& carved) {
+  Json record = Record("embedded", file);
+  record["format"] = FormatName(found.format);
+  record["offset"] = found.offset;
+  record["size"] = found.size;
+  record["algo"] = found.pair.algorithm;
+  // As the key records write it: a whole number, or the hex text of a key of many bytes.
+  if (found.pair.key_bytes.empty()) {
+    record["key"] = found.pair.key;
+  } else {
+    record["key"] = KeyTextOf(found.pair);
+  }
+  record["sha256"] = carved.sha256;
+  // A folder named in bytes that are not UTF-8, as a file's name is.
+  if (IsValidUtf8(carved.path)) {
+    record["path"] = carved.path;
+  } else {
+    record["path"] = Cp1251ToUtf8(carved.path);
+    record["path_hex"] = LowerHex(carved.path);
+  }
+  record["truncated"] = found.truncated;
+  return Line(record);
+}
+
 std::string FileRecord(const std::string& file, const FileOutcome& outcome) {
   Json record = Record("file", file);
   record["size"] = outcome.size;

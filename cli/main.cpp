@@ -1,6 +1,7 @@
 // veskor-scan: the analysis of the window's "Analyze" button, from the command line.
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -16,10 +17,12 @@
 
 #include "cli/batch.h"
 #include "cli/batch_files.h"
+#include "cli/decode_file.h"
 #include "cli/done_files.h"
 #include "cli/options.h"
 #include "cli/record_options.h"
 #include "cli/terminal_text.h"
+#include "engine/carve/carved_file.h"
 #include "engine/decoding/algorithms.h"
 #include "engine/run/grid_run.h"
 #include "engine/search/job_runner.h"
@@ -144,12 +147,57 @@ int UsageFailure(const UsageError& e) {
   return 2;
 }
 
+// --decode: the bytes, and nothing else, to standard output or -o's file. A wrong algorithm, key
+// or output is a wrong command line, found before the input is read.
+int Decode(const CliOptions& options) {
+  DecodeRequest request;
+  try {
+    request.cipher = DecodeCipher(*options.algorithm, *options.key, *options.key_shown);
+    // Bytes that are no text would drive the terminal.
+    if (!options.output && ::isatty(STDOUT_FILENO) == 1) {
+      throw UsageError("--decode: standard output is a terminal; give -o PATH or a pipe");
+    }
+  } catch (const UsageError& e) {
+    return UsageFailure(e);
+  }
+  request.input = options.files.front();
+  if (options.range) {
+    request.start = options.range->start;
+    request.end = options.range->end;
+  }
+  request.output = options.output;
+  request.out_fd = STDOUT_FILENO;
+  HandleStopSignals();
+  try {
+    DecodeFile(request, interruption.interrupted);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    // A reader that went away (head -c) wanted no more: nothing to say.
+    if (interruption.signal.load() != SIGPIPE) {
+      std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
+    }
+    return 1;
+  }
+  return 0;
+}
+
 int Main(const std::vector<std::string>& arguments) {
   CliOptions options;
   std::vector<std::string> names;
   std::unordered_set<std::string> done;
   try {
     options = ParseCommandLine(arguments);
+    if (!options.help && !options.list && options.carve_dir) {
+      // The folder is made and checked before any file is read: a run that could not write
+      // what it finds must not first spend its time finding it.
+      try {
+        PrepareCarveFolder(*options.carve_dir);
+      } catch (const Error& e) {
+        throw UsageError("--carve: " + (e.file().empty() ? std::string() : e.file() + ": ") +
+                         e.what());
+      }
+    }
     if (!options.help && !options.list) {
       names = options.files;
       if (options.files_from) ReadListedNames(*options.files_from, options.null_separated, names);
@@ -162,6 +210,7 @@ int Main(const std::vector<std::string>& arguments) {
     return 0;
   }
   FillAlgorithms();
+  if (options.decode) return Decode(options);
   PresetList presets;
   // The files are read from the folder the window would use, as its start-up reads them, and
   // never written.

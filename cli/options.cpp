@@ -79,6 +79,46 @@ double ParseSeconds(const std::string& option, const std::string& text) {
   return value;
 }
 
+// An offset in decimal or 0x hex, as a log writes it or a hex viewer shows it.
+std::optional<uint64_t> ParseOffset(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+      value > static_cast<uint64_t>(INT64_MAX)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// START:END, either of which may be left out: from the file's start, or to its end.
+CliOptions::Range ParseRange(const std::string& option, const std::string& text) {
+  const size_t colon = text.find(':');
+  const auto bad = [&] {
+    return UsageError(option + ": '" + text +
+                      "' is not START:END (offsets in decimal or 0x hex, END excluded)");
+  };
+  if (colon == std::string::npos) throw bad();
+  const std::string_view start = std::string_view(text).substr(0, colon);
+  const std::string_view end = std::string_view(text).substr(colon + 1);
+  CliOptions::Range range;
+  if (!start.empty()) {
+    const auto value = ParseOffset(start);
+    if (!value) throw bad();
+    range.start = *value;
+  }
+  if (!end.empty()) {
+    range.end = ParseOffset(end);
+    if (!range.end) throw bad();
+    if (*range.end < range.start) throw UsageError(option + ": START lies past END");
+  }
+  return range;
+}
+
 // A preset record holds at most 255 bytes of alphabet or expression.
 constexpr size_t kRecordFieldBytes = 255;
 // The settings file keeps at most this much of a format.
@@ -91,7 +131,7 @@ std::string RecordField(const std::string& option, std::string bytes) {
 
 // Where --help explains an option: under one of its sections, or nowhere (an option the
 // synopsis and another option's text name).
-enum class Section { kNone, kTasks, kOutput, kBatch };
+enum class Section { kNone, kTasks, kOutput, kBatch, kHidden };
 // How an option's row in --help begins: a row of its own, or the row of the option before it,
 // as its alternative ("--format TEXT | --format-file PATH") or beside it ("--min N, --max N").
 enum class Row { kOwn, kAlternative, kBeside };
@@ -199,7 +239,27 @@ constexpr OptionSpec kOptions[] = {
      "pass over the files done in JSONL (an earlier --json\n"
      "run's output) to resume a batch",
      [](O& o, S, S v) { o.skip_done = v; }},
+    {"--carve", "DIR", kHidden, kOwn,
+     "write the PE and ELF files found inside FILE under each\n"
+     "task's keys (every pair of ANY; NONE: stored plainly\n"
+     "past offset 0) to DIR, decoded, as\n"
+     "SHA256PREFIX_OFFSET_ALGO_KEY.exe or .elf; DIR is made if\n"
+     "missing, and no file in it is ever overwritten",
+     [](O& o, S, S v) { o.carve_dir = v; }},
+    {"--decode", nullptr, kHidden, kOwn,
+     "with --algo and --key: the decoded bytes of FILE, and\n"
+     "nothing else, to standard output (not a terminal)",
+     [](O& o, S, S) { o.decode = true; }},
+    {"--range", "START:END", kHidden, kOwn,
+     "with --decode: those bytes alone (offsets in decimal or\n"
+     "0x hex, END excluded; either may be left out)",
+     [](O& o, S n, S v) { o.range = ParseRange(n, v); }},
+    {"-o", "PATH", kHidden, kOwn, "with --decode: to PATH instead, replaced whole",
+     [](O& o, S, S v) { o.output = v; }},
 };
+
+// What --decode may be given with; anything else would shape no byte it writes.
+constexpr std::string_view kDecodeOptions[] = {"--decode", "--algo", "--key", "--range", "-o"};
 
 const OptionSpec* FindOption(std::string_view name) {
   for (const OptionSpec& option : kOptions) {
@@ -224,7 +284,8 @@ constexpr UsageForm kUsageForms[] = {
      "[--jobs] FILE"},
     {"       either form, over many files:\n",
      "[--json] [--top] [--yara] [--recursive] [--files-from [--null]] [--max-size] [--timeout] "
-     "[--skip-done] FILE|DIR..."},
+     "[--skip-done] [--carve] FILE|DIR..."},
+    {"       veskor-scan", "--decode --algo --key [--range] [-o] FILE"},
     {"       veskor-scan", "-h | --help"},
 };
 // The synopsis's lines: at most this wide, their parts continued under the first.
@@ -250,6 +311,7 @@ constexpr HelpSection kHelpSections[] = {
      "Many files are scanned side by side, one worker each, and reported in the\n"
      "order given:\n",
      nullptr, nullptr},
+    {kHidden, "Hidden files and decoded bytes:\n", nullptr, nullptr},
 };
 constexpr const char* kHelpStart =
     "\n"
@@ -282,7 +344,9 @@ std::vector<std::string> UsageParts(std::string_view parts) {
       ++i;
       continue;
     }
-    if (c == '-' && i + 1 < parts.size() && parts[i + 1] == '-') {
+    // An option begins a part or follows a bracket or a bar: "-o", "--dir".
+    if (c == '-' &&
+        (i == 0 || std::string_view(" [(|").find(parts[i - 1]) != std::string_view::npos)) {
       const size_t end = parts.find_first_of(" ])|", i);
       const std::string_view name = parts.substr(i, end - i);
       const OptionSpec* option = FindOption(name);
@@ -379,15 +443,39 @@ std::vector<std::string> OptionNames() {
   return names;
 }
 
+namespace {
+
+// --decode writes one file's decoded bytes: one algorithm with one key, and nothing that would
+// search, rank, list or carve.
+void CheckDecode(const CliOptions& options, const std::vector<std::string>& given,
+                 const std::vector<std::string>& files) {
+  for (const std::string& name : given) {
+    if (std::find(std::begin(kDecodeOptions), std::end(kDecodeOptions), name) ==
+        std::end(kDecodeOptions)) {
+      throw UsageError("--decode cannot be combined with " + name);
+    }
+  }
+  if (!options.algorithm || !options.key) throw UsageError("--decode needs --algo and --key");
+  if (*options.algorithm == "ANY") {
+    throw UsageError("--decode needs one algorithm: ANY tries every one");
+  }
+  if (files.size() != 1) throw UsageError("--decode takes one FILE");
+}
+
+}  // namespace
+
 CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   CliOptions options;
+  std::vector<std::string> given;  // the options' names, as they came
   std::vector<std::string> positional;
   bool options_end = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string argument = arguments[i];
     // The one short option, the one every program answers: the usage.
     if (!options_end && argument == "-h") argument = "--help";
-    if (options_end || argument.size() < 2 || argument.compare(0, 2, "--") != 0) {
+    const bool short_option = !options_end && argument == "-o";
+    if (!short_option &&
+        (options_end || argument.size() < 2 || argument.compare(0, 2, "--") != 0)) {
       positional.push_back(argument);
       continue;
     }
@@ -412,8 +500,16 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       throw UsageError(argument + " takes no value");
     }
     found->apply(options, argument, value);
+    given.push_back(argument);
   }
   if (options.help) return options;
+  if (options.decode) {
+    CheckDecode(options, given, positional);
+    options.files = std::move(positional);
+    return options;
+  }
+  if (options.range && !options.decode) throw UsageError("--range needs --decode");
+  if (options.output && !options.decode) throw UsageError("-o needs --decode");
   if (options.to_stdout && options.summary) {
     throw UsageError("--stdout and --summary cannot be combined");
   }

@@ -406,5 +406,47 @@ done
 check "--stdout into a closed pipe" "1 0" "${PIPESTATUS[0]} $(find "$dir" -name '.*' | wc -l)"
 rm -f "$dir/big.bin" "$dir/big.bin_XOR8.log"
 
+# Hidden executables: a program of this machine stored under XOR8 0x5A inside random bytes (the
+# runner's own --decode stores it: XOR undoes itself) is carved back byte for byte, its record
+# before the file's, and --decode gives the same bytes again from its range.
+h="$dir/hidden"
+mkdir "$h"
+program=/usr/bin/true
+"$scan" --decode --algo XOR8 --key 0x5A "$program" > "$h/stored"
+check "--decode to a pipe" 0 $?
+head -c 4099 /dev/urandom > "$h/host.bin"
+cat "$h/stored" >> "$h/host.bin"
+head -c 999 /dev/urandom >> "$h/host.bin"
+carve=("$scan" --algo XOR8 --alphabet abc --summary --json --carve "$h/out")
+"${carve[@]}" "$h/host.bin" > "$h/records" 2>/dev/null
+size=$(stat -c %s "$program")
+check "--carve: exit status, records" "0 embedded,file" \
+  "$? $(jq -r 'select(.type != "key") | .type' "$h/records" | paste -sd,)"
+check "--carve: the record" "ELF 4099 $size XOR8 90 false $(sha256sum < "$program" | cut -c1-64)" \
+  "$(jq -r 'select(.type == "embedded") | "\(.format) \(.offset) \(.size) \(.algo) \(.key) \(.truncated) \(.sha256)"' "$h/records")"
+path=$(jq -r 'select(.type == "embedded") | .path' "$h/records")
+check "--carve: the file's name" "$(sha256sum < "$h/host.bin" | cut -c1-16)_4099_XOR8_90.elf" \
+  "$(basename "$path")"
+check "--carve: the bytes" "" "$(cmp "$path" "$program" 2>&1)"
+check "--carve: in the options" 1 "$(jq -r 'select(.type == "file") | .options' "$h/records" | grep -c -- '--carve')"
+# Again into the same folder: a name taken gets _2, and the first file stays as it was.
+"$scan" --algo XOR8 --key 90 --alphabet abc --summary --carve "$h/out" "$h/host.bin" 2>"$h/err" >/dev/null
+check "--carve: a line on standard error" "ELF at 4099, $size bytes, XOR8 key 90 -> ${path%.elf}_2.elf" \
+  "$(grep '^ELF' "$h/err")"
+check "--carve: never overwritten" "" "$(cmp "$path" "${path%.elf}_2.elf" 2>&1)"
+"$scan" --decode --algo XOR8 --key 0x5A --range "4099:$((4099 + size))" -o "$h/decoded" "$h/host.bin"
+check "--decode --range -o" "0 " "$? $(cmp "$h/decoded" "$program" 2>&1)"
+"$scan" --decode --algo XOR8 --key 1 "$h/host.bin" 2>"$h/err" | head -c 10 > /dev/null
+check "--decode into a closed pipe: quiet" "" "$(cat "$h/err")"
+# The program itself is no hidden file; a folder that cannot be made is a wrong command line,
+# before any file is read.
+"$scan" --algo NONE --alphabet abc --summary --carve "$h/none" "$program" > /dev/null 2>&1
+check "--carve: the file at offset 0" "0 0" "$? $(find "$h/none" -type f | wc -l)"
+"$scan" --algo XOR8 --alphabet abc --carve "$h/host.bin/sub" "$h/host.bin" 2>"$h/err"
+check "--carve: a folder that cannot be made" "2 veskor-scan: --carve: $h/host.bin/sub:" \
+  "$? $(head -1 "$h/err" | cut -d' ' -f1-3)"
+check "--carve: no log then" 0 "$(find "$h" -name '*.log' | wc -l)"
+rm -rf "$h"
+
 if [ $fail -eq 0 ]; then echo "runner tests passed"; fi
 exit $fail

@@ -41,6 +41,8 @@
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/qt_text.h"
+#include "ui/results/decoded_save.h"
+#include "ui/results/embedded_pane.h"
 #include "ui/results/key_list_view.h"
 #include "ui/results/key_match_pane.h"
 #include "ui/results/key_rank_model.h"
@@ -444,6 +446,8 @@ void ResultsWindow::BuildControls() {
   btnSaveRanking_->setEnabled(keys_->rowCount() > 0);
   rules_ = std::make_unique<RuleSource>(result_);
 
+  embedded_ = new EmbeddedPane(result_, right);
+  decoded_save_ = new DecodedSave(this);
   BuildStringMenu();
   LayOutControls(right, filter_label);
 }
@@ -478,11 +482,16 @@ void ResultsWindow::BuildStringMenu() {
       menu_->addAction(QStringLiteral("Copy as YARA rule"), this, [this] { CopyYaraRule(); });
   actCopyYara_->setObjectName("actCopyYara");
   menu_->insertAction(actSelectAll_, actCopyYara_);
+  actSaveDecoded_ = menu_->addAction(QStringLiteral("Save decoded bytes..."), this,
+                                     [this] { SaveDecodedBytes(); });
+  actSaveDecoded_->setObjectName("actSaveDecoded");
   connect(string_grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     actCopy_->setEnabled(!job_ && string_grid_->selectionModel()->hasSelection());
     actCopyText_->setEnabled(actCopy_->isEnabled());
     actCopyKey_->setEnabled(SelectedKey() >= 0);
     actCopyYara_->setEnabled(string_grid_->selectionModel()->hasSelection());
+    actSaveDecoded_->setEnabled(!decoded_save_->busy() &&
+                                string_grid_->selectionModel()->currentIndex().isValid());
     menu_->popup(string_grid_->viewport()->mapToGlobal(pos));
   });
   // The key list's menu: the ranking.
@@ -515,6 +524,7 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   order_row->addStretch(1);
   auto* right_column = new QVBoxLayout(right);
   right_column->setContentsMargins(0, 0, 0, 0);
+  right_column->addWidget(embedded_);
   right_column->addWidget(lbKey_);
   right_column->addLayout(filter_row);
   right_column->addLayout(order_row);
@@ -903,6 +913,31 @@ void ResultsWindow::Save() {
           }
         });
   });
+}
+
+void ResultsWindow::SaveDecodedBytes() {
+  const int key = SelectedKey();
+  const FoundString* string = strings_->StringAt(string_grid_->currentIndex().row());
+  if (key < 0 || string == nullptr || decoded_save_->busy()) return;
+  const RunSearch& search = *result_->search;
+  const uint64_t start = string->position;
+  const std::optional<uint64_t> end = ChooseDecodeEnd(this, start, search.stamp.size);
+  if (!end) return;
+  const QString suggested = QStringLiteral("%1_%2_%3_%4.bin")
+                                .arg(DecodeName(search.input), QString::number(start),
+                                     From1251(PairSearch(search, key).algorithm.Name),
+                                     QString::number(PairKeyOf(search, key)));
+  const QString path = ChooseFileToSave(this, suggested);
+  if (path.isEmpty()) return;
+  decoded_save_->Start(result_->search, CipherOfKey(search, key), start, *end, path,
+                       [this](bool saved, const QString& text) {
+                         if (saved) {
+                           saved_note_ = text;
+                         } else if (!text.isEmpty()) {
+                           ShowErrorBox(this, text);
+                         }
+                         ShowState();
+                       });
 }
 
 void ResultsWindow::SaveRowRanking() {

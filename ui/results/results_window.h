@@ -26,6 +26,8 @@ class QTableView;
 
 namespace veskor {
 
+class DecodedSave;
+class EmbeddedPane;
 class KeyMatchPane;
 class KeyListView;
 class KeyRankModel;
@@ -85,6 +87,11 @@ class ResultsWindow : public QWidget {
   // Selects, in the strings' list, the string that ranked the selected key (Enter or a double
   // click on the key), once the list has it.
   void GoToBestString();
+  // "Save decoded bytes...": the file's bytes from the current string to an end the user
+  // chooses, decoded under the selected key, to a file the user names (on a worker).
+  void SaveDecodedBytes();
+  // The executables hidden in the row's input, listed above the strings.
+  EmbeddedPane* embedded() const { return embedded_; }
   // A copy or a save is under way.
   bool busy() const { return job_ != nullptr; }
   // The window took the place and size that the last one closed had.
@@ -158,6 +165,9 @@ class ResultsWindow : public QWidget {
   StringListModel::Order order_ = StringListModel::Order::kBestFirst;
   // The string GoToBestString waits for, by where it starts.
   std::optional<uint64_t> pending_best_;
+  EmbeddedPane* embedded_ = nullptr;
+  DecodedSave* decoded_save_ = nullptr;
+  QAction* actSaveDecoded_ = nullptr;
 };
 
 }  // namespace veskor
