@@ -127,6 +127,9 @@ constexpr OptionSpec kOptions[] = {
      "                                0x100 to 0x7FF, r*256+x (0x35A: r 3, x 0x5A)\n"
      "    XOR8N                       b^k, but 0 and k stay: keys 1 to 255\n"
      "    XOR8INC XOR8DEC             b^(k+i), b^(k-i) at offset i: keys 0 to 255\n"
+     "    XORK                        b^K[i mod n], a key of 2 to 32 bytes: 0x8c61d263\n"
+     "                                or 8c:61:d2:63; without --key, the keys the\n"
+     "                                file gives away\n"
      "    ANY                         every algorithm above but NONE and NONEW,\n"
      "                                with every key, ranked together",
      [](O& o, S, S v) { o.algorithm = Utf8ToCp1251(v); }},

@@ -23,7 +23,7 @@ rules=(
   "engine/input:text"
   "engine/search:text files engine/decoding engine/score engine/input"
   "engine/carve:text files engine/decoding engine/input engine/search"
-  "engine/run:text files report presets tasks engine/decoding engine/score engine/input engine/search engine/regexp"
+  "engine/run:text files report presets tasks engine/decoding engine/recovery engine/score engine/input engine/search engine/regexp"
   "engine/results:text engine/decoding engine/input engine/search engine/run"
   "engine/export:text engine/decoding engine/score engine/input engine/run"
   "cli:text files report presets tasks settings program_files engine cli"
