@@ -69,6 +69,8 @@ constexpr uint32_t kBuckets = 1 << 16;
 
 ExecutableFinder::ExecutableFinder() { Index(); }
 ExecutableFinder::~ExecutableFinder() = default;
+ExecutableFinder::ExecutableFinder(const ExecutableFinder&) = default;
+ExecutableFinder& ExecutableFinder::operator=(const ExecutableFinder&) = default;
 ExecutableFinder::ExecutableFinder(ExecutableFinder&&) noexcept = default;
 ExecutableFinder& ExecutableFinder::operator=(ExecutableFinder&&) noexcept = default;
 
@@ -82,7 +84,12 @@ void ExecutableFinder::AddMap(const TAlgorithm& algorithm, int key) {
 }
 
 void ExecutableFinder::AddEveryKey(const TAlgorithm& algorithm) {
-  if (algorithm.Unkeyed()) {
+  if (algorithm.Repeating) {
+    // A row's places are its keys of many bytes; the table's own entry has none.
+    for (int key = algorithm.FirstKey; key <= algorithm.LastKey; ++key) {
+      if (const XorKey* bytes = algorithm.XorKeyAt(key)) AddRepeating(algorithm.Name, *bytes);
+    }
+  } else if (algorithm.Unkeyed()) {
     AddMap(algorithm, algorithm.FirstKey);
   } else if (algorithm.Step != 0) {
     Source source;
@@ -96,7 +103,9 @@ void ExecutableFinder::AddEveryKey(const TAlgorithm& algorithm) {
 }
 
 void ExecutableFinder::AddKey(const TAlgorithm& algorithm, int key) {
-  if (algorithm.Step != 0) {
+  if (algorithm.Repeating) {
+    if (const XorKey* bytes = algorithm.XorKeyAt(key)) AddRepeating(algorithm.Name, *bytes);
+  } else if (algorithm.Step != 0) {
     Source source;
     source.pair = {algorithm.Name, key, {}};
     source.cipher = ByteCipher::ForKey(algorithm, key);
@@ -108,6 +117,15 @@ void ExecutableFinder::AddKey(const TAlgorithm& algorithm, int key) {
 }
 
 void ExecutableFinder::AddKeyBytes(std::string_view algorithm, std::vector<uint8_t> key) {
+  AddBytes(algorithm, std::move(key));
+  Index();
+}
+
+void ExecutableFinder::AddRepeating(std::string_view algorithm, const XorKey& key) {
+  AddBytes(algorithm, {key.bytes().begin(), key.bytes().end()});
+}
+
+void ExecutableFinder::AddBytes(std::string_view algorithm, std::vector<uint8_t> key) {
   Source source;
   source.cipher = ByteCipher::ForKeyBytes(key);
   source.skip_start = source.cipher.Identity();
@@ -119,7 +137,6 @@ void ExecutableFinder::AddKeyBytes(std::string_view algorithm, std::vector<uint8
     if (other.pair == source.pair) return;
   }
   sources_.push_back(std::move(source));
-  Index();
 }
 
 void ExecutableFinder::AddEveryPair() {

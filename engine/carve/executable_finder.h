@@ -49,12 +49,15 @@ class ExecutableFinder {
  public:
   ExecutableFinder();
   ~ExecutableFinder();
+  ExecutableFinder(const ExecutableFinder&);  // a row's pairs and then one file's keys
+  ExecutableFinder& operator=(const ExecutableFinder&);
   ExecutableFinder(ExecutableFinder&&) noexcept;
   ExecutableFinder& operator=(ExecutableFinder&&) noexcept;
 
   // Every key of `algorithm`: of NONE and NONEW the bytes as stored, where the file itself at
-  // offset 0 is not counted.
+  // offset 0 is not counted; of a row of XORK the key bytes of each of its places.
   void AddEveryKey(const TAlgorithm& algorithm);
+  // One key; of a row of XORK the key bytes of the place `key` (none when it has no such place).
   void AddKey(const TAlgorithm& algorithm, int key);
   // A key of 1 to 32 bytes repeated from offset 0 of the file under the algorithm's name.
   void AddKeyBytes(std::string_view algorithm, std::vector<uint8_t> key);
@@ -81,6 +84,9 @@ class ExecutableFinder {
   // Of several pairs that find a file at one offset, keeps those that decode it best.
   void KeepBestDecodings(const uint8_t* data, uint64_t size, std::vector<Hit>& hits) const;
   void AddMap(const TAlgorithm& algorithm, int key);
+  // A key of many bytes, left for the caller's Index().
+  void AddBytes(std::string_view algorithm, std::vector<uint8_t> key);
+  void AddRepeating(std::string_view algorithm, const XorKey& key);
   void Index();
 
   std::vector<Source> sources_;
