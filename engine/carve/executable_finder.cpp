@@ -155,8 +155,10 @@ void ExecutableFinder::AddEveryPair() {
 }
 
 void ExecutableFinder::Index() {
+  // Only the sources added since the last index are read: a row's pairs are indexed once, and
+  // the keys of each file added to a copy cost no more than their own signatures.
   std::vector<std::pair<uint16_t, Signature>> all;
-  for (uint32_t s = 0; s < sources_.size(); ++s) {
+  for (auto s = static_cast<uint32_t>(indexed_); s < sources_.size(); ++s) {
     const Source& source = sources_[s];
     if (source.step != 0) {
       // Under the key c at offset i, the magic's first two bytes are stored as m0 ^ c and
@@ -189,14 +191,19 @@ void ExecutableFinder::Index() {
       }
     }
   }
-  // Stable: within a bucket, the sources stay in the order they were added.
-  std::stable_sort(all.begin(), all.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Stable: within a bucket, the sources stay in the order they were added (the new ones after
+  // the indexed ones, which merge keeps).
+  const auto by_value = [](const auto& a, const auto& b) { return a.first < b.first; };
+  std::stable_sort(all.begin(), all.end(), by_value);
+  const auto middle = static_cast<std::ptrdiff_t>(entries_.size());
+  entries_.insert(entries_.end(), all.begin(), all.end());
+  std::inplace_merge(entries_.begin(), entries_.begin() + middle, entries_.end(), by_value);
+  indexed_ = sources_.size();
   bucket_start_.assign(kBuckets + 1, 0);
   filter_.assign(kBuckets / 64, 0);
   signatures_.clear();
-  signatures_.reserve(all.size());
-  for (const auto& [value, signature] : all) {
+  signatures_.reserve(entries_.size());
+  for (const auto& [value, signature] : entries_) {
     ++bucket_start_[value + 1];
     filter_[value >> 6] |= uint64_t{1} << (value & 63);
     signatures_.push_back(signature);

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/carve/byte_cipher.h"
@@ -91,6 +92,10 @@ class ExecutableFinder {
 
   std::vector<Source> sources_;
   std::set<DecodeTable> maps_;  // the byte maps added so far, each tried once
+  // Of every source indexed so far (the first `indexed_`), its signatures and the two stored
+  // bytes each begins with, in the order of those bytes.
+  size_t indexed_ = 0;
+  std::vector<std::pair<uint16_t, Signature>> entries_;
   // Rebuilt by every Add*: the signatures of every source by the first two stored bytes of a
   // magic number, and a bit for each two stored bytes that have any.
   std::vector<uint32_t> bucket_start_;
