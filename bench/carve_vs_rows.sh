@@ -13,7 +13,7 @@ shift $(($# < 2 ? $# : 2))
 file="$work/binaries.bin"
 
 median() { tr ' ' '\n' | grep . | sort -n | sed -n 2p; }
-rows="${*:-NONE XOR8 ADD8 XOR8ROL ADD8ROL ROL8ADD XOR8N XOR8INC XOR8DEC ANY}"
+rows="${*:-NONE XOR8 ADD8 XOR8ROL ADD8ROL ROL8ADD XOR8N XOR8INC XOR8DEC XORK ANY}"
 declare -A plain carved found
 for round in 1 2 3; do
   for a in $rows; do
