@@ -251,6 +251,8 @@ void ExecutableFinder::KeepBestDecodings(const uint8_t* data, uint64_t size,
 ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t size,
                                                 const FindOptions& options) const {
   Result result;
+  // No pair (an XORK row whose file gave no key away): no pass over the file.
+  if (sources_.empty()) return result;
   std::vector<Hit> hits;
   const uint64_t* const filter = filter_.data();
   const uint32_t* const buckets = bucket_start_.data();
