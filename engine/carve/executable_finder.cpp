@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/input/fault_guard.h"
 #include "engine/search/scan_input.h"
@@ -209,6 +211,9 @@ void ExecutableFinder::Index() {
     signatures_.push_back(signature);
   }
   for (uint32_t v = 0; v < kBuckets; ++v) bucket_start_[v + 1] += bucket_start_[v];
+  size_t marked = 0;
+  for (const uint64_t bits : filter_) marked += static_cast<size_t>(std::popcount(bits));
+  sparse_ = marked <= kBuckets / 64;
 }
 
 ByteCipher ExecutableFinder::CipherOfHit(const Hit& hit) const {
@@ -258,6 +263,7 @@ ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t si
   const uint32_t* const buckets = bucket_start_.data();
   const Signature* const signatures = signatures_.data();
   const Source* const sources = sources_.data();
+  const bool sparse = sparse_;
   // Validates the header at `at` under `cipher` and keeps it. Plain values only: a fault of the
   // mapping may abandon this frame.
   auto check = [&](uint64_t at, const ByteCipher& cipher, uint32_t source, int key) {
@@ -272,21 +278,41 @@ ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t si
     }
     const uint64_t to = std::min(size - 1, from + kPiece);
     const bool read = ReadMapped([&] {
-      for (uint64_t i = from; i < to; ++i) {
-        const uint32_t v = data[i] | uint32_t{data[i + 1]} << 8;
-        if ((filter[v >> 6] >> (v & 63) & 1) == 0) continue;
-        for (uint32_t e = buckets[v]; e < buckets[v + 1]; ++e) {
-          const Signature signature = signatures[e];
-          const Source& source = sources[signature.source];
-          if (source.step != 0) {
-            const auto key = static_cast<uint8_t>(signature.phase - source.step * i);
-            check(i, ByteCipher::Running(key, source.step), signature.source, key);
-            continue;
+      uint64_t i = from;
+      while (i < to) {
+        // Where few values are marked (a row's keys, not ANY's every pair), eight offsets at a
+        // time while none of them is: one branch for the lot.
+        if (sparse) {
+          for (; i + 9 <= to; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, data + i, sizeof word);
+            const uint64_t next = word >> 8 | uint64_t{data[i + 8]} << 56;
+            uint64_t any = 0;
+            for (int j = 0; j < 8; ++j) {
+              const auto v =
+                  static_cast<uint32_t>((word >> (8 * j) & 0xFF) | (next >> (8 * j) & 0xFF) << 8);
+              any |= filter[v >> 6] >> (v & 63);
+            }
+            if ((any & 1) != 0) break;
           }
-          const uint32_t period = source.cipher.Period();
-          if (period != 1 && i % period != signature.phase) continue;
-          if (i == 0 && source.skip_start) continue;
-          check(i, source.cipher, signature.source, source.pair.key);
+        }
+        const uint64_t stop = sparse ? std::min(to, i + 8) : to;
+        for (; i < stop; ++i) {
+          const uint32_t v = data[i] | uint32_t{data[i + 1]} << 8;
+          if ((filter[v >> 6] >> (v & 63) & 1) == 0) continue;
+          for (uint32_t e = buckets[v]; e < buckets[v + 1]; ++e) {
+            const Signature signature = signatures[e];
+            const Source& source = sources[signature.source];
+            if (source.step != 0) {
+              const auto key = static_cast<uint8_t>(signature.phase - source.step * i);
+              check(i, ByteCipher::Running(key, source.step), signature.source, key);
+              continue;
+            }
+            const uint32_t period = source.cipher.Period();
+            if (period != 1 && i % period != signature.phase) continue;
+            if (i == 0 && source.skip_start) continue;
+            check(i, source.cipher, signature.source, source.pair.key);
+          }
         }
       }
     });

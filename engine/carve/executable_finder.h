@@ -101,6 +101,7 @@ class ExecutableFinder {
   std::vector<uint32_t> bucket_start_;
   std::vector<Signature> signatures_;
   std::vector<uint64_t> filter_;
+  bool sparse_ = true;  // at most one value in 64 marked: the pass skips eight offsets at a time
 };
 
 }  // namespace veskor
