@@ -12,9 +12,10 @@
 // key, as a recovered candidate comes) lists the stored file at its offset under the true key,
 // and ANY lists it under the pair that decodes alike. Carved: the bytes written by the carver
 // have the original's SHA-256, computed here from the original file's bytes. With --runner, each
-// case of a one-byte family or NONE is also carved by `veskor-scan --carve` with the case's key
-// (--json): "runner equal" counts the cases whose embedded record names the stored file's
-// offset and the original's SHA-256, and whose written file has those bytes.
+// case is also carved by `veskor-scan --carve` with the case's key (--json): "runner equal"
+// counts the cases whose embedded record names the stored file's offset and the original's
+// SHA-256, and whose written file has those bytes; of XORK, "runner, no key" counts those carved
+// by the XORK row without --key, under the keys it recovered from the case's file.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -33,6 +34,7 @@
 #include "engine/carve/executable_finder.h"
 #include "engine/carve/test_ciphers.h"
 #include "engine/carve/test_executables.h"
+#include "engine/decoding/xor_key.h"
 #include "engine/input/file_hash.h"
 #include "engine/input/mapped_input.h"
 #include "text/integer_syntax.h"
@@ -185,17 +187,19 @@ constexpr Kind kKinds[] = {{"XOR8", true},    {"ADD8", true},    {"SUB8", true},
                            {"XOR8DEC", true}, {"XORK", true},    {"NONE", false}};
 
 struct Tally {
-  int cases = 0, row = 0, any = 0, carved = 0, extra = 0, twins = 0, runner = 0;
+  int cases = 0, row = 0, any = 0, carved = 0, extra = 0, twins = 0, runner = 0, recovered = 0;
 };
 
 // The case carved through the runner: true when one of its embedded records is the stored file at
-// `offset` with the SHA-256 `hash`, and the file it names holds `payload`.
+// `offset` under `algorithm` and `key` (as the records write it) with the SHA-256 `hash`, and the
+// file it names holds `payload`. An empty `key_text` runs the row without --key.
 bool CarvedByRunner(const std::string& runner, const std::string& file, const std::string& dir,
-                    const std::string& algorithm, int key, uint64_t offset, const std::string& hash,
+                    const std::string& algorithm, const std::string& key_text,
+                    const std::string& key, uint64_t offset, const std::string& hash,
                     const std::string& payload) {
-  const std::string command = runner + " --algo " + algorithm + " --key " + std::to_string(key) +
-                              " --alphabet a --min 255 --summary --json --carve '" + dir + "' '" +
-                              file + "' 2>/dev/null";
+  const std::string command =
+      runner + " --algo " + algorithm + (key_text.empty() ? "" : " --key " + key_text) +
+      " --alphabet a --min 255 --summary --json --carve '" + dir + "' '" + file + "' 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return false;
   std::string out;
@@ -204,12 +208,13 @@ bool CarvedByRunner(const std::string& runner, const std::string& file, const st
   const bool ran = ::pclose(pipe) == 0;
   bool equal = false;
   const std::string at = "\"offset\":" + std::to_string(offset) + ",";
+  const std::string pair = "\"algo\":\"" + algorithm + "\",\"key\":" + key + ",";
   for (size_t line = 0, next; ran && line < out.size(); line = next + 1) {
     next = out.find('\n', line);
     if (next == std::string::npos) next = out.size();
     const std::string record = out.substr(line, next - line);
     if (record.find("\"type\":\"embedded\"") == std::string::npos ||
-        record.find(at) == std::string::npos ||
+        record.find(at) == std::string::npos || record.find(pair) == std::string::npos ||
         record.find("\"sha256\":\"" + hash + "\"") == std::string::npos) {
       continue;
     }
@@ -360,7 +365,13 @@ int Corpus(int cases, uint64_t seed, const std::string& keep, const std::string&
       std::string stored;
       if (pair.algorithm == "XORK") {
         const size_t length = 2 + draw.Below(31);
-        for (size_t j = 0; j < length; ++j) pair.key_bytes.push_back(static_cast<uint8_t>(rng()));
+        // A key that repeats a shorter one is that one: drawn again.
+        do {
+          pair.key_bytes.clear();
+          for (size_t j = 0; j < length; ++j) {
+            pair.key_bytes.push_back(static_cast<uint8_t>(rng()));
+          }
+        } while (XorKey::Of(pair.key_bytes)->size() != length);
         stored = test::EncodeRepeating(pair.key_bytes, payload, offset);
       } else {
         algorithm = &Algorithm(pair.algorithm);
@@ -440,9 +451,17 @@ int Corpus(int cases, uint64_t seed, const std::string& keep, const std::string&
         fs::remove(out.path);
       }
       tally.carved += equal;
-      if (!runner.empty() && algorithm != nullptr) {
-        tally.runner += CarvedByRunner(runner, path, carved, pair.algorithm, pair.key, offset,
+      if (!runner.empty()) {
+        const std::string key = KeyTextOf(pair);
+        // The records write a one-byte family's key as a whole number, a key of many bytes as text.
+        const std::string in_record =
+            algorithm != nullptr ? std::to_string(pair.key) : '"' + key + '"';
+        tally.runner += CarvedByRunner(runner, path, carved, pair.algorithm, key, in_record, offset,
                                        Hash(payload), payload);
+        if (algorithm == nullptr) {
+          tally.recovered += CarvedByRunner(runner, path, carved, pair.algorithm, "", in_record,
+                                            offset, Hash(payload), payload);
+        }
       }
       if (!row_found || !any_found || !equal) {
         std::printf("  missed: %s %s under %s at %llu (row %d, ANY %d, carved %d)\n", what.c_str(),
@@ -459,12 +478,14 @@ int Corpus(int cases, uint64_t seed, const std::string& keep, const std::string&
     tallies.push_back({kind.algorithm, tally});
   }
   std::printf("\n%-8s %6s %10s %10s %14s %6s %6s%s\n", "cipher", "cases", "row found", "ANY found",
-              "carved equal", "extra", "twins", runner.empty() ? "" : "  runner equal");
+              "carved equal", "extra", "twins",
+              runner.empty() ? "" : "  runner equal  runner, no key");
   for (const auto& [name, t] : tallies) {
     std::printf("%-8s %6d %10d %10s %14d %6d %6d", name.c_str(), t.cases, t.row,
                 name == "NONE" ? "-" : std::to_string(t.any).c_str(), t.carved, t.extra, t.twins);
     if (!runner.empty()) {
-      std::printf(" %13s", name == "XORK" ? "-" : std::to_string(t.runner).c_str());
+      std::printf(" %13d %14s", t.runner,
+                  name == "XORK" ? std::to_string(t.recovered).c_str() : "-");
     }
     std::printf("\n");
   }
@@ -495,7 +516,7 @@ int Corpus(int cases, uint64_t seed, const std::string& keep, const std::string&
   bool all = clean_found == 0 && total_extra == 0;
   for (const auto& [name, t] : tallies) {
     all = all && t.row == t.cases && t.carved == t.cases && (name == "NONE" || t.any == t.cases) &&
-          (runner.empty() || name == "XORK" || t.runner == t.cases);
+          (runner.empty() || t.runner == t.cases);
   }
   return all ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include "cli/options.h"
 #include "engine/carve/range_decoder.h"
 #include "engine/decoding/algorithms.h"
+#include "engine/decoding/xor_key.h"
 #include "engine/input/mapped_input.h"
 #include "engine/run/analysis_run.h"
 #include "engine/search/scan_context.h"
@@ -29,6 +30,10 @@ ByteCipher DecodeCipher(const std::string& name, const std::string& key,
                      "\"; the names (case-sensitive):" + names);
   }
   try {
+    // A key of many bytes is its own bytes, aligned to offset 0 as the row reads them.
+    if (algorithm.Repeating) {
+      return ByteCipher::ForKeyBytes(XorKeyOfText(key, key_shown, algorithm.Name).bytes());
+    }
     return ByteCipher::ForKey(algorithm, KeyOfText(algorithm, key, key_shown));
   } catch (const UsageError&) {
     throw;

@@ -47,8 +47,9 @@ class DecodeFileTest : public ::testing::Test {
 };
 
 // Bytes stored under each algorithm at an offset inside random bytes (more than a block of the
-// decoder, so that a running key crosses blocks) come back from --range to -o, and from the
-// whole file's decoding at the same offsets.
+// decoder, so that a running or repeating key crosses blocks) come back from --range to -o, and
+// from the whole file's decoding at the same offsets (under the key's other syntax where it has
+// one).
 TEST_F(DecodeFileTest, EveryAlgorithmRoundTrips) {
   const std::string plain = Random(kDecodeBlockBytes + 4099, 1);
   const uint64_t offset = 777;
@@ -56,19 +57,31 @@ TEST_F(DecodeFileTest, EveryAlgorithmRoundTrips) {
     const char* algorithm;
     const char* key;
     int value;
+    const char* whole_key = nullptr;  // the same key written otherwise
+    std::vector<uint8_t> bytes = {};  // of a key of many bytes
   } cases[] = {
-      {"XOR8", "0x5A", 0x5A},      {"ADD8", "200", 200},
-      {"SUB8", "$11", 0x11},       {"NONE", "1", 1},
-      {"XOR8W", "77", 77},         {"ADD8W", "1", 1},
-      {"SUB8W", "255", 255},       {"NONEW", "9", 9},
-      {"XOR8ROL", "0x35A", 0x35A}, {"ADD8ROL", "0x7FF", 0x7FF},
-      {"ROL8ADD", "0x101", 0x101}, {"XOR8N", "0x20", 0x20},
-      {"XOR8INC", "0", 0},         {"XOR8DEC", "0xC3", 0xC3},
+      {"XOR8", "0x5A", 0x5A},
+      {"ADD8", "200", 200},
+      {"SUB8", "$11", 0x11},
+      {"NONE", "1", 1},
+      {"XOR8W", "77", 77},
+      {"ADD8W", "1", 1},
+      {"SUB8W", "255", 255},
+      {"NONEW", "9", 9},
+      {"XOR8ROL", "0x35A", 0x35A},
+      {"ADD8ROL", "0x7FF", 0x7FF},
+      {"ROL8ADD", "0x101", 0x101},
+      {"XOR8N", "0x20", 0x20},
+      {"XOR8INC", "0", 0},
+      {"XOR8DEC", "0xC3", 0xC3},
+      // Five bytes: neither the offset nor a block's end falls on the key's start.
+      {"XORK", "8c:61:d2:63:18", 0, "0x8C61D26318", {0x8C, 0x61, 0xD2, 0x63, 0x18}},
   };
-  static_assert(std::size(cases) + 1 == kAlgorithmCount);  // every algorithm but XORK
+  static_assert(std::size(cases) == kAlgorithmCount);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.algorithm);
-    const std::string stored = test::Encode(c.algorithm, c.value, plain, offset);
+    const std::string stored = c.bytes.empty() ? test::Encode(c.algorithm, c.value, plain, offset)
+                                               : test::EncodeRepeating(c.bytes, plain, offset);
     Write(input_, Random(offset, 2) + stored + Random(99, 3));
     DecodeRequest request;
     request.input = input_;
@@ -79,6 +92,8 @@ TEST_F(DecodeFileTest, EveryAlgorithmRoundTrips) {
     const std::atomic<bool> stop{false};
     DecodeFile(request, stop);
     EXPECT_TRUE(Read(output_) == plain);
+    const char* whole_key = c.whole_key != nullptr ? c.whole_key : c.key;
+    request.cipher = DecodeCipher(c.algorithm, whole_key, whole_key);
     request.start = 0;
     request.end.reset();
     DecodeFile(request, stop);
@@ -87,8 +102,12 @@ TEST_F(DecodeFileTest, EveryAlgorithmRoundTrips) {
 }
 
 TEST_F(DecodeFileTest, WrongPairsAreUsageErrors) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"XOR9", "1"}, {"xor8", "1"}, {"XOR8", "x"}, {"XOR8ROL", "0x5A"}, {"ANY", "1"}};
+  const std::pair<std::string, std::string> cases[] = {
+      {"XOR9", "1"},     {"xor8", "1"},
+      {"XOR8", "x"},     {"XOR8ROL", "0x5A"},
+      {"ANY", "1"},      {"XORK", "0x5A"},
+      {"XORK", "5"},     {"XORK", "0x5a5a"},
+      {"XORK", "0x123"}, {"XORK", "0x" + std::string(66, '1')}};
   for (const auto& [algorithm, key] : cases) {
     EXPECT_THROW(DecodeCipher(algorithm, key, key), UsageError) << algorithm << " " << key;
   }

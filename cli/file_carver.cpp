@@ -1,4 +1,5 @@
-// A finder per task, built once, and each file's finds written once.
+// A finder per task, built once, with the keys each file gave away added for that file, and each
+// file's finds written once.
 #include "cli/file_carver.h"
 
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <algorithm>
 
 #include "engine/decoding/algorithms.h"
+#include "engine/decoding/xor_key.h"
 #include "engine/run/run_search.h"
 #include "text/error.h"
 
@@ -16,11 +18,22 @@ FileCarver::FileCarver(std::string dir, const std::vector<RequestRow>& rows)
   for (const RequestRow& row : rows) {
     ExecutableFinder finder;
     TAlgorithm algorithm;
+    bool file_keys = false;
     if (row.algorithm == kAnyAlgorithmName) {
       if (!row.key.empty()) continue;
       finder.AddEveryPair();
+      file_keys = true;
     } else if (!FindAlgorithm(row.algorithm, algorithm)) {
       continue;
+    } else if (algorithm.Repeating && row.key.empty()) {
+      file_keys = true;
+    } else if (algorithm.Repeating) {
+      try {
+        const XorKey key = XorKeyOfText(row.key, row.key_shown, algorithm.Name);
+        finder.AddKeyBytes(algorithm.Name, {key.bytes().begin(), key.bytes().end()});
+      } catch (const Error&) {
+        continue;
+      }
     } else if (row.key.empty() || algorithm.Unkeyed()) {
       // The bytes as stored decode alike under every key.
       finder.AddEveryKey(algorithm);
@@ -31,8 +44,25 @@ FileCarver::FileCarver(std::string dir, const std::vector<RequestRow>& rows)
         continue;
       }
     }
-    finders_.emplace_back(row.row, std::move(finder));
+    finders_.push_back({row.row, std::move(finder), file_keys});
   }
+}
+
+ExecutableFinder::Result FileCarver::Find(const RowFinder& finder, const MappedInput& input,
+                                          const RowOutcome& row, const FindOptions& options) {
+  const RunSearch* search = row.search.get();
+  std::shared_ptr<const std::vector<XorKey>> keys;
+  if (finder.file_keys && search != nullptr) {
+    keys = search->any ? search->xor_keys : search->algorithm.XorKeys;
+  }
+  if (!keys || keys->empty()) return finder.finder.Find(input.data(), input.size(), options);
+  // The keys this file gave away, searched by the row, beside the row's own pairs: one pass finds
+  // them all, and where they and another pair find a file at one offset the best decoding stays.
+  TAlgorithm xork;
+  FindAlgorithm("XORK", xork);
+  ExecutableFinder with_keys = finder.finder;
+  with_keys.AddEveryKey(WithXorKeys(xork, keys));
+  return with_keys.Find(input.data(), input.size(), options);
 }
 
 void FileCarver::Carve(const MappedInput& input, const std::vector<RowOutcome>& rows,
@@ -44,10 +74,9 @@ void FileCarver::Carve(const MappedInput& input, const std::vector<RowOutcome>& 
   for (const RowOutcome& row : rows) {
     if (row.kind != RowOutcome::Kind::kDone) continue;
     const auto finder = std::find_if(finders_.begin(), finders_.end(),
-                                     [&](const auto& f) { return f.first == row.row; });
+                                     [&](const RowFinder& f) { return f.row == row.row; });
     if (finder == finders_.end()) continue;
-    const ExecutableFinder::Result result =
-        finder->second.Find(input.data(), input.size(), options);
+    const ExecutableFinder::Result result = Find(*finder, input, row, options);
     for (const FoundExecutable& found : result.found) {
       const auto same_pair = [&](const Written& w) {
         return w.found.offset == found.offset && w.found.pair == found.pair;

@@ -18,8 +18,10 @@ namespace veskor {
 class FileCarver {
  public:
   // A finder for each row whose algorithm and key are known: every key of a row with no key
-  // (NONE's bytes as stored past offset 0), its one key, or every pair of ANY. A row whose
-  // algorithm or key is wrong gets none: its own search says what is wrong.
+  // (NONE's bytes as stored past offset 0), its one key, or every pair of ANY. The keys an XORK
+  // row without a key or an ANY row searched are each file's own: they are added file by file
+  // from the row's outcome. A row whose algorithm or key is wrong gets none: its own search says
+  // what is wrong.
   FileCarver(std::string dir, const std::vector<RequestRow>& rows);
 
   struct Written {
@@ -44,8 +46,16 @@ class FileCarver {
   const std::string& dir() const { return dir_; }
 
  private:
+  struct RowFinder {
+    int row = 0;  // RequestRow::row
+    ExecutableFinder finder;
+    bool file_keys = false;  // the XORK keys the row recovered from the file are added
+  };
+  static ExecutableFinder::Result Find(const RowFinder& finder, const MappedInput& input,
+                                       const RowOutcome& row, const FindOptions& options);
+
   std::string dir_;
-  std::vector<std::pair<int, ExecutableFinder>> finders_;  // by RequestRow::row
+  std::vector<RowFinder> finders_;
 };
 
 }  // namespace veskor

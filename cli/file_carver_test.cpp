@@ -12,6 +12,8 @@
 #include "engine/carve/test_ciphers.h"
 #include "engine/carve/test_executables.h"
 #include "engine/decoding/algorithms.h"
+#include "engine/decoding/xor_key.h"
+#include "engine/run/run_search.h"
 #include "files/io_error.h"
 #include "files/write_fully.h"
 
@@ -89,6 +91,61 @@ TEST_F(FileCarverTest, BytesFoundUnderSeveralTasksAreWrittenOnce) {
     FileCarver::Outcome outcome;
     carver.Carve(input_, outcomes, hash_, {}, outcome);
     EXPECT_TRUE(outcome.complete);
+    std::vector<std::string> names;
+    for (const auto& w : outcome.written) {
+      names.push_back(fs::path(w.file.path).stem().string());
+      EXPECT_TRUE(Read(w.file.path) == pe_);
+    }
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(Files().size(), c.names.size());
+  }
+}
+
+// A typed key is the row's for every file; the keys an XORK or ANY row recovered are the file's,
+// taken from the row's outcome for that file.
+TEST_F(FileCarverTest, XorkKeysAreTypedOrTheFilesOwn) {
+  const std::vector<uint8_t> key = {0x8C, 0x61, 0xD2, 0x63};
+  const std::string path = ::testing::TempDir() + "carver_xork.bin";
+  std::ofstream(path, std::ios::binary)
+      << std::string(301, 'x') + test::EncodeRepeating(key, pe_, 301) + std::string(50, 'y');
+  MappedInput input;
+  ASSERT_EQ(input.Open(path), MappedInput::Result::kOk);
+  TAlgorithm xork;
+  ASSERT_TRUE(FindAlgorithm("XORK", xork));
+  const auto keys = std::make_shared<const std::vector<XorKey>>(
+      std::vector<XorKey>{*XorKey::Of(std::vector<uint8_t>{1, 2}), *XorKey::Of(key)});
+  const auto searched = [&](const RequestRow& row, bool recovered) {
+    RowOutcome outcome = Done(row.row);
+    auto search = std::make_shared<RunSearch>();
+    search->any = row.algorithm == "ANY";
+    search->algorithm = xork;
+    if (recovered && search->any) search->xor_keys = keys;
+    if (recovered && !search->any) search->algorithm = WithXorKeys(xork, keys);
+    outcome.search = search;
+    return outcome;
+  };
+  const std::string stem = "aaaaaaaaaaaaaaaa_301_XORK_0x8c61d263";
+  const struct {
+    std::vector<RequestRow> rows;
+    bool recovered;  // the rows' outcomes hold the keys above
+    std::vector<std::string> names;
+  } cases[] = {
+      {{Row(0, "XORK", "8c:61:d2:63")}, false, {stem}},
+      {{Row(0, "XORK", "0x8c61d263"), Row(1, "ANY")}, true, {stem}},
+      {{Row(0, "XORK")}, true, {stem}},
+      {{Row(0, "ANY")}, true, {stem}},
+      // Another file's keys, or none: nothing under XORK.
+      {{Row(0, "XORK"), Row(1, "ANY")}, false, {}},
+      {{Row(0, "XORK", "0x8c61d264")}, false, {}},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    const FileCarver carver(dir_, c.rows);
+    std::vector<RowOutcome> outcomes;
+    for (const RequestRow& row : c.rows) outcomes.push_back(searched(row, c.recovered));
+    FileCarver::Outcome outcome;
+    carver.Carve(input, outcomes, hash_, {}, outcome);
     std::vector<std::string> names;
     for (const auto& w : outcome.written) {
       names.push_back(fs::path(w.file.path).stem().string());

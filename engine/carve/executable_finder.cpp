@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/input/fault_guard.h"
 #include "engine/search/scan_input.h"
@@ -69,6 +71,8 @@ constexpr uint32_t kBuckets = 1 << 16;
 
 ExecutableFinder::ExecutableFinder() { Index(); }
 ExecutableFinder::~ExecutableFinder() = default;
+ExecutableFinder::ExecutableFinder(const ExecutableFinder&) = default;
+ExecutableFinder& ExecutableFinder::operator=(const ExecutableFinder&) = default;
 ExecutableFinder::ExecutableFinder(ExecutableFinder&&) noexcept = default;
 ExecutableFinder& ExecutableFinder::operator=(ExecutableFinder&&) noexcept = default;
 
@@ -82,7 +86,12 @@ void ExecutableFinder::AddMap(const TAlgorithm& algorithm, int key) {
 }
 
 void ExecutableFinder::AddEveryKey(const TAlgorithm& algorithm) {
-  if (algorithm.Unkeyed()) {
+  if (algorithm.Repeating) {
+    // A row's places are its keys of many bytes; the table's own entry has none.
+    for (int key = algorithm.FirstKey; key <= algorithm.LastKey; ++key) {
+      if (const XorKey* bytes = algorithm.XorKeyAt(key)) AddRepeating(algorithm.Name, *bytes);
+    }
+  } else if (algorithm.Unkeyed()) {
     AddMap(algorithm, algorithm.FirstKey);
   } else if (algorithm.Step != 0) {
     Source source;
@@ -96,7 +105,9 @@ void ExecutableFinder::AddEveryKey(const TAlgorithm& algorithm) {
 }
 
 void ExecutableFinder::AddKey(const TAlgorithm& algorithm, int key) {
-  if (algorithm.Step != 0) {
+  if (algorithm.Repeating) {
+    if (const XorKey* bytes = algorithm.XorKeyAt(key)) AddRepeating(algorithm.Name, *bytes);
+  } else if (algorithm.Step != 0) {
     Source source;
     source.pair = {algorithm.Name, key, {}};
     source.cipher = ByteCipher::ForKey(algorithm, key);
@@ -108,6 +119,15 @@ void ExecutableFinder::AddKey(const TAlgorithm& algorithm, int key) {
 }
 
 void ExecutableFinder::AddKeyBytes(std::string_view algorithm, std::vector<uint8_t> key) {
+  AddBytes(algorithm, std::move(key));
+  Index();
+}
+
+void ExecutableFinder::AddRepeating(std::string_view algorithm, const XorKey& key) {
+  AddBytes(algorithm, {key.bytes().begin(), key.bytes().end()});
+}
+
+void ExecutableFinder::AddBytes(std::string_view algorithm, std::vector<uint8_t> key) {
   Source source;
   source.cipher = ByteCipher::ForKeyBytes(key);
   source.skip_start = source.cipher.Identity();
@@ -119,7 +139,6 @@ void ExecutableFinder::AddKeyBytes(std::string_view algorithm, std::vector<uint8
     if (other.pair == source.pair) return;
   }
   sources_.push_back(std::move(source));
-  Index();
 }
 
 void ExecutableFinder::AddEveryPair() {
@@ -138,8 +157,10 @@ void ExecutableFinder::AddEveryPair() {
 }
 
 void ExecutableFinder::Index() {
+  // Only the sources added since the last index are read: a row's pairs are indexed once, and
+  // the keys of each file added to a copy cost no more than their own signatures.
   std::vector<std::pair<uint16_t, Signature>> all;
-  for (uint32_t s = 0; s < sources_.size(); ++s) {
+  for (auto s = static_cast<uint32_t>(indexed_); s < sources_.size(); ++s) {
     const Source& source = sources_[s];
     if (source.step != 0) {
       // Under the key c at offset i, the magic's first two bytes are stored as m0 ^ c and
@@ -172,19 +193,27 @@ void ExecutableFinder::Index() {
       }
     }
   }
-  // Stable: within a bucket, the sources stay in the order they were added.
-  std::stable_sort(all.begin(), all.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Stable: within a bucket, the sources stay in the order they were added (the new ones after
+  // the indexed ones, which merge keeps).
+  const auto by_value = [](const auto& a, const auto& b) { return a.first < b.first; };
+  std::stable_sort(all.begin(), all.end(), by_value);
+  const auto middle = static_cast<std::ptrdiff_t>(entries_.size());
+  entries_.insert(entries_.end(), all.begin(), all.end());
+  std::inplace_merge(entries_.begin(), entries_.begin() + middle, entries_.end(), by_value);
+  indexed_ = sources_.size();
   bucket_start_.assign(kBuckets + 1, 0);
   filter_.assign(kBuckets / 64, 0);
   signatures_.clear();
-  signatures_.reserve(all.size());
-  for (const auto& [value, signature] : all) {
+  signatures_.reserve(entries_.size());
+  for (const auto& [value, signature] : entries_) {
     ++bucket_start_[value + 1];
     filter_[value >> 6] |= uint64_t{1} << (value & 63);
     signatures_.push_back(signature);
   }
   for (uint32_t v = 0; v < kBuckets; ++v) bucket_start_[v + 1] += bucket_start_[v];
+  size_t marked = 0;
+  for (const uint64_t bits : filter_) marked += static_cast<size_t>(std::popcount(bits));
+  sparse_ = marked <= kBuckets / 64;
 }
 
 ByteCipher ExecutableFinder::CipherOfHit(const Hit& hit) const {
@@ -227,11 +256,14 @@ void ExecutableFinder::KeepBestDecodings(const uint8_t* data, uint64_t size,
 ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t size,
                                                 const FindOptions& options) const {
   Result result;
+  // No pair (an XORK row whose file gave no key away): no pass over the file.
+  if (sources_.empty()) return result;
   std::vector<Hit> hits;
   const uint64_t* const filter = filter_.data();
   const uint32_t* const buckets = bucket_start_.data();
   const Signature* const signatures = signatures_.data();
   const Source* const sources = sources_.data();
+  const bool sparse = sparse_;
   // Validates the header at `at` under `cipher` and keeps it. Plain values only: a fault of the
   // mapping may abandon this frame.
   auto check = [&](uint64_t at, const ByteCipher& cipher, uint32_t source, int key) {
@@ -246,21 +278,41 @@ ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t si
     }
     const uint64_t to = std::min(size - 1, from + kPiece);
     const bool read = ReadMapped([&] {
-      for (uint64_t i = from; i < to; ++i) {
-        const uint32_t v = data[i] | uint32_t{data[i + 1]} << 8;
-        if ((filter[v >> 6] >> (v & 63) & 1) == 0) continue;
-        for (uint32_t e = buckets[v]; e < buckets[v + 1]; ++e) {
-          const Signature signature = signatures[e];
-          const Source& source = sources[signature.source];
-          if (source.step != 0) {
-            const auto key = static_cast<uint8_t>(signature.phase - source.step * i);
-            check(i, ByteCipher::Running(key, source.step), signature.source, key);
-            continue;
+      uint64_t i = from;
+      while (i < to) {
+        // Where few values are marked (a row's keys, not ANY's every pair), eight offsets at a
+        // time while none of them is: one branch for the lot.
+        if (sparse) {
+          for (; i + 9 <= to; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, data + i, sizeof word);
+            const uint64_t next = word >> 8 | uint64_t{data[i + 8]} << 56;
+            uint64_t any = 0;
+            for (int j = 0; j < 8; ++j) {
+              const auto v =
+                  static_cast<uint32_t>((word >> (8 * j) & 0xFF) | (next >> (8 * j) & 0xFF) << 8);
+              any |= filter[v >> 6] >> (v & 63);
+            }
+            if ((any & 1) != 0) break;
           }
-          const uint32_t period = source.cipher.Period();
-          if (period != 1 && i % period != signature.phase) continue;
-          if (i == 0 && source.skip_start) continue;
-          check(i, source.cipher, signature.source, source.pair.key);
+        }
+        const uint64_t stop = sparse ? std::min(to, i + 8) : to;
+        for (; i < stop; ++i) {
+          const uint32_t v = data[i] | uint32_t{data[i + 1]} << 8;
+          if ((filter[v >> 6] >> (v & 63) & 1) == 0) continue;
+          for (uint32_t e = buckets[v]; e < buckets[v + 1]; ++e) {
+            const Signature signature = signatures[e];
+            const Source& source = sources[signature.source];
+            if (source.step != 0) {
+              const auto key = static_cast<uint8_t>(signature.phase - source.step * i);
+              check(i, ByteCipher::Running(key, source.step), signature.source, key);
+              continue;
+            }
+            const uint32_t period = source.cipher.Period();
+            if (period != 1 && i % period != signature.phase) continue;
+            if (i == 0 && source.skip_start) continue;
+            check(i, source.cipher, signature.source, source.pair.key);
+          }
         }
       }
     });

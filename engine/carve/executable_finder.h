@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/carve/byte_cipher.h"
@@ -49,12 +50,15 @@ class ExecutableFinder {
  public:
   ExecutableFinder();
   ~ExecutableFinder();
+  ExecutableFinder(const ExecutableFinder&);  // a row's pairs and then one file's keys
+  ExecutableFinder& operator=(const ExecutableFinder&);
   ExecutableFinder(ExecutableFinder&&) noexcept;
   ExecutableFinder& operator=(ExecutableFinder&&) noexcept;
 
   // Every key of `algorithm`: of NONE and NONEW the bytes as stored, where the file itself at
-  // offset 0 is not counted.
+  // offset 0 is not counted; of a row of XORK the key bytes of each of its places.
   void AddEveryKey(const TAlgorithm& algorithm);
+  // One key; of a row of XORK the key bytes of the place `key` (none when it has no such place).
   void AddKey(const TAlgorithm& algorithm, int key);
   // A key of 1 to 32 bytes repeated from offset 0 of the file under the algorithm's name.
   void AddKeyBytes(std::string_view algorithm, std::vector<uint8_t> key);
@@ -81,15 +85,23 @@ class ExecutableFinder {
   // Of several pairs that find a file at one offset, keeps those that decode it best.
   void KeepBestDecodings(const uint8_t* data, uint64_t size, std::vector<Hit>& hits) const;
   void AddMap(const TAlgorithm& algorithm, int key);
+  // A key of many bytes, left for the caller's Index().
+  void AddBytes(std::string_view algorithm, std::vector<uint8_t> key);
+  void AddRepeating(std::string_view algorithm, const XorKey& key);
   void Index();
 
   std::vector<Source> sources_;
   std::set<DecodeTable> maps_;  // the byte maps added so far, each tried once
+  // Of every source indexed so far (the first `indexed_`), its signatures and the two stored
+  // bytes each begins with, in the order of those bytes.
+  size_t indexed_ = 0;
+  std::vector<std::pair<uint16_t, Signature>> entries_;
   // Rebuilt by every Add*: the signatures of every source by the first two stored bytes of a
   // magic number, and a bit for each two stored bytes that have any.
   std::vector<uint32_t> bucket_start_;
   std::vector<Signature> signatures_;
   std::vector<uint64_t> filter_;
+  bool sparse_ = true;  // at most one value in 64 marked: the pass skips eight offsets at a time
 };
 
 }  // namespace veskor

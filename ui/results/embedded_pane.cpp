@@ -31,6 +31,11 @@ ExecutableFinder FinderOf(const RowResult& result) {
   const RunSearch& search = *result.search;
   if (search.any) {
     finder.AddEveryPair();
+    // The pairs of XORK are the keys the file gave away to the run.
+    TAlgorithm xork;
+    if (search.xor_keys && FindAlgorithm("XORK", xork)) {
+      finder.AddEveryKey(WithXorKeys(xork, search.xor_keys));
+    }
   } else if (result.key && !search.algorithm.Unkeyed()) {
     finder.AddKey(search.algorithm, *result.key);
   } else {

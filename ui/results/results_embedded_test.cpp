@@ -27,17 +27,20 @@ using veskor::TfrmMain;
 
 namespace {
 
-constexpr int kKey = 0x5A;
 constexpr int kPeAt = 4096;
-constexpr int kTextAt = 60000;
+constexpr int kTextAt = 60002;  // not a multiple of the XORK key's length
 const char kSecret[] = "Meet me at the old station at nine, bring the papers and the key.";
 
+// The file's bytes under XOR8 90 (0x5A), and under XORK 0x8c61d263.
+const QByteArray kXor8Key("\x5A", 1);
+const QByteArray kXorkKey("\x8C\x61\xD2\x63", 4);
+
 // Random bytes holding a made PE at kPeAt and a sentence at kTextAt: `plain` as written, and the
-// file's bytes, all of them stored under XOR8 kKey.
+// file's bytes, all of them stored under XOR with `key` repeated from offset 0.
 struct Input {
   QByteArray plain, pe, stored;
 };
-Input MakeInput() {
+Input MakeInput(const QByteArray& key) {
   Input input;
   input.plain = QByteArray(96 << 10, Qt::Uninitialized);
   std::mt19937 random(38);
@@ -48,7 +51,7 @@ Input MakeInput() {
   const QByteArray text = QByteArray(1, '\0') + kSecret + QByteArray(1, '\0');
   input.plain.replace(kTextAt - 1, text.size(), text);
   input.stored = input.plain;
-  for (char& byte : input.stored) byte = static_cast<char>(byte ^ kKey);
+  for (qsizetype i = 0; i < input.stored.size(); ++i) input.stored[i] ^= key[i % key.size()];
   return input;
 }
 
@@ -62,9 +65,11 @@ class ResultsEmbeddedTest : public QObject {
   std::unique_ptr<TfrmMain> window_;
   QStringList errors_;
   QString save_to_;
-  Input input_ = MakeInput();
+  Input input_;
 
-  ResultsWindow* RunAndOpen(const std::vector<veskor::TestRow>& rows) {
+  ResultsWindow* RunAndOpen(const std::vector<veskor::TestRow>& rows,
+                            const QByteArray& stored_key) {
+    input_ = MakeInput(stored_key);
     if (!veskor::StartRun(window_, dir_->path(), input_.stored, "input.bin", rows)) {
       qFatal("the run's files could not be written");
     }
@@ -99,22 +104,34 @@ class ResultsEmbeddedTest : public QObject {
     QTest::addColumn<QString>("algorithm");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("shown");  // the Key cell
+    QTest::addColumn<QByteArray>("stored_key");
     QTest::newRow("every key") << "XOR8"
                                << ""
-                               << "90 (0x5A)";
+                               << "90 (0x5A)" << kXor8Key;
     QTest::newRow("the key") << "XOR8"
                              << "90"
-                             << "90 (0x5A)";
+                             << "90 (0x5A)" << kXor8Key;
     QTest::newRow("ANY") << "ANY"
                          << ""
-                         << "XOR8 90 (0x5A)";
+                         << "XOR8 90 (0x5A)" << kXor8Key;
+    QTest::newRow("XORK, the key") << "XORK"
+                                   << "8c:61:d2:63"
+                                   << "0x8c61d263" << kXorkKey;
+    // The key the file gives away where its plain bytes are zeros.
+    QTest::newRow("XORK, recovered") << "XORK"
+                                     << ""
+                                     << "0x8c61d263" << kXorkKey;
+    QTest::newRow("ANY, recovered") << "ANY"
+                                    << ""
+                                    << "XORK 0x8c61d263" << kXorkKey;
   }
   void ListsAndSavesTheHiddenFile() {
     QFETCH(QString, algorithm);
     QFETCH(QString, key);
     QFETCH(QString, shown);
+    QFETCH(QByteArray, stored_key);
     const QByteArray name = algorithm.toLatin1(), key_text = key.toLatin1();
-    ResultsWindow* results = RunAndOpen({{name.constData(), key_text.constData()}});
+    ResultsWindow* results = RunAndOpen({{name.constData(), key_text.constData()}}, stored_key);
     EmbeddedPane* pane = results->embedded();
     QTRY_VERIFY_WITH_TIMEOUT(pane->state() == EmbeddedPane::State::kDone, 60000);
     auto* grid = veskor::FindControl<QTableWidget>(results, "EmbeddedGrid");
@@ -131,9 +148,23 @@ class ResultsEmbeddedTest : public QObject {
     QCOMPARE(errors_, QStringList());
   }
 
-  // From the string on to the chosen end, decoded under the selected key.
+  // From the string on to the chosen end, decoded under the selected key: a key of many bytes at
+  // the string's own offset.
+  void SavesDecodedBytesFromAString_data() {
+    QTest::addColumn<QString>("algorithm");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("stored_key");
+    QTest::newRow("XOR8") << "XOR8"
+                          << "90" << kXor8Key;
+    QTest::newRow("XORK") << "XORK"
+                          << "0x8c61d263" << kXorkKey;
+  }
   void SavesDecodedBytesFromAString() {
-    ResultsWindow* results = RunAndOpen({{"XOR8", "90"}});
+    QFETCH(QString, algorithm);
+    QFETCH(QString, key);
+    QFETCH(QByteArray, stored_key);
+    const QByteArray name = algorithm.toLatin1(), key_text = key.toLatin1();
+    ResultsWindow* results = RunAndOpen({{name.constData(), key_text.constData()}}, stored_key);
     auto* strings = veskor::FindControl<QTableView>(results, "StringGrid");
     QTRY_VERIFY_WITH_TIMEOUT(results->strings()->rowCount() > 0, 60000);
     int row = 0;
@@ -157,6 +188,7 @@ class ResultsEmbeddedTest : public QObject {
 
   // A file written after the run is not the run's: nothing is listed from it.
   void AChangedFileListsNothing() {
+    input_ = MakeInput(kXor8Key);
     if (!veskor::StartRun(window_, dir_->path(), input_.stored, "input.bin", {{"XOR8", "90"}})) {
       QFAIL("the run's files could not be written");
     }
