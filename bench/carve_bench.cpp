@@ -3,14 +3,18 @@
 // its row and by ANY and carved back byte for byte; clean binaries where nothing may be found; a
 // survey of /usr/bin; and the time of one row's finding, for bench/carve_vs_rows.sh.
 //
-//   build/bench/carve_bench [cases per cipher] [seed] [--keep=DIR]   (defaults 20, seed 1)
+//   build/bench/carve_bench [cases per cipher] [seed] [--keep=DIR] [--runner=build/veskor-scan]
+//                                                          (defaults 20, seed 1)
 //   build/bench/carve_bench --survey                 what /usr/bin's ELF programs hold
 //   build/bench/carve_bench --time=FILE --algo=NAME [--key=K | --key-bytes=HEX] [--rounds=3]
 //
 // A case's pair is found when its row (every key of its algorithm; of a key of many bytes, that
 // key, as a recovered candidate comes) lists the stored file at its offset under the true key,
 // and ANY lists it under the pair that decodes alike. Carved: the bytes written by the carver
-// have the original's SHA-256, computed here from the original file's bytes.
+// have the original's SHA-256, computed here from the original file's bytes. With --runner, each
+// case of a one-byte family or NONE is also carved by `veskor-scan --carve` with the case's key
+// (--json): "runner equal" counts the cases whose embedded record names the stored file's
+// offset and the original's SHA-256, and whose written file has those bytes.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -181,8 +185,41 @@ constexpr Kind kKinds[] = {{"XOR8", true},    {"ADD8", true},    {"SUB8", true},
                            {"XOR8DEC", true}, {"XORK", true},    {"NONE", false}};
 
 struct Tally {
-  int cases = 0, row = 0, any = 0, carved = 0, extra = 0, twins = 0;
+  int cases = 0, row = 0, any = 0, carved = 0, extra = 0, twins = 0, runner = 0;
 };
+
+// The case carved through the runner: true when one of its embedded records is the stored file at
+// `offset` with the SHA-256 `hash`, and the file it names holds `payload`.
+bool CarvedByRunner(const std::string& runner, const std::string& file, const std::string& dir,
+                    const std::string& algorithm, int key, uint64_t offset, const std::string& hash,
+                    const std::string& payload) {
+  const std::string command = runner + " --algo " + algorithm + " --key " + std::to_string(key) +
+                              " --alphabet a --min 255 --summary --json --carve '" + dir + "' '" +
+                              file + "' 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return false;
+  std::string out;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const bool ran = ::pclose(pipe) == 0;
+  bool equal = false;
+  const std::string at = "\"offset\":" + std::to_string(offset) + ",";
+  for (size_t line = 0, next; ran && line < out.size(); line = next + 1) {
+    next = out.find('\n', line);
+    if (next == std::string::npos) next = out.size();
+    const std::string record = out.substr(line, next - line);
+    if (record.find("\"type\":\"embedded\"") == std::string::npos ||
+        record.find(at) == std::string::npos ||
+        record.find("\"sha256\":\"" + hash + "\"") == std::string::npos) {
+      continue;
+    }
+    const size_t path = record.find("\"path\":\"") + 8;
+    const std::string written = record.substr(path, record.find('"', path) - path);
+    equal = equal || ReadFile(written, payload.size() + 1) == payload;
+    fs::remove(written);
+  }
+  return equal;
+}
 
 // The pair ANY names a map by: the first algorithm of the table that decodes every byte alike.
 CarvePair AnyName(const CarvePair& pair) {
@@ -275,7 +312,7 @@ void Archives(const std::string& carved) {
       libraries, members, found, carved_equal, extra);
 }
 
-int Corpus(int cases, uint64_t seed, const std::string& keep) {
+int Corpus(int cases, uint64_t seed, const std::string& keep, const std::string& runner) {
   std::mt19937_64 rng(seed);
   Draw draw(rng);
   const std::string folder = MakeCaseFolder("carve_bench");
@@ -403,6 +440,10 @@ int Corpus(int cases, uint64_t seed, const std::string& keep) {
         fs::remove(out.path);
       }
       tally.carved += equal;
+      if (!runner.empty() && algorithm != nullptr) {
+        tally.runner += CarvedByRunner(runner, path, carved, pair.algorithm, pair.key, offset,
+                                       Hash(payload), payload);
+      }
       if (!row_found || !any_found || !equal) {
         std::printf("  missed: %s %s under %s at %llu (row %d, ANY %d, carved %d)\n", what.c_str(),
                     algorithm ? KeyText(*algorithm, pair.key).c_str() : KeyTextOf(pair).c_str(),
@@ -417,11 +458,15 @@ int Corpus(int cases, uint64_t seed, const std::string& keep) {
     total_extra += tally.extra;
     tallies.push_back({kind.algorithm, tally});
   }
-  std::printf("\n%-8s %6s %10s %10s %14s %6s %6s\n", "cipher", "cases", "row found", "ANY found",
-              "carved equal", "extra", "twins");
+  std::printf("\n%-8s %6s %10s %10s %14s %6s %6s%s\n", "cipher", "cases", "row found", "ANY found",
+              "carved equal", "extra", "twins", runner.empty() ? "" : "  runner equal");
   for (const auto& [name, t] : tallies) {
-    std::printf("%-8s %6d %10d %10s %14d %6d %6d\n", name.c_str(), t.cases, t.row,
+    std::printf("%-8s %6d %10d %10s %14d %6d %6d", name.c_str(), t.cases, t.row,
                 name == "NONE" ? "-" : std::to_string(t.any).c_str(), t.carved, t.extra, t.twins);
+    if (!runner.empty()) {
+      std::printf(" %13s", name == "XORK" ? "-" : std::to_string(t.runner).c_str());
+    }
+    std::printf("\n");
   }
   // Clean programs: 20 drawn from those that hold no ELF magic after offset 0 and no PE
   // signature; neither NONE nor ANY may find anything in them.
@@ -449,7 +494,8 @@ int Corpus(int cases, uint64_t seed, const std::string& keep) {
   fs::remove_all(folder);
   bool all = clean_found == 0 && total_extra == 0;
   for (const auto& [name, t] : tallies) {
-    all = all && t.row == t.cases && t.carved == t.cases && (name == "NONE" || t.any == t.cases);
+    all = all && t.row == t.cases && t.carved == t.cases && (name == "NONE" || t.any == t.cases) &&
+          (runner.empty() || name == "XORK" || t.runner == t.cases);
   }
   return all ? 0 : 1;
 }
@@ -463,7 +509,7 @@ int main(int argc, char** argv) {
   int cases = 20;
   uint64_t seed = 1;
   int numbers = 0, rounds = 3;
-  std::string time_file, algo, key, key_bytes, keep;
+  std::string time_file, algo, key, key_bytes, keep, runner;
   bool survey = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -478,7 +524,8 @@ int main(int argc, char** argv) {
     if (arg == "--survey") {
       survey = true;
     } else if (takes("--time=", time_file) || takes("--algo=", algo) || takes("--key=", key) ||
-               takes("--key-bytes=", key_bytes) || takes("--keep=", keep)) {
+               takes("--key-bytes=", key_bytes) || takes("--keep=", keep) ||
+               takes("--runner=", runner)) {
     } else if (takes("--rounds=", text)) {
       rounds = std::max(1, std::atoi(text.c_str()));
     } else if (numbers++ == 0) {
@@ -490,7 +537,7 @@ int main(int argc, char** argv) {
   try {
     if (survey) return Survey();
     if (!time_file.empty()) return Time(time_file, algo, key, key_bytes, rounds);
-    return Corpus(cases, seed, keep);
+    return Corpus(cases, seed, keep, runner);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "carve_bench: %s\n", error.what());
     return 1;

@@ -3,6 +3,7 @@
 #include "cli/batch.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -24,6 +25,7 @@
 #include "engine/input/mapped_input.h"
 #include "engine/run/analysis_run.h"
 #include "engine/search/scan_context.h"
+#include "engine/search/scan_input.h"
 #include "files/file_operation_error.h"
 #include "files/io_error.h"
 
@@ -137,6 +139,14 @@ class SideBySide {
   std::vector<std::thread> threads_;
 };
 
+// A carved file's line on standard error: "PE at 4096, 70656 bytes, XOR8 key 90 -> PATH".
+std::string CarvedLine(const FileCarver::Written& w) {
+  return std::string(FormatName(w.found.format)) + " at " + std::to_string(w.found.offset) + ", " +
+         std::to_string(w.found.size) + " bytes" + (w.found.truncated ? " (truncated)" : "") +
+         ", " + w.found.pair.algorithm + " key " + KeyTextOf(w.found.pair) + " -> " +
+         EscapeForTerminal(w.file.path);
+}
+
 }  // namespace
 
 Batch::Batch(const CliOptions& options, AnalysisRequest request, std::string record_options,
@@ -146,7 +156,9 @@ Batch::Batch(const CliOptions& options, AnalysisRequest request, std::string rec
       record_options_(std::move(record_options)),
       done_(std::move(done)),
       several_(several),
-      interruption_(interruption) {}
+      interruption_(interruption) {
+  if (options_.carve_dir) carver_.emplace(*options_.carve_dir, request_.rows);
+}
 
 bool Batch::Scan(const BatchEntry& entry, FileOutput& out, int jobs) {
   const auto start = std::chrono::steady_clock::now();
@@ -192,9 +204,16 @@ bool Batch::Run(const std::string& path, std::chrono::steady_clock::time_point s
   }
   // A record names the content by the bytes the run reads: the same mapping, kept open through
   // the run. Its stamp, taken before the hash, is what the file must still be after the scan.
+  // Carving reads the mapping the rows scan, and names its files by the hash of its bytes, which
+  // only a find needs.
   MappedInput mapped;
   FileStamp before;
-  if (options_.json || options_.yara || options_.skip_done) {
+  const bool hashed = options_.json || options_.yara || options_.skip_done;
+  const auto in_time = [&] {
+    return !interruption_.interrupted &&
+           !(deadline && std::chrono::steady_clock::now() >= *deadline);
+  };
+  if (hashed || carver_) {
     switch (mapped.Open(path)) {
       case MappedInput::Result::kOk:
         break;
@@ -207,10 +226,10 @@ bool Batch::Run(const std::string& path, std::chrono::steady_clock::time_point s
     }
     before = mapped.stamp();
     file.size = mapped.size();
-    const auto in_time = [&] {
-      return !interruption_.interrupted &&
-             !(deadline && std::chrono::steady_clock::now() >= *deadline);
-    };
+  } else {
+    before = StampOf(path);
+  }
+  if (hashed) {
     const std::optional<std::string> hash = Sha256Hex(mapped.data(), mapped.size(), in_time);
     if (!hash && interruption_.interrupted) {
       refuse("error", kStoppedMessage);
@@ -226,8 +245,6 @@ bool Batch::Run(const std::string& path, std::chrono::steady_clock::time_point s
     if (!hash) return refuse("error", kCannotReadMessage);
     file.sha256 = *hash;
     if (done_.count(file.sha256) != 0) return refuse("skipped", kDoneBeforeMessage);
-  } else {
-    before = StampOf(path);
   }
   const CliHost::Output output = options_.summary     ? CliHost::Output::kSummary
                                  : options_.to_stdout ? CliHost::Output::kStdout
@@ -254,6 +271,34 @@ bool Batch::Run(const std::string& path, std::chrono::steady_clock::time_point s
     ended_by_error = true;
   }
   const std::vector<RowOutcome>& rows = host.outcomes();
+  // A file whose rows all ended has its hidden executables written, under the same deadline.
+  FileCarver::Outcome carved;
+  bool carve_failed = false;
+  if (carver_ && !ended_by_error && rows.size() == request_.rows.size() &&
+      std::all_of(rows.begin(), rows.end(), [](const RowOutcome& row) {
+        return row.kind == RowOutcome::Kind::kDone || row.kind == RowOutcome::Kind::kSkipped;
+      })) {
+    const auto host_sha256 = [&]() -> std::optional<std::string> {
+      if (!file.sha256.empty()) return file.sha256;
+      return Sha256Hex(mapped.data(), mapped.size(), in_time);
+    };
+    try {
+      carver_->Carve(mapped, rows, host_sha256, in_time, carved);
+    } catch (const InputReadError&) {
+      carve_failed = true;
+      host.PrintLine(MessageAbout(path, kCannotReadMessage));
+      file.message = kCannotReadMessage;
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception& e) {
+      // A carved file that cannot be written (a full disk): the file's error; those written
+      // stay, and the batch goes on.
+      carve_failed = true;
+      host.PrintLine(ErrorText(e));
+      file.message = e.what();
+      file.reason = ReasonOf(e);
+    }
+  }
   // The rows' own mappings, and the file after the last of them, against the stamp before the
   // hash (or the run): a write meanwhile makes records of no one content.
   bool changed = false;
@@ -267,17 +312,17 @@ bool Batch::Run(const std::string& path, std::chrono::steady_clock::time_point s
     return row.kind == RowOutcome::Kind::kInputFailed;
   });
   const bool input_failed = failed_row != rows.end();
-  // A stop or the deadline cut the file short: a row stopped, or rows after it never ran. A
-  // stop that came once every row had ended cut nothing.
-  const bool cut_short = rows.size() < request_.rows.size() ||
+  // A stop or the deadline cut the file short: a row stopped, rows after it never ran, or the
+  // carving stopped. A stop that came once every row had ended cut nothing.
+  const bool cut_short = !carved.complete || rows.size() < request_.rows.size() ||
                          std::any_of(rows.begin(), rows.end(), [](const RowOutcome& row) {
                            return row.kind == RowOutcome::Kind::kStopped;
                          });
   if (!ended_by_error && file.message.empty()) file.message = host.first_message();
   if (!ended_by_error && input_failed) file.reason = ReasonOf(failed_row->error_number);
-  if (ended_by_error || input_failed) {
+  if (ended_by_error || input_failed || carve_failed) {
     file.status = "error";
-  } else if (cut_short && host.TimedOut() && !interruption_.interrupted) {
+  } else if (cut_short && (host.TimedOut() || !carved.complete) && !interruption_.interrupted) {
     // A file stopped at its deadline alone is one the batch goes on from.
     file.status = "timeout";
     host.PrintLine(MessageAbout(path, kTimeoutMessage));
@@ -299,9 +344,15 @@ bool Batch::Run(const std::string& path, std::chrono::steady_clock::time_point s
   // What did not finish prints no ranking and no rule: a part of the file's records would read
   // as all of them. A row skipped for want of a decoder or preset never began.
   const bool finished = !ended_by_error && !input_failed && !cut_short;
+  if (changed) {
+    // Bytes of no one content, named by a hash of other bytes: no carved file of it stays.
+    for (const FileCarver::Written& w : carved.written) ::unlink(w.file.path.c_str());
+    carved.written.clear();
+  }
+  // Each carved file is whole on disk, whatever became of the rest: it is always told.
+  bool written = WriteCarved(path, carved.written, host, out);
   if (ended_by_error) return !interruption_.interrupted;
-  if (!finished || changed) return !interruption_.interrupted;
-  bool written = true;
+  if (!finished || changed) return written && !interruption_.interrupted;
   if (options_.summary && options_.json) {
     written = out.Out(KeyRecords(path, rows, options_.top));
   } else if (options_.summary && !options_.yara) {
@@ -322,6 +373,19 @@ bool Batch::Run(const std::string& path, std::chrono::steady_clock::time_point s
     });
   }
   return written && !interruption_.interrupted;
+}
+
+bool Batch::WriteCarved(const std::string& path, const std::vector<FileCarver::Written>& carved,
+                        CliHost& host, FileOutput& out) const {
+  if (options_.json) {
+    std::string records;
+    for (const FileCarver::Written& w : carved) records += EmbeddedRecord(path, w.found, w.file);
+    return records.empty() || out.Out(records);
+  }
+  for (const FileCarver::Written& w : carved) {
+    host.PrintLine((several_ ? EscapeForTerminal(path) + ": " : std::string()) + CarvedLine(w));
+  }
+  return true;
 }
 
 std::string Batch::SignalReason() const {

@@ -6,17 +6,21 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_set>
 
 #include "cli/batch_files.h"
+#include "cli/file_carver.h"
 #include "cli/file_output.h"
 #include "cli/json_records.h"
 #include "cli/options.h"
 #include "engine/run/analysis_request.h"
 
 namespace veskor {
+
+class CliHost;
 
 // What a signal leaves for the batch: set by the handler (both are lock-free atomics, safe to
 // set there), read by the workers of files scanned side by side.
@@ -45,6 +49,9 @@ class Batch {
  private:
   bool Run(const std::string& path, std::chrono::steady_clock::time_point start, FileOutcome& file,
            FileOutput& out, int jobs);
+  // The records (--json) or lines of the carved files; false when standard output is gone.
+  bool WriteCarved(const std::string& path, const std::vector<FileCarver::Written>& carved,
+                   CliHost& host, FileOutput& out) const;
   // The name of the signal that stopped the batch ("Interrupt", "Terminated", ...).
   std::string SignalReason() const;
 
@@ -56,6 +63,7 @@ class Batch {
   const Interruption& interruption_;
   std::atomic<bool> failed_{false};
   std::set<std::string> rule_names_;  // of the whole batch, named in its order
+  std::optional<FileCarver> carver_;  // with --carve: the tasks' finders, shared by every file
 };
 
 // Scans an entry with `jobs` search workers (0: every core), its output to `out`; false when the

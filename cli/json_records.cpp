@@ -31,6 +31,12 @@ Json Record(const char* type, const std::string& file) {
 // A score as the summary table shows it, at most two decimals.
 double Rounded(double score) { return std::stod(ScoreText(score)); }
 
+// An XORK key is written as the text of its bytes, every other key as a number.
+Json KeyValue(const TAlgorithm& algorithm, int key) {
+  if (algorithm.Repeating) return KeyText(algorithm, key);
+  return key;
+}
+
 std::string Line(const Json& record) {
   return record.dump(-1, ' ', false, Json::error_handler_t::strict) + "\n";
 }
@@ -40,10 +46,10 @@ std::string Line(const Json& record) {
 std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top) {
   std::string lines;
   ForEachListedKey(outcomes, top,
-                   [&](const std::string& algorithm, int key, const KeySummary& strings) {
+                   [&](const TAlgorithm& algorithm, int key, const KeySummary& strings) {
                      Json record = Record("key", file);
-                     record["algo"] = Cp1251ToUtf8(algorithm);
-                     record["key"] = key;
+                     record["algo"] = Cp1251ToUtf8(algorithm.Name);
+                     record["key"] = KeyValue(algorithm, key);
                      // A key proved below the others carries the bound of its score instead.
                      if (strings.Bounded()) {
                        record["score"] = nullptr;
@@ -64,10 +70,39 @@ std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& o
 std::string RuleRecord(const std::string& file, const FileRule& rule) {
   Json record = Record("rule", file);
   record["algo"] = Cp1251ToUtf8(rule.algorithm);
-  record["key"] = rule.key;
+  if (rule.key_text.empty()) {
+    record["key"] = rule.key;
+  } else {
+    record["key"] = rule.key_text;
+  }
   record["name"] = rule.name;
   // Only ASCII: the writer escapes every other byte.
   record["rule"] = rule.text;
+  return Line(record);
+}
+
+std::string EmbeddedRecord(const std::string& file, const FoundExecutable& found,
+                           const CarvedFile& carved) {
+  Json record = Record("embedded", file);
+  record["format"] = FormatName(found.format);
+  record["offset"] = found.offset;
+  record["size"] = found.size;
+  record["algo"] = found.pair.algorithm;
+  // As the key records write it: a whole number, or the hex text of a key of many bytes.
+  if (found.pair.key_bytes.empty()) {
+    record["key"] = found.pair.key;
+  } else {
+    record["key"] = KeyTextOf(found.pair);
+  }
+  record["sha256"] = carved.sha256;
+  // A folder named in bytes that are not UTF-8, as a file's name is.
+  if (IsValidUtf8(carved.path)) {
+    record["path"] = carved.path;
+  } else {
+    record["path"] = Cp1251ToUtf8(carved.path);
+    record["path_hex"] = LowerHex(carved.path);
+  }
+  record["truncated"] = found.truncated;
   return Line(record);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/yara_rules.h"
+#include "engine/carve/carved_file.h"
 #include "engine/run/analysis_run.h"
 
 namespace veskor {
@@ -17,6 +18,10 @@ std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& o
 
 // A rule's record, with --yara among a file's records before its file record.
 std::string RuleRecord(const std::string& file, const FileRule& rule);
+
+// A hidden executable written decoded (--carve), among a file's records before its file record.
+std::string EmbeddedRecord(const std::string& file, const FoundExecutable& found,
+                           const CarvedFile& carved);
 
 struct FileOutcome {
   uint64_t size = 0;

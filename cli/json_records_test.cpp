@@ -42,6 +42,33 @@ TEST(FileRecord, NameAndLayout) {
   }
 }
 
+// An embedded file's record: cli.md's fields in order; a key of a row is a number as in key
+// records, a key of many bytes its hex text; a folder that is no UTF-8 is kept in hex as a name is.
+TEST(EmbeddedRecord, Layout) {
+  const struct {
+    CarvePair pair;
+    std::string path;
+    std::string fields;  // from "key" to "truncated"
+  } cases[] = {
+      {{"XOR8ROL", 0x35A, {}}, "d/x.exe", R"("key":858,"sha256":"cd","path":"d/x.exe",)"},
+      {{"XORK", 0, {0x8c, 0x61}},
+       "\xE0/x.exe",
+       R"("key":"0x8c61","sha256":"cd","path":")"
+       "\xD0\xB0"
+       R"(/x.exe","path_hex":"e02f782e657865",)"},
+  };
+  for (const auto& c : cases) {
+    FoundExecutable found;
+    found.offset = 4096;
+    found.size = 70;
+    found.truncated = true;
+    found.pair = c.pair;
+    EXPECT_EQ(EmbeddedRecord("f", found, {c.path, "cd"}),
+              R"({"type":"embedded","file":"f","format":"PE","offset":4096,"size":70,"algo":")" +
+                  c.pair.algorithm + "\"," + c.fields + R"("truncated":true})" + "\n");
+  }
+}
+
 // A key that carries a bound has no score but the bound, after every scored key; the best string
 // of a key without evidence is the one that ranks it.
 TEST(KeyRecords, BoundedKeysAndTheStringThatRanks) {

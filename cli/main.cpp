@@ -1,6 +1,7 @@
 // veskor-scan: the analysis of the window's "Analyze" button, from the command line.
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -16,17 +17,19 @@
 
 #include "cli/batch.h"
 #include "cli/batch_files.h"
+#include "cli/decode_file.h"
 #include "cli/done_files.h"
 #include "cli/options.h"
 #include "cli/record_options.h"
 #include "cli/terminal_text.h"
+#include "engine/carve/carved_file.h"
 #include "engine/decoding/algorithms.h"
 #include "engine/run/grid_run.h"
-#include "engine/run/program_files.h"
 #include "engine/search/job_runner.h"
 #include "engine/search/scan_context.h"
 #include "presets/preset.h"
 #include "presets/preset_list.h"
+#include "program_files/program_files.h"
 #include "tasks/table_file.h"
 #include "tasks/task_table.h"
 #include "text/cp1251.h"
@@ -139,8 +142,44 @@ std::unordered_set<std::string> ReadDoneHashes(const std::string& path,
 
 // A wrong command line: its message and the usage on standard error, exit status 2.
 int UsageFailure(const UsageError& e) {
-  std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(), kUsage);
+  std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(),
+               UsageText().c_str());
   return 2;
+}
+
+// --decode: the bytes, and nothing else, to standard output or -o's file. A wrong algorithm, key
+// or output is a wrong command line, found before the input is read.
+int Decode(const CliOptions& options) {
+  DecodeRequest request;
+  try {
+    request.cipher = DecodeCipher(*options.algorithm, *options.key, *options.key_shown);
+    // Bytes that are no text would drive the terminal.
+    if (!options.output && ::isatty(STDOUT_FILENO) == 1) {
+      throw UsageError("--decode: standard output is a terminal; give -o PATH or a pipe");
+    }
+  } catch (const UsageError& e) {
+    return UsageFailure(e);
+  }
+  request.input = options.files.front();
+  if (options.range) {
+    request.start = options.range->start;
+    request.end = options.range->end;
+  }
+  request.output = options.output;
+  request.out_fd = STDOUT_FILENO;
+  HandleStopSignals();
+  try {
+    DecodeFile(request, interruption.interrupted);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    // A reader that went away (head -c) wanted no more: nothing to say.
+    if (interruption.signal.load() != SIGPIPE) {
+      std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
+    }
+    return 1;
+  }
+  return 0;
 }
 
 int Main(const std::vector<std::string>& arguments) {
@@ -149,6 +188,16 @@ int Main(const std::vector<std::string>& arguments) {
   std::unordered_set<std::string> done;
   try {
     options = ParseCommandLine(arguments);
+    if (!options.help && !options.list && options.carve_dir) {
+      // The folder is made and checked before any file is read: a run that could not write
+      // what it finds must not first spend its time finding it.
+      try {
+        PrepareCarveFolder(*options.carve_dir);
+      } catch (const Error& e) {
+        throw UsageError("--carve: " + (e.file().empty() ? std::string() : e.file() + ": ") +
+                         e.what());
+      }
+    }
     if (!options.help && !options.list) {
       names = options.files;
       if (options.files_from) ReadListedNames(*options.files_from, options.null_separated, names);
@@ -157,10 +206,11 @@ int Main(const std::vector<std::string>& arguments) {
     return UsageFailure(e);
   }
   if (options.help) {
-    std::printf("%s%s", kUsage, kHelp);
+    std::printf("%s%s", UsageText().c_str(), HelpText().c_str());
     return 0;
   }
   FillAlgorithms();
+  if (options.decode) return Decode(options);
   PresetList presets;
   // The files are read from the folder the window would use, as its start-up reads them, and
   // never written.

@@ -45,6 +45,17 @@ struct CliOptions {
   bool yara = false;                     // with --summary: a YARA rule of each task's best key
   std::optional<std::string> skip_done;  // an earlier batch's JSON Lines
   std::optional<double> timeout;         // seconds a file's tasks may take
+  // Hidden executables found under the tasks' keys are written decoded into this folder.
+  std::optional<std::string> carve_dir;
+  // --decode: the decoded bytes of the one FILE under --algo and --key, of `range` when given,
+  // to `output` (a path, replaced whole) or standard output.
+  bool decode = false;
+  struct Range {
+    uint64_t start = 0;
+    std::optional<uint64_t> end;  // excluded; none: the file's end
+  };
+  std::optional<Range> range;
+  std::optional<std::string> output;
 };
 
 // Parses argv (without the program name). TEXT arguments are UTF-8 and converted to
@@ -54,10 +65,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments);
 // The names of every option ParseCommandLine takes, "--help" first, as its one table lists them.
 std::vector<std::string> OptionNames();
 
-// The synopsis, printed after a wrong command line.
-extern const char* const kUsage;
+// The synopsis, printed after a wrong command line; made from the options' table, as HelpText.
+const std::string& UsageText();
 // What follows the synopsis for -h and --help: every option, algorithm and exit status, in 80
 // columns.
-extern const char* const kHelp;
+const std::string& HelpText();
 
 }  // namespace veskor

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
 
@@ -70,7 +71,22 @@ TEST(CommandLine, Refused) {
       {"--timeout", "1e3", "f"},
       {"--timeout", "nan", "f"},
       {"--timeout", "2s", "f"},
-      {"--skip-done", "out.jsonl"},  // resumes a batch: FILE still needed
+      {"--skip-done", "out.jsonl"},                      // resumes a batch: FILE still needed
+      {"--decode", "--algo", "XOR8", "f"},               // no key
+      {"--decode", "--key", "1", "f"},                   // no algorithm
+      {"--decode", "--algo", "ANY", "--key", "1", "f"},  // no one algorithm
+      {"--decode", "--algo", "XOR8", "--key", "1"},      // no FILE
+      {"--decode", "--algo", "XOR8", "--key", "1", "f", "g"},
+      {"--decode", "--algo", "XOR8", "--key", "1", "--json", "f"},  // writes bytes alone
+      {"--decode", "--algo", "XOR8", "--key", "1", "--carve", "d", "f"},
+      {"--decode", "--algo", "XOR8", "--key", "1", "--alphabet", "a", "f"},
+      {"--range", "0:1", "f"},  // --range and -o shape what --decode writes
+      {"-o", "out", "f"},
+      {"--decode", "--algo", "XOR8", "--key", "1", "--range", "5:4", "f"},
+      {"--decode", "--algo", "XOR8", "--key", "1", "--range", "5", "f"},
+      {"--decode", "--algo", "XOR8", "--key", "1", "--range", "0x:4", "f"},
+      {"--decode", "--algo", "XOR8", "--key", "1", "--range", "-1:4", "f"},
+      {"--decode", "--algo", "XOR8", "--key", "1", "--range", "1:2:3", "f"},
   };
   for (const auto& args : cases) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0];
@@ -95,6 +111,31 @@ TEST(CommandLine, ManyFiles) {
   EXPECT_TRUE(ParseCommandLine({"--files-from", "list"}).files.empty());
 }
 
+TEST(CommandLine, DecodeTakesARangeAndAPath) {
+  const struct {
+    std::vector<std::string> range;
+    uint64_t start;
+    std::optional<uint64_t> end;
+  } cases[] = {
+      {{}, 0, std::nullopt},
+      {{"--range", "16:0x20"}, 16, 32},
+      {{"--range=0X10:"}, 16, std::nullopt},
+      {{"--range", ":7"}, 0, 7},
+      {{"--range", "3:3"}, 3, 3},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--decode", "--algo", "XOR8", "--key", "0x5A", "-o", "out"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    args.push_back("f");
+    const CliOptions o = ParseCommandLine(args);
+    EXPECT_TRUE(o.decode);
+    EXPECT_EQ(o.output, "out");
+    EXPECT_EQ(o.files, std::vector<std::string>{"f"});
+    EXPECT_EQ(o.range ? o.range->start : 0, c.start);
+    EXPECT_EQ(o.range ? o.range->end : std::nullopt, c.end);
+  }
+}
+
 TEST(CommandLine, HelpAndListNeedNoFile) {
   EXPECT_TRUE(ParseCommandLine({"--help"}).help);
   EXPECT_TRUE(ParseCommandLine({"--list"}).list);
@@ -104,11 +145,14 @@ TEST(CommandLine, HelpAndListNeedNoFile) {
 // the other is caught here.
 TEST(CommandLine, TheUsageNamesEveryOptionAndNoOther) {
   std::set<std::string> in_usage;
-  const std::string usage = std::string(kUsage) + kHelp;  // what -h and --help print
-  const std::regex option("--[a-z][a-z-]*");
+  const std::string usage = UsageText() + HelpText();  // what -h and --help print
+  // A long option anywhere, a short one after a space or a bracket; -h is --help's other name.
+  const std::regex option("--[a-z][a-z-]*|[ \\[]-[a-z]\\b");
   for (auto it = std::sregex_iterator(usage.begin(), usage.end(), option);
        it != std::sregex_iterator(); ++it) {
-    in_usage.insert(it->str());
+    std::string name = it->str();
+    if (name[0] != '-') name.erase(0, 1);
+    if (name != "-h") in_usage.insert(name);
   }
   std::set<std::string> parsed;
   for (const std::string& name : OptionNames()) parsed.insert(name);

@@ -1,6 +1,7 @@
 // The options text of a batch's file records.
 #include "cli/record_options.h"
 
+#include "cli/terminal_text.h"
 #include "text/cp1251.h"
 
 namespace veskor {
@@ -43,6 +44,17 @@ std::string RecordOptions(const CliOptions& options, const std::vector<RequestRo
   if (options.summary) add("--summary");
   if (options.top > 0) add("--top " + std::to_string(options.top));
   if (options.yara) add("--yara");
+  // The folder is part of every embedded record, and a batch resumed into another folder must
+  // write its files there too.
+  if (options.carve_dir) {
+    const std::string& dir = *options.carve_dir;
+    std::string quoted = "--carve \"";
+    for (const char c : IsValidUtf8(dir) ? dir : Cp1251ToUtf8(dir)) {
+      if (c == '"' || c == '\\') quoted += '\\';
+      quoted += c;
+    }
+    add(quoted + "\"");
+  }
   return text;
 }
 

@@ -246,10 +246,13 @@ hide XOR8 'chr($c ^ 0x5A)'
 hide XOR8W 'chr($c ^ 0x33) . chr(0x33)'
 hide ADD8 'chr(($c - 0x21) & 255)'
 hide XOR8ROL 'chr(((($c >> 3) | ($c << 5)) & 255) ^ 0x5A)'
-for case in 'XOR8 90 xor(90) ascii' 'XOR8W 51 xor(51) wide' 'ADD8 33 {' 'XOR8ROL 0x35A {'; do
+# XORK's key repeats from the file's offset 0; the secret starts at 3000, a multiple of 5.
+hide XORK 'chr($c ^ (0x8C, 0x61, 0xD2, 0x63, 0xC5)[$i++ % 5])'
+for case in 'XOR8 90 xor(90) ascii' 'XOR8W 51 xor(51) wide' 'ADD8 33 {' 'XOR8ROL 0x35A {' \
+  'XORK 0x8c61d263c5 { - 8c:61:d2:63:c5'; do
   set -- $case
-  "$scan" --algo "$1" --alphabet-file "$dir/printable" --summary --yara "$y/$1.bin" \
-    > "$y/$1.yar" 2>/dev/null
+  "$scan" --algo "$1" ${5:+--key "$5"} --alphabet-file "$dir/printable" --summary --yara \
+    "$y/$1.bin" > "$y/$1.yar" 2>/dev/null
   name=$(sed -n 's/^rule //p' "$y/$1.yar")
   check "$1 rule name" "_$1_$2" "${name#veskor_????????????????}"
   grep -q "^    \$s1 = .*${3}" "$y/$1.yar" || { echo "FAIL: $1 rule strings: $(cat "$y/$1.yar")"; fail=1; }
@@ -402,6 +405,48 @@ done
 "${long_run[@]}" --stdout "$dir/big.bin" 2>/dev/null | head -c 1000 > /dev/null
 check "--stdout into a closed pipe" "1 0" "${PIPESTATUS[0]} $(find "$dir" -name '.*' | wc -l)"
 rm -f "$dir/big.bin" "$dir/big.bin_XOR8.log"
+
+# Hidden executables: a program of this machine stored under XOR8 0x5A inside random bytes (the
+# runner's own --decode stores it: XOR undoes itself) is carved back byte for byte, its record
+# before the file's, and --decode gives the same bytes again from its range.
+h="$dir/hidden"
+mkdir "$h"
+program=/usr/bin/true
+"$scan" --decode --algo XOR8 --key 0x5A "$program" > "$h/stored"
+check "--decode to a pipe" 0 $?
+head -c 4099 /dev/urandom > "$h/host.bin"
+cat "$h/stored" >> "$h/host.bin"
+head -c 999 /dev/urandom >> "$h/host.bin"
+carve=("$scan" --algo XOR8 --alphabet abc --summary --json --carve "$h/out")
+"${carve[@]}" "$h/host.bin" > "$h/records" 2>/dev/null
+size=$(stat -c %s "$program")
+check "--carve: exit status, records" "0 embedded,file" \
+  "$? $(jq -r 'select(.type != "key") | .type' "$h/records" | paste -sd,)"
+check "--carve: the record" "ELF 4099 $size XOR8 90 false $(sha256sum < "$program" | cut -c1-64)" \
+  "$(jq -r 'select(.type == "embedded") | "\(.format) \(.offset) \(.size) \(.algo) \(.key) \(.truncated) \(.sha256)"' "$h/records")"
+path=$(jq -r 'select(.type == "embedded") | .path' "$h/records")
+check "--carve: the file's name" "$(sha256sum < "$h/host.bin" | cut -c1-16)_4099_XOR8_90.elf" \
+  "$(basename "$path")"
+check "--carve: the bytes" "" "$(cmp "$path" "$program" 2>&1)"
+check "--carve: in the options" 1 "$(jq -r 'select(.type == "file") | .options' "$h/records" | grep -c -- '--carve')"
+# Again into the same folder: a name taken gets _2, and the first file stays as it was.
+"$scan" --algo XOR8 --key 90 --alphabet abc --summary --carve "$h/out" "$h/host.bin" 2>"$h/err" >/dev/null
+check "--carve: a line on standard error" "ELF at 4099, $size bytes, XOR8 key 90 -> ${path%.elf}_2.elf" \
+  "$(grep '^ELF' "$h/err")"
+check "--carve: never overwritten" "" "$(cmp "$path" "${path%.elf}_2.elf" 2>&1)"
+"$scan" --decode --algo XOR8 --key 0x5A --range "4099:$((4099 + size))" -o "$h/decoded" "$h/host.bin"
+check "--decode --range -o" "0 " "$? $(cmp "$h/decoded" "$program" 2>&1)"
+"$scan" --decode --algo XOR8 --key 1 "$h/host.bin" 2>"$h/err" | head -c 10 > /dev/null
+check "--decode into a closed pipe: quiet" "" "$(cat "$h/err")"
+# The program itself is no hidden file; a folder that cannot be made is a wrong command line,
+# before any file is read.
+"$scan" --algo NONE --alphabet abc --summary --carve "$h/none" "$program" > /dev/null 2>&1
+check "--carve: the file at offset 0" "0 0" "$? $(find "$h/none" -type f | wc -l)"
+"$scan" --algo XOR8 --alphabet abc --carve "$h/host.bin/sub" "$h/host.bin" 2>"$h/err"
+check "--carve: a folder that cannot be made" "2 veskor-scan: --carve: $h/host.bin/sub:" \
+  "$? $(head -1 "$h/err" | cut -d' ' -f1-3)"
+check "--carve: no log then" 0 "$(find "$h" -name '*.log' | wc -l)"
+rm -rf "$h"
 
 if [ $fail -eq 0 ]; then echo "runner tests passed"; fi
 exit $fail

@@ -17,7 +17,11 @@
 
 namespace veskor {
 
-void ReplaceFile(const std::string& link_or_path, std::string_view bytes) {
+void ReplaceFile(const std::string& path, std::string_view bytes) {
+  ReplaceFileWith(path, [&](int fd) { return WriteFully(fd, bytes); });
+}
+
+void ReplaceFileWith(const std::string& link_or_path, const std::function<bool(int fd)>& write) {
   // A symbolic link stays; the file it leads to is the one replaced, beside itself.
   const std::string path = SaveTarget(link_or_path);
   const SplitName split = SplitPath(path);
@@ -52,7 +56,14 @@ void ReplaceFile(const std::string& link_or_path, std::string_view bytes) {
     throw FileOperationError(stage, error_number);
   };
   if (::fchmod(file.fd, mode) != 0) fail(FileOperationError::Stage::kCreate);
-  if (!WriteFully(file.fd, bytes)) fail(FileOperationError::Stage::kWrite);
+  bool written = false;
+  try {
+    written = write(file.fd);
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  if (!written) fail(FileOperationError::Stage::kWrite);
   if (::fsync(file.fd) != 0) fail(FileOperationError::Stage::kWrite);
   const int fd = file.fd;
   file.fd = -1;

@@ -2,6 +2,7 @@
 // leaves the old file whole.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,10 @@ namespace veskor {
 // a dangling link gets the file it names (its folder must exist). Raises FileOperationError
 // (kCreate when the temporary file cannot be made or the links loop, kWrite otherwise).
 void ReplaceFile(const std::string& path, std::string_view bytes);
+
+// ReplaceFile with the bytes written by `write` to the temporary file's descriptor, for what is
+// too large to hold whole: `write` answers false, with errno set, when a write failed (kWrite).
+// Whatever `write` throws removes the temporary file and goes on up; the old file stays.
+void ReplaceFileWith(const std::string& path, const std::function<bool(int fd)>& write);
 
 }  // namespace veskor

@@ -1,0 +1,51 @@
+// The hidden executables of a batch's files: a finder for each task, built once for the batch,
+// and each file's finds written decoded into the carve folder, each only once.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/carve/carved_file.h"
+#include "engine/carve/executable_finder.h"
+#include "engine/input/mapped_input.h"
+#include "engine/run/analysis_request.h"
+#include "engine/run/run_observer.h"
+
+namespace veskor {
+
+class FileCarver {
+ public:
+  // A finder for each row whose algorithm and key are known: every key of a row with no key
+  // (NONE's bytes as stored past offset 0), its one key, or every pair of ANY. A row whose
+  // algorithm or key is wrong gets none: its own search says what is wrong.
+  FileCarver(std::string dir, const std::vector<RequestRow>& rows);
+
+  struct Written {
+    FoundExecutable found;
+    CarvedFile file;
+  };
+  struct Outcome {
+    std::vector<Written> written;  // in the order the rows ran, each row's by offset
+    bool complete = true;          // false when `go_on` stopped it
+  };
+
+  // Finds the executables of `input` under the rows of `rows` that searched it to their end and
+  // writes each decoded into the folder; the same bytes at one offset found under a second row
+  // (NONE beside ANY, SUB8 beside ANY's ADD8) are written once. `host_sha256` is asked once,
+  // before the first file is named, and nothing stops it (none: stop here). Throws
+  // InputReadError when the mapping faults and IoError when a file cannot be written; what was
+  // written before stays, in `outcome`.
+  void Carve(const MappedInput& input, const std::vector<RowOutcome>& rows,
+             const std::function<std::optional<std::string>()>& host_sha256,
+             const std::function<bool()>& go_on, Outcome& outcome) const;
+
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  std::vector<std::pair<int, ExecutableFinder>> finders_;  // by RequestRow::row
+};
+
+}  // namespace veskor
