@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -69,14 +70,23 @@ class MatchCountsTest : public ::testing::Test {
 
 TEST_F(MatchCountsTest, OneSearchCountsAsKeyByKey) {
   using Filter = std::function<bool(std::string_view)>;
+  // Two repeating keys, places 1 and 2 of a row of XORK.
+  const uint8_t first_key[] = {0x12, 0x34}, second_key[] = {0xAB, 0xCD, 0xEF};
+  const auto xor_keys = std::make_shared<const std::vector<XorKey>>(
+      std::vector<XorKey>{*XorKey::Of(first_key), *XorKey::Of(second_key)});
+  RunSearch xork = search_;
+  ASSERT_TRUE(FindAlgorithm("XORK", xork.algorithm));
+  xork.algorithm = WithXorKeys(xork.algorithm, xor_keys);
   RunSearch any = search_;
   any.any = true;
+  any.xor_keys = xor_keys;
   std::vector<int> pairs;
-  // A dense search, a sparse one (the wide algorithm) and a running key.
-  for (const char* name : {"XOR8", "ADD8", "XOR8W", "XOR8INC"}) {
+  // A dense search, a sparse one (the wide algorithm), a running key and repeating keys.
+  for (const char* name : {"XOR8", "ADD8", "XOR8W", "XOR8INC", "XORK"}) {
     for (size_t a = 0; a < kAlgorithmCount; ++a) {
       if (Algorithms[a].Name != name) continue;
-      for (int key = Algorithms[a].FirstKey; key <= Algorithms[a].LastKey; ++key) {
+      const TAlgorithm algorithm = KeyAlgorithmOf(any, RowSummary::PairId(static_cast<int>(a), 1));
+      for (int key = algorithm.FirstKey; key <= algorithm.LastKey; ++key) {
         pairs.push_back(RowSummary::PairId(static_cast<int>(a), key));
       }
     }
@@ -104,6 +114,7 @@ TEST_F(MatchCountsTest, OneSearchCountsAsKeyByKey) {
       {"every key alone", search_, every_key, HasHttp, each_key, true},
       {"a few keys", search_, {0x5A, 7, 0xC0}, HasHttp, options_, true},
       {"ANY pairs", any, pairs, HasHttp, options_, true},
+      {"repeating keys", xork, {1, 2}, HasQ, options_, true},
       {"an expression", expression, every_key, HasQ, options_, true},
       {"no filter", search_, every_key, nullptr, options_, true},
       {"nothing passes", search_, every_key, Never, options_, false},
