@@ -239,7 +239,14 @@ class StringLines : public LineMaker {
   // for a batch's texts before it reads the first, so that their cache misses overlap.
   class KeyRecords : public KeyLineWriter {
    public:
-    KeyRecords(const StringLines& lines, int32_t key) : lines_(lines), key_(key) {}
+    // The record up to its offset is the same for every string of the key: it is made once, and
+    // copied in blocks of a fixed size (the bytes beyond it are written over by the fields after).
+    KeyRecords(const StringLines& lines, int32_t key) : lines_(lines) {
+      std::string prefix = lines.head_ + std::to_string(key) + R"(,"offset":)";
+      prefix_size_ = prefix.size();
+      prefix.resize((prefix.size() + kBlock - 1) / kBlock * kBlock, ' ');
+      prefix_ = std::move(prefix);
+    }
     // The room of every record as written, then of every text as read: each text is read there,
     // then scored and written out ahead of itself, never over a byte not yet read (a byte's
     // text takes at most ByteTexts::kRoom bytes).
@@ -265,7 +272,11 @@ class StringLines : public LineMaker {
         }
         TextScores(std::span(batch.data(), count), scores.data());
         for (size_t i = 0; i < count; ++i) {
-          at = lines_.Fields(at, key_, lines[first + i].position, batch[i].size());
+          for (size_t block = 0; block < prefix_.size(); block += kBlock) {
+            std::memcpy(at + block, prefix_.data() + block, kBlock);
+          }
+          at += prefix_size_;
+          at = lines_.Numbers(at, lines[first + i].position, batch[i].size());
           at = JsonBytes().Write(at, batch[i]);
           at = Tail(at, scores[i]);
         }
@@ -274,10 +285,12 @@ class StringLines : public LineMaker {
     }
 
    private:
+    static constexpr size_t kBlock = 16;
     uint64_t RecordRoom() const { return lines_.head_.size() + kFieldsRoom; }
 
     const StringLines& lines_;
-    int32_t key_;
+    std::string prefix_;  // padded to whole blocks
+    size_t prefix_size_ = 0;
   };
 
   // The record up to the opening quote of its text.
@@ -289,6 +302,11 @@ class StringLines : public LineMaker {
       at = WriteInteger(at, key);
     }
     at = WriteText(at, R"(,"offset":)");
+    return Numbers(at, position, length);
+  }
+
+  // The record from its offset to the opening quote of its text.
+  static char* Numbers(char* at, int64_t position, uint64_t length) {
     at = WriteInteger(at, position);
     at = WriteText(at, R"(,"length":)");
     at = WriteInteger(at, length);

@@ -18,6 +18,7 @@
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/results/decoded_save.h"
+#include "ui/results/row_results.h"
 
 namespace veskor {
 namespace {
@@ -120,7 +121,9 @@ void EmbeddedPane::Show(State state, std::vector<FoundExecutable> found) {
   const RunSearch& search = *result_->search;
   for (int row = 0; row < static_cast<int>(found_.size()); ++row) {
     const FoundExecutable& f = found_[static_cast<size_t>(row)];
-    const QString key = QString::fromStdString(KeyTextOf(f.pair));
+    // The window's one form of a key ("90 (0x5A)"); a key of many bytes as its bytes in hex.
+    const QString key =
+        f.pair.key_bytes.empty() ? KeyText(f.pair.key) : QString::fromStdString(KeyTextOf(f.pair));
     const QString cells[] = {
         QString::fromLatin1(FormatName(f.format).data()), QString::number(f.offset), SizeText(f),
         search.any ? QString::fromStdString(f.pair.algorithm) + QLatin1Char(' ') + key : key};

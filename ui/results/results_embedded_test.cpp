@@ -101,13 +101,13 @@ class ResultsEmbeddedTest : public QObject {
     QTest::addColumn<QString>("shown");  // the Key cell
     QTest::newRow("every key") << "XOR8"
                                << ""
-                               << "90";
+                               << "90 (0x5A)";
     QTest::newRow("the key") << "XOR8"
                              << "90"
-                             << "90";
+                             << "90 (0x5A)";
     QTest::newRow("ANY") << "ANY"
                          << ""
-                         << "XOR8 90";
+                         << "XOR8 90 (0x5A)";
   }
   void ListsAndSavesTheHiddenFile() {
     QFETCH(QString, algorithm);
@@ -169,6 +169,16 @@ class ResultsEmbeddedTest : public QObject {
     QVERIFY(results != nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(results->embedded()->state() == EmbeddedPane::State::kChanged, 60000);
     QCOMPARE(veskor::FindControl<QTableWidget>(results, "EmbeddedGrid")->rowCount(), 0);
+  }
+
+  void AScreenshotOnRequest() {
+    const QString folder = qEnvironmentVariable("VESKOR_SCREENSHOT_DIR");
+    if (folder.isEmpty()) QSKIP("VESKOR_SCREENSHOT_DIR is not set");
+    QVERIFY(QDir().mkpath(folder));
+    ResultsWindow* results = RunAndOpen({{"XOR8", ""}});
+    QTRY_VERIFY_WITH_TIMEOUT(results->embedded()->state() == EmbeddedPane::State::kDone, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(results->strings()->rowCount() > 0, 60000);
+    QVERIFY(results->grab().save(QDir(folder).filePath("results-embedded.png")));
   }
 };
 

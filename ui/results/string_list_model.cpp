@@ -65,13 +65,7 @@ void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Fil
   pages_.clear();
   stopping_ = false;
   ++generation_;
-  rows_ = 0;
-  listed_ = 0;
-  led_places_.clear();
-  led_sorted_.clear();
-  held_.clear();
-  held_scores_.clear();
-  held_places_.clear();
+  ForgetRows();
   too_many_to_sort_ = false;
   marked_ = std::move(marked);
   order_ = order;
@@ -107,12 +101,7 @@ void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Fil
   emit Progressed();
 }
 
-void StringListModel::Clear() { Show(nullptr, -1, nullptr); }
-
-void StringListModel::SetOrder(Order order) {
-  if (order == order_) return;
-  beginResetModel();
-  order_ = order;
+void StringListModel::ForgetRows() {
   rows_ = 0;
   listed_ = 0;
   led_places_.clear();
@@ -120,6 +109,15 @@ void StringListModel::SetOrder(Order order) {
   held_.clear();
   held_scores_.clear();
   held_places_.clear();
+}
+
+void StringListModel::Clear() { Show(nullptr, -1, nullptr); }
+
+void StringListModel::SetOrder(Order order) {
+  if (order == order_) return;
+  beginResetModel();
+  order_ = order;
+  ForgetRows();
   too_many_to_sort_ = false;
   endResetModel();
   if (state_ == State::kComplete && !HoldSorted()) Grow(kMaxListedRows);
@@ -256,13 +254,7 @@ void StringListModel::Stop(State state, const QString& error) {
   strings_.reset();
   pages_.clear();
   stopping_ = false;
-  rows_ = 0;
-  listed_ = 0;
-  led_places_.clear();
-  led_sorted_.clear();
-  held_.clear();
-  held_scores_.clear();
-  held_places_.clear();
+  ForgetRows();
   state_ = state;
   error_ = error;
   endResetModel();
@@ -434,7 +426,8 @@ const FoundString* StringListModel::InFile(uint64_t place, float* score) const {
     return &pages_.front().strings[offset];
   }
   if (page != pages_.end()) pages_.erase(page);
-  Page fetched{first, {}};
+  Page fetched;
+  fetched.first = first;
   try {
     fetched.strings = strings_->Get(first, kPageRows);
   } catch (const InputChangedError& e) {

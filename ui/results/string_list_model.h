@@ -134,6 +134,8 @@ class StringListModel : public QAbstractTableModel {
   uint64_t PlaceOf(int row) const;
   // The marked strings' places found so far, in the order marked.
   std::vector<uint64_t> MarkedPlaces() const;
+  // Forgets the rows listed and the strings held for a sort (inside a model reset).
+  void ForgetRows();
   // Reads, scores and sorts every string for a sorted order; false when they are too many.
   bool HoldSorted();
 
