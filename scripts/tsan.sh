@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the tests that run threads, and what they test, with ThreadSanitizer into build-tsan/
-# and runs them there: the worker pool, the searches of all keys, the run, the regular
-# expression's shared programs, the runner's ordered output and its files side by side share
-# memory across threads. The other tests run one thread and are left to the plain and
+# and runs them there: the worker pool, the searches of all keys, the run, the counts across keys,
+# the regular expression's shared programs, the runner's ordered output and its files side by side
+# share memory across threads. The other tests run one thread and are left to the plain and
 # AddressSanitizer builds. With CI=true, warnings are errors (as in scripts/build.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The test programs that start threads (their CTest label is their name), and the runner.
-threaded=(search_test run_test results_test cli_test regexp_test regexp_backtracker_test
-  regexp_pike_vm_test veskor-scan)
+threaded=(search_test run_test match_counts_test results_test cli_test regexp_test
+  regexp_backtracker_test regexp_pike_vm_test veskor-scan)
 werror=OFF
 [ "${CI:-}" = true ] && werror=ON
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" \

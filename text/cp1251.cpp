@@ -25,7 +25,7 @@ constexpr char16_t ToChar16(uint8_t b) {
 }
 
 // Returns -1 for a character without an 8-bit form.
-int FromChar32(char32_t c) {
+constexpr int FromChar32(char32_t c) {
   if (c < 0x80) return static_cast<int>(c);
   if (c >= 0x0410 && c <= 0x044F) return static_cast<int>(c - 0x0410 + 0xC0);
   for (int i = 0; i < 64; ++i) {
@@ -53,7 +53,7 @@ constexpr char16_t LowerOf(char16_t c) {
 struct CaseTables {
   std::array<uint8_t, 256> upper{};
   std::array<uint8_t, 256> lower{};
-  CaseTables() {
+  constexpr CaseTables() {
     for (int b = 0; b < 256; ++b) {
       const char16_t c = ToChar16(static_cast<uint8_t>(b));
       const int u = FromChar32(UpperOf(c));
@@ -64,10 +64,8 @@ struct CaseTables {
   }
 };
 
-const CaseTables& Cases() {
-  static const CaseTables tables;
-  return tables;
-}
+// Made by the compiler: the tables are whole before any code runs.
+constexpr CaseTables kCases;
 
 struct Reverse {
   std::array<int16_t, 0x2200> map{};  // every Windows-1251 character lies below U+2200
@@ -194,8 +192,11 @@ std::u16string Utf8ToUtf16(std::string_view text) {
   return out;
 }
 
-uint8_t ToUpper1251(uint8_t byte) { return Cases().upper[byte]; }
-uint8_t ToLower1251(uint8_t byte) { return Cases().lower[byte]; }
+namespace cp1251_tables {
+constinit const std::array<uint8_t, 256> kUpper = kCases.upper;
+constinit const std::array<uint8_t, 256> kLower = kCases.lower;
+}  // namespace cp1251_tables
+
 uint8_t OtherCase1251(uint8_t byte) {
   const uint8_t upper = ToUpper1251(byte);
   return upper != byte ? upper : ToLower1251(byte);

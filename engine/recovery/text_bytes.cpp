@@ -104,7 +104,18 @@ const Model& TheModel() {
 
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void WalshTransform(std::array<float, 256>& f) {
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VESKOR_WALSH_UNDER_TSAN
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(VESKOR_WALSH_UNDER_TSAN)
+#define VESKOR_WALSH_CLONES  // ThreadSanitizer cannot resolve the clones at startup
+#else
+#define VESKOR_WALSH_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+VESKOR_WALSH_CLONES void WalshTransform(std::array<float, 256>& f) {
   for (int half = 1; half < 256; half *= 2) {
     for (int i = 0; i < 256; i += 2 * half) {
       for (int j = i; j < i + half; ++j) {

@@ -1,5 +1,6 @@
-// How many of one key's strings pass the Results window's filter: the count behind the window's
-// search across every key, made on any thread and given up at once when asked.
+// How many of one key's strings pass the Results window's filter, by the scan of its list: made on
+// any thread and given up at once when asked. The window counts many keys at once by the search
+// of all keys (CountMatchesOfKeys), whose counts are checked against this one.
 #pragma once
 
 #include <atomic>

@@ -1,4 +1,5 @@
-// The count of every key's matching strings on its own thread, its news queued to the window's.
+// The count of every key's matching strings on its own thread, by the search of all keys on
+// every core, its news queued to the window's.
 #include "ui/results/key_match_counter.h"
 
 #include <QMetaObject>
@@ -6,7 +7,8 @@
 #include <exception>
 #include <utility>
 
-#include "engine/results/key_matches.h"
+#include "engine/run/match_counts.h"
+#include "engine/search/job_runner.h"
 
 namespace veskor {
 
@@ -44,11 +46,10 @@ void KeyMatchCounter::Start(std::shared_ptr<const RunSearch> search, std::vector
   const int generation = generation_;
   thread_ = std::thread([this, generation, stop = stop_, search = std::move(search),
                          keys = std::move(keys), filter = std::move(filter)] {
-    const double total = keys.empty() ? 1.0 : static_cast<double>(keys.size());
     // The share is told in steps of a thousandth: finer steps would only queue more calls.
     int told = -1;
-    auto tell = [&](double done) {
-      const int step = static_cast<int>(std::floor(done / total * 1000.0));
+    auto tell = [&](double share) {
+      const int step = static_cast<int>(std::floor(share * 1000.0));
       if (step == told) return;
       told = step;
       Post(generation, [this, step] { emit Progressed(step / 1000.0); });
@@ -56,25 +57,26 @@ void KeyMatchCounter::Start(std::shared_ptr<const RunSearch> search, std::vector
     Outcome outcome = Outcome::kCounted;
     QString message;
     try {
-      for (size_t i = 0; i < keys.size() && outcome == Outcome::kCounted; ++i) {
-        const MatchCount counted =
-            CountKeyMatches(*search, keys[i], filter, *stop,
-                            [&](double share) { tell(static_cast<double>(i) + share); });
-        switch (counted.status) {
-          case MatchCount::Status::kCounted:
-            Post(generation, [this, key = keys[i], count = counted.count] {
-              emit Counted(key, static_cast<quint64>(count));
-            });
-            break;
-          case MatchCount::Status::kStopped:
-            return;  // a later count, or none, has taken its place
-          case MatchCount::Status::kChanged:
-            outcome = Outcome::kChanged;
-            break;
-          case MatchCount::Status::kCannotRead:
-            outcome = Outcome::kCannotRead;
-            break;
-        }
+      ScanOptions options;
+      options.workers = DefaultWorkerCount();
+      const MatchCountsOutcome counted = CountMatchesOfKeys(
+          *search, keys, filter, *stop,
+          [&](int key, uint64_t count) {
+            Post(generation,
+                 [this, key, count] { emit Counted(key, static_cast<quint64>(count)); });
+          },
+          tell, options);
+      switch (counted) {
+        case MatchCountsOutcome::kCounted:
+          break;
+        case MatchCountsOutcome::kStopped:
+          return;  // a later count, or none, has taken its place
+        case MatchCountsOutcome::kChanged:
+          outcome = Outcome::kChanged;
+          break;
+        case MatchCountsOutcome::kCannotRead:
+          outcome = Outcome::kCannotRead;
+          break;
       }
     } catch (const std::exception& e) {
       outcome = Outcome::kFailed;

@@ -1,5 +1,5 @@
 // The Results window's count of every key's strings that pass the filter, made on a thread of its
-// own so that typing in the filter never waits for a scan of the file.
+// own (and its workers) so that typing in the filter never waits for a scan of the file.
 #pragma once
 
 #include <QObject>
@@ -31,9 +31,11 @@ class KeyMatchCounter : public QObject {
   // Stops the count and waits for its thread, which a stop ends within one batch of the scan.
   ~KeyMatchCounter() override;
 
-  // Counts, in the order given, the strings of each of `keys` of the row that `search` describes
-  // that `filter` accepts, in place of any count under way. `filter` is called on the counting
-  // thread: it must keep no state that the window's thread changes.
+  // Counts the strings of each of `keys` of the row that `search` describes that `filter`
+  // accepts, in place of any count under way: all the keys of an algorithm in one search over the
+  // file (CountMatchesOfKeys), each key's count told as its search ends. `filter` is called on
+  // the counting threads, several at once: it must be safe so and keep no state that the
+  // window's thread changes.
   void Start(std::shared_ptr<const RunSearch> search, std::vector<int> keys, Filter filter);
   // Ends the count under way: nothing more is told of it.
   void Stop();
