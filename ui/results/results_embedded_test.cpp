@@ -207,7 +207,7 @@ class ResultsEmbeddedTest : public QObject {
     const QString folder = qEnvironmentVariable("VESKOR_SCREENSHOT_DIR");
     if (folder.isEmpty()) QSKIP("VESKOR_SCREENSHOT_DIR is not set");
     QVERIFY(QDir().mkpath(folder));
-    ResultsWindow* results = RunAndOpen({{"XOR8", ""}});
+    ResultsWindow* results = RunAndOpen({{"XOR8", ""}}, kXor8Key);
     QTRY_VERIFY_WITH_TIMEOUT(results->embedded()->state() == EmbeddedPane::State::kDone, 60000);
     QTRY_VERIFY_WITH_TIMEOUT(results->strings()->rowCount() > 0, 60000);
     QVERIFY(results->grab().save(QDir(folder).filePath("results-embedded.png")));
