@@ -28,6 +28,10 @@ constexpr size_t kSpansPerCheckpoint = 4096;
 constexpr int kSparsePairValues = 48;
 // What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
 constexpr size_t kDensePassCost = 4;
+// Keys of a page summarized under one floor before the floor is raised by them: enough for the
+// first stage of a row to rank its first keys (RankFloor::kExactRanks), few enough that the
+// floor rises early.
+constexpr size_t kFloorStageKeys = 32;
 
 // The keys of a search of all keys, in order.
 std::vector<int> EveryKey(const TAlgorithm& algorithm) {
@@ -288,11 +292,6 @@ class Search {
   // key's best ones make needless.)
   bool DenseKeys(int first, int last, const DenseSpans& spans,
                  const std::function<bool(int)>& after_key) {
-    struct Part {
-      int key;
-      size_t from, to;  // segments
-      bool last;        // the key's last part
-    };
     std::vector<Part> parts;
     const bool split = context_.Summary == nullptr;
     for (int key = first; key <= last; ++key) {
@@ -310,9 +309,34 @@ class Search {
       parts.push_back({key, from, spans.segments.size(), true});
     }
     Summaries summaries(parts.size(), context_.Summary != nullptr);
+    // A summary under a floor takes the page's keys in stages: the keys of a stage summarized
+    // whole raise the floor of the stages after it, so that a page's own first keys prove most
+    // of its others below the top (the first page of a row has no keys before it). The stages
+    // are fixed by the keys alone, so the summaries are the same whatever order jobs run in.
+    const bool staged = summary_only_ && options_.rank_floor != nullptr;
+    const size_t stage_parts = staged ? kFloorStageKeys : parts.size();
+    for (size_t from = 0; from < parts.size(); from += stage_parts) {
+      const size_t count = std::min(stage_parts, parts.size() - from);
+      if (staged) floor_ = std::max(floor_, options_.rank_floor->Floor());
+      if (!DenseStage(parts, from, count, spans, summaries, after_key)) return false;
+    }
+    return true;
+  }
+
+  struct Part {
+    int key;
+    size_t from, to;  // segments
+    bool last;        // the key's last part
+  };
+
+  // Parts [first, first + count) of DenseKeys, written in order; false when a stop ended them.
+  bool DenseStage(const std::vector<Part>& parts, size_t first, size_t count,
+                  const DenseSpans& spans, Summaries& summaries,
+                  const std::function<bool(int)>& after_key) {
     return jobs_.RunOrdered(
-        parts.size(),
-        [&](size_t i, JobOutput& out) {
+        count,
+        [&](size_t j, JobOutput& out) {
+          const size_t i = first + j;
           const Part& part = parts[i];
           const KeyView key(input_, page_base_ + part.key);
           if (summary_only_) return SummarizeKey(key, spans, part.key, out, *summaries[i]);
@@ -332,7 +356,8 @@ class Search {
             });
           });
         },
-        [&](size_t i) {
+        [&](size_t j) {
+          const size_t i = first + j;
           const int key = page_base_ + parts[i].key;
           summaries.MergeInto(context_.Summary, i, key);
           if (parts[i].last) AddToFloor(key);
@@ -343,7 +368,8 @@ class Search {
   // A key of the page (slot `slot`), all its runs in this job, counted and scored into
   // `summary` with no line made. Under a floor (RankFloor) most of its runs are counted from
   // their bounds alone; a key whose strings were left unscored for the floor alone carries its
-  // bound, unless some string passed the floor: its runs are then summarized again whole.
+  // bound, unless some string passed the floor: its runs are then summarized again whole when
+  // the floor lies above the threshold (a string it left out may be among the key's best).
   void SummarizeKey(const KeyView& key, const DenseSpans& spans, int slot, JobOutput& out,
                     KeySummary& summary) {
     SpanJudge judge(input_, key, out, &summary);
@@ -385,6 +411,9 @@ class Search {
       summary.SetBound(judge.LossBound());
       return;
     }
+    // A floor at or below the threshold left out only strings below the one that passed it, and
+    // below the threshold: none of them could be the key's best string or its weak one.
+    if (floor_ <= KeySummary::kThresholdBits) return;
     summary = KeySummary();
     judge.ClearLoss();
     judge.SetFloor(0);
@@ -393,7 +422,7 @@ class Search {
     judge.FinishSpans();
   }
 
-  // A key searched whole raises the floor of the pages that follow.
+  // A key searched whole raises the floor of the stages and pages that follow.
   void AddToFloor(int key) {
     if (!summary_only_ || !options_.rank_floor || context_.Summary == nullptr) return;
     const std::vector<bool>& counted = options_.floor_keys;
