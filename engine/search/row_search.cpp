@@ -210,7 +210,7 @@ class Search {
       return Grouped(first, last, counts, options_.max_spans / 4 * 3, spans, after_key);
     }
     switch (FindDenseSpans(input_, jobs_, base, first, last, options_.max_spans,
-                           options_.segment_bytes, spans, counts, summary_only_)) {
+                           options_.segment_bytes, spans, counts, summary_only_, floor_)) {
       case DenseResult::kStopped:
         return false;
       case DenseResult::kFound:
@@ -262,7 +262,7 @@ class Search {
       // One DenseSpans for every group: a pass takes over the memory of the one before.
       std::array<uint64_t, 256> group_counts{};
       switch (FindDenseSpans(input_, jobs_, page_base_, group.first, group.last, options_.max_spans,
-                             options_.segment_bytes, spans, group_counts, summary_only_)) {
+                             options_.segment_bytes, spans, group_counts, summary_only_, floor_)) {
         case DenseResult::kStopped:
           return false;
         case DenseResult::kTooMany:
@@ -368,8 +368,8 @@ class Search {
   // A key of the page (slot `slot`), all its runs in this job, counted and scored into
   // `summary` with no line made. Under a floor (RankFloor) most of its runs are counted from
   // their bounds alone; a key whose strings were left unscored for the floor alone carries its
-  // bound, unless some string passed the floor: its runs are then summarized again whole when
-  // the floor lies above the threshold (a string it left out may be among the key's best).
+  // bound, unless some string passed the floor: its runs are then summarized again whole, unless
+  // the floor lies below the threshold and a string above it ranks the key.
   void SummarizeKey(const KeyView& key, const DenseSpans& spans, int slot, JobOutput& out,
                     KeySummary& summary) {
     SpanJudge judge(input_, key, out, &summary);
@@ -398,9 +398,13 @@ class Search {
                              judge.SummarizeSpan({start, end}, bound);
                            });
     };
+    bool counted = false;  // runs that the pass counted without keeping them
     try {
       summarize(true);
       judge.FinishSpans();
+      const uint64_t runs = AddCounted(spans, slot, judge, summary);
+      counted = runs != 0;
+      lines += static_cast<int64_t>(runs);
     } catch (...) {
       out.EndLines(lines);  // the strings before the error count
       throw;
@@ -411,15 +415,54 @@ class Search {
       summary.SetBound(judge.LossBound());
       return;
     }
-    // A floor at or below the threshold left out only strings below the one that passed it, and
-    // below the threshold: none of them could be the key's best string or its weak one.
-    if (floor_ <= KeySummary::kThresholdBits) return;
+    // A floor at or below the threshold left out only strings below it: when a string that
+    // passed it made the key's best or weak string, none of them could have.
+    if (floor_ <= KeySummary::kThresholdBits && (summary.Score() > 0 || summary.WeakScore() > 0)) {
+      return;
+    }
     summary = KeySummary();
     judge.ClearLoss();
     judge.SetFloor(0);
     lines = 0;
-    summarize(false);
+    if (counted) {
+      // The runs the pass only counted are found again by the key's own scan.
+      ScanRange(input_, key, 0, input_.size, false, out, [&](const Span& span) {
+        if (max_length == 0 || span.end - span.start <= max_length) {
+          judge.SummarizeSpan(span, DenseSpans::kUnknownBound);
+        }
+      });
+    } else {
+      summarize(false);
+    }
     judge.FinishSpans();
+  }
+
+  // Adds the runs of slot `slot` that the pass counted under its floor (DenseSpans::Segment::
+  // counted) to the key's summary and to what its judge's floor left out; returns their number.
+  uint64_t AddCounted(const DenseSpans& spans, int slot, SpanJudge& judge, KeySummary& summary) {
+    CountedRuns all;
+    std::vector<float> lost;
+    for (const DenseSpans::Segment& segment : spans.segments) {
+      if (segment.counted.empty()) continue;
+      const CountedRuns& runs = segment.counted[static_cast<size_t>(slot)];
+      all.count += runs.count;
+      all.characters += runs.characters;
+      // Segments come in file order: the first of equally long runs stays.
+      if (runs.longest > all.longest) {
+        all.longest = runs.longest;
+        all.longest_start = runs.longest_start;
+      }
+      all.lossy |= runs.lossy;
+      lost.insert(lost.end(), runs.lost.begin(), runs.lost.begin() + runs.lost_count);
+    }
+    if (all.count == 0) return 0;
+    const Span longest{all.longest_start, all.longest_start + all.longest};
+    summary.CountMany(all.count, all.characters, longest.start, all.longest,
+                      summary.MayBecomeLongest(longest.start, all.longest)
+                          ? judge.Text(longest, KeySummary::kTextBytes)
+                          : std::string_view());
+    judge.AddLoss(all.lossy, lost);
+    return all.count;
   }
 
   // A key searched whole raises the floor of the stages and pages that follow.

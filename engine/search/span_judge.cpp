@@ -146,17 +146,24 @@ float SpanJudge::Floor() const { return std::max(summary_->EntryScore(), floor_)
 void SpanJudge::Skip(const Span& span, uint64_t characters, std::string_view text, float value) {
   if (value > summary_->EntryScore()) {
     lossy_ = true;
-    // The highest kBestCount values make the bound.
-    if (value > KeySummary::kThresholdBits) {
-      if (lost_.size() < KeySummary::kBestCount) {
-        lost_.push_back(value);
-      } else {
-        auto lowest = std::min_element(lost_.begin(), lost_.end());
-        if (value > *lowest) *lowest = value;
-      }
-    }
+    if (value > KeySummary::kThresholdBits) Lose(value);
   }
   summary_->Count(span.start, characters, text);
+}
+
+void SpanJudge::Lose(float value) {
+  // The highest kBestCount values make the bound.
+  if (lost_.size() < KeySummary::kBestCount) {
+    lost_.push_back(value);
+  } else {
+    auto lowest = std::min_element(lost_.begin(), lost_.end());
+    if (value > *lowest) *lowest = value;
+  }
+}
+
+void SpanJudge::AddLoss(bool lossy, std::span<const float> bounds) {
+  lossy_ |= lossy;
+  for (const float value : bounds) Lose(value);
 }
 
 double SpanJudge::LossBound() const { return RankFloor::BoundOf(lost_); }
@@ -241,14 +248,16 @@ void SpanJudge::FinishSpans() {
 void SpanJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,
                           float score) {
   if (floor_ > 0 && score <= floor_) return Skip(span, characters, shown, score);
-  passed_ |= floor_ > 0;
-  // Asked only of a string that would lift its key, which few strings do.
+  // Asked only of a string that would lift its key, which few strings do. A string that passed
+  // the floor but only counts (the host's own text, a running key's counter) adds nothing to
+  // the key's score: what the floor left out still bounds it.
   if (score > summary_->EntryScore() && !key_.identity() &&
       ((key_.running() && KeyStream(span, scorer_.BestStart(), scorer_.BestLength())) ||
        PlainTextShowsThrough(span, scorer_.BestStart(), scorer_.BestLength()) ||
        JoinedReading(span, scorer_.BestStart(), scorer_.BestLength()))) {
     return summary_->Count(span.start, characters, shown);
   }
+  passed_ |= floor_ > 0;
   summary_->Add(span.start, characters, shown, score);
 }
 
@@ -559,8 +568,8 @@ void SpanJudge::SummarizeUniform(const Span& span, uint64_t characters, std::str
   // Counted when its score cannot pass the entry, as after the bound: the same summary.
   const float score = scorer_.Score();
   if (floor_ > 0 && score <= Floor()) return Skip(span, characters, text, score);
-  passed_ |= floor_ > 0;
   if (score <= summary_->EntryScore()) return summary_->Count(span.start, characters, text);
+  passed_ |= floor_ > 0;
   summary_->Add(span.start, characters, text.substr(static_cast<size_t>(from)), score);
 }
 
