@@ -97,7 +97,7 @@ class DenseSpans {
   struct Found {
     std::vector<uint32_t> events;
     std::vector<uint8_t> keys;
-    std::vector<uint16_t> bounds;  // when the pass computes them
+    std::vector<uint16_t> bounds;      // when the pass computes them
     std::vector<CountedRuns> counted;  // under a floor, of each key
   };
   Found TakeFound();
@@ -122,8 +122,7 @@ enum class DenseResult { kFound, kTooMany, kStopped };
 // that MaxLength drops is neither.
 DenseResult FindDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
                            int last_key, size_t max_spans, uint64_t segment_bytes, DenseSpans& runs,
-                           std::array<uint64_t, 256>& counts, bool bounds = false,
-                           float floor = 0);
+                           std::array<uint64_t, 256>& counts, bool bounds = false, float floor = 0);
 
 // Every key's number of spans over the whole file (the keys key_base + first_key .. key_base +
 // last_key, by slot) as estimated from an eighth of its segments,
