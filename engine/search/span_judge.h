@@ -143,7 +143,7 @@ class SpanJudge {
   // Runs whose pair bound passed the floor, waiting for their model bounds to be read together.
   std::vector<Span> pending_;
   std::vector<float> pending_bounds_;
-  std::vector<char> batch_text_;               // the texts of those that pass, decoded
+  std::vector<char> batch_text_;              // the texts of those that pass, decoded
   std::vector<std::string_view> text_views_;  // each of them
   std::vector<float> text_scores_;            // and their scores
   float floor_ = 0;
