@@ -2,7 +2,15 @@
 // files, and how fast it reads a file.
 //
 //   build/bench/xork_bench [cases per kind] [seed] [--list] [--keep=DIR] [--max=N] [--kinds=ABC]
+//                          [--search]
 //   build/bench/xork_bench --file=PATH [--max=N] [--passes]
+//
+// --search: after the recovery, each case is searched as a run searches it, by an XORK row
+// without a key and by an ANY row (printable alphabet, min 7, a summary and no lines), and the
+// true key's place is counted in both rankings ("key top3", "ANY 1st", "ANY top3"); "row 1st"
+// and "row top3" count it only with the planted URL of (A) and (B) among the 8 best strings the
+// key's summary keeps; "URL in" counts the URL among the key's strings at all, "URL 8" and
+// "URL 20" among its 8 and 20 best by text score.
 //
 // --file: the candidates of one file and the recovery's time; --passes also times, for each
 // candidate, a pass that decodes the file in blocks under it (XorKeyStream) and finds the runs of
@@ -33,9 +41,12 @@
 #include <vector>
 
 #include "bench/bench_corpus.h"
+#include "engine/decoding/algorithms.h"
 #include "engine/decoding/xor_key.h"
 #include "engine/decoding/xor_key_stream.h"
 #include "engine/recovery/key_recovery.h"
+#include "engine/run/analysis_run.h"
+#include "engine/score/text_score.h"
 #include "engine/search/span_finder.h"
 
 namespace veskor::bench {
@@ -54,6 +65,7 @@ struct Options {
   std::string file;
   std::string keep;
   bool passes = false;
+  bool search = false;
 };
 
 // A random key of exactly n bytes (its shortest period is n).
@@ -168,10 +180,18 @@ struct Case {
   std::string data;
   XorKey key = *XorKey::Of(std::vector<uint8_t>{1, 2});  // aligned to the file
   std::string name;
+  std::string url;  // planted in (A) and (B)
   // Results
   int place = 0;  // 1-based; 0: not among the candidates
   size_t candidates = 0;
   double seconds = 0;
+  // With --search: the true key's place in the XORK row's ranking (with the URL among its best
+  // strings, where one was planted) and in ANY's (0: not ranked), and the seconds of both rows.
+  int row_place = 0;
+  int row_key_place = 0;  // the true key's place, whatever its best strings
+  int url_rank = 0;       // the URL's string among the key's strings by score (1: the best)
+  int any_place = 0;
+  double search_seconds = 0;
 };
 
 Case MakeProgramCase(std::mt19937_64& rng, const std::vector<fs::path>& payloads,
@@ -189,6 +209,7 @@ Case MakeProgramCase(std::mt19937_64& rng, const std::vector<fs::path>& payloads
   }
   const uint64_t where = at + rng() % (room - url.size());
   std::memcpy(&payload[where], url.c_str(), url.size() + 1);
+  c.url = url;
   c.period = kProgramPeriods[rng() % std::size(kProgramPeriods)];
   const XorKey key = RandomKey(rng, static_cast<size_t>(c.period));
   Encode(payload, 0, payload.size(), key);
@@ -206,6 +227,9 @@ Case MakeConfigCase(std::mt19937_64& rng, const std::vector<fs::path>& hosts) {
   c.kind = 'B';
   ConfigMaker maker(rng);
   std::string config = maker.Make(1024 + rng() % 3073);
+  // The first line after the section's name: "server=" and a URL.
+  const size_t server = config.find("server=") + 7;
+  c.url = config.substr(server, config.find_first_of("\r\n", server) - server);
   c.period = 4 + static_cast<int>(rng() % 13);
   const XorKey key = RandomKey(rng, static_cast<size_t>(c.period));
   Encode(config, 0, config.size(), key);
@@ -263,23 +287,131 @@ void Recover(Case& c, const Options& options) {
   }
 }
 
+// The place of the string that holds `url` among the strings of the printable alphabet (at
+// least 7 long) of `data` under `key`, by their text score; 0 when no string holds it.
+int UrlRank(const std::string& data, const XorKey& key, const std::string& url) {
+  std::string decoded = data;
+  for (size_t i = 0; i < decoded.size(); ++i)
+    decoded[i] = static_cast<char>(decoded[i] ^ key.At(i));
+  std::array<bool, 256> printable{};
+  for (const char ch : PrintableAlphabet()) printable[static_cast<uint8_t>(ch)] = true;
+  std::vector<float> scores;
+  float url_score = -1;
+  for (size_t i = 0; i < decoded.size();) {
+    size_t end = i;
+    while (end < decoded.size() && printable[static_cast<uint8_t>(decoded[end])]) ++end;
+    if (end - i >= 7) {
+      const std::string_view text(decoded.data() + i, end - i);
+      scores.push_back(TextScore(text));
+      if (text.find(url) != std::string_view::npos) url_score = scores.back();
+    }
+    i = end + 1;
+  }
+  if (url_score < 0) return 0;
+  return 1 + static_cast<int>(std::count_if(scores.begin(), scores.end(),
+                                            [&](float s) { return s > url_score; }));
+}
+
+// The runs' side of --search: no log, nothing said.
+class QuietRun : public RunObserver {
+ public:
+  std::unique_ptr<LogSink> OpenLog(const RequestRow&, const std::string&) override {
+    class NoLog : public LogSink {
+      void Write(std::string_view) override {}
+      void Close() override {}
+    };
+    return std::make_unique<NoLog>();
+  }
+  void RowFinished(const RequestRow&, const RowOutcome& outcome) override {
+    outcomes.push_back(outcome);
+  }
+  std::vector<RowOutcome> outcomes;
+};
+
+// The case searched by an XORK row and an ANY row, from a file of its bytes in `folder`.
+void Search(Case& c, const std::string& folder) {
+  const std::string path = folder + "/case.bin";
+  std::ofstream(path, std::ios::binary).write(c.data.data(), std::streamsize(c.data.size()));
+  AnalysisRequest request;
+  request.input = path;
+  request.format = "%3d | %*d | %s";
+  request.write_lines = false;
+  for (const char* name : {"XORK", "ANY"}) {
+    RequestRow row;
+    row.row = static_cast<int>(request.rows.size());
+    row.algorithm = row.algorithm_shown = name;
+    row.preset = row.preset_shown = "printable";
+    row.fields = SearchFields{PrintableAlphabet(), "", 7, 0};
+    request.rows.push_back(row);
+  }
+  QuietRun run;
+  const auto start = std::chrono::steady_clock::now();
+  RunRequest(request, run);
+  c.search_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::filesystem::remove(path);
+  if (run.outcomes.size() != 2 || !run.outcomes[0].summary || !run.outcomes[1].summary) return;
+  // XORK: the place of the true key, whose best strings must hold the planted URL.
+  const RunSearch& xork = *run.outcomes[0].search;
+  const std::vector<int> ranking = run.outcomes[0].summary->Ranking();
+  for (size_t i = 0; i < ranking.size(); ++i) {
+    const XorKey* key = xork.algorithm.XorKeyAt(ranking[i]);
+    if (key == nullptr || *key != c.key) continue;
+    bool shown = c.url.empty();
+    for (const BestString& best : (*run.outcomes[0].summary)[ranking[i]].Best()) {
+      shown = shown || best.text.find(c.url) != std::string::npos;
+    }
+    c.row_key_place = static_cast<int>(i + 1);
+    if (shown) c.row_place = static_cast<int>(i + 1);
+  }
+  if (!c.url.empty()) c.url_rank = UrlRank(c.data, c.key, c.url);
+  // ANY: the place of the true pair among every pair.
+  const RunSearch& any = *run.outcomes[1].search;
+  const std::vector<int> pairs = run.outcomes[1].summary->Ranking();
+  for (size_t i = 0; i < pairs.size() && i < 20; ++i) {
+    const TAlgorithm algorithm = KeyAlgorithmOf(any, pairs[i]);
+    const XorKey* key = algorithm.XorKeyAt(RowSummary::PairKey(pairs[i]));
+    if (algorithm.Repeating && key != nullptr && *key == c.key) {
+      c.any_place = static_cast<int>(i + 1);
+      break;
+    }
+  }
+}
+
 struct Tally {
   int cases = 0, found = 0, first = 0, top3 = 0;
+  int row_first = 0, row_top3 = 0, any_first = 0, any_top3 = 0;
+  int key_top3 = 0, url_found = 0, url_8 = 0, url_20 = 0;
   size_t candidates = 0;
-  double seconds = 0;
+  double seconds = 0, search_seconds = 0;
   void Add(const Case& c) {
     ++cases;
     found += c.place > 0;
     first += c.place == 1;
     top3 += c.place >= 1 && c.place <= 3;
+    row_first += c.row_place == 1;
+    row_top3 += c.row_place >= 1 && c.row_place <= 3;
+    any_first += c.any_place == 1;
+    any_top3 += c.any_place >= 1 && c.any_place <= 3;
+    key_top3 += c.row_key_place >= 1 && c.row_key_place <= 3;
+    url_found += c.url.empty() || c.url_rank >= 1;
+    url_8 += c.url.empty() || (c.url_rank >= 1 && c.url_rank <= 8);
+    url_20 += c.url.empty() || (c.url_rank >= 1 && c.url_rank <= 20);
     candidates += c.candidates;
     seconds += c.seconds;
+    search_seconds += c.search_seconds;
   }
-  void Print(const std::string& label) const {
+  void Print(const std::string& label, bool search) const {
     auto pct = [&](int n) { return cases ? 100.0 * n / cases : 0.0; };
-    std::printf("  %-10s %5d  %6.1f%%  %6.1f%%  %6.1f%%  %6.1f  %8.2f\n", label.c_str(), cases,
+    std::printf("  %-10s %5d  %6.1f%%  %6.1f%%  %6.1f%%  %6.1f  %8.2f", label.c_str(), cases,
                 pct(found), pct(first), pct(top3), cases ? double(candidates) / cases : 0.0,
                 cases ? 1000 * seconds / cases : 0.0);
+    if (search) {
+      std::printf("  %6.1f%%  %6.1f%%  %6.1f%%  %6.1f%%  %6.1f%%  %6.1f%%  %6.1f%%  %6.1f%%  %8.2f",
+                  pct(key_top3), pct(row_first), pct(row_top3), pct(url_found), pct(url_8),
+                  pct(url_20), pct(any_first), pct(any_top3), cases ? search_seconds / cases : 0.0);
+    }
+    std::printf("\n");
   }
 };
 
@@ -351,6 +483,8 @@ Options ParseOptions(int argc, char** argv) {
       options.max_candidates = std::strtoull(arg.c_str() + 6, nullptr, 10);
     } else if (arg.rfind("--kinds=", 0) == 0) {
       options.kinds = arg.substr(8);
+    } else if (arg == "--search") {
+      options.search = true;
     } else if (arg == "--passes") {
       options.passes = true;
     } else if (arg.rfind("--keep=", 0) == 0) {
@@ -386,6 +520,9 @@ int Main(int argc, char** argv) {
       options.cases, static_cast<unsigned long long>(options.seed), options.max_candidates,
       payloads.size(), pools.html.size(), pools.json.size(), pools.python.size());
   std::map<std::string, Tally> tallies;
+  FillAlgorithms();
+  char folder_template[] = "/tmp/xork_bench.XXXXXX";
+  const std::string folder = options.search && ::mkdtemp(folder_template) ? folder_template : "";
   for (const char kind : options.kinds) {
     // Each kind draws from a stream of its own, so its cases stay when other kinds are left out.
     std::mt19937_64 rng(options.seed * 0x9E3779B97F4A7C15ULL + static_cast<uint64_t>(kind));
@@ -394,21 +531,42 @@ int Main(int argc, char** argv) {
                : kind == 'B' ? MakeConfigCase(rng, hosts)
                              : MakeTextCase(rng, texts, i);
       Recover(c, options);
+      if (options.search) {
+        Search(c, folder);
+        if (options.list &&
+            (c.row_place == 0 || c.row_place > 3 || c.any_place == 0 || c.any_place > 3)) {
+          std::printf(
+              "  %c n=%-2d XORK key place %d (with the URL %d, its string's rank %d), ANY "
+              "place %d: %s key %s\n",
+              c.kind, c.period, c.row_key_place, c.row_place, c.url_rank, c.any_place,
+              c.name.c_str(), c.key.Text().c_str());
+        }
+      }
       tallies[std::string(1, kind)].Add(c);
       char label[16];
       std::snprintf(label, sizeof label, "%c n=%02d", kind, c.period);
       tallies[label].Add(c);
     }
   }
-  std::printf("\n  %-10s %5s  %7s  %7s  %7s  %6s  %8s\n", "kind", "cases", "found", "first",
-              "top 3", "cands", "ms each");
-  for (const auto& [label, tally] : tallies) {
-    if (label.size() == 1)
-      tally.Print(label == "A" ? "A programs" : label == "B" ? "B settings" : "C texts");
+  if (!folder.empty()) std::filesystem::remove(folder);
+  std::printf("\n  %-10s %5s  %7s  %7s  %7s  %6s  %8s", "kind", "cases", "found", "first", "top 3",
+              "cands", "ms each");
+  if (options.search) {
+    std::printf("  %7s  %7s  %7s  %7s  %7s  %7s  %7s  %7s  %8s", "key top3", "row 1st", "row top3",
+                "URL in", "URL 8", "URL 20", "ANY 1st", "ANY top3", "s search");
   }
   std::printf("\n");
   for (const auto& [label, tally] : tallies) {
-    if (label.size() > 1) tally.Print(label);
+    if (label.size() == 1) {
+      tally.Print(label == "A"   ? "A programs"
+                  : label == "B" ? "B settings"
+                                 : "C texts",
+                  options.search);
+    }
+  }
+  std::printf("\n");
+  for (const auto& [label, tally] : tallies) {
+    if (label.size() > 1) tally.Print(label, options.search);
   }
   std::printf("\n%.0f s in all\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());

@@ -80,7 +80,7 @@ void CliHost::InputMessage(const RequestRow&, const std::string& text, const std
 
 std::unique_ptr<LineMaker> CliHost::MakeLines(const TAlgorithm& algorithm, std::string_view format,
                                               bool write_lines) {
-  if (json_ && write_lines) return StringRecords(input_, algorithm.Name);
+  if (json_ && write_lines) return StringRecords(input_, algorithm);
   return RunObserver::MakeLines(algorithm, format, write_lines && !json_);
 }
 

@@ -31,6 +31,12 @@ Json Record(const char* type, const std::string& file) {
 // A score as the summary table shows it, at most two decimals.
 double Rounded(double score) { return std::stod(ScoreText(score)); }
 
+// An XORK key is written as the text of its bytes, every other key as a number.
+Json KeyValue(const TAlgorithm& algorithm, int key) {
+  if (algorithm.Repeating) return KeyText(algorithm, key);
+  return key;
+}
+
 std::string Line(const Json& record) {
   return record.dump(-1, ' ', false, Json::error_handler_t::strict) + "\n";
 }
@@ -40,10 +46,10 @@ std::string Line(const Json& record) {
 std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& outcomes, int top) {
   std::string lines;
   ForEachListedKey(outcomes, top,
-                   [&](const std::string& algorithm, int key, const KeySummary& strings) {
+                   [&](const TAlgorithm& algorithm, int key, const KeySummary& strings) {
                      Json record = Record("key", file);
-                     record["algo"] = Cp1251ToUtf8(algorithm);
-                     record["key"] = key;
+                     record["algo"] = Cp1251ToUtf8(algorithm.Name);
+                     record["key"] = KeyValue(algorithm, key);
                      // A key proved below the others carries the bound of its score instead.
                      if (strings.Bounded()) {
                        record["score"] = nullptr;
@@ -64,7 +70,11 @@ std::string KeyRecords(const std::string& file, const std::vector<RowOutcome>& o
 std::string RuleRecord(const std::string& file, const FileRule& rule) {
   Json record = Record("rule", file);
   record["algo"] = Cp1251ToUtf8(rule.algorithm);
-  record["key"] = rule.key;
+  if (rule.key_text.empty()) {
+    record["key"] = rule.key;
+  } else {
+    record["key"] = rule.key_text;
+  }
   record["name"] = rule.name;
   // Only ASCII: the writer escapes every other byte.
   record["rule"] = rule.text;

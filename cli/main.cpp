@@ -22,11 +22,11 @@
 #include "cli/terminal_text.h"
 #include "engine/decoding/algorithms.h"
 #include "engine/run/grid_run.h"
-#include "engine/run/program_files.h"
 #include "engine/search/job_runner.h"
 #include "engine/search/scan_context.h"
 #include "presets/preset.h"
 #include "presets/preset_list.h"
+#include "program_files/program_files.h"
 #include "tasks/table_file.h"
 #include "tasks/task_table.h"
 #include "text/cp1251.h"
@@ -139,7 +139,8 @@ std::unordered_set<std::string> ReadDoneHashes(const std::string& path,
 
 // A wrong command line: its message and the usage on standard error, exit status 2.
 int UsageFailure(const UsageError& e) {
-  std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(), kUsage);
+  std::fprintf(stderr, "veskor-scan: %s\n%s", EscapeForTerminal(e.what()).c_str(),
+               UsageText().c_str());
   return 2;
 }
 
@@ -157,7 +158,7 @@ int Main(const std::vector<std::string>& arguments) {
     return UsageFailure(e);
   }
   if (options.help) {
-    std::printf("%s%s", kUsage, kHelp);
+    std::printf("%s%s", UsageText().c_str(), HelpText().c_str());
     return 0;
   }
   FillAlgorithms();

@@ -1,88 +1,17 @@
 // Command-line parsing for veskor-scan.
 #include "cli/options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "text/cp1251.h"
 #include "text/integer_syntax.h"
 
 namespace veskor {
-
-const char* const kUsage =
-    "usage: veskor-scan [--dir DIR] [--format TEXT | --format-file PATH]\n"
-    "                   [--stdout | --summary] [--jobs N] [--list] FILE\n"
-    "       veskor-scan --algo NAME [--key TEXT]\n"
-    "                   (--preset NAME | --alphabet TEXT | --alphabet-file PATH)\n"
-    "                   [--min N] [--max N] [--regexp TEXT | --regexp-file PATH]\n"
-    "                   [--format TEXT | --format-file PATH] [--dir DIR]\n"
-    "                   [--stdout | --summary] [--jobs N] FILE\n"
-    "       either form, over many files:\n"
-    "                   [--json] [--top N] [--yara] [--recursive]\n"
-    "                   [--files-from LIST [--null]] [--max-size BYTES]\n"
-    "                   [--timeout SECONDS] [--skip-done JSONL] FILE|DIR...\n"
-    "       veskor-scan -h | --help\n";
-
-const char* const kHelp =
-    "\n"
-    "Finds text hidden in FILE by a simple cipher, as the window's \"Analyze\" does.\n"
-    "\n"
-    "Tasks:\n"
-    "  (no --algo)        the checked rows of grid.cfg with the presets of\n"
-    "                     presets.dat and the format of config.ini, read from DIR\n"
-    "                     (default: where the window keeps them, beside the\n"
-    "                     program or, installed, in ~/.config/veskor); never written\n"
-    "  --list             print those rows and scan nothing (FILE may be left out)\n"
-    "  --algo NAME        one task; NAME is one of these (case-sensitive):\n"
-    "    XOR8 ADD8 SUB8 NONE         b^k, b+k, b-k, b: keys 1 to 255\n"
-    "    XOR8W ADD8W SUB8W NONEW     the same, read as UTF-16LE text\n"
-    "    XOR8ROL ADD8ROL ROL8ADD     rol(b^x,r), rol(b+x,r), rol(b,r)+x: keys\n"
-    "                                0x100 to 0x7FF, r*256+x (0x35A: r 3, x 0x5A)\n"
-    "    XOR8N                       b^k, but 0 and k stay: keys 1 to 255\n"
-    "    XOR8INC XOR8DEC             b^(k+i), b^(k-i) at offset i: keys 0 to 255\n"
-    "    ANY                         every algorithm above but NONE and NONEW,\n"
-    "                                with every key, ranked together\n"
-    "  --key TEXT         one key instead of every key: 90, $5A or 0x5A (hex), -1;\n"
-    "                     a one-byte key is the low byte of any whole number (300\n"
-    "                     is 44), a rotation key must lie in its range (858, 0x35A)\n"
-    "  --preset NAME      the first preset of that name in DIR/presets.dat, or\n"
-    "  --alphabet TEXT | --alphabet-file PATH   the characters of a string (a\n"
-    "                     file's bytes are taken as they are), with\n"
-    "  --min N, --max N   its shortest and longest length, 0 to 255 (default 7 and\n"
-    "                     0: no limit)\n"
-    "  --regexp TEXT | --regexp-file PATH       an expression it must match\n"
-    "\n"
-    "Output:\n"
-    "  (default)          a log beside FILE per task, FILE_ALGO.log\n"
-    "  --stdout           the logs' lines on standard output, in task order\n"
-    "  --summary          no lines: the keys of each task ranked best first, as\n"
-    "                     tab-separated columns algo, key, score, lines, chars,\n"
-    "                     longest, best\n"
-    "  --format TEXT | --format-file PATH       the log line format\n"
-    "  --jobs N           threads, 1 to 1024 (default: every core); the output is\n"
-    "                     the same for every N\n"
-    "\n"
-    "Many files are scanned side by side, one worker each, and reported in the\n"
-    "order given:\n"
-    "  --recursive        walk each DIR, its names in byte order\n"
-    "  --files-from LIST  the names in LIST ('-': standard input), one a line, or\n"
-    "                     ended by NUL with --null\n"
-    "  --max-size BYTES   skip larger files\n"
-    "  --timeout SECONDS  stop a file's tasks after SECONDS (a log begun stays)\n"
-    "  --json             JSON Lines instead of logs, lines or tables: \"string\"\n"
-    "                     records, \"key\" (--summary), \"rule\" (--yara), and a\n"
-    "                     \"file\" record per file (size, sha256, status, message)\n"
-    "  --top N            with --json --summary: the first N keys of each task\n"
-    "  --yara             with --summary: a YARA rule of each task's best key that\n"
-    "                     holds text; the only output, or \"rule\" records\n"
-    "  --skip-done JSONL  pass over the files done in JSONL (an earlier --json\n"
-    "                     run's output) to resume a batch\n"
-    "\n"
-    "Exit status: 0 when every task of every file ran to its end; 1 when an input\n"
-    "could not be read, an error ended a run or a file timed out; 2 when the\n"
-    "command line is wrong (nothing is read).\n";
 
 namespace {
 
@@ -160,51 +89,289 @@ std::string RecordField(const std::string& option, std::string bytes) {
   return bytes;
 }
 
-// Every option of the command line: its name, whether it takes a value, and what it sets.
+// Where --help explains an option: under one of its sections, or nowhere (an option the
+// synopsis and another option's text name).
+enum class Section { kNone, kTasks, kOutput, kBatch };
+// How an option's row in --help begins: a row of its own, or the row of the option before it,
+// as its alternative ("--format TEXT | --format-file PATH") or beside it ("--min N, --max N").
+enum class Row { kOwn, kAlternative, kBeside };
+
+// Every option of the command line: its name, the name of its value (nullptr: it takes none),
+// where --help explains it and what it explains, and what it sets. The text belongs to the first
+// option of a row; its lines after the first are indented under it, but a line that begins
+// with spaces (the algorithms under --algo) is laid out already and printed as it stands.
 struct OptionSpec {
   const char* name;
-  bool takes_value;
+  const char* argument;
+  Section section;
+  Row row;
+  const char* text;
   void (*apply)(CliOptions& options, const std::string& name, const std::string& value);
 };
 
 using O = CliOptions;
 using S = const std::string&;
+using enum Section;
+using enum Row;
+// "--help" first; the options of each section in the order --help explains them.
 constexpr OptionSpec kOptions[] = {
-    {"--help", false, [](O& o, S, S) { o.help = true; }},
-    {"--list", false, [](O& o, S, S) { o.list = true; }},
-    {"--stdout", false, [](O& o, S, S) { o.to_stdout = true; }},
-    {"--summary", false, [](O& o, S, S) { o.summary = true; }},
-    {"--dir", true, [](O& o, S, S v) { o.dir = v; }},
-    {"--format", true, [](O& o, S, S v) { o.format = Utf8ToCp1251(v); }},
-    {"--format-file", true, [](O& o, S n, S v) { o.format = ReadLimitedFile(n, v, kFormatBytes); }},
-    {"--algo", true, [](O& o, S, S v) { o.algorithm = Utf8ToCp1251(v); }},
-    {"--key", true,
+    {"--help", nullptr, kNone, kOwn, "", [](O& o, S, S) { o.help = true; }},
+    {"--dir", "DIR", kNone, kOwn, "", [](O& o, S, S v) { o.dir = v; }},
+    {"--list", nullptr, kTasks, kOwn, "print those rows and scan nothing (FILE may be left out)",
+     [](O& o, S, S) { o.list = true; }},
+    {"--algo", "NAME", kTasks, kOwn,
+     "one task; NAME is one of these (case-sensitive):\n"
+     "    XOR8 ADD8 SUB8 NONE         b^k, b+k, b-k, b: keys 1 to 255\n"
+     "    XOR8W ADD8W SUB8W NONEW     the same, read as UTF-16LE text\n"
+     "    XOR8ROL ADD8ROL ROL8ADD     rol(b^x,r), rol(b+x,r), rol(b,r)+x: keys\n"
+     "                                0x100 to 0x7FF, r*256+x (0x35A: r 3, x 0x5A)\n"
+     "    XOR8N                       b^k, but 0 and k stay: keys 1 to 255\n"
+     "    XOR8INC XOR8DEC             b^(k+i), b^(k-i) at offset i: keys 0 to 255\n"
+     "    XORK                        b^K[i mod n], a key of 2 to 32 bytes: 0x8c61d263\n"
+     "                                or 8c:61:d2:63; without --key, the keys the\n"
+     "                                file gives away\n"
+     "    ANY                         every algorithm above but NONE and NONEW,\n"
+     "                                with every key, ranked together",
+     [](O& o, S, S v) { o.algorithm = Utf8ToCp1251(v); }},
+    {"--key", "TEXT", kTasks, kOwn,
+     "one key instead of every key: 90, $5A or 0x5A (hex), -1;\n"
+     "a one-byte key is the low byte of any whole number (300\n"
+     "is 44), a rotation key must lie in its range (858, 0x35A)",
      [](O& o, S, S v) {
        o.key = Utf8ToCp1251(v);
        o.key_shown = v;
      }},
-    {"--preset", true, [](O& o, S, S v) { o.preset = Utf8ToCp1251(v); }},
-    {"--alphabet", true, [](O& o, S n, S v) { o.alphabet = RecordField(n, Utf8ToCp1251(v)); }},
-    {"--alphabet-file", true,
+    {"--preset", "NAME", kTasks, kOwn, "the first preset of that name in DIR/presets.dat, or",
+     [](O& o, S, S v) { o.preset = Utf8ToCp1251(v); }},
+    {"--alphabet", "TEXT", kTasks, kOwn,
+     "the characters of a string (a\n"
+     "file's bytes are taken as they are), with",
+     [](O& o, S n, S v) { o.alphabet = RecordField(n, Utf8ToCp1251(v)); }},
+    {"--alphabet-file", "PATH", kTasks, kAlternative, "",
      [](O& o, S n, S v) { o.alphabet = ReadLimitedFile(n, v, kRecordFieldBytes); }},
-    {"--min", true, [](O& o, S n, S v) { o.min_length = ParseLength(n, v); }},
-    {"--max", true, [](O& o, S n, S v) { o.max_length = ParseLength(n, v); }},
-    {"--regexp", true, [](O& o, S n, S v) { o.regexp = RecordField(n, Utf8ToCp1251(v)); }},
-    {"--regexp-file", true,
+    {"--min", "N", kTasks, kOwn,
+     "its shortest and longest length, 0 to 255 (default 7 and\n"
+     "0: no limit)",
+     [](O& o, S n, S v) { o.min_length = ParseLength(n, v); }},
+    {"--max", "N", kTasks, kBeside, "", [](O& o, S n, S v) { o.max_length = ParseLength(n, v); }},
+    {"--regexp", "TEXT", kTasks, kOwn, "an expression it must match",
+     [](O& o, S n, S v) { o.regexp = RecordField(n, Utf8ToCp1251(v)); }},
+    {"--regexp-file", "PATH", kTasks, kAlternative, "",
      [](O& o, S n, S v) { o.regexp = ReadLimitedFile(n, v, kRecordFieldBytes); }},
-    {"--jobs", true, [](O& o, S n, S v) { o.jobs = ParseJobs(n, v); }},
-    {"--json", false, [](O& o, S, S) { o.json = true; }},
-    {"--top", true, [](O& o, S n, S v) { o.top = ParseTop(n, v); }},
-    {"--recursive", false, [](O& o, S, S) { o.recursive = true; }},
-    {"--null", false, [](O& o, S, S) { o.null_separated = true; }},
-    {"--files-from", true, [](O& o, S, S v) { o.files_from = v; }},
-    {"--max-size", true, [](O& o, S n, S v) { o.max_size = ParseBytes(n, v); }},
-    {"--skip-done", true, [](O& o, S, S v) { o.skip_done = v; }},
-    {"--timeout", true, [](O& o, S n, S v) { o.timeout = ParseSeconds(n, v); }},
-    {"--yara", false, [](O& o, S, S) { o.yara = true; }},
+    {"--stdout", nullptr, kOutput, kOwn, "the logs' lines on standard output, in task order",
+     [](O& o, S, S) { o.to_stdout = true; }},
+    {"--summary", nullptr, kOutput, kOwn,
+     "no lines: the keys of each task ranked best first, as\n"
+     "tab-separated columns algo, key, score, lines, chars,\n"
+     "longest, best",
+     [](O& o, S, S) { o.summary = true; }},
+    {"--format", "TEXT", kOutput, kOwn, "the log line format",
+     [](O& o, S, S v) { o.format = Utf8ToCp1251(v); }},
+    {"--format-file", "PATH", kOutput, kAlternative, "",
+     [](O& o, S n, S v) { o.format = ReadLimitedFile(n, v, kFormatBytes); }},
+    {"--jobs", "N", kOutput, kOwn,
+     "threads, 1 to 1024 (default: every core); the output is\n"
+     "the same for every N",
+     [](O& o, S n, S v) { o.jobs = ParseJobs(n, v); }},
+    {"--recursive", nullptr, kBatch, kOwn, "walk each DIR, its names in byte order",
+     [](O& o, S, S) { o.recursive = true; }},
+    {"--files-from", "LIST", kBatch, kOwn,
+     "the names in LIST ('-': standard input), one a line, or\n"
+     "ended by NUL with --null",
+     [](O& o, S, S v) { o.files_from = v; }},
+    {"--null", nullptr, kNone, kOwn, "", [](O& o, S, S) { o.null_separated = true; }},
+    {"--max-size", "BYTES", kBatch, kOwn, "skip larger files",
+     [](O& o, S n, S v) { o.max_size = ParseBytes(n, v); }},
+    {"--timeout", "SECONDS", kBatch, kOwn, "stop a file's tasks after SECONDS (a log begun stays)",
+     [](O& o, S n, S v) { o.timeout = ParseSeconds(n, v); }},
+    {"--json", nullptr, kBatch, kOwn,
+     "JSON Lines instead of logs, lines or tables: \"string\"\n"
+     "records, \"key\" (--summary), \"rule\" (--yara), and a\n"
+     "\"file\" record per file (size, sha256, status, message)",
+     [](O& o, S, S) { o.json = true; }},
+    {"--top", "N", kBatch, kOwn, "with --json --summary: the first N keys of each task",
+     [](O& o, S n, S v) { o.top = ParseTop(n, v); }},
+    {"--yara", nullptr, kBatch, kOwn,
+     "with --summary: a YARA rule of each task's best key that\n"
+     "holds text; the only output, or \"rule\" records",
+     [](O& o, S, S) { o.yara = true; }},
+    {"--skip-done", "JSONL", kBatch, kOwn,
+     "pass over the files done in JSONL (an earlier --json\n"
+     "run's output) to resume a batch",
+     [](O& o, S, S v) { o.skip_done = v; }},
 };
 
+const OptionSpec* FindOption(std::string_view name) {
+  for (const OptionSpec& option : kOptions) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
+}
+
+// The synopsis's forms: what starts each, then its parts, in which every option is written by
+// its name alone and takes its value's name from kOptions. A start that ends with a newline
+// puts the parts on the lines below it.
+struct UsageForm {
+  const char* start;
+  const char* parts;
+};
+constexpr UsageForm kUsageForms[] = {
+    {"usage: veskor-scan",
+     "[--dir] [--format | --format-file] [--stdout | --summary] [--jobs] [--list] FILE"},
+    {"       veskor-scan",
+     "--algo [--key] (--preset | --alphabet | --alphabet-file) [--min] [--max] "
+     "[--regexp | --regexp-file] [--format | --format-file] [--dir] [--stdout | --summary] "
+     "[--jobs] FILE"},
+    {"       either form, over many files:\n",
+     "[--json] [--top] [--yara] [--recursive] [--files-from [--null]] [--max-size] [--timeout] "
+     "[--skip-done] FILE|DIR..."},
+    {"       veskor-scan", "-h | --help"},
+};
+// The synopsis's lines: at most this wide, their parts continued under the first.
+constexpr size_t kUsageWidth = 80;
+constexpr size_t kUsageIndent = 19;
+
+// --help's sections in order: the heading, and a row before the options for what holds without
+// any of them.
+struct HelpSection {
+  Section section;
+  const char* heading;
+  const char* first_label;
+  const char* first_text;
+};
+constexpr HelpSection kHelpSections[] = {
+    {kTasks, "Tasks:\n", "(no --algo)",
+     "the checked rows of grid.cfg with the presets of\n"
+     "presets.dat and the format of config.ini, read from DIR\n"
+     "(default: where the window keeps them, beside the\n"
+     "program or, installed, in ~/.config/veskor); never written"},
+    {kOutput, "Output:\n", "(default)", "a log beside FILE per task, FILE_ALGO.log"},
+    {kBatch,
+     "Many files are scanned side by side, one worker each, and reported in the\n"
+     "order given:\n",
+     nullptr, nullptr},
+};
+constexpr const char* kHelpStart =
+    "\n"
+    "Finds text hidden in FILE by a simple cipher, as the window's \"Analyze\" does.\n";
+constexpr const char* kHelpEnd =
+    "\n"
+    "Exit status: 0 when every task of every file ran to its end; 1 when an input\n"
+    "could not be read, an error ended a run or a file timed out; 2 when the\n"
+    "command line is wrong (nothing is read).\n";
+// A row's text begins in this column, or in the wide one when the label leaves no gap of two.
+constexpr size_t kTextColumn = 21;
+constexpr size_t kWideTextColumn = 43;
+
+// An option as the synopsis and --help write it: "--dir DIR".
+std::string Labelled(const OptionSpec& option) {
+  std::string label = option.name;
+  if (option.argument != nullptr) label.append(" ").append(option.argument);
+  return label;
+}
+
+// The parts of a form with every option's value named: "[--files-from [--null]]" becomes
+// "[--files-from LIST [--null]]". A part ends at a space outside brackets.
+std::vector<std::string> UsageParts(std::string_view parts) {
+  std::vector<std::string> out(1);
+  int depth = 0;
+  for (size_t i = 0; i < parts.size();) {
+    const char c = parts[i];
+    if (c == ' ' && depth == 0) {
+      out.emplace_back();
+      ++i;
+      continue;
+    }
+    if (c == '-' && i + 1 < parts.size() && parts[i + 1] == '-') {
+      const size_t end = parts.find_first_of(" ])|", i);
+      const std::string_view name = parts.substr(i, end - i);
+      const OptionSpec* option = FindOption(name);
+      out.back() += option != nullptr ? Labelled(*option) : std::string(name);
+      i += name.size();
+      continue;
+    }
+    if (c == '[' || c == '(') ++depth;
+    if (c == ']' || c == ')') --depth;
+    out.back() += c;
+    ++i;
+  }
+  return out;
+}
+
+std::string MakeUsage() {
+  std::string usage;
+  for (const UsageForm& form : kUsageForms) {
+    std::string line = form.start;
+    bool line_begun = true;
+    if (line.back() == '\n') {
+      usage += line;
+      line.assign(kUsageIndent, ' ');
+      line_begun = false;
+    }
+    for (const std::string& part : UsageParts(form.parts)) {
+      if (line_begun && line.size() + 1 + part.size() > kUsageWidth) {
+        usage += line + "\n";
+        line.assign(kUsageIndent, ' ');
+        line_begun = false;
+      }
+      if (line_begun) line += ' ';
+      line += part;
+      line_begun = true;
+    }
+    usage += line + "\n";
+  }
+  return usage;
+}
+
+// One row of --help: the label, then the text's lines in their column.
+std::string HelpRow(const std::string& label, std::string_view text) {
+  std::string row = "  " + label;
+  const size_t column = row.size() + 2 <= kTextColumn ? kTextColumn : kWideTextColumn;
+  row.append(row.size() + 2 <= column ? column - row.size() : 2, ' ');
+  for (size_t begin = 0, line = 0; begin <= text.size(); ++line) {
+    const size_t end = std::min(text.find('\n', begin), text.size());
+    const std::string_view piece = text.substr(begin, end - begin);
+    if (line > 0 && !piece.starts_with(' ')) row.append(kTextColumn, ' ');
+    row.append(piece).append("\n");
+    begin = end + 1;
+  }
+  return row;
+}
+
+std::string MakeHelp() {
+  std::string help = kHelpStart;
+  for (const HelpSection& section : kHelpSections) {
+    help += "\n";
+    help += section.heading;
+    if (section.first_label != nullptr) help += HelpRow(section.first_label, section.first_text);
+    std::string label;
+    const char* text = nullptr;
+    for (const OptionSpec& option : kOptions) {
+      if (option.section != section.section) continue;
+      if (option.row == kOwn) {
+        if (text != nullptr) help += HelpRow(label, text);
+        label = Labelled(option);
+        text = option.text;
+      } else {
+        label += (option.row == kAlternative ? " | " : ", ") + Labelled(option);
+      }
+    }
+    if (text != nullptr) help += HelpRow(label, text);
+  }
+  return help + kHelpEnd;
+}
+
 }  // namespace
+
+const std::string& UsageText() {
+  static const std::string* const usage = new std::string(MakeUsage());
+  return *usage;
+}
+
+const std::string& HelpText() {
+  static const std::string* const help = new std::string(MakeHelp());
+  return *help;
+}
 
 std::vector<std::string> OptionNames() {
   std::vector<std::string> names;
@@ -235,15 +402,13 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       argument.resize(eq);
       has_inline_value = true;
     }
-    const OptionSpec* found = nullptr;
-    for (const OptionSpec& option : kOptions) {
-      if (argument == option.name) found = &option;
-    }
+    const OptionSpec* found = FindOption(argument);
     if (found == nullptr) throw UsageError("unknown option " + argument);
-    if (found->takes_value && !has_inline_value) {
+    const bool takes_value = found->argument != nullptr;
+    if (takes_value && !has_inline_value) {
       if (i + 1 >= arguments.size()) throw UsageError(argument + " needs a value");
       value = arguments[++i];
-    } else if (!found->takes_value && has_inline_value) {
+    } else if (!takes_value && has_inline_value) {
       throw UsageError(argument + " takes no value");
     }
     found->apply(options, argument, value);

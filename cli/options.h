@@ -54,10 +54,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& arguments);
 // The names of every option ParseCommandLine takes, "--help" first, as its one table lists them.
 std::vector<std::string> OptionNames();
 
-// The synopsis, printed after a wrong command line.
-extern const char* const kUsage;
+// The synopsis, printed after a wrong command line; made from the options' table, as HelpText.
+const std::string& UsageText();
 // What follows the synopsis for -h and --help: every option, algorithm and exit status, in 80
 // columns.
-extern const char* const kHelp;
+const std::string& HelpText();
 
 }  // namespace veskor

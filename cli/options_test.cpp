@@ -104,7 +104,7 @@ TEST(CommandLine, HelpAndListNeedNoFile) {
 // the other is caught here.
 TEST(CommandLine, TheUsageNamesEveryOptionAndNoOther) {
   std::set<std::string> in_usage;
-  const std::string usage = std::string(kUsage) + kHelp;  // what -h and --help print
+  const std::string usage = UsageText() + HelpText();  // what -h and --help print
   const std::regex option("--[a-z][a-z-]*");
   for (auto it = std::sregex_iterator(usage.begin(), usage.end(), option);
        it != std::sregex_iterator(); ++it) {

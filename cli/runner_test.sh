@@ -246,10 +246,13 @@ hide XOR8 'chr($c ^ 0x5A)'
 hide XOR8W 'chr($c ^ 0x33) . chr(0x33)'
 hide ADD8 'chr(($c - 0x21) & 255)'
 hide XOR8ROL 'chr(((($c >> 3) | ($c << 5)) & 255) ^ 0x5A)'
-for case in 'XOR8 90 xor(90) ascii' 'XOR8W 51 xor(51) wide' 'ADD8 33 {' 'XOR8ROL 0x35A {'; do
+# XORK's key repeats from the file's offset 0; the secret starts at 3000, a multiple of 5.
+hide XORK 'chr($c ^ (0x8C, 0x61, 0xD2, 0x63, 0xC5)[$i++ % 5])'
+for case in 'XOR8 90 xor(90) ascii' 'XOR8W 51 xor(51) wide' 'ADD8 33 {' 'XOR8ROL 0x35A {' \
+  'XORK 0x8c61d263c5 { - 8c:61:d2:63:c5'; do
   set -- $case
-  "$scan" --algo "$1" --alphabet-file "$dir/printable" --summary --yara "$y/$1.bin" \
-    > "$y/$1.yar" 2>/dev/null
+  "$scan" --algo "$1" ${5:+--key "$5"} --alphabet-file "$dir/printable" --summary --yara \
+    "$y/$1.bin" > "$y/$1.yar" 2>/dev/null
   name=$(sed -n 's/^rule //p' "$y/$1.yar")
   check "$1 rule name" "_$1_$2" "${name#veskor_????????????????}"
   grep -q "^    \$s1 = .*${3}" "$y/$1.yar" || { echo "FAIL: $1 rule strings: $(cat "$y/$1.yar")"; fail=1; }

@@ -127,8 +127,8 @@ const ByteTexts& JsonBytes() {
 }
 
 // The most bytes a record takes beyond its head and its text: the numbers, the field names
-// between them, the score and the closing bytes.
-constexpr size_t kFieldsRoom = 160;
+// between them, the score and the closing bytes; a key of 32 bytes written as its text takes 68.
+constexpr size_t kFieldsRoom = 224;
 
 char* WriteText(char* at, std::string_view text) {
   std::memcpy(at, text.data(), text.size());
@@ -192,7 +192,10 @@ class Escaping : public ByteSink {
 
 class StringLines : public LineMaker {
  public:
-  StringLines(const std::string& file, const std::string& algorithm) {
+  StringLines(const std::string& file, const TAlgorithm& algorithm) {
+    if (algorithm.XorKeys) {
+      for (const XorKey& key : *algorithm.XorKeys) key_texts_.push_back('"' + key.Text() + '"');
+    }
     head_ = R"({"type":"string","file":)";
     if (IsValidUtf8(file)) {
       head_ += Quoted(file);
@@ -200,7 +203,7 @@ class StringLines : public LineMaker {
       // A name that is not UTF-8 is read as Windows-1251, and its bytes kept in hex to recover it.
       head_ += Quoted(Cp1251ToUtf8(file)) + R"(,"file_hex":")" + LowerHex(file) + '"';
     }
-    head_ += R"(,"algo":)" + Quoted(Cp1251ToUtf8(algorithm)) + R"(,"key":)";
+    head_ += R"(,"algo":)" + Quoted(Cp1251ToUtf8(algorithm.Name)) + R"(,"key":)";
   }
 
   void AppendLine(LineBuffer& out, int32_t key, int32_t width, int64_t position,
@@ -280,7 +283,11 @@ class StringLines : public LineMaker {
   // The record up to the opening quote of its text.
   char* Fields(char* at, int32_t key, int64_t position, uint64_t length) const {
     at = WriteText(at, head_);
-    at = WriteInteger(at, key);
+    if (key >= 1 && static_cast<size_t>(key) <= key_texts_.size()) {
+      at = WriteText(at, key_texts_[static_cast<size_t>(key - 1)]);
+    } else {
+      at = WriteInteger(at, key);
+    }
     at = WriteText(at, R"(,"offset":)");
     at = WriteInteger(at, position);
     at = WriteText(at, R"(,"length":)");
@@ -296,11 +303,12 @@ class StringLines : public LineMaker {
   }
 
   std::string head_;  // the record up to its key: the same for every string of the row
+  std::vector<std::string> key_texts_;  // of XORK: each place's key, quoted
 };
 
 }  // namespace
 
-std::unique_ptr<LineMaker> StringRecords(std::string file, std::string algorithm) {
+std::unique_ptr<LineMaker> StringRecords(std::string file, const TAlgorithm& algorithm) {
   return std::make_unique<StringLines>(file, algorithm);
 }
 

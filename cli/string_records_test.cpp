@@ -45,6 +45,14 @@ std::string Expected(const std::string& file, const std::string& algorithm, int3
   return record.dump() + "\n";
 }
 
+// The table's entry of a name.
+TAlgorithm Named(const std::string& name) {
+  FillAlgorithms();
+  TAlgorithm algorithm;
+  EXPECT_TRUE(FindAlgorithm(name, algorithm)) << name;
+  return algorithm;
+}
+
 // A text handed over in pieces of `piece` bytes.
 class PiecedText : public LongText {
  public:
@@ -91,7 +99,7 @@ TEST(StringRecords, AreTheLibrarysBytes) {
       {"d/\xE0.bin", "ADD8W"},                      // not UTF-8: read as Windows-1251
   };
   for (const Name& name : names) {
-    const auto records = StringRecords(name.file, name.algorithm);
+    const auto records = StringRecords(name.file, Named(name.algorithm));
     int32_t key = 0;
     int64_t position = INT64_MAX - static_cast<int64_t>(texts.size());
     std::string expected;  // of every text under key 0x35A, for the records written in place
@@ -128,11 +136,28 @@ TEST(StringRecords, AreTheLibrarysBytes) {
 TEST(StringRecords, ALongTextInPiecesIsTheRecordOfTheWholeText) {
   std::string text;
   for (int i = 0; i < 5000; ++i) text += "http://203.0.113.7/\t\"\xE0\xFF\x01 ";
-  const auto records = StringRecords("f", "XOR8");
+  const auto records = StringRecords("f", Named("XOR8"));
   for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}, size_t{100000}}) {
     Collect out;
     records->WriteLine(out, 90, 5, 123, PiecedText(text, piece));
     EXPECT_EQ(out.text, Expected("f", "XOR8", 90, 123, text)) << piece;
+  }
+}
+
+TEST(StringRecords, AnXorkKeyIsTheTextOfItsBytes) {
+  const TAlgorithm xork = Named("XORK");
+  const XorKey first = XorKeyOfText("0x8C61D263", "");
+  const TAlgorithm row = WithXorKeys(xork, {first, XorKeyOfText("41:42:43", "")});
+  const auto records = StringRecords("f", row);
+  for (const int key : {1, 2}) {
+    LineBuffer line;
+    records->AppendLine(line, key, 5, 7, "gate.php");
+    Collect whole;
+    records->WriteLine(whole, key, 5, 7, PiecedText("gate.php", 3));
+    const auto record = nlohmann::json::parse(line.view());
+    EXPECT_EQ(record["key"], key == 1 ? "0x8c61d263" : "0x414243");
+    EXPECT_EQ(whole.text, line.view());
+    EXPECT_EQ(record["text"], "gate.php");
   }
 }
 

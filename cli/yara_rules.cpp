@@ -34,7 +34,8 @@ std::vector<FileRule> FileRules(const std::vector<RowOutcome>& outcomes, std::st
     auto text =
         YaraRule({sha256, &algorithm, key, best.Score(), &stored->strings, stored->bytes}, name);
     if (!text) continue;
-    rules.push_back({algorithm.Name, key, std::move(name), std::move(*text)});
+    rules.push_back({algorithm.Name, key, algorithm.Repeating ? KeyText(algorithm, key) : "",
+                     std::move(name), std::move(*text)});
   }
   return rules;
 }

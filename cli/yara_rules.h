@@ -13,6 +13,7 @@ namespace veskor {
 struct FileRule {
   std::string algorithm;  // 8-bit
   int key = 0;
+  std::string key_text;  // of an XORK key, its bytes ("0x8c61d263"); else empty
   std::string name;
   std::string text;  // the rule, ended by LF
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the engine and the runner with gcc's --coverage into build-cov/, runs their tests there
-# (the runner's shell test included) and prints the line coverage of engine/ and cli/ per folder.
+# (the runner's shell test included) and prints the line coverage of engine/, program_files/ and
+# cli/ per folder.
 # A developer's tool, not part of CI. The per-file report with the lines never run is left in
 # build-cov/coverage.txt, the annotated sources in build-cov/coverage/index.html.
 set -euo pipefail
@@ -21,10 +22,12 @@ find build-cov -name '*.gcda' -delete
 # A failing test still leaves its counts: report them, then fail with ctest.
 status=0
 (cd build-cov && ctest --output-on-failure -j"$(nproc)") || status=$?
-# What counts: the engine's and the runner's own code; not their tests, nor the slow scanner and
-# matcher that only the tests use, nor the build-time generator of the text model.
-filters=(-f 'engine/' -f 'cli/' -e '.*_test\.cpp$' -e 'engine/score/text_model/'
-  -e 'engine/search/reference_scanner\.' -e 'engine/regexp/reference_matcher\.')
+# What counts: the engine's, the program files' and the runner's own code; not their tests, nor
+# the slow scanner and matcher that only the tests use, nor the build-time generator of the text
+# model.
+filters=(-f 'engine/' -f 'program_files/' -f 'cli/' -e '.*_test\.cpp$'
+  -e 'engine/score/text_model/' -e 'engine/search/reference_scanner\.'
+  -e 'engine/regexp/reference_matcher\.')
 gcovr -r . --object-directory build-cov "${filters[@]}" -j"$(nproc)" \
   --json build-cov/coverage.json >/dev/null
 gcovr -r . -a build-cov/coverage.json --txt build-cov/coverage.txt \

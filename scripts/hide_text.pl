@@ -1,7 +1,8 @@
 #!/usr/bin/perl
 # Writes SIZE pseudo-random bytes drawn from SEED (the same bytes on every machine) with TEXT
 # stored at OFFSET under ALGO and KEY: the inputs of the README's examples, which anyone can make
-# again. KEY is decimal or 0x hex (a rotation family's r * 256 + x, as a row takes it).
+# again. KEY is decimal or 0x hex (a rotation family's r * 256 + x, as a row takes it); of XORK,
+# the key's bytes as a row takes them (0x8c61d263 or 8c:61:d2:63), repeated from offset 0.
 #
 #   scripts/hide_text.pl SEED SIZE OFFSET ALGO KEY TEXT > FILE
 use strict;
@@ -10,6 +11,13 @@ use warnings;
 my ($seed, $size, $offset, $algo, $key, $text) = @ARGV;
 die "usage: scripts/hide_text.pl SEED SIZE OFFSET ALGO KEY TEXT > FILE\n" unless defined $text;
 die "the text does not fit at offset $offset\n" if $offset + length($text) > $size;
+my @kbytes;
+if ($algo eq 'XORK') {
+  (my $hex = $key) =~ s/^0x|://gi;
+  @kbytes = map { hex } ($hex =~ /(..)/g);
+  die "no such key here: $key\n" unless @kbytes;
+  $key = 0;
+}
 $key = $key =~ /^0x/i ? hex($key) : int($key);
 my ($r, $x) = (($key >> 8) & 7, $key & 255);
 
@@ -33,6 +41,7 @@ my %store = (
   XOR8N   => sub { my ($d) = @_; $d == 0 || $d == $x ? $d : $d ^ $x },
   XOR8INC => sub { my ($d, $i) = @_; $d ^ (($x + $i) & 255) },
   XOR8DEC => sub { my ($d, $i) = @_; $d ^ (($x - $i) & 255) },
+  XORK    => sub { my ($d, $i) = @_; $d ^ $kbytes[$i % @kbytes] },
 );
 my $encode = $store{$algo} or die "no such algorithm here: $algo\n";
 my @chars = unpack 'C*', $text;

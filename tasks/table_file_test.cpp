@@ -164,6 +164,21 @@ TEST_F(TableFileTest, KeysAndPresetsWithSeparatorsAndQuotesSurvive) {
   EXPECT_EQ(TableRows(loaded), TableRows(table));
 }
 
+TEST_F(TableFileTest, XorkRowsKeepTheirKeysOfManyBytes) {
+  TaskTable table;
+  for (const char* key : {"0x8C61D263", "8c:61:d2:63", ""}) {
+    table.AddTask("");
+    const int row = table.RowCount() - 1;
+    table.SetText(NxAlgoColumn, row, u"XORK");
+    table.SetText(NxKeyColumn, row, Utf8ToUtf16(key));
+  }
+  SaveTableText(table, path_, u',');
+  EXPECT_NE(Read().find(Le(u"XORK,,8c:61:d2:63,").substr(2)), std::string::npos);
+  TaskTable loaded;
+  EXPECT_EQ(Load(loaded), "");
+  EXPECT_EQ(TableRows(loaded), TableRows(table));
+}
+
 struct ReaderCase {
   const char* name;
   std::string bytes;

@@ -7,8 +7,10 @@
 #include <QFont>
 #include <QIcon>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 
 #include "ui/error_box.h"
 
@@ -58,13 +60,43 @@ QPalette LightPalette() {
   return palette;
 }
 
+// Fusion with the header's sort arrow pointing the way the column's values go down the list: a
+// descending sort (the list view's SortUp) draws the arrow Fusion draws for SortDown, pointing
+// down, and an ascending one points up, as the desktop's file managers and tables draw them.
+class LookStyle : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+
+  void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+    const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+    if (element == PE_IndicatorHeaderArrow && header != nullptr) {
+      QStyleOptionHeader flipped = *header;
+      flipped.sortIndicator = SortArrowFor(header->sortIndicator);
+      return QProxyStyle::drawPrimitive(element, &flipped, painter, widget);
+    }
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+  }
+};
+
 }  // namespace
+
+QStyleOptionHeader::SortIndicator SortArrowFor(QStyleOptionHeader::SortIndicator indicator) {
+  switch (indicator) {
+    case QStyleOptionHeader::SortUp:
+      return QStyleOptionHeader::SortDown;
+    case QStyleOptionHeader::SortDown:
+      return QStyleOptionHeader::SortUp;
+    default:
+      return indicator;
+  }
+}
 
 void ApplyLook(QApplication& app) {
   app.setApplicationName(kApplicationTitle);
   app.setApplicationDisplayName(kApplicationTitle);
 
-  if (QStyle* fusion = QStyleFactory::create("Fusion")) app.setStyle(fusion);
+  if (QStyle* fusion = QStyleFactory::create("Fusion")) app.setStyle(new LookStyle(fusion));
   app.setPalette(LightPalette());
 
   QFont font(kLookFontFamily);

@@ -35,9 +35,9 @@
 #include "engine/decoding/algorithms.h"
 #include "engine/run/analysis_run.h"
 #include "engine/run/grid_run.h"
-#include "engine/run/program_files.h"
 #include "engine/search/scan_context.h"
 #include "files/file_exists.h"
+#include "program_files/program_files.h"
 #include "report/report_format.h"
 #include "text/error.h"
 #include "ui/desktop.h"
@@ -360,7 +360,8 @@ void TfrmMain::SetRunControls(bool enabled) {
 void TfrmMain::ShowRunProgress(int row, int key, int64_t lines) {
   if (row < 0 || row >= tasks_.RowCount()) return;
   const QString text = RunProgressText(FromU16(tasks_.Text(NxAlgoColumn, row)),
-                                       !tasks_.Text(NxKeyColumn, row).empty(), key, lines);
+                                       !tasks_.Text(NxKeyColumn, row).empty(), key, lines,
+                                       tasks_.WholeNumber(NxProgressColumn, row));
   // About fifty times a second: a label that is told the same text need not repaint.
   if (lbInfo_->text() != text) lbInfo_->setText(text);
 }
@@ -428,9 +429,19 @@ ResultsWindow* TfrmMain::ShowResults(int row) {
   if (!result) return nullptr;
   QPointer<ResultsWindow>& window = results_windows_[result.get()];
   if (!window) {
-    window = new ResultsWindow(result, this);
+    // The last of the windows still open, whichever was opened last: a closed one leaves the
+    // cascade to the one opened before it.
+    ResultsWindow* last_open = nullptr;
     if (last_results_window_ && last_results_window_->isVisible()) {
-      PlaceCascaded(window, last_results_window_);
+      last_open = last_results_window_;
+    } else {
+      for (ResultsWindow* open : findChildren<ResultsWindow*>(Qt::FindDirectChildrenOnly)) {
+        if (open->isVisible()) last_open = open;
+      }
+    }
+    window = new ResultsWindow(result, this);
+    if (last_open != nullptr) {
+      PlaceCascaded(window, last_open);
     } else if (!window->restored_place()) {
       CenterResultsWindow(window);
     }

@@ -23,13 +23,22 @@ QString StringCountText(int64_t count) {
          (count == 1 ? QStringLiteral(" string") : QStringLiteral(" strings"));
 }
 
-QString RunProgressText(const QString& algorithm, bool single_key, int key, int64_t lines) {
+QString RunProgressText(const QString& algorithm, bool single_key, int key, int64_t lines,
+                        int percent) {
   // An ANY row goes through every algorithm's keys in turn, and writes its lines only once it has
-  // ranked them all: neither its key nor its count says how far it is.
+  // ranked them all: neither its key nor its count says how far it is, its share does.
   if (To1251(algorithm) == kAnyAlgorithmName) {
-    return algorithm + QStringLiteral(": every algorithm over all keys");
+    return algorithm + QStringLiteral(": every algorithm over all keys, %1% done").arg(percent);
   }
   TAlgorithm named;
+  // An XORK row's keys are the places of the keys its file gave away, as many as it found.
+  if (FindAlgorithm(To1251(algorithm), named) && named.Repeating) {
+    if (single_key) return QStringLiteral("%1: %2").arg(algorithm, StringCountText(lines));
+    return QStringLiteral("%1: found key %2, %3")
+        .arg(algorithm)
+        .arg(key)
+        .arg(StringCountText(lines));
+  }
   if (FindAlgorithm(To1251(algorithm), named) && !named.ByteKey) {
     const QString key_text = QString::fromStdString(KeyText(named, key));
     if (single_key)
@@ -40,9 +49,12 @@ QString RunProgressText(const QString& algorithm, bool single_key, int key, int6
   }
   if (single_key)
     return QStringLiteral("%1 key %2: %3").arg(algorithm).arg(key).arg(StringCountText(lines));
-  return QStringLiteral("%1: key %2 of 255, %3")
+  // The one-byte keys are searched together in one pass over the file: no key is the current
+  // one, and the share of the file says how far the pass is.
+  return QStringLiteral("%1: all %2 keys at once, %3% done, %4")
       .arg(algorithm)
-      .arg(key)
+      .arg(FindAlgorithm(To1251(algorithm), named) ? named.KeyCount() : 255)
+      .arg(percent)
       .arg(StringCountText(lines));
 }
 

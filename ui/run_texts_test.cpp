@@ -34,19 +34,26 @@ class RunTextsTest : public QObject {
     QCOMPARE(veskor::StringCountText(0), QString("0 strings"));
     QCOMPARE(veskor::StringCountText(1), QString("1 string"));
     QCOMPARE(veskor::StringCountText(12345), QString("12,345 strings"));
-    QCOMPARE(veskor::RunProgressText("XOR8", false, 37, 12345),
-             QString("XOR8: key 37 of 255, 12,345 strings"));
-    QCOMPARE(veskor::RunProgressText("XOR8", true, 65, 1204),
-             QString("XOR8 key 65: 1,204 strings"));
-    QCOMPARE(veskor::RunProgressText("NONE", true, 0, 1), QString("NONE key 0: 1 string"));
-    QCOMPARE(veskor::RunProgressText("XOR8ROL", false, 0x35A, 2),
-             QString("XOR8ROL: key 0x35A of 0x7FF, 2 strings"));
-    QCOMPARE(veskor::RunProgressText("ROL8ADD", true, 0x100, 1),
-             QString("ROL8ADD key 0x100: 1 string"));
-    QCOMPARE(veskor::RunProgressText("XOR8INC", false, 7, 3),
-             QString("XOR8INC: key 7 of 255, 3 strings"));
-    QCOMPARE(veskor::RunProgressText("ANY", false, 0x35A, 3),
-             QString("ANY: every algorithm over all keys"));
+    const struct {
+      const char* algorithm;
+      bool single_key;
+      int key;
+      int64_t lines;
+      int percent;
+      const char* text;
+    } cases[] = {
+        {"XOR8", false, 37, 12345, 14, "XOR8: all 255 keys at once, 14% done, 12,345 strings"},
+        {"XOR8", true, 65, 1204, 50, "XOR8 key 65: 1,204 strings"},
+        {"NONE", true, 0, 1, 0, "NONE key 0: 1 string"},
+        {"XOR8ROL", false, 0x35A, 2, 41, "XOR8ROL: key 0x35A of 0x7FF, 2 strings"},
+        {"ROL8ADD", true, 0x100, 1, 3, "ROL8ADD key 0x100: 1 string"},
+        {"XOR8INC", false, 7, 3, 0, "XOR8INC: all 256 keys at once, 0% done, 3 strings"},
+        {"ANY", false, 0x35A, 3, 62, "ANY: every algorithm over all keys, 62% done"},
+    };
+    for (const auto& c : cases) {
+      QCOMPARE(veskor::RunProgressText(c.algorithm, c.single_key, c.key, c.lines, c.percent),
+               QString(c.text));
+    }
   }
 
   // A key as the Results window and the Result cell write it, on its own row and as a pair of
@@ -59,8 +66,8 @@ class RunTextsTest : public QObject {
       const char* named;  // as a pair of an ANY row, in the Result cell
     } cases[] = {{"XOR8", 0x5A, "90 (0x5A)", "XOR8 90 (0x5A)"},
                  {"XOR8", 7, "7 (0x07)", "XOR8 7 (0x07)"},
-                 {"XOR8ROL", 0x35A, "0x35A", "XOR8ROL 0x35A"},
-                 {"ROL8ADD", 0x7FF, "0x7FF", "ROL8ADD 0x7FF"},
+                 {"XOR8ROL", 0x35A, "858 (0x35A)", "XOR8ROL 858 (0x35A)"},
+                 {"ROL8ADD", 0x7FF, "2047 (0x7FF)", "ROL8ADD 2047 (0x7FF)"},
                  {"XOR8INC", 0, "0 (0x00)", "XOR8INC 0 (0x00)"},
                  {"NONEW", 1, "1 (0x01)", "NONEW"}};
     for (const auto& c : cases) {

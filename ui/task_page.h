@@ -23,8 +23,8 @@ class TaskTableModel;
 
 // The entries of the Algorithm drop-down list, in their order.
 inline constexpr const char* kAlgorithmChoices[] = {
-    "XOR8",  "ADD8",    "SUB8",    "NONE",    "LOCAL", "XOR8W",   "ADD8W",   "SUB8W",
-    "NONEW", "XOR8ROL", "ADD8ROL", "ROL8ADD", "XOR8N", "XOR8INC", "XOR8DEC", "ANY"};
+    "XOR8",    "ADD8",    "SUB8",    "NONE",  "LOCAL",   "XOR8W",   "ADD8W", "SUB8W", "NONEW",
+    "XOR8ROL", "ADD8ROL", "ROL8ADD", "XOR8N", "XOR8INC", "XOR8DEC", "XORK",  "ANY"};
 
 // GridImages: the five 16 x 16 pictures of the status and link cells.
 inline constexpr int kGridImageCount = 5;

@@ -431,7 +431,7 @@ class TaskPageTest : public QObject {
     for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
     QCOMPARE(items, QStringList({"XOR8", "ADD8", "SUB8", "NONE", "LOCAL", "XOR8W", "ADD8W", "SUB8W",
                                  "NONEW", "XOR8ROL", "ADD8ROL", "ROL8ADD", "XOR8N", "XOR8INC",
-                                 "XOR8DEC", "ANY"}));
+                                 "XOR8DEC", "XORK", "ANY"}));
     QCOMPARE(combo->currentText(), QString("XOR8"));
     QTest::keyClick(combo, Qt::Key_End);  // picking an entry ends the edit
     QCOMPARE(FromU16(f.table.Text(NxAlgoColumn, 1)), QString("ANY"));

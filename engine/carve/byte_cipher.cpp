@@ -13,6 +13,8 @@ ByteCipher::ByteCipher() {
 ByteCipher ByteCipher::ForKey(const TAlgorithm& algorithm, int key) {
   // A running key is XOR with the key at the byte's offset, as the search reads it.
   if (algorithm.Step != 0) return Running(key, algorithm.Step);
+  // A place of an XORK row is its key's bytes.
+  if (const XorKey* bytes = algorithm.XorKeyAt(key)) return ForKeyBytes(bytes->bytes());
   ByteCipher cipher;
   cipher.table_ = MakeDecodeTable(algorithm.Decode, key);
   return cipher;

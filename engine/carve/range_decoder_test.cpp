@@ -44,6 +44,8 @@ TEST(RangeDecoder, EveryAlgorithmRoundTripsFromAnyOffset) {
   const std::string plain = Plain(kDecodeBlockBytes + 4099, 7);
   const uint64_t inner_end = plain.size() - 1000;
   for (const TAlgorithm& algorithm : Algorithms) {
+    // XORK's keys are bytes of a row's own (the test below).
+    if (algorithm.Repeating) continue;
     const int keys[] = {algorithm.FirstKey, (algorithm.FirstKey + algorithm.LastKey) / 2 | 1,
                         algorithm.LastKey};
     for (const int key : keys) {

@@ -57,6 +57,18 @@ TAlgorithm Running(const char* name, int step) {
   return entry;
 }
 
+// The keys of a row of XORK are places in its list of key bytes, which the row fills: the
+// table's entry has none. Its byte decoder is never asked for a place's byte (KeyView and the
+// reference scan read the key bytes at each offset).
+TAlgorithm Repeating(const char* name) {
+  TAlgorithm entry = Entry(name, DecodeXor, CipherFamily::kMap);
+  entry.FirstKey = 1;
+  entry.LastKey = 0;
+  entry.ByteKey = false;
+  entry.Repeating = true;
+  return entry;
+}
+
 }  // namespace
 
 std::array<TAlgorithm, kAlgorithmCount> Algorithms;
@@ -75,7 +87,8 @@ void FillAlgorithms() {
                 Rotation("ROL8ADD", DecodeRolAdd),
                 Entry("XOR8N", DecodeXorN, CipherFamily::kMap),
                 Running("XOR8INC", 1),
-                Running("XOR8DEC", -1)};
+                Running("XOR8DEC", -1),
+                Repeating("XORK")};
 }
 
 bool FindAlgorithm(std::string_view name, TAlgorithm& slot) {
@@ -101,9 +114,26 @@ int KeyOfText(const TAlgorithm& algorithm, std::string_view text, std::string_vi
 
 std::string KeyText(const TAlgorithm& algorithm, int key) {
   if (algorithm.ByteKey) return std::to_string(key);
+  if (algorithm.Repeating) {
+    const XorKey* bytes = algorithm.XorKeyAt(key);
+    return bytes != nullptr ? bytes->Text() : std::to_string(key);
+  }
   char text[16];
   std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(key));
   return text;
+}
+
+TAlgorithm WithXorKeys(const TAlgorithm& algorithm, std::vector<XorKey> keys) {
+  return WithXorKeys(algorithm, std::make_shared<const std::vector<XorKey>>(std::move(keys)));
+}
+
+TAlgorithm WithXorKeys(const TAlgorithm& algorithm,
+                       std::shared_ptr<const std::vector<XorKey>> keys) {
+  TAlgorithm row = algorithm;
+  row.FirstKey = 1;
+  row.LastKey = keys ? static_cast<int>(keys->size()) : 0;
+  row.XorKeys = std::move(keys);
+  return row;
 }
 
 DecodeTable MakeDecodeTable(DecodeFunction decode, int key) {
@@ -117,8 +147,8 @@ const std::vector<DecodeTable>& EveryByteMap() {
     std::vector<DecodeTable> tables;
     std::set<DecodeTable> seen;
     for (const TAlgorithm& algorithm : Algorithms) {
-      if (algorithm.Width != 1 || algorithm.Step != 0 || algorithm.Unkeyed() ||
-          algorithm.Decode == nullptr) {
+      if (algorithm.Width != 1 || algorithm.Step != 0 || algorithm.Repeating ||
+          algorithm.Unkeyed() || algorithm.Decode == nullptr) {
         continue;
       }
       for (int key = algorithm.FirstKey; key <= algorithm.LastKey; ++key) {

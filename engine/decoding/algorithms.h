@@ -1,13 +1,16 @@
 // The table of the algorithms: the four one-byte decoders, each read byte by byte and as wide
-// text, then the rotation families, XOR that keeps zero bytes, and XOR with a running key, under
-// the names that rows and presets use.
+// text, then the rotation families, XOR that keeps zero bytes, XOR with a running key and XOR
+// with a repeating key of many bytes, under the names that rows and presets use.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/decoding/xor_key.h"
 
 namespace veskor {
 
@@ -35,16 +38,26 @@ struct TAlgorithm {
   bool ByteKey = true;
   // A running key: the byte at offset i is decoded under Decode's key + Step * i (mod 256).
   int Step = 0;
+  // XOR with a repeating key of many bytes (XORK): the byte at offset i is b ^ K[i mod n]. A
+  // row's keys are then places 1 to N, the key of place p held in XorKeys[p - 1] (the keys the
+  // file gave away, best first, or the one key typed); the table's own entry has none.
+  bool Repeating = false;
+  std::shared_ptr<const std::vector<XorKey>> XorKeys;
 
   // True when every key decodes alike (NONE, NONEW): a row shows its strings under one key.
   bool Unkeyed() const { return Family == CipherFamily::kNone; }
   int KeyCount() const { return LastKey - FirstKey + 1; }
+  // The key bytes of a place of a repeating key's row; null for any other key or algorithm.
+  const XorKey* XorKeyAt(int key) const {
+    if (!XorKeys || key < 1 || key > static_cast<int>(XorKeys->size())) return nullptr;
+    return &(*XorKeys)[static_cast<size_t>(key - 1)];
+  }
 };
 
-inline constexpr size_t kAlgorithmCount = 14;
+inline constexpr size_t kAlgorithmCount = 15;
 
 // XOR8, ADD8, SUB8, NONE, then their wide twins XOR8W, ADD8W, SUB8W, NONEW, then XOR8ROL,
-// ADD8ROL, ROL8ADD, XOR8N, XOR8INC, XOR8DEC, in this order, once FillAlgorithms has run.
+// ADD8ROL, ROL8ADD, XOR8N, XOR8INC, XOR8DEC, XORK, in this order, once FillAlgorithms has run.
 extern std::array<TAlgorithm, kAlgorithmCount> Algorithms;
 
 void FillAlgorithms();
@@ -60,8 +73,14 @@ inline constexpr std::string_view kKeyOutOfRangeMessage = "'%s' is not a valid %
 // ConversionError quoting `shown` (the text as typed, UTF-8) when it is no key.
 int KeyOfText(const TAlgorithm& algorithm, std::string_view text, std::string_view shown);
 
-// A key as the rotation families write it ("0x35A"), or in decimal for the others.
+// A key as the rotation families write it ("0x35A"), a repeating key's place as its bytes
+// ("0x8c61d263"), or in decimal for the others.
 std::string KeyText(const TAlgorithm& algorithm, int key);
+
+// A repeating key's row (XORK) that searches `keys`, places 1 to keys.size() in this order.
+TAlgorithm WithXorKeys(const TAlgorithm& algorithm, std::vector<XorKey> keys);
+TAlgorithm WithXorKeys(const TAlgorithm& algorithm,
+                       std::shared_ptr<const std::vector<XorKey>> keys);
 
 // The decoded value of every stored byte under one key (at offset 0 for a running key).
 using DecodeTable = std::array<uint8_t, 256>;
@@ -69,8 +88,8 @@ DecodeTable MakeDecodeTable(DecodeFunction decode, int key);
 
 // The decode tables of every key of the algorithms that read one byte at a time through a map
 // of their own (the one-byte ciphers, the rotation families and XOR8N; not the wide ones, the
-// running keys or NONE), each map once, in table order: the readings a stretch of a file has
-// besides the one under search. Built on first use, after FillAlgorithms.
+// running keys, the repeating keys or NONE), each map once, in table order: the readings a stretch
+// of a file has besides the one under search. Built on first use, after FillAlgorithms.
 const std::vector<DecodeTable>& EveryByteMap();
 
 }  // namespace veskor

@@ -10,7 +10,7 @@
 namespace veskor {
 
 void ForEachListedKey(const std::vector<RowOutcome>& outcomes, int top,
-                      const std::function<void(const std::string&, int, const KeySummary&)>& f) {
+                      const std::function<void(const TAlgorithm&, int, const KeySummary&)>& f) {
   for (const RowOutcome& outcome : outcomes) {
     if (!outcome.summary || !outcome.search || outcome.kind == RowOutcome::Kind::kInputFailed) {
       continue;
@@ -22,7 +22,8 @@ void ForEachListedKey(const std::vector<RowOutcome>& outcomes, int top,
     for (int key : summary.ShownKeys(unkeyed, outcome.key)) {
       if (top > 0 && listed++ == top) break;
       // An ANY row lists pairs: each with its own algorithm.
-      f(PairSearch(search, key).algorithm.Name, PairKeyOf(search, key), summary[key]);
+      f(search.any ? KeyAlgorithmOf(search, key) : search.algorithm, PairKeyOf(search, key),
+        summary[key]);
     }
   }
 }
@@ -53,6 +54,10 @@ std::string SummaryText(std::string_view cp1251, size_t max_bytes) {
   return out;
 }
 
+std::string ListedKeyText(const TAlgorithm& algorithm, int key) {
+  return algorithm.Repeating ? KeyText(algorithm, key) : std::to_string(key);
+}
+
 std::string ListedScoreText(const KeySummary& key) {
   if (!key.Bounded()) return ScoreText(key.Score());
   std::string text(1, '<');
@@ -62,18 +67,18 @@ std::string ListedScoreText(const KeySummary& key) {
 
 std::string SummaryTable(const std::vector<RowOutcome>& outcomes) {
   std::string table = "algo\tkey\tscore\tlines\tchars\tlongest\tbest\n";
-  ForEachListedKey(outcomes, 0,
-                   [&](const std::string& algorithm, int key, const KeySummary& strings) {
-                     char counts[96];
-                     std::snprintf(counts, sizeof counts, "\t%d\t%s\t%llu\t%llu\t%llu\t", key,
-                                   ListedScoreText(strings).c_str(),
-                                   static_cast<unsigned long long>(strings.Count()),
-                                   static_cast<unsigned long long>(strings.TotalLength()),
-                                   static_cast<unsigned long long>(strings.Longest()));
-                     // The table's names are letters and digits: written as they are.
-                     table += Cp1251ToUtf8(algorithm) + counts +
-                              SummaryText(strings.BestText(), KeySummary::kTextBytes) + "\n";
-                   });
+  ForEachListedKey(
+      outcomes, 0, [&](const TAlgorithm& algorithm, int key, const KeySummary& strings) {
+        char counts[96];
+        std::snprintf(counts, sizeof counts, "\t%s\t%llu\t%llu\t%llu\t",
+                      ListedScoreText(strings).c_str(),
+                      static_cast<unsigned long long>(strings.Count()),
+                      static_cast<unsigned long long>(strings.TotalLength()),
+                      static_cast<unsigned long long>(strings.Longest()));
+        // The table's names are letters and digits: written as they are.
+        table += Cp1251ToUtf8(algorithm.Name) + '\t' + ListedKeyText(algorithm, key) + counts +
+                 SummaryText(strings.BestText(), KeySummary::kTextBytes) + "\n";
+      });
   return table;
 }
 

@@ -17,11 +17,15 @@ namespace veskor {
 // no lines: a ranking of part of a file would read as the ranking of all of it.
 std::string SummaryTable(const std::vector<RowOutcome>& outcomes);
 
-// The keys the summary lists, row by row as given and best first within a row: f(algorithm
-// name, key, summary) for each, the pair's own algorithm and key of an ANY row; at most `top`
-// of each row (0: every key).
+// The keys the summary lists, row by row as given and best first within a row: f(algorithm,
+// key, summary) for each, the pair's own algorithm and key of an ANY row; at most `top` of each
+// row (0: every key).
 void ForEachListedKey(const std::vector<RowOutcome>& outcomes, int top,
-                      const std::function<void(const std::string&, int, const KeySummary&)>& f);
+                      const std::function<void(const TAlgorithm&, int, const KeySummary&)>& f);
+
+// A key as the summary and the records write it: in decimal, or an XORK key as its bytes
+// ("0x8c61d263").
+std::string ListedKeyText(const TAlgorithm& algorithm, int key);
 
 // A key's score as the table lists it: its score, or "<B" for a key that carries a bound.
 std::string ListedScoreText(const KeySummary& key);

@@ -141,8 +141,9 @@ std::optional<std::string> YaraRule(const KeyFinding& finding, std::string_view 
   if (strings.empty()) return std::nullopt;
   std::string rule = "rule " + std::string(name) + "\n{\n  meta:\n";
   rule += "    algo = " + Quoted(algorithm.Name) + "\n";
-  // KeyText's forms (decimal, 0x35A) are YARA integers.
-  rule += "    key = " + KeyText(algorithm, finding.key) + "\n";
+  // KeyText's forms (decimal, 0x35A) are YARA integers; an XORK key of up to 32 bytes is not.
+  const std::string key = KeyText(algorithm, finding.key);
+  rule += "    key = " + (algorithm.Repeating ? Quoted(key) : key) + "\n";
   rule += "    score = " + Quoted(ScoreText(finding.score)) + "\n";
   rule += "  strings:\n" + strings + "  condition:\n    any of them\n}\n";
   return rule;

@@ -93,17 +93,27 @@ bool KeyStrings::Advance(uint64_t bytes) {
   CheckInput(search_.input, search_.stamp);
   // Counted apart until the check after the slice: the strings of a changed file are not kept.
   std::vector<uint64_t> indexed;
+  std::vector<std::pair<uint64_t, uint64_t>> watched;
   uint64_t count = count_;
   Walk(scanned_, end, [&](const Span& span, SpanJudge&) {
     if (count % kIndexStep == 0) indexed.push_back(span.start);
+    if (!watch_.empty() && std::binary_search(watch_.begin(), watch_.end(), span.start)) {
+      watched.emplace_back(span.start, count);
+    }
     ++count;
     return true;
   });
   CheckInput(search_.input, search_.stamp);
   index_.insert(index_.end(), indexed.begin(), indexed.end());
+  watched_found_.insert(watched_found_.end(), watched.begin(), watched.end());
   count_ = count;
   scanned_ = end;
   return complete();
+}
+
+void KeyStrings::Watch(std::vector<uint64_t> positions) {
+  std::sort(positions.begin(), positions.end());
+  watch_ = std::move(positions);
 }
 
 void KeyStrings::From(uint64_t first, uint64_t n, const Take& take) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
@@ -54,6 +55,11 @@ class KeyStrings {
   double progress() const;
   // The strings found so far.
   uint64_t count() const { return count_; }
+  // Strings to tell apart by where they start: as the scan finds a string at one of
+  // `positions` (before the first Advance), its place among the strings is kept.
+  void Watch(std::vector<uint64_t> positions);
+  // The watched strings found so far: (position, place), in the order found.
+  const std::vector<std::pair<uint64_t, uint64_t>>& watched() const { return watched_found_; }
   // Strings first .. first + n - 1 (of those found so far), found again from the index.
   std::vector<FoundString> Get(uint64_t first, size_t n);
   // Their lines in the run's report format, each with CR LF, whole however long, to `sink`.
@@ -78,6 +84,8 @@ class KeyStrings {
   uint64_t scanned_ = 0;  // bytes before this position are scanned
   uint64_t count_ = 0;
   std::vector<uint64_t> index_;  // the start of every kIndexStep-th string
+  std::vector<uint64_t> watch_;  // sorted
+  std::vector<std::pair<uint64_t, uint64_t>> watched_found_;
   std::unique_ptr<RowLineMaker> lines_;
   std::unique_ptr<RowFilter> expression_;  // the row's; the window's own filter is filter_
   std::unique_ptr<Scan> scan_;

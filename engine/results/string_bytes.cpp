@@ -118,6 +118,9 @@ std::vector<ByteLine> StringBytes::Lines(uint64_t position, uint64_t length,
   }
   CheckInput(search_.input, search_.stamp);
 
+  // Only a byte that the row's strings may hold reads as text: noise decoded to letters of
+  // another script would read as words.
+  const std::array<bool, 256>& alphabet = views_->byte_input.in_alphabet;
   const int digits = std::max(8, HexDigits(size - 1));
   const int text_column = TextColumn(digits, 0);
   std::vector<ByteLine> lines;
@@ -136,7 +139,7 @@ std::vector<ByteLine> StringBytes::Lines(uint64_t position, uint64_t length,
       out.text[hex] = kHexDigits[byte >> 4];
       out.text[hex + 1] = kHexDigits[byte & 0xF];
       out.text[static_cast<size_t>(TextColumn(digits, i))] =
-          Shown(plain) ? static_cast<char>(plain) : '.';
+          Shown(plain) && alphabet[plain] ? static_cast<char>(plain) : '.';
     }
     const uint64_t marked_from = std::max(position, offset);
     const uint64_t marked_to = std::min(string_end, offset + static_cast<uint64_t>(out.bytes));

@@ -51,9 +51,10 @@ class StringBytes {
   // The lines around that string: from the line that holds the byte `context` before it to the
   // line that holds the byte `context` after its end, or the file's ends; lines start at
   // multiples of kLineBytes. Each byte is decoded alone under the key (a wide algorithm's code
-  // units show byte by byte); a byte that is no printable character shows as ".". A wide
-  // string's bytes are twice its length. Raises InputReadError when the file can no longer be
-  // read, InputChangedError when it is not the run's file before or after the read.
+  // units show byte by byte); a byte that is no printable character, or that decodes to no
+  // character of the row's alphabet, shows as ".". A wide string's bytes are twice its length.
+  // Raises InputReadError when the file can no longer be read, InputChangedError when it is not
+  // the run's file before or after the read.
   std::vector<ByteLine> Lines(uint64_t position, uint64_t length,
                               uint64_t context = kContextBytes) const;
 

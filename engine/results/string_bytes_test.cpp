@@ -25,13 +25,21 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-RunSearch SearchOf(const std::string& path, const char* algorithm) {
+// The starter preset's alphabet: tab and the printable ASCII characters.
+std::string Printable() {
+  std::string alphabet = "\t";
+  for (int c = 0x20; c < 0x7F; ++c) alphabet.push_back(static_cast<char>(c));
+  return alphabet;
+}
+
+RunSearch SearchOf(const std::string& path, const char* algorithm,
+                   const std::string& alphabet = Printable()) {
   FillAlgorithms();
   RunSearch search;
   search.input = path;
   search.stamp = StampOf(path);
   EXPECT_TRUE(FindAlgorithm(algorithm, search.algorithm)) << algorithm;
-  search.fields = {"", "", 7, 0};
+  search.fields = {alphabet, "", 7, 0};
   search.format = "%3d | %*d | %s";
   search.width = DecimalWidth(search.stamp.size);
   return search;
@@ -109,6 +117,28 @@ TEST(StringBytes, TheStringAndTheBytesAroundItUnderEachCipher) {
       EXPECT_EQ(lines[i].text.substr(10, 5), hex) << i;
     }
     EXPECT_EQ(MarkedText(lines), c.marked);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(StringBytes, ABytesTextShowsOnlyWhenTheRowsAlphabetHoldsIt) {
+  // "Hi" and four Windows-1251 letters as they are: noise of bytes 0x80 to 0xFF reads as words
+  // of another script unless the row's alphabet holds them.
+  const std::string stored = "Hi\xC0\xE1\xF2\xFF!";
+  const std::string path = TempPath("alphabet");
+  WriteFile(path, stored);
+  std::string cyrillic = Printable();
+  for (int c = 0xC0; c <= 0xFF; ++c) cyrillic.push_back(static_cast<char>(c));
+  const struct {
+    std::string alphabet;
+    std::string text;
+  } cases[] = {{Printable(), "Hi....!"}, {cyrillic, stored}, {"HI", "H......"}};
+  for (const auto& c : cases) {
+    StringBytes bytes(SearchOf(path, "NONE", c.alphabet), 1);
+    ASSERT_EQ(bytes.Open(), StringBytes::Status::kReady);
+    const std::vector<ByteLine> lines = bytes.Lines(0, 2);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].text.substr(lines[0].marks[1].first), c.text) << c.alphabet;
   }
   std::remove(path.c_str());
 }

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
+#include "engine/input/fault_guard.h"
 #include "engine/input/mapped_input.h"
+#include "engine/recovery/key_recovery.h"
 #include "engine/run/row_filter.h"
 #include "engine/run/row_line_maker.h"
 #include "engine/score/key_summary.h"
@@ -51,6 +53,21 @@ std::string UniqueLogPath(std::set<std::string>& used, const std::string& input,
   }
   used.insert(path);
   return path;
+}
+
+// The keys that the file at `data` gives away, best first, recovered while the row's pace goes on
+// (a stop ends the recovery with the keys found so far).
+std::vector<XorKey> RecoveredKeys(const uint8_t* data, uint64_t size, RowServices& services) {
+  const MappedReads reads = [&](const std::function<void()>& body) {
+    if (!ReadMapped(body)) throw InputReadError();
+    services.Pace(0);
+    return !StopIsRequested();
+  };
+  std::vector<XorKey> keys;
+  for (const KeyCandidate& candidate : RecoverKeys(data, size, {}, reads)) {
+    keys.push_back(candidate.key);
+  }
+  return keys;
 }
 
 class Run {
@@ -120,9 +137,24 @@ class Run {
   }
 
   void ScanInput(const RequestRow& row, const std::string& input, const MappedInput& mapped,
-                 const TAlgorithm& algorithm, bool any, const SearchFields& fields, LogSink& log,
+                 const TAlgorithm& named, bool any, const SearchFields& fields, LogSink& log,
                  RowOutcome& outcome) {
     RowServices services(row, observer_, log);
+    // A row of XORK searches its typed key as place 1, or the keys the file gives away, which an
+    // ANY row searches among its pairs.
+    TAlgorithm algorithm = named;
+    if (named.Repeating && !row.key.empty()) {
+      algorithm = WithXorKeys(named, {XorKeyOfText(row.key, row.key_shown, named.Name)});
+    } else if (named.Repeating || any) {
+      try {
+        TAlgorithm xork = named;
+        if (any) FindAlgorithm("XORK", xork);
+        (any ? any_xork_ : algorithm) =
+            WithXorKeys(xork, RecoveredKeys(mapped.data(), mapped.size(), services));
+      } catch (const InputReadError&) {
+        return InputFailed(row, kCannotReadMessage, input, outcome);
+      }
+    }
     // One format serves the row, and the expression is compiled once for every pass; its error
     // is raised at the first string that passes the length tests, never before.
     const std::string& format = request_.format;
@@ -138,15 +170,16 @@ class Run {
     auto summary = request_.keep_summary ? std::make_shared<RowSummary>() : nullptr;
     context.Summary = summary.get();
     outcome.summary = summary;
-    outcome.search = std::make_shared<RunSearch>(
-        RunSearch{input, mapped.stamp(), algorithm, fields, format, context.Width, any});
+    outcome.search = std::make_shared<RunSearch>(RunSearch{input, mapped.stamp(), algorithm, fields,
+                                                           format, context.Width, any,
+                                                           any ? any_xork_.XorKeys : nullptr});
     try {
       if (any) {
         if (!row.key.empty()) throw ConversionError(Substitute(kAnyKeyMessage, row.key_shown));
         ScanEveryAlgorithm(row, fields, format, context, services, options, outcome);
       } else if (!row.key.empty()) {
         context.SingleKey = true;
-        context.Key = KeyOfText(algorithm, row.key, row.key_shown);
+        context.Key = algorithm.Repeating ? 1 : KeyOfText(algorithm, row.key, row.key_shown);
         services.SetKey(context.Key);
         outcome.key = context.Key;
         ScanPass(algorithm, fields, context, options);
@@ -201,17 +234,18 @@ class Run {
     std::set<std::string> maps;  // the width and decode table of every pair so far
     int total = 0;
     for (const TAlgorithm& algorithm : Algorithms) {
-      if (!algorithm.Unkeyed()) total += algorithm.KeyCount();
+      if (!algorithm.Unkeyed()) total += (algorithm.Repeating ? any_xork_ : algorithm).KeyCount();
     }
     int done = 0;
     for (size_t a = 0; a < kAlgorithmCount && !StopIsRequested(); ++a) {
-      const TAlgorithm& algorithm = Algorithms[a];
+      const TAlgorithm& algorithm = Algorithms[a].Repeating ? any_xork_ : Algorithms[a];
       if (algorithm.Unkeyed()) continue;
       const int first = algorithm.FirstKey;
       const int last = algorithm.LastKey;
       std::vector<int> fresh;
       for (int key = first; key <= last; ++key) {
-        if (algorithm.Step != 0) {
+        // A running or repeating key decodes no offset as a map of one byte does.
+        if (algorithm.Step != 0 || algorithm.Repeating) {
           fresh.push_back(key);
           continue;
         }
@@ -252,7 +286,8 @@ class Run {
     const std::vector<int> ranking = pairs->Ranking();
     if (ranking.empty() || StopIsRequested()) return;
     const int best = ranking.front();
-    const TAlgorithm& algorithm = Algorithms[RowSummary::PairAlgorithm(best)];
+    const TAlgorithm& paired = Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(best))];
+    const TAlgorithm& algorithm = paired.Repeating ? any_xork_ : paired;
     context.Key = RowSummary::PairKey(best);
     context.SingleKey = false;
     if (request_.write_lines) {
@@ -273,15 +308,25 @@ class Run {
   const AnalysisRequest& request_;
   RunObserver& observer_;
   std::set<std::string> used_logs_;
+  // Of the ANY row being scanned: XORK with the keys its file gave away.
+  TAlgorithm any_xork_;
 };
 
 }  // namespace
 
+TAlgorithm KeyAlgorithmOf(const RunSearch& search, int key) {
+  if (!search.any) return search.algorithm;
+  const TAlgorithm& algorithm = Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(key))];
+  if (!algorithm.Repeating || !search.xor_keys) return algorithm;
+  return WithXorKeys(algorithm, search.xor_keys);
+}
+
 RunSearch PairSearch(const RunSearch& search, int pair) {
   if (!search.any) return search;
   RunSearch of_pair = search;
-  of_pair.algorithm = Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(pair))];
+  of_pair.algorithm = KeyAlgorithmOf(search, pair);
   of_pair.any = false;
+  of_pair.xor_keys = nullptr;
   return of_pair;
 }
 

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/decoding/algorithms.h"
 #include "engine/input/mapped_input.h"
@@ -26,7 +28,13 @@ struct RunSearch {
   std::string format;  // the report format of the run's lines
   int32_t width = 0;
   bool any = false;  // an ANY row
+  // Of an ANY row: the keys its pairs of XORK are places of (the keys its file gave away).
+  std::shared_ptr<const std::vector<XorKey>> xor_keys;
 };
+
+// The algorithm a key of the row decodes with: of an ANY row its pair's, XORK with the row's
+// keys; of another row its own.
+TAlgorithm KeyAlgorithmOf(const RunSearch& search, int key);
 
 // What an ANY row searched for one of its pairs: the pair's algorithm in place of ANY. Of another
 // row, the search itself.

@@ -37,11 +37,54 @@ struct RunningSpans {
   uint64_t End(uint64_t position, uint64_t limit) const { return key.SpanEnd(position, limit); }
 };
 
+// The members of a repeating key: each batch of positions decoded in blocks (XorKeyStream) into
+// a buffer of the job's, whose bytes the byte loop reads with the alphabet's own set.
+struct RepeatingSpans {
+  const uint8_t* data;
+  const KeyView& key;
+  const ByteClass& alphabet;
+  uint64_t m;
+  // Holds the decoded bytes from `first` on; sized for a batch before the scan, never under the
+  // fault guard.
+  std::vector<uint8_t>& decoded;
+  uint64_t& first;
+  uint64_t& decoded_end;
+  size_t Find(uint64_t limit, SpanState& state, Span* out, size_t capacity) const {
+    // A call that stopped at its capacity is called again for the rest of the same batch.
+    if (state.pos < first || limit > decoded_end) {
+      first = state.pos;
+      decoded_end = limit;
+      key.repeating()->Decode(data + first, first, decoded.data(), limit - first);
+    }
+    // Positions relative to the buffer; an open span's start may lie before it, and its
+    // unsigned difference comes back whole.
+    SpanState local{state.pos - first, state.in_span, state.span_start - first};
+    const size_t found =
+        FindByteSpans(decoded.data(), alphabet, m, limit - first, local, out, capacity);
+    for (size_t i = 0; i < found; ++i) {
+      out[i].start += first;
+      out[i].end += first;
+    }
+    state = {local.pos + first, local.in_span, local.span_start + first};
+    return found;
+  }
+  bool Has(uint64_t position) const { return key.Member(position); }
+  uint64_t End(uint64_t position, uint64_t limit) const { return key.SpanEnd(position, limit); }
+};
+
 }  // namespace
 
 bool ScanKeyRange(const ScanInput& input, const KeyView& key, uint64_t begin, uint64_t end,
                   bool cut_at_end, JobOutput& out,
                   const std::function<void(const Span&)>& on_span) {
+  if (key.repeating() != nullptr) {
+    const ByteClass alphabet(input.in_alphabet);
+    std::vector<uint8_t> decoded(input.batch_bytes + 64);
+    uint64_t first = 0, decoded_end = 0;
+    return SpansStartingIn(
+        RepeatingSpans{input.data, key, alphabet, input.min_span, decoded, first, decoded_end},
+        input.min_span, begin, end, input.size, cut_at_end, input.batch_bytes, out, on_span);
+  }
   if (key.running()) {
     return SpansStartingIn(RunningSpans{key, input.min_span}, input.min_span, begin, end,
                            input.size, cut_at_end, input.batch_bytes, out, on_span);

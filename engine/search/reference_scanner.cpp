@@ -85,11 +85,14 @@ void ScanPassReference(const TAlgorithm& algorithm, const SearchFields& fields,
   std::string current;
   bool in_span = false;
   int last_progress = 0;
+  // A repeating key of many bytes decodes offset i under K[i mod n].
+  const XorKey* repeating = algorithm.XorKeyAt(context.Key);
   while (position < context.Size) {
     if (StopIsRequested()) break;
     // A running key moves on by its step at every byte.
     const int key = context.Key + algorithm.Step * static_cast<int>(position & 0xFF);
-    const uint8_t d = algorithm.Decode(context.Data[position], key);
+    const uint8_t d = repeating != nullptr ? context.Data[position] ^ repeating->At(position)
+                                           : algorithm.Decode(context.Data[position], key);
     if (InAlphabet(fields.Alphabet, d)) {
       if (in_span) {
         current.push_back(static_cast<char>(d));

@@ -105,6 +105,11 @@ class Search {
 
   void AllKeys(const std::function<bool(int)>& after_key, ScanOptions::Search search) {
     if (input_.algorithm->Family == CipherFamily::kNone) return Unkeyed(after_key);
+    // A repeating key's row holds a few keys the file gave away: a pass each.
+    if (input_.algorithm->Repeating) {
+      EachKey(EveryKey(*input_.algorithm), after_key);
+      return;
+    }
     // The wide algorithms screen their units' own pair values; the key sets look at one byte per
     // character. Byte maps without a pair value (and running keys) have only the key sets.
     if (input_.wide && search != ScanOptions::Search::kEachKey) {
@@ -554,7 +559,9 @@ class Search {
 }  // namespace
 
 ScanOptions::Search ChooseSearch(const TAlgorithm& algorithm, const SearchFields& fields) {
-  if (algorithm.Family == CipherFamily::kNone) return ScanOptions::Search::kEachKey;
+  if (algorithm.Family == CipherFamily::kNone || algorithm.Repeating) {
+    return ScanOptions::Search::kEachKey;
+  }
   if (algorithm.Family == CipherFamily::kMap) return ScanOptions::Search::kDense;
   if (fields.Alphabet.empty()) return ScanOptions::Search::kSparse;  // nothing to find
   if (fields.MinLength < 2) return ScanOptions::Search::kDense;

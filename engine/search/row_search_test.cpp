@@ -585,6 +585,64 @@ TEST(Scanner, NewCiphersAgreeWithTheReferenceForOneKeyAndForAllKeys) {
   }
 }
 
+// XORK's keys of 2, 3 and 32 bytes, each a place of the row: one key against the reference by
+// batches and blocks that cut its key's turns anywhere, and all keys against a reference pass each.
+TEST(Scanner, RepeatingKeysAgreeWithTheReference) {
+  FillAlgorithms();
+  TAlgorithm xork;
+  ASSERT_TRUE(FindAlgorithm("XORK", xork));
+  std::vector<uint8_t> long_key(32);
+  for (size_t i = 0; i < long_key.size(); ++i) long_key[i] = static_cast<uint8_t>(i * 37 + 5);
+  const TAlgorithm row = WithXorKeys(
+      xork, {XorKeyOfText("0x5a21", ""), XorKeyOfText("8c:61:d2", ""), *XorKey::Of(long_key)});
+  auto pass = [&](const PassFunction& with, const std::string& data, int key,
+                  const SearchFields& fields) {
+    Recorder services;
+    const TestLines lines;
+    TScanContext context = ContextFor(data, services, lines);
+    context.Key = key;
+    with(row, fields, context);
+    return Lines(services.bytes);
+  };
+  std::mt19937 rng(37);
+  WithBothSpanFinders([&] {
+    for (int key = 1; key <= 3; ++key) {
+      const std::string alphabet = RandomAlphabet(rng, 95);
+      const SearchFields fields = Fields(alphabet, 1 + static_cast<int>(rng() % 6));
+      std::string data = Generate(rng, 3000, alphabet, fields.MinLength, 0, 0, 0);
+      for (size_t i = 0; i < data.size(); ++i)
+        data[i] ^= static_cast<char>(row.XorKeyAt(key)->At(i));
+      const std::vector<std::string> expected = pass(Reference, data, key, fields);
+      ASSERT_GT(expected.size(), 10u);
+      for (const ScanOptions& option : {Options(1, 1, 1), Options(7, 33, 2), Options(64, 1000, 2),
+                                        Options(1 << 20, 1 << 20, 1)}) {
+        EXPECT_EQ(pass(WithOptions(option), data, key, fields), expected)
+            << "key " << key << " batch " << option.batch_bytes;
+      }
+      // Every place in turn, as one reference pass each.
+      std::vector<std::string> every;
+      for (int place = 1; place <= 3; ++place) {
+        const std::vector<std::string> lines = pass(Reference, data, place, fields);
+        every.insert(every.end(), lines.begin(), lines.end());
+      }
+      Recorder services;
+      const TestLines lines;
+      TScanContext context = ContextFor(data, services, lines);
+      context.SingleKey = false;
+      std::vector<int> done;
+      ScanAllKeys(
+          row, fields, context,
+          [&](int k) {
+            done.push_back(k);
+            return true;
+          },
+          Options(7, 33, 2));
+      EXPECT_EQ(Lines(services.bytes), every);
+      EXPECT_EQ(done, (std::vector<int>{1, 2, 3}));
+    }
+  });
+}
+
 TEST(Scanner, DenseSearchOfAFileOfManySegmentsAgreesWithTheReference) {
   // Twenty segments: the file is sampled for its number of spans (segments 0 and 10), a limit
   // far below it sends the keys to groups by the estimate, and small parts split a key's lines

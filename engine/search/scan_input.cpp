@@ -70,6 +70,8 @@ void DecodeBytes(const uint8_t* __restrict in, char* __restrict out, uint64_t le
   }
 }
 
+uint8_t DecodeNone(uint8_t b, int) { return b; }
+
 std::array<bool, 256> MembersUnder(const ScanInput& input, const DecodeTable& decode) {
   std::array<bool, 256> member{};
   for (int b = 0; b < 256; ++b) member[b] = input.in_alphabet[decode[b]];
@@ -79,6 +81,10 @@ std::array<bool, 256> MembersUnder(const ScanInput& input, const DecodeTable& de
 }  // namespace
 
 void KeyView::DecodeText(const uint8_t* in, char* out, uint64_t length) const {
+  if (stream_ != nullptr) {
+    return stream_->Decode(in, static_cast<uint64_t>(in - data_), reinterpret_cast<uint8_t*>(out),
+                           length);
+  }
   if (running()) {
     const auto at = static_cast<uint64_t>(in - data_);
     for (uint64_t i = 0; i < length; ++i) out[i] = static_cast<char>(RunningByte(at + i));
@@ -111,6 +117,9 @@ ScanInput::ScanInput(const uint8_t* input_data, uint64_t input_size, int32_t pos
       in_alphabet(AlphabetSet(search_fields.Alphabet)),
       batch_bytes(std::max<uint64_t>(1, batch)),
       wide(input_algorithm.Width == 2) {
+  if (input_algorithm.XorKeys) {
+    for (const XorKey& key : *input_algorithm.XorKeys) xor_streams.emplace_back(key);
+  }
   if (!wide) return;
   // A code unit is a character when its Windows-1251 form is in the alphabet.
   unit_char.assign(65536, 0);
@@ -124,8 +133,11 @@ KeyView::KeyView(const ScanInput& input, int key)
       in_alphabet_(input.in_alphabet),
       key_(key),
       step_(input.algorithm->Step),
-      decode_(MakeDecodeTable(input.algorithm->Decode, key)),
-      identity_(step_ == 0),
+      stream_(input.algorithm->Repeating ? &input.xor_streams.at(static_cast<size_t>(key - 1))
+                                         : nullptr),
+      decode_(stream_ != nullptr ? MakeDecodeTable(DecodeNone, 0)
+                                 : MakeDecodeTable(input.algorithm->Decode, key)),
+      identity_(step_ == 0 && stream_ == nullptr),
       wide_(input.wide),
       members_(MembersUnder(input, decode_)) {
   for (int b = 0; b < 256; ++b) identity_ = identity_ && decode_[b] == b;
@@ -137,7 +149,7 @@ KeyView::KeyView(const ScanInput& input, NoKey)
       in_alphabet_(input.in_alphabet),
       key_(0),
       step_(0),
-      decode_(MakeDecodeTable([](uint8_t b, int) { return b; }, 0)),
+      decode_(MakeDecodeTable(DecodeNone, 0)),
       identity_(true),
       wide_(input.wide),
       family_(CipherFamily::kNone),

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/decoding/algorithms.h"
+#include "engine/decoding/xor_key_stream.h"
 #include "engine/search/scan_context.h"
 #include "engine/search/span_finder.h"
 #include "text/error.h"
@@ -54,11 +55,16 @@ struct ScanInput {
   // is a character when its Windows-1251 form is in the alphabet (1 in unit_char).
   bool wide = false;
   std::vector<uint8_t> unit_char;
+
+  // Of a repeating key's row, the block decoder of each place (key p at xor_streams[p - 1]).
+  std::vector<XorKeyStream> xor_streams;
 };
 
 // One key: its decode table and the stored bytes that decode into the alphabet under it. Of a
 // running key, the table and the members are those of offset 0; the byte at offset i decodes
-// under the key + step * i, and only DecodeText, Member and SpanEnd know it.
+// under the key + step * i, and only DecodeText, Member and SpanEnd know it. A repeating key of
+// many bytes is a running key too: the byte at offset i decodes under K[i mod n] (its table is
+// the identity, and its key the row's place of K).
 class KeyView {
  public:
   KeyView(const ScanInput& input, int key);
@@ -69,7 +75,9 @@ class KeyView {
   const DecodeTable& decode() const { return decode_; }
   bool identity() const { return identity_; }  // NONE, or key 0: the text is the stored bytes
   bool wide() const { return wide_; }
-  bool running() const { return step_ != 0; }
+  bool running() const { return step_ != 0 || stream_ != nullptr; }
+  // The repeating key's block decoder; null for any other key.
+  const XorKeyStream* repeating() const { return stream_; }
   const ByteClass& members() const { return members_; }
   // The text of `length` characters stored from `in`, which points into the input's bytes: the
   // decoded bytes, or of a wide algorithm the Windows-1251 forms of the decoded code units.
@@ -84,6 +92,7 @@ class KeyView {
 
  private:
   uint8_t RunningByte(uint64_t position) const {
+    if (stream_ != nullptr) return data_[position] ^ stream_->key().At(position);
     return data_[position] ^ static_cast<uint8_t>(key_ + step_ * static_cast<int64_t>(position));
   }
 
@@ -91,6 +100,7 @@ class KeyView {
   const std::array<bool, 256>& in_alphabet_;
   int key_;
   int step_;
+  const XorKeyStream* stream_ = nullptr;
   DecodeTable decode_;
   bool identity_;
   bool wide_;

@@ -159,8 +159,10 @@ void KeyMatchPane::ShowOutcome(KeyMatchCounter::Outcome outcome, const QString& 
       lbMatches_->setText(message);
       break;
     case KeyMatchCounter::Outcome::kChanged:
+      lbMatches_->setText(QString::fromUtf8(kChangedMatchesMessage));
+      break;
     case KeyMatchCounter::Outcome::kCannotRead:
-      // The strings' pane says why.
+      lbMatches_->setText(QString::fromUtf8(kCannotReadMatchesMessage));
       break;
   }
 }

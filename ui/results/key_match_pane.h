@@ -38,6 +38,13 @@ class KeyMatchFilter : public QSortFilterProxyModel {
   bool only_matches_ = false;
 };
 
+// What the count says in place of its figures when the file is not the run's any more: the
+// strings' pane says what changed.
+inline constexpr const char* kChangedMatchesMessage =
+    "The file has changed since the run, so the matches cannot be counted";
+inline constexpr const char* kCannotReadMatchesMessage =
+    "The file can no longer be read, so the matches cannot be counted";
+
 class KeyMatchPane : public QWidget {
   Q_OBJECT
 

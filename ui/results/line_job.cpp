@@ -52,6 +52,7 @@ LineJob::LineJob(StringListModel* strings, std::vector<Rows> rows, ByteSink* sin
 LineJob::LineJob(StringListModel* strings, ByteSink* sink, QObject* parent)
     : LineJob(strings, {}, sink, 0, parent) {
   waiting_ = true;
+  whole_key_ = true;
 }
 
 void LineJob::Start() {
@@ -96,7 +97,7 @@ void LineJob::Tick() {
       QElapsedTimer call;
       call.start();
       // A file found changed ends the listing, and with it this job (kUnavailable).
-      if (!strings_->WriteLines(range.first + offset_, n, sink)) {
+      if (!strings_->WriteLines(range.first + offset_, n, sink, whole_key_)) {
         if (running_) End(Outcome::kUnavailable);
         return;
       }

@@ -37,7 +37,8 @@ class LineJob : public QObject {
   // job; `byte_limit` (0: none) ends it as kTooLarge once the lines written exceed it.
   LineJob(StringListModel* strings, std::vector<Rows> rows, ByteSink* sink, uint64_t byte_limit,
           QObject* parent);
-  // Writes every string of the key that passes the filter, once the scan has found them all.
+  // Writes every string of the key that passes the filter, in the file's order as the log has
+  // them, once the scan has found them all.
   LineJob(StringListModel* strings, ByteSink* sink, QObject* parent);
 
   // Writes the first slice now and the others from the event loop.
@@ -76,6 +77,7 @@ class LineJob : public QObject {
   // once and a million in a few hundred calls.
   uint64_t batch_ = 1024;
   bool waiting_ = false;
+  bool whole_key_ = false;  // the file's order, whatever the list's
   bool running_ = false;
   QString error_;
   QTimer* timer_;

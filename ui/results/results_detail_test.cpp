@@ -186,6 +186,7 @@ class ResultsDetailTest : public QObject {
   void ADoubleClickShowsALongStringWholeAndKeysMoveOn() {
     ResultsWindow* results = RunAndOpen(HiddenStrings());
     QVERIFY(results != nullptr);
+    results->SetOrder(StringListModel::Order::kFileOrder);
     auto* text = veskor::FindControl<QPlainTextEdit>(results, "edDetailText");
     auto* header = veskor::FindControl<QLabel>(results, "lbDetail");
     auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
@@ -227,6 +228,7 @@ class ResultsDetailTest : public QObject {
   void TheCopiesPutTextLineAndKeyOnTheClipboard() {
     ResultsWindow* results = RunAndOpen(HiddenStrings());
     QVERIFY(results != nullptr);
+    results->SetOrder(StringListModel::Order::kFileOrder);
     auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
     const int url = RowOf(results, kUrl);
     const int long_row = RowOf(results, LongString().left(40));
@@ -340,7 +342,7 @@ class ResultsDetailTest : public QObject {
     QCOMPARE(veskor::FindControl<QPlainTextEdit>(results, "edDetailText")->toPlainText(),
              QString::fromLatin1(kUrl));
     QCOMPARE(veskor::FindControl<QLabel>(results, "lbDetail")->text(),
-             QString("XOR8ROL key 0x35A, position 0x64 (100), 53 characters"));
+             QString("XOR8ROL key 858 (0x35A), position 0x64 (100), 53 characters"));
     QList<qulonglong> offsets;
     QString decoded;
     ReadByteView(results, offsets, decoded);

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QFile>
 #include <algorithm>
+#include <set>
+#include <string_view>
 
 #include "engine/export/summary_table.h"
 #include "engine/export/yara_rule.h"
@@ -63,7 +65,7 @@ QString SaveRanking(QWidget* parent, const RowResult& result) {
 }
 
 std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundString>& strings,
-                                            QString& message) {
+                                            QString& message, RuleStrings* counted) {
   const RunSearch& search = *result_->search;
   const TAlgorithm algorithm = PairSearch(search, key).algorithm;
   const int algorithm_key = PairKeyOf(search, key);
@@ -101,8 +103,7 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
   std::vector<BestString> listed;
   for (const FoundString& found : evidence) listed.push_back({found.position, found.length, 0, {}});
   const std::string_view file(reinterpret_cast<const char*>(mapped.data()), mapped.size());
-  const std::optional<StoredStrings> stored =
-      CopyStoredStrings(listed, algorithm, file, kMaxRuleStrings);
+  const std::optional<StoredStrings> stored = CopyStoredStrings(listed, algorithm, file);
   if (!stored) {
     message = kCannotReadFileMessage;
     return std::nullopt;
@@ -115,12 +116,16 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
     message = FileChangedText(e.change());
     return std::nullopt;
   }
-  // A string the file stores as plain text is left out of the rule.
+  // A string the file stores as plain text is left out of the rule, and so is one stored as the
+  // same bytes as an earlier one: the rule would write it again.
   std::vector<BestString> hidden;
+  std::set<std::string_view> seen;
   for (const BestString& copied : stored->strings) {
     const uint64_t bytes =
         std::min(copied.length, kRuleStringCharacters) * static_cast<uint64_t>(algorithm.Width);
-    if (!StoredAsPlainText(std::string_view(stored->bytes).substr(copied.position, bytes))) {
+    const std::string_view bytes_stored =
+        std::string_view(stored->bytes).substr(copied.position, bytes);
+    if (!StoredAsPlainText(bytes_stored) && seen.insert(bytes_stored).second) {
       hidden.push_back(copied);
     }
   }
@@ -128,6 +133,9 @@ std::optional<std::string> RuleSource::Rule(int key, const std::vector<FoundStri
     message = QString::fromUtf8(kNoEvidenceRuleMessage);
     return std::nullopt;
   }
+  const size_t distinct = hidden.size();
+  if (hidden.size() > kMaxRuleStrings) hidden.resize(kMaxRuleStrings);
+  if (counted != nullptr) *counted = {hidden.size(), distinct};
   const double score = summary.Score();
   const std::string name = YaraRuleName(sha256_, algorithm, algorithm_key);
   std::optional<std::string> rule =

@@ -38,18 +38,26 @@ QString SuggestedRankingPath(const RowResult& result);
 // text when the user cancelled or the save failed (its error box was shown).
 QString SaveRanking(QWidget* parent, const RowResult& result);
 
+// What a rule was made of: the strings written into it, and the distinct strings that were
+// evidence (at most kMaxRuleStrings of them are written).
+struct RuleStrings {
+  size_t written = 0;
+  size_t evidence = 0;
+};
+
 // The input's SHA-256 and the stored bytes of strings, read again from the file the run read.
 class RuleSource {
  public:
   explicit RuleSource(std::shared_ptr<const RowResult> result) : result_(std::move(result)) {}
 
-  // The rule of `strings` of `key` (at most kMaxRuleStrings of them, in their order), named after
-  // the file's SHA-256, the key's algorithm and the key; or, in `message`, why there is none.
-  // Only a key in the "maybe" band or above has one, made of the strings that are evidence of
-  // text (their text scores above the threshold of the key's score) and that the file does not
-  // store as plain text.
+  // The rule of `strings` of `key`, named after the file's SHA-256, the key's algorithm and the
+  // key; or, in `message`, why there is none. Only a key in the "maybe" band or above has one,
+  // made of the strings that are evidence of text: their text scores above the threshold of
+  // the key's score (which runs of one byte and short repeats never reach), the file does not
+  // store them as plain text, and no earlier one is stored as the same bytes. The first
+  // kMaxRuleStrings of those, in their order, are written; `counted` says how many.
   std::optional<std::string> Rule(int key, const std::vector<FoundString>& strings,
-                                  QString& message);
+                                  QString& message, RuleStrings* counted = nullptr);
 
  private:
   std::shared_ptr<const RowResult> result_;

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
@@ -209,6 +210,24 @@ class ResultsExportTest : public QObject {
       }
     }
     QCOMPARE(rule.count("    $s"), 2);
+
+    // Every string selected: the strings that are no evidence are left out, and counted.
+    grid->selectAll();
+    copy_rule->trigger();
+    const QString all_rule = QGuiApplication::clipboard()->text();
+    const QRegularExpressionMatch said =
+        QRegularExpression(
+            "^A YARA rule of ([0-9,]+) strings? copied; ([0-9,]+) of the ([0-9,]+) "
+            "selected left out as no evidence of hidden text")
+            .match(veskor::FindControl<QLabel>(results, "lbCount")->text());
+    QVERIFY2(said.hasMatch(), qPrintable(veskor::FindControl<QLabel>(results, "lbCount")->text()));
+    const int written = said.captured(1).remove(',').toInt();
+    QCOMPARE(all_rule.count("    $s"), written);
+    QCOMPARE(said.captured(3).remove(',').toInt(), strings->rowCount());
+    QCOMPARE(written + said.captured(2).remove(',').toInt(), strings->rowCount());
+    for (const QString& text : chosen) {
+      if (algorithm == "XOR8") QVERIFY(all_rule.contains('"' + text + "\" xor(90) ascii"));
+    }
 
     const QString yara = QStandardPaths::findExecutable("yara");
     if (yara.isEmpty()) QSKIP("the yara program is not installed");

@@ -7,13 +7,17 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -374,7 +378,7 @@ class ResultsHabitsTest : public QObject {
   }
 
   void ANewWindowTakesTheLastPlaceAndCascades() {
-    RunOver(HiddenUrl(), {"XOR8", "NONE"});
+    RunOver(HiddenUrl(), {"XOR8", "NONE", "ADD8"});
     QPointer<ResultsWindow> first = OpenRow(0);
     // Inside the test screen, so that nothing moves it back in.
     first->setGeometry(40, 30, 600, 400);
@@ -389,10 +393,50 @@ class ResultsHabitsTest : public QObject {
     QCOMPARE(second->geometry(), geometry);
     QTRY_COMPARE(veskor::FindControl<QSplitter>(second, "ResultsSplitter")->sizes(), sizes);
     // Another window opens down and to the right of it.
-    ResultsWindow* third = OpenRow(1);
+    QPointer<ResultsWindow> third = OpenRow(1);
     QVERIFY(third != second);
     QVERIFY(third->frameGeometry().left() > second->frameGeometry().left());
     QVERIFY(third->frameGeometry().top() > second->frameGeometry().top());
+    // With that one closed, the next cascades from the last one still open.
+    third->close();
+    QTRY_VERIFY_WITH_TIMEOUT(third.isNull(), 60000);
+    ResultsWindow* fourth = OpenRow(2);
+    QCOMPARE(fourth->frameGeometry().topLeft(), second->frameGeometry().topLeft() + QPoint(28, 28));
+  }
+
+  // Escape in the filter clears it; the next Escape closes the window.
+  void EscapeClearsTheFilterThenCloses() {
+    RunOver(HiddenUrl(), {"XOR8"});
+    QPointer<ResultsWindow> results = OpenRow(0);
+    Activate(results);
+    auto* filter = veskor::FindControl<QLineEdit>(results, "edFilter");
+    filter->setFocus();
+    QTest::keyClicks(filter, "gate");
+    QTest::keyClick(filter, Qt::Key_Escape);
+    QCOMPARE(filter->text(), QString());
+    QVERIFY(results->isVisible() && filter->hasFocus());
+    QTest::keyClick(filter, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(results.isNull() || !results->isVisible(), 60000);
+  }
+
+  // The header arrow of a descending sort is the one Fusion draws for values going down.
+  void ADescendingSortDrawsTheArrowDown() {
+    std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
+    auto arrow = [](const QStyle& style, QStyleOptionHeader::SortIndicator indicator) {
+      QImage image(16, 16, QImage::Format_ARGB32);
+      image.fill(Qt::white);
+      QPainter painter(&image);
+      QStyleOptionHeader option;
+      option.rect = image.rect();
+      option.palette = QApplication::palette();
+      option.sortIndicator = indicator;
+      style.drawPrimitive(QStyle::PE_IndicatorHeaderArrow, &option, &painter, nullptr);
+      return image;
+    };
+    // A view asks SortUp for a descending sort.
+    const QImage descending = arrow(*QApplication::style(), QStyleOptionHeader::SortUp);
+    QCOMPARE(descending, arrow(*fusion, QStyleOptionHeader::SortDown));
+    QVERIFY(descending != arrow(*fusion, QStyleOptionHeader::SortUp));
   }
 
   void TheFilterSaysWhenLetterCaseCounts() {

@@ -225,6 +225,8 @@ class ResultsSearchTest : public QObject {
     QFETCH(bool, expression);
     QFETCH(QString, pattern);
     ResultsWindow* results = RunAndOpen(PlantedUrls());
+    // The strings in the log's order.
+    results->SetOrder(StringListModel::Order::kFileOrder);
     QVERIFY(results != nullptr);
     QCOMPARE(errors_, QStringList());
     const QMap<int, QStringList> log = LogTexts(InDir("input.bin_XOR8.log"));

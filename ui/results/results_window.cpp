@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -22,6 +23,7 @@
 #include <QStackedWidget>
 #include <QStringList>
 #include <QTableView>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
@@ -32,6 +34,8 @@
 #include "engine/regexp/regexp.h"
 #include "engine/results/string_bytes.h"
 #include "engine/run/log_file.h"
+#include "engine/score/key_summary.h"
+#include "engine/score/text_score.h"
 #include "engine/search/scan_input.h"
 #include "text/cp1251.h"
 #include "ui/desktop.h"
@@ -49,9 +53,9 @@ namespace {
 
 constexpr int kRowHeight = 18;
 constexpr QSize kInitialSize(1030, 680);
-constexpr int kKeyListWidth = 470;
-constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 70, 60, 50, 70, 60, 140};
-constexpr int kStringColumnWidths[StringListModel::kColumnCount] = {90, 80, 55, 300};
+constexpr int kKeyListWidth = 490;
+constexpr int kKeyColumnWidths[KeyRankModel::kColumnCount] = {70, 90, 60, 50, 70, 60, 140};
+constexpr int kStringColumnWidths[StringListModel::kColumnCount] = {90, 80, 55, 50, 300};
 // The string list over the detail pane.
 constexpr int kStringListHeight = 300;
 constexpr int kDetailHeight = 280;
@@ -177,7 +181,58 @@ QString SearchText(const RowResult& result) {
   return algorithm + QStringLiteral(" over all keys");
 }
 
+// Where the strings the key's score came from start: its best strings, best first; a key
+// without evidence, or proved below the first keys, has the one string that ranked it.
+std::vector<uint64_t> ScorePositions(const KeySummary& key) {
+  std::vector<uint64_t> positions;
+  if (!key.Bounded() && !key.Best().empty()) {
+    for (const BestString& best : key.Best()) positions.push_back(best.position);
+  } else if (key.Count() > 0) {
+    positions.push_back(key.Bounded() ? key.LongestPosition() : key.BestPosition());
+  }
+  return positions;
+}
+
+// The orders of the strings' list, as the buttons over it name them.
+struct OrderButton {
+  StringListModel::Order order;
+  const char* name;
+  const char* caption;
+  const char* tip;
+};
+constexpr OrderButton kOrderButtons[] = {
+    {StringListModel::Order::kBestFirst, "btnBestFirst", "Best first",
+     "The strings the key's score came from first, best first and marked; then the others in "
+     "the file's order"},
+    {StringListModel::Order::kFileOrder, "btnFileOrder", "File order",
+     "The strings in the order the file stores them, as the log lists them"},
+    {StringListModel::Order::kLength, "btnByLength", "Longest first",
+     "The longest strings first, once the file is read"},
+    {StringListModel::Order::kScore, "btnByScore", "Best scored first",
+     "The strings whose text reads most like text first, once the file is read"},
+};
+
 }  // namespace
+
+QString RuleCopiedText(const RuleStrings& counted, int64_t selected) {
+  const auto evidence = static_cast<int64_t>(counted.evidence);
+  const int64_t left_out = selected - evidence;
+  QString text =
+      counted.written < counted.evidence
+          ? QStringLiteral("A YARA rule of the first %1 of %2 copied")
+                .arg(counted.written)
+                .arg(left_out > 0 ? StringCountText(evidence) + QStringLiteral(" that are evidence")
+                                  : GroupedNumber(selected) + QStringLiteral(" selected strings"))
+          : QStringLiteral("A YARA rule of %1 copied")
+                .arg(StringCountText(static_cast<int64_t>(counted.written)));
+  if (left_out > 0) {
+    text += QStringLiteral(
+                "; %1 of the %2 selected left out as no evidence of hidden text: weak "
+                "text, repeats, or bytes the file stores as plain text")
+                .arg(GroupedNumber(left_out), GroupedNumber(selected));
+  }
+  return text;
+}
 
 QString FileChangedText(const StampChange& change) {
   QString what;
@@ -229,7 +284,15 @@ ResultsWindow::ResultsWindow(std::shared_ptr<const RowResult> result, QWidget* p
   splitter_->setSizes({key_list_width, width - key_list_width});
   restored_place_ = RestoreWindowLayout(this);
 
-  connect(strings_, &StringListModel::Progressed, this, [this] { ShowState(); });
+  connect(strings_, &StringListModel::Progressed, this, [this] {
+    ShowState();
+    SelectPendingBest();
+  });
+  // Enter or a double click on a key goes to the string that ranked it.
+  connect(key_grid_, &QAbstractItemView::activated, this, [this] { GoToBestString(); });
+  connect(key_grid_, &QAbstractItemView::doubleClicked, this, [this] { GoToBestString(); });
+  connect(key_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { pending_best_.reset(); });
   connect(key_grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { ApplyFilter(); });
   connect(edFilter_, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
@@ -270,12 +333,15 @@ void ResultsWindow::BuildShortcuts() {
     edFilter_->setFocus(Qt::ShortcutFocusReason);
     edFilter_->selectAll();
   });
-  // Escape ends a copy or a save first, the window only when none is under way.
+  // Escape ends a copy or a save first; in the filter it clears the filter's text; the window
+  // closes only when there is neither, as a browser's find bar or an editor's search box does.
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   escape->setObjectName("scEscape");
   connect(escape, &QShortcut::activated, this, [this] {
     if (job_) {
       job_->Cancel();
+    } else if (edFilter_->hasFocus() && !edFilter_->text().isEmpty()) {
+      edFilter_->clear();
     } else {
       close();
     }
@@ -322,6 +388,20 @@ void ResultsWindow::BuildControls() {
   chkExpression_->setObjectName("chkExpression");
   chkExpression_->setToolTip(
       QStringLiteral("The filter is a regular expression of the presets' kind"));
+  order_buttons_ = new QButtonGroup(this);
+  order_buttons_->setExclusive(true);
+  for (const OrderButton& shown : kOrderButtons) {
+    auto* button = new QToolButton(right);
+    button->setObjectName(shown.name);
+    button->setText(QString::fromLatin1(shown.caption));
+    button->setToolTip(QString::fromLatin1(shown.tip));
+    button->setCheckable(true);
+    button->setAutoRaise(true);
+    button->setChecked(shown.order == order_);
+    order_buttons_->addButton(button, static_cast<int>(shown.order));
+  }
+  connect(order_buttons_, &QButtonGroup::idClicked, this,
+          [this](int id) { SetOrder(static_cast<StringListModel::Order>(id)); });
   lbFilterError_ = new QLabel(right);
   lbFilterError_->setObjectName("lbFilterError");
   QPalette error_palette = lbFilterError_->palette();
@@ -428,10 +508,16 @@ void ResultsWindow::LayOutControls(QWidget* right, QLabel* filter_label) {
   bottom_row->addWidget(btnSaveRanking_);
   bottom_row->addWidget(btnCancel_);
   bottom_row->addWidget(btnSave_);
+  auto* order_row = new QHBoxLayout;
+  order_row->setSpacing(2);
+  order_row->addWidget(new QLabel(QStringLiteral("Order:"), right));
+  for (QAbstractButton* button : order_buttons_->buttons()) order_row->addWidget(button);
+  order_row->addStretch(1);
   auto* right_column = new QVBoxLayout(right);
   right_column->setContentsMargins(0, 0, 0, 0);
   right_column->addWidget(lbKey_);
   right_column->addLayout(filter_row);
+  right_column->addLayout(order_row);
   right_column->addWidget(lbFilterError_);
   string_splitter_ = new QSplitter(Qt::Vertical, right);
   string_splitter_->setObjectName("StringSplitter");
@@ -509,7 +595,8 @@ void ResultsWindow::ApplyFilter() {
   if (filter_invalid_ || key < 0) {
     strings_->Clear();
   } else {
-    strings_->Show(result_->search, key, std::move(filter));
+    strings_->Show(result_->search, key, std::move(filter),
+                   ScorePositions((*result_->summary)[key]), order_);
   }
 }
 
@@ -519,7 +606,7 @@ void ResultsWindow::ShowState() {
   if (key >= 0) {
     const TAlgorithm& algorithm = KeyAlgorithm(*result_->search, key);
     const QString figures = KeyFiguresText((*result_->summary)[key]);
-    // An ANY row's pair: "XOR8ROL key 0x35A: ...", "NONE: ...".
+    // An ANY row's pair: "XOR8ROL key 858 (0x35A): ...", "NONE: ...".
     if (!result_->search->any) {
       key_words = QStringLiteral("Key %1: %2").arg(ListedKeyText(*result_->search, key), figures);
     } else if (algorithm.Unkeyed()) {
@@ -544,9 +631,16 @@ void ResultsWindow::ShowState() {
   if (!message.isEmpty()) {
     lbMessage_->setText(message + QStringLiteral("\n\n") + DecodeName(result_->search->input));
   }
+  // The message takes the strings' place without taking the focus: a filter being typed into
+  // stays enabled and keeps every key press, whatever the file does under it.
+  QWidget* focused = QApplication::focusWidget();
   stack_->setCurrentWidget(message.isEmpty() ? static_cast<QWidget*>(string_grid_) : lbMessage_);
-  edFilter_->setEnabled(message.isEmpty());
-  chkExpression_->setEnabled(message.isEmpty());
+  if (focused != nullptr && focused != QApplication::focusWidget() && focused->isVisible()) {
+    focused->setFocus(Qt::OtherFocusReason);
+  }
+  const bool has_keys = keys_->rowCount() > 0;
+  edFilter_->setEnabled(has_keys);
+  chkExpression_->setEnabled(has_keys);
 
   if (state == State::kFailed) {
     lbFilterError_->setText(strings_->error());
@@ -566,6 +660,13 @@ void ResultsWindow::ShowState() {
       count += QStringLiteral("; the list shows the first %1, Save writes them all")
                    .arg(GroupedNumber(StringListModel::kMaxListedRows));
     }
+  }
+  if (strings_->too_many_to_sort() && (state == State::kScanning || state == State::kComplete)) {
+    count += QStringLiteral(
+                 "; too many to sort (more than %1 strings or %2 MB of text): listed "
+                 "in the file's order")
+                 .arg(GroupedNumber(static_cast<int64_t>(StringListModel::kMaxSortedStrings)))
+                 .arg(StringListModel::kMaxSortedBytes >> 20);
   }
   if (!saved_note_.isEmpty()) count = saved_note_;
   if (job_) count = JobText();
@@ -717,6 +818,39 @@ void ResultsWindow::CopyKey() {
   if (key >= 0) QGuiApplication::clipboard()->setText(NamedKeyText(*result_->search, key));
 }
 
+void ResultsWindow::SetOrder(StringListModel::Order order) {
+  order_ = order;
+  for (QAbstractButton* button : order_buttons_->buttons()) {
+    if (order_buttons_->id(button) == static_cast<int>(order)) button->setChecked(true);
+  }
+  strings_->SetOrder(order);
+}
+
+void ResultsWindow::GoToBestString() {
+  const int key = SelectedKey();
+  if (key < 0) return;
+  const std::vector<uint64_t> positions = ScorePositions((*result_->summary)[key]);
+  if (positions.empty()) return;
+  pending_best_ = positions.front();
+  string_grid_->setFocus(Qt::OtherFocusReason);
+  SelectPendingBest();
+}
+
+void ResultsWindow::SelectPendingBest() {
+  if (!pending_best_) return;
+  const int row = strings_->RowOf(*pending_best_);
+  // Not listed yet: the scan, or a sort waiting for its end, lists it later.
+  if (row < 0) {
+    if (strings_->state() != StringListModel::State::kScanning) pending_best_.reset();
+    return;
+  }
+  pending_best_.reset();
+  const QModelIndex index = strings_->index(row, 0);
+  string_grid_->selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  string_grid_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+}
+
 void ResultsWindow::ShowDetail(int row) {
   const FoundString* found = strings_->StringAt(row);
   if (found == nullptr) return detail_->Clear();
@@ -782,35 +916,42 @@ void ResultsWindow::CopyYaraRule() {
   const int key = SelectedKey();
   const QItemSelection selection = string_grid_->selectionModel()->selection();
   if (key < 0 || selection.isEmpty()) return;
-  // The first strings of the selection, in the list's order, and how many were selected.
+  // Every selected string in the list's order, those whose text is no evidence left behind at
+  // once: a selection of millions holds few that are.
   std::vector<std::pair<int, int>> rows;
   for (const QItemSelectionRange& range : selection) rows.emplace_back(range.top(), range.bottom());
   std::sort(rows.begin(), rows.end());
   std::vector<FoundString> strings;
   int64_t selected = 0;
   int next = 0;
-  for (const auto& [top, bottom] : rows) {
-    const int first = std::max(top, next);
-    if (first > bottom) continue;
-    selected += bottom - first + 1;
-    for (int row = first; row <= bottom && strings.size() < kMaxRuleStrings; ++row) {
-      if (const FoundString* found = strings_->StringAt(row)) strings.push_back(*found);
+  {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct RestoreCursor {
+      ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    for (const auto& [top, bottom] : rows) {
+      const int first = std::max(top, next);
+      if (first > bottom) continue;
+      selected += bottom - first + 1;
+      for (int row = first; row <= bottom; ++row) {
+        const FoundString* found = strings_->StringAt(row);
+        if (found != nullptr && TextScore(found->text) > KeySummary::kThresholdBits) {
+          strings.push_back(*found);
+        }
+      }
+      next = bottom + 1;
     }
-    next = bottom + 1;
   }
   QString message;
-  const std::optional<std::string> rule = rules_->Rule(key, strings, message);
+  RuleStrings counted;
+  const std::optional<std::string> rule = rules_->Rule(key, strings, message, &counted);
   if (!rule) {
     saved_note_ = message;
     ShowState();
     return;
   }
   QGuiApplication::clipboard()->setText(QString::fromStdString(*rule));
-  saved_note_ = selected > static_cast<int64_t>(kMaxRuleStrings)
-                    ? QStringLiteral("A YARA rule of the first %1 of %2 selected strings copied")
-                          .arg(kMaxRuleStrings)
-                          .arg(GroupedNumber(selected))
-                    : QStringLiteral("A YARA rule of %1 copied").arg(StringCountText(selected));
+  saved_note_ = RuleCopiedText(counted, selected);
   ShowState();
 }
 

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "ui/results/line_job.h"
 #include "ui/results/results_export.h"
@@ -13,6 +14,7 @@
 #include "ui/results/string_list_model.h"
 
 class QAction;
+class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -36,6 +38,9 @@ QString FileChangedText(const StampChange& change);
 inline constexpr const char* kCannotReadFileMessage =
     "The file can no longer be read, so its strings are not shown.";
 inline constexpr const char* kNoStringsMessage = "The run found no strings.";
+// What "Copy as YARA rule" copied of `selected` strings: "A YARA rule of 3 strings copied; 1,707
+// of the 1,710 selected left out as no evidence of hidden text: ...".
+QString RuleCopiedText(const RuleStrings& counted, int64_t selected);
 // The clipboard takes this much of the log's lines at most.
 inline constexpr uint64_t kMaxCopyBytes = uint64_t{256} << 20;
 inline constexpr const char* kCopyTooLargeMessage =
@@ -71,8 +76,15 @@ class ResultsWindow : public QWidget {
   // "Save ranking...": the row's keys as `veskor-scan --summary` lists them, to a file the user
   // names.
   void SaveRowRanking();
-  // "Copy as YARA rule": a rule of the selected strings as they are stored in the file.
+  // "Copy as YARA rule": a rule of the selected strings that are evidence of hidden text, as
+  // they are stored in the file; the note says how many were left out.
   void CopyYaraRule();
+  // The order of the strings' list ("Best first", the order a key opens in, "File order",
+  // "Longest first", "Best scored first"), kept from key to key.
+  void SetOrder(StringListModel::Order order);
+  // Selects, in the strings' list, the string that ranked the selected key (Enter or a double
+  // click on the key), once the list has it.
+  void GoToBestString();
   // A copy or a save is under way.
   bool busy() const { return job_ != nullptr; }
   // The window took the place and size that the last one closed had.
@@ -100,6 +112,7 @@ class ResultsWindow : public QWidget {
   QString SuggestedSavePath() const;
   // Shows the string listed at `row` in the detail pane, or none.
   void ShowDetail(int row);
+  void SelectPendingBest();
 
   std::shared_ptr<const RowResult> result_;
   KeyRankModel* keys_ = nullptr;
@@ -141,6 +154,10 @@ class ResultsWindow : public QWidget {
   QAction* actSaveRanking_ = nullptr;
   QAction* actCopyYara_ = nullptr;
   std::unique_ptr<RuleSource> rules_;
+  QButtonGroup* order_buttons_ = nullptr;
+  StringListModel::Order order_ = StringListModel::Order::kBestFirst;
+  // The string GoToBestString waits for, by where it starts.
+  std::optional<uint64_t> pending_best_;
 };
 
 }  // namespace veskor

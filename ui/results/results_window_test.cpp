@@ -17,15 +17,18 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 #include <memory>
 #include <random>
+#include <set>
 
 #include "tasks/table_file.h"
 #include "ui/desktop.h"
 #include "ui/error_box.h"
 #include "ui/look.h"
 #include "ui/main_window.h"
+#include "ui/results/key_match_pane.h"
 #include "ui/results/results_test_run.h"
 #include "ui/task_table_model.h"
 #include "ui/test_files.h"
@@ -79,6 +82,23 @@ QByteArray RotatedHiddenText() {
       bytes[at + i] = static_cast<char>(static_cast<uint8_t>((d >> 3) | (d << 5)) ^ 0x5A);
     }
     at += 12000;
+  }
+  return bytes;
+}
+
+// 64 KiB of random bytes with 256 zero bytes and then 4 KiB of the sentences, one a line, stored
+// at offset 5000 under the repeating key 8c 61 d2 63 c5 (at file offset i, its byte i mod 5).
+QByteArray RepeatingKeyText() {
+  QByteArray bytes(64 << 10, Qt::Uninitialized);
+  std::mt19937 random(13);
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  QByteArray plain(256, '\0');
+  while (plain.size() < 4096) {
+    for (const char* sentence : kSentences) plain += QByteArray(sentence) + '\n';
+  }
+  const uint8_t key[] = {0x8c, 0x61, 0xd2, 0x63, 0xc5};
+  for (int i = 0; i < plain.size(); ++i) {
+    bytes[5000 + i] = static_cast<char>(static_cast<uint8_t>(plain[i]) ^ key[(5000 + i) % 5]);
   }
   return bytes;
 }
@@ -211,6 +231,9 @@ class ResultsWindowTest : public QObject {
     auto* keys = veskor::FindControl<QTableView>(results, "KeyGrid");
     QCOMPARE(keys->model()->index(0, 0).data().toString(), QString("90 (0x5A)"));
     QCOMPARE(results->SelectedKey(), kTrueKey);
+    // "File order", one click away: the strings as the log lists them.
+    QTest::mouseClick(veskor::FindControl<QToolButton>(results, "btnFileOrder"), Qt::LeftButton);
+    QCOMPARE(results->strings()->order(), StringListModel::Order::kFileOrder);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     // Every string of the key, in the log's order, at the log's positions.
     const QStringList lines = LogLines(Log(), kTrueKey);
@@ -242,9 +265,9 @@ class ResultsWindowTest : public QObject {
                               ->index(0, veskor::NxResultColumn)
                               .data(veskor::TaskTableModel::kCountRole)
                               .toString();
-    QVERIFY2(
-        count.contains(QRegularExpression("^[0-9,]+ strings?; best keys? XOR8ROL 0x35A(, |$)")),
-        qPrintable(count));
+    QVERIFY2(count.contains(
+                 QRegularExpression("^[0-9,]+ strings?; best keys? XOR8ROL 858 \\(0x35A\\)(, |$)")),
+             qPrintable(count));
     ResultsWindow* results = OpenRow(0);
     QVERIFY(results->windowTitle().contains("ANY"));
     QVERIFY(veskor::FindControl<QLabel>(results, "lbSource")->text().contains("ANY"));
@@ -252,11 +275,11 @@ class ResultsWindowTest : public QObject {
     QCOMPARE(keys->headerData(0, Qt::Horizontal).toString(), QString("Algorithm"));
     QCOMPARE(keys->headerData(1, Qt::Horizontal).toString(), QString("Key"));
     QCOMPARE(keys->index(0, 0).data().toString(), QString("XOR8ROL"));
-    QCOMPARE(keys->index(0, 1).data().toString(), QString("0x35A"));
+    QCOMPARE(keys->index(0, 1).data().toString(), QString("858 (0x35A)"));
     QCOMPARE(veskor::RowSummary::PairKey(results->SelectedKey()), 0x35A);
     QVERIFY(veskor::FindControl<QLabel>(results, "lbKey")
                 ->text()
-                .startsWith("XOR8ROL key 0x35A: score "));
+                .startsWith("XOR8ROL key 858 (0x35A): score "));
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     const QStringList texts = ListedTexts(results);
     for (const char* sentence : kSentences) QVERIFY2(texts.contains(sentence), sentence);
@@ -338,6 +361,7 @@ class ResultsWindowTest : public QObject {
   void CopyPutsTheSelectedLinesOnTheClipboard() {
     RunOver(HiddenText());
     ResultsWindow* results = OpenRow(0);
+    results->SetOrder(StringListModel::Order::kFileOrder);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
     const QStringList lines = LogLines(Log(), kTrueKey);
     auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
@@ -409,6 +433,70 @@ class ResultsWindowTest : public QObject {
     QVERIFY(!veskor::FindControl<QPushButton>(results, "btnSave")->isEnabled());
     // The ranking is the run's and stays.
     QVERIFY(veskor::FindControl<QTableView>(results, "KeyGrid")->model()->rowCount() > 1);
+    // Typing into the filter keeps every key press and the focus; the count says why it has
+    // no figures.
+    auto* filter = veskor::FindControl<QLineEdit>(results, "edFilter");
+    QTRY_VERIFY([results] {
+      if (QApplication::activeWindow() != results) results->activateWindow();
+      return QApplication::activeWindow() == results;
+    }());
+    filter->setFocus();
+    QTest::keyClicks(filter, "station");
+    QCOMPARE(filter->text(), QString("station"));
+    QVERIFY(filter->isEnabled() && filter->hasFocus());
+    QTRY_COMPARE_WITH_TIMEOUT(veskor::FindControl<QLabel>(results, "lbMatches")->text(),
+                              QString(veskor::kChangedMatchesMessage), 60000);
+    QVERIFY(filter->hasFocus());
+  }
+
+  // A key opens with the strings its score came from on top, marked and best first, the others
+  // after them in the file's order; Enter on the key selects its best string in any order, and
+  // the sorted orders sort.
+  void AKeyOpensBestFirstAndEnterGoesToItsBestString() {
+    RunOver(HiddenText());
+    ResultsWindow* results = OpenRow(0);
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    const StringListModel* model = results->strings();
+    QCOMPARE(model->order(), StringListModel::Order::kBestFirst);
+    const veskor::KeySummary& key = (*results->result()->summary)[kTrueKey];
+    const std::vector<veskor::BestString>& best = key.Best();
+    QVERIFY(!best.empty());
+    auto position = [model](int row) { return model->StringAt(row)->position; };
+    std::set<uint64_t> positions;
+    for (int row = 0; row < model->rowCount(); ++row) {
+      QCOMPARE(model->Marked(row), row < int(best.size()));
+      if (row < int(best.size())) QCOMPARE(position(row), best[size_t(row)].position);
+      if (row > int(best.size())) QVERIFY(position(row - 1) < position(row));
+      positions.insert(position(row));
+    }
+    // Every string once: the log's strings.
+    QCOMPARE(int(positions.size()), LogLines(Log(), kTrueKey).size());
+
+    auto* keys = veskor::FindControl<QTableView>(results, "KeyGrid");
+    auto* strings = veskor::FindControl<QTableView>(results, "StringGrid");
+    const struct {
+      const char* button;
+      int column;  // whose numbers go down the list; -1: none
+    } orders[] = {{"btnFileOrder", StringListModel::kPositionColumn},
+                  {"btnByLength", StringListModel::kLengthColumn},
+                  {"btnByScore", StringListModel::kScoreColumn},
+                  {"btnBestFirst", -1}};
+    for (const auto& order : orders) {
+      QTest::mouseClick(veskor::FindControl<QToolButton>(results, order.button), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(Complete(results) && model->rowCount() == int(positions.size()),
+                               60000);
+      for (int row = 1; order.column >= 0 && row < model->rowCount(); ++row) {
+        const double above = model->index(row - 1, order.column).data().toDouble();
+        const double here = model->index(row, order.column).data().toDouble();
+        QVERIFY2(order.column == StringListModel::kPositionColumn ? above < here : above >= here,
+                 order.button);
+      }
+      strings->setCurrentIndex(model->index(model->rowCount() - 1, 0));
+      keys->setFocus();
+      QTest::keyClick(keys, Qt::Key_Return);
+      QTRY_VERIFY(strings->hasFocus());
+      QCOMPARE(position(strings->currentIndex().row()), key.BestPosition());
+    }
   }
 
   // Another file's bytes written over the input in place, its time put back: the listing is
@@ -464,6 +552,19 @@ class ResultsWindowTest : public QObject {
     QCOMPARE(errors_, QStringList());
   }
 
+  void AnXorkRowListsTheKeysItFoundAsTheirBytes() {
+    RunOver(RepeatingKeyText(), "input.bin", "XORK");
+    ResultsWindow* results = OpenRow(0);
+    const QAbstractItemModel* keys = veskor::FindControl<QTableView>(results, "KeyGrid")->model();
+    QCOMPARE(keys->index(0, 0).data().toString(), QString("0x8c61d263c5"));
+    QCOMPARE(results->SelectedKey(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    // The log writes the key's place; the list is the key's strings found again.
+    const QStringList lines = LogLines(InDir("input.bin_XORK.log"), 1);
+    QCOMPARE(results->strings()->rowCount(), lines.size());
+    QVERIFY(ListedTexts(results).contains(QString(kSentences[1])));
+  }
+
   void ANoneRowShowsOneKeyAndResultsFollowTheirRowInASort() {
     RunOver(HiddenText());
     // Unchecked rows first: ADD8, XOR8, NONE.
@@ -488,14 +589,37 @@ class ResultsWindowTest : public QObject {
   void AScreenshotOnRequest() {
     const QString folder = qEnvironmentVariable("VESKOR_SCREENSHOT_DIR");
     if (folder.isEmpty()) QSKIP("VESKOR_SCREENSHOT_DIR is not set");
-    // /usr/bin/ls stored under XOR8 0x5A, searched over all keys with the starter preset.
+    QVERIFY(QDir().mkpath(folder));
+    // /usr/bin/ls as it is, a URL and a password stored in it under XOR8 0x5A between zero
+    // bytes, which the key reads as "Z": best first, they open the key's list.
     QByteArray program = ReadBytes("/usr/bin/ls");
-    for (char& byte : program) byte = static_cast<char>(byte ^ kTrueKey);
+    const struct {
+      int at;
+      const char* text;
+    } hidden[] = {{0x3000, "https://update.example.net/gate.php?id=7731&os=linux"},
+                  {0x9000, "password: Tr0ub4dor&3 (the archive on the backup share)"}};
+    for (const auto& plant : hidden) {
+      QByteArray text = QByteArray(1, '\0') + plant.text + QByteArray(1, '\0');
+      for (char& byte : text) byte = static_cast<char>(byte ^ kTrueKey);
+      program.replace(plant.at, text.size(), text);
+    }
     RunOver(program, "ls.xor");
     ResultsWindow* results = OpenRow(0);
     QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
-    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(results->SelectedKey(), kTrueKey);
+    const QString first = QString::fromStdString(results->strings()->StringAt(0)->text);
+    QVERIFY2(first.contains("example.net") || first.contains("password"), qPrintable(first));
+    auto* grid = veskor::FindControl<QTableView>(results, "StringGrid");
+    grid->setCurrentIndex(grid->model()->index(0, 0));
     QVERIFY(results->grab().save(QDir(folder).filePath("results-window.png")));
+
+    // An ANY row over the same sentences under XOR8ROL 0x35A.
+    RunOver(RotatedHiddenText(), "input.bin", "ANY");
+    results = OpenRow(0);
+    QTRY_VERIFY_WITH_TIMEOUT(Complete(results), 60000);
+    grid = veskor::FindControl<QTableView>(results, "StringGrid");
+    grid->setCurrentIndex(grid->model()->index(0, 0));
+    QVERIFY(results->grab().save(QDir(folder).filePath("results-any.png")));
   }
 };
 

@@ -29,13 +29,12 @@ QString KeyText(int key) {
 }
 
 QString ShownKeyText(const TAlgorithm& algorithm, int key) {
-  return algorithm.ByteKey ? KeyText(key) : QString::fromStdString(veskor::KeyText(algorithm, key));
+  // A key of many bytes is its bytes in hex; every other key its number with its hex form.
+  return algorithm.Repeating ? QString::fromStdString(veskor::KeyText(algorithm, key))
+                             : KeyText(key);
 }
 
-const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key) {
-  return search.any ? Algorithms[static_cast<size_t>(RowSummary::PairAlgorithm(key))]
-                    : search.algorithm;
-}
+TAlgorithm KeyAlgorithm(const RunSearch& search, int key) { return KeyAlgorithmOf(search, key); }
 
 QString ListedKeyText(const RunSearch& search, int key) {
   // NONE and NONEW decode alike under every key: their pair's key says nothing.

@@ -38,22 +38,24 @@ struct RowResult {
   std::vector<int> ShownKeys() const;
 };
 
-// "90 (0x5A)".
+// A key in decimal, as the runner's summary writes it, with the hex form of the logs: "90 (0x5A)",
+// a rotation family's "858 (0x35A)" (rotation 3, byte 0x5A). One form for every key the
+// Results window names.
 QString KeyText(int key);
-// A key of `algorithm` as the row's Key cell takes it: "90 (0x5A)" for the one-byte keys, a
-// rotation family's "0x35A" (rotation 3, byte 0x5A) as it is typed.
+// A key of `algorithm`: KeyText, or a key of many bytes as its bytes in hex, "0x8c61d263".
 QString ShownKeyText(const TAlgorithm& algorithm, int key);
 
 // The algorithm of a key the row's summary lists: of an ANY row the pair's own algorithm.
-const TAlgorithm& KeyAlgorithm(const RunSearch& search, int key);
+TAlgorithm KeyAlgorithm(const RunSearch& search, int key);
 // A key the row's summary lists, as its algorithm writes it; of an ANY row the pair's key alone.
 QString ListedKeyText(const RunSearch& search, int key);
-// The same with the pair's algorithm in front for an ANY row: "XOR8ROL 0x35A".
+// The same with the pair's algorithm in front for an ANY row: "XOR8ROL 858 (0x35A)".
 QString NamedKeyText(const RunSearch& search, int key);
 
 // The Result cell's words after the count for an all-keys row: "best keys 90 (0x5A), 122 (0x7A),
 // 27 (0x1B)": up to three keys whose score is above 0, or empty when none is (or the row had
-// one key, or is NONE). An ANY row names each pair's algorithm: "best keys XOR8ROL 0x35A, ...".
+// one key, or is NONE). An ANY row names each pair's algorithm: "best keys XOR8ROL 858 (0x35A),
+// ...".
 QString BestKeysText(const RowResult& result);
 
 // The results of the rows of the last run, found by the row's LogPath: a run gives each row a

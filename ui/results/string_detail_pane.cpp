@@ -33,7 +33,7 @@ constexpr const char* kNoStringText = "Select a string to see it whole, with the
 constexpr const char* kFixedFontFamily = "DejaVu Sans Mono";
 constexpr int kFixedFontPixelSize = 11;
 
-// "Key 90 (0x5A)", of an ANY row's pair "XOR8ROL key 0x35A", or "NONE" alone.
+// "Key 90 (0x5A)", of an ANY row's pair "XOR8ROL key 858 (0x35A)", or "NONE" alone.
 QString KeyWords(const RunSearch& search, int key) {
   if (!search.any) return QStringLiteral("Key ") + ListedKeyText(search, key);
   const TAlgorithm& algorithm = KeyAlgorithm(search, key);

@@ -1,11 +1,15 @@
 // One key's strings for a view: the scan in timed slices, the rows as they grow, the page cache.
 #include "ui/results/string_list_model.h"
 
+#include <QColor>
+#include <QFont>
 #include <QMetaObject>
 #include <QTimer>
 #include <algorithm>
 
 #include "engine/run/run_search.h"
+#include "engine/score/key_summary.h"
+#include "engine/score/text_score.h"
 #include "engine/search/scan_input.h"
 #include "text/cp1251.h"
 
@@ -13,7 +17,9 @@ namespace veskor {
 namespace {
 
 const char* const kHeaders[StringListModel::kColumnCount] = {"Position (hex)", "Position", "Length",
-                                                             "Text"};
+                                                             "Score", "Text"};
+// The rows of the strings the key's score came from.
+const QColor kMarkedRow(255, 243, 196);
 
 int HexDigits(uint64_t value) {
   int digits = 1;
@@ -51,7 +57,8 @@ StringListModel::StringListModel(QObject* parent)
 
 StringListModel::~StringListModel() = default;
 
-void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Filter filter) {
+void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Filter filter,
+                           std::vector<uint64_t> marked, Order order) {
   beginResetModel();
   timer_->stop();
   strings_.reset();
@@ -59,6 +66,15 @@ void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Fil
   stopping_ = false;
   ++generation_;
   rows_ = 0;
+  listed_ = 0;
+  led_places_.clear();
+  led_sorted_.clear();
+  held_.clear();
+  held_scores_.clear();
+  held_places_.clear();
+  too_many_to_sort_ = false;
+  marked_ = std::move(marked);
+  order_ = order;
   error_.clear();
   change_ = {};
   search_ = std::move(search);
@@ -68,6 +84,7 @@ void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Fil
     // An ANY row's pair is found again under its own algorithm and key.
     strings_ = std::make_unique<KeyStrings>(PairSearch(*search_, key), PairKeyOf(*search_, key),
                                             std::move(filter));
+    strings_->Watch(marked_);
     switch (strings_->Open()) {
       case KeyStrings::Status::kReady:
         state_ = State::kScanning;
@@ -91,6 +108,124 @@ void StringListModel::Show(std::shared_ptr<const RunSearch> search, int key, Fil
 }
 
 void StringListModel::Clear() { Show(nullptr, -1, nullptr); }
+
+void StringListModel::SetOrder(Order order) {
+  if (order == order_) return;
+  beginResetModel();
+  order_ = order;
+  rows_ = 0;
+  listed_ = 0;
+  led_places_.clear();
+  led_sorted_.clear();
+  held_.clear();
+  held_scores_.clear();
+  held_places_.clear();
+  too_many_to_sort_ = false;
+  endResetModel();
+  if (state_ == State::kComplete && !HoldSorted()) Grow(kMaxListedRows);
+  emit Progressed();
+}
+
+bool StringListModel::HoldSorted() {
+  if (order_ != Order::kLength && order_ != Order::kScore) return false;
+  if (found() > sort_limit_) {
+    too_many_to_sort_ = true;
+    return false;
+  }
+  std::vector<FoundString> strings;
+  try {
+    strings = strings_->Get(0, static_cast<size_t>(found()));
+  } catch (const InputChangedError& e) {
+    StopChanged(e.change());
+    return true;
+  } catch (const InputReadError&) {
+    StopChanged(ChangeNow());
+    return true;
+  }
+  uint64_t bytes = 0;
+  for (FoundString& string : strings) {
+    if (string.text.size() > static_cast<size_t>(kShownCharacters)) {
+      string.text.resize(static_cast<size_t>(kShownCharacters));
+    }
+    bytes += string.text.size() + sizeof(FoundString);
+  }
+  if (bytes > kMaxSortedBytes) {
+    too_many_to_sort_ = true;
+    return false;
+  }
+  std::vector<float> scores(strings.size());
+  for (size_t i = 0; i < strings.size(); ++i) scores[i] = TextScore(strings[i].text);
+  std::vector<uint64_t> places(strings.size());
+  for (size_t i = 0; i < places.size(); ++i) places[i] = i;
+  const bool by_length = order_ == Order::kLength;
+  std::stable_sort(places.begin(), places.end(), [&](uint64_t a, uint64_t b) {
+    return by_length ? strings[a].length > strings[b].length : scores[a] > scores[b];
+  });
+  if (places.empty()) return true;
+  beginInsertRows(QModelIndex(), 0, static_cast<int>(places.size()) - 1);
+  held_.reserve(places.size());
+  held_scores_.reserve(places.size());
+  for (uint64_t place : places) {
+    held_.push_back(std::move(strings[place]));
+    held_scores_.push_back(scores[place]);
+  }
+  held_places_ = std::move(places);
+  rows_ = static_cast<int>(held_.size());
+  listed_ = held_.size();
+  endInsertRows();
+  return true;
+}
+
+std::vector<uint64_t> StringListModel::MarkedPlaces() const {
+  std::vector<uint64_t> places;
+  if (!strings_) return places;
+  for (uint64_t position : marked_) {
+    for (const auto& [at, place] : strings_->watched()) {
+      if (at == position) places.push_back(place);
+    }
+  }
+  return places;
+}
+
+uint64_t StringListModel::PlaceOf(int row) const {
+  if (!held_places_.empty()) return held_places_[static_cast<size_t>(row)];
+  if (order_ != Order::kBestFirst) return static_cast<uint64_t>(row);
+  if (static_cast<size_t>(row) < led_places_.size()) return led_places_[static_cast<size_t>(row)];
+  uint64_t place = static_cast<uint64_t>(row) - led_places_.size();
+  for (uint64_t led : led_sorted_) {
+    if (led > place) break;
+    ++place;
+  }
+  return place;
+}
+
+bool StringListModel::Marked(int row) const {
+  if (row < 0 || row >= rows_ || !strings_) return false;
+  const uint64_t place = PlaceOf(row);
+  for (const auto& [at, watched] : strings_->watched()) {
+    if (watched == place) return true;
+  }
+  return false;
+}
+
+int StringListModel::RowOf(uint64_t position) const {
+  if (!strings_) return -1;
+  for (const auto& [at, place] : strings_->watched()) {
+    if (at != position) continue;
+    if (!held_places_.empty()) {
+      const auto found = std::find(held_places_.begin(), held_places_.end(), place);
+      return found == held_places_.end() ? -1 : static_cast<int>(found - held_places_.begin());
+    }
+    if (place >= listed_) return -1;
+    if (order_ != Order::kBestFirst) return static_cast<int>(place);
+    const auto led = std::find(led_places_.begin(), led_places_.end(), place);
+    if (led != led_places_.end()) return static_cast<int>(led - led_places_.begin());
+    const auto before = std::lower_bound(led_sorted_.begin(), led_sorted_.end(), place);
+    return static_cast<int>(led_places_.size() + place -
+                            static_cast<uint64_t>(before - led_sorted_.begin()));
+  }
+  return -1;
+}
 
 void StringListModel::SetPace(uint64_t slice_bytes, int tick_ms, int grow_ms) {
   slice_bytes_ = std::max<uint64_t>(slice_bytes, 1);
@@ -122,6 +257,12 @@ void StringListModel::Stop(State state, const QString& error) {
   pages_.clear();
   stopping_ = false;
   rows_ = 0;
+  listed_ = 0;
+  led_places_.clear();
+  led_sorted_.clear();
+  held_.clear();
+  held_scores_.clear();
+  held_places_.clear();
   state_ = state;
   error_ = error;
   endResetModel();
@@ -146,7 +287,7 @@ void StringListModel::Tick() {
   }
   // Telling the view of new rows costs time with each row: it takes a tick of its own, never
   // more than kGrowRows rows, so that the window never waits long for a growth.
-  const uint64_t behind = Listable() - static_cast<uint64_t>(rows_);
+  const uint64_t behind = Sorting() ? 0 : Listable() - listed_;
   if (behind > 0 &&
       (strings_->complete() || behind >= kGrowRows || since_grow_.elapsed() >= grow_ms_)) {
     Grow(kGrowRows);
@@ -156,6 +297,7 @@ void StringListModel::Tick() {
   if (strings_->complete()) {
     state_ = State::kComplete;
     timer_->stop();
+    if (!HoldSorted()) Grow(kMaxListedRows);
     emit Progressed();
     return;
   }
@@ -176,14 +318,53 @@ void StringListModel::Tick() {
 
 uint64_t StringListModel::Listable() const { return std::min<uint64_t>(found(), kMaxListedRows); }
 
+bool StringListModel::Sorting() const {
+  if (too_many_to_sort_ || (order_ != Order::kLength && order_ != Order::kScore)) return false;
+  // Too many to hold already: the file's order, at once.
+  if (found() > sort_limit_) {
+    auto* self = const_cast<StringListModel*>(this);
+    self->too_many_to_sort_ = true;
+    return false;
+  }
+  return true;
+}
+
 void StringListModel::Grow(uint64_t most) {
   since_grow_.restart();
+  if (!held_.empty()) return;
   const uint64_t listable = Listable();
-  if (listable <= static_cast<uint64_t>(rows_)) return;
-  const int rows = static_cast<int>(std::min(listable, rows_ + most));
-  beginInsertRows(QModelIndex(), rows_, rows - 1);
-  rows_ = rows;
-  endInsertRows();
+  if (listable <= listed_) return;
+  const uint64_t until = std::min(listable, listed_ + most);
+  uint64_t led = 0;
+  if (order_ == Order::kBestFirst) {
+    // The marked strings among the new ones go to the top, in the order marked.
+    const std::vector<uint64_t> marked = MarkedPlaces();
+    for (size_t rank = 0; rank < marked.size(); ++rank) {
+      const uint64_t place = marked[rank];
+      if (place < listed_ || place >= until) continue;
+      int at = 0;
+      for (uint64_t earlier : led_places_) {
+        if (std::find(marked.begin(), marked.begin() + static_cast<std::ptrdiff_t>(rank),
+                      earlier) != marked.begin() + static_cast<std::ptrdiff_t>(rank)) {
+          ++at;
+        }
+      }
+      beginInsertRows(QModelIndex(), at, at);
+      led_places_.insert(led_places_.begin() + at, place);
+      led_sorted_.insert(std::lower_bound(led_sorted_.begin(), led_sorted_.end(), place), place);
+      ++rows_;
+      endInsertRows();
+      ++led;
+    }
+  }
+  const uint64_t appended = until - listed_ - led;
+  if (appended > 0) {
+    beginInsertRows(QModelIndex(), rows_, rows_ + static_cast<int>(appended) - 1);
+    rows_ += static_cast<int>(appended);
+    listed_ = until;
+    endInsertRows();
+  }
+  listed_ = until;
 }
 
 bool StringListModel::Finish() {
@@ -204,15 +385,27 @@ bool StringListModel::Finish() {
   }
   state_ = State::kComplete;
   timer_->stop();
-  Grow(kMaxListedRows);
+  if (!HoldSorted()) Grow(kMaxListedRows);
   emit Progressed();
   return true;
 }
 
-bool StringListModel::WriteLines(uint64_t first, uint64_t n, ByteSink& sink) {
+bool StringListModel::WriteLines(uint64_t first, uint64_t n, ByteSink& sink, bool in_file_order) {
   if (!strings_) return true;
   try {
-    strings_->WriteLines(first, n, sink);
+    if (in_file_order) {
+      strings_->WriteLines(first, n, sink);
+    } else {
+      // The rows in runs of strings that follow one another in the file: one walk each.
+      const uint64_t end = first + n;
+      for (uint64_t row = first; row < end;) {
+        const uint64_t place = PlaceOf(static_cast<int>(row));
+        uint64_t run = 1;
+        while (row + run < end && PlaceOf(static_cast<int>(row + run)) == place + run) ++run;
+        strings_->WriteLines(place, run, sink);
+        row += run;
+      }
+    }
   } catch (const InputChangedError& e) {
     StopChanged(e.change());
     return false;
@@ -225,13 +418,19 @@ bool StringListModel::WriteLines(uint64_t first, uint64_t n, ByteSink& sink) {
 
 const FoundString* StringListModel::StringAt(int row) const {
   if (row < 0 || row >= rows_ || !strings_ || stopping_) return nullptr;
-  const uint64_t first = static_cast<uint64_t>(row) / kPageRows * kPageRows;
-  const uint64_t offset = static_cast<uint64_t>(row) - first;
+  if (!held_.empty()) return &held_[static_cast<size_t>(row)];
+  return InFile(PlaceOf(row));
+}
+
+const FoundString* StringListModel::InFile(uint64_t place, float* score) const {
+  const uint64_t first = place / kPageRows * kPageRows;
+  const uint64_t offset = place - first;
   auto page = std::find_if(pages_.begin(), pages_.end(),
                            [first](const Page& cached) { return cached.first == first; });
   // A page fetched while the scan had not yet reached its end may lack the row.
   if (page != pages_.end() && offset < page->strings.size()) {
     pages_.splice(pages_.begin(), pages_, page);
+    if (score != nullptr) *score = pages_.front().scores[offset];
     return &pages_.front().strings[offset];
   }
   if (page != pages_.end()) pages_.erase(page);
@@ -250,9 +449,13 @@ const FoundString* StringListModel::StringAt(int row) const {
     StopSoon(State::kFailed, QString::fromUtf8(e.what()));
     return nullptr;
   }
+  for (const FoundString& string : fetched.strings)
+    fetched.scores.push_back(TextScore(string.text));
   pages_.push_front(std::move(fetched));
   if (pages_.size() > kCachedPages) pages_.pop_back();
-  return offset < pages_.front().strings.size() ? &pages_.front().strings[offset] : nullptr;
+  if (offset >= pages_.front().strings.size()) return nullptr;
+  if (score != nullptr) *score = pages_.front().scores[offset];
+  return &pages_.front().strings[offset];
 }
 
 int StringListModel::rowCount(const QModelIndex& parent) const {
@@ -271,8 +474,25 @@ QVariant StringListModel::data(const QModelIndex& index, int role) const {
     return index.column() == kTextColumn ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                                          : QVariant(Qt::AlignRight | Qt::AlignVCenter);
   }
+  if (role == Qt::FontRole || role == Qt::BackgroundRole || role == Qt::ToolTipRole) {
+    if (!Marked(index.row())) return {};
+    if (role == Qt::BackgroundRole) return kMarkedRow;
+    if (role == Qt::ToolTipRole) {
+      return QStringLiteral("One of the strings the key's score came from");
+    }
+    QFont bold;
+    bold.setBold(true);
+    return bold;
+  }
   if (role != Qt::DisplayRole) return {};
-  const FoundString* found = StringAt(index.row());
+  float score = 0;
+  const FoundString* found = nullptr;
+  if (!held_.empty()) {
+    found = StringAt(index.row());
+    if (found != nullptr) score = held_scores_[static_cast<size_t>(index.row())];
+  } else if (index.row() < rows_ && strings_ && !stopping_) {
+    found = InFile(PlaceOf(index.row()), &score);
+  }
   if (found == nullptr) return {};
   switch (index.column()) {
     case kHexColumn:
@@ -283,6 +503,8 @@ QVariant StringListModel::data(const QModelIndex& index, int role) const {
       return QString::number(found->position);
     case kLengthColumn:
       return QString::number(found->length);
+    case kScoreColumn:
+      return QString::fromStdString(ScoreText(score));
     default:
       return ShownText(found->text, found->length, kShownCharacters);
   }

@@ -147,6 +147,61 @@ class StringListModelTest : public QObject {
       QCOMPARE(growths, 1);
   }
 
+  // Best first, the marked strings lead in the order marked, found however late in the scan;
+  // a sort beyond the strings the list holds stays in the file's order and says so.
+  void EachOrderListsEveryStringOnce_data() {
+    QTest::addColumn<int>("order");
+    QTest::addColumn<quint64>("limit");
+    QTest::addColumn<bool>("sorted");
+    QTest::newRow("best first") << int(StringListModel::Order::kBestFirst) << quint64(0) << false;
+    QTest::newRow("by score") << int(StringListModel::Order::kScore) << quint64(kStrings) << true;
+    QTest::newRow("by score, too many")
+        << int(StringListModel::Order::kScore) << quint64(kStrings - 1) << false;
+  }
+  void EachOrderListsEveryStringOnce() {
+    QFETCH(int, order);
+    QFETCH(quint64, limit);
+    QFETCH(bool, sorted);
+    const auto shown = static_cast<StringListModel::Order>(order);
+    const std::vector<uint64_t> marked = {planted_[2900].position, planted_[7].position,
+                                          planted_[1500].position};
+    StringListModel model;
+    model.SetPace(1024, 0, 0);
+    model.SetSortLimit(limit);
+    model.Show(search_, kKey, nullptr, marked, shown);
+    QTRY_VERIFY_WITH_TIMEOUT(model.state() == State::kComplete, 60000);
+    QCOMPARE(model.rowCount(), kStrings);
+    const bool best_first = shown == StringListModel::Order::kBestFirst;
+    QCOMPARE(model.too_many_to_sort(), !best_first && !sorted);
+    std::vector<uint64_t> positions;
+    for (int row = 0; row < model.rowCount(); ++row) {
+      positions.push_back(model.StringAt(row)->position);
+      QCOMPARE(
+          model.Marked(row),
+          best_first ? row < 3 : std::count(marked.begin(), marked.end(), positions.back()) == 1);
+      QCOMPARE(model.RowOf(positions.back()),
+               std::count(marked.begin(), marked.end(), positions.back()) == 1 ? row : -1);
+    }
+    const size_t lead = best_first ? marked.size() : 0;
+    if (best_first) QVERIFY(std::equal(marked.begin(), marked.end(), positions.begin()));
+    if (!sorted) QVERIFY(std::is_sorted(positions.begin() + lead, positions.end()));
+    for (int row = 1; sorted && row < model.rowCount(); ++row) {
+      QVERIFY(model.index(row - 1, StringListModel::kScoreColumn).data().toDouble() >=
+              model.index(row, StringListModel::kScoreColumn).data().toDouble());
+    }
+    std::sort(positions.begin(), positions.end());
+    QVERIFY(std::adjacent_find(positions.begin(), positions.end()) == positions.end());
+    // The lines of rows follow the rows: the marked ones first.
+    struct : veskor::ByteSink {
+      std::string text;
+      void Write(std::string_view bytes) override { text += bytes; }
+    } lines;
+    QVERIFY(model.WriteLines(0, 2, lines));
+    QCOMPARE(QString::fromStdString(lines.text).count('\n'), 2);
+    QVERIFY(QString::fromStdString(lines.text)
+                .contains(" " + QString::number(model.StringAt(1)->position) + " | "));
+  }
+
   void AFileThatIsNoLongerTheRunsIsNotListed_data() {
     QTest::addColumn<bool>("during_scan");
     QTest::addColumn<bool>("remove");

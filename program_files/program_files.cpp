@@ -1,5 +1,5 @@
 // The program files' folder, the start-up loads and the shut-down saves.
-#include "engine/run/program_files.h"
+#include "program_files/program_files.h"
 
 #include <grp.h>
 #include <sys/stat.h>

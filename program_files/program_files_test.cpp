@@ -1,6 +1,6 @@
 // The program files as start-up reads and shut-down writes them: the first start, a session's
 // round trip, failed loads kept, every save attempted, the folder's choice and its claim.
-#include "engine/run/program_files.h"
+#include "program_files/program_files.h"
 
 #include <fcntl.h>
 #include <grp.h>
