@@ -109,7 +109,7 @@ TEST(ScreenedRanking, TheFirstKeysAndTheBandAreThoseOfTheExactRanking) {
   const fs::path input =
       fs::temp_directory_path() / ("veskor_screened_" + std::to_string(::getpid()) + ".bin");
   std::ofstream(input, std::ios::binary) << data;
-  for (const char* algorithm : {"ANY", "ADD8ROL", "XOR8"}) {
+  for (const char* algorithm : {"ANY", "ADD8ROL", "XOR8", "XOR8INC"}) {
     const std::vector<std::string> exact = SummaryLines(input.string(), algorithm, false);
     const std::vector<std::string> screened = SummaryLines(input.string(), algorithm, true);
     ASSERT_EQ(screened.size(), exact.size()) << algorithm;
@@ -133,11 +133,12 @@ TEST(ScreenedRanking, TheFirstKeysAndTheBandAreThoseOfTheExactRanking) {
       if (ScoreField(line)[0] == '<') {
         EXPECT_LT(std::atof(ScoreField(other).c_str()), std::atof(ScoreField(line).c_str() + 1))
             << line << " | " << other;
+      } else {
+        // A key with its score has the exact summary's line: score and string alike.
+        EXPECT_EQ(line, other) << algorithm;
       }
     }
-    if (std::string(algorithm) != "XOR8") {
-      EXPECT_GT(bounded, 0u) << algorithm;
-    }
+    EXPECT_GT(bounded, 0u) << algorithm;
   }
   fs::remove(input);
 }

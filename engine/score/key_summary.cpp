@@ -22,6 +22,14 @@ void KeySummary::Count(uint64_t position, uint64_t length, std::string_view text
   total_length_ += length;
 }
 
+void KeySummary::CountMany(uint64_t count, uint64_t total_length, uint64_t longest_position,
+                           uint64_t longest, std::string_view longest_text) {
+  if (count == 0) return;
+  Count(longest_position, longest, longest_text);
+  count_ += count - 1;
+  total_length_ += total_length - longest;
+}
+
 void KeySummary::Add(uint64_t position, uint64_t length, std::string_view text_prefix,
                      float score) {
   Count(position, length, text_prefix);

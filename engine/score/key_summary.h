@@ -44,6 +44,11 @@ class KeySummary {
   // counts, and may be the longest, but takes no place among the best. Whatever order strings
   // come in, the best list and the score end as if every string had been scored.
   void Count(uint64_t position, uint64_t length, std::string_view text_prefix);
+  // `count` accepted strings counted at once, their lengths adding up to `total_length`, the
+  // first of the longest of them at `longest_position`, `longest` long: as Count of each.
+  // `longest_text` is read only when MayBecomeLongest(longest_position, longest).
+  void CountMany(uint64_t count, uint64_t total_length, uint64_t longest_position, uint64_t longest,
+                 std::string_view longest_text);
   // Whether a string would become the longest if counted now: only then does Count read its
   // text, and a string that would not may be counted with an empty one.
   bool MayBecomeLongest(uint64_t position, uint64_t length) const {

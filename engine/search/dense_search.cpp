@@ -64,6 +64,10 @@ struct Screen {
   // and the pair gains between the alphabet's members, so that the tables stay in the cache.
   static constexpr uint8_t kNoMember = 0xFF;
   bool bounds = false;
+  // With bounds: the floor under which runs are counted rather than kept (0: every run kept),
+  // and MaxLength (0: none).
+  float floor = 0;
+  uint64_t max_length = 0;
   std::vector<std::array<uint8_t, 256>> places;
   std::array<uint8_t, 256> place{};  // of each decoded value
   std::vector<int8_t> after;         // [place before << shift | place]
@@ -209,11 +213,13 @@ class SegmentScreen {
         keep_(keeping.load()),
         events_(found.events),
         event_keys_(found.keys),
-        event_bounds_(found.bounds) {
+        event_bounds_(found.bounds),
+        counted_(found.counted) {
     window_.reset(new Set[kBlockPositions + 256]);
     events_.clear();
     event_keys_.clear();
     event_bounds_.clear();
+    counted_.assign(screen.bounds && screen.floor > 0 ? 256 : 0, CountedRuns());
   }
 
   // False when a checkpoint said to stop.
@@ -334,6 +340,16 @@ class SegmentScreen {
               throw InputReadError();
             }
           }
+          // A run read through whose bound cannot pass the floor is counted, not kept.
+          if (!counted_.empty() && span_end == p + end && end < i + DenseSpans::kLongSpan) {
+            const uint64_t length = span_end - (p + i);
+            if (screen_.max_length != 0 && length > screen_.max_length) continue;
+            const float value = static_cast<float>(bound) / PairGainTable::kUnitsPerBit;
+            if (value <= screen_.floor) {
+              Count(counted_[static_cast<size_t>(key)], p + i, length, value);
+              continue;
+            }
+          }
           events_.push_back(static_cast<uint32_t>(
               (p + i - segment_begin) << DenseSpans::kLengthBits | (span_end - (p + i))));
           event_keys_.push_back(static_cast<uint8_t>(key));
@@ -345,6 +361,27 @@ class SegmentScreen {
                                         : DenseSpans::kUnknownBound);
           }
         }
+      }
+    }
+  }
+
+  // Counts a run of `length` from `start` whose bound, `value` bits, cannot pass the floor: as a
+  // summary under the floor would count it (SpanJudge::Skip), its text never read.
+  static void Count(CountedRuns& runs, uint64_t start, uint64_t length, float value) {
+    ++runs.count;
+    runs.characters += length;
+    // Runs come in file order: the first of equally long ones stays.
+    if (length > runs.longest) {
+      runs.longest = length;
+      runs.longest_start = start;
+    }
+    runs.lossy |= value > KeySummary::kWeakBits;
+    if (value > KeySummary::kThresholdBits) {
+      if (runs.lost_count < runs.lost.size()) {
+        runs.lost[runs.lost_count++] = value;
+      } else {
+        float* lowest = std::min_element(runs.lost.begin(), runs.lost.end());
+        if (value > *lowest) *lowest = value;
       }
     }
   }
@@ -387,6 +424,7 @@ class SegmentScreen {
   std::vector<uint32_t>& events_;
   std::vector<uint8_t>& event_keys_;
   std::vector<uint16_t>& event_bounds_;  // with bounds
+  std::vector<CountedRuns>& counted_;    // of each key, under a floor
 };
 
 }  // namespace
@@ -407,9 +445,11 @@ void DenseSpans::GiveBack(Found found) {
 namespace {
 
 Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_key,
-                  bool bounds = false) {
+                  bool bounds = false, float floor = 0) {
   Screen screen;
   screen.bounds = bounds;
+  screen.floor = floor;
+  screen.max_length = input.fields->MaxLength;
   if (bounds) {
     std::vector<uint8_t> values;
     screen.place.fill(Screen::kNoMember);
@@ -494,8 +534,9 @@ Screen MakeScreen(const ScanInput& input, int key_base, int first_key, int last_
 
 DenseResult FindDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
                            int last_key, size_t max_spans, uint64_t segment_bytes,
-                           DenseSpans& spans, std::array<uint64_t, 256>& counts, bool bounds) {
-  const Screen screen = MakeScreen(input, key_base, first_key, last_key, bounds);
+                           DenseSpans& spans, std::array<uint64_t, 256>& counts, bool bounds,
+                           float floor) {
+  const Screen screen = MakeScreen(input, key_base, first_key, last_key, bounds, floor);
   // A running key's sets are turned whole.
   const bool one_lane = first_key / 64 == last_key / 64 && screen.step == 0;
   // A segment's starts fit the bits beside the length; a megabyte keeps the spans that wait for
@@ -540,6 +581,7 @@ DenseResult FindDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base
       const std::vector<uint8_t>& keys = found.keys;
       DenseSpans::Segment& segment = spans.segments[s];
       segment.begin = begin;
+      segment.counted.assign(found.counted.begin(), found.counted.end());
       for (uint8_t key : keys) ++segment.offsets[key + 1];
       for (int key = 0; key < 256; ++key) segment.offsets[key + 1] += segment.offsets[key];
       if (segment.capacity < events.size()) {

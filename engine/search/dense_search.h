@@ -11,11 +11,28 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/score/key_summary.h"
 #include "engine/search/scan_input.h"
 
 namespace veskor {
 
 class JobRunner;
+
+// The runs of one key in one segment that a pass under a floor counted instead of keeping them:
+// their bounds could not pass it. What a summary needs of them: how many, their length, the
+// longest, and the bounds the floor left unscored.
+struct CountedRuns {
+  uint64_t count = 0;
+  uint64_t characters = 0;
+  uint64_t longest = 0;        // its length, 0 with no run
+  uint64_t longest_start = 0;  // the first of the longest
+  // A bound above a key's lowest entry (KeySummary::kWeakBits) among them: a string that might
+  // have mattered was left unscored.
+  bool lossy = false;
+  // The highest bounds above KeySummary::kThresholdBits, in bits, the first lost_count of them.
+  uint8_t lost_count = 0;
+  std::array<float, KeySummary::kBestCount> lost{};
+};
 
 // The spans found for a range of keys, per segment of the file and per key, in file order.
 class DenseSpans {
@@ -69,6 +86,8 @@ class DenseSpans {
     // the run's decoded text (PairGains), in eighths of a bit, up to kUnknownBound - 1.
     std::unique_ptr<uint16_t[]> bounds;
     size_t bounds_capacity = 0;
+    // Of each key (by slot), the runs the pass counted under its floor; empty without one.
+    std::vector<CountedRuns> counted;
   };
   std::vector<Segment> segments;
 
@@ -78,7 +97,8 @@ class DenseSpans {
   struct Found {
     std::vector<uint32_t> events;
     std::vector<uint8_t> keys;
-    std::vector<uint16_t> bounds;  // when the pass computes them
+    std::vector<uint16_t> bounds;      // when the pass computes them
+    std::vector<CountedRuns> counted;  // under a floor, of each key
   };
   Found TakeFound();
   void GiveBack(Found found);
@@ -96,10 +116,13 @@ enum class DenseResult { kFound, kTooMany, kStopped };
 // `max_spans` runs: past them it stops keeping, counts on, and answers kTooMany with `counts`
 // holding every key's number of runs, so that the caller can take the keys in groups that fit.
 // With `bounds`, each run also gets the bound of its text's score (Segment::bounds), computed as
-// its end is found: a summary then reads the bytes of few runs again.
+// its end is found: a summary then reads the bytes of few runs again. With a `floor` above 0 as
+// well (the RankFloor that every key of the pass is summarized under), a run whose bound cannot
+// pass it and whose length MaxLength keeps is counted (Segment::counted) instead of kept, and one
+// that MaxLength drops is neither.
 DenseResult FindDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base, int first_key,
                            int last_key, size_t max_spans, uint64_t segment_bytes, DenseSpans& runs,
-                           std::array<uint64_t, 256>& counts, bool bounds = false);
+                           std::array<uint64_t, 256>& counts, bool bounds = false, float floor = 0);
 
 // Every key's number of spans over the whole file (the keys key_base + first_key .. key_base +
 // last_key, by slot) as estimated from an eighth of its segments,

@@ -28,6 +28,10 @@ constexpr size_t kSpansPerCheckpoint = 4096;
 constexpr int kSparsePairValues = 48;
 // What one pass of the key sets costs in passes of the single-key scanner (bench/fast_scan_bench).
 constexpr size_t kDensePassCost = 4;
+// Keys of a page summarized under one floor before the floor is raised by them: enough for the
+// first stage of a row to rank its first keys (RankFloor::kExactRanks), few enough that the
+// floor rises early.
+constexpr size_t kFloorStageKeys = 32;
 
 // The keys of a search of all keys, in order.
 std::vector<int> EveryKey(const TAlgorithm& algorithm) {
@@ -211,7 +215,7 @@ class Search {
       return Grouped(first, last, counts, options_.max_spans / 4 * 3, spans, after_key);
     }
     switch (FindDenseSpans(input_, jobs_, base, first, last, options_.max_spans,
-                           options_.segment_bytes, spans, counts, summary_only_)) {
+                           options_.segment_bytes, spans, counts, summary_only_, floor_)) {
       case DenseResult::kStopped:
         return false;
       case DenseResult::kFound:
@@ -263,7 +267,7 @@ class Search {
       // One DenseSpans for every group: a pass takes over the memory of the one before.
       std::array<uint64_t, 256> group_counts{};
       switch (FindDenseSpans(input_, jobs_, page_base_, group.first, group.last, options_.max_spans,
-                             options_.segment_bytes, spans, group_counts, summary_only_)) {
+                             options_.segment_bytes, spans, group_counts, summary_only_, floor_)) {
         case DenseResult::kStopped:
           return false;
         case DenseResult::kTooMany:
@@ -293,11 +297,6 @@ class Search {
   // key's best ones make needless.)
   bool DenseKeys(int first, int last, const DenseSpans& spans,
                  const std::function<bool(int)>& after_key) {
-    struct Part {
-      int key;
-      size_t from, to;  // segments
-      bool last;        // the key's last part
-    };
     std::vector<Part> parts;
     const bool split = context_.Summary == nullptr;
     for (int key = first; key <= last; ++key) {
@@ -315,9 +314,34 @@ class Search {
       parts.push_back({key, from, spans.segments.size(), true});
     }
     Summaries summaries(parts.size(), context_.Summary != nullptr);
+    // A summary under a floor takes the page's keys in stages: the keys of a stage summarized
+    // whole raise the floor of the stages after it, so that a page's own first keys prove most
+    // of its others below the top (the first page of a row has no keys before it). The stages
+    // are fixed by the keys alone, so the summaries are the same whatever order jobs run in.
+    const bool staged = summary_only_ && options_.rank_floor != nullptr;
+    const size_t stage_parts = staged ? kFloorStageKeys : parts.size();
+    for (size_t from = 0; from < parts.size(); from += stage_parts) {
+      const size_t count = std::min(stage_parts, parts.size() - from);
+      if (staged) floor_ = std::max(floor_, options_.rank_floor->Floor());
+      if (!DenseStage(parts, from, count, spans, summaries, after_key)) return false;
+    }
+    return true;
+  }
+
+  struct Part {
+    int key;
+    size_t from, to;  // segments
+    bool last;        // the key's last part
+  };
+
+  // Parts [first, first + count) of DenseKeys, written in order; false when a stop ended them.
+  bool DenseStage(const std::vector<Part>& parts, size_t first, size_t count,
+                  const DenseSpans& spans, Summaries& summaries,
+                  const std::function<bool(int)>& after_key) {
     return jobs_.RunOrdered(
-        parts.size(),
-        [&](size_t i, JobOutput& out) {
+        count,
+        [&](size_t j, JobOutput& out) {
+          const size_t i = first + j;
           const Part& part = parts[i];
           const KeyView key(input_, page_base_ + part.key);
           if (summary_only_) return SummarizeKey(key, spans, part.key, out, *summaries[i]);
@@ -337,7 +361,8 @@ class Search {
             });
           });
         },
-        [&](size_t i) {
+        [&](size_t j) {
+          const size_t i = first + j;
           const int key = page_base_ + parts[i].key;
           summaries.MergeInto(context_.Summary, i, key);
           if (parts[i].last) AddToFloor(key);
@@ -348,7 +373,8 @@ class Search {
   // A key of the page (slot `slot`), all its runs in this job, counted and scored into
   // `summary` with no line made. Under a floor (RankFloor) most of its runs are counted from
   // their bounds alone; a key whose strings were left unscored for the floor alone carries its
-  // bound, unless some string passed the floor: its runs are then summarized again whole.
+  // bound, unless some string passed the floor: its runs are then summarized again whole, unless
+  // the floor lies below the threshold and a string above it ranks the key.
   void SummarizeKey(const KeyView& key, const DenseSpans& spans, int slot, JobOutput& out,
                     KeySummary& summary) {
     SpanJudge judge(input_, key, out, &summary);
@@ -377,9 +403,13 @@ class Search {
                              judge.SummarizeSpan({start, end}, bound);
                            });
     };
+    bool counted = false;  // runs that the pass counted without keeping them
     try {
       summarize(true);
       judge.FinishSpans();
+      const uint64_t runs = AddCounted(spans, slot, judge, summary);
+      counted = runs != 0;
+      lines += static_cast<int64_t>(runs);
     } catch (...) {
       out.EndLines(lines);  // the strings before the error count
       throw;
@@ -390,15 +420,57 @@ class Search {
       summary.SetBound(judge.LossBound());
       return;
     }
+    // A floor at or below the threshold left out only strings below it: when a string that
+    // passed it made the key's best or weak string, none of them could have.
+    if (floor_ <= KeySummary::kThresholdBits && (summary.Score() > 0 || summary.WeakScore() > 0)) {
+      return;
+    }
     summary = KeySummary();
     judge.ClearLoss();
     judge.SetFloor(0);
     lines = 0;
-    summarize(false);
+    if (counted) {
+      // The runs the pass only counted are found again by the key's own scan.
+      ScanRange(input_, key, 0, input_.size, false, out, [&](const Span& span) {
+        if (max_length == 0 || span.end - span.start <= max_length) {
+          judge.SummarizeSpan(span, DenseSpans::kUnknownBound);
+        }
+      });
+    } else {
+      summarize(false);
+    }
     judge.FinishSpans();
   }
 
-  // A key searched whole raises the floor of the pages that follow.
+  // Adds the runs of slot `slot` that the pass counted under its floor (DenseSpans::Segment::
+  // counted) to the key's summary and to what its judge's floor left out; returns their number.
+  uint64_t AddCounted(const DenseSpans& spans, int slot, SpanJudge& judge, KeySummary& summary) {
+    CountedRuns all;
+    std::vector<float> lost;
+    for (const DenseSpans::Segment& segment : spans.segments) {
+      if (segment.counted.empty()) continue;
+      const CountedRuns& runs = segment.counted[static_cast<size_t>(slot)];
+      all.count += runs.count;
+      all.characters += runs.characters;
+      // Segments come in file order: the first of equally long runs stays.
+      if (runs.longest > all.longest) {
+        all.longest = runs.longest;
+        all.longest_start = runs.longest_start;
+      }
+      all.lossy |= runs.lossy;
+      lost.insert(lost.end(), runs.lost.begin(), runs.lost.begin() + runs.lost_count);
+    }
+    if (all.count == 0) return 0;
+    const Span longest{all.longest_start, all.longest_start + all.longest};
+    summary.CountMany(all.count, all.characters, longest.start, all.longest,
+                      summary.MayBecomeLongest(longest.start, all.longest)
+                          ? judge.Text(longest, KeySummary::kTextBytes)
+                          : std::string_view());
+    judge.AddLoss(all.lossy, lost);
+    return all.count;
+  }
+
+  // A key searched whole raises the floor of the stages and pages that follow.
   void AddToFloor(int key) {
     if (!summary_only_ || !options_.rank_floor || context_.Summary == nullptr) return;
     const std::vector<bool>& counted = options_.floor_keys;

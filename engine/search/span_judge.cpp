@@ -146,17 +146,24 @@ float SpanJudge::Floor() const { return std::max(summary_->EntryScore(), floor_)
 void SpanJudge::Skip(const Span& span, uint64_t characters, std::string_view text, float value) {
   if (value > summary_->EntryScore()) {
     lossy_ = true;
-    // The highest kBestCount values make the bound.
-    if (value > KeySummary::kThresholdBits) {
-      if (lost_.size() < KeySummary::kBestCount) {
-        lost_.push_back(value);
-      } else {
-        auto lowest = std::min_element(lost_.begin(), lost_.end());
-        if (value > *lowest) *lowest = value;
-      }
-    }
+    if (value > KeySummary::kThresholdBits) Lose(value);
   }
   summary_->Count(span.start, characters, text);
+}
+
+void SpanJudge::Lose(float value) {
+  // The highest kBestCount values make the bound.
+  if (lost_.size() < KeySummary::kBestCount) {
+    lost_.push_back(value);
+  } else {
+    auto lowest = std::min_element(lost_.begin(), lost_.end());
+    if (value > *lowest) *lowest = value;
+  }
+}
+
+void SpanJudge::AddLoss(bool lossy, std::span<const float> bounds) {
+  lossy_ |= lossy;
+  for (const float value : bounds) Lose(value);
 }
 
 double SpanJudge::LossBound() const { return RankFloor::BoundOf(lost_); }
@@ -206,12 +213,41 @@ void SpanJudge::FinishSpans() {
     pending_.clear();
     throw InputReadError();
   }
+  // The runs whose model bound passes the floor as it stands are decoded back to back and
+  // scored together (TextScores, a few times faster than one by one). The floor only rises on
+  // the way, so every run that needs a score has one.
+  const float floor = Floor();
+  size_t passing_bytes = 0;
+  for (size_t i = 0; i < pending_.size(); ++i) {
+    if (pending_bounds_[i] > floor) passing_bytes += pending_[i].end - pending_[i].start;
+  }
+  // Their own buffer: Text() below may grow the other.
+  batch_text_.resize(passing_bytes);
+  text_views_.clear();
+  {
+    char* at = batch_text_.data();
+    for (size_t i = 0; i < pending_.size(); ++i) {
+      if (pending_bounds_[i] <= floor) continue;
+      const uint64_t length = pending_[i].end - pending_[i].start;
+      if (!DecodeSpans(&pending_[i], 1, at)) {
+        pending_.clear();
+        throw InputReadError();
+      }
+      text_views_.emplace_back(at, length);
+      at += length;
+    }
+  }
+  text_scores_.resize(text_views_.size());
+  TextScores(text_views_, text_scores_.data());
   // Waiting runs are summarized in file order, each against the floor of its own turn.
   std::vector<Span> runs;
   runs.swap(pending_);
+  size_t scored = 0;  // of text_views_
   for (size_t i = 0; i < runs.size(); ++i) {
     const Span& span = runs[i];
     const uint64_t characters = span.end - span.start;
+    const bool decoded = pending_bounds_[i] > floor;
+    const size_t at = decoded ? scored++ : 0;
     if (pending_bounds_[i] <= Floor()) {
       const std::string_view text = summary_->MayBecomeLongest(span.start, characters)
                                         ? Text(span, KeySummary::kTextBytes)
@@ -223,16 +259,21 @@ void SpanJudge::FinishSpans() {
       }
       continue;
     }
-    scratch_.resize(characters);
-    if (!DecodeSpans(&span, 1, scratch_.data())) throw InputReadError();
-    if (Uniform(scratch_.data(), scratch_.size())) {
-      SummarizeUniform(span, characters, scratch_);
+    const std::string_view text = text_views_[at];
+    if (Uniform(text.data(), text.size())) {
+      SummarizeUniform(span, characters, text);
+      continue;
+    }
+    // A string that cannot pass the floor is only counted, its text not shown unless it becomes
+    // the longest: its best stretch is not needed.
+    const float score = text_scores_[at];
+    if (score <= Floor() && !summary_->MayBecomeLongest(span.start, characters)) {
+      AddScored(span, characters, {}, score);
       continue;
     }
     scorer_.Reset();
-    scorer_.Feed(scratch_);
-    AddScored(span, characters, std::string_view(scratch_).substr(ShownFrom(scorer_.BestStart())),
-              scorer_.Score());
+    scorer_.Feed(text);
+    AddScored(span, characters, text.substr(ShownFrom(scorer_.BestStart())), scorer_.Score());
   }
   runs.clear();
   pending_.swap(runs);  // keeps the memory
@@ -241,14 +282,16 @@ void SpanJudge::FinishSpans() {
 void SpanJudge::AddScored(const Span& span, uint64_t characters, std::string_view shown,
                           float score) {
   if (floor_ > 0 && score <= floor_) return Skip(span, characters, shown, score);
-  passed_ |= floor_ > 0;
-  // Asked only of a string that would lift its key, which few strings do.
+  // Asked only of a string that would lift its key, which few strings do. A string that passed
+  // the floor but only counts (the host's own text, a running key's counter) adds nothing to
+  // the key's score: what the floor left out still bounds it.
   if (score > summary_->EntryScore() && !key_.identity() &&
       ((key_.running() && KeyStream(span, scorer_.BestStart(), scorer_.BestLength())) ||
        PlainTextShowsThrough(span, scorer_.BestStart(), scorer_.BestLength()) ||
        JoinedReading(span, scorer_.BestStart(), scorer_.BestLength()))) {
     return summary_->Count(span.start, characters, shown);
   }
+  passed_ |= floor_ > 0;
   summary_->Add(span.start, characters, shown, score);
 }
 
@@ -559,8 +602,8 @@ void SpanJudge::SummarizeUniform(const Span& span, uint64_t characters, std::str
   // Counted when its score cannot pass the entry, as after the bound: the same summary.
   const float score = scorer_.Score();
   if (floor_ > 0 && score <= Floor()) return Skip(span, characters, text, score);
-  passed_ |= floor_ > 0;
   if (score <= summary_->EntryScore()) return summary_->Count(span.start, characters, text);
+  passed_ |= floor_ > 0;
   summary_->Add(span.start, characters, text.substr(static_cast<size_t>(from)), score);
 }
 

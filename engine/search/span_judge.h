@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,13 +57,18 @@ class SpanJudge {
   // key's own entry would score them; 0 (the start) scores every string the summary needs.
   void SetFloor(float floor) { floor_ = floor; }
   // Whether a string was left unscored for the floor alone: the key's summary is then no
-  // whole one. Its score is at most LossBound() when no string passed the floor (Passed());
-  // else the key must be summarized again without the floor.
+  // whole one. Its score is at most LossBound() when no string passed the floor into the
+  // summary (Passed(); one that passed it but only counts, as the host's own text, adds
+  // nothing); else the key must be summarized again without the floor.
   bool Lossy() const { return lossy_; }
   bool Passed() const { return passed_; }
   double LossBound() const;
   // Forgets what the floor left out, for a summary made again.
   void ClearLoss();
+  // Strings the floor left out before they reached the judge (the dense pass counted them):
+  // `lossy` when one of them might have mattered, and the highest of their bounds above the
+  // threshold.
+  void AddLoss(bool lossy, std::span<const float> bounds);
 
  private:
   static constexpr size_t kQueuedSpans = 512;
@@ -89,6 +95,8 @@ class SpanJudge {
   // Counts a string left unscored, whose score is at most `value`: a loss when only the floor
   // kept it from being scored.
   void Skip(const Span& span, uint64_t characters, std::string_view text, float value);
+  // Keeps a bound above the threshold among the highest the floor left unscored.
+  void Lose(float value);
   // Summarize for a run of one character, whose text is `text` when held, else empty.
   void SummarizeUniform(const Span& span, uint64_t characters, std::string_view text);
   // Adds a scored string, whose best stretch scorer_ holds, to the summary; `shown` is its text
@@ -135,9 +143,12 @@ class SpanJudge {
   // Runs whose pair bound passed the floor, waiting for their model bounds to be read together.
   std::vector<Span> pending_;
   std::vector<float> pending_bounds_;
+  std::vector<char> batch_text_;              // the texts of those that pass, decoded
+  std::vector<std::string_view> text_views_;  // each of them
+  std::vector<float> text_scores_;            // and their scores
   float floor_ = 0;
   bool lossy_ = false;
-  bool passed_ = false;      // a string scored above the floor
+  bool passed_ = false;      // a string scored above the floor went into the summary
   std::vector<float> lost_;  // the highest bounds of the strings the floor left unscored
 };
 
