@@ -62,6 +62,18 @@ class FileCarverTest : public ::testing::Test {
     return files;
   }
 
+  // The carve wrote the made PE whole under each of `names` (file stems, in order), and nothing
+  // else.
+  void ExpectWritten(const FileCarver::Outcome& outcome, const std::vector<std::string>& names) {
+    std::vector<std::string> written;
+    for (const auto& w : outcome.written) {
+      written.push_back(fs::path(w.file.path).stem().string());
+      EXPECT_TRUE(Read(w.file.path) == pe_);
+    }
+    EXPECT_EQ(written, names);
+    EXPECT_EQ(Files().size(), names.size());
+  }
+
   const std::string dir_ = ::testing::TempDir() + "carver_out";
   const std::string input_path_ = ::testing::TempDir() + "carver_input.bin";
   std::string pe_;
@@ -91,13 +103,7 @@ TEST_F(FileCarverTest, BytesFoundUnderSeveralTasksAreWrittenOnce) {
     FileCarver::Outcome outcome;
     carver.Carve(input_, outcomes, hash_, {}, outcome);
     EXPECT_TRUE(outcome.complete);
-    std::vector<std::string> names;
-    for (const auto& w : outcome.written) {
-      names.push_back(fs::path(w.file.path).stem().string());
-      EXPECT_TRUE(Read(w.file.path) == pe_);
-    }
-    EXPECT_EQ(names, c.names);
-    EXPECT_EQ(Files().size(), c.names.size());
+    ExpectWritten(outcome, c.names);
   }
 }
 
@@ -146,13 +152,7 @@ TEST_F(FileCarverTest, XorkKeysAreTypedOrTheFilesOwn) {
     for (const RequestRow& row : c.rows) outcomes.push_back(searched(row, c.recovered));
     FileCarver::Outcome outcome;
     carver.Carve(input, outcomes, hash_, {}, outcome);
-    std::vector<std::string> names;
-    for (const auto& w : outcome.written) {
-      names.push_back(fs::path(w.file.path).stem().string());
-      EXPECT_TRUE(Read(w.file.path) == pe_);
-    }
-    EXPECT_EQ(names, c.names);
-    EXPECT_EQ(Files().size(), c.names.size());
+    ExpectWritten(outcome, c.names);
   }
 }
 
