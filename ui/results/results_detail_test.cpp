@@ -78,16 +78,10 @@ QStringList LogLines(const QString& log, int key) {
 
 }  // namespace
 
-class ResultsDetailTest : public QObject {
+class ResultsDetailTest : public veskor::ResultsTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<veskor::TfrmMain> window_;
-  QStringList errors_;
-
-  QString InDir(const QString& name) const { return dir_->filePath(name); }
-
   // `algorithm` over all keys with the starter preset of printable text, its Results window open on
   // the best key with every string listed.
   ResultsWindow* RunAndOpen(const QByteArray& input, const QString& name = "input.bin",
@@ -131,21 +125,11 @@ class ResultsDetailTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    veskor::ApplyLook(*qApp);
-    veskor::SetMessageBoxSeamForTesting([this](bool error, const QString& text) {
-      if (error) errors_ << text;
-    });
-  }
-  void cleanupTestCase() { veskor::SetMessageBoxSeamForTesting(nullptr); }
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    errors_.clear();
-  }
+  void initTestCase() { StartCase(); }
+  void cleanupTestCase() { EndCase(); }
+  void init() { StartTest(); }
   void cleanup() {
-    window_.reset();
-    dir_.reset();
+    EndTest();
     QCOMPARE(errors_, QStringList());
   }
 

@@ -62,17 +62,10 @@ QByteArray RandomFile(bool hidden) {
 
 }  // namespace
 
-class ResultsExportTest : public QObject {
+class ResultsExportTest : public veskor::ResultsTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TfrmMain> window_;
-  QStringList errors_;
-  QString save_to_;
-
-  QString InDir(const QString& name) const { return dir_->filePath(name); }
-
   static void Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -105,28 +98,10 @@ class ResultsExportTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    veskor::ApplyLook(*qApp);
-    veskor::SetMessageBoxSeamForTesting([this](bool error, const QString& text) {
-      if (error) errors_ << text;
-    });
-    veskor::SetSaveFileSeamForTesting([this](QWidget*, const QString&) { return save_to_; });
-  }
-  void cleanupTestCase() {
-    veskor::SetMessageBoxSeamForTesting(nullptr);
-    veskor::SetSaveFileSeamForTesting(nullptr);
-  }
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    errors_.clear();
-    save_to_.clear();
-    veskor::StopRequested.store(false);
-  }
-  void cleanup() {
-    window_.reset();
-    dir_.reset();
-  }
+  void initTestCase() { StartCase(); }
+  void cleanupTestCase() { EndCase(); }
+  void init() { StartTest(); }
+  void cleanup() { EndTest(); }
 
   void SaveRankingWritesWhatTheRunnerPrints_data() {
     QTest::addColumn<QString>("algorithm");

@@ -140,16 +140,10 @@ uint64_t CountContaining(const QByteArray& bytes, int key, int min_length, std::
 
 }  // namespace
 
-class ResultsSearchTest : public QObject {
+class ResultsSearchTest : public veskor::ResultsTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<veskor::TfrmMain> window_;
-  QStringList errors_;
-
-  QString InDir(const QString& name) const { return dir_->filePath(name); }
-
   // A run of XOR8 over all keys of the file with the starter preset of printable text (tab and
   // 32 to 126, 7 or more), and its Results window.
   ResultsWindow* RunAndOpen(const QByteArray& input) {
@@ -191,24 +185,10 @@ class ResultsSearchTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    veskor::ApplyLook(*qApp);
-    veskor::FillAlgorithms();
-    veskor::SetMessageBoxSeamForTesting([this](bool error, const QString& text) {
-      if (error) errors_ << text;
-    });
-  }
-  void cleanupTestCase() { veskor::SetMessageBoxSeamForTesting(nullptr); }
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    errors_.clear();
-    veskor::StopRequested.store(false);
-  }
-  void cleanup() {
-    window_.reset();
-    dir_.reset();
-  }
+  void initTestCase() { StartCase(); }
+  void cleanupTestCase() { EndCase(); }
+  void init() { StartTest(); }
+  void cleanup() { EndTest(); }
 
   void TheFilterCountsEveryKeyAndListsTheSelectedKeysMatches_data() {
     QTest::addColumn<QString>("filter");

@@ -1,5 +1,6 @@
 // The run the Results window's tests start from: an input file, the starter presets and a task
-// grid in the test's folder, and the window over that folder with "Analyze" clicked.
+// grid in the test's folder, and the window over that folder with "Analyze" clicked; and what
+// every such test holds around each test function.
 #pragma once
 
 #include <QByteArray>
@@ -7,12 +8,20 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <QStringList>
 #include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
 #include <memory>
 #include <vector>
 
+#include "engine/decoding/algorithms.h"
+#include "engine/search/scan_context.h"
 #include "tasks/table_file.h"
 #include "tasks/task_table.h"
+#include "ui/desktop.h"
+#include "ui/error_box.h"
+#include "ui/look.h"
 #include "ui/main_window.h"
 #include "ui/test_files.h"
 
@@ -51,5 +60,42 @@ inline bool StartRun(std::unique_ptr<TfrmMain>& window, const QString& folder,
   FindControl<QPushButton>(window.get(), "btnAnalyze")->click();
   return true;
 }
+
+// A Results window test: a temporary folder for each test function, the main window of its run,
+// the error boxes the window raised and the path a save dialog answers (empty: cancelled). The
+// test class's initTestCase, cleanupTestCase, init and cleanup call StartCase, EndCase, StartTest
+// and EndTest.
+class ResultsTest : public QObject {
+ protected:
+  void StartCase() {
+    ApplyLook(*qApp);
+    FillAlgorithms();
+    SetMessageBoxSeamForTesting([this](bool error, const QString& text) {
+      if (error) errors_ << text;
+    });
+    SetSaveFileSeamForTesting([this](QWidget*, const QString&) { return save_to_; });
+  }
+  void EndCase() {
+    SetMessageBoxSeamForTesting(nullptr);
+    SetSaveFileSeamForTesting(nullptr);
+  }
+  void StartTest() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    errors_.clear();
+    save_to_.clear();
+    StopRequested.store(false);
+  }
+  void EndTest() {
+    window_.reset();
+    dir_.reset();
+  }
+  QString InDir(const QString& name) const { return dir_->filePath(name); }
+
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TfrmMain> window_;
+  QStringList errors_;
+  QString save_to_;
+};
 
 }  // namespace veskor

@@ -126,16 +126,10 @@ QString ShownLineText(const QString& line) {
 
 }  // namespace
 
-class ResultsWindowTest : public QObject {
+class ResultsWindowTest : public veskor::ResultsTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<TfrmMain> window_;
-  QStringList errors_;
-  QString save_to_;
-
-  QString InDir(const QString& name) const { return dir_->filePath(name); }
   QString Log() const { return InDir("input.bin_XOR8.log"); }
 
   // A run of XOR8 (or `first`) over all keys, NONE over all keys and an unchecked row over the
@@ -192,28 +186,10 @@ class ResultsWindowTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    veskor::ApplyLook(*qApp);
-    veskor::SetMessageBoxSeamForTesting([this](bool error, const QString& text) {
-      if (error) errors_ << text;
-    });
-    veskor::SetSaveFileSeamForTesting([this](QWidget*, const QString&) { return save_to_; });
-  }
-  void cleanupTestCase() {
-    veskor::SetMessageBoxSeamForTesting(nullptr);
-    veskor::SetSaveFileSeamForTesting(nullptr);
-  }
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    errors_.clear();
-    save_to_.clear();
-    veskor::StopRequested.store(false);
-  }
-  void cleanup() {
-    window_.reset();
-    dir_.reset();
-  }
+  void initTestCase() { StartCase(); }
+  void cleanupTestCase() { EndCase(); }
+  void init() { StartTest(); }
+  void cleanup() { EndTest(); }
 
   void TheResultCellOpensTheTrueKeyFirstWithItsStrings() {
     RunOver(HiddenText());
