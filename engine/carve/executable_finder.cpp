@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -202,18 +201,16 @@ void ExecutableFinder::Index() {
   std::inplace_merge(entries_.begin(), entries_.begin() + middle, entries_.end(), by_value);
   indexed_ = sources_.size();
   bucket_start_.assign(kBuckets + 1, 0);
-  filter_.assign(kBuckets / 64, 0);
+  std::vector<uint64_t> starts(kBuckets / 64, 0);
   signatures_.clear();
   signatures_.reserve(entries_.size());
   for (const auto& [value, signature] : entries_) {
     ++bucket_start_[value + 1];
-    filter_[value >> 6] |= uint64_t{1} << (value & 63);
+    starts[value >> 6] |= uint64_t{1} << (value & 63);
     signatures_.push_back(signature);
   }
   for (uint32_t v = 0; v < kBuckets; ++v) bucket_start_[v + 1] += bucket_start_[v];
-  size_t marked = 0;
-  for (const uint64_t bits : filter_) marked += static_cast<size_t>(std::popcount(bits));
-  sparse_ = marked <= kBuckets / 64;
+  starts_.Assign(starts);
 }
 
 ByteCipher ExecutableFinder::CipherOfHit(const Hit& hit) const {
@@ -259,16 +256,31 @@ ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t si
   // No pair (an XORK row whose file gave no key away): no pass over the file.
   if (sources_.empty()) return result;
   std::vector<Hit> hits;
-  const uint64_t* const filter = filter_.data();
   const uint32_t* const buckets = bucket_start_.data();
   const Signature* const signatures = signatures_.data();
   const Source* const sources = sources_.data();
-  const bool sparse = sparse_;
   // Validates the header at `at` under `cipher` and keeps it. Plain values only: a fault of the
   // mapping may abandon this frame.
   auto check = [&](uint64_t at, const ByteCipher& cipher, uint32_t source, int key) {
     const std::optional<ExecutableHeader> header = ReadExecutableHeader(data, size, at, cipher);
     if (header) hits.push_back({at, header->declared_size, source, key, header->format});
+  };
+  // Every signature of the two stored bytes at `i`.
+  auto try_signatures = [&](uint64_t i) {
+    const uint32_t v = data[i] | uint32_t{data[i + 1]} << 8;
+    for (uint32_t e = buckets[v]; e < buckets[v + 1]; ++e) {
+      const Signature signature = signatures[e];
+      const Source& source = sources[signature.source];
+      if (source.step != 0) {
+        const auto key = static_cast<uint8_t>(signature.phase - source.step * i);
+        check(i, ByteCipher::Running(key, source.step), signature.source, key);
+        continue;
+      }
+      const uint32_t period = source.cipher.Period();
+      if (period != 1 && i % period != signature.phase) continue;
+      if (i == 0 && source.skip_start) continue;
+      check(i, source.cipher, signature.source, source.pair.key);
+    }
   };
   constexpr uint64_t kPiece = uint64_t{4} << 20;
   for (uint64_t from = 0; from + 1 < size; from += kPiece) {
@@ -278,42 +290,10 @@ ExecutableFinder::Result ExecutableFinder::Find(const uint8_t* data, uint64_t si
     }
     const uint64_t to = std::min(size - 1, from + kPiece);
     const bool read = ReadMapped([&] {
-      uint64_t i = from;
-      while (i < to) {
-        // Where few values are marked (a row's keys, not ANY's every pair), eight offsets at a
-        // time while none of them is: one branch for the lot.
-        if (sparse) {
-          for (; i + 9 <= to; i += 8) {
-            uint64_t word;
-            std::memcpy(&word, data + i, sizeof word);
-            const uint64_t next = word >> 8 | uint64_t{data[i + 8]} << 56;
-            uint64_t any = 0;
-            for (int j = 0; j < 8; ++j) {
-              const auto v =
-                  static_cast<uint32_t>((word >> (8 * j) & 0xFF) | (next >> (8 * j) & 0xFF) << 8);
-              any |= filter[v >> 6] >> (v & 63);
-            }
-            if ((any & 1) != 0) break;
-          }
-        }
-        const uint64_t stop = sparse ? std::min(to, i + 8) : to;
-        for (; i < stop; ++i) {
-          const uint32_t v = data[i] | uint32_t{data[i + 1]} << 8;
-          if ((filter[v >> 6] >> (v & 63) & 1) == 0) continue;
-          for (uint32_t e = buckets[v]; e < buckets[v + 1]; ++e) {
-            const Signature signature = signatures[e];
-            const Source& source = sources[signature.source];
-            if (source.step != 0) {
-              const auto key = static_cast<uint8_t>(signature.phase - source.step * i);
-              check(i, ByteCipher::Running(key, source.step), signature.source, key);
-              continue;
-            }
-            const uint32_t period = source.cipher.Period();
-            if (period != 1 && i % period != signature.phase) continue;
-            if (i == 0 && source.skip_start) continue;
-            check(i, source.cipher, signature.source, source.pair.key);
-          }
-        }
+      uint64_t offsets[BytePairSet::kMaxFound];
+      for (uint64_t i = from; i < to;) {
+        const size_t n = starts_.Next(data, i, to, offsets);
+        for (size_t k = 0; k < n; ++k) try_signatures(offsets[k]);
       }
     });
     if (!read) throw InputReadError();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/carve/byte_cipher.h"
+#include "engine/carve/byte_pair_set.h"
 #include "engine/carve/executable_header.h"
 #include "engine/decoding/algorithms.h"
 
@@ -97,11 +98,10 @@ class ExecutableFinder {
   size_t indexed_ = 0;
   std::vector<std::pair<uint16_t, Signature>> entries_;
   // Rebuilt by every Add*: the signatures of every source by the first two stored bytes of a
-  // magic number, and a bit for each two stored bytes that have any.
+  // magic number, and the set of the two stored bytes that have any.
   std::vector<uint32_t> bucket_start_;
   std::vector<Signature> signatures_;
-  std::vector<uint64_t> filter_;
-  bool sparse_ = true;  // at most one value in 64 marked: the pass skips eight offsets at a time
+  BytePairSet starts_;
 };
 
 }  // namespace veskor
