@@ -157,7 +157,8 @@ Batch::Batch(const CliOptions& options, AnalysisRequest request, std::string rec
       done_(std::move(done)),
       several_(several),
       interruption_(interruption) {
-  if (options_.carve_dir) carver_.emplace(*options_.carve_dir, request_.rows);
+  // Only a record names a carved file's SHA-256: a line on standard error does not.
+  if (options_.carve_dir) carver_.emplace(*options_.carve_dir, request_.rows, options_.json);
 }
 
 bool Batch::Scan(const BatchEntry& entry, FileOutput& out, int jobs) {

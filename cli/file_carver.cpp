@@ -2,10 +2,9 @@
 // file's finds written once.
 #include "cli/file_carver.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
+#include "engine/carve/range_decoder.h"
 #include "engine/decoding/algorithms.h"
 #include "engine/decoding/xor_key.h"
 #include "engine/run/run_search.h"
@@ -13,8 +12,8 @@
 
 namespace veskor {
 
-FileCarver::FileCarver(std::string dir, const std::vector<RequestRow>& rows)
-    : dir_(std::move(dir)) {
+FileCarver::FileCarver(std::string dir, const std::vector<RequestRow>& rows, bool sha256)
+    : dir_(std::move(dir)), sha256_(sha256) {
   for (const RequestRow& row : rows) {
     ExecutableFinder finder;
     TAlgorithm algorithm;
@@ -93,17 +92,15 @@ void FileCarver::Carve(const MappedInput& input, const std::vector<RowOutcome>& 
           return;
         }
       }
-      CarvedFile file = WriteCarvedFile(dir_, *hash, input.data(), input.size(), found);
       const auto same_bytes = [&](const Written& w) {
         return w.found.offset == found.offset && w.found.size == found.size &&
-               w.file.sha256 == file.sha256;
+               DecodeAlike(input.data(), input.size(), CipherOf(w.found.pair), CipherOf(found.pair),
+                           found.offset, found.offset + found.size);
       };
-      if (std::any_of(outcome.written.begin(), outcome.written.end(), same_bytes)) {
-        // Another pair that decodes alike: the file is there already, under the first name.
-        ::unlink(file.path.c_str());
-        continue;
-      }
-      outcome.written.push_back({found, std::move(file)});
+      // Another pair that decodes alike: the file is there already, under the first name.
+      if (std::any_of(outcome.written.begin(), outcome.written.end(), same_bytes)) continue;
+      outcome.written.push_back(
+          {found, WriteCarvedFile(dir_, *hash, input.data(), input.size(), found, sha256_)});
     }
     if (!result.complete) {
       outcome.complete = false;

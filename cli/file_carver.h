@@ -22,7 +22,8 @@ class FileCarver {
   // row without a key or an ANY row searched are each file's own: they are added file by file
   // from the row's outcome. A row whose algorithm or key is wrong gets none: its own search says
   // what is wrong.
-  FileCarver(std::string dir, const std::vector<RequestRow>& rows);
+  // `sha256`: each carved file's SHA-256 is taken as it is written (its record names it).
+  FileCarver(std::string dir, const std::vector<RequestRow>& rows, bool sha256 = true);
 
   struct Written {
     FoundExecutable found;
@@ -55,6 +56,7 @@ class FileCarver {
                                        const RowOutcome& row, const FindOptions& options);
 
   std::string dir_;
+  bool sha256_;
   std::vector<RowFinder> finders_;
 };
 

@@ -107,6 +107,17 @@ TEST_F(FileCarverTest, BytesFoundUnderSeveralTasksAreWrittenOnce) {
   }
 }
 
+// Without records to name them, the carved files are not hashed, and the same bytes under two
+// pairs are still written once.
+TEST_F(FileCarverTest, WithoutHashesTheSameBytesAreStillWrittenOnce) {
+  const std::vector<RequestRow> rows = {Row(0, "SUB8"), Row(1, "ADD8"), Row(2, "ANY")};
+  const FileCarver carver(dir_, rows, false);
+  FileCarver::Outcome outcome;
+  carver.Carve(input_, {Done(0), Done(1), Done(2)}, hash_, {}, outcome);
+  ExpectWritten(outcome, {"aaaaaaaaaaaaaaaa_300_SUB8_240"});
+  EXPECT_EQ(outcome.written.at(0).file.sha256, "");
+}
+
 // A typed key is the row's for every file; the keys an XORK or ANY row recovered are the file's,
 // taken from the row's outcome for that file.
 TEST_F(FileCarverTest, XorkKeysAreTypedOrTheFilesOwn) {

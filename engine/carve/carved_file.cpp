@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "engine/carve/range_decoder.h"
@@ -127,14 +128,16 @@ NewFile CreateNewFile(const std::string& dir, std::string_view stem, std::string
 }
 
 CarvedFile WriteCarvedFile(const std::string& dir, std::string_view host_sha256,
-                           const uint8_t* data, uint64_t size, const FoundExecutable& found) {
-  Sha256 hash;
+                           const uint8_t* data, uint64_t size, const FoundExecutable& found,
+                           bool sha256) {
+  std::optional<Sha256> hash;
+  if (sha256) hash.emplace();
   NewFile file =
       CreateNewFile(dir, CarvedFileStem(host_sha256, found), FormatExtension(found.format));
   try {
     DecodeRange(data, size, CipherOf(found.pair), found.offset, found.offset + found.size,
                 [&](std::span<const uint8_t> bytes) {
-                  hash.Add(bytes);
+                  if (hash) hash->Add(bytes);
                   const std::string_view text(reinterpret_cast<const char*>(bytes.data()),
                                               bytes.size());
                   if (!WriteFully(file.fd(), text)) ThrowIoError(errno, file.path());
@@ -146,7 +149,7 @@ CarvedFile WriteCarvedFile(const std::string& dir, std::string_view host_sha256,
     file.Discard();
     throw;
   }
-  return {file.path(), hash.Hex()};
+  return {file.path(), hash ? hash->Hex() : std::string()};
 }
 
 }  // namespace veskor

@@ -51,13 +51,15 @@ NewFile CreateNewFile(const std::string& dir, std::string_view stem, std::string
 
 struct CarvedFile {
   std::string path;
-  std::string sha256;  // of the decoded bytes, lower-case hex
+  std::string sha256;  // of the decoded bytes, lower-case hex; empty when not asked for
 };
 
 // Writes the decoded bytes of `found` (of the `size` bytes at `data`) into a new file of `dir`
-// named by CarvedFileStem and its format's extension. Nothing of it is left when a write fails
-// (IoError naming the path) or a read of the mapping faults (InputReadError).
+// named by CarvedFileStem and its format's extension, and takes their SHA-256 when `sha256`.
+// Nothing of it is left when a write fails (IoError naming the path) or a read of the mapping
+// faults (InputReadError).
 CarvedFile WriteCarvedFile(const std::string& dir, std::string_view host_sha256,
-                           const uint8_t* data, uint64_t size, const FoundExecutable& found);
+                           const uint8_t* data, uint64_t size, const FoundExecutable& found,
+                           bool sha256 = true);
 
 }  // namespace veskor

@@ -1,5 +1,5 @@
-// The decoded bytes of any range of a mapped file under a pair, handed on in blocks: the whole of
-// a large file is never held in memory.
+// The decoded bytes of any range of a mapped file under a pair, handed on in blocks (the whole of
+// a large file is never held in memory), and whether two pairs decode a range alike.
 #pragma once
 
 #include <cstdint>
@@ -18,5 +18,10 @@ inline constexpr size_t kDecodeBlockBytes = size_t{1} << 18;
 // when a read of the mapping faults, and whatever `sink` throws; blocks already handed on stay.
 void DecodeRange(const uint8_t* data, uint64_t size, const ByteCipher& cipher, uint64_t start,
                  uint64_t end, const std::function<void(std::span<const uint8_t>)>& sink);
+
+// True when `a` and `b` decode the bytes from `start` up to `end` (excluded, cut at the file's
+// end) alike. Throws InputReadError when a read of the mapping faults.
+bool DecodeAlike(const uint8_t* data, uint64_t size, const ByteCipher& a, const ByteCipher& b,
+                 uint64_t start, uint64_t end);
 
 }  // namespace veskor

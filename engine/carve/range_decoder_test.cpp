@@ -89,6 +89,36 @@ TEST(RangeDecoder, RangesAreCutAtTheFileEnd) {
   }
 }
 
+TEST(RangeDecoder, TwoPairsDecodeARangeAlikeOrNot) {
+  FillAlgorithms();
+  TAlgorithm xor8, xor8n, add8, sub8;
+  ASSERT_TRUE(FindAlgorithm("XOR8", xor8) && FindAlgorithm("XOR8N", xor8n) &&
+              FindAlgorithm("ADD8", add8) && FindAlgorithm("SUB8", sub8));
+  // XOR8N 90 leaves 0 and 90 as they are, XOR8 90 does not: only the byte at `odd` tells them
+  // apart, past the first of the comparison's blocks.
+  const uint64_t odd = 40000;
+  std::string stored(50000, 'x');
+  stored[odd] = 90;
+  const auto* data = reinterpret_cast<const uint8_t*>(stored.data());
+  struct Case {
+    ByteCipher a, b;
+    uint64_t start, end;
+    bool alike;
+  } cases[] = {
+      {ByteCipher::ForKey(add8, 16), ByteCipher::ForKey(sub8, 240), 0, 50000, true},
+      {ByteCipher::ForKey(xor8, 0), ByteCipher(), 3, 50000, true},
+      {ByteCipher::ForKey(xor8, 1), ByteCipher::ForKey(xor8, 2), 0, 50000, false},
+      {ByteCipher::ForKey(xor8, 90), ByteCipher::ForKey(xor8n, 90), 0, 50000, false},
+      {ByteCipher::ForKey(xor8, 90), ByteCipher::ForKey(xor8n, 90), odd, odd + 1, false},
+      {ByteCipher::ForKey(xor8, 90), ByteCipher::ForKey(xor8n, 90), 0, odd, true},
+      {ByteCipher::ForKey(xor8, 90), ByteCipher::ForKey(xor8n, 90), odd + 1, 90000, true},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    EXPECT_EQ(DecodeAlike(data, stored.size(), c.a, c.b, c.start, c.end), c.alike) << i;
+  }
+}
+
 TEST(ByteCipher, IdentityAndPeriod) {
   FillAlgorithms();
   TAlgorithm xor8, rol, inc;
