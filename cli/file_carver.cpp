@@ -3,6 +3,8 @@
 #include "cli/file_carver.h"
 
 #include <algorithm>
+#include <future>
+#include <system_error>
 
 #include "engine/carve/range_decoder.h"
 #include "engine/decoding/algorithms.h"
@@ -69,43 +71,104 @@ void FileCarver::Carve(const MappedInput& input, const std::vector<RowOutcome>& 
                        const std::function<bool()>& go_on, Outcome& outcome) const {
   FindOptions options;
   options.go_on = go_on;
+  // The host's hash names the files. It is taken on another thread from the first find on, while
+  // the files are written with no name yet (where the folder's file system makes such files),
+  // and they are named once it is known: the two take about as long on a file of programs.
   std::optional<std::string> hash;
-  for (const RowOutcome& row : rows) {
-    if (row.kind != RowOutcome::Kind::kDone) continue;
-    const auto finder = std::find_if(finders_.begin(), finders_.end(),
-                                     [&](const RowFinder& f) { return f.row == row.row; });
-    if (finder == finders_.end()) continue;
-    const ExecutableFinder::Result result = Find(*finder, input, row, options);
-    for (const FoundExecutable& found : result.found) {
-      const auto same_pair = [&](const Written& w) {
-        return w.found.offset == found.offset && w.found.pair == found.pair;
-      };
-      if (std::any_of(outcome.written.begin(), outcome.written.end(), same_pair)) continue;
-      if (go_on && !go_on()) {
-        outcome.complete = false;
-        return;
-      }
-      if (!hash) {
-        hash = host_sha256();
-        if (!hash) {
+  std::future<std::optional<std::string>> hashing;
+  bool hash_asked = false;
+  bool unnamed_made = true;  // false once the folder made no file without a name
+  struct Unnamed {
+    FoundExecutable found;
+    UnnamedCarvedFile file;
+  };
+  std::vector<Unnamed> unnamed;
+  // Waits for the hash and names the files that wait for it, in order: false when it could not be
+  // taken (a stop, the deadline, a fault), and those files are gone.
+  const auto name_waiting = [&] {
+    if (hashing.valid()) hash = hashing.get();
+    if (hash_asked && !hash) {
+      unnamed.clear();
+      return false;
+    }
+    for (Unnamed& u : unnamed) {
+      std::optional<CarvedFile> file = NameCarvedFile(std::move(u.file), dir_, *hash, u.found);
+      if (!file) file = WriteCarvedFile(dir_, *hash, input.data(), input.size(), u.found, sha256_);
+      outcome.written.push_back({u.found, std::move(*file)});
+    }
+    unnamed.clear();
+    return true;
+  };
+  const auto any_found = [&](const auto& same) {
+    return std::any_of(outcome.written.begin(), outcome.written.end(),
+                       [&](const Written& w) { return same(w.found); }) ||
+           std::any_of(unnamed.begin(), unnamed.end(),
+                       [&](const Unnamed& u) { return same(u.found); });
+  };
+  try {
+    for (const RowOutcome& row : rows) {
+      if (row.kind != RowOutcome::Kind::kDone) continue;
+      const auto finder = std::find_if(finders_.begin(), finders_.end(),
+                                       [&](const RowFinder& f) { return f.row == row.row; });
+      if (finder == finders_.end()) continue;
+      const ExecutableFinder::Result result = Find(*finder, input, row, options);
+      for (const FoundExecutable& found : result.found) {
+        const auto same_pair = [&](const FoundExecutable& f) {
+          return f.offset == found.offset && f.pair == found.pair;
+        };
+        if (any_found(same_pair)) continue;
+        if (go_on && !go_on()) {
+          name_waiting();
           outcome.complete = false;
           return;
         }
+        if (!hash_asked) {
+          hash_asked = true;
+          try {
+            hashing = std::async(std::launch::async, host_sha256);
+          } catch (const std::system_error&) {
+            // No thread to spare: the hash is taken when it is waited for.
+            hashing = std::async(std::launch::deferred, host_sha256);
+          }
+        }
+        const auto same_bytes = [&](const FoundExecutable& f) {
+          return f.offset == found.offset && f.size == found.size &&
+                 DecodeAlike(input.data(), input.size(), CipherOf(f.pair), CipherOf(found.pair),
+                             found.offset, found.offset + found.size);
+        };
+        // Another pair that decodes alike: the file is there already, under the first name.
+        if (any_found(same_bytes)) continue;
+        if (unnamed_made) {
+          std::optional<UnnamedCarvedFile> file =
+              WriteUnnamedCarvedFile(dir_, input.data(), input.size(), found, sha256_);
+          if (file) {
+            unnamed.push_back({found, std::move(*file)});
+            continue;
+          }
+          unnamed_made = false;
+        }
+        if (!name_waiting()) {
+          outcome.complete = false;
+          return;
+        }
+        outcome.written.push_back(
+            {found, WriteCarvedFile(dir_, *hash, input.data(), input.size(), found, sha256_)});
       }
-      const auto same_bytes = [&](const Written& w) {
-        return w.found.offset == found.offset && w.found.size == found.size &&
-               DecodeAlike(input.data(), input.size(), CipherOf(w.found.pair), CipherOf(found.pair),
-                           found.offset, found.offset + found.size);
-      };
-      // Another pair that decodes alike: the file is there already, under the first name.
-      if (std::any_of(outcome.written.begin(), outcome.written.end(), same_bytes)) continue;
-      outcome.written.push_back(
-          {found, WriteCarvedFile(dir_, *hash, input.data(), input.size(), found, sha256_)});
+      if (!result.complete) {
+        name_waiting();
+        outcome.complete = false;
+        return;
+      }
     }
-    if (!result.complete) {
-      outcome.complete = false;
-      return;
+    if (!name_waiting()) outcome.complete = false;
+  } catch (...) {
+    // The files written whole before the failure are named and told, as those written after the
+    // hash are.
+    try {
+      name_waiting();
+    } catch (...) {
     }
+    throw;
   }
 }
 

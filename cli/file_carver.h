@@ -36,8 +36,9 @@ class FileCarver {
 
   // Finds the executables of `input` under the rows of `rows` that searched it to their end and
   // writes each decoded into the folder; the same bytes at one offset found under a second row
-  // (NONE beside ANY, SUB8 beside ANY's ADD8) are written once. `host_sha256` is asked once,
-  // before the first file is named, and nothing stops it (none: stop here). Throws
+  // (NONE beside ANY, SUB8 beside ANY's ADD8) are written once. `host_sha256` is asked once, on
+  // another thread, from the first find on, and nothing stops it (none: stop here, and the files
+  // that waited for their name are gone). Throws
   // InputReadError when the mapping faults and IoError when a file cannot be written; what was
   // written before stays, in `outcome`.
   void Carve(const MappedInput& input, const std::vector<RowOutcome>& rows,

@@ -1,11 +1,12 @@
-// Carved files: names, exclusive creation, and the decoded bytes streamed into them while their
-// SHA-256 is taken.
+// Carved files: names, exclusive creation (or a file with no name, linked to one later), and the
+// decoded bytes streamed into them while their SHA-256 is taken.
 #include "engine/carve/carved_file.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -13,6 +14,8 @@
 #include <system_error>
 
 #include "engine/carve/range_decoder.h"
+#include "engine/input/fault_guard.h"
+#include "engine/search/scan_input.h"
 #include "files/default_file_mode.h"
 #include "files/io_error.h"
 #include "files/write_fully.h"
@@ -43,9 +46,11 @@ class Sha256 {
     }
   }
   void Add(std::span<const uint8_t> bytes) {
-    if (EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()) != 1) {
-      throw Error("SHA-256 is not available");
-    }
+    if (!Update(bytes)) throw Error("SHA-256 is not available");
+  }
+  // Add() that throws nothing, for a guarded read of the mapping.
+  bool Update(std::span<const uint8_t> bytes) {
+    return EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()) == 1;
   }
   std::string Hex() {
     unsigned char hash[EVP_MAX_MD_SIZE];
@@ -110,6 +115,35 @@ void NewFile::Discard() {
   ::unlink(path_.c_str());
 }
 
+bool NewFile::Link(const std::string& dir, std::string_view stem, std::string_view extension) {
+  // The descriptor's entry under /proc names the file itself; linking it through that entry, by
+  // a process without privileges, needs the target's parent only. A name taken answers EEXIST:
+  // nothing is overwritten.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  for (int n = 1; n <= kMaxNameTries; ++n) {
+    std::string name(stem);
+    if (n > 1) {
+      name += '_';
+      name += std::to_string(n);
+    }
+    name += extension;
+    std::string path = Joined(dir, name);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      path_ = std::move(path);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+std::optional<NewFile> CreateUnnamedFile(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, DefaultFileMode());
+  if (fd < 0) return std::nullopt;
+  return NewFile(fd, std::string());
+}
+
 NewFile CreateNewFile(const std::string& dir, std::string_view stem, std::string_view extension) {
   for (int n = 1; n <= kMaxNameTries; ++n) {
     std::string name(stem);
@@ -127,29 +161,87 @@ NewFile CreateNewFile(const std::string& dir, std::string_view stem, std::string
   ThrowIoError(EEXIST, Joined(dir, std::string(stem) + std::string(extension)));
 }
 
+namespace {
+
+// Writes the decoded bytes of `found` into `file`; its SHA-256 when `sha256`, else nothing. A
+// failed write throws IoError naming `path`.
+std::string WriteDecoded(const NewFile& file, const std::string& path, const uint8_t* data,
+                         uint64_t size, const FoundExecutable& found, bool sha256) {
+  std::optional<Sha256> hash;
+  if (sha256) hash.emplace();
+  {
+    const ByteCipher cipher = CipherOf(found.pair);
+    if (cipher.Identity()) {
+      // The bytes as stored (NONE): hashed and written straight from the mapping, one write for
+      // the file. The kernel answers a read of the mapping past a shrunk file's end with EFAULT.
+      const uint64_t end = std::min(size, found.offset + found.size);
+      const std::span<const uint8_t> bytes(data + std::min(found.offset, end), data + end);
+      bool hashed = true;
+      if (hash && !ReadMapped([&] { hashed = hash->Update(bytes); })) throw InputReadError();
+      if (!hashed) throw Error("SHA-256 is not available");
+      const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      if (!WriteFully(file.fd(), text)) {
+        if (errno == EFAULT) throw InputReadError();
+        ThrowIoError(errno, path);
+      }
+    } else {
+      DecodeRange(data, size, cipher, found.offset, found.offset + found.size,
+                  [&](std::span<const uint8_t> bytes) {
+                    if (hash) hash->Add(bytes);
+                    const std::string_view text(reinterpret_cast<const char*>(bytes.data()),
+                                                bytes.size());
+                    if (!WriteFully(file.fd(), text)) ThrowIoError(errno, path);
+                  });
+    }
+  }
+  return hash ? hash->Hex() : std::string();
+}
+
+}  // namespace
+
 CarvedFile WriteCarvedFile(const std::string& dir, std::string_view host_sha256,
                            const uint8_t* data, uint64_t size, const FoundExecutable& found,
                            bool sha256) {
-  std::optional<Sha256> hash;
-  if (sha256) hash.emplace();
   NewFile file =
       CreateNewFile(dir, CarvedFileStem(host_sha256, found), FormatExtension(found.format));
   try {
-    DecodeRange(data, size, CipherOf(found.pair), found.offset, found.offset + found.size,
-                [&](std::span<const uint8_t> bytes) {
-                  if (hash) hash->Add(bytes);
-                  const std::string_view text(reinterpret_cast<const char*>(bytes.data()),
-                                              bytes.size());
-                  if (!WriteFully(file.fd(), text)) ThrowIoError(errno, file.path());
-                });
+    std::string hash = WriteDecoded(file, file.path(), data, size, found, sha256);
     if (const int error_number = file.Close(); error_number != 0) {
       ThrowIoError(error_number, file.path());
     }
+    return {file.path(), std::move(hash)};
   } catch (...) {
     file.Discard();
     throw;
   }
-  return {file.path(), hash ? hash->Hex() : std::string()};
+}
+
+std::optional<UnnamedCarvedFile> WriteUnnamedCarvedFile(const std::string& dir, const uint8_t* data,
+                                                        uint64_t size, const FoundExecutable& found,
+                                                        bool sha256) {
+  std::optional<NewFile> file = CreateUnnamedFile(dir);
+  if (!file) return std::nullopt;
+  // A failure closes the file, and a file with no name is gone with it.
+  std::string hash = WriteDecoded(*file, dir, data, size, found, sha256);
+  return UnnamedCarvedFile{std::move(*file), std::move(hash)};
+}
+
+std::optional<CarvedFile> NameCarvedFile(UnnamedCarvedFile unnamed, const std::string& dir,
+                                         std::string_view host_sha256,
+                                         const FoundExecutable& found) {
+  NewFile& file = unnamed.file;
+  const std::string stem = CarvedFileStem(host_sha256, found);
+  if (!file.Link(dir, stem, FormatExtension(found.format))) {
+    if (errno == EEXIST) {
+      ThrowIoError(EEXIST, Joined(dir, stem + std::string(FormatExtension(found.format))));
+    }
+    return std::nullopt;
+  }
+  if (const int error_number = file.Close(); error_number != 0) {
+    file.Discard();
+    ThrowIoError(error_number, file.path());
+  }
+  return CarvedFile{file.path(), std::move(unnamed.sha256)};
 }
 
 }  // namespace veskor

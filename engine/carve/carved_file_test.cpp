@@ -1,5 +1,6 @@
 // Carved files: their names, a name taken never overwritten (also by writers racing for it), the
-// decoded bytes and their hash, nothing left by a failed write, and the folder made or refused.
+// decoded bytes and their hash, files named after their bytes are written, nothing left by a
+// failed write, and the folder made or refused.
 #include "engine/carve/carved_file.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +144,40 @@ TEST_F(CarvedFileTest, AFailedWriteLeavesNothing) {
     }
     EXPECT_EQ(Entries(), 0u) << before;
   }
+}
+
+// Written first and named once the host's hash is known: nothing shows in the folder before, the
+// name is chosen as WriteCarvedFile chooses it, and a failed write leaves nothing.
+TEST_F(CarvedFileTest, AFileWrittenBeforeItsNameIsNamedAsTheOthers) {
+  const std::string host = "xyz" + test::Encode("XOR8INC", 7, "abc", 3) + "tail";
+  const auto* data = reinterpret_cast<const uint8_t*>(host.data());
+  FoundExecutable found;
+  found.format = ExecutableFormat::kElf;
+  found.offset = 3;
+  found.size = 3;
+  found.pair = {"XOR8INC", 7, {}};
+  std::optional<UnnamedCarvedFile> unnamed =
+      WriteUnnamedCarvedFile(dir_.string(), data, host.size(), found);
+  if (!unnamed) GTEST_SKIP() << "no file without a name in " << dir_;
+  EXPECT_EQ(Entries(), 0u);
+  std::ofstream(dir_ / "0123456789abcdef_3_XOR8INC_7.elf") << "kept";
+  const std::optional<CarvedFile> named =
+      NameCarvedFile(std::move(*unnamed), dir_.string(), kHostHash, found);
+  ASSERT_TRUE(named);
+  EXPECT_EQ(named->path, (dir_ / "0123456789abcdef_3_XOR8INC_7_2.elf").string());
+  EXPECT_EQ(Read(named->path), "abc");
+  EXPECT_EQ(named->sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Read((dir_ / "0123456789abcdef_3_XOR8INC_7.elf").string()), "kept");
+
+  test::FailNextWrite(ENOSPC, 1);
+  try {
+    WriteUnnamedCarvedFile(dir_.string(), data, host.size(), found, false);
+    ADD_FAILURE() << "written";
+  } catch (const IoError& error) {
+    EXPECT_STREQ(error.what(), "Disk full");
+    EXPECT_EQ(error.file(), dir_.string());
+  }
+  EXPECT_EQ(Entries(), 2u);
 }
 
 TEST_F(CarvedFileTest, TheFolderIsMadeOrRefused) {
