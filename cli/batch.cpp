@@ -279,6 +279,8 @@ bool Batch::Run(const std::string& path, std::chrono::steady_clock::time_point s
       std::all_of(rows.begin(), rows.end(), [](const RowOutcome& row) {
         return row.kind == RowOutcome::Kind::kDone || row.kind == RowOutcome::Kind::kSkipped;
       })) {
+    // Asked on a thread of the carver's own: it reads only what stays as it is meanwhile, and the
+    // stop and the deadline, which are atomic or fixed.
     const auto host_sha256 = [&]() -> std::optional<std::string> {
       if (!file.sha256.empty()) return file.sha256;
       return Sha256Hex(mapped.data(), mapped.size(), in_time);
