@@ -256,6 +256,22 @@ struct ModelLane {
 
 }  // namespace
 
+int64_t StoredPairBound(const uint8_t* bytes, uint64_t length,
+                        const std::array<uint8_t, 256>& decode) {
+  if (length == 0) return 0;
+  const BoundTable& bounds = Bounds();
+  uint8_t before = decode[bytes[0]];
+  int64_t run = bounds.first[before];
+  int64_t best = run;
+  for (uint64_t i = 1; i < length; ++i) {
+    const uint8_t byte = decode[bytes[i]];
+    run = std::max<int64_t>(run, 0) + bounds.after[before][byte];
+    best = std::max(best, run);
+    before = byte;
+  }
+  return best;
+}
+
 void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
                        float* bounds) {
   struct Lane {
@@ -265,7 +281,7 @@ void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8
     uint32_t state = 0;
     int64_t run = 0, best = 0;
   };
-  constexpr size_t kLanes = 4;
+  constexpr size_t kLanes = 8;
   std::array<Lane, kLanes> lanes;
   size_t next = 0;
   auto refill = [&](Lane& lane) {

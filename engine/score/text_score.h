@@ -152,6 +152,13 @@ struct StoredText {
 void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
                           float floor, uint8_t* may);
 
+// The pair bound of a text not yet decoded, `length` stored bytes from `bytes` whose byte j
+// reads as decode[bytes[j]]: the best stretch of its largest pair gains (PairGainTable), in
+// eighths of a bit; at least 8 * TextScore of the text. Allocates nothing (it runs under the
+// fault guard).
+int64_t StoredPairBound(const uint8_t* bytes, uint64_t length,
+                        const std::array<uint8_t, 256>& decode);
+
 // ModelBound of each text into bounds[i], where byte j of text i is decode[texts[i].bytes[j]]:
 // a few texts followed at once, so that the model table's cache misses overlap. Allocates
 // nothing (it runs under the fault guard).

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -198,7 +199,23 @@ TEST(TextScore, TheBoundOverStoredBytesIsTheBoundOverTheirText) {
       for (size_t i = 0; i < texts.size(); ++i) {
         ASSERT_EQ(may[i] != 0, TextScoreMayExceed(texts[i], floor))
             << texts[i] << " key " << int{key} << " floor " << floor;
+        // The pair bound alone, as a number: what it rules out, the verdict rules out too.
+        if (may[i] != 0) {
+          ASSERT_GT(StoredPairBound(stored[i].bytes, stored[i].length, decode),
+                    static_cast<int64_t>(std::floor(floor * PairGainTable::kUnitsPerBit)))
+              << texts[i] << " key " << int{key} << " floor " << floor;
+        }
       }
+    }
+    // The model bounds of many texts followed at once, each its own.
+    std::vector<float> bounds(texts.size(), -1);
+    StoredModelBounds(stored, decode, bounds.data());
+    for (size_t i = 0; i < texts.size(); ++i) {
+      ASSERT_EQ(bounds[i], ModelBound(texts[i])) << texts[i] << " key " << int{key};
+      ASSERT_GE(static_cast<float>(StoredPairBound(stored[i].bytes, stored[i].length, decode)) /
+                    PairGainTable::kUnitsPerBit,
+                TextScore(texts[i]))
+          << texts[i] << " key " << int{key};
     }
   }
 }
