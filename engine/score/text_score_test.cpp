@@ -207,6 +207,23 @@ TEST(TextScore, TheBoundOverStoredBytesIsTheBoundOverTheirText) {
         }
       }
     }
+    // Over the printable bytes, the bound with two bytes of context: at least the score, at most
+    // the pair bound.
+    std::vector<uint8_t> printable;
+    for (int c = 32; c < 127; ++c) printable.push_back(static_cast<uint8_t>(c));
+    const std::shared_ptr<const TripleGainTable> triple = TripleGains(printable);
+    ASSERT_NE(triple, nullptr);
+    int64_t pair_total = 0, tight_total = 0;
+    for (size_t i = 0; i < texts.size(); ++i) {
+      const int64_t pair = StoredPairBound(stored[i].bytes, stored[i].length, decode);
+      const int64_t tight = StoredTripleBound(stored[i].bytes, stored[i].length, decode, *triple);
+      pair_total += pair;
+      tight_total += tight;
+      ASSERT_LE(tight, pair) << texts[i] << " key " << int{key};
+      ASSERT_GE(static_cast<float>(tight) / PairGainTable::kUnitsPerBit, TextScore(texts[i]))
+          << texts[i] << " key " << int{key};
+    }
+    EXPECT_LT(tight_total, pair_total) << "key " << int{key};
     // The model bounds of many texts followed at once, each its own.
     std::vector<float> bounds(texts.size(), -1);
     StoredModelBounds(stored, decode, bounds.data());

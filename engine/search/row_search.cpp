@@ -442,13 +442,20 @@ class Search {
       const bool fixed_map = !key.running() && !input_.wide;
       const DecodeTable& decode = key.decode();
       const uint8_t* data = input_.data;
+      std::vector<uint8_t> values;
+      for (int c = 0; c < 256; ++c) {
+        if (input_.in_alphabet[c]) values.push_back(static_cast<uint8_t>(c));
+      }
+      const std::shared_ptr<const TripleGainTable> triple = TripleGains(values);
       ScanRange(input_, key, 0, input_.size, false, out, [&](const Span& span) {
         if (max_length != 0 && span.end - span.start > max_length) return;
         uint16_t bound = DenseSpans::kUnknownBound;
         if (fixed_map && span.end - span.start < DenseSpans::kLongSpan) {
           int64_t units = 0;
           if (!ReadMapped([&] {
-                units = StoredPairBound(data + span.start, span.end - span.start, decode);
+                const uint64_t length = span.end - span.start;
+                units = triple ? StoredTripleBound(data + span.start, length, decode, *triple)
+                               : StoredPairBound(data + span.start, length, decode);
               })) {
             throw InputReadError();
           }
