@@ -224,6 +224,9 @@ std::shared_ptr<const TripleGainTable> TripleGains(const std::vector<uint8_t>& v
       }
     }
   }
+  // A few alphabets are kept: a window whose presets change makes a table for each.
+  constexpr size_t kKeptTables = 4;
+  if (made.size() == kKeptTables) made.erase(made.begin());
   made.push_back(table);
   return table;
 }

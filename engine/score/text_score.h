@@ -141,7 +141,8 @@ const PairGainTable& PairGains();
 // bit rounded up. Over `values` (n byte values, at most kMaxValues): the gain of values[k] after
 // values[i] then values[j] is at gains[(i * n + j) * n + k]. The best stretch of a text's gains,
 // its first byte's from PairGainTable::first, its second's from PairGainTable::after and the
-// rest's from here, is at least its score. Made on first use for each set of values and kept.
+// rest's from here, is at least its score. Made on first use for each set of values; the last few
+// are kept.
 struct TripleGainTable {
   static constexpr size_t kMaxValues = 100;  // n^3 bytes stay within the second-level cache
   static constexpr uint8_t kNoPlace = 0xFF;
