@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <vector>
 
 #include "text/cp1251.h"
@@ -174,6 +175,62 @@ const BoundTable& Bounds() {
 
 const PairGainTable& PairGains() { return Bounds(); }
 
+std::shared_ptr<const TripleGainTable> TripleGains(const std::vector<uint8_t>& values) {
+  if (values.size() > TripleGainTable::kMaxValues) return nullptr;
+  static std::mutex mutex;
+  static std::vector<std::shared_ptr<const TripleGainTable>> made;
+  std::lock_guard lock(mutex);
+  for (const auto& table : made) {
+    if (table->values == values) return table;
+  }
+  const size_t n = values.size();
+  auto table = std::make_shared<TripleGainTable>();
+  table->values = values;
+  table->gains.assign(n * n * n, std::numeric_limits<int8_t>::min());
+  table->place.fill(TripleGainTable::kNoPlace);
+  for (size_t i = 0; i < n; ++i) table->place[values[i]] = static_cast<uint8_t>(i);
+  // The states that one byte leads into from any state, then those that a second leads into
+  // from them: the contexts a third byte may be read in.
+  std::vector<uint32_t> after_one, after_two;
+  std::vector<uint8_t> seen(static_cast<size_t>(kModelStates));
+  auto add = [&](std::vector<uint32_t>& to, uint32_t state) {
+    if (seen[state] == 0) {
+      seen[state] = 1;
+      to.push_back(state);
+    }
+  };
+  auto forget = [&](const std::vector<uint32_t>& states) {
+    for (uint32_t state : states) seen[state] = 0;
+  };
+  for (size_t i = 0; i < n; ++i) {
+    after_one.clear();
+    for (uint32_t state = 0; state < static_cast<uint32_t>(kModelStates); ++state) {
+      add(after_one, kModelTable[(state << 8) | kModelColumn[values[i]]] >> 16);
+    }
+    forget(after_one);
+    for (size_t j = 0; j < n; ++j) {
+      after_two.clear();
+      for (uint32_t state : after_one) {
+        add(after_two, kModelTable[(state << 8) | kModelColumn[values[j]]] >> 16);
+      }
+      forget(after_two);
+      int8_t* row = &table->gains[(i * n + j) * n];
+      for (uint32_t state : after_two) {
+        for (size_t k = 0; k < n; ++k) {
+          const auto gain =
+              static_cast<int16_t>(kModelTable[(state << 8) | kModelColumn[values[k]]] & 0xFFFF);
+          row[k] = std::max(row[k], BoundTable::Eighths(gain));
+        }
+      }
+    }
+  }
+  // A few alphabets are kept: a window whose presets change makes a table for each.
+  constexpr size_t kKeptTables = 4;
+  if (made.size() == kKeptTables) made.erase(made.begin());
+  made.push_back(table);
+  return table;
+}
+
 bool ModelMayExceed(std::string_view text, float floor) {
   if (text.empty()) return floor < 0;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
@@ -256,6 +313,48 @@ struct ModelLane {
 
 }  // namespace
 
+int64_t StoredPairBound(const uint8_t* bytes, uint64_t length,
+                        const std::array<uint8_t, 256>& decode) {
+  if (length == 0) return 0;
+  const BoundTable& bounds = Bounds();
+  uint8_t before = decode[bytes[0]];
+  int64_t run = bounds.first[before];
+  int64_t best = run;
+  for (uint64_t i = 1; i < length; ++i) {
+    const uint8_t byte = decode[bytes[i]];
+    run = std::max<int64_t>(run, 0) + bounds.after[before][byte];
+    best = std::max(best, run);
+    before = byte;
+  }
+  return best;
+}
+
+int64_t StoredTripleBound(const uint8_t* bytes, uint64_t length,
+                          const std::array<uint8_t, 256>& decode, const TripleGainTable& triple) {
+  if (length < 3) return StoredPairBound(bytes, length, decode);
+  const BoundTable& bounds = Bounds();
+  const size_t n = triple.values.size();
+  uint8_t two_back = decode[bytes[0]];
+  uint8_t one_back = decode[bytes[1]];
+  int64_t run = bounds.first[two_back];
+  int64_t best = run;
+  run = std::max<int64_t>(run, 0) + bounds.after[two_back][one_back];
+  best = std::max(best, run);
+  size_t row = (size_t{triple.place[two_back]} * n + triple.place[one_back]) * n;
+  if (triple.place[two_back] == TripleGainTable::kNoPlace ||
+      triple.place[one_back] == TripleGainTable::kNoPlace) {
+    return StoredPairBound(bytes, length, decode);
+  }
+  for (uint64_t i = 2; i < length; ++i) {
+    const uint8_t place = triple.place[decode[bytes[i]]];
+    if (place == TripleGainTable::kNoPlace) return StoredPairBound(bytes, length, decode);
+    run = std::max<int64_t>(run, 0) + triple.gains[row + place];
+    best = std::max(best, run);
+    row = (size_t{triple.place[decode[bytes[i - 1]]]} * n + place) * n;
+  }
+  return best;
+}
+
 void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
                        float* bounds) {
   struct Lane {
@@ -265,7 +364,7 @@ void StoredModelBounds(std::span<const StoredText> texts, const std::array<uint8
     uint32_t state = 0;
     int64_t run = 0, best = 0;
   };
-  constexpr size_t kLanes = 4;
+  constexpr size_t kLanes = 8;
   std::array<Lane, kLanes> lanes;
   size_t next = 0;
   auto refill = [&](Lane& lane) {

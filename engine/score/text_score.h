@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace veskor {
 
@@ -134,6 +136,29 @@ struct PairGainTable {
 };
 const PairGainTable& PairGains();
 
+// A tighter bound of the same kind over a small alphabet: the largest gain of a byte after the
+// two bytes before it, in any context of the model that those two lead into, in eighths of a
+// bit rounded up. Over `values` (n byte values, at most kMaxValues): the gain of values[k] after
+// values[i] then values[j] is at gains[(i * n + j) * n + k]. The best stretch of a text's gains,
+// its first byte's from PairGainTable::first, its second's from PairGainTable::after and the
+// rest's from here, is at least its score. Made on first use for each set of values; the last few
+// are kept.
+struct TripleGainTable {
+  static constexpr size_t kMaxValues = 100;  // n^3 bytes stay within the second-level cache
+  static constexpr uint8_t kNoPlace = 0xFF;
+  std::vector<uint8_t> values;
+  std::array<uint8_t, 256> place;  // of each byte value in `values`, else kNoPlace
+  std::vector<int8_t> gains;
+};
+// Null when there are more than kMaxValues values.
+std::shared_ptr<const TripleGainTable> TripleGains(const std::vector<uint8_t>& values);
+
+// The bound of StoredPairBound with the gains of `triple` after the second byte: at least
+// 8 * TextScore of the text, and most often far below the pair bound. A text with a byte
+// outside the table's values has its pair bound.
+int64_t StoredTripleBound(const uint8_t* bytes, uint64_t length,
+                          const std::array<uint8_t, 256>& decode, const TripleGainTable& triple);
+
 // TextScoreMayExceed's second bound alone, for a text whose pair bound is known to pass `floor`:
 // the model's own gains, without the noise explanations.
 bool ModelMayExceed(std::string_view text, float floor);
@@ -151,6 +176,13 @@ struct StoredText {
 // strings of a search are. Allocates nothing (it runs under the fault guard).
 void StoredTextsMayExceed(std::span<const StoredText> texts, const std::array<uint8_t, 256>& decode,
                           float floor, uint8_t* may);
+
+// The pair bound of a text not yet decoded, `length` stored bytes from `bytes` whose byte j
+// reads as decode[bytes[j]]: the best stretch of its largest pair gains (PairGainTable), in
+// eighths of a bit; at least 8 * TextScore of the text. Allocates nothing (it runs under the
+// fault guard).
+int64_t StoredPairBound(const uint8_t* bytes, uint64_t length,
+                        const std::array<uint8_t, 256>& decode);
 
 // ModelBound of each text into bounds[i], where byte j of text i is decode[texts[i].bytes[j]]:
 // a few texts followed at once, so that the model table's cache misses overlap. Allocates

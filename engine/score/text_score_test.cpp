@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -198,7 +199,40 @@ TEST(TextScore, TheBoundOverStoredBytesIsTheBoundOverTheirText) {
       for (size_t i = 0; i < texts.size(); ++i) {
         ASSERT_EQ(may[i] != 0, TextScoreMayExceed(texts[i], floor))
             << texts[i] << " key " << int{key} << " floor " << floor;
+        // The pair bound alone, as a number: what it rules out, the verdict rules out too.
+        if (may[i] != 0) {
+          ASSERT_GT(StoredPairBound(stored[i].bytes, stored[i].length, decode),
+                    static_cast<int64_t>(std::floor(floor * PairGainTable::kUnitsPerBit)))
+              << texts[i] << " key " << int{key} << " floor " << floor;
+        }
       }
+    }
+    // Over the printable bytes, the bound with two bytes of context: at least the score, at most
+    // the pair bound.
+    std::vector<uint8_t> printable;
+    for (int c = 32; c < 127; ++c) printable.push_back(static_cast<uint8_t>(c));
+    const std::shared_ptr<const TripleGainTable> triple = TripleGains(printable);
+    ASSERT_NE(triple, nullptr);
+    int64_t pair_total = 0, tight_total = 0;
+    for (size_t i = 0; i < texts.size(); ++i) {
+      const int64_t pair = StoredPairBound(stored[i].bytes, stored[i].length, decode);
+      const int64_t tight = StoredTripleBound(stored[i].bytes, stored[i].length, decode, *triple);
+      pair_total += pair;
+      tight_total += tight;
+      ASSERT_LE(tight, pair) << texts[i] << " key " << int{key};
+      ASSERT_GE(static_cast<float>(tight) / PairGainTable::kUnitsPerBit, TextScore(texts[i]))
+          << texts[i] << " key " << int{key};
+    }
+    EXPECT_LT(tight_total, pair_total) << "key " << int{key};
+    // The model bounds of many texts followed at once, each its own.
+    std::vector<float> bounds(texts.size(), -1);
+    StoredModelBounds(stored, decode, bounds.data());
+    for (size_t i = 0; i < texts.size(); ++i) {
+      ASSERT_EQ(bounds[i], ModelBound(texts[i])) << texts[i] << " key " << int{key};
+      ASSERT_GE(static_cast<float>(StoredPairBound(stored[i].bytes, stored[i].length, decode)) /
+                    PairGainTable::kUnitsPerBit,
+                TextScore(texts[i]))
+          << texts[i] << " key " << int{key};
     }
   }
 }

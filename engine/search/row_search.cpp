@@ -425,16 +425,45 @@ class Search {
     if (floor_ <= KeySummary::kThresholdBits && (summary.Score() > 0 || summary.WeakScore() > 0)) {
       return;
     }
+    // A key with evidence ranks by its best strings alone: when every string left out scores
+    // less than the last of them, none could have taken its place.
+    const bool evidence = summary.Score() > 0;
+    if (evidence && judge.LostBelow(summary.EntryScore())) return;
+    // Else its strings are summarized again, those that may pass the threshold scored: with
+    // evidence, no string below it changes the key's score or best string.
     summary = KeySummary();
     judge.ClearLoss();
-    judge.SetFloor(0);
+    judge.SetFloor(evidence ? static_cast<float>(KeySummary::kThresholdBits) : 0);
     lines = 0;
     if (counted) {
-      // The runs the pass only counted are found again by the key's own scan.
+      // The runs the pass only counted are found again by the key's own scan. A fixed map's
+      // runs get their pair bounds as the pass gives them, so that most are counted unread and
+      // the rest have their model bounds read together.
+      const bool fixed_map = !key.running() && !input_.wide;
+      const DecodeTable& decode = key.decode();
+      const uint8_t* data = input_.data;
+      std::vector<uint8_t> values;
+      for (int c = 0; c < 256; ++c) {
+        if (input_.in_alphabet[c]) values.push_back(static_cast<uint8_t>(c));
+      }
+      const std::shared_ptr<const TripleGainTable> triple = TripleGains(values);
       ScanRange(input_, key, 0, input_.size, false, out, [&](const Span& span) {
-        if (max_length == 0 || span.end - span.start <= max_length) {
-          judge.SummarizeSpan(span, DenseSpans::kUnknownBound);
+        if (max_length != 0 && span.end - span.start > max_length) return;
+        uint16_t bound = DenseSpans::kUnknownBound;
+        if (fixed_map && span.end - span.start < DenseSpans::kLongSpan) {
+          int64_t units = 0;
+          if (!ReadMapped([&] {
+                const uint64_t length = span.end - span.start;
+                units = triple ? StoredTripleBound(data + span.start, length, decode, *triple)
+                               : StoredPairBound(data + span.start, length, decode);
+              })) {
+            throw InputReadError();
+          }
+          bound = static_cast<uint16_t>(
+              std::clamp<int64_t>(units, 0, int64_t{DenseSpans::kUnknownBound} - 1));
+          if (units >= DenseSpans::kUnknownBound) bound = DenseSpans::kUnknownBound;
         }
+        judge.SummarizeSpan(span, bound);
       });
     } else {
       summarize(false);

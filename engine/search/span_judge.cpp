@@ -168,6 +168,10 @@ void SpanJudge::AddLoss(bool lossy, std::span<const float> bounds) {
 
 double SpanJudge::LossBound() const { return RankFloor::BoundOf(lost_); }
 
+bool SpanJudge::LostBelow(float value) const {
+  return std::all_of(lost_.begin(), lost_.end(), [&](float lost) { return lost < value; });
+}
+
 void SpanJudge::ClearLoss() {
   lossy_ = passed_ = false;
   lost_.clear();

@@ -63,6 +63,9 @@ class SpanJudge {
   bool Lossy() const { return lossy_; }
   bool Passed() const { return passed_; }
   double LossBound() const;
+  // Whether every string left unscored above KeySummary::kThresholdBits scores less than
+  // `value` (true when there is none).
+  bool LostBelow(float value) const;
   // Forgets what the floor left out, for a summary made again.
   void ClearLoss();
   // Strings the floor left out before they reached the judge (the dense pass counted them):
