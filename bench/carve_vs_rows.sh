@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What --carve adds to the runner's run of the same row: for each row, veskor-scan on the file
 # (printable alphabet, MinLength 7, lines to /dev/null; ANY with --summary) with and without
-# --carve into an emptied folder, rounds interleaved, each figure the median of three: wall
-# seconds, and CPU seconds (user + system), which a machine shared with other work disturbs less.
+# --carve into an emptied folder, rounds interleaved, each figure the median of the rounds (3, or
+# ROUNDS in the environment): wall seconds, and CPU seconds (user + system), which a machine shared
+# with other work disturbs less, both to the millisecond (the fast rows take a tenth of a second).
 # The file is /usr/bin's programs one after another: NONE finds and writes every one after the
 # first.
 #
@@ -14,22 +15,22 @@ shift $(($# < 2 ? $# : 2))
 . "$(dirname "$0")/bench_inputs.sh"
 file="$work/binaries.bin"
 
-median() { tr ' ' '\n' | grep . | sort -n | sed -n 2p; }
+median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 rows="${*:-NONE XOR8 ADD8 XOR8ROL ADD8ROL ROL8ADD XOR8N XOR8INC XOR8DEC XORK ANY}"
 declare -A plain carved plain_cpu carved_cpu found
-cpu() { awk '{printf "%.2f", $2 + $3}' "$work/t"; }
+cpu() { awk '{printf "%.3f", $2 + $3}' "$work/t"; }
+timed() { { TIMEFORMAT='%3R %3U %3S'; time "$@" > /dev/null 2>&1; } 2> "$work/t"; }
 wall() { awk '{print $1}' "$work/t"; }
-for round in 1 2 3; do
+for round in $(seq "${ROUNDS:-3}"); do
   for a in $rows; do
     extra=(--stdout)
     [ "$a" = ANY ] && extra=(--summary)
     run=("$build/veskor-scan" --algo "$a" --alphabet-file "$work/printable" --min 7 "${extra[@]}")
-    /usr/bin/time -o "$work/t" -f "%e %U %S" "${run[@]}" "$file" > /dev/null 2>&1
+    timed "${run[@]}" "$file"
     plain[$a]="${plain[$a]:-} $(wall)"
     plain_cpu[$a]="${plain_cpu[$a]:-} $(cpu)"
     rm -rf "$work/carved"
-    /usr/bin/time -o "$work/t" -f "%e %U %S" "${run[@]}" --carve "$work/carved" "$file" \
-      > /dev/null 2>&1
+    timed "${run[@]}" --carve "$work/carved" "$file"
     carved[$a]="${carved[$a]:-} $(wall)"
     carved_cpu[$a]="${carved_cpu[$a]:-} $(cpu)"
     found[$a]=$(find "$work/carved" -type f | wc -l)
