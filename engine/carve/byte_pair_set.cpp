@@ -32,24 +32,9 @@ constexpr std::array<uint32_t, 256> kSpread = [] {
   return spread;
 }();
 
-// Bit j: byte j of `bytes` is in the set whose tables are `low` (high nibbles 0 to 7) and `high`
-// (8 to 15), each indexed by the low nibble.
-__attribute__((target("avx2"))) inline uint32_t Members(__m256i bytes, __m256i low, __m256i high) {
-  const __m256i nibble = _mm256_set1_epi8(0x0F);
-  const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128,
-                                        1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
-  const __m256i low_nibble = _mm256_and_si256(bytes, nibble);
-  const __m256i high_nibble = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble);
-  // The byte's top bit picks the table of high nibbles 8 to 15.
-  const __m256i column = _mm256_blendv_epi8(_mm256_shuffle_epi8(low, low_nibble),
-                                            _mm256_shuffle_epi8(high, low_nibble), bytes);
-  const __m256i bit = _mm256_shuffle_epi8(bits, high_nibble);
-  const __m256i absent = _mm256_cmpeq_epi8(_mm256_and_si256(column, bit), _mm256_setzero_si256());
-  return ~static_cast<uint32_t>(_mm256_movemask_epi8(absent));
-}
-
-__attribute__((target("avx2"))) inline __m256i Table(const uint8_t (&table)[16]) {
-  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
+// Bit j: byte j of `bytes` is in the class whose tables are `t0` and `t1`.
+__attribute__((target("avx2"))) inline uint32_t Members(__m256i bytes, __m256i t0, __m256i t1) {
+  return ~static_cast<uint32_t>(_mm256_movemask_epi8(NotInClass(bytes, t0, t1)));
 }
 
 // Bit k: the value in dword k of `values` is a member of the bits at `words`.
@@ -57,15 +42,6 @@ __attribute__((target("avx2"))) inline uint32_t Looked(const int* words, __m256i
   const __m256i word = _mm256_i32gather_epi32(words, _mm256_srli_epi32(values, 5), 4);
   const __m256i bit = _mm256_srlv_epi32(word, _mm256_and_si256(values, _mm256_set1_epi32(31)));
   return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(bit, 31))));
-}
-
-// The bytes of a set as Members() reads them.
-void FillTables(const std::array<bool, 256>& set, uint8_t (&low)[16], uint8_t (&high)[16]) {
-  for (int b = 0; b < 256; ++b) {
-    if (!set[b]) continue;
-    uint8_t(&table)[16] = b < 128 ? low : high;
-    table[b & 15] = static_cast<uint8_t>(table[b & 15] | 1 << (b >> 4 & 7));
-  }
 }
 
 }  // namespace
@@ -84,12 +60,8 @@ void BytePairSet::Assign(const std::vector<uint64_t>& bits, Method method) {
     seconds[v >> 8] = true;
   }
   sparse_ = marked <= kWords;
-  std::memset(first_low_, 0, sizeof first_low_);
-  std::memset(first_high_, 0, sizeof first_high_);
-  std::memset(second_low_, 0, sizeof second_low_);
-  std::memset(second_high_, 0, sizeof second_high_);
-  FillTables(firsts, first_low_, first_high_);
-  FillTables(seconds, second_low_, second_high_);
+  firsts_ = ByteClass(firsts);
+  seconds_ = ByteClass(seconds);
   if (method == Method::kAuto) {
     // Byte sets while at most one offset in 64 of bytes drawn at random passes both: beyond
     // that, the offsets looked at one by one cost more than a lookup of each.
@@ -149,8 +121,9 @@ size_t BytePairSet::NextPortable(const uint8_t* data, uint64_t& from, uint64_t t
 __attribute__((target("avx2"))) size_t BytePairSet::NextByteSets(const uint8_t* data,
                                                                  uint64_t& from, uint64_t to,
                                                                  uint64_t* found) const {
-  const __m256i first_low = Table(first_low_), first_high = Table(first_high_);
-  const __m256i second_low = Table(second_low_), second_high = Table(second_high_);
+  const __m256i first_low = LowNibbleTable(firsts_, 0), first_high = LowNibbleTable(firsts_, 1);
+  const __m256i second_low = LowNibbleTable(seconds_, 0);
+  const __m256i second_high = LowNibbleTable(seconds_, 1);
   size_t n = 0;
   uint64_t i = from;
   for (; i + 32 <= to && n == 0; i += 32) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/search/span_finder.h"
+
 namespace veskor {
 
 class BytePairSet {
@@ -42,10 +44,8 @@ class BytePairSet {
   std::vector<uint64_t> bits_;
   Method method_ = Method::kPortable;
   bool sparse_ = true;  // at most one value in 64 marked: the portable pass skips eight at a time
-  // The first and second bytes of the members, as kByteSets tests them: of each low nibble, the
-  // bits of the high nibbles 0 to 7 and 8 to 15 that a member's byte has with it.
-  uint8_t first_low_[16] = {}, first_high_[16] = {};
-  uint8_t second_low_[16] = {}, second_high_[16] = {};
+  // The first and second bytes of the members, as kByteSets tests them.
+  ByteClass firsts_{std::array<bool, 256>{}}, seconds_{std::array<bool, 256>{}};
 };
 
 }  // namespace veskor

@@ -79,6 +79,17 @@ std::string Tame(std::string_view part) {
 // "exists" to everything.
 constexpr int kMaxNameTries = 1 << 20;
 
+// The name a new file tries at its n-th attempt: the stem, then _2, _3... while names are taken.
+std::string NthName(std::string_view stem, int n, std::string_view extension) {
+  std::string name(stem);
+  if (n > 1) {
+    name += '_';
+    name += std::to_string(n);
+  }
+  name += extension;
+  return name;
+}
+
 }  // namespace
 
 void PrepareCarveFolder(const std::string& dir) {
@@ -121,13 +132,7 @@ bool NewFile::Link(const std::string& dir, std::string_view stem, std::string_vi
   // nothing is overwritten.
   const std::string self = "/proc/self/fd/" + std::to_string(fd_);
   for (int n = 1; n <= kMaxNameTries; ++n) {
-    std::string name(stem);
-    if (n > 1) {
-      name += '_';
-      name += std::to_string(n);
-    }
-    name += extension;
-    std::string path = Joined(dir, name);
+    std::string path = Joined(dir, NthName(stem, n, extension));
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       path_ = std::move(path);
       return true;
@@ -146,13 +151,7 @@ std::optional<NewFile> CreateUnnamedFile(const std::string& dir) {
 
 NewFile CreateNewFile(const std::string& dir, std::string_view stem, std::string_view extension) {
   for (int n = 1; n <= kMaxNameTries; ++n) {
-    std::string name(stem);
-    if (n > 1) {
-      name += '_';
-      name += std::to_string(n);
-    }
-    name += extension;
-    std::string path = Joined(dir, name);
+    std::string path = Joined(dir, NthName(stem, n, extension));
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           DefaultFileMode());
     if (fd >= 0) return NewFile(fd, std::move(path));

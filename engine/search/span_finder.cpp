@@ -31,21 +31,6 @@ struct PairTest {
   }
 };
 
-__attribute__((target("avx2"))) inline __m256i Classify(__m256i bytes, __m256i low_tables0,
-                                                        __m256i low_tables1) {
-  const __m256i nibble = _mm256_set1_epi8(0x0F);
-  const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128,
-                                        1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
-  const __m256i low = _mm256_and_si256(bytes, nibble);
-  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble);
-  // The high nibble's bit among the members of the low nibble's column; the byte's top bit
-  // picks the table of high nibbles 8 to 15.
-  const __m256i column = _mm256_blendv_epi8(_mm256_shuffle_epi8(low_tables0, low),
-                                            _mm256_shuffle_epi8(low_tables1, low), bytes);
-  const __m256i bit = _mm256_shuffle_epi8(bits, high);
-  return _mm256_cmpeq_epi8(_mm256_and_si256(column, bit), _mm256_setzero_si256());
-}
-
 struct ByteMask {
   const uint8_t* data;
   bool pairs;
@@ -66,8 +51,8 @@ struct ByteMask {
         b = _mm256_sub_epi8(b1, b);
       }
     }
-    const uint32_t lo = static_cast<uint32_t>(_mm256_movemask_epi8(Classify(a, t0, t1)));
-    const uint32_t hi = static_cast<uint32_t>(_mm256_movemask_epi8(Classify(b, t0, t1)));
+    const uint32_t lo = static_cast<uint32_t>(_mm256_movemask_epi8(NotInClass(a, t0, t1)));
+    const uint32_t hi = static_cast<uint32_t>(_mm256_movemask_epi8(NotInClass(b, t0, t1)));
     return ~(static_cast<uint64_t>(hi) << 32 | lo);
   }
 };
@@ -95,10 +80,7 @@ __attribute__((target("avx2"))) size_t VectorSpans(const ByteMask& mask, const T
                                                    const ByteClass& members, uint64_t m,
                                                    uint64_t limit, SpanState& state, Span* out,
                                                    size_t capacity) {
-  const __m256i t0 = _mm256_broadcastsi128_si256(
-      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables())));
-  const __m256i t1 = _mm256_broadcastsi128_si256(
-      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables() + 16)));
+  const __m256i t0 = LowNibbleTable(members, 0), t1 = LowNibbleTable(members, 1);
   size_t n = 0;
   uint64_t pos = state.pos;
   bool in_span = state.in_span;
@@ -202,10 +184,7 @@ template <class Test>
 __attribute__((target("avx2"))) uint64_t VectorSpanEnd(const ByteMask& mask, const Test& is,
                                                        const ByteClass& members, uint64_t pos,
                                                        uint64_t limit) {
-  const __m256i t0 = _mm256_broadcastsi128_si256(
-      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables())));
-  const __m256i t1 = _mm256_broadcastsi128_si256(
-      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables() + 16)));
+  const __m256i t0 = LowNibbleTable(members, 0), t1 = LowNibbleTable(members, 1);
   // The mask of 64 positions at pos reads up to pos + 64 (pairs), which is at most limit.
   while (pos + 64 < limit) {
     const uint64_t zeros = ~mask(pos, t0, t1);

@@ -3,6 +3,8 @@
 // loop finds spans of byte pairs whose difference lies in a set, for the search of all keys.
 #pragma once
 
+#include <immintrin.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +34,29 @@ class ByteClass {
   // For each low nibble: which high nibbles 0-7 (first 16 bytes) and 8-15 (next 16) are members.
   alignas(32) uint8_t low_[32]{};
 };
+
+// Of 32 bytes, 0xFF in each that is not in the class whose two tables of low_nibble_tables() are
+// `low_tables0` (high nibbles 0 to 7) and `low_tables1` (8 to 15), each read 16 bytes at a time
+// into both halves: the high nibble's bit among the members of the low nibble's column, the
+// byte's top bit picking the table.
+__attribute__((target("avx2"))) inline __m256i NotInClass(__m256i bytes, __m256i low_tables0,
+                                                          __m256i low_tables1) {
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128,
+                                        1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+  const __m256i low = _mm256_and_si256(bytes, nibble);
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble);
+  const __m256i column = _mm256_blendv_epi8(_mm256_shuffle_epi8(low_tables0, low),
+                                            _mm256_shuffle_epi8(low_tables1, low), bytes);
+  const __m256i bit = _mm256_shuffle_epi8(bits, high);
+  return _mm256_cmpeq_epi8(_mm256_and_si256(column, bit), _mm256_setzero_si256());
+}
+
+// The two tables of a class as NotInClass() takes them.
+__attribute__((target("avx2"))) inline __m256i LowNibbleTable(const ByteClass& members, int half) {
+  return _mm256_broadcastsi128_si256(
+      _mm_load_si128(reinterpret_cast<const __m128i*>(members.low_nibble_tables() + 16 * half)));
+}
 
 // How a position i stands for the pair of stored bytes i and i + 1.
 enum class PairValue { kXor, kDifference };  // b[i] ^ b[i+1], or b[i+1] - b[i]
