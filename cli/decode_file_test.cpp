@@ -42,8 +42,13 @@ std::string Random(size_t size, uint64_t seed) {
 class DecodeFileTest : public ::testing::Test {
  protected:
   void SetUp() override { FillAlgorithms(); }
-  const std::string input_ = ::testing::TempDir() + "decode_input.bin";
-  const std::string output_ = ::testing::TempDir() + "decode_output.bin";
+  void TearDown() override {
+    ::unlink(input_.c_str());
+    ::unlink(output_.c_str());
+  }
+  // Names of this process's own: the tests run side by side as processes.
+  const std::string input_ = ::testing::TempDir() + "decode_input_" + std::to_string(::getpid());
+  const std::string output_ = ::testing::TempDir() + "decode_output_" + std::to_string(::getpid());
 };
 
 // Bytes stored under each algorithm at an offset inside random bytes (more than a block of the

@@ -3,6 +3,7 @@
 #include "cli/file_carver.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -46,9 +47,14 @@ std::string Read(const fs::path& path) {
 
 class FileCarverTest : public ::testing::Test {
  protected:
+  // Each test in a folder of its own: the tests of this fixture run side by side as processes.
   void SetUp() override {
     FillAlgorithms();
-    fs::remove_all(dir_);
+    std::string root = ::testing::TempDir() + "carver_XXXXXX";
+    ASSERT_NE(::mkdtemp(root.data()), nullptr);
+    root_ = root;
+    dir_ = root + "/out";
+    input_path_ = root + "/input.bin";
     fs::create_directories(dir_);
     pe_ = test::MakePe({});
     // ADD8 key 16 decodes every byte as SUB8 key 240 does, and ANY names it ADD8 16.
@@ -74,8 +80,9 @@ class FileCarverTest : public ::testing::Test {
     EXPECT_EQ(Files().size(), names.size());
   }
 
-  const std::string dir_ = ::testing::TempDir() + "carver_out";
-  const std::string input_path_ = ::testing::TempDir() + "carver_input.bin";
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string root_, dir_, input_path_;
   std::string pe_;
   MappedInput input_;
   const std::function<std::optional<std::string>()> hash_ = [] {
@@ -122,7 +129,7 @@ TEST_F(FileCarverTest, WithoutHashesTheSameBytesAreStillWrittenOnce) {
 // taken from the row's outcome for that file.
 TEST_F(FileCarverTest, XorkKeysAreTypedOrTheFilesOwn) {
   const std::vector<uint8_t> key = {0x8C, 0x61, 0xD2, 0x63};
-  const std::string path = ::testing::TempDir() + "carver_xork.bin";
+  const std::string path = root_ + "/xork.bin";
   std::ofstream(path, std::ios::binary)
       << std::string(301, 'x') + test::EncodeRepeating(key, pe_, 301) + std::string(50, 'y');
   MappedInput input;
