@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -186,7 +187,9 @@ std::shared_ptr<const TripleGainTable> TripleGains(const std::vector<uint8_t>& v
   const size_t n = values.size();
   auto table = std::make_shared<TripleGainTable>();
   table->values = values;
-  table->gains.assign(n * n * n, std::numeric_limits<int8_t>::min());
+  std::vector<int8_t> gains(n, std::numeric_limits<int8_t>::min());  // of the row being made
+  std::map<std::vector<int8_t>, uint32_t> seen_rows;
+  table->row_of.resize(n * n);
   table->place.fill(TripleGainTable::kNoPlace);
   for (size_t i = 0; i < n; ++i) table->place[values[i]] = static_cast<uint8_t>(i);
   // The states that one byte leads into from any state, then those that a second leads into
@@ -214,14 +217,18 @@ std::shared_ptr<const TripleGainTable> TripleGains(const std::vector<uint8_t>& v
         add(after_two, kModelTable[(state << 8) | kModelColumn[values[j]]] >> 16);
       }
       forget(after_two);
-      int8_t* row = &table->gains[(i * n + j) * n];
+      std::fill(gains.begin(), gains.end(), std::numeric_limits<int8_t>::min());
       for (uint32_t state : after_two) {
         for (size_t k = 0; k < n; ++k) {
           const auto gain =
               static_cast<int16_t>(kModelTable[(state << 8) | kModelColumn[values[k]]] & 0xFFFF);
-          row[k] = std::max(row[k], BoundTable::Eighths(gain));
+          gains[k] = std::max(gains[k], BoundTable::Eighths(gain));
         }
       }
+      const auto [row, added] =
+          seen_rows.try_emplace(gains, static_cast<uint32_t>(table->rows.size()));
+      if (added) table->rows.insert(table->rows.end(), gains.begin(), gains.end());
+      table->row_of[i * n + j] = row->second;
     }
   }
   // A few alphabets are kept: a window whose presets change makes a table for each.
@@ -340,17 +347,17 @@ int64_t StoredTripleBound(const uint8_t* bytes, uint64_t length,
   int64_t best = run;
   run = std::max<int64_t>(run, 0) + bounds.after[two_back][one_back];
   best = std::max(best, run);
-  size_t row = (size_t{triple.place[two_back]} * n + triple.place[one_back]) * n;
   if (triple.place[two_back] == TripleGainTable::kNoPlace ||
       triple.place[one_back] == TripleGainTable::kNoPlace) {
     return StoredPairBound(bytes, length, decode);
   }
+  size_t row = triple.row_of[size_t{triple.place[two_back]} * n + triple.place[one_back]];
   for (uint64_t i = 2; i < length; ++i) {
     const uint8_t place = triple.place[decode[bytes[i]]];
     if (place == TripleGainTable::kNoPlace) return StoredPairBound(bytes, length, decode);
-    run = std::max<int64_t>(run, 0) + triple.gains[row + place];
+    run = std::max<int64_t>(run, 0) + triple.rows[row + place];
     best = std::max(best, run);
-    row = (size_t{triple.place[decode[bytes[i - 1]]]} * n + place) * n;
+    row = triple.row_of[size_t{triple.place[decode[bytes[i - 1]]]} * n + place];
   }
   return best;
 }

@@ -139,16 +139,20 @@ const PairGainTable& PairGains();
 // A tighter bound of the same kind over a small alphabet: the largest gain of a byte after the
 // two bytes before it, in any context of the model that those two lead into, in eighths of a
 // bit rounded up. Over `values` (n byte values, at most kMaxValues): the gain of values[k] after
-// values[i] then values[j] is at gains[(i * n + j) * n + k]. The best stretch of a text's gains,
+// values[i] then values[j] is at rows[row_of[i * n + j] + k]. The best stretch of a text's gains,
 // its first byte's from PairGainTable::first, its second's from PairGainTable::after and the
 // rest's from here, is at least its score. Made on first use for each set of values; the last few
 // are kept.
 struct TripleGainTable {
-  static constexpr size_t kMaxValues = 100;  // n^3 bytes stay within the second-level cache
+  static constexpr size_t kMaxValues = 100;
   static constexpr uint8_t kNoPlace = 0xFF;
   std::vector<uint8_t> values;
   std::array<uint8_t, 256> place;  // of each byte value in `values`, else kNoPlace
-  std::vector<int8_t> gains;
+  // Two characters lead into one of few sets of the model's contexts (about a thousand rows
+  // of 96 for the printable alphabet's 9,216 pairs), so each distinct row is kept once: the
+  // table then stays in the cache next to the text it is read for, where n^3 bytes would not.
+  std::vector<uint32_t> row_of;  // of each pair of places, where its row starts in `rows`
+  std::vector<int8_t> rows;
 };
 // Null when there are more than kMaxValues values.
 std::shared_ptr<const TripleGainTable> TripleGains(const std::vector<uint8_t>& values);

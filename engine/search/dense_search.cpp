@@ -404,7 +404,8 @@ class SegmentScreen {
     uint64_t end = i + 1;
     if (screen_.triple != nullptr) {
       // The second character after the first, every later one after the two before it.
-      const int8_t* triple = screen_.triple->gains.data();
+      const int8_t* rows = screen_.triple->rows.data();
+      const uint32_t* row_of = screen_.triple->row_of.data();
       const size_t n = screen_.places_count;
       if (end < stop) {
         const uint8_t place = screen_.Place(key, bytes[end], p + end);
@@ -415,14 +416,14 @@ class SegmentScreen {
         }
         run = std::max(run, 0) + after[before << shift | place];
         best = std::max(best, run);
-        size_t row = (before * n + place) * n;  // of the two characters before
+        size_t row = row_of[before * n + place];  // of the two characters before
         size_t last = place;
         for (++end; end < stop; ++end) {
           const uint8_t next = screen_.Place(key, bytes[end], p + end);
           if (next == Screen::kNoMember) break;
-          run = std::max(run, 0) + triple[row + next];
+          run = std::max(run, 0) + rows[row + next];
           best = std::max(best, run);
-          row = (last * n + next) * n;
+          row = row_of[last * n + next];
           last = next;
         }
       }
