@@ -215,7 +215,7 @@ class Search {
       return Grouped(first, last, counts, options_.max_spans / 4 * 3, spans, after_key);
     }
     switch (FindDenseSpans(input_, jobs_, base, first, last, options_.max_spans,
-                           options_.segment_bytes, spans, counts, summary_only_, floor_)) {
+                           options_.segment_bytes, spans, counts, summary_only_, CountCut())) {
       case DenseResult::kStopped:
         return false;
       case DenseResult::kFound:
@@ -267,7 +267,8 @@ class Search {
       // One DenseSpans for every group: a pass takes over the memory of the one before.
       std::array<uint64_t, 256> group_counts{};
       switch (FindDenseSpans(input_, jobs_, page_base_, group.first, group.last, options_.max_spans,
-                             options_.segment_bytes, spans, group_counts, summary_only_, floor_)) {
+                             options_.segment_bytes, spans, group_counts, summary_only_,
+                             CountCut())) {
         case DenseResult::kStopped:
           return false;
         case DenseResult::kTooMany:
@@ -370,6 +371,15 @@ class Search {
         });
   }
 
+  // The bound under which the dense pass counts a run instead of keeping it: the floor, but
+  // never above the threshold. A run between the two is judged as the floor would count it, and
+  // a key whose strings are summarized again above the threshold finds every run that may pass
+  // it among the kept ones, with no scan of its own.
+  float CountCut() {
+    count_cut_ = std::min(floor_, static_cast<float>(KeySummary::kThresholdBits));
+    return count_cut_;
+  }
+
   // A key of the page (slot `slot`), all its runs in this job, counted and scored into
   // `summary` with no line made. Under a floor (RankFloor) most of its runs are counted from
   // their bounds alone; a key whose strings were left unscored for the floor alone carries its
@@ -435,6 +445,13 @@ class Search {
     judge.ClearLoss();
     judge.SetFloor(evidence ? static_cast<float>(KeySummary::kThresholdBits) : 0);
     lines = 0;
+    if (counted && evidence && count_cut_ <= KeySummary::kThresholdBits) {
+      // Every run the pass only counted scores at most the threshold: counted again as it was.
+      summarize(false);
+      judge.FinishSpans();
+      AddCounted(spans, slot, judge, summary);
+      return;
+    }
     if (counted) {
       // The runs the pass only counted are found again by the key's own scan. A fixed map's
       // runs get their pair bounds as the pass gives them, so that most are counted unread and
@@ -582,7 +599,8 @@ class Search {
   // A summary's search that makes no line and asks no expression: its dense keys are summarized
   // from their runs' bounds (SummarizeKey).
   const bool summary_only_;
-  float floor_ = 0;  // of the page being searched
+  float floor_ = 0;      // of the page being searched
+  float count_cut_ = 0;  // of the last dense pass (CountCut)
 };
 
 }  // namespace
