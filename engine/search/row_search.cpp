@@ -257,9 +257,35 @@ class Search {
     if (groups.size() * kDensePassCost > static_cast<size_t>(last_key - first_key + 1)) {
       groups = {{first_key, last_key, true}};
     }
-    for (const Group& group : groups) {
-      std::vector<int> keys;
-      for (int key = group.first; key <= group.last; ++key) keys.push_back(page_base_ + key);
+    bool rest_tried = false;
+    for (size_t g = 0; g < groups.size(); ++g) {
+      const Group& group = groups[g];
+      // Under a floor a pass keeps only the runs that may pass it, far fewer than `counts` says:
+      // once the groups before have raised it, the groups left may all fit one pass of the
+      // whole key sets instead of a pass each (tried once). Their keys are then summarized group
+      // by group, in the stages they would have had.
+      if (!rest_tried && g > 0 && CountCut() > 0) {
+        rest_tried = true;
+        std::array<uint64_t, 256> rest_counts{};
+        switch (FindDenseSpans(input_, jobs_, page_base_, group.first, last_key, options_.max_spans,
+                               options_.segment_bytes, spans, rest_counts, summary_only_,
+                               CountCut())) {
+          case DenseResult::kStopped:
+            return false;
+          case DenseResult::kFound:
+            for (; g < groups.size(); ++g) {
+              const Group& rest = groups[g];
+              if (rest.alone ? !EachKey(PageKeys(rest.first, rest.last), after_key)
+                             : !DenseKeys(rest.first, rest.last, spans, after_key)) {
+                return false;
+              }
+            }
+            return true;
+          case DenseResult::kTooMany:
+            break;
+        }
+      }
+      const std::vector<int> keys = PageKeys(group.first, group.last);
       if (group.alone) {
         if (!EachKey(keys, after_key)) return false;
         continue;
@@ -288,6 +314,13 @@ class Search {
       }
     }
     return true;
+  }
+
+  // The keys of slots first..last of the page.
+  std::vector<int> PageKeys(int first, int last) const {
+    std::vector<int> keys;
+    for (int key = first; key <= last; ++key) keys.push_back(page_base_ + key);
+    return keys;
   }
 
   // The lines of the keys (slots of the page) first..last from their spans. Without a summary a key
