@@ -41,6 +41,10 @@ bool Empty(const KeySet& set) { return (set[0] | set[1] | set[2] | set[3]) == 0;
 constexpr uint64_t kBlockPositions = 4096;
 // Files of fewer segments than this are not sampled for their number of spans.
 constexpr size_t kSampledSegments = 16;
+// A pass over a file of fewer segments than this many per worker cuts it into that many, each
+// at least kBalancedSegmentBytes long.
+constexpr int kBalancedSegmentsPerWorker = 4;
+constexpr uint64_t kBalancedSegmentBytes = uint64_t{64} << 10;
 // Bytes looked at past the block's windows before a span's end is looked for in the file itself.
 constexpr uint64_t kTailBytes = 64;
 
@@ -576,6 +580,18 @@ DenseResult FindDenseSpans(const ScanInput& input, JobRunner& jobs, int key_base
   // their sorting small.
   segment_bytes =
       std::clamp<uint64_t>(segment_bytes, kBlockPositions, DenseSpans::kMaxSegmentBytes);
+  // A file of a few segments is cut into more, of equal size, so that every worker has its share
+  // of the pass: the runs' bounds are most of a summary's work, and a megabyte of a file would
+  // otherwise be one worker's alone.
+  const uint64_t balanced = static_cast<uint64_t>(kBalancedSegmentsPerWorker) *
+                            static_cast<uint64_t>(std::max(1, jobs.workers()));
+  if (jobs.workers() > 1 && CeilDiv(input.size, segment_bytes) < balanced) {
+    const uint64_t count =
+        std::max<uint64_t>(1, std::min(balanced, input.size / kBalancedSegmentBytes));
+    segment_bytes =
+        std::clamp<uint64_t>(CeilDiv(CeilDiv(input.size, count), kBlockPositions) * kBlockPositions,
+                             kBlockPositions, segment_bytes);
+  }
   const size_t segments = static_cast<size_t>(CeilDiv(input.size, segment_bytes));
   // The segments of an earlier pass keep their arrays for this one.
   spans.segments.resize(segments);

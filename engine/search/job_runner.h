@@ -77,6 +77,7 @@ class JobRunner {
   JobRunner(int workers, ScanServices& services, std::chrono::nanoseconds event_interval,
             std::chrono::steady_clock::time_point& last_events);
 
+  int workers() const { return workers_; }
   // Runs task(0) .. task(count - 1), in any order and at once where there are workers; returns
   // when all are done, or false as soon as a stop is seen. A task's error is raised here. The
   // tasks write no lines.
