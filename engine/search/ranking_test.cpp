@@ -4,11 +4,16 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "engine/decoding/algorithms.h"
 #include "engine/score/key_summary.h"
+#include "engine/score/rank_floor.h"
+#include "engine/score/score_band.h"
 #include "engine/score/text_score.h"
 #include "engine/search/line_maker.h"
 #include "engine/search/row_search.h"
@@ -221,6 +226,57 @@ TEST(RowSummary, AReadingThatJoinsStringsDoesNotBeatTheOneThatKeepsThem) {
   const double kept = SummarizeWhole(lines, kXor8Rol, kKey, kXor8Rol)[kKey].Score();
   const double joined = SummarizeWhole(lines, kXor8Rol, kKey, kAdd8Rol)[kKey].Score();
   EXPECT_GT(kept, joined);
+}
+
+// Asks for no line at all: the search is a summary's alone, which keys may leave with a bound.
+class SummaryOnly : public NoLines {
+ public:
+  bool WritesLines() const override { return false; }
+};
+
+// A summary under a floor (most keys proved below the first and left with a bound) is the same,
+// key for key, whether one worker takes the file whole or two take it in segments; and so with
+// a limit on the runs a pass keeps, which sends the keys to groups and the keys left after the
+// first to one pass under the floor.
+TEST(RowSummary, ASummaryUnderAFloorDoesNotDependOnTheSegments) {
+  FillAlgorithms();
+  // 320 KiB of this program, with a secret stored under XOR8.
+  std::ifstream self("/proc/self/exe", std::ios::binary);
+  std::string stored(std::istreambuf_iterator<char>(self), {});
+  ASSERT_GT(stored.size(), 320u << 10);
+  stored.resize(320u << 10);
+  const std::string secret = "password for velvet.northwind.com is Timber1234";
+  for (size_t i = 0; i < secret.size(); ++i) stored[200000 + i] = secret[i] ^ 0x5A;
+  SearchFields fields;
+  fields.Alphabet = "\t";
+  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
+  fields.MinLength = 7;
+  for (size_t max_spans : {size_t{12} << 20, size_t{20000}}) {
+    std::vector<RowSummary> summaries;
+    for (int workers : {1, 2}) {
+      QuietServices services;
+      const SummaryOnly lines;
+      RowSummary summary;
+      TScanContext context = ContextOver(reinterpret_cast<const uint8_t*>(stored.data()),
+                                         stored.size(), services, lines);
+      context.SingleKey = false;
+      context.Summary = &summary;
+      ScanOptions options;
+      options.workers = workers;
+      options.max_spans = max_spans;
+      options.rank_floor = std::make_shared<RankFloor>(kKeyBands.maybe);
+      ScanAllKeys(
+          Algorithms[0], fields, context, [](int) { return true; }, options);
+      summaries.push_back(summary);
+    }
+    int bounded = 0;
+    for (int key = 1; key <= 255; ++key) {
+      EXPECT_EQ(summaries[1][key], summaries[0][key]) << "key " << key << " limit " << max_spans;
+      bounded += summaries[0][key].Bounded();
+    }
+    EXPECT_GT(bounded, 50) << max_spans;
+    EXPECT_EQ(summaries[0].Ranking().front(), 0x5A);
+  }
 }
 
 }  // namespace
