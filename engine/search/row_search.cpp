@@ -261,10 +261,10 @@ class Search {
     for (size_t g = 0; g < groups.size(); ++g) {
       const Group& group = groups[g];
       // Under a floor a pass keeps only the runs that may pass it, far fewer than `counts` says:
-      // once the groups before have raised it, the groups left may all fit one pass of the
-      // whole key sets instead of a pass each (tried once). Their keys are then summarized group
-      // by group, in the stages they would have had.
-      if (!rest_tried && g > 0 && CountCut() > 0) {
+      // once there is one (from the pages before, or the groups before on a row's first page),
+      // the groups left may all fit one pass of the whole key sets instead of a pass each (tried
+      // once). Their keys are then summarized group by group, in the stages they would have had.
+      if (!rest_tried && CountCut() > 0) {
         rest_tried = true;
         std::array<uint64_t, 256> rest_counts{};
         switch (FindDenseSpans(input_, jobs_, page_base_, group.first, last_key, options_.max_spans,
