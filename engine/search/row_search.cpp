@@ -408,9 +408,8 @@ class Search {
   // never above the threshold. A run between the two is judged as the floor would count it, and
   // a key whose strings are summarized again above the threshold finds every run that may pass
   // it among the kept ones, with no scan of its own.
-  float CountCut() {
-    count_cut_ = std::min(floor_, static_cast<float>(KeySummary::kThresholdBits));
-    return count_cut_;
+  float CountCut() const {
+    return std::min(floor_, static_cast<float>(KeySummary::kThresholdBits));
   }
 
   // A key of the page (slot `slot`), all its runs in this job, counted and scored into
@@ -478,17 +477,19 @@ class Search {
     judge.ClearLoss();
     judge.SetFloor(evidence ? static_cast<float>(KeySummary::kThresholdBits) : 0);
     lines = 0;
-    if (counted && evidence && count_cut_ <= KeySummary::kThresholdBits) {
-      // Every run the pass only counted scores at most the threshold: counted again as it was.
+    if (counted && evidence) {
+      // Every run the pass only counted scores at most the threshold (CountCut): counted again
+      // as it was.
       summarize(false);
       judge.FinishSpans();
       AddCounted(spans, slot, judge, summary);
       return;
     }
     if (counted) {
-      // The runs the pass only counted are found again by the key's own scan. A fixed map's
-      // runs get their pair bounds as the pass gives them, so that most are counted unread and
-      // the rest have their model bounds read together.
+      // Without evidence the runs between kWeakBits and the threshold matter, and the pass
+      // counted them: they are found again by the key's own scan. A fixed map's runs get their
+      // pair bounds as the pass gives them, so that most are counted unread and the rest have
+      // their model bounds read together.
       const bool fixed_map = !key.running() && !input_.wide;
       const DecodeTable& decode = key.decode();
       const uint8_t* data = input_.data;
@@ -632,8 +633,7 @@ class Search {
   // A summary's search that makes no line and asks no expression: its dense keys are summarized
   // from their runs' bounds (SummarizeKey).
   const bool summary_only_;
-  float floor_ = 0;      // of the page being searched
-  float count_cut_ = 0;  // of the last dense pass (CountCut)
+  float floor_ = 0;  // of the page being searched
 };
 
 }  // namespace
