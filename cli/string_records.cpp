@@ -185,23 +185,27 @@ char* WriteScore(char* at, float score) {
   // sixteenths in integers; else the fraction of a double below 2^52 is exact.
   uint64_t rounded;
   const float units = std::fabs(score) * 64;
-  if (units < 0x1p24f && units == std::trunc(units)) {
-    const uint64_t sixteenths = static_cast<uint64_t>(units) * 25;  // 100 / 64 = 25 / 16
-    rounded = sixteenths >> 4;
-    const uint64_t fraction = sixteenths & 15;
-    rounded += fraction > 8 || (fraction == 8 && (rounded & 1) != 0);
+  const auto whole = static_cast<uint32_t>(std::min(units, 0x1p24f));
+  if (static_cast<float>(whole) == units) {
+    // Plus 7, and 1 more when the result would be odd: a half goes up to the even neighbour.
+    const uint64_t sixteenths = uint64_t{whole} * 25;  // 100 / 64 = 25 / 16
+    rounded = (sixteenths + 7 + ((sixteenths >> 4) & 1)) >> 4;
   } else {
     const double hundredths = std::fabs(static_cast<double>(score) * 100);
     rounded = static_cast<uint64_t>(hundredths);
     const double fraction = hundredths - static_cast<double>(rounded);
     rounded += fraction > 0.5 || (fraction == 0.5 && (rounded & 1) != 0);
   }
-  if (std::signbit(score)) *at++ = '-';
+  // The sign and the second decimal are written in any case and kept or not, without a branch
+  // on the score.
+  *at = '-';
+  at += std::signbit(score);
   at = WriteInteger(at, rounded / 100);
-  *at++ = '.';
   const auto decimals = static_cast<unsigned>(rounded % 100);
-  *at++ = static_cast<char>('0' + decimals / 10);
-  if (decimals % 10 != 0) *at++ = static_cast<char>('0' + decimals % 10);
+  at[0] = '.';
+  at[1] = static_cast<char>('0' + decimals / 10);
+  at[2] = static_cast<char>('0' + decimals % 10);
+  at += 2 + (decimals % 10 != 0);
   return at;
 }
 
