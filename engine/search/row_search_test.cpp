@@ -495,6 +495,7 @@ std::vector<ScanOptions> AllKeysOptions() {
        {ScanOptions::Search::kSparse, ScanOptions::Search::kDense, ScanOptions::Search::kEachKey}) {
     for (size_t limit : {size_t{0}, size_t{2}, size_t{1} << 20}) {
       for (int workers : {1, 2, 8}) {
+        if (!test::RunsWorkers(workers)) continue;
         ScanOptions options =
             Options(workers == 2 ? 5 : 1 << 20, workers == 8 ? 33 : 1 << 20, workers);
         options.search = search;
@@ -548,6 +549,7 @@ TEST(Scanner, NewCiphersAgreeWithTheReferenceForOneKeyAndForAllKeys) {
   for (auto search : {ScanOptions::Search::kAuto, ScanOptions::Search::kEachKey}) {
     for (size_t limit : {size_t{0}, size_t{2}, size_t{1} << 20}) {
       for (int workers : {1, 2}) {
+        if (!test::RunsWorkers(workers)) continue;
         ScanOptions option =
             Options(workers == 2 ? 5 : 1 << 20, workers == 2 ? 33 : 1 << 20, workers);
         option.search = search;
@@ -666,6 +668,7 @@ TEST(Scanner, DenseSearchOfAFileOfManySegmentsAgreesWithTheReference) {
     for (size_t limit : {spans / 10, spans / 3, spans}) {
       for (uint64_t part_spans : {uint64_t{16}, uint64_t{1} << 20}) {
         for (int workers : {1, 2}) {
+          if (!test::RunsWorkers(workers)) continue;
           ScanOptions options = Options(1 << 20, 4096, workers);
           options.search = ScanOptions::Search::kDense;
           options.max_spans = limit;
@@ -906,6 +909,7 @@ TEST(Scanner, SpansOfOneByteKeepTheSummaryOfEveryStringScoredWhole) {
     const RowLineMaker no_lines("%3d | %*d | %s", false);
     for (const auto& [workers, lines] : std::initializer_list<std::pair<int, const LineMaker&>>{
              {1, test_lines}, {2, test_lines}, {1, in_place}, {2, no_lines}}) {
+      if (!test::RunsWorkers(workers)) continue;
       FillAlgorithms();
       Recorder services;
       RowSummary summary;

@@ -1,4 +1,4 @@
-// The input sizes of the heaviest engine tests, which a slow build may divide: under
+// The input sizes and the cases of the heaviest engine tests, which a slow build may cut: under
 // ThreadSanitizer (scripts/tsan.sh sets VESKOR_TEST_SHRINK) every byte read costs many times more.
 #pragma once
 
@@ -8,13 +8,24 @@
 
 namespace veskor::test {
 
+// VESKOR_TEST_SHRINK when it is a whole number above 1, else 1.
+inline uint64_t ShrinkDivisor() {
+  const char* text = std::getenv("VESKOR_TEST_SHRINK");
+  const uint64_t divisor = text != nullptr ? std::strtoull(text, nullptr, 10) : 0;
+  return std::max<uint64_t>(1, divisor);
+}
+
 // `full` divided by VESKOR_TEST_SHRINK when that is a whole number above 1, but never below
 // `least`: the size below which the test would no longer try what it says it tries.
 inline uint64_t Shrunk(uint64_t full, uint64_t least) {
-  const char* text = std::getenv("VESKOR_TEST_SHRINK");
-  const uint64_t divisor = text != nullptr ? std::strtoull(text, nullptr, 10) : 0;
-  if (divisor <= 1) return full;
+  const uint64_t divisor = ShrinkDivisor();
+  if (divisor == 1) return full;
   return std::max(least, full / divisor);
 }
+
+// Whether a case of `workers` workers runs in this build: a slow build runs only the cases that
+// start threads, since a search of one worker runs on the caller's thread and ThreadSanitizer
+// finds nothing in it that the plain and AddressSanitizer builds do not check.
+inline bool RunsWorkers(int workers) { return workers > 1 || ShrinkDivisor() == 1; }
 
 }  // namespace veskor::test
