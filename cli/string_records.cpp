@@ -103,10 +103,10 @@ class ByteTexts {
     return at;
   }
 
-  // Write for texts followed by at least kSlack readable bytes, and an `at` with kSlack bytes of
-  // room beyond the texts' own: sixteen bytes are tested and copied at once, and a block up to a
-  // byte that is not its own text (or the end) is copied whole, the bytes beyond it written over
-  // after.
+  // Write for a text followed by kSlack readable bytes, into an `at` with kSlack bytes of room
+  // beyond the text's own: sixteen bytes are tested and copied at once, up to the first that is
+  // not its own text (a byte to escape, or one from 0x80 on); the bytes copied beyond it are
+  // written over after.
   static constexpr size_t kSlack = 16;
   char* WriteWithSlack(char* at, std::string_view bytes) const {
     const char* from = bytes.data();
@@ -185,7 +185,7 @@ char* WriteScore(char* at, float score) {
   // sixteenths in integers; else the fraction of a double below 2^52 is exact.
   uint64_t rounded;
   const float units = std::fabs(score) * 64;
-  const auto whole = static_cast<uint32_t>(std::min(units, 0x1p24f));
+  const auto whole = static_cast<uint32_t>(std::min(0x1p24f, units));
   if (static_cast<float>(whole) == units) {
     // Plus 7, and 1 more when the result would be odd: a half goes up to the even neighbour.
     const uint64_t sixteenths = uint64_t{whole} * 25;  // 100 / 64 = 25 / 16
