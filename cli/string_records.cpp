@@ -3,8 +3,11 @@
 // not depend on which of the two wrote it.
 #include "cli/string_records.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -100,6 +103,38 @@ class ByteTexts {
     return at;
   }
 
+  // Write for a text followed by kSlack readable bytes, into an `at` with kSlack bytes of room
+  // beyond the text's own: sixteen bytes are tested and copied at once, up to the first that is
+  // not its own text (a byte to escape, or one from 0x80 on); the bytes copied beyond it are
+  // written over after.
+  static constexpr size_t kSlack = 16;
+  char* WriteWithSlack(char* at, std::string_view bytes) const {
+    const char* from = bytes.data();
+    const char* const end = from + bytes.size();
+    const __m128i kBelowSpace = _mm_set1_epi8(0x1F);
+    const __m128i kQuote = _mm_set1_epi8('"');
+    const __m128i kBackslash = _mm_set1_epi8('\\');
+    while (from < end) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+      // Signed, the bytes from 0x80 on are below zero: only 0x20 to 0x7F pass.
+      const __m128i special =
+          _mm_or_si128(_mm_cmpeq_epi8(block, kQuote), _mm_cmpeq_epi8(block, kBackslash));
+      const auto plain = static_cast<uint32_t>(
+          _mm_movemask_epi8(_mm_andnot_si128(special, _mm_cmpgt_epi8(block, kBelowSpace))));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(at), block);
+      const auto run = static_cast<size_t>(std::countr_one(plain));  // 16 when all are plain
+      const size_t left = static_cast<size_t>(end - from);
+      if (run >= left) return at + left;
+      at += run;
+      from += run;
+      if (run == 16) continue;
+      const uint8_t byte = static_cast<uint8_t>(*from++);
+      std::memcpy(at, text_[byte].data(), kRoom);
+      at += size_[byte];
+    }
+    return at;
+  }
+
  private:
   // Whether each of the eight bytes is in 0x20 to 0x7F and neither '"' nor '\\' (0x7F, DEL,
   // is no control byte to JSON). Each test keeps its byte's high bit for a byte that fails it;
@@ -145,18 +180,32 @@ char* WriteInteger(char* at, Integer value) {
 // ".0" after a whole number ("-0.0" for a small negative score). The rounding is "%.2f"'s, done
 // on integers: a float's 24-bit significand times 100 is exact in a double.
 char* WriteScore(char* at, float score) {
-  // Rounded to the nearest, a half to even, as nearbyint does, without its call: the fraction
-  // of a double below 2^52 is exact.
-  const double hundredths = std::fabs(static_cast<double>(score) * 100);
-  auto rounded = static_cast<uint64_t>(hundredths);
-  const double fraction = hundredths - static_cast<double>(rounded);
-  rounded += fraction > 0.5 || (fraction == 0.5 && (rounded & 1) != 0);
-  if (std::signbit(score)) *at++ = '-';
+  // Rounded to the nearest, a half to even, as nearbyint does, without its call. A score is
+  // most often a whole number of 64ths of a bit (the scorer's unit): its hundredths are then
+  // sixteenths in integers; else the fraction of a double below 2^52 is exact.
+  uint64_t rounded;
+  const float units = std::fabs(score) * 64;
+  const auto whole = static_cast<uint32_t>(std::min(0x1p24f, units));
+  if (static_cast<float>(whole) == units) {
+    // Plus 7, and 1 more when the result would be odd: a half goes up to the even neighbour.
+    const uint64_t sixteenths = uint64_t{whole} * 25;  // 100 / 64 = 25 / 16
+    rounded = (sixteenths + 7 + ((sixteenths >> 4) & 1)) >> 4;
+  } else {
+    const double hundredths = std::fabs(static_cast<double>(score) * 100);
+    rounded = static_cast<uint64_t>(hundredths);
+    const double fraction = hundredths - static_cast<double>(rounded);
+    rounded += fraction > 0.5 || (fraction == 0.5 && (rounded & 1) != 0);
+  }
+  // The sign and the second decimal are written in any case and kept or not, without a branch
+  // on the score.
+  *at = '-';
+  at += std::signbit(score);
   at = WriteInteger(at, rounded / 100);
-  *at++ = '.';
   const auto decimals = static_cast<unsigned>(rounded % 100);
-  *at++ = static_cast<char>('0' + decimals / 10);
-  if (decimals % 10 != 0) *at++ = static_cast<char>('0' + decimals % 10);
+  at[0] = '.';
+  at[1] = static_cast<char>('0' + decimals / 10);
+  at[2] = static_cast<char>('0' + decimals % 10);
+  at += 2 + (decimals % 10 != 0);
   return at;
 }
 
@@ -249,9 +298,9 @@ class StringLines : public LineMaker {
     }
     // The room of every record as written, then of every text as read: each text is read there,
     // then scored and written out ahead of itself, never over a byte not yet read (a byte's
-    // text takes at most ByteTexts::kRoom bytes).
+    // text takes at most ByteTexts::kRoom bytes); and the slack that the last text is read with.
     uint64_t Bound(uint64_t lines, uint64_t text_bytes) const override {
-      return lines * RecordRoom() + text_bytes * (ByteTexts::kRoom + 1);
+      return lines * RecordRoom() + text_bytes * (ByteTexts::kRoom + 1) + ByteTexts::kSlack;
     }
     char* Write(char* at, std::span<const InPlaceLine> lines,
                 const TextSource& texts) const override {
@@ -277,7 +326,7 @@ class StringLines : public LineMaker {
           }
           at += prefix_size_;
           at = lines_.Numbers(at, lines[first + i].position, batch[i].size());
-          at = JsonBytes().Write(at, batch[i]);
+          at = JsonBytes().WriteWithSlack(at, batch[i]);
           at = Tail(at, scores[i]);
         }
       }
