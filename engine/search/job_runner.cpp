@@ -193,6 +193,9 @@ bool JobRunner::RunOrdered(size_t count, const std::function<void(size_t, JobOut
 
 bool JobRunner::Run(size_t count, const std::function<void(size_t, JobOutput&)>& job,
                     const std::function<bool(size_t)>* after, bool ordered) {
+  // A stop already asked for starts no job: the workers would otherwise search and count
+  // until the writer first looks at the flag.
+  if (StopIsRequested()) return false;
   auto shared = std::make_unique<JobOutput::Shared>();
   shared->runner = this;
   shared->services = &services_;
