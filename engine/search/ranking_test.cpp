@@ -45,6 +45,15 @@ class QuietServices : public ScanServices {
   void Pace(int64_t) override {}
 };
 
+// Tab and the printable ASCII characters, strings of seven at least.
+SearchFields PrintableFields() {
+  SearchFields fields;
+  fields.Alphabet = "\t";
+  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
+  fields.MinLength = 7;
+  return fields;
+}
+
 // Held-out lines joined by zero bytes and padded with zeros and random bytes, as in a binary,
 // then stored under each keyed cipher: the search of all keys ranks the true key first.
 TEST(RowSummary, TrueKeyRanksFirstOnHeldOutText) {
@@ -56,10 +65,7 @@ TEST(RowSummary, TrueKeyRanksFirstOnHeldOutText) {
     plain += line + std::string(1 + rng() % 40, '\0');
     for (int i = rng() % 64; i > 0; --i) plain += static_cast<char>(rng());
   }
-  SearchFields fields;
-  fields.Alphabet = "\t";
-  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
-  fields.MinLength = 7;
+  const SearchFields fields = PrintableFields();
   FillAlgorithms();
   for (int algorithm = 0; algorithm < 3; ++algorithm) {
     for (uint8_t key : {0x01, 0x20, 0x5A, 0xE0, 0xFF}) {
@@ -88,14 +94,25 @@ class NoLines : public LineMaker {
   void WriteLine(ByteSink&, int32_t, int32_t, int64_t, const LongText&) const override {}
 };
 
+// The summary of every key of `algorithm` over `stored`.
+RowSummary Summarize(const std::string& stored, int algorithm, const SearchFields& fields,
+                     const LineMaker& lines, const ScanOptions& options = {}) {
+  QuietServices services;
+  RowSummary summary;
+  TScanContext context =
+      ContextOver(reinterpret_cast<const uint8_t*>(stored.data()), stored.size(), services, lines);
+  context.SingleKey = false;
+  context.Summary = &summary;
+  ScanAllKeys(
+      Algorithms[algorithm], fields, context, [](int) { return true; }, options);
+  return summary;
+}
+
 // The file's own strings read through a key that changes their case do not lift that key, while
 // a text hidden under the same key does.
 TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
   FillAlgorithms();
-  SearchFields fields;
-  fields.Alphabet = "\t";
-  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
-  fields.MinLength = 7;
+  const SearchFields fields = PrintableFields();
   // The key of each cipher that shows capitals in small letters, and XOR8's that swaps case.
   auto small_from_capitals = [](int algorithm) {
     for (int key = 1; key < 256; ++key) {
@@ -162,14 +179,7 @@ TEST(RowSummary, TheHostsOwnTextDoesNotLiftAKey) {
     DecodeTable encode{};
     for (int b = 0; b < 256; ++b) encode[decode[b]] = static_cast<uint8_t>(b);
     for (char h : c.hidden) stored += static_cast<char>(encode[static_cast<uint8_t>(h)]);
-    QuietServices services;
-    const NoLines lines;
-    RowSummary summary;
-    TScanContext context = ContextOver(reinterpret_cast<const uint8_t*>(stored.data()),
-                                       stored.size(), services, lines);
-    context.SingleKey = false;
-    context.Summary = &summary;
-    ScanAllKeys(Algorithms[c.algorithm], fields, context, [](int) { return true; });
+    const RowSummary summary = Summarize(stored, c.algorithm, fields, NoLines());
     ASSERT_GT(summary[c.key].Count(), 0u) << c.key;
     if (c.hidden.empty()) {
       EXPECT_EQ(summary[c.key].Score(), 0.0) << Algorithms[c.algorithm].Name << " " << c.key;
@@ -186,19 +196,7 @@ RowSummary SummarizeWhole(const std::string& plain, int stored_under, int key, i
   for (int b = 0; b < 256; ++b) encode[decode[b]] = static_cast<uint8_t>(b);
   std::string stored = plain;
   for (char& c : stored) c = static_cast<char>(encode[static_cast<uint8_t>(c)]);
-  SearchFields fields;
-  fields.Alphabet = "\t";
-  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
-  fields.MinLength = 7;
-  QuietServices services;
-  const NoLines lines;
-  RowSummary summary;
-  TScanContext context =
-      ContextOver(reinterpret_cast<const uint8_t*>(stored.data()), stored.size(), services, lines);
-  context.SingleKey = false;
-  context.Summary = &summary;
-  ScanAllKeys(Algorithms[algorithm], fields, context, [](int) { return true; });
-  return summary;
+  return Summarize(stored, algorithm, PrintableFields(), NoLines());
 }
 
 // A reading that joins the strings of another never beats it: a table of names in capitals
@@ -250,27 +248,15 @@ TEST(RowSummary, ASummaryUnderAFloorDoesNotDependOnTheSegments) {
   stored.resize(size);
   const std::string secret = "password for velvet.northwind.com is Timber1234";
   for (size_t i = 0; i < secret.size(); ++i) stored[200000 + i] = secret[i] ^ 0x5A;
-  SearchFields fields;
-  fields.Alphabet = "\t";
-  for (int c = 32; c <= 126; ++c) fields.Alphabet += static_cast<char>(c);
-  fields.MinLength = 7;
+  const SearchFields fields = PrintableFields();
   for (size_t max_spans : {size_t{12} << 20, size_t{20000}}) {
     std::vector<RowSummary> summaries;
     for (int workers : {1, 2}) {
-      QuietServices services;
-      const SummaryOnly lines;
-      RowSummary summary;
-      TScanContext context = ContextOver(reinterpret_cast<const uint8_t*>(stored.data()),
-                                         stored.size(), services, lines);
-      context.SingleKey = false;
-      context.Summary = &summary;
       ScanOptions options;
       options.workers = workers;
       options.max_spans = max_spans;
       options.rank_floor = std::make_shared<RankFloor>(kKeyBands.maybe);
-      ScanAllKeys(
-          Algorithms[0], fields, context, [](int) { return true; }, options);
-      summaries.push_back(summary);
+      summaries.push_back(Summarize(stored, 0, fields, SummaryOnly(), options));
     }
     int bounded = 0;
     for (int key = 1; key <= 255; ++key) {
