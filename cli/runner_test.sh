@@ -2,7 +2,7 @@
 # The runner end to end on real files: the worked example, the exit statuses, --stdout.
 set -u
 scan="$1"
-# VESKOR_TEST_SHRINK (set by scripts/tsan.sh, where every byte read costs many times more)
+# VESKOR_TEST_SHRINK (set by the sanitizer scripts, where every byte read costs more)
 # divides the largest inputs, as it does the engine's tests'; each stays far above what its
 # checks need.
 shrink=${VESKOR_TEST_SHRINK:-1}
