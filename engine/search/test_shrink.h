@@ -10,18 +10,12 @@
 
 namespace veskor::test {
 
-// VESKOR_TEST_SHRINK when it is a whole number above 1, else 1.
-inline uint64_t ShrinkDivisor() {
-  const char* text = std::getenv("VESKOR_TEST_SHRINK");
-  const uint64_t divisor = text != nullptr ? std::strtoull(text, nullptr, 10) : 0;
-  return std::max<uint64_t>(1, divisor);
-}
-
 // `full` divided by VESKOR_TEST_SHRINK when that is a whole number above 1, but never below
 // `least`: the size below which the test would no longer try what it says it tries.
 inline uint64_t Shrunk(uint64_t full, uint64_t least) {
-  const uint64_t divisor = ShrinkDivisor();
-  if (divisor == 1) return full;
+  const char* text = std::getenv("VESKOR_TEST_SHRINK");
+  const uint64_t divisor = text != nullptr ? std::strtoull(text, nullptr, 10) : 0;
+  if (divisor <= 1) return full;
   return std::max(least, full / divisor);
 }
 
